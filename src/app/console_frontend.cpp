@@ -1,0 +1,18 @@
+#include "app/console_frontend.h"
+
+namespace hx {
+
+void ConsoleFrontend::LogEntry(int, const std::string& stampedLine) {
+  if (!m_echoLog) return;
+  std::lock_guard guard(m_outputLock);
+  std::fprintf(stdout, "%s\n", stampedLine.c_str());
+  std::fflush(stdout);
+}
+
+void ConsoleFrontend::MessageBox(const std::string& text) {
+  std::lock_guard guard(m_outputLock);
+  std::fprintf(stderr, "harbinex: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace hx

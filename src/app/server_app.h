@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/app_context.h"
+#include "app/config_store.h"
+#include "app/listener.h"
+#include "app/network_thread.h"
+#include "app/shared_file.h"
+#include "app/transfer_log.h"
+#include "app/worker_registry.h"
+
+namespace hx {
+
+class Frontend;
+
+inline constexpr const char* kVersionText = "Harbinex V1.1.007.";
+
+// The application: the program directory and its files, the session table with the worker registry, the log,
+// the listeners of both services on the network thread, start-up and shut-down.
+class ServerApp {
+ public:
+  struct Services {
+    ListenerFactory tftp;
+    ListenerFactory ftp;
+  };
+
+  // `appDir` is the program directory (the executable's, or --dir).
+  ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services);
+  ~ServerApp();
+
+  // Start-up in order: configuration file, the main window's part (version row, log, services by TFTPServer
+  // and FTPServer), the normalised keys, the two directories. False after a message box; ExitInstance must
+  // still run.
+  bool InitInstance();
+  // Shut-down: closes the listeners, stops every worker, closes the log. Returns the exit code.
+  int ExitInstance();
+
+  // Switches a service; the setting TFTPServer / FTPServer follows the outcome. Returns the new state.
+  bool SetTftpService(bool on);
+  bool SetFtpService(bool on);
+  bool TftpServiceOn() const;
+  bool FtpServiceOn() const;
+  std::optional<std::uint16_t> TftpPort() const;
+  std::optional<std::uint16_t> FtpPort() const;
+
+  AppContext& Context() { return m_context; }
+  ConfigStore& Config() { return m_config; }
+  WorkerRegistry& Registry() { return m_registry; }
+  TransferLog& Log() { return m_log; }
+  const std::string& AppDir() const { return m_strAppDir; }
+  // Workers that ignored every stop request at shut-down and still run.
+  size_t AbandonedWorkers() const { return m_abandoned; }
+
+ private:
+  bool SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory, const char* section,
+                  const char* key, bool on);
+  void NormaliseInt(const char* section, const char* key, int defaultValue);
+
+  std::string m_strAppDir;
+  Frontend& m_frontend;
+  Services m_services;
+  ConfigStore m_config;
+  WorkerRegistry m_registry;
+  TransferLog m_log;
+  FileShareTable m_shares;
+  AppContext m_context;
+  NetworkThread m_network;
+  mutable std::mutex m_serviceLock;
+  std::unique_ptr<Listener> m_pTftpListener;
+  std::unique_ptr<Listener> m_pFtpListener;
+  size_t m_abandoned = 0;
+};
+
+// The temporary directory with a trailing "/", or nullopt when the platform has none.
+std::optional<std::string> TemporaryDirectory();
+
+}  // namespace hx

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace hx {
+
+// Columns of a session row.
+enum SessionColumn : int {
+  kColStartTime = 0,
+  kColType = 1,
+  kColPeer = 2,
+  kColBytes = 3,
+  kColCommand = 4,
+  kColStatus = 5,
+};
+inline constexpr int kSessionColumns = 6;
+
+struct SessionRow {
+  int id = 0;  // 0 is the version row
+  std::array<std::string, kSessionColumns> cells;
+};
+
+// The rows of the session list, newest first. Not synchronised: the worker registry owns it and guards it
+// with its lock.
+class SessionTable {
+ public:
+  void InsertTop(int id);
+  // Returns false when no row has the id.
+  bool SetText(int id, int column, std::string text);
+  const SessionRow* Find(int id) const;
+  // Removes every row for which `keep` is false; returns how many went.
+  template <class Keep>
+  size_t RemoveUnless(Keep keep) {
+    size_t before = m_rows.size();
+    std::erase_if(m_rows, [&](const SessionRow& r) { return !keep(r.id); });
+    return before - m_rows.size();
+  }
+  const std::vector<SessionRow>& Rows() const { return m_rows; }
+
+ private:
+  std::vector<SessionRow> m_rows;  // index 0 is the top row
+};
+
+}  // namespace hx

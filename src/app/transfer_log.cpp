@@ -1,0 +1,140 @@
+#include "app/transfer_log.h"
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/frontend.h"
+
+namespace hx {
+namespace {
+
+std::tm LocalNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+// Opens for appending, creating the file when missing and never truncating it.
+std::FILE* OpenAppend(const std::filesystem::path& path) { return std::fopen(path.c_str(), "ab"); }
+
+}  // namespace
+
+std::string FormatLogTimeStamp(const std::tm& local) {
+  static const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                        "July",    "August",   "September", "October", "November", "December"};
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %02d, %04d %02d:%02d:%02d", kMonths[local.tm_mon % 12], local.tm_mday,
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+  return text;
+}
+
+std::string FormatLogLine(const std::tm& local, std::string_view text) {
+  std::string line = FormatLogTimeStamp(local);
+  line += ' ';
+  line += text;
+  line += "\r\n";
+  return line;
+}
+
+TransferLog::TransferLog(std::filesystem::path appDir, ConfigStore& config, Frontend& frontend)
+    : m_appDir(std::move(appDir)), m_config(config), m_frontend(frontend) {}
+
+TransferLog::~TransferLog() { Close(); }
+
+void TransferLog::WriteLine(std::FILE* file, std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), file);
+  std::fflush(file);
+}
+
+void TransferLog::OnLogLine(int source, std::string_view text) {
+  std::string line = FormatLogLine(LocalNow(), text);
+  {
+    std::lock_guard guard(m_lock);
+    if (m_fileLog) WriteLine(m_fileLog, line);
+    if (m_fileDebug && (source & m_nDebugMask)) WriteLine(m_fileDebug, FormatLogLine(LocalNow(), text));
+  }
+  line.resize(line.size() - 2);  // without CR LF
+  m_frontend.LogEntry(source, line);
+}
+
+void TransferLog::OnDebugLine(int source, std::string_view text) {
+  std::lock_guard guard(m_lock);
+  if (m_fileDebug && (source & m_nDebugMask)) WriteLine(m_fileDebug, FormatLogLine(LocalNow(), text));
+}
+
+void TransferLog::Start() {
+  if (m_config.GetProfileInt(cfg::kGeneral, cfg::kLogging, 0) != 0) EnableLogging();
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+  std::lock_guard guard(m_lock);
+  m_nDebugMask = 0;
+}
+
+bool TransferLog::EnableLogging() {
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kLogging, 1);
+  std::FILE* file = OpenAppend(LogPath());
+  if (!file) {
+    m_frontend.MessageBox("Error opening log file");
+    m_config.WriteProfileInt(cfg::kGeneral, cfg::kLogging, 0);
+    return false;
+  }
+  std::lock_guard guard(m_lock);
+  if (m_fileLog) std::fclose(m_fileLog);
+  m_fileLog = file;
+  return true;
+}
+
+void TransferLog::DisableLogging() {
+  {
+    std::lock_guard guard(m_lock);
+    if (m_fileLog) std::fclose(m_fileLog);
+    m_fileLog = nullptr;
+  }
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kLogging, 0);
+}
+
+bool TransferLog::EnableDebugging(int mask) {
+  std::FILE* file = OpenAppend(DebugPath());
+  if (!file) {
+    m_frontend.MessageBox("Error opening debug file");
+    m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+    return false;
+  }
+  {
+    std::lock_guard guard(m_lock);
+    if (m_fileDebug) std::fclose(m_fileDebug);
+    m_fileDebug = file;
+    m_nDebugMask = mask;
+  }
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, mask);
+  return true;
+}
+
+void TransferLog::DisableDebugging() {
+  {
+    std::lock_guard guard(m_lock);
+    if (m_fileDebug) std::fclose(m_fileDebug);
+    m_fileDebug = nullptr;
+    m_nDebugMask = 0;
+  }
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+}
+
+void TransferLog::Close() {
+  std::lock_guard guard(m_lock);
+  if (m_fileLog) std::fclose(m_fileLog);
+  if (m_fileDebug) std::fclose(m_fileDebug);
+  m_fileLog = m_fileDebug = nullptr;
+  m_nDebugMask = 0;
+}
+
+bool TransferLog::Logging() const {
+  std::lock_guard guard(m_lock);
+  return m_fileLog != nullptr;
+}
+
+int TransferLog::DebugMask() const {
+  std::lock_guard guard(m_lock);
+  return m_nDebugMask;
+}
+
+}  // namespace hx

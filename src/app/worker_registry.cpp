@@ -1,0 +1,176 @@
+#include "app/worker_registry.h"
+
+#include <ctime>
+#include <thread>
+
+#include "app/frontend.h"
+
+namespace hx {
+namespace {
+
+std::string LocalTimeOfDay() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+}  // namespace
+
+WorkerRegistry::WorkerRegistry(Frontend& frontend) : m_frontend(frontend) {}
+
+WorkerRegistry::~WorkerRegistry() {
+  // Workers abandoned by StopAllWorkers are not in the lists any more; what is left here has ended or never
+  // ran, and its destructor joins it.
+}
+
+void WorkerRegistry::InsertVersionRow(const std::string& status) {
+  {
+    std::lock_guard guard(m_registryLock);
+    m_table.InsertTop(0);
+    m_table.SetText(0, kColStatus, status);
+  }
+  m_frontend.RowInserted(0);
+  m_frontend.CellChanged(0, kColStatus, status);
+}
+
+Worker* WorkerRegistry::StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker) {
+  if (!worker->Create()) {
+    m_frontend.MessageBox(kind == WorkerKind::Tftp ? "Could not create TFTP session! Insufficient memory?"
+                                                   : "Could not create FTP session! Insufficient memory?");
+    return nullptr;
+  }
+  Worker* raw = worker.get();
+  Add(kind, std::move(worker));
+  raw->Resume();
+  return raw;
+}
+
+void WorkerRegistry::AddTftpSession(std::unique_ptr<Worker> worker) { Add(WorkerKind::Tftp, std::move(worker)); }
+
+void WorkerRegistry::AddFtpSession(std::unique_ptr<Worker> worker) { Add(WorkerKind::Ftp, std::move(worker)); }
+
+void WorkerRegistry::Add(WorkerKind kind, std::unique_ptr<Worker> worker) {
+  ReapFinishedWorkers();
+  int id;
+  std::string startTime = LocalTimeOfDay();
+  {
+    std::lock_guard guard(m_registryLock);
+    id = ++m_nLastSessionId;
+    worker->m_nSessionId = id;
+    (kind == WorkerKind::Tftp ? m_tftpWorkers : m_ftpWorkers).push_back(std::move(worker));
+    m_table.InsertTop(id);
+    m_table.SetText(id, kColStartTime, startTime);
+  }
+  m_frontend.RowInserted(id);
+  m_frontend.CellChanged(id, kColStartTime, startTime);
+}
+
+void WorkerRegistry::SetSessionText(int sessionId, int column, std::string_view text) {
+  bool changed;
+  {
+    std::lock_guard guard(m_registryLock);
+    changed = m_table.SetText(sessionId, column, std::string(text));
+  }
+  if (changed) m_frontend.CellChanged(sessionId, column, std::string(text));
+}
+
+void WorkerRegistry::ReapFinishedWorkers() {
+  std::list<std::unique_ptr<Worker>> finished;
+  {
+    std::lock_guard guard(m_registryLock);
+    for (auto* list : {&m_tftpWorkers, &m_ftpWorkers}) {
+      for (auto it = list->begin(); it != list->end();) {
+        auto next = std::next(it);
+        if ((*it)->Finished()) finished.splice(finished.end(), *list, it);
+        it = next;
+      }
+    }
+  }
+  // Destroyed outside the lock: joining a thread that has just left its loop must not hold up the others.
+  finished.clear();
+}
+
+bool WorkerRegistry::IsSessionLive(int id) const {
+  if (id == 0) return true;
+  for (const auto* list : {&m_tftpWorkers, &m_ftpWorkers})
+    for (const auto& w : *list)
+      if (w->m_nSessionId == id) return true;
+  return false;
+}
+
+void WorkerRegistry::ClearCompletedSessions() {
+  ReapFinishedWorkers();
+  size_t removed;
+  {
+    std::lock_guard guard(m_registryLock);
+    if (m_table.Rows().empty()) return;
+    removed = m_table.RemoveUnless([this](int id) { return IsSessionLive(id); });
+  }
+  if (removed) m_frontend.RowsRemoved();
+}
+
+size_t WorkerRegistry::StopAllWorkers(std::chrono::milliseconds interval, int maxRequests) {
+  size_t abandoned = StopList(m_tftpWorkers, interval, maxRequests);
+  return abandoned + StopList(m_ftpWorkers, interval, maxRequests);
+}
+
+size_t WorkerRegistry::StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval,
+                                int maxRequests) {
+  int requests = 0;
+  for (;;) {
+    std::unique_ptr<Worker> worker;
+    {
+      std::lock_guard guard(m_registryLock);
+      if (list.empty()) return 0;
+      worker = std::move(list.front());
+      list.pop_front();
+    }
+    if (worker->Finished()) {
+      worker.reset();
+      continue;
+    }
+    ++requests;
+    worker->RequestStop();
+    std::this_thread::sleep_for(interval);
+    std::lock_guard guard(m_registryLock);
+    list.push_back(std::move(worker));
+    if (requests >= maxRequests) {
+      // Abandoned: a thread that ignores its stop requests must not hold up the exit, and destroying its
+      // object would join it. The process ends with it still running.
+      size_t abandoned = 0;
+      for (auto& w : list) {
+        if (w->Finished()) continue;
+        (void)w.release();
+        ++abandoned;
+      }
+      list.clear();
+      return abandoned;
+    }
+  }
+}
+
+std::vector<SessionRow> WorkerRegistry::Rows() const {
+  std::lock_guard guard(m_registryLock);
+  return m_table.Rows();
+}
+
+std::string WorkerRegistry::CellText(int sessionId, int column) const {
+  std::lock_guard guard(m_registryLock);
+  const SessionRow* row = m_table.Find(sessionId);
+  return row && column >= 0 && column < kSessionColumns ? row->cells[static_cast<size_t>(column)] : std::string();
+}
+
+size_t WorkerRegistry::WorkerCount(WorkerKind kind) const {
+  std::lock_guard guard(m_registryLock);
+  return (kind == WorkerKind::Tftp ? m_tftpWorkers : m_ftpWorkers).size();
+}
+
+int WorkerRegistry::LastSessionId() const {
+  std::lock_guard guard(m_registryLock);
+  return m_nLastSessionId;
+}
+
+}  // namespace hx

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/session_table.h"
+#include "app/worker.h"
+
+namespace hx {
+
+class Frontend;
+
+enum class WorkerKind { Tftp, Ftp };
+
+// The running and finished workers of both services, the session counter and the session table, all under
+// one lock (the registry lock), so that finding a row and writing its cell is one step that clearing can
+// never split. Ids run 1, 2, 3... for the life of the process; id 0 is the version row.
+class WorkerRegistry {
+ public:
+  explicit WorkerRegistry(Frontend& frontend);
+  ~WorkerRegistry();
+
+  // Inserts the version row (id 0) with its Status text.
+  void InsertVersionRow(const std::string& status);
+
+  // Starts a session in the order every creator follows: create the thread suspended (on failure the
+  // message box "Could not create TFTP session! Insufficient memory?" or its FTP twin, and nullptr), register
+  // it with a new row and its start time, resume it. The registry owns the worker from then on.
+  Worker* StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker);
+
+  // Registers a created, suspended worker: a new session id and a new top row with the start time.
+  void AddTftpSession(std::unique_ptr<Worker> worker);
+  void AddFtpSession(std::unique_ptr<Worker> worker);
+
+  // Writes one cell of the row of that session; a missing row is not an error.
+  void SetSessionText(int sessionId, int column, std::string_view text);
+
+  // Destroys the workers whose threads have ended; rows stay.
+  void ReapFinishedWorkers();
+  // Removes the rows of every session that is neither running nor the version row.
+  void ClearCompletedSessions();
+  // Asks every running worker to stop: per list at most `maxRequests` requests, `interval` apart, counted over
+  // all its workers together. Workers still running after that are abandoned (never destroyed); returns
+  // how many were.
+  size_t StopAllWorkers(std::chrono::milliseconds interval = std::chrono::milliseconds(100), int maxRequests = 25);
+
+  std::vector<SessionRow> Rows() const;
+  std::string CellText(int sessionId, int column) const;
+  size_t WorkerCount(WorkerKind kind) const;
+  int LastSessionId() const;
+
+ private:
+  void Add(WorkerKind kind, std::unique_ptr<Worker> worker);
+  bool IsSessionLive(int id) const;
+  size_t StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval, int maxRequests);
+
+  Frontend& m_frontend;
+  mutable std::mutex m_registryLock;
+  std::list<std::unique_ptr<Worker>> m_tftpWorkers;
+  std::list<std::unique_ptr<Worker>> m_ftpWorkers;
+  int m_nLastSessionId = 0;
+  SessionTable m_table;
+};
+
+}  // namespace hx

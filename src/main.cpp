@@ -1,0 +1,79 @@
+// The command line: the window, the headless server, the two client commands and the profile commands.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/console_frontend.h"
+#include "app/server_app.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  harbinex [--dir DIR]\n"
+    "  harbinex --headless [--dir DIR]\n"
+    "  harbinex tftp get|put HOST[:PORT] REMOTE LOCAL [--dir DIR]\n"
+    "  harbinex ftp  get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--dir DIR]\n"
+    "  harbinex users list [--dir DIR]\n"
+    "  harbinex users add NAME --password PW --home DIR [--rights LIST] [--dir DIR]\n"
+    "  harbinex users edit NAME [--password PW] [--home DIR] [--rights LIST] [--dir DIR]\n"
+    "  harbinex users delete NAME [--dir DIR]\n";
+
+hx::ServerApp::Services MakeServices() {
+  hx::ServerApp::Services services;
+  return services;
+}
+
+int RunHeadless(const std::string& dir) {
+  // Signals are taken by sigwait on this thread; every thread started from here on inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  hx::ConsoleFrontend frontend(/*echoLog=*/true);
+  hx::ServerApp app(dir, frontend, MakeServices());
+  if (!app.InitInstance()) {
+    app.ExitInstance();
+    return 1;
+  }
+  if (auto port = app.TftpPort()) std::printf("TFTP server listening on port %u\n", unsigned{*port});
+  if (auto port = app.FtpPort()) std::printf("FTP server listening on port %u\n", unsigned{*port});
+  std::fflush(stdout);
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  int code = app.ExitInstance();
+  std::fflush(stdout);
+  // Sessions that ignored every stop request still run; leaving without destructors lets the process end.
+  if (app.AbandonedWorkers() > 0) std::_Exit(code);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  hx::CommandLine line = hx::ParseCommandLine(argc, argv);
+  std::string dir = line.dir.value_or(hx::ExecutableDirectory());
+  if (!std::filesystem::is_directory(dir)) {
+    std::fprintf(stderr, "harbinex: %s is not a directory\n", dir.c_str());
+    return 2;
+  }
+  const auto& args = line.args;
+  if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.empty()) {
+    // Without the window built in, the program serves headless.
+    return RunHeadless(dir);
+  }
+  std::fputs(kUsage, stderr);
+  return 2;
+}

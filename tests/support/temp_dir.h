@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace hx::test {
+
+// A fresh directory under the system's temporary directory, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return m_path; }
+  // The path with a trailing "/", as the program keeps directories.
+  std::string Dir() const { return m_path.string() + "/"; }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// Writes a file whole; creates missing directories.
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+std::string ReadFile(const std::filesystem::path& path);
+
+}  // namespace hx::test
