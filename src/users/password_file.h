@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "users/extract_field.h"
+#include "users/password_codec.h"
+#include "users/user_profile.h"
+
+namespace hx {
+
+class Frontend;
+
+// The password file "Harbinex.pwd" of the program directory: one profile line per line, CR LF line ends.
+// A store lives for one operation: construction reads the whole file, every change is written back whole at
+// once (through a temporary file and an atomic rename, so no reader ever sees half a file and a crash never
+// loses profiles). Each store belongs to one thread; stores on other threads see the file as it is on disk.
+class PasswordFile {
+ public:
+  // Reads the file, creating it empty when missing. When it cannot be opened, the message box "Error opening
+  // password file for reading" is shown and the store is empty.
+  PasswordFile(const std::string& appDir, Frontend& frontend);
+
+  // The first line whose name (field 0) equals `name` exactly, case-sensitive; empty when there is none.
+  std::string Find(std::string_view name) const;
+  // Appends the name of every line, in file order, to `out`; false when the store is empty.
+  bool GetUserNames(std::vector<std::string>& out) const;
+  // Appends the profile line and saves.
+  void Add(const std::string& profile);
+  // Removes the first line with that name and saves; false, without saving, when there is none.
+  bool Remove(std::string_view name);
+  // Replaces the first line with that name and saves; false, without saving, when there is none.
+  bool Replace(std::string_view name, const std::string& profile);
+  // Writes every line back, each ending in CR LF. False after the message box "Error opening password file for
+  // writing"; the file on disk is then unchanged.
+  bool Save();
+
+  const std::vector<std::string>& Lines() const { return m_lines; }
+  const std::filesystem::path& Path() const { return m_path; }
+
+ private:
+  std::vector<std::string>::iterator FindLine(std::string_view name);
+
+  std::filesystem::path m_path;
+  Frontend& m_frontend;
+  std::vector<std::string> m_lines;  // the non-empty lines, in file order
+};
+
+}  // namespace hx
