@@ -79,7 +79,8 @@ int WinsockErrorNumber(const std::error_code& error) {
   if (error.category() == asio::error::get_addrinfo_category()) return 11001;
   if (error == asio::error::eof) return 10054;
   if (error == asio::error::operation_aborted) return 10004;
-  if (error.category() != std::system_category() && error.category() != std::generic_category())
+  if (error.category() != std::system_category() && error.category() != std::generic_category() &&
+      error.category() != asio::error::get_system_category())
     return error.value();
   static const std::unordered_map<int, int> kErrno = {
       {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},        {EPERM, 10013},

@@ -12,8 +12,8 @@ Worker::Worker() = default;
 
 Worker::~Worker() {
   if (m_thread.joinable()) {
+    if (!m_resumed) m_resume = std::promise<void>();  // the thread sees a broken promise and leaves
     RequestStop();
-    m_resume = std::promise<void>();  // never resumed: let the thread see a broken promise and leave
     m_thread.join();
   }
 }
@@ -36,7 +36,10 @@ bool Worker::Create() {
   return true;
 }
 
-void Worker::Resume() { m_resume.set_value(); }
+void Worker::Resume() {
+  m_resumed = true;
+  m_resume.set_value();
+}
 
 void Worker::RequestStop() {
   asio::post(m_io, [this] { OnStopRequest(); });

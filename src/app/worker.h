@@ -13,6 +13,8 @@ namespace hx {
 class Worker {
  public:
   Worker();
+  // The owner joins a running worker before destroying it (the registry does); the destructor itself only
+  // releases a thread that was created but never resumed.
   virtual ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -42,6 +44,7 @@ class Worker {
 
   std::thread m_thread;
   std::promise<void> m_resume;
+  bool m_resumed = false;
   std::atomic<bool> m_finished{false};
 };
 

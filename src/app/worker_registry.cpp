@@ -22,8 +22,12 @@ std::string LocalTimeOfDay() {
 WorkerRegistry::WorkerRegistry(Frontend& frontend) : m_frontend(frontend) {}
 
 WorkerRegistry::~WorkerRegistry() {
-  // Workers abandoned by StopAllWorkers are not in the lists any more; what is left here has ended or never
-  // ran, and its destructor joins it.
+  // A worker is destroyed only after its thread has ended, so that no handler runs on a half-destroyed
+  // session. Workers abandoned by StopAllWorkers are not in the lists any more.
+  for (auto* list : {&m_tftpWorkers, &m_ftpWorkers}) {
+    for (auto& worker : *list) worker->RequestStop();
+    for (auto& worker : *list) worker->Join();
+  }
 }
 
 void WorkerRegistry::InsertVersionRow(const std::string& status) {

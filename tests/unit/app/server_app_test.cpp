@@ -1,0 +1,80 @@
+#include "app/server_app.h"
+
+#include <gtest/gtest.h>
+
+#include "recording_frontend.h"
+#include "support/temp_dir.h"
+
+namespace hx {
+namespace {
+
+// A listener that opens as it is told, so that start-up can be checked without sockets.
+class FakeListener : public Listener {
+ public:
+  explicit FakeListener(bool opens) : m_opens(opens) {}
+  bool Open() override { return m_opens; }
+  std::uint16_t Port() const override { return 4242; }
+
+ private:
+  bool m_opens;
+};
+
+ServerApp::Services FakeServices(bool tftpOpens, bool ftpOpens) {
+  return {[=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(tftpOpens); },
+          [=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(ftpOpens); }};
+}
+
+TEST(ServerAppTest, FirstStartWritesEveryDefault) {
+  test::TempDir dir;
+  test::RecordingFrontend frontend;
+  ServerApp app(dir.Path(), frontend, FakeServices(true, true));
+  ASSERT_TRUE(app.InitInstance());
+  ConfigStore& c = app.Config();
+  struct Expect {
+    const char* section;
+    const char* key;
+    int value;
+  } ints[] = {{"General", "SystemTray", 0}, {"General", "Quorin", 1},       {"General", "Logging", 1},
+              {"General", "Debugging", 0},  {"TFTP", "TFTPServer", 1},      {"FTP", "FTPServer", 1},
+              {"TFTP", "TMakeNewDirs", 1},  {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},
+              {"TFTP", "TTimeout", 5},      {"TFTP", "TPort", 69},          {"FTP", "FPort", 21},
+              {"FTP", "FDataPort", 20},     {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1},
+              {"FTP", "FOverwrite", 0},     {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1}};
+  for (const auto& e : ints) EXPECT_EQ(c.GetProfileInt(e.section, e.key, -99), e.value) << e.key;
+  std::string temp = *TemporaryDirectory();
+  EXPECT_EQ(temp.back(), '/');
+  EXPECT_EQ(c.GetProfileString("TFTP", "TDLDir"), temp);
+  EXPECT_EQ(c.GetProfileString("FTP", "FDLDir"), temp);
+  // Logging was read with its read default (off) before the defaults were written: off during a first run.
+  EXPECT_FALSE(app.Log().Logging());
+  EXPECT_TRUE(app.TftpServiceOn());
+  EXPECT_EQ(app.TftpPort(), 4242);
+  auto rows = app.Registry().Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].cells[kColStatus], "Harbinex V1.1.007.");
+  EXPECT_EQ(app.ExitInstance(), 0);
+}
+
+TEST(ServerAppTest, StartKeepsHandEditsAndResetsDebugging) {
+  test::TempDir dir;
+  test::WriteFile(dir.Path() / "Harbinex.ini",
+                  "[General]\nDebugging=3\nLogging=0\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
+  test::RecordingFrontend frontend;
+  ServerApp app(dir.Path(), frontend, FakeServices(false, true));
+  ASSERT_TRUE(app.InitInstance());
+  ConfigStore& c = app.Config();
+  EXPECT_EQ(c.GetProfileInt("General", "Debugging", -1), 0);
+  EXPECT_EQ(c.GetProfileString("TFTP", "TRetries"), "0");
+  EXPECT_EQ(c.GetProfileInt("TFTP", "TTimeout", -1), 30);
+  EXPECT_EQ(c.GetProfileString("TFTP", "TDLDir"), "/srv/tftp/");
+  // A service whose listener cannot open is left off, and its setting says so.
+  EXPECT_FALSE(app.TftpServiceOn());
+  EXPECT_EQ(c.GetProfileInt("TFTP", "TFTPServer", -1), 0);
+  EXPECT_TRUE(app.FtpServiceOn());
+  EXPECT_FALSE(app.SetFtpService(false));
+  EXPECT_EQ(c.GetProfileInt("FTP", "FTPServer", -1), 0);
+  app.ExitInstance();
+}
+
+}  // namespace
+}  // namespace hx
