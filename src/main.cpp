@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/server_app.h"
+#include "users/users_command.h"
 
 namespace {
 
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
   }
   const auto& args = line.args;
   if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
+  if (!args.empty() && args[0] == "users") {
+    line.args.erase(line.args.begin());
+    return hx::RunUsersCommand(line, dir);
+  }
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
     return 0;

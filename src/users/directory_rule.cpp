@@ -1,0 +1,35 @@
+#include "users/directory_rule.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hx {
+
+std::optional<std::string> CheckProfileDirectory(std::string& dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) {
+    // stat of "file/" fails with ENOTDIR for an existing non-directory: report that as such.
+    std::string bare = dir.substr(0, dir.size() - 1);
+    if (!bare.empty() && ::stat(bare.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      return dir + " exists, but is not a directory!\r\rPlease choose a valid directory name\r";
+    }
+    return "The directory " + dir + " does not exist!\r\rPlease choose a valid directory";
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    return dir + " exists, but is not a directory!\r\rPlease choose a valid directory name\r";
+  }
+  std::string probe = dir + "NEWXXXXXX";
+  int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    return "Could not write to the directory you specified\r\rPossible Causes:\r\r 1) The directory or disk is "
+           "write-protected \r 2) The directory is on a CD-ROM \r 3) This is a Network directory, and you do "
+           "not have sufficient rights\r \r Please select a different directory....";
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return std::nullopt;
+}
+
+}  // namespace hx

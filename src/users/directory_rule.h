@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace hx {
+
+// The directory rule of user profiles (and of the transfer directories of the settings): the path gets a
+// trailing "/" when it has none, and must exist, be a directory and be writable, which is proven by creating
+// and deleting a file in it. Returns the message that refuses the path, or nullopt when it is accepted; `dir`
+// holds the path with its trailing "/" either way.
+std::optional<std::string> CheckProfileDirectory(std::string& dir);
+
+}  // namespace hx

@@ -1,0 +1,192 @@
+#include "users/users_command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "app/frontend.h"
+#include "users/password_file.h"
+#include "users/profile_rules.h"
+
+namespace hx {
+namespace {
+
+// Runs the command in this process and keeps what it printed.
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class UsersCommandTest : public ::testing::Test {
+ protected:
+  Outcome Run(std::vector<std::string> args) {
+    CommandLine line;
+    line.args = std::move(args);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    int status = RunUsersCommand(line, app.Dir());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    std::string err = ::testing::internal::GetCapturedStderr();
+    return {status, out, err};
+  }
+  std::string PasswordFileText() const { return test::ReadFile(app.Path() / "Harbinex.pwd"); }
+  std::vector<std::string> Lines() const {
+    struct Quiet : Frontend {
+      void MessageBox(const std::string&) override {}
+    } quiet;
+    return PasswordFile(app.Dir(), quiet).Lines();
+  }
+  UserProfile Profile(const std::string& name) const {
+    struct Quiet : Frontend {
+      void MessageBox(const std::string&) override {}
+    } quiet;
+    return ParseUserProfile(PasswordFile(app.Dir(), quiet).Find(name));
+  }
+
+  test::TempDir app;
+  test::TempDir home;
+};
+
+TEST_F(UsersCommandTest, AddStoresAProfileWithDefaultRightsAndEncodedPassword) {
+  Outcome r = Run({"add", "bob", "--password", "secret1", "--home", home.Path().string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  UserProfile p = ParseUserProfile(lines[0]);
+  EXPECT_EQ(p.name, "bob");
+  EXPECT_EQ(p.directory, home.Dir());
+  EXPECT_EQ(p.password.size(), kStoredPasswordLength);
+  EXPECT_TRUE(CheckPassword("secret1", p.password));
+  EXPECT_EQ(lines[0].substr(lines[0].size() - 24), "||1||1||1||0||0||0||0||0");
+  EXPECT_EQ(PasswordFileText(), lines[0] + "\r\n");
+}
+
+TEST_F(UsersCommandTest, AddWithRightsAndWithoutHomeTakesTheFtpDirectory) {
+  test::WriteFile(app.Path() / "Harbinex.ini", "[FTP]\r\nFDLDir=" + home.Dir() + "\r\n");
+  Outcome r = Run({"add", "eve", "--rights", "download,rmdir", "--password", "abcdef"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  UserProfile p = Profile("eve");
+  EXPECT_EQ(p.directory, home.Dir());
+  EXPECT_EQ(FormatRightsList(p.rights), "download,rmdir");
+}
+
+TEST_F(UsersCommandTest, AddRefusals) {
+  ASSERT_EQ(Run({"add", "bob", "--password", "secret1", "--home", home.Dir()}).status, 0);
+  const std::string before = PasswordFileText();
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string missingDir = (home.Path() / "missing").string();
+  const Case cases[] = {
+      {{"add", "bob", "--password", "secret2", "--home", home.Dir()},
+       "The user bob already exists!\r\nPlease specify a NEW user name"},
+      {{"add", "carl", "--home", home.Dir()}, "Password must be at least 6 characters long!"},
+      {{"add", "carl", "--password", "12345", "--home", home.Dir()}, "Password must be at least 6 characters long!"},
+      {{"add", "carl", "--password", "123456789", "--home", home.Dir()},
+       "Password must be no more than 8 characters long!"},
+      {{"add", "abcdefghijklmnopqrst", "--password", "123456", "--home", home.Dir()},
+       "User name must be no more than 19 characters long!"},
+      {{"add", "a|b", "--password", "123456", "--home", home.Dir()},
+       "User name may not contain \"|\" or control characters"},
+      {{"add", "carl", "--password", "123456", "--home", missingDir},
+       "The directory " + missingDir + "/ does not exist!\r\n\r\nPlease choose a valid directory"},
+  };
+  for (const auto& c : cases) {
+    Outcome r = Run(c.args);
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_EQ(r.err, "harbinex: " + c.message + "\n");
+    EXPECT_EQ(PasswordFileText(), before) << c.message;
+  }
+}
+
+TEST_F(UsersCommandTest, NamesAreCaseSensitive) {
+  ASSERT_EQ(Run({"add", "bob", "--password", "secret1", "--home", home.Dir()}).status, 0);
+  ASSERT_EQ(Run({"add", "Bob", "--password", "secret2", "--home", home.Dir()}).status, 0);
+  Outcome list = Run({"list"});
+  EXPECT_EQ(list.out, "bob\t" + home.Dir() + "\tlogin,upload,download\nBob\t" + home.Dir() +
+                          "\tlogin,upload,download\n");
+  EXPECT_TRUE(CheckPassword("secret2", Profile("Bob").password));
+}
+
+TEST_F(UsersCommandTest, EditKeepsWhatItIsNotGiven) {
+  ASSERT_EQ(Run({"add", "bob", "--password", "secret1", "--home", home.Dir()}).status, 0);
+  const std::string stored = Profile("bob").password;
+
+  test::TempDir other;
+  ASSERT_EQ(Run({"edit", "bob", "--home", other.Path().string()}).status, 0);
+  UserProfile p = Profile("bob");
+  EXPECT_EQ(p.password, stored);  // byte for byte
+  EXPECT_EQ(p.directory, other.Dir());
+  EXPECT_EQ(FormatRightsList(p.rights), "login,upload,download");
+
+  ASSERT_EQ(Run({"edit", "bob", "--rights", "login,overwrite"}).status, 0);
+  p = Profile("bob");
+  EXPECT_EQ(p.password, stored);
+  EXPECT_EQ(p.directory, other.Dir());
+  EXPECT_EQ(FormatRightsList(p.rights), "login,overwrite");
+
+  // The same password given again is stored with fresh random characters.
+  ASSERT_EQ(Run({"edit", "bob", "--password", "secret1"}).status, 0);
+  p = Profile("bob");
+  EXPECT_NE(p.password, stored);
+  EXPECT_TRUE(CheckPassword("secret1", p.password));
+  EXPECT_EQ(FormatRightsList(p.rights), "login,overwrite");
+
+  Outcome r = Run({"edit", "bob", "--password", "short"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "harbinex: Password must be at least 6 characters long!\n");
+}
+
+TEST_F(UsersCommandTest, EditAndDeleteOfMissingNames) {
+  ASSERT_EQ(Run({"add", "bobby", "--password", "secret1", "--home", home.Dir()}).status, 0);
+  const std::string before = PasswordFileText();
+  Outcome r = Run({"edit", "bob", "--rights", ""});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "harbinex: The user name bob was not found!\r\nEnter the name of an existing user in the \"User "
+            "Name:\" box below\n");
+  r = Run({"delete", "Bobby"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "harbinex: The user Bobby was not found!\r\nPlease specify a existing user name\n");
+  r = Run({"delete"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "harbinex: No user name specified!\r\nPlease specify a username in the \"User Name:\" box below\n");
+  EXPECT_EQ(PasswordFileText(), before);
+}
+
+TEST_F(UsersCommandTest, DeleteRemovesOnlyThatName) {
+  ASSERT_EQ(Run({"add", "bobby", "--password", "secret1", "--home", home.Dir()}).status, 0);
+  ASSERT_EQ(Run({"add", "bob", "--password", "secret1", "--home", home.Dir()}).status, 0);
+  ASSERT_EQ(Run({"delete", "bob"}).status, 0);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(ParseUserProfile(lines[0]).name, "bobby");
+  EXPECT_EQ(Run({"list"}).out, "bobby\t" + home.Dir() + "\tlogin,upload,download\n");
+}
+
+TEST_F(UsersCommandTest, WrongUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"rename", "bob"},
+      {"add", "bob", "--rights", "login,fly"},
+      {"add", "bob", "extra"},
+      {"add", "bob", "--password"},
+      {"edit", "bob", "--bogus", "x"},
+      {"list", "extra"},
+  };
+  for (const auto& args : cases) {
+    Outcome r = Run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+  }
+  EXPECT_TRUE(Lines().empty());
+}
+
+}  // namespace
+}  // namespace hx
