@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/server_app.h"
+#include "tftp/tftp_listener.h"
 #include "users/users_command.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
 
 hx::ServerApp::Services MakeServices() {
   hx::ServerApp::Services services;
+  services.tftp = hx::MakeTftpListener;
   return services;
 }
 

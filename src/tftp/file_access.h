@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/shared_file.h"
+#include "tftp/request_checks.h"
+#include "tftp/transfer_file.h"
+
+// Opening the file of a TFTP transfer, with the refusals a peer or the operator is told about. Every file
+// is opened through the application's table of open files, so that a file being received is never read or
+// written by another session at the same time.
+namespace hx::tftp {
+
+// A SharedFile as the file of a transfer.
+class SharedTransferFile : public TransferFile {
+ public:
+  explicit SharedTransferFile(SharedFile file) : m_file(std::move(file)) {}
+  long Read(std::uint8_t* buffer, size_t size) override;
+  bool Write(const std::uint8_t* data, size_t size) override;
+
+ private:
+  SharedFile m_file;
+};
+
+// The settings that decide what a write request may do, read for each request.
+struct ReceiveRules {
+  bool makeNewDirs = false;     // TFTP/TMakeNewDirs
+  bool overwriteFiles = false;  // TFTP/TOverWriteFiles
+};
+
+// The open file, or the refusals in the order they go out (a failed directory creation gives two).
+using OpenResult = std::variant<std::unique_ptr<TransferFile>, std::vector<Rejection>>;
+
+// Opens an existing regular file for reading; others may read and write it meanwhile, but a file that
+// another session is receiving is refused.
+OpenResult OpenForSend(FileShareTable& shares, const std::string& path);
+// Opens the file for writing, alone: creates it (and the directories leading to it, when allowed) or,
+// when allowed, truncates an existing writable one.
+OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules);
+// Creates the missing directories leading to the file `path` ("/" separated). nullopt on success.
+std::optional<Rejection> MakeDirectories(const std::string& path, bool makeNewDirs);
+
+}  // namespace hx::tftp

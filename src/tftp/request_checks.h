@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+// Turning a read or write request into a local path inside the TFTP upload/download directory.
+namespace hx::tftp {
+
+// Why a request or a file is refused: the TFTP error code and text that go into the ERROR packet, the
+// Status cell and the log line. `messageBox`, when not empty, is also shown to the operator.
+struct Rejection {
+  std::uint16_t code = 0;
+  std::string text;
+  std::string messageBox;
+
+  bool operator==(const Rejection&) const = default;
+};
+
+// Names longer than this, together with the directory, are refused.
+inline constexpr size_t kMaxPath = 260;
+
+// Parses a request datagram (opcode, file name, zero, mode, zero) that holds `datagram.size()` received
+// bytes, and applies the path rules against `downloadDir` (the setting TDLDir as read for this request).
+// Never reads beyond the received bytes. Returns the local path, or why the request is refused.
+std::variant<std::string, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
+                                                  std::string_view downloadDir);
+
+// The opcode of a request datagram: its first two bytes, where missing bytes count as zero.
+std::uint16_t RequestOpcode(std::span<const std::uint8_t> datagram);
+
+}  // namespace hx::tftp

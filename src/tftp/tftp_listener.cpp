@@ -1,0 +1,102 @@
+#include "tftp/tftp_listener.h"
+
+#include <array>
+#include <asio/error.hpp>
+#include <asio/ip/udp.hpp>
+#include <span>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/frontend.h"
+#include "app/socket_error_text.h"
+#include "app/worker_registry.h"
+#include "tftp/tftp_packets.h"
+#include "tftp/tftp_server_session.h"
+
+namespace hx {
+namespace {
+
+using asio::ip::udp;
+
+// The socket and its receive buffer, shared with the receive in progress, so that closing the service while
+// a receive is pending leaves the handler something valid to look at.
+class Receiver : public std::enable_shared_from_this<Receiver> {
+ public:
+  Receiver(AppContext& context, asio::io_context& io) : m_context(context), m_socket(io) {}
+
+  void Receive() {
+    m_socket.async_receive_from(asio::buffer(m_buffer), m_from,
+                                [self = shared_from_this()](const std::error_code& error, size_t length) {
+                                  self->OnReceive(error, length);
+                                });
+  }
+
+  void OnReceive(const std::error_code& error, size_t length) {
+    if (!m_socket.is_open() || error == asio::error::operation_aborted) return;
+    if (error || length > tftp::kMaxPacket) {
+      // A datagram longer than any request cannot be received whole.
+      m_context.frontend.MessageBox("Error receiving incoming TFTP request");
+    } else {
+      // Nothing about the request is examined here: the session answers whatever came.
+      m_context.registry.StartWorker(
+          WorkerKind::Tftp,
+          std::make_unique<tftp::TftpServerSession>(m_context, std::span(m_buffer.data(), length), m_from));
+    }
+    Receive();
+  }
+
+  AppContext& m_context;
+  udp::socket m_socket;
+  std::array<std::uint8_t, tftp::kMaxPacket + 1> m_buffer{};
+  udp::endpoint m_from;
+};
+
+class TftpListener : public Listener {
+ public:
+  TftpListener(AppContext& context, asio::io_context& io)
+      : m_context(context), m_receiver(std::make_shared<Receiver>(context, io)) {}
+
+  ~TftpListener() override {
+    std::error_code ignored;
+    m_receiver->m_socket.close(ignored);
+  }
+
+  bool Open() override {
+    udp::socket& socket = m_receiver->m_socket;
+    std::error_code error;
+    socket.open(udp::v4(), error);
+    if (error) {
+      m_context.frontend.MessageBox("TFTP: Couldn't create socket: " + SocketErrorText(error));
+      return false;
+    }
+    // No address reuse: a second server on the port must make this fail.
+    int port = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTPort, 69);
+    if (port < 0 || port > 65535)
+      error = std::make_error_code(std::errc::invalid_argument);
+    else
+      socket.bind(udp::endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(port)), error);
+    if (error) {
+      m_context.frontend.MessageBox("TFTP: Couldn't bind socket: " + SocketErrorText(error));
+      socket.close(error);
+      return false;
+    }
+    m_port = socket.local_endpoint(error).port();
+    m_receiver->Receive();
+    return true;
+  }
+
+  std::uint16_t Port() const override { return m_port; }
+
+ private:
+  AppContext& m_context;
+  std::shared_ptr<Receiver> m_receiver;
+  std::uint16_t m_port = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Listener> MakeTftpListener(AppContext& context, asio::io_context& io) {
+  return std::make_unique<TftpListener>(context, io);
+}
+
+}  // namespace hx

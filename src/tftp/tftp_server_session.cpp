@@ -1,0 +1,75 @@
+#include "tftp/tftp_server_session.h"
+
+#include <algorithm>
+#include <asio/post.hpp>
+#include <variant>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/session_table.h"
+#include "tftp/file_access.h"
+#include "tftp/request_checks.h"
+
+namespace hx::tftp {
+
+TftpServerSession::TftpServerSession(AppContext& context, std::span<const std::uint8_t> request,
+                                     const Endpoint& peer)
+    : TftpSession(context), m_peer(peer) {
+  m_requestLength = std::min(request.size(), m_request.size());
+  std::copy_n(request.begin(), m_requestLength, m_request.begin());
+}
+
+void TftpServerSession::Run() {
+  if (OpenSocket()) {
+    SetCell(kColStatus, "Could not create socket");
+    return;
+  }
+  std::string peerAddress = m_peer.address().to_string();
+  SetCell(kColType, "Tftp Srv");
+  SetCell(kColPeer, peerAddress);
+  SetCell(kColBytes, "0");
+  LogLine("TFTP: Connection from address " + peerAddress);
+
+  std::span<const std::uint8_t> request(m_request.data(), m_requestLength);
+  std::uint16_t opcode = RequestOpcode(request);
+  // Anything but a read or write request ends here, without a reply: the row shows that it came.
+  if (opcode != kOpRrq && opcode != kOpWrq) {
+    Finish();
+    return;
+  }
+  asio::post(m_io, [this, opcode] { Serve(opcode == kOpRrq ? Side::Sending : Side::Receiving); });
+  m_io.run();
+  Finish();
+}
+
+void TftpServerSession::Serve(Side side) {
+  TransferEngine& engine = CreateEngine(side, /*clientSide=*/false);
+  engine.SetPeer(m_peer);
+
+  std::string downloadDir = m_context.config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "");
+  auto parsed = ParseRequest(std::span(m_request.data(), m_requestLength), downloadDir);
+  if (auto* rejection = std::get_if<Rejection>(&parsed)) {
+    Execute(engine.Reject(std::span(rejection, 1)));
+    return;
+  }
+  const std::string& path = std::get<std::string>(parsed);
+  Execute(engine.OpenFile(path));
+
+  OpenResult opened;
+  if (side == Side::Sending) {
+    opened = OpenForSend(m_context.shares, path);
+  } else {
+    ReceiveRules rules;
+    rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
+    rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
+    opened = OpenForReceive(m_context.shares, path, rules);
+  }
+  if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {
+    Execute(engine.Reject(*rejections));
+    return;
+  }
+  Execute(engine.Start(std::move(std::get<std::unique_ptr<TransferFile>>(opened)), Clock::now()));
+  StartReceiving();
+}
+
+}  // namespace hx::tftp

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "tftp/tftp_session.h"
+
+namespace hx::tftp {
+
+// The session of one request datagram that arrived on the server's port: it answers from a port of its own,
+// serves a read request as the sending side and a write request as the receiving side.
+class TftpServerSession : public TftpSession {
+ public:
+  // `request` is the datagram as received (at most 516 bytes); `peer` is where it came from.
+  TftpServerSession(AppContext& context, std::span<const std::uint8_t> request, const Endpoint& peer);
+
+ protected:
+  void Run() override;
+
+ private:
+  void Serve(Side side);
+
+  std::array<std::uint8_t, kMaxPacket> m_request{};
+  size_t m_requestLength = 0;
+  Endpoint m_peer;
+};
+
+}  // namespace hx::tftp

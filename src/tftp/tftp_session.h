@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <asio/ip/udp.hpp>
+#include <asio/steady_timer.hpp>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "app/app_context.h"
+#include "app/worker.h"
+#include "tftp/engine_settings.h"
+#include "tftp/transfer_engine.h"
+
+namespace hx::tftp {
+
+// The worker of one TFTP session, server or client: its own UDP socket and timer on the worker's event loop,
+// around a TransferEngine whose actions it carries out. Subclasses decide how the session starts.
+class TftpSession : public Worker {
+ public:
+  explicit TftpSession(AppContext& context);
+  ~TftpSession() override;
+
+ protected:
+  // Opens the session socket on an ephemeral local port of any local address.
+  std::error_code OpenSocket();
+  TransferEngine& CreateEngine(Side side, bool clientSide);
+  TransferEngine& Engine() { return *m_engine; }
+
+  // Carries out the engine's actions in order; a failed send that the engine wants to know about is
+  // reported to it and ends this batch.
+  void Execute(std::span<const Action> actions);
+  // Receives datagrams for the engine until the session ends.
+  void StartReceiving();
+  bool Ended() const { return m_ended; }
+
+  void SetCell(int column, std::string_view text);
+  void LogLine(std::string_view text);
+  // Leaves the event loop; the socket is closed and the file released.
+  void Finish();
+
+  AppContext& m_context;
+  ConfigEngineSettings m_settings;
+  asio::ip::udp::socket m_socket;
+
+ private:
+  void OnReceived(const std::error_code& error, size_t length);
+  void Drain();
+  void SyncTimer();
+
+  asio::steady_timer m_timer;
+  bool m_timerPending = false;
+  TimePoint m_timerExpiry{};
+  std::uint64_t m_timerGeneration = 0;
+  std::optional<TransferEngine> m_engine;
+  bool m_ended = false;
+  // One byte more than a packet, so that a longer datagram shows as cut.
+  std::array<std::uint8_t, kMaxPacket + 1> m_rxBuffer{};
+  Endpoint m_rxFrom;
+};
+
+}  // namespace hx::tftp

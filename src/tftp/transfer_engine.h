@@ -1,0 +1,188 @@
+#pragma once
+
+#include <asio/ip/udp.hpp>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tftp/request_checks.h"
+#include "tftp/tftp_packets.h"
+#include "tftp/transfer_file.h"
+
+// The lock-step transfer of one TFTP session, server or client, without any I/O of its own.
+//
+// The caller feeds it events (start, a datagram with its source, a timer, a failed send or receive) together
+// with the current time, and carries out the actions it returns, in order: send these bytes to that
+// endpoint, arm or kill the retransmission timer, write a cell of the session's row, hand a log or debug
+// line over, show a message box, drop the datagrams already queued, end the session.
+//
+// Sides: the sending side sends DATA blocks of 512 bytes and waits for each ACK; the receiving side
+// acknowledges each DATA block. One packet is in flight; block numbers run modulo 65536.
+//
+// States:
+//   Idle          nothing started; a rejection may still be reported.
+//   AwaitAnswer   client only: the request is out; the first datagram's source becomes the peer.
+//   Transfer      waiting for the ACK of the block in flight, or for the next DATA block.
+//   Dally         receiving side after the final ACK: success is already shown and the file closed; a
+//                 retransmitted final block is acknowledged again until one timeout has passed, so that a
+//                 lost final ACK does not make the sender fail.
+//   Ended         every later event is ignored.
+//
+// Transfer identifiers: once the peer is known, a datagram from any other address or port is answered with
+// ERROR code 5 "Unknown transfer ID" sent to that source and changes nothing else.
+//
+// The timer: the packet in flight is resent every TTimeout seconds after it was first sent (retransmissions
+// do not move the deadline), at most TRetries times; then the session gives up without an ERROR packet.
+namespace hx::tftp {
+
+using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
+using Endpoint = asio::ip::udp::endpoint;
+
+enum class Side { Sending, Receiving };
+
+// Where the engine reads its settings, at the moment of use.
+class EngineSettings {
+ public:
+  virtual ~EngineSettings() = default;
+  virtual int Debugging() const = 0;       // General/Debugging; bit 1 is the TFTP debug trace
+  virtual int Retries() const = 0;         // TFTP/TRetries
+  virtual int TimeoutSeconds() const = 0;  // TFTP/TTimeout
+};
+
+struct Action {
+  enum class Kind {
+    Send,         // `bytes` to `to`
+    ArmTimer,     // the timer fires at `deadline` (replaces any earlier deadline)
+    KillTimer,
+    SetCell,      // `column` of the session's row = `text`
+    Log,          // a transfer-log line
+    Debug,        // a debug-trace line
+    MessageBox,   // `text` to the operator
+    DrainQueued,  // drop the datagrams already waiting on the socket
+    End,          // the session is over: close the socket and leave
+  };
+  Kind kind = Kind::End;
+  std::span<const std::uint8_t> bytes;  // valid until the next call into the engine
+  Endpoint to;
+  // Send: a failure of this send ends the session; tell the engine with OnSendFailed.
+  bool reportFailure = false;
+  TimePoint deadline{};
+  int column = 0;
+  std::string text;
+};
+
+// A client's request, and what it shows when the request cannot be sent or gets no answer: the prefix,
+// followed by the socket error text.
+struct ClientRequest {
+  std::span<const std::uint8_t> request;  // the RRQ or WRQ; copied
+  Endpoint server;
+  std::string sendFailurePrefix;          // e.g. "Error connecting to host : "
+  std::string noAnswerPrefix;             // e.g. "Error receiving response from host : "
+  int noAnswerError = 10060;              // the socket error shown when the guard time passes
+};
+
+class TransferEngine {
+ public:
+  struct Options {
+    Side side = Side::Sending;
+    bool clientSide = false;  // selects the verb of the Command cell
+    int threadNumber = 0;     // "Thread %d" of the debug lines
+  };
+
+  TransferEngine(Options options, const EngineSettings& settings);
+  TransferEngine(const TransferEngine&) = delete;
+  TransferEngine& operator=(const TransferEngine&) = delete;
+
+  // A server knows its peer from the request; every packet goes there and only there.
+  void SetPeer(const Endpoint& peer);
+
+  // Refuses the request or the file: for each rejection, an ERROR packet to the peer (when one is known),
+  // Status, the log line "TFTP: ERROR. " + text, and its message box if any; then the end.
+  std::span<const Action> Reject(std::span<const Rejection> rejections);
+  // The cells and the log line of opening `path`: Status "Opening file", Command "GET "/"PUT " + path, the
+  // log line, Status "Sending File" / "Receiving File".
+  std::span<const Action> OpenFile(std::string_view path);
+  // Server: the file is open; sends DATA 1 (sending side) or ACK 0 (receiving side).
+  std::span<const Action> Start(std::unique_ptr<TransferFile> file, TimePoint now);
+  // Client: the file is open; sends the request and waits up to twice TTimeout for the first answer.
+  std::span<const Action> StartClient(std::unique_ptr<TransferFile> file, const ClientRequest& request,
+                                      TimePoint now);
+
+  // A datagram of `datagram.size()` bytes from `from`. `oversized`: it was longer than 516 bytes and is cut.
+  std::span<const Action> OnDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from, TimePoint now,
+                                     bool oversized = false);
+  // Receiving failed with this socket error number.
+  std::span<const Action> OnReceiveFailed(int socketError);
+  // A send marked `reportFailure` failed with this socket error number.
+  std::span<const Action> OnSendFailed(int socketError);
+  // The timer fired. A call before the deadline, or without one, does nothing.
+  std::span<const Action> OnTimer(TimePoint now);
+
+  bool Ended() const { return m_state == State::Ended; }
+  std::optional<TimePoint> Deadline() const { return m_deadline; }
+  const std::optional<Endpoint>& Peer() const { return m_peer; }
+  std::uint64_t TotalBytes() const { return m_nTotalBytes; }
+
+ private:
+  enum class State { Idle, AwaitAnswer, Transfer, Dally, Ended };
+
+  std::span<const Action> Done() const { return m_actions; }
+  void Begin();
+  Action& Push(Action::Kind kind);
+  void Send(std::span<const std::uint8_t> bytes, const Endpoint& to, bool reportFailure);
+  void ArmTimer(TimePoint deadline);
+  void KillTimer();
+  void SetCell(int column, std::string text);
+  void Log(std::string text);
+  void DebugLine(std::string text);
+  void Status(std::string text);
+  void EndSession();
+  void SendRejection(const Rejection& rejection);
+  void ReportError(std::uint16_t code, std::string text);
+  void FailReceive(int socketError);
+  void AddToTotal(size_t count);
+  void SendNext(TimePoint now);
+  void Success(TimePoint now);
+  void OnSendingSide(const Packet& packet, TimePoint now);
+  void OnReceivingSide(const Packet& packet, TimePoint now);
+  void OnDally(const Packet& packet);
+  // A packet was accepted: the retry budget is full again and a client's first answer has come.
+  void AcceptProgress();
+  bool DebugOn() const { return (m_nDebug & 1) != 0; }
+  std::chrono::seconds Timeout() const;
+
+  Options m_options;
+  const EngineSettings& m_settings;
+  State m_state = State::Idle;
+  std::optional<Endpoint> m_peer;
+  bool m_peerLocked = false;  // a client adopts the source of the first answer
+  std::string m_sendFailurePrefix;
+  std::string m_noAnswerPrefix;
+  int m_noAnswerError = 0;
+  std::unique_ptr<TransferFile> m_file;
+
+  int m_nDebug = 0;
+  PacketBuffer m_txPacket{};
+  size_t m_txLength = 0;
+  std::uint64_t m_nTotalBytes = 0;
+  int m_nRetriesLeft = 0;
+  bool m_bLastBlock = false;
+  size_t m_nDataLen = 0;
+  std::uint16_t m_nSendBlock = 1;
+  std::uint16_t m_nRecvBlock = 0;
+
+  std::optional<TimePoint> m_deadline;
+  std::chrono::seconds m_period{0};
+
+  std::vector<Action> m_actions;
+  std::deque<PacketBuffer> m_errorPackets;  // ERROR packets of the current call; stable while it grows
+};
+
+}  // namespace hx::tftp
