@@ -8,8 +8,13 @@
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/server_app.h"
+#include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
+#include "ftp/client/ftp_client_command.h"
 #include "users/users_command.h"
+#ifdef HX_HAVE_UI
+#include "ui/run_window.h"
+#endif
 
 namespace {
 
@@ -27,6 +32,7 @@ constexpr const char* kUsage =
 hx::ServerApp::Services MakeServices() {
   hx::ServerApp::Services services;
   services.tftp = hx::MakeTftpListener;
+  services.ftp = hx::MakeFtpListener;
   return services;
 }
 
@@ -69,6 +75,10 @@ int main(int argc, char** argv) {
   }
   const auto& args = line.args;
   if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
+  if (!args.empty() && args[0] == "ftp") {
+    line.args.erase(line.args.begin());
+    return hx::RunFtpClientCommand(line, dir);
+  }
   if (!args.empty() && args[0] == "users") {
     line.args.erase(line.args.begin());
     return hx::RunUsersCommand(line, dir);
@@ -78,7 +88,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args.empty()) {
-    // Without the window built in, the program serves headless.
+#ifdef HX_HAVE_UI
+    if (hx::WindowAvailable()) return RunWindow(argc, argv, dir, MakeServices());
+#endif
+    // Without a window (none built in, or no display), the program serves headless.
     return RunHeadless(dir);
   }
   std::fputs(kUsage, stderr);

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace hx::ftpd {
+
+// The command numbers of the server, in the order in which the table is searched. The X-verbs are rows of
+// their own that the dispatcher sends to the handler of their twin.
+enum class CommandId : int {
+  User = 0,
+  Pass,
+  Acct,
+  Cwd,
+  Cdup,
+  Smnt,
+  Quit,
+  Rein,
+  Port,
+  Pasv,
+  Type,
+  Stru,
+  Mode,
+  Retr,
+  Stor,
+  Stou,
+  Appe,
+  Allo,
+  Rest,
+  Rnfr,
+  Rnto,
+  Abor,
+  Dele,
+  Rmd,
+  Mkd,
+  Pwd,
+  List,
+  Nlst,
+  Site,
+  Syst,
+  Stat,
+  Help,
+  Noop,
+  Mdtm,
+  Size,
+  Feat,
+  Xpwd,
+  Xrmd,
+  Xmkd,
+  Xcup,
+  Xcwd,
+};
+inline constexpr int kCommandCount = 41;
+inline constexpr int kUnknownCommand = -1;
+
+struct CommandRow {
+  std::string_view verb;
+  CommandId id;
+};
+
+// Every verb the server recognises, in search order; a row's position is its command number.
+extern const std::array<CommandRow, kCommandCount> kCommandTable;
+
+// A line with "ABOR" among its first four positions stands for ABOR whatever precedes it: a client's urgent
+// Telnet bytes (interrupt, synch) arrive in front of the verb.
+std::string_view ApplyAborRule(std::string_view line);
+
+// The verb of a line: its leading run up to the first blank, TAB, CR or LF.
+std::string_view VerbOf(std::string_view line);
+
+// The command number of a line (after the ABOR rule), compared without regard to ASCII case; kUnknownCommand
+// when no row matches.
+int LookupCommand(std::string_view line);
+
+// The argument of a line by position: everything after the verb of the matched row and the one character
+// that follows it; the empty text when the line is not longer than that. Nothing is trimmed.
+std::string_view CommandArgument(std::string_view line, int command);
+
+// The login gate: before USER only USER passes, between USER and PASS only PASS.
+bool GateAdmits(bool needUser, bool needPass, int command);
+
+}  // namespace hx::ftpd

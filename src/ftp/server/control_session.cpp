@@ -1,0 +1,307 @@
+#include "ftp/server/control_session.h"
+
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+#include <algorithm>
+#include <chrono>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/frontend.h"
+#include "app/socket_error_text.h"
+#include "app/transfer_log.h"
+#include "app/worker.h"
+#include "app/worker_registry.h"
+#include "ftp/server/command_table.h"
+#include "ftp/server/download.h"
+#include "ftp/server/listing_job.h"
+#include "ftp/server/replies.h"
+#include "ftp/server/upload.h"
+
+namespace hx::ftpd {
+namespace {
+
+// Replies waiting beyond this hold up the next command: a client that sends without reading cannot make
+// the session buffer without bound.
+constexpr size_t kOutputBound = 64 * 1024;
+// How long the last replies of an ending session may take to reach a client that does not read them.
+constexpr std::chrono::seconds kEndGrace(5);
+
+std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+struct HandlerRow {
+  CommandId id;
+  void (ControlSession::*handler)(std::string_view, std::string_view);
+};
+
+}  // namespace
+
+ControlSession::ControlSession(AppContext& context, asio::io_context& io, asio::ip::tcp::socket socket,
+                               int sessionId)
+    : m_context(context), m_io(io), m_socket(std::move(socket)), m_endTimer(io), m_nSessionId(sessionId) {
+  m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
+  std::replace(m_strRootDir.begin(), m_strRootDir.end(), '\\', '/');
+  m_strCurDir = m_strRootDir;
+}
+
+ControlSession::~ControlSession() { Shutdown(); }
+
+void ControlSession::Start() {
+  std::error_code error;
+  m_socket.non_blocking(true, error);
+  SendReply(reply::kBanner);
+  asio::ip::tcp::endpoint peer = m_socket.remote_endpoint(error);
+  if (!error && peer.address().is_v4()) {
+    m_strPeerAddr = peer.address().to_v4().to_string();
+    m_nPeerPort = peer.port();
+    m_peerHost = peer.address().to_v4().to_bytes();
+  }
+  LogEntry("FTP: Connection from " + m_strPeerAddr);
+  m_bConnected = true;
+  SetSessionText(kColType, "Ftp Srv");
+  SetSessionText(kColPeer, m_strPeerAddr);
+  ProcessLines();
+}
+
+void ControlSession::Shutdown() {
+  CloseTransfers();
+  m_endTimer.cancel();
+  std::error_code ignored;
+  if (m_socket.is_open()) m_socket.close(ignored);
+  m_bConnected = false;
+  m_ended = true;
+  m_ending = true;
+}
+
+// ---- services -------------------------------------------------------------------------------------------
+
+void ControlSession::SendReply(std::string_view text) {
+  if (m_writeFailed || m_ended) return;
+  QueueOutput(text);
+  if (m_writeFailed) return;
+  SetSessionText(kColStatus, FirstLine(text));
+  if (DebugOn()) DebugLine(ThreadPrefix() + " Status: " + std::string(FirstLine(text)));
+}
+
+void ControlSession::LogEntry(std::string_view text) {
+  m_context.log.OnLogLine(cfg::kSourceFtp, text);
+  if (DebugOn()) DebugLine(ThreadPrefix() + " Log entry: " + std::string(text));
+}
+
+void ControlSession::DebugLine(std::string_view text) { m_context.log.OnDebugLine(cfg::kSourceFtp, text); }
+
+bool ControlSession::DebugOn() const {
+  return (m_context.config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0) & cfg::kSourceFtp) != 0;
+}
+
+void ControlSession::SetSessionText(int column, std::string_view text) {
+  m_context.registry.SetSessionText(m_nSessionId, column, text);
+}
+
+std::string ControlSession::ThreadPrefix() { return "FTP: Thread " + std::to_string(CurrentThreadNumber()); }
+
+void ControlSession::ShowMessage(const std::string& text) { m_context.frontend.MessageBox(text); }
+
+int ControlSession::Quorin() const { return m_context.config.GetProfileInt(cfg::kGeneral, cfg::kQuorin, 0); }
+
+void ControlSession::TransferEnded() {
+  m_pSendSocket.reset();
+  m_pRecvSocket.reset();
+}
+
+void ControlSession::ListingEnded() {
+  m_pListing.reset();
+  ResumeProcessing();
+}
+
+// ---- reading and dispatch -------------------------------------------------------------------------------
+
+const std::array<ControlSession::Handler, 41> ControlSession::kHandlers = [] {
+  constexpr HandlerRow kRows[] = {
+      {CommandId::User, &ControlSession::DoUser}, {CommandId::Pass, &ControlSession::DoPass},
+      {CommandId::Acct, &ControlSession::DoNotHere}, {CommandId::Cwd, &ControlSession::DoCwd},
+      {CommandId::Cdup, &ControlSession::DoCdup}, {CommandId::Smnt, &ControlSession::DoNotImplemented},
+      {CommandId::Quit, &ControlSession::DoQuit}, {CommandId::Rein, &ControlSession::DoRein},
+      {CommandId::Port, &ControlSession::DoPort}, {CommandId::Pasv, &ControlSession::DoNotImplemented},
+      {CommandId::Type, &ControlSession::DoType}, {CommandId::Stru, &ControlSession::DoStru},
+      {CommandId::Mode, &ControlSession::DoMode}, {CommandId::Retr, &ControlSession::DoRetr},
+      {CommandId::Stor, &ControlSession::DoStor}, {CommandId::Stou, &ControlSession::DoNotImplemented},
+      {CommandId::Appe, &ControlSession::DoAppe}, {CommandId::Allo, &ControlSession::DoNotHere},
+      {CommandId::Rest, &ControlSession::DoRest}, {CommandId::Rnfr, &ControlSession::DoRnfr},
+      {CommandId::Rnto, &ControlSession::DoRnto}, {CommandId::Abor, &ControlSession::DoAbor},
+      {CommandId::Dele, &ControlSession::DoDele}, {CommandId::Rmd, &ControlSession::DoRmd},
+      {CommandId::Mkd, &ControlSession::DoMkd}, {CommandId::Pwd, &ControlSession::DoPwd},
+      {CommandId::List, &ControlSession::DoList}, {CommandId::Nlst, &ControlSession::DoNlst},
+      {CommandId::Site, &ControlSession::DoNotImplemented}, {CommandId::Syst, &ControlSession::DoSyst},
+      {CommandId::Stat, &ControlSession::DoStat}, {CommandId::Help, &ControlSession::DoHelp},
+      {CommandId::Noop, &ControlSession::DoNoop}, {CommandId::Mdtm, &ControlSession::DoMdtm},
+      {CommandId::Size, &ControlSession::DoSize}, {CommandId::Feat, &ControlSession::DoFeat},
+      {CommandId::Xpwd, &ControlSession::DoPwd}, {CommandId::Xrmd, &ControlSession::DoRmd},
+      {CommandId::Xmkd, &ControlSession::DoMkd}, {CommandId::Xcup, &ControlSession::DoCdup},
+      {CommandId::Xcwd, &ControlSession::DoCwd},
+  };
+  static_assert(std::size(kRows) == kCommandCount);
+  std::array<Handler, kCommandCount> handlers{};
+  for (const HandlerRow& row : kRows) handlers[static_cast<size_t>(row.id)] = row.handler;
+  return handlers;
+}();
+
+bool ControlSession::CanProcess() const {
+  return !m_ending && !m_pListing && m_output.size() + m_writing.size() < kOutputBound;
+}
+
+void ControlSession::ResumeProcessing() {
+  if (m_processPosted || m_ending) return;
+  m_processPosted = true;
+  asio::post(m_io, [this] {
+    m_processPosted = false;
+    ProcessLines();
+  });
+}
+
+void ControlSession::ReadMore() {
+  if (m_readPending || m_inputEnded || m_ending) return;
+  m_readPending = true;
+  m_socket.async_read_some(asio::buffer(m_readBuffer), [this](std::error_code error, size_t count) {
+    m_readPending = false;
+    if (error == asio::error::operation_aborted || m_ending) return;
+    if (error)
+      m_inputEnded = true;
+    else
+      m_reader.Append(std::string_view(m_readBuffer.data(), count));
+    ProcessLines();
+  });
+}
+
+void ControlSession::ProcessLines() {
+  while (CanProcess()) {
+    LineReader::Event event = m_reader.Next();
+    if (event.kind == LineReader::Kind::Line) {
+      HandleLine(event.text);
+    } else if (event.kind == LineReader::Kind::TooLong) {
+      SendReply(reply::kLineTooLong);
+    } else if (!m_inputEnded) {
+      ReadMore();
+      return;
+    } else {
+      std::string rest;
+      if (m_reader.Finish(rest)) HandleLine(rest);
+      ClientClosed();
+      return;
+    }
+  }
+}
+
+void ControlSession::HandleLine(const std::string& line) {
+  if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + line);
+  if (line.empty()) return;
+  std::string_view command = ApplyAborRule(line);
+  int number = LookupCommand(line);
+  SetSessionText(kColCommand, command);
+  if (!GateAdmits(m_bNeedUser, m_bNeedPass, number)) {
+    SendReply(reply::kNotLoggedIn);
+    return;
+  }
+  if (number == kUnknownCommand) {
+    DoNotImplemented(line, {});
+    return;
+  }
+  (this->*kHandlers[static_cast<size_t>(number)])(line, CommandArgument(command, number));
+  if (number == static_cast<int>(CommandId::User)) {
+    m_bNeedUser = false;
+    m_bNeedPass = true;
+  } else if (number == static_cast<int>(CommandId::Pass)) {
+    m_bNeedPass = false;
+  }
+}
+
+// ---- output ---------------------------------------------------------------------------------------------
+
+void ControlSession::QueueOutput(std::string_view text) {
+  if (!m_writePending && m_output.empty()) {
+    // The common case: the reply fits into the socket's buffer and is on its way before the next line.
+    std::error_code error;
+    size_t written = m_socket.write_some(asio::buffer(text.data(), text.size()), error);
+    if (error == asio::error::would_block || error == asio::error::try_again) {
+      written = 0;
+    } else if (error) {
+      WriteFailed(error);
+      return;
+    }
+    if (written == text.size()) return;
+    text.remove_prefix(written);
+  }
+  m_output.append(text);
+  if (!m_writePending) StartWrite();
+}
+
+void ControlSession::StartWrite() {
+  m_writePending = true;
+  m_writing.swap(m_output);
+  m_output.clear();
+  asio::async_write(m_socket, asio::buffer(m_writing), [this](std::error_code error, size_t) {
+    m_writePending = false;
+    m_writing.clear();
+    if (error == asio::error::operation_aborted || m_ended) return;
+    if (error) {
+      WriteFailed(error);
+      return;
+    }
+    if (!m_output.empty()) {
+      StartWrite();
+    } else if (m_ending) {
+      FinishEnd();
+    } else {
+      ResumeProcessing();
+    }
+  });
+}
+
+void ControlSession::WriteFailed(const std::error_code& error) {
+  if (m_writeFailed) return;
+  m_writeFailed = true;
+  m_output.clear();
+  SetSessionText(kColStatus, "Error writing to socket: " + SocketErrorText(error));
+  // The handler that was replying finishes first; then the session ends.
+  m_ending = true;
+  asio::post(m_io, [this] { FinishEnd(); });
+}
+
+// ---- ending ---------------------------------------------------------------------------------------------
+
+void ControlSession::ClientClosed() {
+  if (m_ending) return;
+  CloseTransfers();
+  m_bConnected = false;
+  LogEntry("FTP: Connection closed");
+  EndSession();
+}
+
+void ControlSession::EndSession() {
+  m_ending = true;
+  if (!m_writePending) {
+    FinishEnd();
+    return;
+  }
+  m_endTimer.expires_after(kEndGrace);
+  m_endTimer.async_wait([this](std::error_code error) {
+    if (!error) FinishEnd();
+  });
+}
+
+void ControlSession::FinishEnd() {
+  if (m_ended) return;
+  Shutdown();
+  m_io.stop();
+}
+
+void ControlSession::CloseTransfers() {
+  if (m_pSendSocket) m_pSendSocket->Close();
+  if (m_pRecvSocket) m_pRecvSocket->Close();
+  if (m_pListing) m_pListing->Close();
+  m_pSendSocket.reset();
+  m_pRecvSocket.reset();
+  m_pListing.reset();
+}
+
+}  // namespace hx::ftpd

@@ -1,0 +1,166 @@
+#pragma once
+
+#include <array>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/app_context.h"
+#include "ftp/server/line_reader.h"
+#include "ftp/server/resolve_path.h"
+
+namespace hx::ftpd {
+
+class Download;
+class Upload;
+class ListingJob;
+
+// One FTP control connection with all the state of its session, run on its worker's io_context.
+//
+// Commands are read and executed one line at a time. While a download or upload runs, reading goes on, so
+// ABOR, NOOP and the rest are served between the transfer's steps; while a listing is sent, and while
+// replies wait to be written beyond a bound, the next line waits. Replies are written in order; each
+// updates the Status cell.
+//
+// The session ends on QUIT, when the client closes the control connection, when a reply cannot be written,
+// or when its worker is told to stop; it then closes its transfer, its files and its sockets.
+class ControlSession {
+ public:
+  ControlSession(AppContext& context, asio::io_context& io, asio::ip::tcp::socket socket, int sessionId);
+  ~ControlSession();
+  ControlSession(const ControlSession&) = delete;
+  ControlSession& operator=(const ControlSession&) = delete;
+
+  // Greets the client and starts reading commands.
+  void Start();
+  // Closes everything at once, without replies: the worker's loop has ended.
+  void Shutdown();
+
+  // The session's services for its transfers.
+  void SendReply(std::string_view text);
+  void LogEntry(std::string_view text);
+  void DebugLine(std::string_view text);
+  bool DebugOn() const;
+  void SetSessionText(int column, std::string_view text);
+  int Quorin() const;
+  void ShowMessage(const std::string& text);
+  // "FTP: Thread N", the start of the session's debug lines.
+  static std::string ThreadPrefix();
+  // A transfer has ended; it has sent its own replies and log entries.
+  void TransferEnded();
+  void ListingEnded();
+
+ private:
+  using Handler = void (ControlSession::*)(std::string_view line, std::string_view argument);
+  static const std::array<Handler, 41> kHandlers;
+
+  // Reading and dispatch.
+  void ReadMore();
+  void ProcessLines();
+  void ResumeProcessing();
+  bool CanProcess() const;
+  void HandleLine(const std::string& line);
+  // Output.
+  void QueueOutput(std::string_view text);
+  void StartWrite();
+  void WriteFailed(const std::error_code& error);
+  // Ending.
+  void ClientClosed();
+  void EndSession();
+  void FinishEnd();
+  void CloseTransfers();
+
+  // Commands that need no more than a line (session_commands.cpp).
+  void DoQuit(std::string_view line, std::string_view argument);
+  void DoRein(std::string_view line, std::string_view argument);
+  void DoPort(std::string_view line, std::string_view argument);
+  void DoAbor(std::string_view line, std::string_view argument);
+  void DoNoop(std::string_view line, std::string_view argument);
+  void DoNotHere(std::string_view line, std::string_view argument);
+  void DoNotImplemented(std::string_view line, std::string_view argument);
+  void DoType(std::string_view line, std::string_view argument);
+  void DoMode(std::string_view line, std::string_view argument);
+  void DoStru(std::string_view line, std::string_view argument);
+  void DoSyst(std::string_view line, std::string_view argument);
+  void DoHelp(std::string_view line, std::string_view argument);
+  void DoFeat(std::string_view line, std::string_view argument);
+  void DoStat(std::string_view line, std::string_view argument);
+  // Login (login_commands.cpp).
+  void DoUser(std::string_view line, std::string_view argument);
+  void DoPass(std::string_view line, std::string_view argument);
+  void LoginGranted();
+  void LoginDenied();
+  int GetRight(int field) const;
+  // File system (file_commands.cpp).
+  void DoCwd(std::string_view line, std::string_view argument);
+  void DoCdup(std::string_view line, std::string_view argument);
+  void DoPwd(std::string_view line, std::string_view argument);
+  void DoMkd(std::string_view line, std::string_view argument);
+  void DoRmd(std::string_view line, std::string_view argument);
+  void DoDele(std::string_view line, std::string_view argument);
+  void DoRnfr(std::string_view line, std::string_view argument);
+  void DoRnto(std::string_view line, std::string_view argument);
+  void DoSize(std::string_view line, std::string_view argument);
+  void DoMdtm(std::string_view line, std::string_view argument);
+  void DoRest(std::string_view line, std::string_view argument);
+  bool ResolvePath(std::string& path, PathMode mode) const;
+  // Data commands (transfer_commands.cpp).
+  void DoList(std::string_view line, std::string_view argument);
+  void DoNlst(std::string_view line, std::string_view argument);
+  void DoRetr(std::string_view line, std::string_view argument);
+  void DoStor(std::string_view line, std::string_view argument);
+  void DoAppe(std::string_view line, std::string_view argument);
+  void ListCommand(std::string_view argument, bool namesOnly);
+  void StoreCommand(std::string_view argument, bool append);
+  bool TransferRunning() const;
+  // The endpoint of the client's PORT; nullopt after the 425 reply.
+  bool DataTarget(asio::ip::tcp::endpoint& target);
+  std::uint16_t DataPort() const;
+
+  AppContext& m_context;
+  asio::io_context& m_io;
+  asio::ip::tcp::socket m_socket;
+  asio::steady_timer m_endTimer;
+  int m_nSessionId;
+
+  std::string m_strPeerAddr;
+  unsigned m_nPeerPort = 0;
+  std::array<std::uint8_t, 4> m_peerHost{};
+  bool m_bConnected = false;
+  bool m_bNeedUser = true;
+  bool m_bNeedPass = false;
+  std::string m_strUser;
+  std::string m_strPassword;
+  std::string m_strProfile;
+  std::string m_strRootDir;
+  std::string m_strCurDir;
+  std::string m_strPort;
+  char m_chType = 'A';
+  bool m_bRestart = false;
+  std::int64_t m_lRestartPos = 0;
+  std::string m_strRenameFrom;
+
+  std::shared_ptr<Download> m_pSendSocket;
+  std::shared_ptr<Upload> m_pRecvSocket;
+  std::shared_ptr<ListingJob> m_pListing;
+
+  LineReader m_reader;
+  std::array<char, 4096> m_readBuffer{};
+  bool m_readPending = false;
+  bool m_inputEnded = false;
+  bool m_processPosted = false;
+
+  std::string m_output;   // replies waiting for the write in progress
+  std::string m_writing;  // the bytes of the write in progress
+  bool m_writePending = false;
+  bool m_writeFailed = false;
+
+  bool m_ending = false;
+  bool m_ended = false;
+};
+
+}  // namespace hx::ftpd

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <asio/ip/tcp.hpp>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "app/shared_file.h"
+
+namespace hx::ftpd {
+
+class ControlSession;
+
+// One running RETR: sends the file over the data connection in chunks of 10,240 bytes, one chunk at a time,
+// each read only after the previous one was sent in full. Between chunks the session goes on serving
+// commands; ABOR sets the abort flag, which is examined before every read.
+//
+// Endings: the short (possibly empty) last chunk sent -> success; ABOR or a read failure -> aborted
+// ("226 ABORT command successful."); the client closing the data connection early -> "426 Transfer
+// terminated abnormally"; a connect that fails -> "425 Can't open data connection". With Quorin 0 the
+// success reply follows the close of the data connection after a success or an ABOR; otherwise it goes out
+// as soon as the connection is up.
+class Download : public std::enable_shared_from_this<Download> {
+ public:
+  static constexpr size_t kChunk = 10240;
+
+  Download(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::string path,
+           std::uint64_t position);
+
+  // Starts the connect after the 150 reply. False, after the 451 reply, when the system refused it at once;
+  // the caller then drops the download.
+  bool Connect(const asio::ip::tcp::endpoint& target);
+  void Abort();
+  // The session ends: release the file and the connection without a reply.
+  void Close();
+
+ private:
+  void OnConnect(std::error_code error);
+  void OnSend();
+  void OnWritten(std::error_code error, size_t written);
+  void WatchPeer();
+  void FinishSend(bool success);
+  void PeerGone();
+  void End(bool successReply);
+
+  ControlSession& m_session;
+  asio::ip::tcp::socket m_socket;
+  SharedFile m_file;
+  std::string m_path;
+  std::array<char, kChunk> m_buffer{};
+  std::array<char, 256> m_peerBytes{};
+  std::uint64_t m_nTotal;
+  std::uint64_t m_nChunk = 0;
+  bool m_bAbort = false;
+  bool m_bLastSent = false;
+  bool m_writing = false;
+  bool m_ended = false;
+};
+
+}  // namespace hx::ftpd

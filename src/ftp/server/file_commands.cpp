@@ -1,0 +1,231 @@
+// The commands that work on the file system inside the session's root: CWD, CDUP, PWD, MKD, RMD, DELE,
+// RNFR, RNTO, SIZE, MDTM and REST.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "app/shared_file.h"
+#include "ftp/server/arguments.h"
+#include "ftp/server/control_session.h"
+#include "ftp/server/info_replies.h"
+#include "ftp/server/login_rules.h"
+#include "ftp/server/replies.h"
+
+namespace hx::ftpd {
+namespace {
+
+// Another session's open file cannot be deleted or renamed, as the share modes of the program promise.
+// The claim stands for the operation and is given back at once.
+class InUseGuard {
+ public:
+  InUseGuard(FileShareTable& table, const std::string& path) : m_table(table) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return;
+    m_claim = {st.st_dev, st.st_ino, FileAccess::ReadWrite, ShareMode::Exclusive};
+    m_held = m_table.TryClaim(m_claim);
+    m_inUse = !m_held;
+  }
+  ~InUseGuard() {
+    if (m_held) m_table.Release(m_claim);
+  }
+  InUseGuard(const InUseGuard&) = delete;
+  InUseGuard& operator=(const InUseGuard&) = delete;
+  bool InUse() const { return m_inUse; }
+
+ private:
+  FileShareTable& m_table;
+  FileShareTable::Claim m_claim{};
+  bool m_held = false;
+  bool m_inUse = false;
+};
+
+// Moves a file or directory; fails when the target exists or the source is missing.
+bool MoveNoReplace(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: check, then move.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+bool ControlSession::ResolvePath(std::string& path, PathMode mode) const {
+  return ftpd::ResolvePath(path, mode, m_strRootDir, m_strCurDir, ProbeFileSystem);
+}
+
+void ControlSession::DoCwd(std::string_view, std::string_view argument) {
+  std::string path(argument);
+  if (ResolvePath(path, PathMode::Directory)) {
+    m_strCurDir = path;
+    SendReply(reply::kCwdOk);
+    return;
+  }
+  SendReply(FormatReply("550 %s\r\n", std::string(argument) + " : " + path));
+}
+
+void ControlSession::DoCdup(std::string_view, std::string_view) { DoCwd("CWD ..", ".."); }
+
+void ControlSession::DoPwd(std::string_view, std::string_view) {
+  size_t skip = m_strRootDir.empty() ? 0 : m_strRootDir.size() - 1;
+  std::string shown = m_strCurDir.size() > skip ? m_strCurDir.substr(skip) : std::string("/");
+  SendReply(FormatReply(reply::kPwdFormat, shown));
+}
+
+void ControlSession::DoMkd(std::string_view, std::string_view argument) {
+  if (GetRight(kFieldMakeDirs) == 0) {
+    SendReply(reply::kNoMkdirRight);
+    return;
+  }
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("550 %s\r\n", path));
+    return;
+  }
+  if (::mkdir(path.c_str(), 0755) != 0) {
+    SendReply(reply::kMkdFailed);
+    return;
+  }
+  LogEntry("FTP: Directory " + path + " was created by " + m_strUser);
+  SendReply(reply::kMkdOk);
+}
+
+void ControlSession::DoRmd(std::string_view, std::string_view argument) {
+  if (GetRight(kFieldRemoveDirs) == 0) {
+    SendReply(reply::kNoRmdirRight);
+    return;
+  }
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Directory)) {
+    SendReply(FormatReply("550 %s\r\n", path));
+    return;
+  }
+  // A path that leaves the root resolves to the root; the root itself is never removed, or the session
+  // (and every other one that shares it) would lose its directory.
+  if (path == m_strRootDir || ::rmdir(path.c_str()) != 0) {
+    SendReply(reply::kRmdFailed);
+    return;
+  }
+  LogEntry("FTP: Directory " + path + " was removed by " + m_strUser);
+  SendReply(reply::kActionOk);
+}
+
+void ControlSession::DoDele(std::string_view, std::string_view argument) {
+  if (GetRight(kFieldDelete) == 0) {
+    SendReply(reply::kNoDeleteRight);
+    return;
+  }
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("550 %s not found\r\n", path));
+    return;
+  }
+  InUseGuard guard(m_context.shares, path);
+  if (guard.InUse() || ::unlink(path.c_str()) != 0) {
+    SendReply(reply::kDeleFailed);
+    return;
+  }
+  SendReply(reply::kActionOk);
+  LogEntry("FTP: File " + path + " was deleted by " + m_strUser);
+}
+
+void ControlSession::DoRnfr(std::string_view, std::string_view argument) {
+  m_strRenameFrom = argument;
+  if (GetRight(kFieldRename) == 0) {
+    m_strRenameFrom.clear();
+    SendReply(reply::kNoRenameRight);
+    return;
+  }
+  if (!ResolvePath(m_strRenameFrom, PathMode::Existing)) {
+    SendReply(FormatReply("450 %s\r\n", m_strRenameFrom));
+    m_strRenameFrom.clear();
+    return;
+  }
+  SendReply(reply::kPending);
+}
+
+void ControlSession::DoRnto(std::string_view, std::string_view argument) {
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("553 %s\r\n", path));
+  } else {
+    InUseGuard guard(m_context.shares, m_strRenameFrom);
+    if (guard.InUse() || !MoveNoReplace(m_strRenameFrom, path)) {
+      SendReply(reply::kRenameFailed);
+    } else {
+      LogEntry("FTP: " + m_strUser + " renamed file " + m_strRenameFrom + " to " + path);
+      SendReply(reply::kActionOk);
+    }
+  }
+  m_strRenameFrom.clear();
+}
+
+void ControlSession::DoSize(std::string_view, std::string_view argument) {
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("213 %s\r\n", path));
+    return;
+  }
+  std::uint64_t size = 0;
+  if (m_chType == 'A') {
+    // The size as sent in ASCII, every LF counting as CR LF: the file is read whole.
+    int error = 0;
+    SharedFile file =
+        SharedFile::Open(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive, Disposition::OpenExisting, error);
+    if (!file.IsOpen()) {
+      SendReply(reply::kSizeError);
+      return;
+    }
+    std::array<char, 10240> block;
+    for (;;) {
+      long count = file.Read(block.data(), block.size());
+      if (count < 0) {
+        SendReply(reply::kSizeError);
+        return;
+      }
+      size += CountAsciiBytes(std::string_view(block.data(), static_cast<size_t>(count)));
+      if (count < static_cast<long>(block.size())) break;
+    }
+  } else {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+      SendReply(reply::kSizeError);
+      return;
+    }
+    size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  }
+  SendReply("213 " + std::to_string(size) + "\r\n");
+}
+
+void ControlSession::DoMdtm(std::string_view, std::string_view argument) {
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("550 %s\r\n", path));
+    return;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    SendReply(reply::kMdtmUnavailable);
+    return;
+  }
+  SendReply("213 " + FormatMdtmTime(st.st_mtime) + "\r\n");
+}
+
+void ControlSession::DoRest(std::string_view, std::string_view argument) {
+  std::optional<std::int64_t> offset = ParseRestArgument(argument);
+  if (!offset) {
+    SendReply(reply::kSyntaxError);
+    return;
+  }
+  m_lRestartPos = *offset;
+  m_bRestart = true;
+  SendReply(reply::kPending);
+}
+
+}  // namespace hx::ftpd

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace hx::ftpd {
+
+// HELP: 31 reply lines, each sent on its own.
+extern const std::array<const char*, 31> kHelpLines;
+// FEAT: 5 reply lines.
+extern const std::array<const char*, 5> kFeatLines;
+
+// STAT without an argument: the six lines of the session's status.
+std::array<std::string, 6> StatusLines(std::string_view peerAddress, std::string_view user, char type);
+
+// "215 %s L8" with the platform family; this platform maps onto none of the known ones.
+std::string SystemReply();
+
+// TYPE by the first character of its argument (case-sensitive); `type` changes for 'A' and 'I' only.
+std::string TypeReply(std::string_view argument, char& type);
+std::string ModeReply(std::string_view argument);
+std::string StruReply(std::string_view argument);
+
+// MDTM's time: "%Y%m%d%H%M%S" in UTC.
+std::string FormatMdtmTime(std::time_t modified);
+
+// The size of a file with every LF sent as CR LF: each byte counts 1, each LF 1 more.
+std::uint64_t CountAsciiBytes(std::string_view block);
+
+// "%s" filled into a reply format (a format holds at most one "%s").
+std::string FormatReply(const char* format, std::string_view value);
+
+}  // namespace hx::ftpd

@@ -1,0 +1,102 @@
+#include "ftp/server/listing.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+namespace hx::ftpd {
+namespace {
+
+bool StatEntry(const std::string& path, ListEntry& entry) {
+  struct stat st {};
+  // A link that points nowhere is still listed, with what the link itself says.
+  if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) return false;
+  entry.isDirectory = S_ISDIR(st.st_mode);
+  entry.size = entry.isDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
+  entry.modified = st.st_mtime;
+  return true;
+}
+
+int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+
+}  // namespace
+
+std::string ListArgument(std::string_view argument) {
+  if (argument.empty() || argument.front() != '-') return std::string(argument);
+  size_t blank = argument.find(' ');
+  return blank == std::string_view::npos ? std::string() : std::string(argument.substr(blank + 1));
+}
+
+std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bool namesOnly) {
+  if (namesOnly) return entry.name + "\r\n";
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char head[96];
+  std::snprintf(head, sizeof head, "%c--------- 1 owner group %9" PRId64 " %s %02d %02d:%02d ",
+                entry.isDirectory ? 'D' : '-', entry.size, kMonths[(modified.tm_mon % 12 + 12) % 12],
+                modified.tm_mday, modified.tm_hour, modified.tm_min);
+  return head + entry.name + "\r\n";
+}
+
+std::string FormatListLine(const ListEntry& entry, bool namesOnly) {
+  std::tm local{};
+  localtime_r(&entry.modified, &local);
+  return FormatListLineAt(entry, local, namesOnly);
+}
+
+bool MatchWildcard(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  // Greedy matching with one back-tracking point, the last "*" seen.
+  size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::vector<ListEntry> FindEntries(const std::string& pattern) {
+  std::vector<ListEntry> entries;
+  size_t slash = pattern.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : pattern.substr(0, slash + 1);
+  std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  if (namePattern.empty()) return entries;
+
+  if (namePattern.find_first_of("*?") == std::string::npos) {
+    ListEntry entry;
+    entry.name = namePattern;
+    if (StatEntry(pattern, entry)) entries.push_back(std::move(entry));
+    return entries;
+  }
+
+  DIR* handle = ::opendir(dir.c_str());
+  if (!handle) return entries;
+  while (const dirent* item = ::readdir(handle)) {
+    ListEntry entry;
+    entry.name = item->d_name;
+    if (!MatchWildcard(namePattern, entry.name)) continue;
+    if (StatEntry(dir + entry.name, entry)) entries.push_back(std::move(entry));
+  }
+  ::closedir(handle);
+  std::sort(entries.begin(), entries.end(), [](const ListEntry& a, const ListEntry& b) {
+    int ra = DotRank(a.name), rb = DotRank(b.name);
+    return ra != rb ? ra < rb : a.name < b.name;
+  });
+  return entries;
+}
+
+}  // namespace hx::ftpd

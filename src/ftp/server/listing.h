@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hx::ftpd {
+
+// One entry found by a directory search.
+struct ListEntry {
+  std::string name;  // without a directory part
+  bool isDirectory = false;
+  std::int64_t size = 0;
+  std::time_t modified = 0;  // last modification
+};
+
+// The argument of LIST and NLST without the client's options: "-l" alone names nothing, "-la sub" names sub.
+std::string ListArgument(std::string_view argument);
+
+// A listing line: the name alone for NLST; for LIST "%c--------- 1 owner group %9lld %s %s" with 'D' for a
+// directory, the full 64-bit size, the modification time as "%b %d %H:%M" (English month, local time) and
+// the name. Both end in CR LF.
+std::string FormatListLine(const ListEntry& entry, bool namesOnly);
+// The same with the modification time already broken down, for callers that fix the time zone.
+std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bool namesOnly);
+
+// File-name matching of the directory search: "*" any run, "?" one character; "*.*" matches every name,
+// names without a dot included.
+bool MatchWildcard(std::string_view pattern, std::string_view name);
+
+// The directory search: `pattern` is a local path whose last component may hold wildcards. A pattern naming
+// a directory's entries returns "." and ".." too. Entries come sorted by name, "." and ".." first; nothing
+// found gives an empty list.
+std::vector<ListEntry> FindEntries(const std::string& pattern);
+
+}  // namespace hx::ftpd

@@ -1,0 +1,59 @@
+#include "ftp/server/listing_job.h"
+
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+
+#include "ftp/server/control_session.h"
+#include "ftp/server/data_connection.h"
+#include "ftp/server/replies.h"
+
+namespace hx::ftpd {
+
+ListingJob::ListingJob(ControlSession& session, asio::ip::tcp::socket socket, std::string listing)
+    : m_session(session), m_socket(std::move(socket)), m_listing(std::move(listing)) {}
+
+void ListingJob::Connect(const asio::ip::tcp::endpoint& target) {
+  std::error_code error;
+  switch (StartConnect(m_socket, target, error)) {
+    case ConnectStart::Failed:
+    case ConnectStart::Connected:
+      asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
+      return;
+    case ConnectStart::InProgress:
+      AwaitConnect(m_socket, [self = shared_from_this()](std::error_code e) { self->OnConnect(e); });
+      return;
+  }
+}
+
+void ListingJob::Close() {
+  m_ended = true;
+  std::error_code ignored;
+  m_socket.close(ignored);
+}
+
+void ListingJob::OnConnect(std::error_code error) {
+  if (m_ended || error == asio::error::operation_aborted) return;
+  if (error) {
+    m_session.ShowMessage("Could not connect to peer. Aborting transfer.");
+    m_session.SendReply(reply::kCantOpenData);
+    End();
+    return;
+  }
+  asio::async_write(m_socket, asio::buffer(m_listing),
+                    [self = shared_from_this()](std::error_code e, size_t) { self->OnWritten(e); });
+}
+
+void ListingJob::OnWritten(std::error_code error) {
+  if (m_ended) return;
+  m_session.SendReply(error ? reply::kTransferFailed : reply::kClosingData);
+  End();
+}
+
+void ListingJob::End() {
+  m_ended = true;
+  std::error_code ignored;
+  m_socket.close(ignored);
+  m_session.ListingEnded();
+}
+
+}  // namespace hx::ftpd

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <asio/ip/tcp.hpp>
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace hx::ftpd {
+
+class ControlSession;
+
+// One LIST or NLST on its data connection: connect, send the listing, reply "226 Closing data connection",
+// close. The session reads no command while it runs. A connect that fails shows "Could not connect to
+// peer. Aborting transfer." and gets "425 Can't open data connection"; a client that drops the connection
+// before the listing is sent gets "426 Transfer terminated abnormally".
+class ListingJob : public std::enable_shared_from_this<ListingJob> {
+ public:
+  ListingJob(ControlSession& session, asio::ip::tcp::socket socket, std::string listing);
+
+  // Starts the connect after the 150 reply; the outcome arrives on the session's loop.
+  void Connect(const asio::ip::tcp::endpoint& target);
+  // The session ends: close without a reply.
+  void Close();
+
+ private:
+  void OnConnect(std::error_code error);
+  void OnWritten(std::error_code error);
+  void End();
+
+  ControlSession& m_session;
+  asio::ip::tcp::socket m_socket;
+  std::string m_listing;
+  bool m_ended = false;
+};
+
+}  // namespace hx::ftpd

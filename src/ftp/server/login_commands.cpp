@@ -1,0 +1,56 @@
+// USER and PASS: which profile a session gets, and whether the login is granted.
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ftp/server/control_session.h"
+#include "ftp/server/login_rules.h"
+#include "ftp/server/replies.h"
+#include "users/password_file.h"
+
+namespace hx::ftpd {
+
+void ControlSession::DoUser(std::string_view, std::string_view argument) {
+  m_strUser = argument;
+  SendReply(reply::kNeedPassword);
+  LogEntry("FTP: Login attempt by: " + m_strUser);
+}
+
+void ControlSession::DoPass(std::string_view, std::string_view argument) {
+  // The store is read for every PASS, whatever the settings, so that a missing file is created here.
+  PasswordFile store(m_context.appDir, m_context.frontend);
+  m_strPassword = argument;
+
+  const ConfigStore& config = m_context.config;
+  LoginSettings settings;
+  settings.userSecurity = config.GetProfileInt(cfg::kFtp, cfg::kUserSecurity, 1);
+  settings.anonAllowed = config.GetProfileInt(cfg::kFtp, cfg::kAnonAllowed, 0);
+  settings.allowUpload = config.GetProfileInt(cfg::kFtp, cfg::kFAllowUpload, 1);
+  settings.allowDownload = config.GetProfileInt(cfg::kFtp, cfg::kFAllowDownload, 1);
+  settings.overwrite = config.GetProfileInt(cfg::kFtp, cfg::kFOverwrite, 0);
+  settings.anonymousRoot = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, m_strCurDir);
+
+  LoginOutcome outcome = DecideLogin(
+      m_strUser, m_strPassword, settings, [&store](std::string_view name) { return store.Find(name); },
+      [](std::string_view plain, std::string_view stored) { return CheckPassword(plain, stored); });
+  if (outcome.profile) m_strProfile = std::move(*outcome.profile);
+  if (outcome.granted)
+    LoginGranted();
+  else
+    LoginDenied();
+}
+
+void ControlSession::LoginGranted() {
+  m_strRootDir = TakeOverRoot(ExtractField(m_strProfile, kProfileSeparator, kFieldDirectory));
+  m_strCurDir = m_strRootDir;
+  SendReply(reply::kLoggedIn);
+  LogEntry("FTP: Login successful");
+}
+
+void ControlSession::LoginDenied() {
+  SendReply(reply::kLoginDenied);
+  LogEntry(LoginDeniedLogText(m_strUser));
+  m_bNeedUser = true;
+}
+
+int ControlSession::GetRight(int field) const { return ftpd::GetRight(m_strProfile, field); }
+
+}  // namespace hx::ftpd

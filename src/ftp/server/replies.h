@@ -1,0 +1,68 @@
+#pragma once
+
+// The reply texts of the server, byte for byte as clients see them. Texts with "%s" or a number are completed
+// by their callers; every reply ends in CR LF and goes out as one line.
+namespace hx::ftpd::reply {
+
+inline constexpr const char* kBanner = "220 Vantrel FTP Server Version 1.1\r\n";
+inline constexpr const char* kNotLoggedIn = "530 Not logged in\r\n";
+inline constexpr const char* kLineTooLong = "500 Command line too long\r\n";
+inline constexpr const char* kNotImplementedHere = "202 Command not implemented on this site\r\n";
+inline constexpr const char* kNotImplementedFormat = "502 Command %s not implemented\r\n";
+inline constexpr const char* kGoodbye = "221 Service closing control connection\r\n";
+inline constexpr const char* kPortOk = "200 PORT command successful.\r\n";
+inline constexpr const char* kNoopOk = "200 Command OK\r\n";
+
+// Login.
+inline constexpr const char* kNeedPassword = "331 User name ok, need password\r\n";
+inline constexpr const char* kLoggedIn = "230 User logged in\r\n";
+inline constexpr const char* kLoginDenied = "530 Login access denied\r\n";
+
+// Rights.
+inline constexpr const char* kNoUploadRight = "532 Need account for storing files\r\n";
+inline constexpr const char* kNoDownloadRight = "550 Requested action not taken. No access rights.\r\n";
+inline constexpr const char* kNoOverwriteRight = "550 File unavailable. Overwrite not allowed by user profile\r\n";
+inline constexpr const char* kNoRenameRight = "550 File unavailable. User profile has no access\r\n";
+inline constexpr const char* kNoDeleteRight = "550 File unavailable. User profile not allowed to delete files\r\n";
+inline constexpr const char* kNoMkdirRight =
+    "550 File unavailable. User profile not allowed to create directories\r\n";
+inline constexpr const char* kNoRmdirRight =
+    "550 File unavailable. User profile not allowed to remove directories\r\n";
+
+// File system.
+inline constexpr const char* kCwdOk = "250 CWD command successful\r\n";
+inline constexpr const char* kPwdFormat = "257 \"%s\" is current directory\r\n";
+inline constexpr const char* kMkdOk = "257 MKD Command successful.\r\n";
+inline constexpr const char* kMkdFailed = "550 Could not create directory\r\n";
+inline constexpr const char* kRmdFailed = "550 Could not remove directory\r\n";
+inline constexpr const char* kActionOk = "250 Requested file action OK, completed\r\n";
+inline constexpr const char* kDeleFailed = "550 Could not remove file\r\n";
+inline constexpr const char* kPending = "350 Requested file action pending further information\r\n";
+inline constexpr const char* kRenameFailed = "553 Could not rename file\r\n";
+inline constexpr const char* kSizeError = "213 Error accessing file\r\n";
+inline constexpr const char* kMdtmUnavailable = "213 File status unavailable\r\n";
+inline constexpr const char* kSyntaxError = "501 Syntax error in parameters\r\n";
+inline constexpr const char* kFileNotFound = "213 File not found\r\n";
+inline constexpr const char* kFileStatusBegin = "213- File status\r\n";
+inline constexpr const char* kFileStatusEnd = "213 File status complete\r\n";
+
+// Data connections and transfers.
+inline constexpr const char* kCantOpenData = "425 Can't open data connection\r\n";
+inline constexpr const char* kTransferBusy = "450 Requested file action not taken. A transfer is in progress\r\n";
+inline constexpr const char* kAboutToOpen = "150 File status OK ; about to open data connection\r\n";
+inline constexpr const char* kOpeningBinaryFormat = "150 Opening BINARY mode data connection for %s.\r\n";
+inline constexpr const char* kFileUnavailable = "550 File unavailable\r\n";
+inline constexpr const char* kClosingData = "226 Closing data connection\r\n";
+inline constexpr const char* kBadSequence = "503 Bad sequence of commands\r\n";
+inline constexpr const char* kRestartFileError = "451 Requested action aborted - File error\r\n";
+inline constexpr const char* kCouldNotCreateSocket = "451 Couldn't create socket: ";
+inline constexpr const char* kCouldNotSetOptions = "451 Couldn't set socket options: ";
+inline constexpr const char* kCouldNotBind = "451 Couldn't bind socket to data port: ";
+inline constexpr const char* kCouldNotConnect = "451 Couldn't connect: ";
+inline constexpr const char* kDownloadOk = "226 File transfer successful.\r\n";
+inline constexpr const char* kDownloadAborted = "226 ABORT command successful.\r\n";
+inline constexpr const char* kUploadOk = "226 File transfer successful\r\n";
+inline constexpr const char* kUploadAborted = "226 ABORT command successful\r\n";
+inline constexpr const char* kTransferFailed = "426 Transfer terminated abnormally\r\n";
+
+}  // namespace hx::ftpd::reply

@@ -1,0 +1,182 @@
+// The data commands: LIST and NLST, RETR, STOR and APPE. Each opens an active data connection from the
+// data port (FDataPort) to the address of the client's last PORT.
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ftp/server/arguments.h"
+#include "ftp/server/control_session.h"
+#include "ftp/server/data_connection.h"
+#include "ftp/server/download.h"
+#include "ftp/server/info_replies.h"
+#include "ftp/server/listing.h"
+#include "ftp/server/listing_job.h"
+#include "ftp/server/login_rules.h"
+#include "ftp/server/replies.h"
+#include "ftp/server/upload.h"
+
+namespace hx::ftpd {
+
+bool ControlSession::TransferRunning() const { return m_pSendSocket || m_pRecvSocket || m_pListing; }
+
+bool ControlSession::DataTarget(asio::ip::tcp::endpoint& target) {
+  std::optional<DataAddress> address = ParsePortArgument(m_strPort);
+  if (!address || !IsUsableDataAddress(*address, m_peerHost)) {
+    SendReply(reply::kCantOpenData);
+    return false;
+  }
+  target = asio::ip::tcp::endpoint(asio::ip::address_v4(address->host), address->port);
+  return true;
+}
+
+std::uint16_t ControlSession::DataPort() const {
+  int port = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFDataPort, 20);
+  return static_cast<std::uint16_t>(std::clamp(port, 0, 65535));
+}
+
+void ControlSession::DoList(std::string_view, std::string_view argument) { ListCommand(argument, false); }
+
+void ControlSession::DoNlst(std::string_view, std::string_view argument) { ListCommand(argument, true); }
+
+void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
+  if (TransferRunning()) {
+    SendReply(reply::kTransferBusy);
+    return;
+  }
+  std::string path = ListArgument(argument);
+  std::vector<ListEntry> entries;
+  // A failed resolution names nothing (its error text is not a path to search).
+  if (ResolvePath(path, PathMode::List)) entries = FindEntries(path);
+  if (entries.empty()) {
+    SendReply(reply::kFileUnavailable);
+    return;
+  }
+  asio::ip::tcp::endpoint target;
+  if (!DataTarget(target)) return;
+  asio::ip::tcp::socket socket(m_io);
+  std::string failure = OpenDataSocket(socket, DataPort());
+  if (!failure.empty()) {
+    SendReply(failure);
+    return;
+  }
+  SendReply(reply::kAboutToOpen);
+  std::string listing;
+  for (const ListEntry& entry : entries) listing += FormatListLine(entry, namesOnly);
+  m_pListing = std::make_shared<ListingJob>(*this, std::move(socket), std::move(listing));
+  m_pListing->Connect(target);
+}
+
+void ControlSession::DoRetr(std::string_view, std::string_view argument) {
+  if (TransferRunning()) {
+    SendReply(reply::kTransferBusy);
+    return;
+  }
+  if (GetRight(kFieldDownload) == 0) {
+    SendReply(reply::kNoDownloadRight);
+    return;
+  }
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("550 %s\r\n", path));
+    return;
+  }
+  int error = 0;
+  SharedFile file =
+      SharedFile::Open(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive, Disposition::OpenExisting, error);
+  if (!file.IsOpen()) {
+    SendReply(reply::kFileUnavailable);
+    return;
+  }
+  std::uint64_t position = 0;
+  if (m_bRestart) {
+    bool positioned = m_lRestartPos >= 0 && file.Seek(static_cast<std::uint64_t>(m_lRestartPos));
+    position = positioned ? static_cast<std::uint64_t>(m_lRestartPos) : 0;
+    if (!positioned) {
+      SendReply(reply::kRestartFileError);
+      m_bRestart = false;
+      m_lRestartPos = 0;
+      return;
+    }
+  }
+  m_bRestart = false;
+  m_lRestartPos = 0;
+  LogEntry("FTP: Starting GET file transfer of " + path);
+
+  asio::ip::tcp::endpoint target;
+  if (!DataTarget(target)) return;
+  asio::ip::tcp::socket socket(m_io);
+  std::string failure = OpenDataSocket(socket, DataPort());
+  if (!failure.empty()) {
+    SendReply(failure);
+    return;
+  }
+  SendReply(reply::kAboutToOpen);
+  auto download = std::make_shared<Download>(*this, std::move(socket), std::move(file), path, position);
+  if (download->Connect(target)) m_pSendSocket = std::move(download);
+}
+
+void ControlSession::DoStor(std::string_view, std::string_view argument) { StoreCommand(argument, false); }
+
+void ControlSession::DoAppe(std::string_view, std::string_view argument) { StoreCommand(argument, true); }
+
+void ControlSession::StoreCommand(std::string_view argument, bool append) {
+  if (TransferRunning()) {
+    SendReply(reply::kTransferBusy);
+    return;
+  }
+  if (GetRight(kFieldUpload) == 0) {
+    SendReply(reply::kNoUploadRight);
+    return;
+  }
+  std::string path(argument);
+  if (!ResolvePath(path, PathMode::Plain)) {
+    SendReply(FormatReply("550 %s\r\n", path));
+    return;
+  }
+  if (GetRight(kFieldOverwrite) == 0 && ProbeFileSystem(path) != PathKind::Missing) {
+    SendReply(reply::kNoOverwriteRight);
+    return;
+  }
+  if (append && m_bRestart) {
+    SendReply(reply::kBadSequence);
+    return;
+  }
+  int error = 0;
+  Disposition disposition = append || m_bRestart ? Disposition::OpenAlways : Disposition::CreateAlways;
+  SharedFile file =
+      SharedFile::Open(m_context.shares, path, FileAccess::Write, ShareMode::Exclusive, disposition, error);
+  if (!file.IsOpen() || (append && !file.Seek(file.Size()))) {
+    SendReply(reply::kFileUnavailable);
+    return;
+  }
+  std::uint64_t position = append ? file.Size() : 0;
+  if (m_bRestart) {
+    bool positioned = m_lRestartPos >= 0 && file.Seek(static_cast<std::uint64_t>(m_lRestartPos));
+    if (!positioned) {
+      SendReply(reply::kRestartFileError);
+      m_bRestart = false;
+      m_lRestartPos = 0;
+      return;
+    }
+    position = static_cast<std::uint64_t>(m_lRestartPos);
+  }
+  m_bRestart = false;
+  m_lRestartPos = 0;
+  LogEntry("FTP: Starting PUT file transfer of " + path);
+
+  asio::ip::tcp::endpoint target;
+  if (!DataTarget(target)) return;
+  asio::ip::tcp::socket socket(m_io);
+  std::string failure = OpenDataSocket(socket, DataPort());
+  if (!failure.empty()) {
+    SendReply(failure);
+    return;
+  }
+  SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
+  m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(file), position);
+  m_pRecvSocket->Connect(target);
+}
+
+}  // namespace hx::ftpd

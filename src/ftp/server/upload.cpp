@@ -1,0 +1,98 @@
+#include "ftp/server/upload.h"
+
+#include <asio/post.hpp>
+
+#include "app/session_table.h"
+#include "app/socket_error_text.h"
+#include "ftp/server/control_session.h"
+#include "ftp/server/data_connection.h"
+#include "ftp/server/replies.h"
+
+namespace hx::ftpd {
+
+Upload::Upload(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::uint64_t position)
+    : m_session(session), m_socket(std::move(socket)), m_file(std::move(file)), m_nTotal(position) {
+  // Read once per upload; a download reads it before every chunk.
+  m_nDebug = m_session.DebugOn() ? 2 : 0;
+}
+
+void Upload::Connect(const asio::ip::tcp::endpoint& target) {
+  std::error_code error;
+  switch (StartConnect(m_socket, target, error)) {
+    case ConnectStart::Failed:
+    case ConnectStart::Connected:
+      asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
+      return;
+    case ConnectStart::InProgress:
+      AwaitConnect(m_socket, [self = shared_from_this()](std::error_code e) { self->OnConnect(e); });
+      return;
+  }
+}
+
+void Upload::Abort() {
+  if (!m_ended) EndReceive(true);
+}
+
+void Upload::Close() {
+  m_ended = true;
+  std::error_code ignored;
+  m_socket.close(ignored);
+  m_file.Close();
+}
+
+void Upload::OnConnect(std::error_code error) {
+  if (m_ended || error == asio::error::operation_aborted) return;
+  if (error) {
+    m_session.LogEntry("Connect Failure: " + SocketErrorText(error));
+    m_session.SendReply(reply::kCantOpenData);
+    m_session.LogEntry("FTP: Transfer was aborted");
+    Close();
+    m_session.TransferEnded();
+    return;
+  }
+  Receive();
+}
+
+void Upload::Receive() {
+  m_socket.async_read_some(asio::buffer(m_buffer), [self = shared_from_this()](std::error_code error, size_t count) {
+    self->OnReceived(error, count);
+  });
+}
+
+void Upload::OnReceived(std::error_code error, size_t count) {
+  if (m_ended) return;
+  if (error == asio::error::eof) {
+    m_file.Close();
+    EndReceive(false);
+    return;
+  }
+  if (error || !m_file.Write(m_buffer.data(), count)) {
+    m_file.Close();
+    EndReceive(true);
+    return;
+  }
+  m_nTotal += count;
+  m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
+  if (m_nDebug & 2)
+    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) + " bytes, total bytes " +
+                        std::to_string(m_nTotal));
+  Receive();
+}
+
+void Upload::EndReceive(bool aborted) {
+  m_ended = true;
+  std::error_code ignored;
+  m_socket.close(ignored);
+  if (aborted) {
+    m_session.SendReply(reply::kTransferFailed);
+    m_session.SendReply(reply::kUploadAborted);
+    m_session.LogEntry("FTP: Transfer was aborted");
+  } else {
+    m_session.SendReply(reply::kUploadOk);
+    m_session.LogEntry("FTP: Transfer was successful");
+  }
+  m_file.Close();
+  m_session.TransferEnded();
+}
+
+}  // namespace hx::ftpd

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <asio/ip/tcp.hpp>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <system_error>
+
+#include "app/shared_file.h"
+
+namespace hx::ftpd {
+
+class ControlSession;
+
+// One running STOR or APPE: writes what arrives on the data connection to the file, up to 10,240 bytes per
+// receive, until the client closes the connection, which marks the end of the file; every byte received is
+// written before the upload ends. A receive or write failure, or ABOR, ends it as aborted ("426 Transfer
+// terminated abnormally", "226 ABORT command successful"), keeping the bytes written so far. A connect that
+// fails gets "425 Can't open data connection".
+class Upload : public std::enable_shared_from_this<Upload> {
+ public:
+  static constexpr size_t kChunk = 10240;
+
+  Upload(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::uint64_t position);
+
+  // Starts the connect after the 150 reply.
+  void Connect(const asio::ip::tcp::endpoint& target);
+  // ABOR: ends the upload at once.
+  void Abort();
+  // The session ends: release the file and the connection without a reply.
+  void Close();
+
+ private:
+  void OnConnect(std::error_code error);
+  void Receive();
+  void OnReceived(std::error_code error, size_t count);
+  void EndReceive(bool aborted);
+
+  ControlSession& m_session;
+  asio::ip::tcp::socket m_socket;
+  SharedFile m_file;
+  std::array<char, kChunk> m_buffer{};
+  std::uint64_t m_nTotal;
+  int m_nDebug = 0;
+  bool m_ended = false;
+};
+
+}  // namespace hx::ftpd

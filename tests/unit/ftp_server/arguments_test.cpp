@@ -1,0 +1,98 @@
+#include "ftp/server/arguments.h"
+
+#include <gtest/gtest.h>
+
+namespace hx::ftpd {
+namespace {
+
+TEST(PortArgumentTest, SixNumbersFrom0To255) {
+  struct Case {
+    std::string text;
+    bool ok;
+    std::string host;
+    int port;
+  } cases[] = {
+      {"127,0,0,1,4,1", true, "127.0.0.1", 1025},
+      {"127,0,0,1,255,255", true, "127.0.0.1", 65535},
+      {"10,1,2,3,0,21", true, "10.1.2.3", 21},
+      {" 127, 0, 0, 1, 19, 137 ", true, "127.0.0.1", 5001},
+      {"127,0,0,1,4", false, "", 0},
+      {"127,0,0,1,4,1,9", false, "", 0},
+      {"127,0,0,1,256,1", false, "", 0},
+      {"127,0,0,1,4,-1", false, "", 0},
+      {"127,0,0,1,4,1x", false, "", 0},
+      {"127.0.0.1,4,1", false, "", 0},
+      {"", false, "", 0},
+      {"a,b,c,d,e,f", false, "", 0},
+      {"127,,0,1,4,1", false, "", 0},
+      {"999999999999,0,0,1,4,1", false, "", 0},
+  };
+  for (const auto& c : cases) {
+    auto address = ParsePortArgument(c.text);
+    EXPECT_EQ(address.has_value(), c.ok) << c.text;
+    if (!address || !c.ok) continue;
+    EXPECT_EQ(address->HostText(), c.host) << c.text;
+    EXPECT_EQ(address->port, c.port) << c.text;
+  }
+}
+
+TEST(PortArgumentTest, OnlyTheControlPeerAndUnprivilegedPorts) {
+  const std::array<std::uint8_t, 4> peer = {127, 0, 0, 1};
+  struct Case {
+    std::string text;
+    bool usable;
+  } cases[] = {
+      {"127,0,0,1,4,0", true},     // 1024
+      {"127,0,0,1,3,255", false},  // 1023
+      {"127,0,0,1,0,21", false},
+      {"127,0,0,1,0,0", false},
+      {"127,0,0,2,19,137", false},  // another host: the bounce attack
+      {"10,0,0,1,19,137", false},
+      {"0,0,0,0,19,137", false},
+  };
+  for (const auto& c : cases) {
+    auto address = ParsePortArgument(c.text);
+    ASSERT_TRUE(address) << c.text;
+    EXPECT_EQ(IsUsableDataAddress(*address, peer), c.usable) << c.text;
+  }
+}
+
+TEST(PortArgumentTest, Ipv4Text) {
+  EXPECT_EQ(ParseIpv4("127.0.0.1"), (std::array<std::uint8_t, 4>{127, 0, 0, 1}));
+  EXPECT_EQ(ParseIpv4("255.255.255.255"), (std::array<std::uint8_t, 4>{255, 255, 255, 255}));
+  EXPECT_FALSE(ParseIpv4("256.0.0.1"));
+  EXPECT_FALSE(ParseIpv4("1.2.3"));
+  EXPECT_FALSE(ParseIpv4("1.2.3.4.5"));
+  EXPECT_FALSE(ParseIpv4("::1"));
+  EXPECT_FALSE(ParseIpv4(" 1.2.3.4"));
+}
+
+TEST(RestArgumentTest, DecimalReadingWith64Bits) {
+  struct Case {
+    std::string text;
+    std::optional<std::int64_t> offset;
+  } cases[] = {
+      {"100", 100},
+      {"0", 0},
+      {"  42", 42},
+      {"+7", 7},
+      {"-1", -1},  // accepted; positioning fails later
+      {"12abc", 12},
+      {"5 6", 5},
+      {"4294967296", 4294967296LL},    // beyond 32 bits
+      {"6442450944", 6442450944LL},    // 6 GiB
+      {"9223372036854775807", 9223372036854775807LL},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", std::nullopt},
+      {"99999999999999999999", std::nullopt},
+      {"abc", std::nullopt},
+      {"", std::nullopt},
+      {"-", std::nullopt},
+      {" ", std::nullopt},
+      {"- 5", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseRestArgument(c.text), c.offset) << '"' << c.text << '"';
+}
+
+}  // namespace
+}  // namespace hx::ftpd
