@@ -10,11 +10,7 @@
 #include "app/server_app.h"
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
-#include "ftp/client/ftp_client_command.h"
 #include "users/users_command.h"
-#ifdef HX_HAVE_UI
-#include "ui/run_window.h"
-#endif
 
 namespace {
 
@@ -75,10 +71,6 @@ int main(int argc, char** argv) {
   }
   const auto& args = line.args;
   if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
-  if (!args.empty() && args[0] == "ftp") {
-    line.args.erase(line.args.begin());
-    return hx::RunFtpClientCommand(line, dir);
-  }
   if (!args.empty() && args[0] == "users") {
     line.args.erase(line.args.begin());
     return hx::RunUsersCommand(line, dir);
@@ -88,10 +80,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args.empty()) {
-#ifdef HX_HAVE_UI
-    if (hx::WindowAvailable()) return RunWindow(argc, argv, dir, MakeServices());
-#endif
-    // Without a window (none built in, or no display), the program serves headless.
+    // Without the window built in, the program serves headless.
     return RunHeadless(dir);
   }
   std::fputs(kUsage, stderr);
