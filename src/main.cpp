@@ -10,6 +10,7 @@
 #include "app/server_app.h"
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
+#include "ftp/client/ftp_client_command.h"
 #include "users/users_command.h"
 
 namespace {
@@ -71,6 +72,10 @@ int main(int argc, char** argv) {
   }
   const auto& args = line.args;
   if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
+  if (!args.empty() && args[0] == "ftp") {
+    line.args.erase(line.args.begin());
+    return hx::RunFtpClientCommand(line, dir);
+  }
   if (!args.empty() && args[0] == "users") {
     line.args.erase(line.args.begin());
     return hx::RunUsersCommand(line, dir);

@@ -1,0 +1,66 @@
+#include "ftp/client/ftp_client_command.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "app/client_console.h"
+#include "ftp/client/ftp_client_start.h"
+#include "ftp/client/ftp_client_worker.h"
+
+namespace hx {
+namespace {
+
+constexpr const char* kUsageText =
+    "usage: harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--dir DIR]\n"
+    "PASSWORD \"-\" reads the password from one line of standard input.\n";
+
+// "host" or "host:port"; the port stays text, for the form's own check.
+void SplitHostPort(const std::string& text, std::string& host, std::string& port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos) {
+    host = text;
+    port = "21";
+    return;
+  }
+  host = text.substr(0, colon);
+  port = text.substr(colon + 1);
+}
+
+}  // namespace
+
+int RunFtpClientCommand(CommandLine& line, const std::string& appDir) {
+  const auto& args = line.args;
+  if (args.size() != 6 || (args[0] != "get" && args[0] != "put")) {
+    std::fputs(kUsageText, stderr);
+    return 2;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+
+  ftpc::FtpClientForm form;
+  SplitHostPort(args[1], form.host, form.port);
+  form.user = args[2];
+  form.password = args[3];
+  if (form.password == "-") {
+    form.password.clear();
+    std::getline(std::cin, form.password);
+    if (!form.password.empty() && form.password.back() == '\r') form.password.pop_back();
+  }
+  form.remoteName = args[4];
+  form.localName = args[5];
+
+  ftpc::FtpClientJob job;
+  job.put = args[0] == "put";
+  if (auto problem = ftpc::ValidateFtpClientForm(form, job)) {
+    std::fprintf(stderr, "harbinex: %s\n", problem->message.c_str());
+    return 1;
+  }
+
+  ClientCommandApp app(appDir);
+  ftpc::FtpClientWorker* worker = ftpc::StartFtpClient(app.Context(), job);
+  if (worker == nullptr) return 1;
+  app.WaitAndReport(*worker);
+  return worker->Succeeded() ? 0 : 1;
+}
+
+}  // namespace hx

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+#include "app/command_line.h"
+
+namespace hx {
+
+// `harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL`: runs one FTP client session as the window
+// would start it, with the settings of `appDir`; `line.args` starts after "ftp". PASSWORD "-" reads one line of
+// standard input. Prints the row's last Status on stdout and returns 0 only when the transfer succeeded, 1
+// when it did not or the values were refused, 2 for wrong usage.
+int RunFtpClientCommand(CommandLine& line, const std::string& appDir);
+
+}  // namespace hx

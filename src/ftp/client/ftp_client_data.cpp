@@ -1,0 +1,211 @@
+// The FTP client session's side work: the one reader of the control connection, the data connection with its
+// two engines, and the waits of the conversation on either.
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "app/app_context.h"
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/session_table.h"
+#include "app/transfer_log.h"
+#include "app/worker.h"
+#include "app/worker_registry.h"
+#include "ftp/client/ftp_client_session.h"
+
+namespace hx::ftpc {
+namespace {
+
+// Updates of the Bytes column during an upload: at every multiple of this, and at the last chunk.
+constexpr std::uint64_t kPutBytesStep = 5120;
+
+bool IsNegativeReply(const std::string& line) { return !line.empty() && (line[0] == '4' || line[0] == '5'); }
+
+}  // namespace
+
+int FtpClientSession::DebugMask() const { return m_app.config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0); }
+
+void FtpClientSession::NotifyChange() {
+  for (auto* waiter : m_waiters) waiter->cancel();
+}
+
+asio::awaitable<void> FtpClientSession::WaitForChange(Clock::time_point deadline) {
+  asio::steady_timer timer(m_io, deadline);
+  m_waiters.push_back(&timer);
+  struct Unregister {
+    std::vector<asio::steady_timer*>& waiters;
+    asio::steady_timer* timer;
+    ~Unregister() { std::erase(waiters, timer); }
+  } unregister{m_waiters, &timer};
+  std::error_code ignored;
+  co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+}
+
+asio::awaitable<void> FtpClientSession::ReadControl() {
+  std::array<char, 4096> buffer;
+  for (;;) {
+    std::error_code ec;
+    size_t n = co_await m_control.async_read_some(asio::buffer(buffer), asio::redirect_error(asio::use_awaitable, ec));
+    if (m_ending) co_return;
+    if (n > 0) {
+      m_reader.Append(std::string_view(buffer.data(), n));
+      m_lastControlByte = Clock::now();
+    }
+    if (ec) {
+      m_controlClosed = true;
+      m_controlError = ec;
+    }
+    NotifyChange();
+    // A line that never ends is not read further; the waiting read reports it.
+    if (ec || m_reader.Overlong()) co_return;
+  }
+}
+
+asio::awaitable<void> FtpClientSession::AcceptData() {
+  for (;;) {
+    asio::ip::tcp::socket candidate(m_io);
+    std::error_code ec;
+    co_await m_listener.async_accept(candidate, asio::redirect_error(asio::use_awaitable, ec));
+    if (m_ending || ec == asio::error::operation_aborted) co_return;
+    if (ec) continue;  // a connection that went away before it was taken
+    // Only the server we talk to may connect: anybody else could inject or read the file.
+    auto peer = candidate.remote_endpoint(ec);
+    if (ec || peer.address() != m_controlPeer.address()) {
+      candidate.close(ec);
+      continue;
+    }
+    m_data = std::move(candidate);
+    m_listener.close(ec);  // one connection only; later ones are refused
+    m_dataAccepted = true;
+    m_lastDataByte = Clock::now();
+    NotifyChange();
+    if (m_job.put) {
+      // A server may connect as soon as it has the PORT; it takes data only once it has said yes to STOR.
+      while (!m_transferAccepted && !m_ending) co_await WaitForChange(Clock::now() + std::chrono::hours(1));
+      if (m_ending) co_return;
+      co_await SendFile();
+    } else {
+      co_await ReceiveFile();
+    }
+    if (m_ending) co_return;
+    m_dataDone = true;
+    NotifyChange();
+    co_return;
+  }
+}
+
+void FtpClientSession::CloseData() {
+  std::error_code ignored;
+  m_data.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  m_data.close(ignored);
+}
+
+asio::awaitable<void> FtpClientSession::ReceiveFile() {
+  const bool debug = (DebugMask() & cfg::kSourceFtp) != 0;
+  bool complete = false;
+  for (;;) {
+    std::error_code ec;
+    size_t n = co_await m_data.async_read_some(asio::buffer(m_chunk), asio::redirect_error(asio::use_awaitable, ec));
+    if (m_ending) co_return;
+    if (ec) {
+      // The server closes the data connection when the file is complete; anything else cut it short.
+      complete = ec == asio::error::eof;
+      break;
+    }
+    if (!m_file.Write(m_chunk.data(), n)) {
+      m_localError = std::string("Error writing local file: ") + std::strerror(errno);
+      break;
+    }
+    m_nTotal += n;
+    m_lastDataByte = Clock::now();
+    SetText(kColBytes, std::to_string(m_nTotal));
+    if (debug) {
+      m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(CurrentThreadNumber()) + " Received " +
+                                                 std::to_string(n) + " bytes, total bytes " +
+                                                 std::to_string(m_nTotal));
+    }
+  }
+  m_file.Close();
+  CloseData();
+  m_dataComplete = complete;
+}
+
+asio::awaitable<void> FtpClientSession::SendFile() {
+  size_t chunk = 0;
+  bool lastSent = false;
+  bool complete = false;
+  // One chunk per round, as a write-ready notification would drive it: count the chunk just sent, show the
+  // total, then read and send the next; a chunk shorter than kDataChunk (an empty one included) is the last.
+  for (;;) {
+    m_nTotal += chunk;
+    if (m_nTotal % kPutBytesStep == 0 || lastSent) SetText(kColBytes, std::to_string(m_nTotal));
+    if (DebugMask() & cfg::kSourceFtp) {
+      m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(CurrentThreadNumber()) + " Sent " +
+                                                 std::to_string(chunk) + " bytes, total bytes " +
+                                                 std::to_string(m_nTotal));
+    }
+    if (lastSent) {
+      complete = true;
+      break;
+    }
+    long n = m_file.Read(m_chunk.data(), m_chunk.size());
+    if (n < 0) {
+      m_localError = std::string("Error reading local file: ") + std::strerror(errno);
+      break;
+    }
+    chunk = static_cast<size_t>(n);
+    std::error_code ec;
+    co_await asio::async_write(m_data, asio::buffer(m_chunk.data(), chunk),
+                               asio::redirect_error(asio::use_awaitable, ec));
+    if (m_ending) co_return;
+    if (ec) break;  // the server closed the data connection: the upload ends with what it took
+    m_lastDataByte = Clock::now();
+    lastSent = chunk < kDataChunk;
+  }
+  std::error_code ec;
+  std::string path = std::filesystem::absolute(m_job.localName, ec).string();
+  std::string entry = "File " + path + " Bytes transferred: " + std::to_string(m_nTotal);
+  m_app.log.OnLogLine(cfg::kSourceFtp, entry);
+  if (DebugMask() & cfg::kSourceFtp) {
+    m_app.log.OnDebugLine(cfg::kSourceFtp,
+                          "FTP: Thread " + std::to_string(CurrentThreadNumber()) + " Log entry: " + entry);
+  }
+  m_file.Close();
+  CloseData();
+  m_dataComplete = complete;
+}
+
+asio::awaitable<FtpClientSession::TransferOutcome> FtpClientSession::WaitForTransfer() {
+  const Clock::time_point since = Clock::now();
+  for (;;) {
+    if (m_ending) co_return TransferOutcome::Ended;
+    if (m_dataDone) co_return TransferOutcome::DataDone;
+    std::string line;
+    // A refusal before the server ever connected (say, 425) is its final word on the transfer.
+    if (!m_dataAccepted && m_reader.PeekLine(line) && IsNegativeReply(line)) co_return TransferOutcome::ReplyFirst;
+    if (m_reader.Overlong()) {
+      SetStatus("Error reading from socket: Reply line too long");
+      co_return TransferOutcome::Failed;
+    }
+    if (m_controlClosed) {
+      // With the control connection gone the server can no longer confirm anything: the transfer ends now
+      // and releases the file, unless a reply already arrived to be read.
+      if (!m_reader.HasLine()) {
+        SetStatus("Error reading from socket: " + Describe(m_controlError));
+        co_return TransferOutcome::Failed;
+      }
+      if (!m_dataAccepted) co_return TransferOutcome::ReplyFirst;
+    }
+    Clock::time_point deadline = std::max({since, m_lastControlByte, m_lastDataByte}) + kServerSilenceLimit;
+    if (Clock::now() >= deadline) {
+      SetStatus("Error reading from socket: Connection timed out");
+      co_return TransferOutcome::Failed;
+    }
+    co_await WaitForChange(deadline);
+  }
+}
+
+}  // namespace hx::ftpc

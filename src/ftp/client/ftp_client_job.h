@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace hx::ftpc {
+
+// One transfer of one file, as the starting command hands it to the client worker before its thread starts.
+struct FtpClientJob {
+  bool put = false;
+  std::string host;  // a name or a dotted address
+  int port = 21;
+  std::string user;
+  std::string password;
+  std::string localName;   // written by a GET, read by a PUT
+  std::string remoteName;  // sent with RETR or STOR unchanged
+};
+
+}  // namespace hx::ftpc

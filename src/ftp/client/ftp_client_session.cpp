@@ -1,0 +1,251 @@
+// The conversation of the FTP client session: connect, log in, offer the data address, ask for the file, and
+// after the transfer read the final reply and say goodbye.
+#include "ftp/client/ftp_client_session.h"
+
+#include <asio/co_spawn.hpp>
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+
+#include "app/app_context.h"
+#include "app/frontend.h"
+#include "app/session_table.h"
+#include "app/socket_error_text.h"
+#include "app/worker_registry.h"
+#include "ftp/client/port_command.h"
+
+namespace hx::ftpc {
+namespace {
+
+// The error a host name that cannot be resolved reports, as the connect of the socket layer gives it.
+constexpr int kUnknownHostError = 10022;
+
+}  // namespace
+
+FtpClientSession::FtpClientSession(AppContext& app, asio::io_context& io, FtpClientJob job)
+    : m_app(app), m_io(io), m_job(std::move(job)), m_resolver(io), m_control(io), m_listener(io), m_data(io) {}
+
+FtpClientSession::~FtpClientSession() = default;
+
+void FtpClientSession::Start(int sessionId) {
+  if (m_ending) return;
+  m_nSessionId = sessionId;
+  Spawn(Conversation());
+}
+
+void FtpClientSession::End() {
+  if (m_ending) return;
+  m_ending = true;
+  std::error_code ignored;
+  m_resolver.cancel();
+  m_control.close(ignored);
+  m_listener.close(ignored);
+  m_data.close(ignored);
+  m_file.Close();
+  NotifyChange();
+}
+
+void FtpClientSession::SetText(int column, std::string_view text) {
+  m_app.registry.SetSessionText(m_nSessionId, column, text);
+}
+
+void FtpClientSession::SetStatus(std::string_view text) { SetText(kColStatus, text); }
+
+std::string FtpClientSession::Describe(const std::error_code& error) {
+  if (error == asio::error::eof) return "Connection closed by the server";
+  return error.message();
+}
+
+asio::awaitable<void> FtpClientSession::Conversation() {
+  SetText(kColPeer, m_job.host);
+
+  int openError = 0;
+  m_file = m_job.put ? SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Read, ShareMode::Exclusive,
+                                        Disposition::OpenExisting, openError)
+                     : SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Write, ShareMode::Exclusive,
+                                        Disposition::CreateAlways, openError);
+  if (!m_file.IsOpen()) {
+    SetStatus("Unable to open local file");
+    End();
+    co_return;
+  }
+
+  std::error_code ec;
+  m_control.open(asio::ip::tcp::v4(), ec);
+  if (ec) {
+    SetStatus("Unable to create socket : " + SocketErrorText(ec));
+    End();
+    co_return;
+  }
+  SetStatus("Connecting to host. Please wait....");
+  bool ok = co_await Connect();
+  if (!ok) {
+    End();
+    co_return;
+  }
+  Spawn(ReadControl());
+
+  ok = co_await Login();
+  if (!ok || !OpenListener()) {
+    End();
+    co_return;
+  }
+  Spawn(AcceptData());
+
+  std::string localAddress = m_control.local_endpoint(ec).address().to_string();
+  ok = co_await SendCommand(PortCommand(localAddress, m_listener.local_endpoint(ec).port()));
+  if (ok) ok = co_await ExpectReply('2');
+  if (!ok) {
+    End();
+    co_return;
+  }
+  ok = co_await SendCommand((m_job.put ? "STOR " : "RETR ") + m_job.remoteName + "\r\n");
+  if (ok) ok = co_await ExpectReply('1');
+  if (!ok) {
+    End();
+    co_return;
+  }
+  m_transferAccepted = true;
+  NotifyChange();
+
+  TransferOutcome outcome = co_await WaitForTransfer();
+  if (outcome == TransferOutcome::DataDone || outcome == TransferOutcome::ReplyFirst) co_await Quit();
+  // A local file that failed during the transfer is the news, whatever the server said afterwards.
+  if (!m_ending && !m_localError.empty()) SetStatus(m_localError);
+  End();
+}
+
+asio::awaitable<bool> FtpClientSession::Connect() {
+  std::error_code ec;
+  auto results = co_await m_resolver.async_resolve(asio::ip::tcp::v4(), m_job.host, std::to_string(m_job.port),
+                                                   asio::redirect_error(asio::use_awaitable, ec));
+  if (m_ending) co_return false;
+  if (ec || results.empty()) {
+    SetStatus("Unable to connect to host : " + SocketErrorText(kUnknownHostError));
+    co_return false;
+  }
+  co_await m_control.async_connect(*results.begin(), asio::redirect_error(asio::use_awaitable, ec));
+  if (m_ending) co_return false;
+  if (ec) {
+    SetStatus("Unable to connect to host : " + SocketErrorText(ec));
+    co_return false;
+  }
+  m_controlPeer = m_control.remote_endpoint(ec);
+  co_return true;
+}
+
+asio::awaitable<bool> FtpClientSession::Login() {
+  // A server that takes the user without a password (2xx to USER) fails the login: the session always
+  // expects to be asked for the password.
+  // (Each step awaits on a line of its own: the compiler mishandles co_await inside && chains.)
+  bool ok = co_await ExpectReply('2');
+  if (ok) ok = co_await SendCommand("USER " + m_job.user + "\r\n");
+  if (ok) ok = co_await ExpectReply('3');
+  if (ok) ok = co_await SendCommand("PASS " + m_job.password + "\r\n");
+  if (ok) ok = co_await ExpectReply('2');
+  if (ok) ok = co_await SendCommand("TYPE I\r\n");
+  if (ok) ok = co_await ExpectReply('2');
+  co_return ok;
+}
+
+bool FtpClientSession::OpenListener() {
+  std::error_code ec;
+  asio::ip::address local = m_control.local_endpoint(ec).address();
+  m_listener.open(asio::ip::tcp::v4(), ec);
+  if (!ec) m_listener.bind(asio::ip::tcp::endpoint(local, 0), ec);
+  if (ec) {
+    SetStatus("Unable to create data socket : " + SocketErrorText(ec));
+    return false;
+  }
+  m_listener.non_blocking(true, ec);
+  if (ec) {
+    SetStatus("Unable to set data socket to non-blocking : " + SocketErrorText(ec));
+    return false;
+  }
+  m_listener.listen(5, ec);
+  if (ec) {
+    SetStatus("Unable to listen on data socket : " + SocketErrorText(ec));
+    return false;
+  }
+  return true;
+}
+
+asio::awaitable<bool> FtpClientSession::SendCommand(std::string text) {
+  std::error_code ec;
+  co_await asio::async_write(m_control, asio::buffer(text), asio::redirect_error(asio::use_awaitable, ec));
+  if (m_ending) co_return false;
+  if (ec) {
+    SetStatus("Error writing to socket: " + Describe(ec));
+    co_return false;
+  }
+  SetText(kColCommand, CommandColumnText(text));
+  co_return true;
+}
+
+asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
+  for (;;) {
+    std::string line;
+    std::string failure;
+    ReadOutcome read = co_await ReadReplyLine(line, failure);
+    if (read == ReadOutcome::Ended) co_return false;
+    if (read == ReadOutcome::Failed) {
+      SetStatus("Error reading from socket: " + failure);
+      co_return false;
+    }
+    SetStatus(line);
+    switch (ClassifyReplyLine(digit, line)) {
+      case ReplyStep::Refused:
+        m_app.frontend.MessageBox(line);
+        co_return false;
+      case ReplyStep::Continue:
+        continue;
+      case ReplyStep::Accepted:
+        co_return true;
+    }
+  }
+}
+
+asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(std::string& line,
+                                                                               std::string& failure) {
+  const Clock::time_point waitStart = Clock::now();
+  for (;;) {
+    if (m_ending) co_return ReadOutcome::Ended;
+    if (m_reader.NextLine(line)) co_return ReadOutcome::Line;
+    if (m_reader.Overlong()) {
+      failure = "Reply line too long";
+      co_return ReadOutcome::Failed;
+    }
+    if (m_controlClosed) {
+      // The end of input yields what came before it, when anything did.
+      if (m_reader.TakeRest(line)) co_return ReadOutcome::Line;
+      failure = Describe(m_controlError);
+      co_return ReadOutcome::Failed;
+    }
+    Clock::time_point deadline = std::max(waitStart, m_lastControlByte) + kServerSilenceLimit;
+    if (Clock::now() >= deadline) {
+      failure = "Connection timed out";
+      co_return ReadOutcome::Failed;
+    }
+    co_await WaitForChange(deadline);
+  }
+}
+
+asio::awaitable<void> FtpClientSession::Quit() {
+  bool ok = co_await ExpectReply('2');
+  if (!ok) co_return;
+  m_finalReplyPositive = true;
+  ok = co_await SendCommand("QUIT\r\n");
+  if (ok) ok = co_await ExpectReply('2');
+}
+
+void FtpClientSession::Spawn(asio::awaitable<void> task) {
+  asio::co_spawn(m_io, std::move(task), [this](std::exception_ptr error) {
+    // Nothing a session does may take the program down; a failure that escaped its checks ends it.
+    if (error) {
+      if (!m_ending) SetStatus("Error: the session failed unexpectedly");
+      End();
+    }
+  });
+}
+
+}  // namespace hx::ftpc

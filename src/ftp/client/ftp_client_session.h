@@ -1,0 +1,113 @@
+#pragma once
+
+#include <asio/awaitable.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "app/shared_file.h"
+#include "ftp/client/ftp_client_job.h"
+#include "ftp/client/reply_reader.h"
+
+namespace hx {
+struct AppContext;
+}
+
+namespace hx::ftpc {
+
+// Waits on the server (a reply on the control connection, the data connection, data on it) end after this
+// long without a byte.
+inline constexpr std::chrono::seconds kServerSilenceLimit{60};
+// The data engines move the file in chunks of this size, in both directions.
+inline constexpr size_t kDataChunk = 10240;
+
+// One FTP client session on the worker's event loop:
+//   connect -> greeting, USER, PASS, TYPE I -> listener, PORT -> RETR/STOR (1xx) -> data transfer -> final
+//   reply, QUIT, closing reply -> ended.
+// Three coroutines share the session. The conversation drives the phases; the control reader takes every byte
+// of the control connection into one buffer for the whole session (so a reply that arrives early is kept for
+// the read that wants it); the data coroutine accepts the one data connection, from the control connection's
+// peer only, and moves the file. The conversation reads the final reply only after the data transfer is over.
+// Any step that fails writes its Status text and ends the session; End closes everything at once.
+class FtpClientSession {
+ public:
+  FtpClientSession(AppContext& app, asio::io_context& io, FtpClientJob job);
+  ~FtpClientSession();
+  FtpClientSession(const FtpClientSession&) = delete;
+  FtpClientSession& operator=(const FtpClientSession&) = delete;
+
+  void Start(int sessionId);
+  // Closes the connections, the listener and the file and wakes every wait; the coroutines then return.
+  void End();
+  // The data transfer ended without a local or network failure and the server's final reply was positive.
+  bool Succeeded() const { return m_dataComplete && m_finalReplyPositive && m_localError.empty(); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  enum class ReadOutcome { Line, Failed, Ended };
+  enum class TransferOutcome { DataDone, ReplyFirst, Failed, Ended };
+
+  // Conversation (ftp_client_session.cpp).
+  asio::awaitable<void> Conversation();
+  asio::awaitable<bool> Connect();
+  asio::awaitable<bool> Login();
+  bool OpenListener();
+  asio::awaitable<bool> SendCommand(std::string text);
+  asio::awaitable<bool> ExpectReply(char digit);
+  asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure);
+  asio::awaitable<void> Quit();
+  void SetText(int column, std::string_view text);
+  void SetStatus(std::string_view text);
+  static std::string Describe(const std::error_code& error);
+
+  // Control reader, data connection and waits (ftp_client_data.cpp).
+  asio::awaitable<void> ReadControl();
+  asio::awaitable<void> AcceptData();
+  asio::awaitable<void> ReceiveFile();
+  asio::awaitable<void> SendFile();
+  asio::awaitable<TransferOutcome> WaitForTransfer();
+  asio::awaitable<void> WaitForChange(Clock::time_point deadline);
+  void NotifyChange();
+  void Spawn(asio::awaitable<void> task);
+  int DebugMask() const;
+  void CloseData();
+
+  AppContext& m_app;
+  asio::io_context& m_io;
+  FtpClientJob m_job;
+  int m_nSessionId = 0;
+
+  SharedFile m_file;
+  asio::ip::tcp::resolver m_resolver;
+  asio::ip::tcp::socket m_control;
+  asio::ip::tcp::endpoint m_controlPeer;
+  asio::ip::tcp::acceptor m_listener;
+  asio::ip::tcp::socket m_data;
+
+  ReplyLineBuffer m_reader;
+  bool m_controlClosed = false;
+  std::error_code m_controlError;
+  Clock::time_point m_lastControlByte{};
+  Clock::time_point m_lastDataByte{};
+
+  bool m_ending = false;
+  bool m_transferAccepted = false;  // the 1xx reply to RETR or STOR has arrived
+  bool m_dataAccepted = false;
+  bool m_dataDone = false;
+  bool m_dataComplete = false;
+  bool m_finalReplyPositive = false;
+  std::string m_localError;  // a failure of the local file during the transfer, shown at the end
+  std::uint64_t m_nTotal = 0;
+
+  std::vector<asio::steady_timer*> m_waiters;
+  std::array<char, kDataChunk> m_chunk{};
+};
+
+}  // namespace hx::ftpc

@@ -1,0 +1,108 @@
+#include "ftp/client/ftp_client_start.h"
+
+#include <climits>
+#include <memory>
+
+#include "app/app_context.h"
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/worker_registry.h"
+#include "ftp/client/ftp_client_worker.h"
+
+namespace hx::ftpc {
+namespace {
+
+constexpr const char* kBlank = "This field cannot be left blank.";
+constexpr const char* kHostName = "HostName";
+constexpr const char* kHostPort = "HostPort";
+constexpr const char* kUserId = "UserID";
+constexpr const char* kRemoteName = "RemoteName";
+constexpr const char* kLocalName = "LocalName";
+
+// An integer as the form takes it: optional blanks, an optional sign, digits, optional blanks.
+std::optional<long long> ParseFormInteger(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  size_t digits = 0;
+  long long value = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    if (value < 1'000'000'000'000LL) value = value * 10 + (text[i] - '0');
+    ++i;
+    ++digits;
+  }
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (digits == 0 || i != text.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+}  // namespace
+
+const char* FtpClientTitle(bool put) { return put ? "FTP PUT File Information" : "FTP GET File Information"; }
+
+const char* FtpClientSection(bool put) { return put ? cfg::kFLastPut : cfg::kFLastGet; }
+
+FtpClientForm LoadFtpClientForm(const ConfigStore& config, bool put) {
+  const char* section = FtpClientSection(put);
+  FtpClientForm form;
+  form.host = config.GetProfileString(section, kHostName, "");
+  form.localName = config.GetProfileString(section, kLocalName, "");
+  if (form.localName.empty()) form.localName = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
+  form.port = std::to_string(config.GetProfileInt(section, kHostPort, 21));
+  form.remoteName = config.GetProfileString(section, kRemoteName, "");
+  form.password.clear();
+  form.user = config.GetProfileString(section, kUserId, "anonymous");
+  return form;
+}
+
+std::optional<FtpClientFieldError> ValidateFtpClientForm(const FtpClientForm& form, FtpClientJob& job) {
+  if (form.host.empty()) return FtpClientFieldError{FtpClientField::Host, kBlank};
+  if (form.localName.empty()) return FtpClientFieldError{FtpClientField::LocalName, kBlank};
+  auto port = ParseFormInteger(form.port);
+  if (!port || *port < INT_MIN || *port > INT_MAX) {
+    return FtpClientFieldError{FtpClientField::Port, "Please enter an integer."};
+  }
+  // Any other number would reach the connect truncated to 16 bits, that is a different server.
+  if (*port < 1 || *port > 65535) {
+    return FtpClientFieldError{FtpClientField::Port, "Please enter an integer between 1 and 65535."};
+  }
+  const std::pair<const std::string*, FtpClientField> commandFields[] = {
+      {&form.remoteName, FtpClientField::RemoteName},
+      {&form.password, FtpClientField::Password},
+      {&form.user, FtpClientField::User},
+  };
+  for (const auto& [text, field] : commandFields) {
+    if (text->empty()) return FtpClientFieldError{field, kBlank};
+    // A line break would end the command early and smuggle the rest to the server as a command of its own.
+    if (HasLineBreak(*text)) return FtpClientFieldError{field, "This field cannot contain a line break."};
+  }
+  job.host = form.host;
+  job.port = static_cast<int>(*port);
+  job.user = form.user;
+  job.password = form.password;
+  job.remoteName = form.remoteName;
+  job.localName = form.localName;
+  return std::nullopt;
+}
+
+void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job) {
+  const char* section = FtpClientSection(job.put);
+  config.WriteProfileString(section, kHostName, job.host);
+  config.WriteProfileString(section, kLocalName, job.localName);
+  config.WriteProfileInt(section, kHostPort, job.port);
+  config.WriteProfileString(section, kRemoteName, job.remoteName);
+  config.WriteProfileString(section, kUserId, job.user);
+}
+
+FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job) {
+  auto worker = std::make_unique<FtpClientWorker>(app, job);
+  SaveFtpClientValues(app.config, job);
+  auto* started = static_cast<FtpClientWorker*>(app.registry.StartWorker(WorkerKind::Ftp, std::move(worker)));
+  if (started) started->PostStart();
+  return started;
+}
+
+}  // namespace hx::ftpc

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <asio/executor_work_guard.hpp>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+#include "app/worker.h"
+#include "ftp/client/ftp_client_job.h"
+
+namespace hx {
+struct AppContext;
+}
+
+namespace hx::ftpc {
+
+class FtpClientSession;
+
+// The worker of one FTP client session: its row shows "Ftp Client"; it waits for the start (PostStart, the
+// window's start message), runs the session on its own event loop and ends when the session ends or a stop
+// request arrives. Its sockets and its file are released when its thread ends.
+class FtpClientWorker : public Worker {
+ public:
+  FtpClientWorker(AppContext& app, FtpClientJob job);
+  ~FtpClientWorker() override;
+
+  // Tells the worker to start its GET or PUT; any thread.
+  void PostStart();
+  // Once Finished: whether the file went over completely and the server confirmed it.
+  bool Succeeded() const { return m_succeeded.load(std::memory_order_acquire); }
+
+ protected:
+  void Run() override;
+  void OnStopRequest() override;
+
+ private:
+  AppContext& m_app;
+  std::unique_ptr<FtpClientSession> m_session;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_waitForStart;
+  std::atomic<bool> m_succeeded{false};
+};
+
+}  // namespace hx::ftpc

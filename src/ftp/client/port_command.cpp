@@ -1,0 +1,17 @@
+#include "ftp/client/port_command.h"
+
+namespace hx::ftpc {
+
+std::string PortCommand(std::string_view dottedAddress, std::uint16_t port) {
+  std::string address(dottedAddress);
+  for (char& c : address) {
+    if (c == '.') c = ',';
+  }
+  return "PORT " + address + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) + "\r\n";
+}
+
+std::string CommandColumnText(std::string_view command) {
+  return std::string(command.substr(0, command.find_first_of("\r\n")));
+}
+
+}  // namespace hx::ftpc

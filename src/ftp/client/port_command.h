@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace hx::ftpc {
+
+// "PORT h1,h2,h3,h4,p1,p2\r\n": the dotted address with its dots turned into commas, then the port's high
+// and low byte in decimal (port 4660 gives "18,52").
+std::string PortCommand(std::string_view dottedAddress, std::uint16_t port);
+
+// The Command column's text for a command line: the text up to its first CR or LF.
+std::string CommandColumnText(std::string_view command);
+
+}  // namespace hx::ftpc
