@@ -1,0 +1,215 @@
+// The TFTP service against packets that no ordinary client sends: malformed and unusual requests, strangers
+// in a transfer, short and oversized datagrams, lost ACKs and a client that falls silent.
+#include <gtest/gtest.h>
+
+#include "server_fixture.h"
+
+namespace hx::test {
+namespace {
+
+class RawPackets : public TftpServerFixture {};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
+TEST_F(RawPackets, MalformedRequestsGetTheirErrorFromANewPort) {
+  Start();
+  struct Case {
+    Bytes request;
+    std::uint16_t code;
+    std::string text;
+  };
+  Bytes noZero = {0, 1, 'a', 'b', 'c'};
+  Bytes noModeZero = {0, 2, 'a', 0, 'o', 'c', 't'};
+  const Case cases[] = {
+      {noZero, 4, "Malformed name in PUT request"},
+      {noModeZero, 4, "Malformed name in PUT request"},
+      {Request(1, "a", "mail"), 4, "Unknown transfer mode : mail"},
+      {Request(1, "a", "MAIL"), 4, "Unknown transfer mode : mail"},
+      {Request(1, "a\\..\\b", "octet"), 2, "Access denied for this directory"},
+      {Request(2, "a|b", "netascii"), 0, "Bad characters in filename. Aborting transfer"},
+      {Request(1, "missing", "NetAscii"), 1, "File was not found. Aborting transfer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    UdpPeer peer;
+    peer.SendTo(Port(), c.request);
+    auto reply = peer.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->port, Port());
+    EXPECT_EQ(OpcodeOf(*reply), 5);
+    EXPECT_EQ(NumberOf(*reply), c.code);
+    EXPECT_EQ(ErrorText(*reply), c.text);
+    EXPECT_FALSE(peer.Receive(std::chrono::milliseconds(0)));
+  }
+}
+
+TEST_F(RawPackets, VeryLongModeIsCutToFitTheErrorPacket) {
+  Start();
+  UdpPeer peer;
+  peer.SendTo(Port(), Request(1, "a", std::string(505, 'm')));  // 516 bytes in all
+  auto reply = peer.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.size(), 516u);
+  EXPECT_EQ(ErrorText(*reply), ("Unknown transfer mode : " + std::string(505, 'm')).substr(0, 511));
+}
+
+TEST_F(RawPackets, OtherOpcodesAtThePortGetNoReply) {
+  Start();
+  UdpPeer peer;
+  peer.SendTo(Port(), {0, 5, 0, 0, 'x', 0});  // an ERROR packet
+  peer.SendTo(Port(), {0, 4, 0, 1});          // an ACK
+  peer.SendTo(Port(), {});                    // nothing at all
+  peer.SendTo(Port(), Request(1, "missing", "octet"));
+  // The only answer is the one for the read request.
+  auto reply = peer.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(ErrorText(*reply), "File was not found. Aborting transfer");
+  // Each datagram still got a session of its own.
+  EXPECT_TRUE(WaitUntil([&] { return Count(LogFile(), "TFTP: Connection from address 127.0.0.1") == 4; }));
+  EXPECT_FALSE(peer.Receive(std::chrono::milliseconds(200)));
+}
+
+TEST_F(RawPackets, OversizedDatagramAtThePortIsAReceiveFailure) {
+  Start();
+  UdpPeer peer;
+  Bytes big = Request(1, std::string(600, 'n'), "octet");
+  peer.SendTo(Port(), big);
+  EXPECT_TRUE(program->WaitForStderr("harbinex: Error receiving incoming TFTP request\n"));
+  // The service goes on, and a request of exactly 516 bytes is taken whole.
+  std::string name(200, 'f');  // short enough for the directory in front of it
+  WriteFile(Dl() / name, "full");
+  Bytes request = Request(1, name, "octet");
+  std::string options(516 - request.size() - 1, 'o');
+  request.insert(request.end(), options.begin(), options.end());
+  request.push_back(0);
+  ASSERT_EQ(request.size(), 516u);
+  peer.SendTo(Port(), request);
+  auto data = peer.Receive();
+  ASSERT_TRUE(data);
+  EXPECT_EQ(OpcodeOf(*data), 3);
+  EXPECT_EQ(PayloadOf(*data), "full");
+  peer.SendTo(data->port, Ack(1));
+  EXPECT_TRUE(WaitForLog("TFTP: Successful. Total bytes transferred: 4\r\n"));
+  EXPECT_EQ(Count(LogFile(), "TFTP: Connection from address"), 1u);
+}
+
+TEST_F(RawPackets, StrangersAreToldUnknownTransferIdAndTheTransferGoesOn) {
+  Start();
+  WriteFile(Dl() / "t.bin", std::string(700, 't'));
+  UdpPeer client;
+  UdpPeer stranger;
+  client.SendTo(Port(), Request(1, "t.bin", "octet"));
+  auto data1 = client.Receive();
+  ASSERT_TRUE(data1);
+  ASSERT_EQ(NumberOf(*data1), 1);
+
+  stranger.SendTo(data1->port, Ack(1));
+  auto told = stranger.Receive();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(OpcodeOf(*told), 5);
+  EXPECT_EQ(NumberOf(*told), 5);
+  EXPECT_EQ(ErrorText(*told), "Unknown transfer ID");
+  EXPECT_EQ(told->port, data1->port);
+  EXPECT_FALSE(client.Receive(std::chrono::milliseconds(100)));  // the stranger's ACK moved nothing
+
+  client.SendTo(data1->port, Ack(1));
+  auto data2 = client.Receive();
+  ASSERT_TRUE(data2);
+  EXPECT_EQ(NumberOf(*data2), 2);
+  EXPECT_EQ(PayloadOf(*data2), std::string(188, 't'));
+  client.SendTo(data1->port, Ack(2));
+  EXPECT_TRUE(WaitForLog("TFTP: Successful. Total bytes transferred: 700\r\n"));
+}
+
+TEST_F(RawPackets, ShortDatagramInATransferIsAnUnknownPacket) {
+  Start();
+  WriteFile(Dl() / "s.bin", std::string(1000, 's'));
+  UdpPeer client;
+  client.SendTo(Port(), Request(1, "s.bin", "octet"));
+  auto data1 = client.Receive();
+  ASSERT_TRUE(data1);
+  client.SendTo(data1->port, {0, 4, 0});
+  auto reply = client.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(OpcodeOf(*reply), 5);
+  EXPECT_EQ(NumberOf(*reply), 0);
+  EXPECT_EQ(ErrorText(*reply), "Unknown packet received. Aborting!");
+  EXPECT_TRUE(WaitForLog("TFTP: ERROR. Unknown packet received. Aborting!\r\n"));
+
+  // On the receiving side nothing of it reaches the file.
+  UdpPeer uploader;
+  uploader.SendTo(Port(), Request(2, "short.bin", "octet"));
+  auto ack0 = uploader.Receive();
+  ASSERT_TRUE(ack0);
+  uploader.SendTo(ack0->port, {0, 3});
+  reply = uploader.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(ErrorText(*reply), "Unknown packet type. Aborting");
+  EXPECT_EQ(ReadFile(Dl() / "short.bin"), "");
+}
+
+TEST_F(RawPackets, LostFinalAckIsRepeatedAndTheFileIsFreeAtOnce) {
+  Start();
+  UdpPeer uploader;
+  uploader.SendTo(Port(), Request(2, "final.bin", "octet"));
+  auto ack0 = uploader.Receive();
+  ASSERT_TRUE(ack0);
+  uploader.SendTo(ack0->port, Data(1, "last and only"));
+  auto ack1 = uploader.Receive();
+  ASSERT_TRUE(ack1);
+  EXPECT_EQ(NumberOf(*ack1), 1);
+  EXPECT_TRUE(WaitForLog("TFTP: Successful. Total bytes transferred: 13\r\n"));
+
+  // Success is already logged and the file released: another client can read it at once.
+  EXPECT_EQ(TftpClient({"get", "final.bin", "final.bin"}), "");
+  EXPECT_EQ(ReadFile(Work() / "final.bin"), "last and only");
+
+  // The uploader pretends its ACK was lost and sends the final block again: it is acknowledged again.
+  uploader.SendTo(ack0->port, Data(1, "last and only"));
+  auto again = uploader.Receive();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->bytes, Ack(1));
+  EXPECT_EQ(ReadFile(Dl() / "final.bin"), "last and only");
+  EXPECT_EQ(Count(LogFile(), "TFTP: Successful. Total bytes transferred: 13"), 2u);  // the upload and the get
+}
+
+TEST_F(RawPackets, SilentClientSeesTheBlockThreeTimesThenNothing) {
+  Start();  // TRetries 2, TTimeout 1
+  WriteFile(Dl() / "q.bin", "quiet");
+  UdpPeer client;
+  client.SendTo(Port(), Request(1, "q.bin", "octet"));
+  auto first = client.Receive();
+  ASSERT_TRUE(first);
+  auto started = std::chrono::steady_clock::now();
+  for (int retry = 0; retry < 2; ++retry) {
+    auto again = client.Receive(std::chrono::seconds(3));
+    ASSERT_TRUE(again) << retry;
+    EXPECT_EQ(again->bytes, first->bytes);
+  }
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1800));
+  // After the retries the session gives up without an ERROR packet.
+  EXPECT_FALSE(client.Receive(std::chrono::milliseconds(1500)));
+}
+
+TEST_F(RawPackets, FailedDirectoryCreationSendsTwoErrors) {
+  Start({"TFTP/TMakeNewDirs=1"});
+  WriteFile(Dl() / "plain", "x");
+  UdpPeer client;
+  client.SendTo(Port(), Request(2, "plain/sub/f.bin", "octet"));
+  auto first = client.Receive();
+  auto second = client.Receive();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(NumberOf(*first), 0);
+  EXPECT_EQ(ErrorText(*first), DlDir() + "plain is not a directory!");
+  EXPECT_EQ(NumberOf(*second), 2);
+  EXPECT_EQ(ErrorText(*second), "Unable to access file. Aborting");
+  EXPECT_TRUE(WaitForLog("TFTP: ERROR. Unable to access file. Aborting\r\n"));
+}
+
+}  // namespace
+}  // namespace hx::test

@@ -1,0 +1,15 @@
+#include "server_fixture.h"
+
+namespace hx::test {
+
+std::string Content(size_t size, unsigned seed) {
+  std::string out(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1664525u + 1013904223u;
+    out[i] = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
+}  // namespace hx::test
