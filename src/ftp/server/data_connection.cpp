@@ -56,4 +56,8 @@ void AwaitConnect(asio::ip::tcp::socket& socket, std::function<void(std::error_c
                     });
 }
 
+bool ConnectedThenReset(const std::error_code& error) {
+  return error == std::errc::connection_reset || error == std::errc::broken_pipe;
+}
+
 }  // namespace hx::ftpd

@@ -25,4 +25,8 @@ ConnectStart StartConnect(asio::ip::tcp::socket& socket, const asio::ip::tcp::en
 // Cancelling or closing the socket ends the wait with operation_aborted.
 void AwaitConnect(asio::ip::tcp::socket& socket, std::function<void(std::error_code)> done);
 
+// Whether a connect outcome says that the connection was made and then reset by the client before the
+// server saw it complete: a transfer that was cut off, not a connection that could not be made.
+bool ConnectedThenReset(const std::error_code& error);
+
 }  // namespace hx::ftpd

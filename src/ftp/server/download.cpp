@@ -54,6 +54,10 @@ void Download::Close() {
 
 void Download::OnConnect(std::error_code error) {
   if (m_ended || error == asio::error::operation_aborted) return;
+  if (ConnectedThenReset(error)) {
+    PeerGone();
+    return;
+  }
   if (error) {
     m_session.LogEntry("Connect Failure: " + SocketErrorText(error));
     m_session.SendReply(reply::kCantOpenData);

@@ -33,6 +33,10 @@ void ListingJob::Close() {
 
 void ListingJob::OnConnect(std::error_code error) {
   if (m_ended || error == asio::error::operation_aborted) return;
+  if (ConnectedThenReset(error)) {
+    OnWritten(error);
+    return;
+  }
   if (error) {
     m_session.ShowMessage("Could not connect to peer. Aborting transfer.");
     m_session.SendReply(reply::kCantOpenData);

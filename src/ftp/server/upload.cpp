@@ -42,6 +42,10 @@ void Upload::Close() {
 
 void Upload::OnConnect(std::error_code error) {
   if (m_ended || error == asio::error::operation_aborted) return;
+  if (ConnectedThenReset(error)) {
+    EndReceive(true);
+    return;
+  }
   if (error) {
     m_session.LogEntry("Connect Failure: " + SocketErrorText(error));
     m_session.SendReply(reply::kCantOpenData);

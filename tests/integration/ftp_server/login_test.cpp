@@ -1,0 +1,135 @@
+// Logins: anonymous by the settings or by a profile, named users from the password file with their rights
+// and home directories, and the refusals.
+#include <fstream>
+
+#include "ftp_test_support.h"
+
+namespace hx::test {
+namespace {
+
+class FtpLoginTest : public FtpServerTest {
+ protected:
+  void SetUp() override {
+    StartServer();
+    std::filesystem::create_directories(Home("bob") / "sub");
+    WriteFile(Home("bob") / "bob.txt", "bob's");
+  }
+  std::filesystem::path Home(const std::string& name) const { return m_dir.Path() / "homes" / name; }
+  std::string HomeDir(const std::string& name) const { return Home(name).string() + "/"; }
+};
+
+TEST_F(FtpLoginTest, NamedUserWithHisHomeAndRights) {
+  AddUser("bob", "secret1", HomeDir("bob"), "11100000");  // login, upload, download
+  auto client = Login("bob", "secret1");
+  EXPECT_TRUE(WaitForLogRun({"FTP: Login attempt by: bob", "FTP: Login successful"}));
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+  EXPECT_EQ(client->Command("SIZE bob.txt"), "213 5\r\n");
+  EXPECT_EQ(client->Command("CWD sub"), "250 CWD command successful\r\n");
+  EXPECT_EQ(client->Command("CWD ../.."), "250 CWD command successful\r\n");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+  EXPECT_EQ(client->Command("DELE bob.txt"), "550 File unavailable. User profile not allowed to delete files\r\n");
+  EXPECT_EQ(client->Command("MKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("RMD sub"), "550 File unavailable. User profile not allowed to remove directories\r\n");
+  EXPECT_EQ(client->Command("RNFR bob.txt"), "550 File unavailable. User profile has no access\r\n");
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR bob.txt"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(client->Command("RETR bob.txt"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), "bob's");
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+}
+
+TEST_F(FtpLoginTest, RefusedLogins) {
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  AddUser("locked", "secret1", HomeDir("bob"), "01111111");
+  SetSetting("FTP", "AnonAllowed", "0");
+  struct Case {
+    std::string user, password;
+  } cases[] = {{"bob", "secret2"}, {"bob", "secret"}, {"bob", ""}, {"Bob", "secret1"}, {"eve", "secret1"},
+               {"locked", "secret1"}, {"anonymous", "me@"}, {"", ""}};
+  auto client = Connect();
+  for (const Case& c : cases) {
+    EXPECT_EQ(client->Command("USER " + c.user), "331 User name ok, need password\r\n") << c.user;
+    EXPECT_EQ(client->Command("PASS " + c.password), "530 Login access denied\r\n") << c.user;
+    EXPECT_TRUE(WaitForLog("FTP: User " + c.user + "attempted access. User profile denied access")) << c.user;
+    EXPECT_EQ(client->Command("NOOP"), "530 Not logged in\r\n") << c.user;
+  }
+  // After all the refusals the right password still works on the same connection.
+  EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client->Command("PASS secret1"), "230 User logged in\r\n");
+}
+
+TEST_F(FtpLoginTest, DirectoryWithoutSeparator) {
+  AddUser("bob", "secret1", Home("bob").string(), "11111111");  // no final "/"
+  auto client = Login("bob", "secret1");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+  EXPECT_EQ(client->Command("SIZE bob.txt"), "213 5\r\n");
+  EXPECT_EQ(client->Command("CWD sub"), "250 CWD command successful\r\n");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/sub/\" is current directory\r\n");
+  // A sibling whose name continues the home's is outside.
+  std::filesystem::create_directories(m_dir.Path() / "homes" / "bobby");
+  EXPECT_EQ(client->Command("CWD ../../bobby"), "250 CWD command successful\r\n");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+}
+
+TEST_F(FtpLoginTest, AnonymousProfileOfThePasswordFile) {
+  std::filesystem::create_directories(Home("anon"));
+  WriteFile(Home("anon") / "pub.txt", "p");
+  AddUser("anonymous", "whatever", HomeDir("anon"), "10100000");
+  auto client = Login("ANONYMOUS", "any password at all");
+  EXPECT_EQ(client->Command("SIZE pub.txt"), "213 1\r\n");  // its own directory, not FDLDir
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR up.txt"), "532 Need account for storing files\r\n");
+}
+
+TEST_F(FtpLoginTest, AnonymousProfileWithoutLoginRightIsRefused) {
+  AddUser("anonymous", "whatever", RootDir(), "01111111");
+  auto client = Connect();
+  EXPECT_EQ(client->Command("USER anonymous"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client->Command("PASS x"), "530 Login access denied\r\n");
+}
+
+TEST_F(FtpLoginTest, SecurityOffAdmitsEveryone) {
+  SetSetting("FTP", "UserSecurity", "0");
+  auto client = Login("nobody", "nothing");
+  EXPECT_EQ(client->Command("MKD made"), "257 MKD Command successful.\r\n");
+  EXPECT_EQ(client->Command("RMD made"), "250 Requested file action OK, completed\r\n");
+  EXPECT_TRUE(WaitForLog("FTP: Directory " + RootDir() + "made/ was removed by nobody"));
+}
+
+TEST_F(FtpLoginTest, ClientTextCannotForgeProfileFields) {
+  // The made-up anonymous profile carries the password; bars in it must not move the root or add rights.
+  auto client = Login("anonymous", "x||/||1||1||1||1||1||1||1||1");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+  EXPECT_EQ(client->Command("SIZE /etc/passwd"), "213 Error accessing file\r\n");
+  EXPECT_EQ(client->Command("MKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
+}
+
+TEST_F(FtpLoginTest, MalformedStoredPasswordsRefuseTheLogin) {
+  std::ofstream(m_dir.Path() / "Harbinex.pwd", std::ios::app)
+      << "empty||||" << HomeDir("bob") << "||1||1||1||1||1||1||1||1\r\n"
+      << "short||J12||" << HomeDir("bob") << "||1||1||1||1||1||1||1||1\r\n"
+      << "low||0abcdefghijklmnopqrs||" << HomeDir("bob") << "||1||1||1||1||1||1||1||1\r\n";
+  auto client = Connect();
+  for (const char* user : {"empty", "short", "low"}) {
+    EXPECT_EQ(client->Command(std::string("USER ") + user), "331 User name ok, need password\r\n");
+    EXPECT_EQ(client->Command("PASS "), "530 Login access denied\r\n") << user;
+  }
+}
+
+TEST_F(FtpLoginTest, NewUserReplacesTheLogin) {
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  auto client = Login();
+  EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client->Command("PWD"), "530 Not logged in\r\n");
+  EXPECT_EQ(client->Command("PASS secret1"), "230 User logged in\r\n");
+  EXPECT_EQ(client->Command("SIZE bob.txt"), "213 5\r\n");  // bob's root now
+  EXPECT_EQ(client->Command("STAT"), "211- System status:\r\n");
+  EXPECT_EQ(client->Lines(5)[2], "Logged in as : bob\r\n");
+}
+
+}  // namespace
+}  // namespace hx::test

@@ -1,0 +1,185 @@
+// How transfers end other than by finishing: ABOR in both directions, a client that drops its data or
+// control connection, a second data command, and files in use by another session.
+#include <fstream>
+
+#include "ftp_test_support.h"
+
+namespace hx::test {
+namespace {
+
+constexpr std::uint64_t kBig = 64ULL << 20;  // more than the socket buffers of both ends hold
+
+class FtpTransferEndTest : public FtpServerTest {
+ protected:
+  void SetUp() override {
+    StartServer({"FTP/UserSecurity=0"});
+    {
+      std::ofstream big(Root() / "big.bin", std::ios::binary);
+    }
+    std::filesystem::resize_file(Root() / "big.bin", kBig);  // sparse
+  }
+  std::string Path(const std::string& name) const { return RootDir() + name; }
+
+  // Starts a download of big.bin that the client does not read: the server is left waiting to send.
+  std::unique_ptr<TcpConnection> StartStalledDownload(ControlClient& client, DataListener& data) {
+    EXPECT_EQ(client.Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client.Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+    auto connection = data.Accept();
+    EXPECT_TRUE(connection);
+    return connection;
+  }
+};
+
+TEST_F(FtpTransferEndTest, AborDuringADownload) {
+  auto client = Login();
+  DataListener data;
+  auto connection = StartStalledDownload(*client, data);
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(client->Command("ABOR"), "226 ABORT command successful.\r\n");
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_TRUE(connection->WaitClosed(10s));
+  EXPECT_TRUE(WaitForLogRun({"FTP: Starting GET file transfer of " + Path("big.bin")}));
+  EXPECT_TRUE(WaitForLog("FTP: File transfer aborted"));
+  std::vector<std::string> entries = LogEntries();
+  auto bytes = std::find_if(entries.begin(), entries.end(),
+                            [&](const std::string& e) { return e.rfind("File " + Path("big.bin"), 0) == 0; });
+  ASSERT_NE(bytes, entries.end());
+  EXPECT_EQ(*std::next(bytes), "FTP: File transfer aborted");
+  EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpTransferEndTest, AborDuringADownloadWithQuorin) {
+  SetSetting("General", "Quorin", "1");
+  auto client = Login();
+  DataListener data;
+  auto connection = StartStalledDownload(*client, data);
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");  // at connect
+  EXPECT_EQ(client->Command("ABOR"), "226 ABORT command successful.\r\n");
+  EXPECT_TRUE(client->Silent());
+}
+
+TEST_F(FtpTransferEndTest, ClientDroppingTheDataConnectionAbortsTheDownload) {
+  auto client = Login();
+  DataListener data;
+  auto connection = StartStalledDownload(*client, data);
+  ASSERT_TRUE(connection);
+  EXPECT_FALSE(connection->Receive(5s, 1000).empty());
+  connection->Reset();
+  EXPECT_EQ(client->Line(10s), "426 Transfer terminated abnormally\r\n");
+  EXPECT_TRUE(client->Silent());
+  EXPECT_TRUE(WaitForLog("FTP: File transfer aborted"));
+  EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpTransferEndTest, AborDuringAnUploadKeepsWhatArrived) {
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR part.bin"), "150 Opening BINARY mode data connection for part.bin.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send(std::string(1000, 'p'));
+  ASSERT_TRUE(WaitUntil([&] {
+    std::error_code error;
+    return std::filesystem::file_size(Root() / "part.bin", error) == 1000;
+  }));
+  EXPECT_EQ(client->Command("ABOR"), "426 Transfer terminated abnormally\r\n");
+  EXPECT_EQ(client->Line(), "226 ABORT command successful\r\n");
+  EXPECT_TRUE(connection->WaitClosed());
+  EXPECT_TRUE(WaitForLogRun({"FTP: Starting PUT file transfer of " + Path("part.bin"), "FTP: Transfer was aborted"}));
+  EXPECT_EQ(ReadFile(Root() / "part.bin"), std::string(1000, 'p'));
+  EXPECT_EQ(client->Command("DELE part.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpTransferEndTest, ClientResettingAnUploadAbortsIt) {
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("APPE part.bin"), "150 Opening BINARY mode data connection for part.bin.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send("abc");
+  connection->Reset();
+  EXPECT_EQ(client->Lines(2), (std::vector<std::string>{"426 Transfer terminated abnormally\r\n",
+                                                        "226 ABORT command successful\r\n"}));
+  EXPECT_TRUE(WaitForLog("FTP: Transfer was aborted"));
+}
+
+TEST_F(FtpTransferEndTest, SecondDataCommandWhileATransferRuns) {
+  WriteFile(Root() / "small.txt", "s");
+  auto client = Login();
+  DataListener data;
+  auto connection = StartStalledDownload(*client, data);
+  ASSERT_TRUE(connection);
+  const std::string busy = "450 Requested file action not taken. A transfer is in progress\r\n";
+  EXPECT_EQ(client->Command("RETR small.txt"), busy);
+  EXPECT_EQ(client->Command("STOR other.txt"), busy);
+  EXPECT_EQ(client->Command("APPE other.txt"), busy);
+  EXPECT_EQ(client->Command("LIST"), busy);
+  EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");  // commands are served meanwhile
+  EXPECT_EQ(client->Command("REST 1"), "350 Requested file action pending further information\r\n");
+  // The running download goes on to its end.
+  EXPECT_EQ(connection->ReceiveAll(60s).size(), kBig);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Root() / "other.txt"));
+  // The refused commands left the offset pending.
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR small.txt"), "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), "");
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+}
+
+TEST_F(FtpTransferEndTest, FilesInUseByAnotherSession) {
+  auto owner = Login();
+  DataListener data;
+  auto connection = StartStalledDownload(*owner, data);
+  ASSERT_TRUE(connection);
+  auto other = Login();
+  DataListener otherData;
+  EXPECT_EQ(other->Command("PORT " + otherData.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(other->Command("RETR big.bin"), "550 File unavailable\r\n");
+  EXPECT_EQ(other->Command("STOR big.bin"), "550 File unavailable\r\n");
+  EXPECT_EQ(other->Command("APPE big.bin"), "550 File unavailable\r\n");
+  EXPECT_EQ(other->Command("DELE big.bin"), "550 Could not remove file\r\n");
+  EXPECT_EQ(other->Command("RNFR big.bin"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(other->Command("RNTO moved.bin"), "553 Could not rename file\r\n");
+  EXPECT_EQ(other->Command("SIZE big.bin"), "213 Error accessing file\r\n");  // type A reads the file
+  EXPECT_EQ(other->Command("TYPE I"), "200 Type set to I.\r\n");
+  EXPECT_EQ(other->Command("SIZE big.bin"), "213 " + std::to_string(kBig) + "\r\n");
+  EXPECT_FALSE(otherData.Accept(100ms));
+  EXPECT_EQ(std::filesystem::file_size(Root() / "big.bin"), kBig);
+  // The owner's download is whole; then the file is free.
+  EXPECT_EQ(connection->ReceiveAll(60s).size(), kBig);
+  EXPECT_EQ(owner->Line(), "226 File transfer successful.\r\n");
+  EXPECT_EQ(other->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpTransferEndTest, ClosingTheControlConnectionEndsTheTransfer) {
+  {
+    auto client = Login();
+    DataListener data;
+    auto connection = StartStalledDownload(*client, data);
+    ASSERT_TRUE(connection);
+    client.reset();  // the control connection goes; the download must go with it
+    EXPECT_TRUE(connection->WaitClosed(10s));
+  }
+  EXPECT_TRUE(WaitForLog("FTP: Connection closed"));
+  auto client = Login();
+  EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+  // An upload left by QUIT is closed as well.
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
+  EXPECT_TRUE(connection->WaitClosed());
+  auto again = Login();
+  EXPECT_EQ(again->Command("DELE up.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+}  // namespace
+}  // namespace hx::test

@@ -1,0 +1,320 @@
+// Data connections as a client sees them on the wire: PORT, listings, downloads and uploads with their
+// replies and log entries in order, restart offsets, ABOR in both directions, and the failures.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <fstream>
+
+#include "ftp_test_support.h"
+
+namespace hx::test {
+namespace {
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+  return data;
+}
+
+class FtpTransferTest : public FtpServerTest {
+ protected:
+  void SetUp() override { StartServer({"FTP/UserSecurity=0"}); }
+
+  // PORT to the listener, then the command; returns the reply to the command.
+  std::string DataCommand(ControlClient& client, DataListener& data, const std::string& command) {
+    EXPECT_EQ(client.Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    return client.Command(command);
+  }
+  std::string Path(const std::string& name) const { return RootDir() + name; }
+};
+
+TEST_F(FtpTransferTest, ListAndNameList) {
+  WriteFile(Root() / "a.txt", "12345");
+  std::filesystem::create_directory(Root() / "sub");
+  WriteFile(Root() / "sub" / "inner.bin", "x");
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(DataCommand(*client, data, "LIST"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  std::string listing = connection->ReceiveAll();
+  EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = listing.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(listing.substr(start, end - start));
+  ASSERT_EQ(lines.size(), 4u) << listing;
+  EXPECT_EQ(lines[0].substr(0, 35), "D--------- 1 owner group         0 ");
+  EXPECT_EQ(lines[2].substr(0, 35), "---------- 1 owner group         5 ");
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 6), " a.txt");
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 4), " sub");
+
+  for (std::string command : {"LIST -l", "LIST -la", "NLST"}) {
+    EXPECT_EQ(DataCommand(*client, data, command), "150 File status OK ; about to open data connection\r\n");
+    connection = data.Accept();
+    ASSERT_TRUE(connection);
+    std::string text = connection->ReceiveAll();
+    EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+    if (command == "NLST")
+      EXPECT_EQ(text, ".\r\n..\r\na.txt\r\nsub\r\n");
+    else
+      EXPECT_EQ(text, listing) << command;
+  }
+  EXPECT_EQ(DataCommand(*client, data, "NLST -l sub"), "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), ".\r\n..\r\ninner.bin\r\n");
+  EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+
+  // Nothing matches: 550 and no data connection.
+  EXPECT_EQ(DataCommand(*client, data, "LIST missing"), "550 File unavailable\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "LIST ../"), "550 File unavailable\r\n");
+  EXPECT_FALSE(data.Accept(200ms));
+}
+
+TEST_F(FtpTransferTest, DownloadWithTheSuccessReplyAfterTheData) {
+  const std::string content = Pattern(25000) + "\r\n\n\r";  // bare CR and LF bytes arrive unchanged
+  WriteFile(Root() / "f.bin", content);
+  auto client = Login();
+  EXPECT_EQ(client->Command("TYPE A"), "200 Type set to A.\r\n");
+  DataListener data;
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), content);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_TRUE(client->Silent());
+  EXPECT_TRUE(WaitForLogRun({"FTP: Starting GET file transfer of " + Path("f.bin"),
+                             "File " + Path("f.bin") + " Bytes transferred: 25004", "FTP: File Transfer successful"}));
+  // A length that is a multiple of the chunk ends with an empty chunk.
+  WriteFile(Root() / "even.bin", Pattern(20480));
+  EXPECT_EQ(DataCommand(*client, data, "RETR even.bin"), "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll().size(), 20480u);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+}
+
+TEST_F(FtpTransferTest, QuorinSendsTheSuccessReplyOnceConnected) {
+  SetSetting("General", "Quorin", "1");
+  WriteFile(Root() / "f.bin", Pattern(100000));
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");  // before the data is read
+  EXPECT_EQ(connection->ReceiveAll(), Pattern(100000));
+  EXPECT_TRUE(WaitForLog("FTP: File Transfer successful"));
+  EXPECT_TRUE(client->Silent());  // nothing at the end
+}
+
+TEST_F(FtpTransferTest, RestartOffsets) {
+  const std::string content = Pattern(1000);
+  WriteFile(Root() / "f.bin", content);
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("REST 100"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), content.substr(100));
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_TRUE(WaitForLog("File " + Path("f.bin") + " Bytes transferred: 1000"));
+
+  EXPECT_EQ(client->Command("REST 5000"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), "");
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+
+  EXPECT_EQ(client->Command("REST -1"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "451 Requested action aborted - File error\r\n");
+  EXPECT_FALSE(data.Accept(200ms));
+  // The offset was consumed: the next download is whole.
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), content);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+}
+
+TEST_F(FtpTransferTest, OffsetsBeyondFourGibibytes) {
+  {
+    std::ofstream big(Root() / "big.bin", std::ios::binary);
+  }
+  const std::uint64_t size = 5368709120ULL;  // sparse: no disk space needed
+  std::filesystem::resize_file(Root() / "big.bin", size);
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("REST " + std::to_string(size - 120)),
+            "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), std::string(120, '\0'));
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_TRUE(WaitForLog("File " + Path("big.bin") + " Bytes transferred: 5368709120"));
+  EXPECT_EQ(DataCommand(*client, data, "LIST big.bin"), "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll().substr(0, 36), "---------- 1 owner group 5368709120 ");
+  EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+}
+
+TEST_F(FtpTransferTest, StoreAndAppend) {
+  auto client = Login();
+  DataListener data;
+  const std::string content = Pattern(30000);
+  EXPECT_EQ(DataCommand(*client, data, "STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(connection->Send(content));
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "up.bin"), content);
+  EXPECT_TRUE(WaitForLogRun({"FTP: Starting PUT file transfer of " + Path("up.bin"), "FTP: Transfer was successful"}));
+
+  EXPECT_EQ(DataCommand(*client, data, "APPE up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send("tail");
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "up.bin"), content + "tail");
+
+  EXPECT_EQ(DataCommand(*client, data, "APPE fresh.txt"), "150 Opening BINARY mode data connection for fresh.txt.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send("new");
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "fresh.txt"), "new");
+
+  // APPE refuses a pending offset and leaves it for the STOR that follows, which keeps the bytes before it.
+  EXPECT_EQ(client->Command("REST 2"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "APPE fresh.txt"), "503 Bad sequence of commands\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "STOR fresh.txt"), "150 Opening BINARY mode data connection for fresh.txt.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send("XY");
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "fresh.txt"), "neXY");
+
+  // A plain STOR replaces the file.
+  EXPECT_EQ(DataCommand(*client, data, "STOR fresh.txt"), "150 Opening BINARY mode data connection for fresh.txt.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "fresh.txt"), "");
+  EXPECT_EQ(DataCommand(*client, data, "STOR ../escape.txt"), "550 Access to directory denied\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "STOR " + std::string("x\0y", 3)), "550 Access to directory denied\r\n");
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "escape.txt"));
+}
+
+TEST_F(FtpTransferTest, AnonymousRightsFromTheSettings) {
+  SetSetting("FTP", "UserSecurity", "1");
+  SetSetting("FTP", "FAllowUpload", "0");
+  SetSetting("FTP", "FAllowDownload", "0");
+  WriteFile(Root() / "f.txt", "f");
+  std::filesystem::create_directory(Root() / "d");
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(DataCommand(*client, data, "STOR new.txt"), "532 Need account for storing files\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "APPE new.txt"), "532 Need account for storing files\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"), "550 Requested action not taken. No access rights.\r\n");
+  EXPECT_EQ(client->Command("DELE f.txt"), "550 File unavailable. User profile not allowed to delete files\r\n");
+  EXPECT_EQ(client->Command("MKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("XMKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("RMD d"), "550 File unavailable. User profile not allowed to remove directories\r\n");
+  EXPECT_EQ(client->Command("RNFR f.txt"), "550 File unavailable. User profile has no access\r\n");
+  EXPECT_EQ(client->Command("RNTO g.txt"), "553 Could not rename file\r\n");
+  EXPECT_FALSE(data.Accept(100ms));
+
+  // Upload allowed, overwrite not: existing names (a directory too) are refused, new ones stored.
+  SetSetting("FTP", "FAllowUpload", "1");
+  auto second = Login();
+  EXPECT_EQ(DataCommand(*second, data, "STOR f.txt"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "APPE f.txt"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "STOR d"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "STOR g.txt"), "150 Opening BINARY mode data connection for g.txt.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send("g");
+  connection.reset();
+  EXPECT_EQ(second->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "f.txt"), "f");
+}
+
+TEST_F(FtpTransferTest, DataAddressMustBeTheClientsOwn) {
+  WriteFile(Root() / "f.txt", "f");
+  auto client = Login();
+  DataListener data;
+  // No PORT yet.
+  EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("LIST"), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("STOR n.txt"), "425 Can't open data connection\r\n");
+  const std::string bad[] = {"127,0,0,2," + std::to_string(data.Port() / 256) + "," + std::to_string(data.Port() % 256),
+                             "127,0,0,1,0,21", "127,0,0,1,3,255", "127,0,0,1,300,1", "127,0,0,1,4", "x"};
+  for (const std::string& argument : bad) {
+    EXPECT_EQ(client->Command("PORT " + argument), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n") << argument;
+    EXPECT_EQ(client->Command("NLST"), "425 Can't open data connection\r\n") << argument;
+    EXPECT_EQ(client->Command("APPE n.txt"), "425 Can't open data connection\r\n") << argument;
+  }
+  EXPECT_FALSE(data.Accept(100ms));
+  // Nothing stays open: the file can be deleted, and another session downloads it.
+  auto other = Login();
+  EXPECT_EQ(DataCommand(*other, data, "RETR f.txt"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), "f");
+  EXPECT_EQ(other->Line(), "226 File transfer successful.\r\n");
+  EXPECT_EQ(client->Command("DELE f.txt"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpTransferTest, DataConnectionsLeaveFromTheDataPort) {
+  std::uint16_t dataPort = UnusedPort();
+  SetSetting("FTP", "FDataPort", std::to_string(dataPort));
+  WriteFile(Root() / "f.txt", "f");
+  auto client = Login();
+  DataListener data;
+  for (int i = 0; i < 3; ++i) {  // again and again, while earlier connections linger in TIME_WAIT
+    EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"), "150 File status OK ; about to open data connection\r\n");
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    ASSERT_EQ(::getpeername(connection->Fd(), reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    EXPECT_EQ(ntohs(peer.sin_port), dataPort);
+    EXPECT_EQ(connection->ReceiveAll(), "f");
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  }
+}
+
+TEST_F(FtpTransferTest, RefusedDataConnections) {
+  m_expectedStderr = "harbinex: Could not connect to peer. Aborting transfer.\n";
+  WriteFile(Root() / "f.txt", "f");
+  auto client = Login();
+  EXPECT_EQ(client->Command("PORT " + PortArgumentFor(UnusedPort())), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.txt"), "150 File status OK ; about to open data connection\r\n");
+  std::string reply = client->Line();
+  if (reply == "425 Can't open data connection\r\n")
+    EXPECT_TRUE(WaitForLog("Connect Failure: [10061] Connection refused"));
+  else
+    EXPECT_EQ(reply, "451 Couldn't connect: [10061] Connection refused\r\n");
+  EXPECT_EQ(client->Command("STOR g.txt"), "150 Opening BINARY mode data connection for g.txt.\r\n");
+  EXPECT_EQ(client->Line(), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("LIST"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(client->Line(), "425 Can't open data connection\r\n");
+  EXPECT_TRUE(m_program->WaitForStderr(m_expectedStderr));
+  // Files were released: both can be deleted.
+  EXPECT_EQ(client->Command("DELE f.txt"), "250 Requested file action OK, completed\r\n");
+  EXPECT_EQ(client->Command("DELE g.txt"), "250 Requested file action OK, completed\r\n");
+}
+
+}  // namespace
+}  // namespace hx::test
