@@ -12,6 +12,9 @@
 #include "tftp/tftp_listener.h"
 #include "ftp/client/ftp_client_command.h"
 #include "users/users_command.h"
+#ifdef HX_HAVE_UI
+#include "ui/run_window.h"
+#endif
 
 namespace {
 
@@ -85,7 +88,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args.empty()) {
-    // Without the window built in, the program serves headless.
+#ifdef HX_HAVE_UI
+    if (hx::WindowAvailable()) return RunWindow(argc, argv, dir, MakeServices());
+#endif
+    // Without a window (none built in, or no display), the program serves headless.
     return RunHeadless(dir);
   }
   std::fputs(kUsage, stderr);

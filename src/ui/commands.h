@@ -1,0 +1,49 @@
+#pragma once
+
+namespace hx {
+
+// The commands of the window with their texts: the menu text, and the prompt that the status bar shows while
+// the item is under the cursor (also the tool tip of a toolbar button).
+enum class Command : int {
+  Config = 32782,
+  Exit = 32783,
+  TftpIsOff = 32788,  // toolbar: the TFTP button while the service is off
+  FtpIsOff = 32789,
+  TftpIsOn = 32790,
+  FtpIsOn = 32791,
+  ToggleFtp = 32794,
+  ToggleTftp = 32795,
+  FtpClientGet = 32796,
+  FtpClientPut = 32797,
+  TftpClientGet = 32798,
+  TftpClientPut = 32799,
+  EnableLogging = 32800,
+  EnableDebugging = 32801,
+  LogOutput = 32802,
+  DebugOutput = 32804,
+  Web = 32805,
+  ToggleStatusWindow = 32807,
+  ClearCompleted = 32808,
+  ShowWindow = 32809,
+  About = 57664,
+  HelpContents = 57666,
+};
+
+struct CommandText {
+  Command command;
+  const char* menuText;  // empty for toolbar-only commands
+  const char* prompt;
+};
+
+// The text entry of a command; every Command has one.
+const CommandText& TextOf(Command command);
+
+inline constexpr const char* kReadyPrompt = "Ready";
+inline constexpr const char* kTftpOnPane = "   TFTP: On   ";
+inline constexpr const char* kTftpOffPane = "   TFTP: Off   ";
+inline constexpr const char* kFtpOnPane = "   FTP: On   ";
+inline constexpr const char* kFtpOffPane = "   FTP: Off   ";
+inline constexpr const char* kTrayTip = "Vantrel Harbinex";
+inline constexpr const char* kAboutText = "Harbinex Version 1.1.007";
+
+}  // namespace hx

@@ -1,0 +1,242 @@
+#include "ui/config_pages.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ui/dialog_checks.h"
+#include "ui/modals.h"
+#include "users/directory_rule.h"
+
+namespace hx {
+namespace {
+
+QCheckBox* CheckBox(const char* text, const char* name, QWidget* parent) {
+  auto* box = new QCheckBox(text, parent);
+  box->setObjectName(name);
+  return box;
+}
+
+QLineEdit* Edit(const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  return edit;
+}
+
+QLineEdit* DigitsEdit(const char* name, QWidget* parent) {
+  QLineEdit* edit = Edit(name, parent);
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+  edit->setMaximumWidth(60);
+  return edit;
+}
+
+int Ticked(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+
+}  // namespace
+
+std::string WithTrailingSeparator(std::string dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidget* parent) {
+  if (auto refusal = CheckProfileDirectory(dir)) {
+    modals.Message(parent, *refusal);
+    field->setFocus();
+    field->selectAll();
+    return false;
+  }
+  return true;
+}
+
+void BrowseForDirectory(QLineEdit* field, Modals& modals, QWidget* parent) {
+  std::optional<std::string> chosen = modals.ChooseDirectory(parent, "Select a Directory");
+  if (!chosen || chosen->empty()) return;
+  field->setText(QString::fromStdString(WithTrailingSeparator(*chosen)));
+}
+
+void ConfigPage::FillOnce() {
+  if (m_filled) return;
+  m_filled = true;
+  Fill();
+}
+
+GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* parent)
+    : ConfigPage(parent),
+      m_bSystemTray(config.GetProfileInt(cfg::kGeneral, cfg::kSystemTray, 0)),
+      m_bQuorin(config.GetProfileInt(cfg::kGeneral, cfg::kQuorin, 0)),
+      systemTray(CheckBox("Iconize program to System Tray?", "systemTray", this)),
+      quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(systemTray);
+  if (!trayAvailable) {
+    systemTray->setEnabled(false);
+    auto* why = new QLabel("This desktop has no system tray: the program always shows its window.", this);
+    why->setObjectName("noTray");
+    why->setWordWrap(true);
+    why->setContentsMargins(22, 0, 0, 0);
+    layout->addWidget(why);
+  }
+  layout->addWidget(quorin);
+  layout->addStretch(1);
+}
+
+void GeneralPage::Fill() {
+  systemTray->setChecked(m_bSystemTray != 0);
+  quorin->setChecked(m_bQuorin != 0);
+}
+
+bool GeneralPage::TakeBack() {
+  if (!Shown()) return true;
+  m_bSystemTray = Ticked(systemTray);
+  m_bQuorin = Ticked(quorin);
+  return true;
+}
+
+TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
+    : ConfigPage(parent),
+      m_bMakeNewDirs(config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 1)),
+      m_bOverwrite(config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0)),
+      m_strDir(config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "")),
+      m_nTimeout(config.GetProfileInt(cfg::kTftp, cfg::kTTimeout, 5)),
+      m_nRetries(config.GetProfileInt(cfg::kTftp, cfg::kTRetries, 5)),
+      makeNewDirs(CheckBox("Create directory names in incoming file requests?", "makeNewDirs", this)),
+      overwrite(CheckBox("Allow overwrite of existing files?", "overwrite", this)),
+      dir(Edit("dir", this)),
+      browse(new QPushButton("Browse Directories", this)),
+      timeout(DigitsEdit("timeout", this)),
+      retries(DigitsEdit("retries", this)),
+      m_modals(modals) {
+  browse->setObjectName("browse");
+  connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(makeNewDirs);
+  layout->addWidget(overwrite);
+  layout->addSpacing(8);
+  layout->addWidget(new QLabel("Upload/Download directory: ", this));
+  auto* dirRow = new QHBoxLayout;
+  dirRow->addWidget(dir, 1);
+  dirRow->addWidget(browse);
+  layout->addLayout(dirRow);
+  layout->addSpacing(8);
+  auto* numbers = new QGridLayout;
+  numbers->addWidget(new QLabel("Per-packet timeout in seconds (2-15):", this), 0, 0);
+  numbers->addWidget(timeout, 0, 1);
+  numbers->addWidget(new QLabel("Maximum retries (5-20): ", this), 1, 0);
+  numbers->addWidget(retries, 1, 1);
+  numbers->setColumnStretch(2, 1);
+  layout->addLayout(numbers);
+  layout->addStretch(1);
+}
+
+void TftpPage::Fill() {
+  makeNewDirs->setChecked(m_bMakeNewDirs != 0);
+  overwrite->setChecked(m_bOverwrite != 0);
+  dir->setText(QString::fromStdString(m_strDir));
+  timeout->setText(QString::number(m_nTimeout));
+  retries->setText(QString::number(m_nRetries));
+  // The field shows the value as read; the member, once the page has been shown, ends in a separator.
+  m_strDir = WithTrailingSeparator(m_strDir);
+}
+
+bool TftpPage::TakeBack() {
+  if (!Shown()) return true;
+  m_strDir = dir->text().toStdString();
+  m_bMakeNewDirs = Ticked(makeNewDirs);
+  m_bOverwrite = Ticked(overwrite);
+  std::optional<int> newRetries = TakeIntInRange(retries, 5, 20, m_modals, this);
+  if (!newRetries) return false;
+  m_nRetries = *newRetries;
+  std::optional<int> newTimeout = TakeIntInRange(timeout, 2, 15, m_modals, this);
+  if (!newTimeout) return false;
+  m_nTimeout = *newTimeout;
+  return ValidateDirectory(m_strDir, dir, m_modals, this);
+}
+
+FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEditUsers, QWidget* parent)
+    : ConfigPage(parent),
+      m_bAnonAllowed(config.GetProfileInt(cfg::kFtp, cfg::kAnonAllowed, 1)),
+      m_bAllowDownload(config.GetProfileInt(cfg::kFtp, cfg::kFAllowDownload, 1)),
+      m_bAllowUpload(config.GetProfileInt(cfg::kFtp, cfg::kFAllowUpload, 1)),
+      m_bOverwrite(config.GetProfileInt(cfg::kFtp, cfg::kFOverwrite, 0)),
+      m_strDir(config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "")),
+      m_bUserSecurity(config.GetProfileInt(cfg::kFtp, cfg::kUserSecurity, 1)),
+      anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
+      allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
+      allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),
+      overwrite(CheckBox("Allow anonymous to overwrite files? ", "overwrite", this)),
+      dir(Edit("dir", this)),
+      browse(new QPushButton("Browse", this)),
+      userSecurity(CheckBox("Implement user-level security?", "userSecurity", this)),
+      editUsers(new QPushButton("  Edit User Profile / Security List  ", this)),
+      m_modals(modals) {
+  browse->setObjectName("browse");
+  editUsers->setObjectName("editUsers");
+  connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
+  connect(editUsers, &QPushButton::clicked, this, [onEditUsers] {
+    if (onEditUsers) onEditUsers();
+  });
+
+  auto* anonymous = new QGroupBox(" Anonymous Access ", this);
+  auto* anonymousLayout = new QVBoxLayout(anonymous);
+  anonymousLayout->addWidget(anonAllowed);
+  anonymousLayout->addWidget(allowDownload);
+  anonymousLayout->addWidget(allowUpload);
+  anonymousLayout->addWidget(overwrite);
+  anonymousLayout->addWidget(new QLabel("Anonymous Upload/Download directory: ", anonymous));
+  auto* dirRow = new QHBoxLayout;
+  dirRow->addWidget(dir, 1);
+  dirRow->addWidget(browse);
+  anonymousLayout->addLayout(dirRow);
+
+  auto* users = new QGroupBox(" User Level Security ", this);
+  auto* usersLayout = new QVBoxLayout(users);
+  usersLayout->addWidget(userSecurity);
+  auto* note = new QGroupBox(" Note ", users);
+  auto* noteLayout = new QVBoxLayout(note);
+  auto* noteText = new QLabel(QString::fromStdString(DisplayText(
+                                  "To allow additional rights for \"anonymous\"\r\nenable user-level security and\r\n"
+                                  "provide a user profile for \"anonymous\"\r\nin the \"Edit User Profile\" section below:")),
+                              note);
+  noteText->setObjectName("note");
+  noteText->setTextFormat(Qt::PlainText);
+  noteLayout->addWidget(noteText);
+  usersLayout->addWidget(note);
+  usersLayout->addWidget(editUsers, 0, Qt::AlignHCenter);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(anonymous);
+  layout->addWidget(users);
+  layout->addStretch(1);
+}
+
+void FtpPage::Fill() {
+  anonAllowed->setChecked(m_bAnonAllowed != 0);
+  allowDownload->setChecked(m_bAllowDownload != 0);
+  allowUpload->setChecked(m_bAllowUpload != 0);
+  overwrite->setChecked(m_bOverwrite != 0);
+  dir->setText(QString::fromStdString(m_strDir));
+  userSecurity->setChecked(m_bUserSecurity != 0);
+  m_strDir = WithTrailingSeparator(m_strDir);
+}
+
+bool FtpPage::TakeBack() {
+  if (!Shown()) return true;
+  m_bAnonAllowed = Ticked(anonAllowed);
+  m_bAllowDownload = Ticked(allowDownload);
+  m_bAllowUpload = Ticked(allowUpload);
+  m_bOverwrite = Ticked(overwrite);
+  m_bUserSecurity = Ticked(userSecurity);
+  m_strDir = dir->text().toStdString();
+  return ValidateDirectory(m_strDir, dir, m_modals, this);
+}
+
+}  // namespace hx

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace hx {
+
+class ConfigStore;
+class Modals;
+
+// A page of the configuration sheet. Its members are read from the settings when the page is built, put
+// into the controls when the page is first shown, and taken back (with their checks) whenever the page is
+// left and on OK; a page that was never shown keeps what was read.
+class ConfigPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  using QWidget::QWidget;
+
+  // Fills the controls the first time; later calls do nothing.
+  void FillOnce();
+  bool Shown() const { return m_filled; }
+  // Takes the controls back into the members; false after a refusal has been shown (focus on the field).
+  virtual bool TakeBack() = 0;
+
+ protected:
+  virtual void Fill() = 0;
+
+ private:
+  bool m_filled = false;
+};
+
+class GeneralPage : public ConfigPage {
+  Q_OBJECT
+
+ public:
+  // Without a tray the tray option is disabled, and the page says why.
+  GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* parent = nullptr);
+  bool TakeBack() override;
+
+  int m_bSystemTray;
+  int m_bQuorin;
+  QCheckBox* systemTray;
+  QCheckBox* quorin;
+
+ protected:
+  void Fill() override;
+};
+
+class TftpPage : public ConfigPage {
+  Q_OBJECT
+
+ public:
+  TftpPage(ConfigStore& config, Modals& modals, QWidget* parent = nullptr);
+  bool TakeBack() override;
+
+  int m_bMakeNewDirs;
+  int m_bOverwrite;
+  std::string m_strDir;
+  int m_nTimeout;
+  int m_nRetries;
+  QCheckBox* makeNewDirs;
+  QCheckBox* overwrite;
+  QLineEdit* dir;
+  QPushButton* browse;
+  QLineEdit* timeout;
+  QLineEdit* retries;
+
+ protected:
+  void Fill() override;
+
+ private:
+  Modals& m_modals;
+};
+
+class FtpPage : public ConfigPage {
+  Q_OBJECT
+
+ public:
+  FtpPage(ConfigStore& config, Modals& modals, std::function<void()> editUsers, QWidget* parent = nullptr);
+  bool TakeBack() override;
+
+  int m_bAnonAllowed;
+  int m_bAllowDownload;
+  int m_bAllowUpload;
+  int m_bOverwrite;
+  std::string m_strDir;
+  int m_bUserSecurity;
+  QCheckBox* anonAllowed;
+  QCheckBox* allowDownload;
+  QCheckBox* allowUpload;
+  QCheckBox* overwrite;
+  QLineEdit* dir;
+  QPushButton* browse;
+  QCheckBox* userSecurity;
+  QPushButton* editUsers;
+
+ protected:
+  void Fill() override;
+
+ private:
+  Modals& m_modals;
+};
+
+// The text with "/" appended unless it already ends in one; an empty text becomes "/".
+std::string WithTrailingSeparator(std::string dir);
+// The directory step of taking a page back: adds the trailing separator to the member and checks the
+// directory; false after its message (focus on the field).
+bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidget* parent);
+// The folder chooser of the Browse buttons: puts the chosen folder, with a trailing separator, into the field.
+void BrowseForDirectory(QLineEdit* field, Modals& modals, QWidget* parent);
+
+}  // namespace hx

@@ -1,0 +1,122 @@
+#include "ui/ftp_file_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ftp/client/ftp_client_start.h"
+#include "ui/modals.h"
+
+namespace hx {
+namespace {
+
+QLineEdit* Field(const char* name, QWidget* parent) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(name);
+  field->setMinimumWidth(260);
+  return field;
+}
+
+QString Qt(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWidget* parent)
+    : QDialog(parent),
+      host(Field("host", this)),
+      port(Field("port", this)),
+      user(Field("user", this)),
+      password(Field("password", this)),
+      remoteName(Field("remoteName", this)),
+      localName(Field("localName", this)),
+      browse(new QPushButton("Browse", this)),
+      m_config(config),
+      m_modals(modals) {
+  m_job.put = put;
+  setWindowTitle(ftpc::FtpClientTitle(put));
+  password->setEchoMode(QLineEdit::Password);
+  port->setMaximumWidth(80);
+  browse->setObjectName("browse");
+  browse->setAutoDefault(false);
+  connect(browse, &QPushButton::clicked, this, &FtpFileDialog::OnBrowse);
+
+  ftpc::FtpClientForm form = ftpc::LoadFtpClientForm(config, put);
+  host->setText(Qt(form.host));
+  port->setText(Qt(form.port));
+  user->setText(Qt(form.user));
+  password->setText(Qt(form.password));
+  remoteName->setText(Qt(form.remoteName));
+  localName->setText(Qt(form.localName));
+
+  auto* fields = new QFormLayout;
+  fields->addRow("Ftp Host: ", host);
+  fields->addRow("Port:", port);
+  fields->addRow("User name: ", user);
+  fields->addRow("Password:", password);
+  fields->addRow("Remote file name: ", remoteName);
+  auto* localRow = new QHBoxLayout;
+  localRow->addWidget(localName, 1);
+  localRow->addWidget(browse);
+  fields->addRow("Local file name:", localRow);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  connect(buttons, &QDialogButtonBox::accepted, this, &FtpFileDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &FtpFileDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(fields);
+  layout->addWidget(buttons);
+  setTabOrder(host, port);
+  setTabOrder(port, user);
+  setTabOrder(user, password);
+  setTabOrder(password, remoteName);
+  setTabOrder(remoteName, localName);
+  setTabOrder(localName, browse);
+}
+
+void FtpFileDialog::accept() {
+  ftpc::FtpClientForm form{host->text().toStdString(),     port->text().toStdString(),
+                           user->text().toStdString(),     password->text().toStdString(),
+                           remoteName->text().toStdString(), localName->text().toStdString()};
+  if (auto error = ftpc::ValidateFtpClientForm(form, m_job)) {
+    m_modals.Message(this, error->message);
+    QLineEdit* field = nullptr;
+    switch (error->field) {
+      case ftpc::FtpClientField::Host: field = host; break;
+      case ftpc::FtpClientField::Port: field = port; break;
+      case ftpc::FtpClientField::User: field = user; break;
+      case ftpc::FtpClientField::Password: field = password; break;
+      case ftpc::FtpClientField::RemoteName: field = remoteName; break;
+      case ftpc::FtpClientField::LocalName: field = localName; break;
+    }
+    field->setFocus();
+    field->selectAll();
+    return;
+  }
+  QDialog::accept();
+}
+
+void FtpFileDialog::OnBrowse() {
+  // The start directory is the FTP directory, as far as a path buffer of the platform would hold it.
+  std::string start = m_config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "").substr(0, 259);
+  if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put)) localName->setText(Qt(*chosen));
+}
+
+bool RunFtpClientCommand(bool put, ConfigStore& config, Modals& modals, const ClientLauncher& launcher,
+                         QWidget* parent) {
+  FtpFileDialog dialog(put, config, modals, parent);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  if (!launcher.startFtp) {
+    ftpc::SaveFtpClientValues(config, dialog.Job());
+    modals.Message(parent, "This build of Harbinex has no FTP client; the values are kept for the next time.");
+    return false;
+  }
+  launcher.startFtp(dialog.Job());
+  return true;
+}
+
+}  // namespace hx

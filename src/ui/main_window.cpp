@@ -1,0 +1,410 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/config_keys.h"
+#include "app/server_app.h"
+#include "ui/art.h"
+#include "ui/beside_gui.h"
+#include "ui/modals.h"
+#include "ui/session_model.h"
+#include "ui/session_view.h"
+#include "ui/splash_panel.h"
+#include "ui/window_frontend.h"
+
+namespace hx {
+namespace {
+
+struct ColumnWidthKey {
+  const char* key;
+  int defaultWidth;
+};
+constexpr ColumnWidthKey kColumnWidths[kSessionColumns] = {{"Time", 65},  {"Type", 50},    {"Peer", 80},
+                                                           {"Bytes", 60}, {"Command", 80}, {"Status", 80}};
+
+constexpr const char* kTftpOffWarning = "Warning! This will disable the TFTP Server\nDo you wish to proceed?";
+constexpr const char* kFtpOffWarning = "Warning! This will disable the FTP Server\nDo you wish to proceed?";
+constexpr const char* kQuitQuestion = "This will close this application.\nDo you really want to quit?";
+constexpr const char* kNoTrayMessage =
+    "This desktop has no system tray, so Harbinex cannot live in the tray: the window is shown instead, and "
+    "minimising it keeps it on the task bar.";
+
+}  // namespace
+
+MainWindow::MainWindow(ServerApp& app, WindowFrontend& frontend, Modals& modals, ClientLauncher launcher,
+                       WindowOptions options, QWidget* parent)
+    : QMainWindow(parent),
+      m_app(app),
+      m_frontend(frontend),
+      m_modals(modals),
+      m_launcher(std::move(launcher)),
+      m_options(std::move(options)) {
+  setWindowTitle("Harbinex");
+  setWindowIcon(ProgramIcon());
+  BuildActions();
+  BuildMenus();
+  BuildToolBar();
+  BuildStatusBar();
+  BuildList();
+  BuildTray();
+  m_frontend.SetDialogParent(this);
+  m_frontend.SetNoticeSink([this](std::vector<SessionNotice>& batch) {
+    m_model->Apply(batch, [this] { return m_app.Registry().Rows(); });
+  });
+  resize(560, 320);
+}
+
+MainWindow::~MainWindow() {
+  m_frontend.SetNoticeSink(nullptr);
+  m_frontend.SetDialogParent(nullptr);
+}
+
+QAction* MainWindow::MakeAction(Command command, void (MainWindow::*slot)()) {
+  const CommandText& text = TextOf(command);
+  auto* action = new QAction(text.menuText, this);
+  action->setStatusTip(text.prompt);
+  action->setToolTip(text.prompt);
+  connect(action, &QAction::triggered, this, slot);
+  m_actions[command] = action;
+  return action;
+}
+
+QAction* MainWindow::Action(Command command) const {
+  auto it = m_actions.find(command);
+  return it == m_actions.end() ? nullptr : it->second;
+}
+
+void MainWindow::BuildActions() {
+  MakeAction(Command::Config, &MainWindow::OnConfig);
+  MakeAction(Command::EnableLogging, &MainWindow::OnEnableLogging)->setCheckable(true);
+  MakeAction(Command::EnableDebugging, &MainWindow::OnEnableDebugging)->setCheckable(true);
+  MakeAction(Command::Exit, &MainWindow::OnOK);
+  MakeAction(Command::LogOutput, &MainWindow::OnLogOutput);
+  MakeAction(Command::DebugOutput, &MainWindow::OnDebugOutput);
+  MakeAction(Command::ToggleStatusWindow, &MainWindow::OnToggleStatusWindow);
+  MakeAction(Command::ClearCompleted, &MainWindow::OnClearCompleted);
+  MakeAction(Command::ToggleTftp, &MainWindow::OnToggleTftp);
+  MakeAction(Command::ToggleFtp, &MainWindow::OnToggleFtp);
+  MakeAction(Command::FtpClientGet, &MainWindow::OnFtpClientGet);
+  MakeAction(Command::FtpClientPut, &MainWindow::OnFtpClientPut);
+  MakeAction(Command::TftpClientGet, &MainWindow::OnTftpClientGet);
+  MakeAction(Command::TftpClientPut, &MainWindow::OnTftpClientPut);
+  MakeAction(Command::HelpContents, &MainWindow::OnHelpContents);
+  MakeAction(Command::Web, &MainWindow::OnWeb);
+  MakeAction(Command::About, &MainWindow::OnAbout);
+  MakeAction(Command::ShowWindow, &MainWindow::OnShowWindow);
+  Action(Command::Exit)->setMenuRole(QAction::QuitRole);
+  Action(Command::About)->setMenuRole(QAction::AboutRole);
+}
+
+void MainWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction(Action(Command::Config));
+  file->addAction(Action(Command::EnableLogging));
+  file->addAction(Action(Command::EnableDebugging));
+  file->addSeparator();
+  file->addAction(Action(Command::Exit));
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction(Action(Command::LogOutput));
+  view->addAction(Action(Command::DebugOutput));
+  view->addAction(Action(Command::ToggleStatusWindow));
+  view->addAction(Action(Command::ClearCompleted));
+  QMenu* server = menuBar()->addMenu("&Server Control");
+  server->addAction(Action(Command::ToggleTftp));
+  server->addAction(Action(Command::ToggleFtp));
+  QMenu* clients = menuBar()->addMenu("C&lients");
+  clients->addAction(Action(Command::FtpClientGet));
+  clients->addAction(Action(Command::FtpClientPut));
+  clients->addAction(Action(Command::TftpClientGet));
+  clients->addAction(Action(Command::TftpClientPut));
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction(Action(Command::HelpContents));
+  help->addAction(Action(Command::Web));
+  help->addAction(Action(Command::About));
+}
+
+void MainWindow::BuildToolBar() {
+  m_toolBar = addToolBar("Toolbar");
+  m_toolBar->setObjectName("toolbar");
+  m_toolBar->setMovable(false);
+  m_toolBar->setFloatable(false);
+  m_toolBar->setIconSize(QSize(32, 32));
+  m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  m_toolBar->toggleViewAction()->setEnabled(false);
+  setContextMenuPolicy(Qt::NoContextMenu);
+
+  // The service buttons are check boxes, pressed while their service is on; they change command, image and
+  // tip with the state.
+  m_tftpButton = new QAction(this);
+  m_tftpButton->setCheckable(true);
+  connect(m_tftpButton, &QAction::triggered, this, [this](bool checked) { checked ? TftpOn() : TftpOff(); });
+  m_ftpButton = new QAction(this);
+  m_ftpButton->setCheckable(true);
+  connect(m_ftpButton, &QAction::triggered, this, [this](bool checked) { checked ? FtpOn() : FtpOff(); });
+  ShowTftpState(false);
+  ShowFtpState(false);
+
+  auto* config = new QAction(ToolbarIcon(ToolbarImage::Config), "&Config", this);
+  auto* exit = new QAction(ToolbarIcon(ToolbarImage::Exit), "E&xit", this);
+  for (auto [action, command] : {std::pair{config, Command::Config}, std::pair{exit, Command::Exit}}) {
+    action->setToolTip(TextOf(command).prompt);
+    action->setStatusTip(TextOf(command).prompt);
+    connect(action, &QAction::triggered, Action(command), &QAction::trigger);
+  }
+  m_toolBar->addAction(m_tftpButton);
+  m_toolBar->addSeparator();
+  m_toolBar->addAction(m_ftpButton);
+  m_toolBar->addSeparator();
+  m_toolBar->addAction(config);
+  m_toolBar->addSeparator();
+  m_toolBar->addAction(exit);
+  m_toolBar->addSeparator();
+  for (QAction* action : m_toolBar->actions())
+    if (QWidget* button = m_toolBar->widgetForAction(action); button && !action->isSeparator())
+      button->setFixedSize(39, 38);
+}
+
+void MainWindow::BuildStatusBar() {
+  auto makePane = [this](const char* widest) {
+    auto* pane = new QLabel(this);
+    pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(widest) + 8);
+    return pane;
+  };
+  m_tftpPane = makePane(kTftpOffPane);
+  m_ftpPane = makePane(kFtpOffPane);
+  m_promptPane = new QLabel(kReadyPrompt, this);
+  m_promptPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  m_promptPane->setMinimumWidth(40);
+  statusBar()->addWidget(m_tftpPane);
+  statusBar()->addWidget(m_ftpPane);
+  statusBar()->addWidget(m_promptPane, 1);
+  statusBar()->setSizeGripEnabled(true);
+  m_tftpPane->setText(kTftpOffPane);
+  m_ftpPane->setText(kFtpOffPane);
+}
+
+void MainWindow::BuildList() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  m_model = new SessionModel(this);
+  m_list = new SessionView(central);
+  m_list->setModel(m_model);
+  layout->addWidget(m_list);
+  setCentralWidget(central);
+  ReadColumnWidths();
+}
+
+void MainWindow::BuildTray() {
+  m_trayMenu = new QMenu(this);
+  auto add = [this](const char* text, void (MainWindow::*slot)()) {
+    QAction* action = m_trayMenu->addAction(text);
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+  };
+  QAction* about = add("&About", &MainWindow::OnAbout);
+  m_trayMenu->setDefaultAction(about);
+  m_trayMenu->addSeparator();
+  add("&Configure", &MainWindow::OnConfig);
+  add("Show Window", &MainWindow::OnShowWindow);
+  m_trayMenu->addSeparator();
+  add("Toggle FTP", &MainWindow::OnToggleFtp);
+  add("Toggle TFTP", &MainWindow::OnToggleTftp);
+  m_trayMenu->addSeparator();
+  add("E&xit", &MainWindow::OnOK);
+  connect(&m_trayIcon, &TrayIcon::DoubleClicked, this, &MainWindow::OnTrayDoubleClick);
+}
+
+bool MainWindow::Start() {
+  m_bInitializing = true;
+  bool started = RunBesideGui([this] { return m_app.InitInstance(); });
+  m_frontend.Drain();
+  ShowTftpState(m_app.TftpServiceOn());
+  ShowFtpState(m_app.FtpServiceOn());
+  Action(Command::EnableLogging)->setChecked(m_app.Log().Logging());
+  Action(Command::EnableDebugging)->setChecked(false);
+  ShowPrompt(kReadyPrompt);
+  m_bInitializing = false;
+  if (!started) return false;
+
+  bool trayAvailable = m_options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+  m_trayIcon.Install(this, kTrayTip, ProgramIcon(), m_trayMenu, trayAvailable);
+  if (SystemTraySet() && m_trayIcon.Available()) return true;  // only the icon shows
+  if (SystemTraySet()) m_modals.Message(nullptr, kNoTrayMessage);
+  show();
+  if (m_options.splash) ShowSplash(this);
+  return true;
+}
+
+bool MainWindow::SystemTraySet() const {
+  return m_app.Config().GetProfileInt(cfg::kGeneral, cfg::kSystemTray, 0) != 0;
+}
+
+void MainWindow::ShowTftpState(bool on) {
+  Command command = on ? Command::TftpIsOn : Command::TftpIsOff;
+  m_tftpButton->setIcon(ToolbarIcon(on ? ToolbarImage::TftpOn : ToolbarImage::TftpOff));
+  m_tftpButton->setText(on ? "TFTP On" : "TFTP Off");
+  m_tftpButton->setToolTip(TextOf(command).prompt);
+  m_tftpButton->setStatusTip(TextOf(command).prompt);
+  m_tftpButton->setChecked(on);
+  if (m_tftpPane) m_tftpPane->setText(on ? kTftpOnPane : kTftpOffPane);
+}
+
+void MainWindow::ShowFtpState(bool on) {
+  Command command = on ? Command::FtpIsOn : Command::FtpIsOff;
+  m_ftpButton->setIcon(ToolbarIcon(on ? ToolbarImage::FtpOn : ToolbarImage::FtpOff));
+  m_ftpButton->setText(on ? "FTP On" : "FTP Off");
+  m_ftpButton->setToolTip(TextOf(command).prompt);
+  m_ftpButton->setStatusTip(TextOf(command).prompt);
+  m_ftpButton->setChecked(on);
+  if (m_ftpPane) m_ftpPane->setText(on ? kFtpOnPane : kFtpOffPane);
+}
+
+void MainWindow::TftpOn() {
+  ShowTftpState(true);
+  bool on = RunBesideGui([this] { return m_app.SetTftpService(true); });
+  ShowTftpState(on);
+}
+
+void MainWindow::TftpOff() {
+  if (!m_bInitializing && !m_modals.Question(this, kTftpOffWarning, Modals::Icon::Exclamation)) {
+    TftpOn();
+    return;
+  }
+  ShowTftpState(false);
+  RunBesideGui([this] { return m_app.SetTftpService(false); });
+}
+
+void MainWindow::FtpOn() {
+  ShowFtpState(true);
+  bool on = RunBesideGui([this] { return m_app.SetFtpService(true); });
+  ShowFtpState(on);
+}
+
+void MainWindow::FtpOff() {
+  if (!m_bInitializing && !m_modals.Question(this, kFtpOffWarning, Modals::Icon::Exclamation)) {
+    FtpOn();
+    return;
+  }
+  ShowFtpState(false);
+  RunBesideGui([this] { return m_app.SetFtpService(false); });
+}
+
+void MainWindow::OnToggleTftp() {
+  // The menu follows the stored setting, which the two switches keep equal to the service state.
+  if (m_app.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer, 1) != 0)
+    TftpOff();
+  else
+    TftpOn();
+}
+
+void MainWindow::OnToggleFtp() {
+  if (m_app.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, 1) != 0)
+    FtpOff();
+  else
+    FtpOn();
+}
+
+void MainWindow::OnEnableLogging() {
+  QAction* action = Action(Command::EnableLogging);
+  if (action->isChecked()) {
+    if (!m_app.Log().EnableLogging()) action->setChecked(false);
+  } else if (!m_bInitializing) {
+    m_app.Log().DisableLogging();
+    action->setChecked(false);
+  }
+}
+
+void MainWindow::OnToggleStatusWindow() {
+  if (!m_listHidden) {
+    // The rows go on being updated while the list is hidden; only their painting is saved.
+    m_shownGeometry = geometry();
+    int listHeight = m_list->height();
+    m_list->hide();
+    m_listHidden = true;
+    centralWidget()->setMinimumHeight(0);
+    resize(width(), height() - listHeight + 10);
+  } else {
+    m_list->show();
+    m_listHidden = false;
+    setGeometry(m_shownGeometry);
+    m_list->viewport()->update();
+  }
+}
+
+void MainWindow::OnClearCompleted() { m_app.Registry().ClearCompletedSessions(); }
+
+void MainWindow::OnShowWindow() {
+  m_trayIcon.RemoveFromTray();
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::OnTrayDoubleClick() {
+  raise();
+  OnAbout();
+}
+
+void MainWindow::ShowPrompt(const QString& prompt) { m_promptPane->setText(prompt.isEmpty() ? kReadyPrompt : prompt); }
+
+bool MainWindow::event(QEvent* event) {
+  // Prompts go to the third pane; the first two keep the service states.
+  if (event->type() == QEvent::StatusTip) {
+    ShowPrompt(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  return QMainWindow::event(event);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !SystemTraySet() || !m_trayIcon.Available()) return;
+  auto* change = static_cast<QWindowStateChangeEvent*>(event);
+  if (isMinimized()) {
+    m_trayIcon.AddToTray();
+    QTimer::singleShot(0, this, &QWidget::hide);
+  } else if (change->oldState() & Qt::WindowMinimized) {
+    m_trayIcon.RemoveFromTray();
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  OnOK();
+}
+
+void MainWindow::OnOK() {
+  if (!m_modals.Question(this, kQuitQuestion)) return;
+  hide();
+  WriteColumnWidths();
+  // The log is closed by the core's shut-down, which the caller runs when the loop has ended.
+  QCoreApplication::quit();
+}
+
+void MainWindow::ReadColumnWidths() {
+  for (int column = 0; column < kSessionColumns; ++column) {
+    const auto& key = kColumnWidths[column];
+    m_list->setColumnWidth(column, m_app.Config().GetProfileInt(cfg::kColumnWidth, key.key, key.defaultWidth));
+  }
+}
+
+void MainWindow::WriteColumnWidths() {
+  for (int column = 0; column < kSessionColumns; ++column)
+    m_app.Config().WriteProfileInt(cfg::kColumnWidth, kColumnWidths[column].key, m_list->columnWidth(column));
+}
+
+}  // namespace hx

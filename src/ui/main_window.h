@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ui/client_launcher.h"
+#include "ui/commands.h"
+#include "ui/tray_icon.h"
+
+class QAction;
+class QMenu;
+class QToolBar;
+
+namespace hx {
+
+class Modals;
+class ServerApp;
+class SessionModel;
+class SessionView;
+class WindowFrontend;
+
+struct WindowOptions {
+  // Whether the desktop has a system tray; nullopt asks the desktop.
+  std::optional<bool> trayAvailable;
+  // Show the splash window at start (when the program does not start in the tray).
+  bool splash = true;
+  // What "&Help Contents" and the web command open; see help_locations.h.
+  std::string manualPath;
+  std::string homeUrl;
+  // Opens an address with the desktop's opener; false when nothing could open it.
+  std::function<bool(const std::string& url)> openUrl;
+};
+
+// The main window "Harbinex": menus, toolbar and status bar around the session list. It switches the
+// services, starts the client transfers, opens the configuration sheet, the viewers and the About box, and
+// ends the program after asking. Everything here runs on the GUI thread; calls into the core that may wait
+// for another thread run beside the event loop (RunBesideGui), so that a worker's message box is served.
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow(ServerApp& app, WindowFrontend& frontend, Modals& modals, ClientLauncher launcher,
+             WindowOptions options, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Start-up: the core's start (version row, log, services, settings), the states shown, then the window or
+  // the tray icon, and the splash. False when the core could not start; the caller then ends the program.
+  bool Start();
+
+  // The service switches of the toolbar buttons and the menu.
+  void TftpOn();
+  void TftpOff();
+  void FtpOn();
+  void FtpOff();
+  void OnToggleTftp();
+  void OnToggleFtp();
+
+  // The quit step: asks, then hides the window, stores the column widths and ends the event loop.
+  void OnOK();
+
+  QAction* Action(Command command) const;
+  QAction* TftpButton() const { return m_tftpButton; }
+  QAction* FtpButton() const { return m_ftpButton; }
+  QMenu* TrayMenu() const { return m_trayMenu; }
+  QString PromptText() const { return m_promptPane->text(); }
+  QString TftpPaneText() const { return m_tftpPane->text(); }
+  QString FtpPaneText() const { return m_ftpPane->text(); }
+  SessionView* SessionList() const { return m_list; }
+  SessionModel* Sessions() const { return m_model; }
+  TrayIcon& Tray() { return m_trayIcon; }
+  bool StatusWindowShown() const { return !m_listHidden; }
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildStatusBar();
+  void BuildList();
+  void BuildTray();
+  QAction* MakeAction(Command command, void (MainWindow::*slot)());
+
+  void ShowTftpState(bool on);
+  void ShowFtpState(bool on);
+  void ShowPrompt(const QString& prompt);
+
+  void OnEnableLogging();
+  void OnEnableDebugging();
+  void OnLogOutput();
+  void OnDebugOutput();
+  void OnToggleStatusWindow();
+  void OnClearCompleted();
+  void OnConfig();
+  void OnAbout();
+  void OnHelpContents();
+  void OnWeb();
+  void OnShowWindow();
+  void OnFtpClientGet();
+  void OnFtpClientPut();
+  void OnTftpClientGet();
+  void OnTftpClientPut();
+  void OnTrayDoubleClick();
+
+  void ReadColumnWidths();
+  void WriteColumnWidths();
+  bool SystemTraySet() const;
+
+  ServerApp& m_app;
+  WindowFrontend& m_frontend;
+  Modals& m_modals;
+  ClientLauncher m_launcher;
+  WindowOptions m_options;
+
+  std::map<Command, QAction*> m_actions;
+  QAction* m_tftpButton = nullptr;
+  QAction* m_ftpButton = nullptr;
+  QToolBar* m_toolBar = nullptr;
+  QLabel* m_tftpPane = nullptr;
+  QLabel* m_ftpPane = nullptr;
+  QLabel* m_promptPane = nullptr;
+  SessionModel* m_model = nullptr;
+  SessionView* m_list = nullptr;
+  QMenu* m_trayMenu = nullptr;
+  TrayIcon m_trayIcon;
+
+  bool m_bInitializing = true;
+  bool m_listHidden = false;
+  QRect m_shownGeometry;
+};
+
+}  // namespace hx

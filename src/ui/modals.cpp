@@ -1,0 +1,56 @@
+#include "ui/modals.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace hx {
+namespace {
+
+constexpr const char* kBoxTitle = "Harbinex";
+
+QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+std::string DisplayText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void QtModals::Message(QWidget* parent, const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, kBoxTitle, ToQt(DisplayText(text)), QMessageBox::Ok, parent);
+  box.exec();
+}
+
+bool QtModals::Question(QWidget* parent, const std::string& text, Icon icon) {
+  QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, kBoxTitle,
+                  ToQt(DisplayText(text)), QMessageBox::Yes | QMessageBox::No, parent);
+  return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtModals::ChooseDirectory(QWidget* parent, const std::string& title) {
+  QString dir = QFileDialog::getExistingDirectory(parent, ToQt(title), QDir::homePath(),
+                                                  QFileDialog::ShowDirsOnly);
+  if (dir.isEmpty()) return std::nullopt;
+  return dir.toStdString();
+}
+
+std::optional<std::string> QtModals::ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) {
+  // QFileDialog asks before replacing an existing file unless told not to, and has no read-only box.
+  QString path = forSaving ? QFileDialog::getSaveFileName(parent, QString(), ToQt(startDir))
+                           : QFileDialog::getOpenFileName(parent, QString(), ToQt(startDir));
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
+}  // namespace hx

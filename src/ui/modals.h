@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace hx {
+
+// Every message box, question and file chooser of the window goes through this interface, so that tests can
+// answer them without a modal loop. Texts are the program's own, passed exactly as they stand.
+class Modals {
+ public:
+  enum class Icon { None, Exclamation };
+
+  virtual ~Modals() = default;
+
+  // A message box with an OK button and no icon; returns when it is dismissed.
+  virtual void Message(QWidget* parent, const std::string& text) = 0;
+  // A Yes/No question; true for Yes.
+  virtual bool Question(QWidget* parent, const std::string& text, Icon icon = Icon::None) = 0;
+  // A folder chooser; the chosen path without a trailing separator, or nullopt when cancelled.
+  virtual std::optional<std::string> ChooseDirectory(QWidget* parent, const std::string& title) = 0;
+  // A file chooser in `startDir`: an open dialog (an existing file) or a save dialog that asks before
+  // replacing a file. The full path, or nullopt when cancelled.
+  virtual std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) = 0;
+};
+
+// The real thing: QMessageBox, QFileDialog.
+class QtModals : public Modals {
+ public:
+  void Message(QWidget* parent, const std::string& text) override;
+  bool Question(QWidget* parent, const std::string& text, Icon icon) override;
+  std::optional<std::string> ChooseDirectory(QWidget* parent, const std::string& title) override;
+  std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) override;
+};
+
+// The text as a message box shows it: the texts break lines with CR, CR LF or LF, and a box shows LF only.
+std::string DisplayText(const std::string& text);
+
+}  // namespace hx

@@ -1,0 +1,142 @@
+#include "ui/user_info_dialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/config_pages.h"
+#include "ui/modals.h"
+#include "users/extract_field.h"
+
+namespace hx {
+
+std::string PasswordTooShortMessage() {
+  return "Password must be at least " + std::to_string(UserInfoDialog::kMinPassword) + " characters long!";
+}
+
+std::string PasswordTooLongMessage() {
+  return "Password must be no more than " + std::to_string(UserInfoDialog::kMaxPassword) + " characters long!";
+}
+
+UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, QWidget* parent)
+    : QDialog(parent),
+      name(new QLineEdit(this)),
+      password(new QLineEdit(this)),
+      password2(new QLineEdit(this)),
+      dir(new QLineEdit(this)),
+      browse(new QPushButton("Browse", this)),
+      m_modals(modals) {
+  setWindowTitle("User Information");
+  UserProfile profile = ParseUserProfile(profileLine);
+  m_strName = profile.name;
+  m_strPassword = m_strPassword2 = m_strOrigPassword = ExtractField(profileLine, kProfileSeparator, 1);
+  m_strDir = profile.directory;
+  m_rights = profile.rights;
+
+  name->setObjectName("name");
+  name->setReadOnly(true);
+  name->setMaxLength(kMaxName);
+  name->setText(QString::fromStdString(m_strName));
+  for (QLineEdit* field : {password, password2}) {
+    field->setEchoMode(QLineEdit::Password);
+    field->setText(QString::fromStdString(m_strOrigPassword));
+  }
+  password->setObjectName("password");
+  password2->setObjectName("password2");
+  dir->setObjectName("dir");
+  dir->setText(QString::fromStdString(m_strDir));
+  browse->setObjectName("browse");
+  connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
+
+  auto* fields = new QFormLayout;
+  fields->addRow("User Name:", name);
+  fields->addRow("User Password (6-8 chars) :", password);
+  fields->addRow("Repeat password to verify (6-8 chars) :", password2);
+  auto* dirRow = new QHBoxLayout;
+  dirRow->addWidget(dir, 1);
+  dirRow->addWidget(browse);
+  fields->addRow("Upload/Download directory:", dirRow);
+
+  static const char* const kRightTexts[kRightCount] = {"Login",        "Upload",       "Download",
+                                                       "Overwrite Files", "Rename Files", "Delete Files",
+                                                       "Make Directories", "Remove Directories"};
+  auto* group = new QGroupBox(" This user can: ", this);
+  auto* grid = new QGridLayout(group);
+  for (int i = 0; i < kRightCount; ++i) {
+    rights[i] = new QCheckBox(kRightTexts[i], group);
+    rights[i]->setObjectName(QString("right%1").arg(i));
+    rights[i]->setChecked(m_rights[i]);
+    grid->addWidget(rights[i], i % 4, i / 4);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &UserInfoDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &UserInfoDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(fields);
+  layout->addWidget(group);
+  layout->addWidget(buttons);
+}
+
+bool UserInfoDialog::CheckPassword(QLineEdit* field, const std::string& value) {
+  if (value.size() >= kMinPassword) return true;
+  m_modals.Message(this, PasswordTooShortMessage());
+  field->setFocus();
+  return false;
+}
+
+void UserInfoDialog::accept() {
+  std::string enteredName = name->text().left(kMaxName).toStdString();
+  std::string entered = password->text().toStdString();
+  std::string entered2 = password2->text().toStdString();
+  if (!CheckPassword(password, entered) || !CheckPassword(password2, entered2)) return;
+  // A password left as it came (the stored form of an existing user) is not held to the maximum.
+  for (auto [field, value] : {std::pair{password, &entered}, std::pair{password2, &entered2}}) {
+    if (*value != m_strOrigPassword && value->size() > kMaxPassword) {
+      m_modals.Message(this, PasswordTooLongMessage());
+      field->setFocus();
+      return;
+    }
+  }
+  // Only printable characters decode back to themselves: anything else could never log in.
+  if (entered != m_strOrigPassword) {
+    for (char c : entered) {
+      if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) {
+        m_modals.Message(this, "Password may only hold printable ASCII characters");
+        password->setFocus();
+        return;
+      }
+    }
+  }
+  if (entered != entered2) {
+    m_modals.Message(this, kPasswordsDifferMessage);
+    password->setFocus();
+    return;
+  }
+  std::string enteredDir = dir->text().toStdString();
+  if (!ValidateDirectory(enteredDir, dir, m_modals, this)) return;
+
+  m_strName = enteredName;
+  m_strPassword = entered;
+  m_strPassword2 = entered2;
+  m_strDir = enteredDir;
+  for (int i = 0; i < kRightCount; ++i) m_rights[i] = rights[i]->isChecked();
+  QDialog::accept();
+}
+
+UserProfile UserInfoDialog::Entered() const {
+  UserProfile profile;
+  profile.name = m_strName;
+  profile.password = m_strPassword;
+  profile.directory = m_strDir;
+  profile.rights = m_rights;
+  return profile;
+}
+
+}  // namespace hx

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <string>
+
+class QComboBox;
+class QPushButton;
+class QTreeWidget;
+
+namespace hx {
+
+class ConfigStore;
+class Frontend;
+class Modals;
+class UserInfoDialog;
+
+struct UserDialogContext {
+  ConfigStore& config;
+  Modals& modals;
+  Frontend& frontend;  // the password file reports its failures here
+  std::string appDir;
+};
+
+// "User List": the user names of the password file, and Add, Edit and Delete for the name in the "User
+// Name:" box. Every change is one read-modify-write of the password file, made at once.
+class UserListDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kNameRoom = 18;  // the box is read with room for this many characters
+
+  // Runs the "User Information" dialog; true for OK. Tests replace it to fill the dialog in.
+  using InfoRunner = std::function<bool(UserInfoDialog&)>;
+
+  UserListDialog(UserDialogContext context, QWidget* parent = nullptr);
+
+  void SetInfoRunner(InfoRunner runner) { m_runInfo = std::move(runner); }
+
+  void OnAddUser();
+  void OnEditUser();
+  void OnDeleteUser();
+
+  QTreeWidget* List() const { return m_list; }
+  QComboBox* NameBox() const { return m_name; }
+
+ private:
+  void Refresh();
+  void OnRowSelected();
+  std::string TypedName() const;
+  bool Listed(const std::string& name) const;
+
+  UserDialogContext m_context;
+  InfoRunner m_runInfo;
+  QTreeWidget* m_list;
+  QComboBox* m_name;
+};
+
+}  // namespace hx

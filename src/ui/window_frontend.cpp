@@ -1,0 +1,62 @@
+#include "ui/window_frontend.h"
+
+#include <QThread>
+#include <cstdio>
+
+#include "ui/modals.h"
+
+namespace hx {
+
+WindowFrontend::WindowFrontend(Modals& modals) : m_modals(modals) {}
+
+void WindowFrontend::RowInserted(int sessionId) {
+  Post({SessionNotice::Kind::RowInserted, sessionId, 0, {}});
+}
+
+void WindowFrontend::CellChanged(int sessionId, int column, const std::string& text) {
+  Post({SessionNotice::Kind::CellChanged, sessionId, column, text});
+}
+
+void WindowFrontend::RowsRemoved() { Post({SessionNotice::Kind::RowsRemoved, 0, 0, {}}); }
+
+void WindowFrontend::LogEntry(int source, const std::string& stampedLine) {
+  Post({SessionNotice::Kind::LogEntry, 0, source, stampedLine});
+}
+
+void WindowFrontend::Post(SessionNotice notice) {
+  if (m_detached.load()) return;
+  {
+    std::lock_guard guard(m_queueLock);
+    m_queue.push_back(std::move(notice));
+    if (m_drainPosted) return;
+    m_drainPosted = true;
+  }
+  QMetaObject::invokeMethod(this, &WindowFrontend::Drain, Qt::QueuedConnection);
+}
+
+void WindowFrontend::Drain() {
+  std::vector<SessionNotice> batch;
+  {
+    std::lock_guard guard(m_queueLock);
+    batch.swap(m_queue);
+    m_drainPosted = false;
+  }
+  if (!batch.empty() && m_sink) m_sink(batch);
+}
+
+void WindowFrontend::MessageBox(const std::string& text) {
+  if (m_detached.load()) {
+    std::fprintf(stderr, "harbinex: %s\n", text.c_str());
+    return;
+  }
+  if (QThread::currentThread() == thread()) {
+    m_modals.Message(m_parent, text);
+    return;
+  }
+  // The GUI thread never waits for a thread that can be in here (it runs such calls beside its own event
+  // loop, see RunBesideGui), so this cannot deadlock.
+  QMetaObject::invokeMethod(
+      this, [this, &text] { m_modals.Message(m_parent, text); }, Qt::BlockingQueuedConnection);
+}
+
+}  // namespace hx

@@ -1,0 +1,199 @@
+// The client dialogs: last values per direction, the checks and their order, and the start.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <asio/ip/tcp.hpp>
+#include <filesystem>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ui/ftp_file_dialog.h"
+#include "ui/tftp_file_dialog.h"
+#include "ui/session_model.h"
+#include "ui_fixture.h"
+#include "ui_tests.h"
+
+namespace hx::test {
+namespace {
+
+// A TCP port on 127.0.0.1 where nobody listens (bound, then closed again).
+int FreeTcpPort() {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+  return acceptor.local_endpoint().port();
+}
+
+}  // namespace
+
+class ClientDialogTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir m_dir;
+  std::unique_ptr<ConfigStore> m_config;
+
+  std::string Dir() const { return m_dir.path().toStdString() + "/"; }
+
+ private slots:
+  void init() {
+    std::filesystem::remove(Dir() + "Harbinex.ini");
+    m_config = std::make_unique<ConfigStore>(Dir() + "Harbinex.ini");
+    m_config->WriteProfileString(cfg::kFtp, cfg::kFDLDir, "/srv/ftp/");
+    m_config->WriteProfileString(cfg::kTftp, cfg::kTDLDir, "/srv/tftp/");
+  }
+
+  void ftpFirstUseOffersDefaults() {
+    RecordingModals modals;
+    FtpFileDialog get(false, *m_config, modals);
+    QCOMPARE(get.windowTitle(), QString("FTP GET File Information"));
+    QCOMPARE(get.host->text(), QString());
+    QCOMPARE(get.port->text(), QString("21"));
+    QCOMPARE(get.user->text(), QString("anonymous"));
+    QCOMPARE(get.password->text(), QString());
+    QCOMPARE(get.remoteName->text(), QString());
+    QCOMPARE(get.localName->text(), QString("/srv/ftp/"));
+    QCOMPARE(get.password->echoMode(), QLineEdit::Password);
+    FtpFileDialog put(true, *m_config, modals);
+    QCOMPARE(put.windowTitle(), QString("FTP PUT File Information"));
+  }
+
+  void ftpStartsASessionAndKeepsLastValuesWithoutPassword() {
+    // The real start: a client session against a port where nobody listens ends with its error in its row.
+    WindowFixture f;
+    f.Config().WriteProfileString(cfg::kFtp, cfg::kFDLDir, f.Dir());
+    ClientLauncher launcher = MakeClientLauncher(*f.app);
+    std::string port = std::to_string(FreeTcpPort());
+    OnNextModal([port](QWidget* modal) {
+      auto* d = static_cast<FtpFileDialog*>(modal);
+      d->host->setText("127.0.0.1");
+      d->port->setText(QString::fromStdString(port));
+      d->user->setText("u");
+      d->password->setText("secretpw");
+      d->remoteName->setText("r.bin");
+      d->localName->setText(QString::fromStdString(d->localName->text().toStdString() + "l.bin"));
+      d->accept();
+    });
+    QVERIFY(RunFtpClientCommand(false, f.Config(), f.modals, launcher, f.window.get()));
+    QTRY_COMPARE(f.window->Sessions()->rowCount(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.window->Sessions()->Cell(0, kColStatus).isEmpty(), 20000);
+    QCOMPARE(f.window->Sessions()->Cell(0, kColPeer), QString("127.0.0.1"));
+
+    FtpFileDialog again(false, f.Config(), f.modals);
+    QCOMPARE(again.host->text(), QString("127.0.0.1"));
+    QCOMPARE(again.port->text(), QString::fromStdString(port));
+    QCOMPARE(again.user->text(), QString("u"));
+    QCOMPARE(again.remoteName->text(), QString("r.bin"));
+    QCOMPARE(again.localName->text(), QString::fromStdString(f.Dir() + "l.bin"));
+    QCOMPARE(again.password->text(), QString());
+    FtpFileDialog put(true, f.Config(), f.modals);
+    QCOMPARE(put.host->text(), QString());
+    QCOMPARE(put.port->text(), QString("21"));
+    QVERIFY(ReadText(f.Dir() + "Harbinex.ini").find("secretpw") == std::string::npos);
+  }
+
+  void ftpChecksInTheirOrder_data() {
+    QTest::addColumn<QStringList>("fields");  // host, port, user, password, remote, local
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("host first") << QStringList{"", "21", "u", "", "r", "l"} << "This field cannot be left blank." << "host";
+    QTest::newRow("local before port") << QStringList{"h", "x", "u", "p", "r", ""} << "This field cannot be left blank."
+                                       << "localName";
+    QTest::newRow("port") << QStringList{"h", "2x", "u", "p", "r", "l"} << "Please enter an integer." << "port";
+    QTest::newRow("password even for anonymous") << QStringList{"h", "21", "anonymous", "", "r", "l"}
+                                                 << "This field cannot be left blank." << "password";
+    QTest::newRow("user last") << QStringList{"h", "21", "", "p", "r", "l"} << "This field cannot be left blank."
+                               << "user";
+    QTest::newRow("port out of range") << QStringList{"h", "65536", "u", "p", "r", "l"}
+                                       << "Please enter an integer between 1 and 65535." << "port";
+    QTest::newRow("no line break in commands") << QStringList{"h", "21", "u\r\nDELE x", "p", "r", "l"}
+                                               << "This field cannot contain a line break." << "user";
+    QTest::newRow("blanks pass") << QStringList{" ", " 2121 ", " ", " ", " ", " "} << "" << "";
+  }
+
+  void ftpChecksInTheirOrder() {
+    QFETCH(QStringList, fields);
+    QFETCH(QString, refusal);
+    QFETCH(QString, focus);
+    RecordingModals modals;
+    FtpFileDialog d(false, *m_config, modals);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QLineEdit* edits[] = {d.host, d.port, d.user, d.password, d.remoteName, d.localName};
+    for (int i = 0; i < 6; ++i) edits[i]->setText(fields[i]);
+    d.accept();
+    if (refusal.isEmpty()) {
+      QCOMPARE(d.result(), int(QDialog::Accepted));
+      QCOMPARE(d.Job().port, 2121);
+      return;
+    }
+    QCOMPARE(modals.Messages(), std::vector<std::string>{refusal.toStdString()});
+    QVERIFY(d.isVisible());
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+  }
+
+  void browseChoosesByDirection() {
+    RecordingModals modals;
+    modals.chosenFile = "/home/op/file.bin";
+    FtpFileDialog get(false, *m_config, modals);
+    QTest::mouseClick(get.browse, Qt::LeftButton);
+    QCOMPARE(get.localName->text(), QString("/home/op/file.bin"));
+    QCOMPARE(modals.fileChooserSaving.back(), true);
+    QCOMPARE(modals.fileChooserDirs.back(), std::string("/srv/ftp/"));
+    TftpFileDialog put(true, *m_config, modals);
+    QTest::mouseClick(put.browse, Qt::LeftButton);
+    QCOMPARE(modals.fileChooserSaving.back(), false);
+    QCOMPARE(modals.fileChooserDirs.back(), std::string("/srv/tftp/"));
+  }
+
+  void tftpDefaultsLastValuesAndPortRange() {
+    RecordingModals modals;
+    TftpFileDialog first(false, *m_config, modals);
+    QCOMPARE(first.windowTitle(), QString("TFTP GET File Information"));
+    QCOMPARE(first.port->text(), QString("69"));
+    QCOMPARE(first.localName->text(), QString("/srv/tftp/"));
+    TftpClientRequest started;
+    ClientLauncher launcher;
+    launcher.startTftp = [&](const TftpClientRequest& r) { started = r; };
+    for (QString port : {"0", "65535", "x"}) {
+      OnNextModal([port](QWidget* modal) {
+        auto* d = static_cast<TftpFileDialog*>(modal);
+        d->host->setText("127.0.0.1");
+        d->remoteName->setText("boot.img");
+        d->port->setText(port);
+        d->accept();
+        d->reject();  // refused: the dialog stays open until cancelled
+      });
+      QVERIFY(!RunTftpClientCommand(true, *m_config, modals, launcher, nullptr));
+    }
+    QCOMPARE(modals.Messages(), (std::vector<std::string>{"Please enter an integer between 1 and 65534.",
+                                                          "Please enter an integer between 1 and 65534.",
+                                                          "Please enter an integer."}));
+    OnNextModal([](QWidget* modal) {
+      auto* d = static_cast<TftpFileDialog*>(modal);
+      d->host->setText("127.0.0.1");
+      d->remoteName->setText("boot.img");
+      d->localName->setText("/tmp/boot.img");
+      d->port->setText("65534");
+      d->accept();
+    });
+    QVERIFY(RunTftpClientCommand(true, *m_config, modals, launcher, nullptr));
+    QVERIFY(started.put);
+    QCOMPARE(started.port, 65534);
+    TftpFileDialog again(true, *m_config, modals);
+    QCOMPARE(again.windowTitle(), QString("TFTP PUT File Information"));
+    QCOMPARE(again.host->text(), QString("127.0.0.1"));
+    QCOMPARE(again.port->text(), QString("65534"));
+    QCOMPARE(again.remoteName->text(), QString("boot.img"));
+    QCOMPARE(again.localName->text(), QString("/tmp/boot.img"));
+    TftpFileDialog get(false, *m_config, modals);
+    QCOMPARE(get.host->text(), QString());
+  }
+};
+
+}  // namespace hx::test
+
+int RunClientDialogTests(int argc, char** argv) {
+  hx::test::ClientDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_client_dialogs.moc"

@@ -1,0 +1,219 @@
+// The configuration sheet: pages, ranges, the directory rule, writing on OK only.
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ui/config_pages.h"
+#include "ui/config_sheet.h"
+#include "ui_fixture.h"
+#include "ui_tests.h"
+
+namespace hx::test {
+namespace {
+
+const std::string kRangeTimeout = "Please enter an integer between 2 and 15.";
+const std::string kRangeRetries = "Please enter an integer between 5 and 20.";
+
+struct SheetFixture {
+  explicit SheetFixture(bool trayAvailable = true, const std::string& ini = "") {
+    if (!ini.empty()) WriteText(Dir() + "Harbinex.ini", ini);
+    frontend = std::make_unique<WindowFrontend>(modals);
+    config = std::make_unique<ConfigStore>(Dir() + "Harbinex.ini");
+    sheet = std::make_unique<ConfigSheet>(SheetContext{*config, modals, *frontend, Dir(), trayAvailable});
+    sheet->show();
+  }
+  std::string Dir() const { return dir.path().toStdString() + "/"; }
+  // Shows the TFTP page and fills it with a valid directory and the given numbers.
+  void FillTftp(const QString& retries, const QString& timeout) {
+    sheet->Tabs()->setCurrentIndex(1);
+    sheet->Tftp()->dir->setText(QString::fromStdString(Dir()));
+    sheet->Tftp()->retries->setText(retries);
+    sheet->Tftp()->timeout->setText(timeout);
+  }
+
+  QTemporaryDir dir;
+  RecordingModals modals;
+  std::unique_ptr<WindowFrontend> frontend;
+  std::unique_ptr<ConfigStore> config;
+  std::unique_ptr<ConfigSheet> sheet;
+};
+
+}  // namespace
+
+class ConfigSheetTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void pagesInTheirOrder() {
+    SheetFixture f;
+    QCOMPARE(f.sheet->windowTitle(), QString("Harbinex Configuration"));
+    QCOMPARE(f.sheet->Tabs()->count(), 3);
+    QCOMPARE(f.sheet->Tabs()->tabText(0), QString("General Configuration"));
+    QCOMPARE(f.sheet->Tabs()->tabText(1), QString("TFTP Configuration"));
+    QCOMPARE(f.sheet->Tabs()->tabText(2), QString("FTP Configuration"));
+    QCOMPARE(f.sheet->Tabs()->currentIndex(), 0);
+    QCOMPARE(f.sheet->General()->systemTray->text(), QString("Iconize program to System Tray?"));
+    QCOMPARE(f.sheet->General()->quorin->text(), QString("Allow this program to boot Quorins?"));
+    QCOMPARE(f.sheet->Tftp()->browse->text(), QString("Browse Directories"));
+    QCOMPARE(f.sheet->Ftp()->anonAllowed->text(), QString("Allow anonymous access?   "));
+    QCOMPARE(f.sheet->Ftp()->editUsers->text(), QString("  Edit User Profile / Security List  "));
+    auto* note = f.sheet->Ftp()->findChild<QLabel*>("note");
+    QVERIFY(note);
+    QCOMPARE(note->text().split('\n').size(), 4);
+    QVERIFY(note->text().startsWith("To allow additional rights for \"anonymous\""));
+  }
+
+  void numbersMustBeInRange_data() {
+    QTest::addColumn<QString>("retries");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<QString>("refusal");  // empty: accepted
+    QTest::newRow("timeout 1") << "5" << "1" << QString::fromStdString(kRangeTimeout);
+    QTest::newRow("timeout 16") << "5" << "16" << QString::fromStdString(kRangeTimeout);
+    QTest::newRow("timeout 2") << "5" << "2" << "";
+    QTest::newRow("timeout 15") << "5" << "15" << "";
+    QTest::newRow("retries 4") << "4" << "5" << QString::fromStdString(kRangeRetries);
+    QTest::newRow("retries 21") << "21" << "5" << QString::fromStdString(kRangeRetries);
+    QTest::newRow("retries 20") << "20" << "5" << "";
+    QTest::newRow("retries empty") << "" << "5" << "Please enter an integer.";
+    QTest::newRow("retries before timeout") << "4" << "1" << QString::fromStdString(kRangeRetries);
+  }
+
+  void numbersMustBeInRange() {
+    QFETCH(QString, retries);
+    QFETCH(QString, timeout);
+    QFETCH(QString, refusal);
+    SheetFixture f;
+    f.FillTftp(retries, timeout);
+    f.sheet->accept();
+    if (refusal.isEmpty()) {
+      QVERIFY(f.modals.Messages().empty());
+      QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+      QCOMPARE(f.config->GetProfileInt(cfg::kTftp, cfg::kTRetries, -1), retries.toInt());
+      QCOMPARE(f.config->GetProfileInt(cfg::kTftp, cfg::kTTimeout, -1), timeout.toInt());
+    } else {
+      QCOMPARE(f.modals.Messages(), std::vector<std::string>{refusal.toStdString()});
+      QVERIFY(f.sheet->isVisible());
+      QVERIFY(!std::filesystem::exists(f.Dir() + "Harbinex.ini"));
+    }
+  }
+
+  void directoryRule() {
+    SheetFixture f;
+    std::string file = f.Dir() + "plain.txt";
+    WriteText(file, "x");
+    struct Case {
+      std::string typed;
+      std::string refusal;
+    } cases[] = {
+        {f.Dir() + "missing", "The directory " + f.Dir() + "missing/ does not exist!\r\rPlease choose a valid directory"},
+        {file, file + "/ exists, but is not a directory!\r\rPlease choose a valid directory name\r"},
+        {"/proc/", "Could not write to the directory you specified\r\rPossible Causes:\r\r 1) The directory or disk is "
+                   "write-protected \r 2) The directory is on a CD-ROM \r 3) This is a Network directory, and you do "
+                   "not have sufficient rights\r \r Please select a different directory...."},
+    };
+    f.sheet->Tabs()->setCurrentIndex(2);
+    for (const Case& c : cases) {
+      f.modals.Clear();
+      f.sheet->Ftp()->dir->setText(QString::fromStdString(c.typed));
+      QVERIFY(!f.sheet->Ftp()->TakeBack());
+      QCOMPARE(f.modals.Messages(), std::vector<std::string>{c.refusal});
+    }
+    // A directory typed without a trailing separator is stored with one, and the probe leaves nothing behind.
+    std::string sub = f.Dir() + "incoming";
+    std::filesystem::create_directory(sub);
+    f.sheet->Ftp()->dir->setText(QString::fromStdString(sub));
+    f.modals.Clear();
+    f.sheet->accept();
+    QVERIFY(f.modals.Messages().empty());
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir), sub + "/");
+    QVERIFY(std::filesystem::is_empty(sub));
+    QCOMPARE(WithTrailingSeparator(""), std::string("/"));
+  }
+
+  void leavingARefusingPageKeepsItInFront() {
+    SheetFixture f;
+    f.FillTftp("5", "99");
+    f.sheet->Tabs()->setCurrentIndex(2);
+    QCOMPARE(f.sheet->Tabs()->currentIndex(), 1);
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{kRangeTimeout});
+    f.sheet->Tftp()->timeout->setText("9");
+    f.sheet->Tabs()->setCurrentIndex(2);
+    QCOMPARE(f.sheet->Tabs()->currentIndex(), 2);
+    QVERIFY(f.sheet->Ftp()->Shown());
+  }
+
+  void okAtOnceWritesEveryKeyWithItsReadDefault() {
+    SheetFixture f;
+    f.sheet->accept();
+    QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+    struct Key {
+      const char* section;
+      const char* key;
+      int value;
+    } keys[] = {{"General", "SystemTray", 0},  {"General", "Quorin", 0},     {"TFTP", "TMakeNewDirs", 1},
+                {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},     {"TFTP", "TTimeout", 5},
+                {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1}, {"FTP", "FOverwrite", 0},
+                {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1}};
+    for (const Key& k : keys) QCOMPARE(f.config->GetProfileInt(k.section, k.key, -1), k.value);
+    // The directory pages were never shown: their values go back as read.
+    QCOMPARE(f.config->GetProfileString(cfg::kTftp, cfg::kTDLDir, "missing"), std::string());
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir, "missing"), std::string());
+  }
+
+  void cancelWritesNothing() {
+    std::string ini = "[General]\r\nSystemTray=0\r\n[TFTP]\r\nTTimeout=7\r\n";
+    SheetFixture f(true, ini);
+    f.sheet->General()->systemTray->setChecked(true);
+    f.FillTftp("9", "9");
+    f.sheet->Tabs()->setCurrentIndex(2);
+    f.sheet->Ftp()->anonAllowed->setChecked(false);
+    f.sheet->reject();
+    QCOMPARE(ReadText(f.Dir() + "Harbinex.ini"), ini);
+  }
+
+  void browsePutsTheFolderWithASeparator() {
+    SheetFixture f;
+    f.sheet->Tabs()->setCurrentIndex(1);
+    f.modals.chosenDirectory = "/srv/tftp";
+    QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
+    QCOMPARE(f.modals.chooserTitles.back(), std::string("Select a Directory"));
+    QCOMPARE(f.sheet->Tftp()->dir->text(), QString("/srv/tftp/"));
+    f.modals.chosenDirectory.reset();
+    QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
+    QCOMPARE(f.sheet->Tftp()->dir->text(), QString("/srv/tftp/"));
+  }
+
+  void withoutATrayTheOptionIsDisabledAndSaysWhy() {
+    SheetFixture f(false, "[General]\r\nSystemTray=1\r\n");
+    QVERIFY(!f.sheet->General()->systemTray->isEnabled());
+    QVERIFY(f.sheet->General()->findChild<QLabel*>("noTray"));
+    f.sheet->accept();
+    QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kSystemTray, -1), 1);  // kept as it was
+  }
+
+  void aFileThatCannotBeWrittenKeepsTheSheetOpen() {
+    SheetFixture f;
+    // A directory in place of the file: no write can replace it.
+    std::filesystem::create_directory(f.Dir() + "Harbinex.ini");
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Error writing configuration file " + f.Dir() + "Harbinex.ini"});
+    QVERIFY(f.sheet->isVisible());
+    QVERIFY(f.sheet->result() != QDialog::Accepted);
+  }
+};
+
+}  // namespace hx::test
+
+int RunConfigSheetTests(int argc, char** argv) {
+  hx::test::ConfigSheetTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_config_sheet.moc"

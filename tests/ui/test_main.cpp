@@ -1,0 +1,15 @@
+#include <QApplication>
+
+#include "ui/art.h"
+#include "ui_tests.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  hx::InitUiResources();
+  int failures = 0;
+  for (auto run : {RunMainWindowTests, RunSessionListTests, RunConfigSheetTests, RunUserDialogTests,
+                   RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests})
+    failures += run(argc, argv);
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,285 @@
+// The main window: menus, toolbar, status bar, service switches, quitting, and worker message boxes.
+#include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusTipEvent>
+#include <QTest>
+#include <QToolBar>
+#include <atomic>
+#include <thread>
+
+#include "app/config_keys.h"
+#include "ui/session_model.h"
+#include "ui/session_view.h"
+#include "ui_fixture.h"
+#include "ui_tests.h"
+
+namespace hx::test {
+namespace {
+
+struct Item {
+  QString text;
+  QString prompt;
+};
+
+QStringList MenuTitles(QMainWindow& window) {
+  QStringList titles;
+  for (QAction* a : window.menuBar()->actions()) titles << a->text();
+  return titles;
+}
+
+std::vector<Item> MenuItems(QMainWindow& window, const QString& title) {
+  std::vector<Item> items;
+  for (QAction* a : window.menuBar()->actions()) {
+    if (a->text() != title) continue;
+    for (QAction* item : a->menu()->actions())
+      if (!item->isSeparator()) items.push_back({item->text(), item->statusTip()});
+  }
+  return items;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void menusHaveTheirTextsPromptsAndOrder() {
+    WindowFixture f;
+    QVERIFY(f.started);
+    QCOMPARE(MenuTitles(*f.window), (QStringList{"&File", "&View", "&Server Control", "C&lients", "&Help"}));
+    const std::vector<std::pair<QString, std::vector<Item>>> expected = {
+        {"&File",
+         {{"&Config", "Configure this application"},
+          {"Enable Logging", "Enable Logging of file transfers"},
+          {"Enable Debugging", "Enable Debugging  (Warning..Very slow!)"},
+          {"E&xit", "Exit this application"}}},
+        {"&View",
+         {{"&Log Output", "View log output in a window"},
+          {"&Debug Output", "View Debug output in a window"},
+          {"Toggle status window", "Toggles the status window. Can speed up transfers."},
+          {"Clear completed sessions from list",
+           "Clears the display list of any sessions that have already completed"}}},
+        {"&Server Control",
+         {{"Toggle &Tftp Server", "Toggle TFTP Server ON or OFF"}, {"Toggle Ftp S&erver", "Toggle FTP Server ON or OFF"}}},
+        {"C&lients",
+         {{"Ftp Client (Get File)", "Get a file from an FTP server"},
+          {"Ftp Client (Put File)", "Send a file to an FTP server"},
+          {"Tftp Client (Get File)", "Get a file from a TFTP server"},
+          {"Tftp Client (Put File)", "Send a file to a TFTP Server"}}},
+        {"&Help",
+         {{"&Help Contents", "View Help Index"},
+          {"&Vantrel on the Web", "Go to the Vantrel Web Site"},
+          {"&About", "About this application"}}},
+    };
+    for (const auto& [title, items] : expected) {
+      auto actual = MenuItems(*f.window, title);
+      QCOMPARE(actual.size(), items.size());
+      for (size_t i = 0; i < items.size(); ++i) {
+        QCOMPARE(actual[i].text, items[i].text);
+        QCOMPARE(actual[i].prompt, items[i].prompt);
+      }
+    }
+    // Only the two switches of the File menu carry check marks.
+    for (QAction* menu : f.window->menuBar()->actions())
+      for (QAction* item : menu->menu()->actions())
+        QCOMPARE(item->isCheckable(), item->text() == "Enable Logging" || item->text() == "Enable Debugging");
+  }
+
+  void toolbarHasEightSlotsWithStateButtons() {
+    WindowFixture f;
+    auto* bar = f.window->findChild<QToolBar*>("toolbar");
+    QVERIFY(bar);
+    QList<QAction*> items = bar->actions();
+    QCOMPARE(items.size(), 8);
+    for (int i : {1, 3, 5, 7}) QVERIFY(items[i]->isSeparator());
+    QCOMPARE(items[0], f.window->TftpButton());
+    QCOMPARE(items[2], f.window->FtpButton());
+    QCOMPARE(items[4]->toolTip(), QString("Configure this application"));
+    QCOMPARE(items[6]->toolTip(), QString("Exit this application"));
+    QCOMPARE(bar->iconSize(), QSize(32, 32));
+    QVERIFY(items[0]->isCheckable() && items[0]->isChecked());
+    QCOMPARE(items[0]->toolTip(), QString("TFTP Server is ON. Select this button to disable it"));
+    QCOMPARE(items[2]->toolTip(), QString("FTP Server is ON. Select this button to disable it"));
+    QVERIFY(!items[0]->icon().isNull() && !items[4]->icon().pixmap(64, 64).isNull());
+  }
+
+  void statusBarShowsStatesAndPrompts() {
+    WindowFixture f;
+    QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: On   "));
+    QCOMPARE(f.window->FtpPaneText(), QString("   FTP: On   "));
+    QCOMPARE(f.window->PromptText(), QString("Ready"));
+    // A menu item under the cursor shows its prompt; nothing under the cursor shows "Ready".
+    f.window->Action(Command::ClearCompleted)->showStatusText(f.window->menuBar());
+    QCOMPARE(f.window->PromptText(), QString("Clears the display list of any sessions that have already completed"));
+    QStatusTipEvent none{QString()};
+    QCoreApplication::sendEvent(f.window->menuBar(), &none);
+    QCOMPARE(f.window->PromptText(), QString("Ready"));
+    // The state panes are not taken over by prompts.
+    QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: On   "));
+  }
+
+  void switchingOffAsksAndNoKeepsTheService() {
+    WindowFixture f;
+    f.modals.answers = {false};
+    f.window->TftpButton()->trigger();  // pressed button released: the switch-off
+    QCOMPARE(f.modals.questions.size(), size_t{1});
+    QCOMPARE(f.modals.questions[0], std::string("Warning! This will disable the TFTP Server\nDo you wish to proceed?"));
+    QVERIFY(f.modals.lastIcon == Modals::Icon::Exclamation);
+    QVERIFY(f.app->TftpServiceOn());
+    QVERIFY(f.window->TftpButton()->isChecked());
+    QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: On   "));
+    QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer, -1), 1);
+  }
+
+  void switchingOffAndOnFollowsTheSetting() {
+    WindowFixture f;
+    f.modals.answers = {true};
+    f.window->Action(Command::ToggleFtp)->trigger();
+    QCOMPARE(f.modals.questions.back(), std::string("Warning! This will disable the FTP Server\nDo you wish to proceed?"));
+    QVERIFY(!f.app->FtpServiceOn());
+    QVERIFY(!f.window->FtpButton()->isChecked());
+    QCOMPARE(f.window->FtpButton()->toolTip(), QString("FTP Server is OFF. Select this button to enable it"));
+    QCOMPARE(f.window->FtpPaneText(), QString("   FTP: Off   "));
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, -1), 0);
+    // Switching on asks nothing.
+    size_t asked = f.modals.questions.size();
+    f.window->FtpButton()->trigger();
+    QCOMPARE(f.modals.questions.size(), asked);
+    QVERIFY(f.app->FtpServiceOn());
+    QCOMPARE(f.window->FtpPaneText(), QString("   FTP: On   "));
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, -1), 1);
+    // The menu toggle follows the stored setting.
+    f.window->Action(Command::ToggleTftp)->trigger();
+    QVERIFY(!f.app->TftpServiceOn());
+    f.window->Action(Command::ToggleTftp)->trigger();
+    QVERIFY(f.app->TftpServiceOn());
+  }
+
+  void listenerFailureIsShownAndLeavesTheServiceOff() {
+    // The listener reports from the network thread while the window waits for the switch: the box must be
+    // served, or both would wait for ever.
+    WindowFixture f;
+    f.modals.answers = {true};
+    f.window->TftpOff();
+    f.switches->tftpOpens = false;
+    f.window->TftpOn();
+    QCOMPARE(f.modals.Messages().back(), std::string("TFTP listener failed"));
+    QVERIFY(!f.app->TftpServiceOn());
+    QVERIFY(!f.window->TftpButton()->isChecked());
+    QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: Off   "));
+    QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer, -1), 0);
+  }
+
+  void startWithServicesOffAsksNothing() {
+    WindowFixture f("[TFTP]\r\nTFTPServer=0\r\n");
+    QVERIFY(f.started);
+    QVERIFY(f.modals.questions.empty());
+    QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: Off   "));
+    QVERIFY(!f.window->TftpButton()->isChecked());
+    QCOMPARE(f.window->FtpPaneText(), QString("   FTP: On   "));
+  }
+
+  void startWithFailingListenerShowsItOff() {
+    WindowFixture::Options o;
+    o.ftpOpens = false;
+    WindowFixture f(o);
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"FTP listener failed"});
+    QCOMPARE(f.window->FtpPaneText(), QString("   FTP: Off   "));
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, -1), 0);
+  }
+
+  void columnWidthsComeFromTheSettingsAndGoBackOnQuit() {
+    {
+      WindowFixture f;
+      const int defaults[] = {65, 50, 80, 60, 80, 80};
+      for (int c = 0; c < 6; ++c) QCOMPARE(f.window->SessionList()->columnWidth(c), defaults[c]);
+    }
+    WindowFixture f("[ColumnWidth]\r\nTime=120\r\nStatus=200\r\n");
+    QCOMPARE(f.window->SessionList()->columnWidth(0), 120);
+    QCOMPARE(f.window->SessionList()->columnWidth(5), 200);
+    f.window->SessionList()->setColumnWidth(2, 144);
+    f.window->show();
+    f.modals.answers = {false};
+    f.window->OnOK();
+    QCOMPARE(f.modals.questions.back(), std::string("This will close this application.\nDo you really want to quit?"));
+    QVERIFY(f.window->isVisible());
+    QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Peer", -1), -1);
+    f.modals.answers = {true};
+    f.window->Action(Command::Exit)->trigger();
+    QVERIFY(!f.window->isVisible());
+    QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Peer", -1), 144);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Time", -1), 120);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Bytes", -1), 60);
+  }
+
+  void closeBoxAsksToo() {
+    WindowFixture f;
+    f.window->show();
+    f.modals.answers = {false};
+    QVERIFY(!f.window->close());
+    QVERIFY(f.window->isVisible());
+    QCOMPARE(f.modals.questions.size(), size_t{1});
+  }
+
+  void workerMessageBoxBlocksTheWorkerOnly() {
+    WindowFixture f;
+    std::atomic<bool> returned{false};
+    bool workerWaitedDuringBox = false;
+    f.modals.onMessage = [&](const std::string&) { workerWaitedDuringBox = !returned.load(); };
+    std::thread worker([&] {
+      f.frontend->MessageBox("Could not create TFTP session! Insufficient memory?");
+      returned = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 10000);
+    worker.join();
+    QVERIFY(workerWaitedDuringBox);
+    QCOMPARE(f.modals.Messages().back(), std::string("Could not create TFTP session! Insufficient memory?"));
+  }
+
+  void toggleStatusWindowHidesOnlyThePainting() {
+    WindowFixture f;
+    f.window->show();
+    int before = f.window->height();
+    f.window->Action(Command::ToggleStatusWindow)->trigger();
+    QVERIFY(!f.window->SessionList()->isVisible());
+    QVERIFY(f.window->height() < before);
+    f.app->Registry().SetSessionText(0, kColCommand, "while hidden");
+    QTRY_COMPARE(f.window->Sessions()->Cell(0, kColCommand), QString("while hidden"));
+    f.window->Action(Command::ToggleStatusWindow)->trigger();
+    QVERIFY(f.window->SessionList()->isVisible());
+    QCOMPARE(f.window->height(), before);
+  }
+
+  void aboutHelpAndWeb() {
+    WindowFixture f;
+    QString caption, text;
+    OnNextModal([&](QWidget* modal) {
+      caption = modal->windowTitle();
+      if (auto* label = modal->findChild<QLabel*>("version")) text = label->text();
+      static_cast<QDialog*>(modal)->accept();
+    });
+    f.window->Action(Command::About)->trigger();
+    QCOMPARE(caption, QString("About Harbinex"));
+    QCOMPARE(text, QString("Harbinex Version 1.1.007"));
+
+    f.window->Action(Command::HelpContents)->trigger();
+    f.window->Action(Command::Web)->trigger();
+    QCOMPARE(f.openedUrls.size(), size_t{2});
+    QVERIFY(QString::fromStdString(f.openedUrls[0]).startsWith("file://"));
+    QVERIFY(QString::fromStdString(f.openedUrls[0]).endsWith("/manual.html"));
+    QCOMPARE(f.openedUrls[1], std::string("https://example.invalid/harbinex"));
+    QVERIFY(f.modals.Messages().empty());
+  }
+};
+
+}  // namespace hx::test
+
+int RunMainWindowTests(int argc, char** argv) {
+  hx::test::MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main_window.moc"

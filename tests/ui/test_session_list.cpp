@@ -1,0 +1,156 @@
+// The session list: the model over the core's table, the notices that keep it current, clearing, the grid.
+#include <QHeaderView>
+#include <QImage>
+#include <QTest>
+#include <atomic>
+#include <thread>
+
+#include "app/worker.h"
+#include "ui/session_model.h"
+#include "ui/session_view.h"
+#include "ui_fixture.h"
+#include "ui_tests.h"
+
+namespace hx::test {
+namespace {
+
+SessionNotice Inserted(int id) { return {SessionNotice::Kind::RowInserted, id, 0, {}}; }
+SessionNotice Cell(int id, int column, std::string text) {
+  return {SessionNotice::Kind::CellChanged, id, column, std::move(text)};
+}
+
+// A session that runs until it is asked to stop.
+class WaitingWorker : public Worker {
+ protected:
+  void Run() override {
+    auto guard = asio::make_work_guard(m_io);
+    m_io.run();
+  }
+};
+
+}  // namespace
+
+class SessionListTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void headingsAndAlignment() {
+    SessionModel model;
+    const char* headings[] = {"Start Time", "Type", "Peer", "Bytes", "Command", "Status"};
+    QCOMPARE(model.columnCount(), 6);
+    for (int c = 0; c < 6; ++c) QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString(headings[c]));
+    model.Apply({Inserted(0), Cell(0, kColBytes, "512")}, {});
+    auto alignment = [&](int column) {
+      return model.data(model.index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask;
+    };
+    QCOMPARE(alignment(kColBytes), Qt::Alignment(Qt::AlignRight));
+    QCOMPARE(alignment(kColPeer), Qt::Alignment(Qt::AlignLeft));
+  }
+
+  void newestRowsFirstWhateverOrderTheyArrive() {
+    SessionModel model;
+    model.Apply({Inserted(0), Cell(0, kColStatus, "Harbinex V1.1.007."), Inserted(2), Inserted(1), Inserted(3),
+                 Inserted(2), Cell(1, kColType, "Tftp Srv"), Cell(9, kColType, "gone")},
+                {});
+    QCOMPARE(model.rowCount(), 4);  // the repeated insert of 2 is ignored
+    QCOMPARE(model.SessionIdAt(0), 3);
+    QCOMPARE(model.SessionIdAt(1), 2);
+    QCOMPARE(model.SessionIdAt(2), 1);
+    QCOMPARE(model.SessionIdAt(3), 0);
+    QCOMPARE(model.Cell(2, kColType), QString("Tftp Srv"));
+    QCOMPARE(model.Cell(3, kColStatus), QString("Harbinex V1.1.007."));
+  }
+
+  void removalResynchronisesWithTheTable() {
+    SessionModel model;
+    model.Apply({Inserted(0), Inserted(1), Inserted(2), Inserted(3), Cell(2, kColStatus, "old")}, {});
+    SessionRow version{0, {}};
+    SessionRow two{2, {}};
+    two.cells[kColStatus] = "running";
+    SessionRow four{4, {}};  // inserted meanwhile, its notice still on the way
+    std::vector<SessionRow> table = {four, two, version};
+    int removedRows = 0;
+    connect(&model, &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int first, int last) {
+      removedRows += last - first + 1;
+    });
+    model.Apply({{SessionNotice::Kind::RowsRemoved, 0, 0, {}}, Inserted(4)}, [&] { return table; });
+    QCOMPARE(removedRows, 2);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.SessionIdAt(0), 4);
+    QCOMPARE(model.SessionIdAt(1), 2);
+    QCOMPARE(model.Cell(1, kColStatus), QString("running"));
+    QCOMPARE(model.SessionIdAt(2), 0);
+  }
+
+  void rowsFollowWorkersOnManyThreads() {
+    WindowFixture f;
+    constexpr int kThreads = 16, kUpdates = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&f] {
+        Worker* w = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<WaitingWorker>());
+        int id = w->m_nSessionId;
+        for (int i = 1; i <= kUpdates; ++i) f.app->Registry().SetSessionText(id, kColBytes, std::to_string(i * 512));
+        f.app->Registry().SetSessionText(id, kColStatus, "done");
+        w->RequestStop();
+      });
+    }
+    for (auto& t : threads) t.join();
+    QTRY_COMPARE(f.window->Sessions()->rowCount(), kThreads + 1);
+    auto rows = f.app->Registry().Rows();
+    QTRY_VERIFY([&] {
+      for (int r = 0; r < f.window->Sessions()->rowCount(); ++r)
+        for (int c = 0; c < kSessionColumns; ++c)
+          if (f.window->Sessions()->Cell(r, c).toStdString() != rows[static_cast<size_t>(r)].cells[static_cast<size_t>(c)])
+            return false;
+      return true;
+    }());
+    QCOMPARE(f.window->Sessions()->Cell(0, kColBytes), QString::number(kUpdates * 512));
+  }
+
+  void clearingKeepsTheVersionRowAndRunningSessions() {
+    WindowFixture f;
+    // The running one starts first: starting a session reaps finished ones, which would take `finished`.
+    Worker* running = f.app->Registry().StartWorker(WorkerKind::Ftp, std::make_unique<WaitingWorker>());
+    Worker* finished = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<Worker>());
+    QVERIFY(finished && running);
+    int runningId = running->m_nSessionId;
+    QTRY_VERIFY(finished->Finished());
+    QTRY_COMPARE(f.window->Sessions()->rowCount(), 3);
+    f.window->Action(Command::ClearCompleted)->trigger();
+    QTRY_COMPARE(f.window->Sessions()->rowCount(), 2);
+    QCOMPARE(f.window->Sessions()->SessionIdAt(0), runningId);
+    QCOMPARE(f.window->Sessions()->Cell(1, kColStatus), QString("Harbinex V1.1.007."));
+    running->RequestStop();
+  }
+
+  void gridRulesTheWholeView() {
+    SessionModel model;
+    model.Apply({Inserted(0)}, {});
+    SessionView view;
+    view.setModel(&model);
+    view.resize(400, 300);
+    for (int c = 0; c < 6; ++c) view.setColumnWidth(c, 60);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QImage image = view.viewport()->grab().toImage();
+    const int h = view.rowHeight(0);
+    QColor line = view.palette().color(QPalette::Mid);
+    // Below the only row, ruled lines go on where rows would be; column edges run to the bottom.
+    int y = 4 * h - 1;
+    QVERIFY(y < image.height() / image.devicePixelRatio());
+    QCOMPARE(image.pixelColor(30, y).rgb(), line.rgb());
+    QVERIFY(image.pixelColor(30, y - 2).rgb() != line.rgb());
+    QCOMPARE(image.pixelColor(59, image.height() - 2).rgb(), line.rgb());
+    QVERIFY(image.pixelColor(57, image.height() - 2).rgb() != line.rgb());
+  }
+};
+
+}  // namespace hx::test
+
+int RunSessionListTests(int argc, char** argv) {
+  hx::test::SessionListTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_session_list.moc"

@@ -1,0 +1,245 @@
+// The user dialogs: the rules of "User Information" and the Add, Edit and Delete of "User List".
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "ui/user_info_dialog.h"
+#include "ui/user_list_dialog.h"
+#include "ui_fixture.h"
+#include "ui_tests.h"
+#include "users/extract_field.h"
+#include "users/password_codec.h"
+#include "users/password_file.h"
+
+namespace hx::test {
+namespace {
+
+struct UsersFixture {
+  UsersFixture() {
+    frontend = std::make_unique<WindowFrontend>(modals);
+    config = std::make_unique<ConfigStore>(Dir() + "Harbinex.ini");
+    config->WriteProfileString(cfg::kFtp, cfg::kFDLDir, Dir());
+    list = std::make_unique<UserListDialog>(UserDialogContext{*config, modals, *frontend, Dir()});
+    // The "User Information" dialog is filled in by the test instead of by a person.
+    list->SetInfoRunner([this](UserInfoDialog& info) {
+      shownProfile = info.m_strName + "|" + info.m_strOrigPassword + "|" + info.m_strDir;
+      if (!fill) return false;
+      fill(info);
+      info.accept();
+      return info.result() == QDialog::Accepted;
+    });
+  }
+  std::string Dir() const { return dir.path().toStdString() + "/"; }
+  std::vector<std::string> FileNames() {
+    std::vector<std::string> names;
+    PasswordFile(Dir(), *frontend).GetUserNames(names);
+    return names;
+  }
+  void Type(const QString& name) { list->NameBox()->setEditText(name); }
+  static std::function<void(UserInfoDialog&)> Password(const QString& pw) {
+    return [pw](UserInfoDialog& info) {
+      info.password->setText(pw);
+      info.password2->setText(pw);
+    };
+  }
+
+  QTemporaryDir dir;
+  RecordingModals modals;
+  std::unique_ptr<WindowFrontend> frontend;
+  std::unique_ptr<ConfigStore> config;
+  std::unique_ptr<UserListDialog> list;
+  std::function<void(UserInfoDialog&)> fill;
+  std::string shownProfile;
+};
+
+std::string Profile(const std::string& name, const std::string& stored, const std::string& dir) {
+  return name + "||" + stored + "||" + dir + "||1||0||1||0||0||0||0||1";
+}
+
+}  // namespace
+
+class UserDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void passwordRules_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("repeated");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("empty") << "" << "" << QString::fromStdString(PasswordTooShortMessage());
+    QTest::newRow("five") << "abcde" << "abcde" << QString::fromStdString(PasswordTooShortMessage());
+    QTest::newRow("six") << "abcdef" << "abcdef" << "";
+    QTest::newRow("eight") << "abcdefgh" << "abcdefgh" << "";
+    QTest::newRow("nine") << "abcdefghi" << "abcdefghi" << QString::fromStdString(PasswordTooLongMessage());
+    QTest::newRow("repeat short") << "abcdef" << "abc" << QString::fromStdString(PasswordTooShortMessage());
+    QTest::newRow("only one changed") << "abcdefg" << "abcdefh" << QString(kPasswordsDifferMessage);
+    QTest::newRow("control character") << QString("abc\tdef") << QString("abc\tdef")
+                                       << "Password may only hold printable ASCII characters";
+  }
+
+  void passwordRules() {
+    QFETCH(QString, password);
+    QFETCH(QString, repeated);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string home = dir.path().toStdString() + "/";
+    UserInfoDialog info(Profile("bob", " ", home), modals);
+    QCOMPARE(info.windowTitle(), QString("User Information"));
+    info.password->setText(password);
+    info.password2->setText(repeated);
+    info.accept();
+    if (refusal.isEmpty()) {
+      QVERIFY(modals.Messages().empty());
+      QCOMPARE(info.result(), int(QDialog::Accepted));
+      QCOMPARE(info.m_strPassword, password.toStdString());
+    } else {
+      QCOMPARE(modals.Messages(), std::vector<std::string>{refusal.toStdString()});
+      QVERIFY(info.result() != QDialog::Accepted);
+    }
+  }
+
+  void storedPasswordIsExemptAndDirectoryChecked() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string stored = EncodePassword("secret1");
+    std::string home = dir.path().toStdString();  // without the separator
+    UserInfoDialog info(Profile("ann", stored, home), modals);
+    QCOMPARE(info.password->text().toStdString(), stored);  // 20 characters, left as it came
+    QVERIFY(info.rights[0]->isChecked() && !info.rights[1]->isChecked() && info.rights[7]->isChecked());
+    info.accept();
+    QVERIFY(modals.Messages().empty());
+    QCOMPARE(info.m_strDir, home + "/");
+    UserInfoDialog missing(Profile("ann", stored, home + "/nowhere"), modals);
+    missing.accept();
+    QCOMPARE(modals.Messages(),
+             std::vector<std::string>{"The directory " + home + "/nowhere/ does not exist!\r\rPlease choose a valid directory"});
+  }
+
+  void addUserRules() {
+    UsersFixture f;
+    QCOMPARE(f.list->windowTitle(), QString("User List"));
+    f.list->OnAddUser();
+    QCOMPARE(f.modals.Messages().back(),
+             std::string("No user name specified!\r\nPlease specify a username in the \"User Name:\" box below"));
+    // A new user starts with a one-blank password, the anonymous directory, and login, upload, download.
+    f.Type("bob");
+    f.fill = UsersFixture::Password("bobpass");
+    f.list->OnAddUser();
+    QCOMPARE(f.shownProfile, "bob| |" + f.Dir());
+    std::string line = PasswordFile(f.Dir(), *f.frontend).Find("bob");
+    QVERIFY(CheckPassword("bobpass", ExtractField(line, "||", 1)));
+    std::string rights;
+    for (int field = 3; field <= 10; ++field) rights += ExtractField(line, "||", field);
+    QCOMPARE(rights, std::string("11100000"));
+    QCOMPARE(ExtractField(line, "||", 2), f.Dir());
+    QCOMPARE(f.list->NameBox()->currentText(), QString("bob"));
+    QCOMPARE(f.list->List()->topLevelItemCount(), 1);
+
+    f.modals.Clear();
+    f.list->OnAddUser();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"The user bob already exists!\r\nPlease specify a NEW user name"});
+    // Letter case makes another user.
+    f.Type("Bob");
+    f.list->OnAddUser();
+    QCOMPARE(f.FileNames(), (std::vector<std::string>{"bob", "Bob"}));
+    // OK without a password is refused inside the dialog; Cancel adds nothing.
+    f.Type("carl");
+    f.modals.Clear();
+    f.fill = [](UserInfoDialog&) {};
+    f.list->OnAddUser();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{PasswordTooShortMessage()});
+    QCOMPARE(f.FileNames().size(), size_t{2});
+    // A name longer than the box reads is cut to 18 characters.
+    f.Type("abcdefghijklmnopqrst");
+    f.fill = UsersFixture::Password("longname");
+    f.list->OnAddUser();
+    QCOMPARE(f.FileNames().back(), std::string("abcdefghijklmnopqr"));
+    // A name that would break the file's format is refused.
+    f.Type("a||b");
+    f.modals.Clear();
+    f.list->OnAddUser();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"User name may not contain \"|\" or control characters"});
+  }
+
+  void listOrdersAndSelectionFillsTheBox() {
+    UsersFixture f;
+    f.fill = UsersFixture::Password("passwd");
+    for (const char* name : {"mia", "Al", "zed"}) {
+      f.Type(name);
+      f.list->OnAddUser();
+    }
+    QTreeWidget* list = f.list->List();
+    QCOMPARE(list->headerItem()->text(0), QString("User Names"));
+    QCOMPARE(list->topLevelItem(0)->text(0), QString("zed"));
+    QCOMPARE(list->topLevelItem(2)->text(0), QString("Al"));
+    QCOMPARE(f.list->NameBox()->itemText(0), QString("Al"));
+    QCOMPARE(f.list->NameBox()->itemText(2), QString("zed"));
+    list->topLevelItem(1)->setSelected(true);
+    QCOMPARE(f.list->NameBox()->currentText(), QString("mia"));
+  }
+
+  void editKeepsTheStoredFormUnlessRetyped() {
+    UsersFixture f;
+    std::string stored = EncodePassword("keepme1");
+    PasswordFile file(f.Dir(), *f.frontend);
+    file.Add(Profile("ann", stored, f.Dir()));
+    f.list.reset(new UserListDialog(UserDialogContext{*f.config, f.modals, *f.frontend, f.Dir()}));
+    f.list->SetInfoRunner([&](UserInfoDialog& info) {
+      if (f.fill) f.fill(info);
+      info.accept();
+      return info.result() == QDialog::Accepted;
+    });
+    f.Type("ann");
+    f.fill = [](UserInfoDialog& info) { info.rights[5]->setChecked(true); };
+    f.list->OnEditUser();
+    std::string line = PasswordFile(f.Dir(), *f.frontend).Find("ann");
+    QCOMPARE(ExtractField(line, "||", 1), stored);
+    QCOMPARE(ExtractField(line, "||", 8), std::string("1"));
+    // The same password typed again is stored afresh.
+    f.fill = UsersFixture::Password("keepme1");
+    f.list->OnEditUser();
+    std::string retyped = ExtractField(PasswordFile(f.Dir(), *f.frontend).Find("ann"), "||", 1);
+    QVERIFY(retyped != stored);
+    QVERIFY(CheckPassword("keepme1", retyped));
+    f.Type("nobody");
+    f.list->OnEditUser();
+    QCOMPARE(f.modals.Messages().back(),
+             std::string("The user name nobody was not found!\r\nEnter the name of an existing user in the \"User "
+                         "Name:\" box below"));
+  }
+
+  void deleteAsksFirst() {
+    UsersFixture f;
+    f.fill = UsersFixture::Password("passwd");
+    f.Type("gone");
+    f.list->OnAddUser();
+    f.Type("ghost");
+    f.list->OnDeleteUser();
+    QCOMPARE(f.modals.Messages().back(), std::string("The user ghost was not found!\r\nPlease specify a existing user name"));
+    f.Type("gone");
+    f.modals.answers = {false};
+    f.list->OnDeleteUser();
+    QCOMPARE(f.modals.questions.back(),
+             std::string("This will permanently delete the user gone!\r\nAre you sure you want to do this?"));
+    QCOMPARE(f.FileNames(), std::vector<std::string>{"gone"});
+    f.modals.answers = {true};
+    f.list->OnDeleteUser();
+    QVERIFY(f.FileNames().empty());
+    QCOMPARE(f.list->List()->topLevelItemCount(), 0);
+    QCOMPARE(f.list->NameBox()->count(), 0);
+  }
+};
+
+}  // namespace hx::test
+
+int RunUserDialogTests(int argc, char** argv) {
+  hx::test::UserDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_user_dialogs.moc"
