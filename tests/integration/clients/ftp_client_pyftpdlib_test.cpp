@@ -1,7 +1,6 @@
 // harbinex ftp get|put against pyftpdlib, anonymous and with a user profile.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -130,11 +129,10 @@ TEST(PyftpdlibLogin, UserAndPassword) {
   TempDir app;
   WriteFile(root.Path() / "private.txt", "for alice only");
   std::uint16_t port = FreeTcpPort();
-  const char* source = std::getenv("HX_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  PeerProcess server({"/usr/bin/python3",
-                      std::string(source) + "/tests/integration/clients/ftp_client_pyftpd_user.py",
-                      std::to_string(port), root.Path().string(), "alice", "s3cret!"});
+  // The server script lies beside this file.
+  const auto script = std::filesystem::path(__FILE__).parent_path() / "ftp_client_pyftpd_user.py";
+  PeerProcess server({"/usr/bin/python3", script.string(), std::to_string(port), root.Path().string(), "alice",
+                      "s3cret!"});
   ASSERT_TRUE(server.Started() && WaitForTcpPort(port)) << server.Output();
 
   ToolRun good = RunHarbinex({"ftp", "get", HostPort(port), "alice", "s3cret!", "private.txt",
