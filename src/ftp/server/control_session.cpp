@@ -77,9 +77,10 @@ void ControlSession::Shutdown() {
 
 void ControlSession::SendReply(std::string_view text) {
   if (m_writeFailed || m_ended) return;
+  // The row shows the reply before the client can have it.
+  SetSessionText(kColStatus, FirstLine(text));
   QueueOutput(text);
   if (m_writeFailed) return;
-  SetSessionText(kColStatus, FirstLine(text));
   if (DebugOn()) DebugLine(ThreadPrefix() + " Status: " + std::string(FirstLine(text)));
 }
 

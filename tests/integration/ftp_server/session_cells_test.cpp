@@ -1,0 +1,167 @@
+// The server inside the test's own process, so that what a session shows in its row (Type, Peer, Command,
+// Status, Bytes) and what it writes to the log and the debug trace can be read directly.
+#include <mutex>
+
+#include "app/app_context.h"
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/frontend.h"
+#include "app/network_thread.h"
+#include "app/shared_file.h"
+#include "app/transfer_log.h"
+#include "app/worker_registry.h"
+#include "ftp/server/ftp_listener.h"
+#include "ftp_test_support.h"
+
+namespace hx::test {
+namespace {
+
+class MessageRecorder : public Frontend {
+ public:
+  void MessageBox(const std::string& text) override {
+    std::lock_guard guard(m_lock);
+    m_messages.push_back(text);
+  }
+  std::vector<std::string> Messages() {
+    std::lock_guard guard(m_lock);
+    return m_messages;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<std::string> m_messages;
+};
+
+class FtpSessionCellsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(Root());
+    m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir, Root().string() + "/");
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kFPort, 0);
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kFDataPort, 0);
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kAnonAllowed, 1);
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kUserSecurity, 0);
+    m_config.WriteProfileInt(cfg::kGeneral, cfg::kQuorin, 0);
+    m_listener = m_network.RunSync([this] { return MakeFtpListener(m_context, m_network.Context()); });
+    ASSERT_TRUE(m_network.RunSync([this] { return m_listener->Open(); }));
+  }
+  void TearDown() override {
+    m_network.RunSync([this] { m_listener.reset(); });
+    m_registry.StopAllWorkers(std::chrono::milliseconds(10), 500);
+    m_log.Close();
+    EXPECT_EQ(m_frontend.Messages(), std::vector<std::string>{});
+  }
+
+  std::filesystem::path Root() const { return m_dir.Path() / "root"; }
+  std::unique_ptr<ControlClient> Login() {
+    auto client = std::make_unique<ControlClient>(m_listener->Port());
+    EXPECT_EQ(client->Line(), "220 Vantrel FTP Server Version 1.1\r\n");
+    EXPECT_EQ(client->Command("USER someone"), "331 User name ok, need password\r\n");
+    EXPECT_EQ(client->Command("PASS pass word"), "230 User logged in\r\n");
+    return client;
+  }
+  std::string Cell(int column) const { return m_registry.CellText(m_registry.LastSessionId(), column); }
+  bool WaitForCell(int column, const std::string& text) const {
+    return WaitUntil([&] { return Cell(column) == text; });
+  }
+
+  TempDir m_dir;
+  MessageRecorder m_frontend;
+  ConfigStore m_config{m_dir.Path() / "Harbinex.ini"};
+  WorkerRegistry m_registry{m_frontend};
+  TransferLog m_log{m_dir.Path(), m_config, m_frontend};
+  FileShareTable m_shares;
+  AppContext m_context{m_dir.Dir(), m_config, m_registry, m_log, m_frontend, m_shares};
+  NetworkThread m_network;
+  std::unique_ptr<Listener> m_listener;
+};
+
+TEST_F(FtpSessionCellsTest, RowShowsTypePeerCommandAndStatus) {
+  auto client = Login();
+  EXPECT_EQ(Cell(kColType), "Ftp Srv");
+  EXPECT_EQ(Cell(kColPeer), "127.0.0.1");
+  EXPECT_EQ(Cell(kColCommand), "PASS pass word");
+  EXPECT_EQ(Cell(kColStatus), "230 User logged in");
+  client->Send("HELP\r\n");
+  client->Lines(31);
+  EXPECT_EQ(Cell(kColStatus), "214 Help command successful");
+  EXPECT_EQ(Cell(kColCommand), "HELP");
+  client->Send("xyzABOR\r\n");
+  EXPECT_TRUE(WaitForCell(kColCommand, "ABOR"));  // what is left of the line once the ABOR rule applied
+  EXPECT_EQ(client->Command("FOO bar"), "502 Command FOO bar not implemented\r\n");
+  EXPECT_EQ(Cell(kColStatus), "502 Command FOO bar not implemented");
+  EXPECT_EQ(Cell(kColCommand), "FOO bar");
+  EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+  // The row stays with the last reply once the session has ended.
+  EXPECT_EQ(Cell(kColStatus), "221 Service closing control connection");
+}
+
+TEST_F(FtpSessionCellsTest, BytesOfDownloadsAndUploads) {
+  WriteFile(Root() / "f.bin", std::string(25000, 'f'));
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("REST 100"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll().size(), 24900u);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_EQ(Cell(kColBytes), "25000");  // counted from the start of the file
+
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR g.bin"), "150 Opening BINARY mode data connection for g.bin.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send(std::string(12345, 'g'));
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(Cell(kColBytes), "12345");
+  EXPECT_EQ(Cell(kColStatus), "226 File transfer successful");
+}
+
+TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
+  ASSERT_TRUE(m_log.EnableLogging());
+  ASSERT_TRUE(m_log.EnableDebugging(cfg::kSourceFtp));
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, cfg::kSourceFtp);
+  WriteFile(Root() / "f.bin", std::string(10240, 'f'));
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll().size(), 10240u);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+
+  std::string log = ReadFile(m_dir.Path() / "Harbinex.log");
+  for (const char* entry : {" FTP: Connection from 127.0.0.1\r\n", " FTP: Login attempt by: someone\r\n",
+                            " FTP: Login successful\r\n", " FTP: File Transfer successful\r\n",
+                            " FTP: Connection closed\r\n"})
+    EXPECT_NE(log.find(entry), std::string::npos) << entry << " in\n" << log;
+
+  std::string trace = ReadFile(m_dir.Path() / "Harbinex.dbg");
+  for (const char* piece : {" Command Received: NOOP\r\n", " Status: 200 Command OK\r\n",
+                            " Log entry: FTP: Login successful\r\n", " Sent 0 bytes, total bytes 0\r\n",
+                            " Sent 10240 bytes, total bytes 10240\r\n", " Sent 0 bytes, total bytes 10240\r\n",
+                            " Status: 226 File transfer successful.\r\n"})
+    EXPECT_NE(trace.find(piece), std::string::npos) << piece << " in\n" << trace;
+  EXPECT_NE(trace.find("FTP: Thread "), std::string::npos);
+}
+
+TEST_F(FtpSessionCellsTest, StoppingEndsEverySession) {
+  auto idle = Login();
+  auto waiting = Login();
+  waiting->Send("NOO");
+  EXPECT_EQ(m_registry.WorkerCount(WorkerKind::Ftp), 2u);
+  EXPECT_EQ(m_registry.StopAllWorkers(std::chrono::milliseconds(10), 500), 0u);  // none abandoned
+  EXPECT_TRUE(idle->WaitClosed());
+  EXPECT_TRUE(waiting->WaitClosed());
+}
+
+}  // namespace
+}  // namespace hx::test
