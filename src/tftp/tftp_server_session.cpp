@@ -34,12 +34,12 @@ void TftpServerSession::Run() {
   std::uint16_t opcode = RequestOpcode(request);
   // Anything but a read or write request ends here, without a reply: the row shows that it came.
   if (opcode != kOpRrq && opcode != kOpWrq) {
-    Finish();
+    Close();
     return;
   }
   asio::post(m_io, [this, opcode] { Serve(opcode == kOpRrq ? Side::Sending : Side::Receiving); });
   m_io.run();
-  Finish();
+  Close();
 }
 
 void TftpServerSession::Serve(Side side) {

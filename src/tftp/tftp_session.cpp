@@ -123,6 +123,11 @@ void TftpSession::SyncTimer() {
   });
 }
 
+void TftpSession::Close() {
+  Finish();
+  m_engine.reset();
+}
+
 void TftpSession::Finish() {
   if (m_ended) return;
   m_ended = true;

@@ -39,8 +39,11 @@ class TftpSession : public Worker {
 
   void SetCell(int column, std::string_view text);
   void LogLine(std::string_view text);
-  // Leaves the event loop; the socket is closed and the file released.
+  // Leaves the event loop and closes the socket.
   void Finish();
+  // At the end of the worker's thread: the socket is closed and the file released, also when the session
+  // was stopped in the middle of a transfer.
+  void Close();
 
   AppContext& m_context;
   ConfigEngineSettings m_settings;

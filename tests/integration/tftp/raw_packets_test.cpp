@@ -211,5 +211,18 @@ TEST_F(RawPackets, FailedDirectoryCreationSendsTwoErrors) {
   EXPECT_TRUE(WaitForLog("TFTP: ERROR. Unable to access file. Aborting\r\n"));
 }
 
+TEST_F(RawPackets, MissingDirectorySettingIsRefusedAndShown) {
+  Start({"TFTP/TDLDir="});
+  UdpPeer client;
+  client.SendTo(Port(), Request(1, "a.bin", "octet"));
+  auto reply = client.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(NumberOf(*reply), 0);
+  EXPECT_EQ(ErrorText(*reply), "Problem accessing upload/download directory");
+  EXPECT_TRUE(program->WaitForStderr(
+      "harbinex: TFTP:Could not determine upload/download directory!\nAborting transfer!\n"));
+  EXPECT_TRUE(WaitForLog("TFTP: ERROR. Problem accessing upload/download directory\r\n"));
+}
+
 }  // namespace
 }  // namespace hx::test

@@ -21,7 +21,12 @@ class TftpServerFixture : public testing::Test {
     std::filesystem::create_directories(Dl());
     std::vector<std::string> entries = {"TFTP/TPort=0",      "FTP/FTPServer=0",    "General/Logging=1",
                                         "TFTP/TTimeout=1",   "TFTP/TRetries=2",    "TFTP/TDLDir=" + DlDir()};
-    entries.insert(entries.end(), extra.begin(), extra.end());
+    // An extra entry replaces the default of its key (the first entry of a key is the one that counts).
+    for (const std::string& entry : extra) {
+      std::string key = entry.substr(0, entry.find('=') + 1);
+      std::erase_if(entries, [&](const std::string& e) { return e.compare(0, key.size(), key) == 0; });
+      entries.push_back(entry);
+    }
     WriteIni(dir.Path(), entries);
     program = std::make_unique<HarbinexProcess>(dir.Path(), /*expectTftp=*/true, /*expectFtp=*/false);
   }
