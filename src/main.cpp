@@ -11,6 +11,7 @@
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
 #include "ftp/client/ftp_client_command.h"
+#include "tftp/tftp_client_command.h"
 #include "users/users_command.h"
 #ifdef HX_HAVE_UI
 #include "ui/run_window.h"
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
   }
   const auto& args = line.args;
   if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
+  if (!args.empty() && args[0] == "tftp") {
+    line.args.erase(line.args.begin());
+    return hx::RunTftpClientCommand(line, dir);
+  }
   if (!args.empty() && args[0] == "ftp") {
     line.args.erase(line.args.begin());
     return hx::RunFtpClientCommand(line, dir);

@@ -1,0 +1,160 @@
+#include "tftp/tftp_client_session.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <asio/error.hpp>
+#include <asio/ip/address_v4.hpp>
+#include <asio/post.hpp>
+#include <variant>
+
+#include "app/config_keys.h"
+#include "app/config_store.h"
+#include "app/session_table.h"
+#include "app/socket_error_text.h"
+#include "tftp/file_access.h"
+
+namespace hx::tftp {
+namespace {
+
+constexpr int kErrInvalidArgument = 10022;
+constexpr int kErrConnectionReset = 10054;
+
+}  // namespace
+
+std::string_view SendFailurePrefix(bool put) { return put ? "Error sending : " : "Error connecting to host : "; }
+
+std::string_view NoAnswerPrefix(bool put) {
+  return put ? "Error receiving : " : "Error receiving response from host : ";
+}
+
+TftpClientSession::TftpClientSession(AppContext& context, TftpClientJob job)
+    : TftpSession(context), m_job(std::move(job)) {}
+
+TftpClientSession::~TftpClientSession() = default;
+
+void TftpClientSession::PostStart() {
+  asio::post(m_io, [this] {
+    m_waitForStart.reset();
+    if (m_job.put)
+      StartClientPut();
+    else
+      StartClientGet();
+  });
+}
+
+void TftpClientSession::Run() {
+  SetCell(kColType, "Tftp Client");
+  SetCell(kColPeer, m_job.host);
+  SetCell(kColBytes, "0");
+  LogLine("TFTP: Outgoing connection to address " + m_job.host);
+  m_waitForStart.emplace(m_io.get_executor());
+  m_io.run();
+  Finish();
+}
+
+void TftpClientSession::StartClientGet() { StartClient(Side::Receiving); }
+
+void TftpClientSession::StartClientPut() { StartClient(Side::Sending); }
+
+void TftpClientSession::StartClient(Side side) {
+  bool put = side == Side::Sending;
+  TransferEngine& engine = CreateEngine(side, /*clientSide=*/true);
+  const std::string& path = m_job.localName;
+  Execute(engine.OpenFile(path));
+
+  // Checked before the local file is touched, so that a request that could never leave creates or empties
+  // nothing.
+  PacketBuffer request{};
+  size_t requestLength = BuildRequest(request, put ? kOpWrq : kOpRrq, m_job.remoteName, "octet");
+  if (requestLength == 0) {
+    Rejection tooLong{kErrNotDefined, kRemoteNameTooLong, {}};
+    Execute(engine.Reject(std::span(&tooLong, 1)));
+    return;
+  }
+
+  OpenResult opened;
+  if (put) {
+    opened = OpenForSend(m_context.shares, path);
+  } else {
+    ReceiveRules rules;
+    rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
+    rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
+    opened = OpenForReceive(m_context.shares, path, rules);
+  }
+  // The engine knows no peer yet, so a refusal is shown and logged but never sent anywhere.
+  if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {
+    Execute(engine.Reject(*rejections));
+    return;
+  }
+  std::unique_ptr<TransferFile> file = std::move(std::get<std::unique_ptr<TransferFile>>(opened));
+
+  if (OpenSocket()) {
+    SetCell(kColStatus, "Could not create socket");
+    Finish();
+    return;
+  }
+  std::optional<Endpoint> server = ResolveServer();
+  if (!server) {
+    SetCell(kColStatus, std::string(SendFailurePrefix(put)) + SocketErrorText(kErrInvalidArgument));
+    Finish();
+    return;
+  }
+
+  ReportUnreachable(true);
+  ClientRequest clientRequest;
+  clientRequest.request = std::span(request.data(), requestLength);
+  clientRequest.server = *server;
+  clientRequest.sendFailurePrefix = SendFailurePrefix(put);
+  clientRequest.noAnswerPrefix = NoAnswerPrefix(put);
+  Execute(engine.StartClient(std::move(file), clientRequest, Clock::now()));
+  AwaitFirstAnswer();
+}
+
+std::optional<Endpoint> TftpClientSession::ResolveServer() {
+  auto port = static_cast<unsigned short>(m_job.port);
+  std::error_code error;
+  asio::ip::address_v4 address = asio::ip::make_address_v4(m_job.host, error);
+  if (!error) return Endpoint(address, port);
+  // The session socket speaks IPv4 only, so only IPv4 addresses of the name will do.
+  asio::ip::udp::resolver resolver(m_io);
+  auto results = resolver.resolve(asio::ip::udp::v4(), m_job.host, std::to_string(port),
+                                  asio::ip::resolver_base::numeric_service, error);
+  if (error || results.empty()) return std::nullopt;
+  return results.begin()->endpoint();
+}
+
+void TftpClientSession::ReportUnreachable(bool on) {
+#ifdef IP_RECVERR
+  // Without it, an unconnected UDP socket never hears that nothing listens where its request went.
+  int value = on ? 1 : 0;
+  ::setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_RECVERR, &value, sizeof value);
+#else
+  (void)on;
+#endif
+}
+
+void TftpClientSession::AwaitFirstAnswer() {
+  if (Ended()) return;
+  m_socket.async_receive_from(asio::buffer(m_firstAnswer), m_firstFrom,
+                              [this](const std::error_code& error, size_t length) { OnFirstAnswer(error, length); });
+}
+
+void TftpClientSession::OnFirstAnswer(const std::error_code& error, size_t length) {
+  if (Ended() || error == asio::error::operation_aborted) return;
+  if (error) {
+    // On a datagram socket a refusal can only be the port-unreachable report for the request.
+    int number = error == asio::error::connection_refused ? kErrConnectionReset : WinsockErrorNumber(error);
+    Execute(Engine().OnReceiveFailed(number));
+    AwaitFirstAnswer();
+    return;
+  }
+  // The first datagram fixes the peer; from now on the transfer-identifier rule guards the session.
+  ReportUnreachable(false);
+  bool oversized = length > kMaxPacket;
+  Execute(Engine().OnDatagram(std::span(m_firstAnswer.data(), oversized ? kMaxPacket : length), m_firstFrom,
+                              Clock::now(), oversized));
+  StartReceiving();
+}
+
+}  // namespace hx::tftp

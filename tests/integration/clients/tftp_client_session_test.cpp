@@ -1,0 +1,216 @@
+// The TFTP client session in this process against a server played by the test's own UDP sockets: the
+// request, the move to the port the server answers from, strangers turned away with "Unknown transfer ID",
+// the dally after a download, and the stop request.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/config_store.h"
+#include "app/frontend.h"
+#include "app/session_table.h"
+#include "app/shared_file.h"
+#include "app/transfer_log.h"
+#include "app/worker_registry.h"
+#include "integration/clients/tftp_client_support.h"
+#include "support/harbinex_process.h"
+#include "support/temp_dir.h"
+#include "tftp/tftp_client_session.h"
+#include "tftp/tftp_client_start.h"
+
+namespace hx::test {
+namespace {
+
+using namespace std::chrono_literals;
+using tftpc::Ack;
+using tftpc::Data;
+using tftpc::UdpSocket;
+
+class Recorder : public Frontend {
+ public:
+  void MessageBox(const std::string& text) override {
+    std::lock_guard guard(m_lock);
+    m_messages.push_back(text);
+  }
+  void LogEntry(int, const std::string& line) override {
+    std::lock_guard guard(m_lock);
+    m_log.push_back(line);
+  }
+  bool Logged(const std::string& text) {
+    std::lock_guard guard(m_lock);
+    for (const auto& line : m_log)
+      if (line.ends_with(" " + text)) return true;
+    return false;
+  }
+  std::vector<std::string> Messages() {
+    std::lock_guard guard(m_lock);
+    return m_messages;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<std::string> m_messages;
+  std::vector<std::string> m_log;
+};
+
+class TftpClientSessionTest : public ::testing::Test {
+ protected:
+  void Settings(int timeout, int retries) {
+    config.WriteProfileInt("TFTP", "TTimeout", timeout);
+    config.WriteProfileInt("TFTP", "TRetries", retries);
+  }
+  tftp::TftpClientSession* Start(bool put, const std::string& host, std::uint16_t port, const std::string& remote,
+                                 const std::filesystem::path& local) {
+    tftp::TftpClientJob job;
+    job.put = put;
+    job.host = host;
+    job.port = port;
+    job.remoteName = remote;
+    job.localName = local.string();
+    return tftp::StartTftpClient(context, job);
+  }
+  std::string Cell(const tftp::TftpClientSession* session, int column) {
+    return registry.CellText(session->m_nSessionId, column);
+  }
+  static bool IsUnknownTransferId(const std::optional<tftpc::Datagram>& d) {
+    return d && tftpc::OpcodeOf(d->bytes) == 5 && tftpc::NumberOf(d->bytes) == 5 &&
+           tftpc::PayloadOf(d->bytes) == "Unknown transfer ID";
+  }
+
+  TempDir dir;
+  ConfigStore config{dir.Path() / "Harbinex.ini"};
+  Recorder frontend;
+  FileShareTable shares;
+  TransferLog log{dir.Path(), config, frontend};
+  WorkerRegistry registry{frontend};  // after everything its workers use, so that it is destroyed first
+  AppContext context{dir.Dir(), config, registry, log, frontend, shares};
+};
+
+TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAndDallies) {
+  Settings(/*timeout=*/3, /*retries=*/2);
+  UdpSocket wellKnown, transfer, stranger;
+  const std::string block1 = tftpc::PatternBytes(512, 1), block2 = tftpc::PatternBytes(100, 2);
+  const auto local = dir.Path() / "image.bin";
+  auto* session = Start(false, "localhost", wellKnown.Port(), "boot/image.bin", local);
+  ASSERT_NE(session, nullptr);
+
+  auto request = wellKnown.Receive();
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(request->bytes, tftpc::Request(1, "boot/image.bin", "octet"));
+  std::uint16_t client = request->port;
+
+  transfer.SendTo(client, Data(1, block1));
+  auto ack = transfer.Receive();
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(ack->bytes, Ack(1));
+
+  // Once the peer is known, any other source is told off and changes nothing, the server's first port too.
+  stranger.SendTo(client, Data(2, "intruder"));
+  EXPECT_TRUE(IsUnknownTransferId(stranger.Receive()));
+  wellKnown.SendTo(client, Data(2, "intruder"));
+  EXPECT_TRUE(IsUnknownTransferId(wellKnown.Receive()));
+
+  transfer.SendTo(client, Data(2, block2));
+  ack = transfer.Receive();
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(ack->bytes, Ack(2));
+  const std::string success = "TFTP: Successful. Total bytes transferred: 612";
+  ASSERT_TRUE(WaitUntil([&] { return Cell(session, kColStatus) == success; }));
+  EXPECT_EQ(ReadFile(local), block1 + block2);  // complete and closed at success
+
+  // As if the final ACK were lost: the repeated final block is acknowledged again while the session dallies.
+  EXPECT_FALSE(session->Finished());
+  transfer.SendTo(client, Data(2, block2));
+  ack = transfer.Receive();
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(ack->bytes, Ack(2));
+  EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }, 10s));
+
+  EXPECT_EQ(Cell(session, kColType), "Tftp Client");
+  EXPECT_EQ(Cell(session, kColPeer), "localhost");
+  EXPECT_EQ(Cell(session, kColBytes), "612");
+  EXPECT_EQ(Cell(session, kColCommand), "GET " + local.string());
+  EXPECT_EQ(Cell(session, kColStatus), success);
+  EXPECT_TRUE(frontend.Logged("TFTP: Outgoing connection to address localhost"));
+  EXPECT_TRUE(frontend.Logged("TFTP: GET " + local.string()));
+  EXPECT_TRUE(frontend.Logged(success));
+  EXPECT_TRUE(frontend.Messages().empty());
+  EXPECT_FALSE(transfer.Receive(0ms).has_value());
+}
+
+TEST_F(TftpClientSessionTest, UploadStartsAfterTheAckOfBlockZeroFromTheServersPort) {
+  Settings(/*timeout=*/3, /*retries=*/2);
+  UdpSocket wellKnown, transfer, stranger;
+  const std::string content = tftpc::PatternBytes(1024, 9);
+  const auto local = dir.Path() / "send.bin";
+  WriteFile(local, content);
+  auto* session = Start(true, "127.0.0.1", wellKnown.Port(), "up.bin", local);
+  ASSERT_NE(session, nullptr);
+
+  auto request = wellKnown.Receive();
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(request->bytes, tftpc::Request(2, "up.bin", "octet"));
+  std::uint16_t client = request->port;
+
+  transfer.SendTo(client, Ack(0));
+  auto data = transfer.Receive();
+  ASSERT_TRUE(data.has_value());
+  EXPECT_EQ(data->bytes, Data(1, content.substr(0, 512)));
+
+  stranger.SendTo(client, Ack(1));
+  EXPECT_TRUE(IsUnknownTransferId(stranger.Receive()));
+
+  transfer.SendTo(client, Ack(1));
+  data = transfer.Receive();
+  ASSERT_TRUE(data.has_value());
+  EXPECT_EQ(data->bytes, Data(2, content.substr(512)));
+  transfer.SendTo(client, Ack(2));
+  data = transfer.Receive();  // 1,024 bytes end with an empty block
+  ASSERT_TRUE(data.has_value());
+  EXPECT_EQ(data->bytes, Data(3, ""));
+  transfer.SendTo(client, Ack(3));
+
+  // The sending side is done with the last ACK.
+  EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }));
+  EXPECT_EQ(Cell(session, kColStatus), "TFTP: Successful. Total bytes transferred: 1024");
+  EXPECT_EQ(Cell(session, kColBytes), "1024");
+  EXPECT_EQ(Cell(session, kColCommand), "PUT " + local.string());
+  EXPECT_EQ(ReadFile(local), content);
+  EXPECT_FALSE(wellKnown.Receive(0ms).has_value());
+  EXPECT_FALSE(stranger.Receive(0ms).has_value());
+}
+
+TEST_F(TftpClientSessionTest, StopRequestEndsTheWaitForTheFirstAnswer) {
+  Settings(/*timeout=*/30, /*retries=*/2);  // a guard of a minute, that the stop must not wait for
+  UdpSocket silent;
+  auto* session = Start(false, "127.0.0.1", silent.Port(), "remote.bin", dir.Path() / "wait.bin");
+  ASSERT_NE(session, nullptr);
+  ASSERT_TRUE(silent.Receive().has_value());
+  session->RequestStop();
+  EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }, 5s));
+}
+
+TEST_F(TftpClientSessionTest, PeerThatGoesAwayIsRetriedLikeASilentOne) {
+  // After the first answer, a port-unreachable report no longer ends the session: it may as well come from
+  // a stranger that was told off. A vanished peer is then noticed by the retry budget.
+  Settings(/*timeout=*/1, /*retries=*/1);
+  UdpSocket wellKnown;
+  auto transfer = std::make_unique<UdpSocket>();
+  auto* session = Start(false, "127.0.0.1", wellKnown.Port(), "remote.bin", dir.Path() / "part.bin");
+  ASSERT_NE(session, nullptr);
+  auto request = wellKnown.Receive();
+  ASSERT_TRUE(request.has_value());
+  transfer->SendTo(request->port, Data(1, tftpc::PatternBytes(512, 4)));
+  ASSERT_TRUE(transfer->Receive().has_value());
+  transfer->Close();
+
+  ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }, 10s));
+  EXPECT_EQ(Cell(session, kColStatus), "No more retries left. Aborting");
+  EXPECT_EQ(ReadFile(dir.Path() / "part.bin"), tftpc::PatternBytes(512, 4));  // what came stays
+}
+
+}  // namespace
+}  // namespace hx::test
