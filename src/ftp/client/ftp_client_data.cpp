@@ -3,6 +3,7 @@
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -105,27 +106,34 @@ void FtpClientSession::CloseData() {
 
 asio::awaitable<void> FtpClientSession::ReceiveFile() {
   const bool debug = (DebugMask() & cfg::kSourceFtp) != 0;
+  m_received.resize(kReceiveBuffer);
   bool complete = false;
-  for (;;) {
+  bool failed = false;
+  while (!failed) {
     std::error_code ec;
-    size_t n = co_await m_data.async_read_some(asio::buffer(m_chunk), asio::redirect_error(asio::use_awaitable, ec));
+    size_t n = co_await m_data.async_read_some(asio::buffer(m_received), asio::redirect_error(asio::use_awaitable, ec));
     if (m_ending) co_return;
     if (ec) {
       // The server closes the data connection when the file is complete; anything else cut it short.
       complete = ec == asio::error::eof;
       break;
     }
-    if (!m_file.Write(m_chunk.data(), n)) {
-      m_localError = std::string("Error writing local file: ") + std::strerror(errno);
-      break;
-    }
-    m_nTotal += n;
     m_lastDataByte = Clock::now();
-    SetText(kColBytes, std::to_string(m_nTotal));
-    if (debug) {
-      m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(CurrentThreadNumber()) + " Received " +
-                                                 std::to_string(n) + " bytes, total bytes " +
-                                                 std::to_string(m_nTotal));
+    // Each chunk is one receive of the engine: written, counted and shown before the next.
+    for (size_t offset = 0; offset < n; offset += kDataChunk) {
+      size_t chunk = std::min(kDataChunk, n - offset);
+      if (!m_file.Write(m_received.data() + offset, chunk)) {
+        m_localError = std::string("Error writing local file: ") + std::strerror(errno);
+        failed = true;
+        break;
+      }
+      m_nTotal += chunk;
+      SetText(kColBytes, std::to_string(m_nTotal));
+      if (debug) {
+        m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(CurrentThreadNumber()) +
+                                                   " Received " + std::to_string(chunk) + " bytes, total bytes " +
+                                                   std::to_string(m_nTotal));
+      }
     }
   }
   m_file.Close();

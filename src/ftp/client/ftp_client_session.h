@@ -27,6 +27,9 @@ namespace hx::ftpc {
 inline constexpr std::chrono::seconds kServerSilenceLimit{60};
 // The data engines move the file in chunks of this size, in both directions.
 inline constexpr size_t kDataChunk = 10240;
+// A download drains the data connection in reads of up to this size and hands the bytes to the engine in
+// chunks of kDataChunk: reads of 10 KiB alone leave a fast sender waiting on the receiver's wake-ups.
+inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 
 // One FTP client session on the worker's event loop:
 //   connect -> greeting, USER, PASS, TYPE I -> listener, PORT -> RETR/STOR (1xx) -> data transfer -> final
@@ -108,6 +111,7 @@ class FtpClientSession {
 
   std::vector<asio::steady_timer*> m_waiters;
   std::array<char, kDataChunk> m_chunk{};
+  std::vector<char> m_received;  // a download's read buffer, kReceiveBuffer bytes
 };
 
 }  // namespace hx::ftpc
