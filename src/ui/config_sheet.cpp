@@ -28,6 +28,7 @@ ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
   m_tabs->addTab(m_general, "General Configuration");
   m_tabs->addTab(m_tftp, "TFTP Configuration");
   m_tabs->addTab(m_ftp, "FTP Configuration");
+  m_tabs->setUsesScrollButtons(false);  // every tab in view: the sheet is as wide as its three tabs
   m_tabs->setCurrentIndex(0);
   connect(m_tabs, &QTabWidget::currentChanged, this, &ConfigSheet::OnTabChanged);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -24,6 +24,14 @@ QLineEdit* Field(const char* name, QWidget* parent) {
 
 QString Qt(const std::string& text) { return QString::fromStdString(text); }
 
+// The port field keeps its narrow width; the form would stretch it like the names.
+QHBoxLayout* PortRow(QLineEdit* port) {
+  auto* row = new QHBoxLayout;
+  row->addWidget(port);
+  row->addStretch(1);
+  return row;
+}
+
 }  // namespace
 
 FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWidget* parent)
@@ -40,7 +48,8 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   m_job.put = put;
   setWindowTitle(ftpc::FtpClientTitle(put));
   password->setEchoMode(QLineEdit::Password);
-  port->setMaximumWidth(80);
+  port->setMinimumWidth(60);
+  port->setMaximumWidth(90);
   browse->setObjectName("browse");
   browse->setAutoDefault(false);
   connect(browse, &QPushButton::clicked, this, &FtpFileDialog::OnBrowse);
@@ -55,7 +64,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
 
   auto* fields = new QFormLayout;
   fields->addRow("Ftp Host: ", host);
-  fields->addRow("Port:", port);
+  fields->addRow("Port:", PortRow(port));
   fields->addRow("User name: ", user);
   fields->addRow("Password:", password);
   fields->addRow("Remote file name: ", remoteName);

@@ -1,7 +1,9 @@
 #include "ui/session_model.h"
 
 #include <algorithm>
+#include <set>
 #include <unordered_set>
+#include <utility>
 
 namespace hx {
 
@@ -71,17 +73,17 @@ void SessionModel::Insert(int id) {
 
 void SessionModel::Apply(const std::vector<SessionNotice>& batch,
                          const std::function<std::vector<SessionRow>()>& snapshot) {
-  // Cell changes are collected and announced once per row, so that a burst of progress updates costs one
-  // repaint of the rows it touched.
-  std::unordered_set<int> changedIds;
+  // Cell changes are collected and announced once per cell, each on its own: a view repaints only the cells
+  // it shows, so a burst of progress updates of rows out of sight costs nothing.
+  std::set<std::pair<int, int>> changed;  // (id, column)
   auto flush = [&] {
-    for (int id : changedIds) {
+    for (auto [id, column] : changed) {
       int index = IndexOf(id);
       if (index < 0) continue;
-      int row = DisplayRow(index);
-      emit dataChanged(this->index(row, 0), this->index(row, kSessionColumns - 1), {Qt::DisplayRole});
+      QModelIndex cell = this->index(DisplayRow(index), column);
+      emit dataChanged(cell, cell, {Qt::DisplayRole});
     }
-    changedIds.clear();
+    changed.clear();
   };
   for (const SessionNotice& notice : batch) {
     switch (notice.kind) {
@@ -93,7 +95,7 @@ void SessionModel::Apply(const std::vector<SessionNotice>& batch,
         int index = IndexOf(notice.sessionId);
         if (index < 0 || notice.column < 0 || notice.column >= kSessionColumns) break;  // cleared meanwhile
         m_rows[static_cast<size_t>(index)].cells[static_cast<size_t>(notice.column)] = notice.text;
-        changedIds.insert(notice.sessionId);
+        changed.emplace(notice.sessionId, notice.column);
         break;
       }
       case SessionNotice::Kind::RowsRemoved:

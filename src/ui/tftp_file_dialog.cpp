@@ -27,6 +27,14 @@ QLineEdit* Field(const char* name, QWidget* parent) {
   return field;
 }
 
+// The port field keeps its narrow width; the form would stretch it like the names.
+QHBoxLayout* PortRow(QLineEdit* port) {
+  auto* row = new QHBoxLayout;
+  row->addWidget(port);
+  row->addStretch(1);
+  return row;
+}
+
 }  // namespace
 
 TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QWidget* parent)
@@ -41,7 +49,8 @@ TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QW
       m_modals(modals) {
   setWindowTitle(put ? "TFTP PUT File Information" : "TFTP GET File Information");
   const char* section = put ? cfg::kTLastPut : cfg::kTLastGet;
-  port->setMaximumWidth(80);
+  port->setMinimumWidth(60);
+  port->setMaximumWidth(90);
   browse->setObjectName("browse");
   browse->setAutoDefault(false);
   connect(browse, &QPushButton::clicked, this, &TftpFileDialog::OnBrowse);
@@ -55,7 +64,7 @@ TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QW
 
   auto* form = new QFormLayout;
   form->addRow("Tftp Host: ", host);
-  form->addRow("Port:", port);
+  form->addRow("Port:", PortRow(port));
   form->addRow("Remote file name: ", remoteName);
   auto* localRow = new QHBoxLayout;
   localRow->addWidget(localName, 1);

@@ -1,6 +1,7 @@
 #include "ui/window_frontend.h"
 
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 
 #include "ui/modals.h"
@@ -31,7 +32,10 @@ void WindowFrontend::Post(SessionNotice notice) {
     if (m_drainPosted) return;
     m_drainPosted = true;
   }
-  QMetaObject::invokeMethod(this, &WindowFrontend::Drain, Qt::QueuedConnection);
+  // The batch is handed over a moment later, so that a busy server makes a few large batches (and a few
+  // repaints) a second rather than one per notice.
+  QMetaObject::invokeMethod(
+      this, [this] { QTimer::singleShot(kBatchDelayMs, this, &WindowFrontend::Drain); }, Qt::QueuedConnection);
 }
 
 void WindowFrontend::Drain() {

@@ -33,6 +33,8 @@ class WindowFrontend : public QObject, public Frontend {
 
  public:
   using NoticeSink = std::function<void(std::vector<SessionNotice>& batch)>;
+  // How long notices gather before they go to the window as one batch.
+  static constexpr int kBatchDelayMs = 20;
 
   explicit WindowFrontend(Modals& modals);
 
