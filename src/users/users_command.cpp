@@ -80,7 +80,9 @@ std::string TakeOptions(CommandLine& line, bool withProfileOptions, Options& opt
     options.password = line.TakeOption("--password", missing);
     if (missing) return "--password needs a value";
     options.home = line.TakeOption("--home", missing);
-    if (missing) return "--home needs a value";
+    if (missing || (options.home && options.home->empty())) return "--home needs a value";
+    // The server resolves profile directories from wherever it runs: keep them absolute.
+    if (options.home) options.home = std::filesystem::absolute(*options.home).string();
     auto rights = line.TakeOption("--rights", missing);
     if (missing) return "--rights needs a value";
     if (rights) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,16 @@ TEST_F(UsersCommandTest, DeleteRemovesOnlyThatName) {
   EXPECT_EQ(Run({"list"}).out, "bobby\t" + home.Dir() + "\tlogin,upload,download\n");
 }
 
+TEST_F(UsersCommandTest, RelativeHomeIsStoredAbsolute) {
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(home.Path());
+  test::WriteFile(home.Path() / "sub" / "keep", "");
+  Outcome r = Run({"add", "rel", "--password", "secret1", "--home", "sub"});
+  std::filesystem::current_path(before);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Profile("rel").directory, (home.Path() / "sub").string() + "/");
+}
+
 TEST_F(UsersCommandTest, WrongUsage) {
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -179,6 +190,7 @@ TEST_F(UsersCommandTest, WrongUsage) {
       {"add", "bob", "--password"},
       {"edit", "bob", "--bogus", "x"},
       {"list", "extra"},
+      {"add", "bob", "--password", "secret1", "--home", ""},
   };
   for (const auto& args : cases) {
     Outcome r = Run(args);

@@ -1,0 +1,209 @@
+// The FTP client worker in this process, started as the window starts it: its row, its message boxes, its log
+// lines, and the stop request that ends it in any phase.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/config_store.h"
+#include "app/frontend.h"
+#include "app/session_table.h"
+#include "app/shared_file.h"
+#include "app/transfer_log.h"
+#include "app/worker_registry.h"
+#include "ftp/client/ftp_client_start.h"
+#include "ftp/client/ftp_client_worker.h"
+#include "integration/clients/ftp_client_peers.h"
+#include "support/harbinex_process.h"
+#include "support/temp_dir.h"
+
+namespace hx::ftpc {
+namespace {
+
+class RecordingFrontend : public Frontend {
+ public:
+  void MessageBox(const std::string& text) override {
+    std::lock_guard guard(lock);
+    boxes.push_back(text);
+  }
+  void CellChanged(int, int column, const std::string& text) override {
+    std::lock_guard guard(lock);
+    if (column == kColCommand) commands.push_back(text);
+  }
+  std::mutex lock;
+  std::vector<std::string> boxes;
+  std::vector<std::string> commands;  // every text the Command column showed, in order
+};
+
+class FtpClientSessionTest : public ::testing::Test {
+ protected:
+  FtpClientJob Job(std::uint16_t port, bool put, const std::string& local) {
+    FtpClientJob job;
+    job.put = put;
+    job.host = "127.0.0.1";
+    job.port = port;
+    job.user = "anonymous";
+    job.password = "secret";
+    job.remoteName = "remote.bin";
+    job.localName = (dir.Path() / local).string();
+    return job;
+  }
+  bool WaitFinished(const FtpClientWorker& worker, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    return test::WaitUntil([&] { return worker.Finished(); }, timeout);
+  }
+  std::string Cell(const FtpClientWorker& worker, int column) { return registry.CellText(worker.m_nSessionId, column); }
+
+  test::TempDir dir;
+  RecordingFrontend frontend;
+  ConfigStore config{dir.Path() / "Harbinex.ini"};
+  FileShareTable shares;
+  TransferLog log{dir.Path(), config, frontend};
+  WorkerRegistry registry{frontend};
+  AppContext app{dir.Dir(), config, registry, log, frontend, shares};
+};
+
+std::string LogIn(test::FakeControl& c) {
+  c.Send("220 Ready\r\n");
+  c.ReadLine();
+  c.Send("331 Password please\r\n");
+  c.ReadLine();
+  c.Send("230 In\r\n");
+  c.ReadLine();
+  c.Send("200 Binary\r\n");
+  auto port = c.ReadLine();
+  c.Send("200 PORT ok\r\n");
+  return port.value_or("");
+}
+
+TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
+  ASSERT_TRUE(log.EnableLogging());
+  test::WriteFile(dir.Path() / "up.bin", std::string(30720, 'x'));
+  std::string received;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    std::string portLine = LogIn(c);
+    c.ReadLine();  // STOR
+    int data = test::FakeControl::ConnectToPort(portLine);
+    c.Send("150 Go ahead\r\n");
+    received = test::ReadAll(data);
+    ::close(data);
+    c.Send("226 Stored\r\n");
+    c.ReadLine();
+    c.Send("221 Bye now\r\n");
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), true, "up.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker));
+  ASSERT_TRUE(server.Join());
+  EXPECT_TRUE(worker->Succeeded());
+  EXPECT_EQ(received, std::string(30720, 'x'));
+  EXPECT_EQ(Cell(*worker, kColType), "Ftp Client");
+  EXPECT_EQ(Cell(*worker, kColPeer), "127.0.0.1");
+  EXPECT_EQ(Cell(*worker, kColBytes), "30720");
+  EXPECT_EQ(Cell(*worker, kColCommand), "QUIT");
+  EXPECT_EQ(Cell(*worker, kColStatus), "221 Bye now");
+  EXPECT_FALSE(Cell(*worker, kColStartTime).empty());
+  {
+    std::lock_guard guard(frontend.lock);
+    ASSERT_EQ(frontend.commands.size(), 6u);
+    EXPECT_EQ(frontend.commands[0], "USER anonymous");
+    EXPECT_EQ(frontend.commands[1], "PASS secret");
+    EXPECT_EQ(frontend.commands[2], "TYPE I");
+    EXPECT_EQ(frontend.commands[3].rfind("PORT 127,0,0,1,", 0), 0u);
+    EXPECT_EQ(frontend.commands[4], "STOR remote.bin");
+    EXPECT_EQ(frontend.commands[5], "QUIT");
+    EXPECT_TRUE(frontend.boxes.empty());
+  }
+  EXPECT_NE(test::ReadFile(log.LogPath()).find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
+            std::string::npos);
+  // The file was released when the session ended: another exclusive open succeeds.
+  int error = 0;
+  SharedFile again = SharedFile::Open(shares, dir.Path() / "up.bin", FileAccess::Write, ShareMode::Exclusive,
+                                      Disposition::OpenExisting, error);
+  EXPECT_TRUE(again.IsOpen()) << error;
+}
+
+TEST_F(FtpClientSessionTest, RefusedReplyGoesToAMessageBoxAndTheRow) {
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    LogIn(c);
+    c.ReadLine();  // RETR
+    c.Send("550 remote.bin: No such file\r\n");
+    c.ClientCloses();
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "down.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker));
+  EXPECT_FALSE(worker->Succeeded());
+  EXPECT_EQ(Cell(*worker, kColStatus), "550 remote.bin: No such file");
+  EXPECT_EQ(Cell(*worker, kColCommand), "RETR remote.bin");
+  std::lock_guard guard(frontend.lock);
+  EXPECT_EQ(frontend.boxes, (std::vector<std::string>{"550 remote.bin: No such file"}));
+}
+
+TEST_F(FtpClientSessionTest, StopRequestEndsASessionThatWaitsOnTheServer) {
+  // A server that greets and then says nothing more: the session waits for the reply to USER.
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    c.Send("220 Ready\r\n");
+    c.ReadLine();
+    c.ClientCloses(std::chrono::seconds(15));
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "wait.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(test::WaitUntil([&] { return Cell(*worker, kColCommand) == "USER anonymous"; }));
+  const int id = worker->m_nSessionId;
+  auto started = std::chrono::steady_clock::now();
+  // Every worker ended on a stop request (none abandoned), and was destroyed with it.
+  EXPECT_EQ(registry.StopAllWorkers(std::chrono::milliseconds(50), 25), 0u);
+  EXPECT_EQ(registry.WorkerCount(WorkerKind::Ftp), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  ASSERT_TRUE(server.Join());
+  // The row stays with what it showed when the stop came.
+  EXPECT_EQ(registry.CellText(id, kColStatus), "220 Ready");
+}
+
+TEST_F(FtpClientSessionTest, StopRequestDuringADownloadReleasesTheFile) {
+  std::atomic<bool> closedByClient{false};
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    std::string portLine = LogIn(c);
+    c.ReadLine();
+    int data = test::FakeControl::ConnectToPort(portLine);
+    c.Send("150 Sending\r\n");
+    test::WriteAll(data, std::string(100000, 'd'));
+    // Keep the data connection open without sending more: the client is mid-transfer.
+    closedByClient = c.ClientCloses(std::chrono::seconds(15));
+    ::close(data);
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "partial.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(test::WaitUntil([&] { return Cell(*worker, kColBytes) == "100000"; }));
+  EXPECT_EQ(registry.StopAllWorkers(std::chrono::milliseconds(50), 25), 0u);
+  EXPECT_EQ(registry.WorkerCount(WorkerKind::Ftp), 0u);
+  ASSERT_TRUE(server.Join());
+  EXPECT_TRUE(closedByClient);
+  EXPECT_EQ(test::ReadFile(dir.Path() / "partial.bin"), std::string(100000, 'd'));
+  int error = 0;
+  SharedFile again = SharedFile::Open(shares, dir.Path() / "partial.bin", FileAccess::Write, ShareMode::Exclusive,
+                                      Disposition::OpenExisting, error);
+  EXPECT_TRUE(again.IsOpen()) << error;
+}
+
+TEST_F(FtpClientSessionTest, FileInUseBySessionIsRefused) {
+  // Another session holds the local file exclusively: the client may not open it.
+  test::WriteFile(dir.Path() / "busy.bin", "busy");
+  int error = 0;
+  SharedFile held = SharedFile::Open(shares, dir.Path() / "busy.bin", FileAccess::Read, ShareMode::Exclusive,
+                                     Disposition::OpenExisting, error);
+  ASSERT_TRUE(held.IsOpen());
+  test::FakeFtpServer server([&](test::FakeControl& c) { c.Send("220 Ready\r\n"); });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "busy.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker));
+  EXPECT_EQ(Cell(*worker, kColStatus), "Unable to open local file");
+  EXPECT_EQ(test::ReadFile(dir.Path() / "busy.bin"), "busy");
+  EXPECT_FALSE(server.Accepted());
+}
+
+}  // namespace
+}  // namespace hx::ftpc
