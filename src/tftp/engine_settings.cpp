@@ -5,10 +5,32 @@
 
 namespace hx::tftp {
 
-int ConfigEngineSettings::Debugging() const { return m_config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0); }
+ConfigEngineSettings::ConfigEngineSettings(const ConfigStore& config, std::chrono::milliseconds maxAge)
+    : m_config(config), m_maxAge(maxAge) {}
 
-int ConfigEngineSettings::Retries() const { return m_config.GetProfileInt(cfg::kTftp, cfg::kTRetries, 5); }
+void ConfigEngineSettings::Refresh() const {
+  auto now = std::chrono::steady_clock::now();
+  if (m_read && now - m_readAt < m_maxAge) return;
+  m_nDebugging = m_config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+  m_nRetries = m_config.GetProfileInt(cfg::kTftp, cfg::kTRetries, 5);
+  m_nTimeout = m_config.GetProfileInt(cfg::kTftp, cfg::kTTimeout, 5);
+  m_read = true;
+  m_readAt = now;
+}
 
-int ConfigEngineSettings::TimeoutSeconds() const { return m_config.GetProfileInt(cfg::kTftp, cfg::kTTimeout, 5); }
+int ConfigEngineSettings::Debugging() const {
+  Refresh();
+  return m_nDebugging;
+}
+
+int ConfigEngineSettings::Retries() const {
+  Refresh();
+  return m_nRetries;
+}
+
+int ConfigEngineSettings::TimeoutSeconds() const {
+  Refresh();
+  return m_nTimeout;
+}
 
 }  // namespace hx::tftp

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include "tftp/transfer_engine.h"
 
 namespace hx {
@@ -8,16 +10,28 @@ class ConfigStore;
 
 namespace hx::tftp {
 
-// The engine's settings as the configuration store holds them, read at every use.
+// The engine's settings as the configuration store holds them. The engine asks for them with every packet;
+// each look at the store costs a check of the file on disk, a good share of the time a block spends in the
+// program, so the three values are looked at together and again only once `maxAge` has passed. A change made
+// while a transfer runs applies within `maxAge`. For one thread only.
 class ConfigEngineSettings : public EngineSettings {
  public:
-  explicit ConfigEngineSettings(const ConfigStore& config) : m_config(config) {}
+  explicit ConfigEngineSettings(const ConfigStore& config,
+                                std::chrono::milliseconds maxAge = std::chrono::milliseconds(100));
   int Debugging() const override;
   int Retries() const override;
   int TimeoutSeconds() const override;
 
  private:
+  void Refresh() const;
+
   const ConfigStore& m_config;
+  std::chrono::milliseconds m_maxAge;
+  mutable bool m_read = false;
+  mutable std::chrono::steady_clock::time_point m_readAt{};
+  mutable int m_nDebugging = 0;
+  mutable int m_nRetries = 0;
+  mutable int m_nTimeout = 0;
 };
 
 }  // namespace hx::tftp

@@ -1,0 +1,50 @@
+#include "tftp/engine_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "app/config_store.h"
+#include "support/temp_dir.h"
+
+namespace hx::tftp {
+namespace {
+
+using std::chrono::hours;
+using std::chrono::milliseconds;
+
+TEST(ConfigEngineSettings, DefaultsWhenTheKeysAreMissing) {
+  test::TempDir dir;
+  ConfigStore config(dir.Path() / "Harbinex.ini");
+  ConfigEngineSettings settings(config, milliseconds(0));
+  EXPECT_EQ(settings.Debugging(), 0);
+  EXPECT_EQ(settings.Retries(), 5);
+  EXPECT_EQ(settings.TimeoutSeconds(), 5);
+}
+
+TEST(ConfigEngineSettings, ChangesApplyOnceTheValuesAreOldEnough) {
+  test::TempDir dir;
+  ConfigStore config(dir.Path() / "Harbinex.ini");
+  config.WriteProfileInt("General", "Debugging", 1);
+  config.WriteProfileInt("TFTP", "TRetries", 2);
+  config.WriteProfileInt("TFTP", "TTimeout", 3);
+
+  ConfigEngineSettings fresh(config, milliseconds(0));
+  ConfigEngineSettings held(config, hours(1));
+  EXPECT_EQ(fresh.Debugging(), 1);
+  EXPECT_EQ(held.Debugging(), 1);
+  EXPECT_EQ(held.Retries(), 2);
+  EXPECT_EQ(held.TimeoutSeconds(), 3);
+
+  config.WriteProfileInt("General", "Debugging", 3);
+  config.WriteProfileInt("TFTP", "TRetries", 9);
+  config.WriteProfileString("TFTP", "TTimeout", "x");
+  EXPECT_EQ(fresh.Debugging(), 3);
+  EXPECT_EQ(fresh.Retries(), 9);
+  EXPECT_EQ(fresh.TimeoutSeconds(), 0);  // text that does not begin with a number
+  // Within its age the held copy answers without looking at the file again.
+  EXPECT_EQ(held.Debugging(), 1);
+  EXPECT_EQ(held.Retries(), 2);
+  EXPECT_EQ(held.TimeoutSeconds(), 3);
+}
+
+}  // namespace
+}  // namespace hx::tftp
