@@ -29,7 +29,7 @@ std::string_view NoAnswerPrefix(bool put) {
 }
 
 TftpClientSession::TftpClientSession(AppContext& context, TftpClientJob job)
-    : TftpSession(context), m_job(std::move(job)) {}
+    : TftpSession(context), m_job(std::move(job)), m_recentSettings(context.config) {}
 
 TftpClientSession::~TftpClientSession() = default;
 
@@ -50,7 +50,7 @@ void TftpClientSession::Run() {
   LogLine("TFTP: Outgoing connection to address " + m_job.host);
   m_waitForStart.emplace(m_io.get_executor());
   m_io.run();
-  Finish();
+  Close();
 }
 
 void TftpClientSession::StartClientGet() { StartClient(Side::Receiving); }
@@ -59,7 +59,7 @@ void TftpClientSession::StartClientPut() { StartClient(Side::Sending); }
 
 void TftpClientSession::StartClient(Side side) {
   bool put = side == Side::Sending;
-  TransferEngine& engine = CreateEngine(side, /*clientSide=*/true);
+  TransferEngine& engine = CreateEngine(side, /*clientSide=*/true, &m_recentSettings);
   const std::string& path = m_job.localName;
   Execute(engine.OpenFile(path));
 

@@ -193,6 +193,27 @@ TEST_F(TftpClientSessionTest, StopRequestEndsTheWaitForTheFirstAnswer) {
   EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }, 5s));
 }
 
+TEST_F(TftpClientSessionTest, StopInTheMiddleOfADownloadReleasesTheFile) {
+  Settings(/*timeout=*/30, /*retries=*/2);
+  UdpSocket server;
+  const auto local = dir.Path() / "half.bin";
+  auto* session = Start(false, "127.0.0.1", server.Port(), "remote.bin", local);
+  ASSERT_NE(session, nullptr);
+  auto request = server.Receive();
+  ASSERT_TRUE(request.has_value());
+  server.SendTo(request->port, Data(1, tftpc::PatternBytes(512, 6)));
+  ASSERT_TRUE(server.Receive().has_value());  // ACK 1
+
+  session->RequestStop();
+  ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }, 5s));
+  // Nobody holds the file any more: it can be opened alone, and keeps what arrived.
+  int error = 0;
+  SharedFile reopened = SharedFile::Open(shares, local, FileAccess::Write, ShareMode::Exclusive,
+                                         Disposition::OpenExisting, error);
+  EXPECT_TRUE(reopened.IsOpen()) << error;
+  EXPECT_EQ(ReadFile(local), tftpc::PatternBytes(512, 6));
+}
+
 TEST_F(TftpClientSessionTest, PeerThatGoesAwayIsRetriedLikeASilentOne) {
   // After the first answer, a port-unreachable report no longer ends the session: it may as well come from
   // a stranger that was told off. A vanished peer is then noticed by the retry budget.
