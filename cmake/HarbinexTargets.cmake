@@ -14,7 +14,7 @@ function(hx_library name dir)
 endfunction()
 
 # One GoogleTest executable per folder of tests. Integration tests get the label "integration" and learn
-# where the program and the peers' helper scripts are from the environment.
+# where the built program is from HX_BINARY.
 function(hx_test_suite name dir label)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
   if(NOT sources)
@@ -25,5 +25,5 @@ function(hx_test_suite name dir label)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${label} TIMEOUT 300
-               ENVIRONMENT "HX_BINARY=$<TARGET_FILE:harbinex>;HX_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+               ENVIRONMENT "HX_BINARY=$<TARGET_FILE:harbinex>")
 endfunction()
