@@ -59,6 +59,9 @@ class SharedFile {
                          ShareMode share, Disposition disposition, int& error);
 
   bool IsOpen() const { return m_fd >= 0; }
+  // The descriptor, for calls that move data without a copy through user space (sendfile). It stays owned
+  // by the file.
+  int NativeHandle() const { return m_fd; }
   // Reads up to `size` bytes; returns the count (0 at the end) or -1 on an error.
   long Read(void* buffer, size_t size);
   // Writes all bytes; false on an error (disk full and the like).
