@@ -49,6 +49,8 @@ ControlSession::~ControlSession() { Shutdown(); }
 void ControlSession::Start() {
   std::error_code error;
   m_socket.non_blocking(true, error);
+  // Every reply is written whole; the lines of a multi-line reply must not wait for acknowledgements.
+  m_socket.set_option(asio::ip::tcp::no_delay(true), error);
   SendReply(reply::kBanner);
   asio::ip::tcp::endpoint peer = m_socket.remote_endpoint(error);
   if (!error && peer.address().is_v4()) {

@@ -16,6 +16,9 @@ std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPor
   // Every data connection leaves from the same port; without the option the second one could not bind
   // while the first lingers in TIME_WAIT.
   socket.set_option(asio::socket_base::reuse_address(true), error);
+  // Data goes out in chunks smaller than a segment; without this every chunk would wait for the
+  // acknowledgement of the one before, which the client delays.
+  if (!error) socket.set_option(asio::ip::tcp::no_delay(true), error);
   if (!error) socket.non_blocking(true, error);
   if (error) {
     socket.close();

@@ -1,7 +1,11 @@
 #include "ftp/server/download.h"
 
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+
 #include <asio/post.hpp>
-#include <asio/write.hpp>
+#include <algorithm>
+#include <cerrno>
 
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
@@ -87,12 +91,42 @@ void Download::WatchPeer() {
   });
 }
 
-void Download::OnSend() {
-  m_nTotal += m_nChunk;
+// Debugging is read before every chunk so that switching it shows at once; at most every 50 ms, since a
+// chunk takes microseconds and every read of a setting looks at the file.
+bool Download::DebugOn() {
+  auto now = std::chrono::steady_clock::now();
+  if (now - m_debugReadAt >= std::chrono::milliseconds(50)) {
+    m_debug = m_session.DebugOn();
+    m_debugReadAt = now;
+  }
+  return m_debug;
+}
+
+// The chunks of the span just sent, each counted on its own: the debug lines and the Bytes cell follow the
+// 10,240-byte chunks whatever the span. An empty span is one empty chunk (the first call after the connect,
+// or an end that falls on a chunk boundary); a last span whose final chunk is full is followed by the empty
+// chunk that marks the end.
+void Download::CountChunks() {
+  std::uint64_t total = m_nTotal - m_nSpanSent;
+  std::uint64_t left = m_nSpanSent;
+  bool debug = DebugOn();
+  auto count = [&](std::uint64_t chunk) {
+    total += chunk;
+    if (debug)
+      m_session.DebugLine(ControlSession::ThreadPrefix() + " Sent " + std::to_string(chunk) + " bytes, total bytes " +
+                          std::to_string(total));
+  };
+  do {
+    std::uint64_t chunk = std::min<std::uint64_t>(left, kChunk);
+    count(chunk);
+    left -= chunk;
+  } while (left > 0);
+  if (m_bLastSent && m_nSpanSent > 0 && m_nSpanSent % kChunk == 0) count(0);
   if (m_nTotal % 5120 == 0 || m_bLastSent) m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
-  if (m_session.DebugOn())
-    m_session.DebugLine(ControlSession::ThreadPrefix() + " Sent " + std::to_string(m_nChunk) + " bytes, total bytes " +
-                        std::to_string(m_nTotal));
+}
+
+void Download::OnSend() {
+  CountChunks();
   if (m_bLastSent) {
     FinishSend(true);
     return;
@@ -101,32 +135,69 @@ void Download::OnSend() {
     FinishSend(false);
     return;
   }
-  long count = m_file.Read(m_buffer.data(), m_buffer.size());
-  if (count < 0) {
-    m_nChunk = 0;
+  // The next span: four chunks, or what is left of the file. A span that is not full holds the last chunk.
+  struct stat st {};
+  if (::fstat(m_file.NativeHandle(), &st) != 0) {
+    m_nSpan = m_nSpanSent = 0;
     FinishSend(false);
     return;
   }
-  m_nChunk = static_cast<std::uint64_t>(count);
-  if (m_nChunk < kChunk) m_bLastSent = true;
-  m_writing = true;
-  asio::async_write(m_socket, asio::buffer(m_buffer.data(), m_nChunk),
-                    [self = shared_from_this()](std::error_code error, size_t written) {
-                      self->OnWritten(error, written);
-                    });
+  std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  m_nSpan = std::min<std::uint64_t>(kSpan, size > m_nTotal ? size - m_nTotal : 0);
+  m_nSpanSent = 0;
+  if (m_nSpan < kSpan) m_bLastSent = true;
+  SendRest();
 }
 
-void Download::OnWritten(std::error_code error, size_t written) {
-  m_writing = false;
-  if (m_ended) return;
-  if (!error) {
-    OnSend();
+void Download::SendRest() {
+  while (m_nSpanSent < m_nSpan) {
+    off_t offset = static_cast<off_t>(m_nTotal);
+    ssize_t sent = ::sendfile(m_socket.native_handle(), m_file.NativeHandle(), &offset, m_nSpan - m_nSpanSent);
+    if (sent > 0) {
+      m_nSpanSent += static_cast<std::uint64_t>(sent);
+      m_nTotal += static_cast<std::uint64_t>(sent);
+      continue;
+    }
+    if (sent == 0) {  // the file became shorter: this span is the last
+      m_nSpan = m_nSpanSent;
+      m_bLastSent = true;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) {
+      m_writing = true;
+      m_socket.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code error) {
+        self->m_writing = false;
+        if (self->m_ended) return;
+        if (error)
+          self->OnWritten();
+        else
+          self->SendRest();
+      });
+      return;
+    }
+    int code = errno;
+    if (code == EPIPE || code == ECONNRESET || code == ENOTCONN) {
+      OnWritten();
+    } else {
+      m_nSpan = m_nSpanSent;  // the file could not be read
+      CountChunks();
+      FinishSend(false);
+    }
     return;
   }
-  // Cut short: by ABOR, or because the client closed or reset the connection.
-  m_nTotal += written;
-  m_nChunk = 0;
+  // The span is out; the next one follows once the session had its turn (ABOR, other commands).
+  asio::post(m_socket.get_executor(), [self = shared_from_this()] {
+    if (!self->m_ended) self->OnSend();
+  });
+}
+
+// A span cut short: by ABOR, or because the client closed or reset the connection.
+void Download::OnWritten() {
+  if (m_ended) return;
+  m_nSpan = m_nSpanSent;
   if (m_bAbort) {
+    CountChunks();
     FinishSend(false);
     return;
   }

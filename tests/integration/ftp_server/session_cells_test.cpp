@@ -153,6 +153,44 @@ TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
   EXPECT_NE(trace.find("FTP: Thread "), std::string::npos);
 }
 
+TEST_F(FtpSessionCellsTest, ProgressMovesPerChunk) {
+  ASSERT_TRUE(m_log.EnableDebugging(cfg::kSourceFtp));
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, cfg::kSourceFtp);
+  // Sizes around the chunk (10,240 bytes): short, on a boundary, and across several chunks.
+  struct Case {
+    size_t size;
+    std::vector<std::string> sent;  // "chunk/total" of every chunk, in order
+  } cases[] = {
+      {0, {"0/0", "0/0"}},
+      {100, {"0/0", "100/100"}},
+      {10240, {"0/0", "10240/10240", "0/10240"}},
+      {25000, {"0/0", "10240/10240", "10240/20480", "4520/25000"}},
+      {40960, {"0/0", "10240/10240", "10240/20480", "10240/30720", "10240/40960", "0/40960"}},
+      {51200, {"0/0", "10240/10240", "10240/20480", "10240/30720", "10240/40960", "10240/51200", "0/51200"}},
+  };
+  auto client = Login();
+  DataListener data;
+  for (const auto& c : cases) {
+    std::filesystem::resize_file(m_dir.Path() / "Harbinex.dbg", 0);
+    WriteFile(Root() / "f.bin", std::string(c.size, 'x'));
+    EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client->Command("RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(connection->ReceiveAll().size(), c.size);
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+    EXPECT_EQ(Cell(kColBytes), std::to_string(c.size));
+    std::vector<std::string> sent;
+    std::string trace = ReadFile(m_dir.Path() / "Harbinex.dbg");
+    for (size_t at = trace.find(" Sent "); at != std::string::npos; at = trace.find(" Sent ", at + 1)) {
+      unsigned long long chunk = 0, total = 0;
+      ASSERT_EQ(std::sscanf(trace.c_str() + at, " Sent %llu bytes, total bytes %llu", &chunk, &total), 2);
+      sent.push_back(std::to_string(chunk) + "/" + std::to_string(total));
+    }
+    EXPECT_EQ(sent, c.sent) << c.size;
+  }
+}
+
 TEST_F(FtpSessionCellsTest, StoppingEndsEverySession) {
   auto idle = Login();
   auto waiting = Login();
