@@ -13,15 +13,22 @@ QString ToQt(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
 std::string DisplayText(const std::string& text) {
+  // Line breaks become LF; the blanks and tabs that some texts put at the start of a line (to centre it in a
+  // box of a fixed width) are dropped, since a box here lays its text out itself.
   std::string out;
   out.reserve(text.size());
+  bool lineStart = true;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '\r') {
+    if (c == '\r' || c == '\n') {
       out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      lineStart = true;
+    } else if (lineStart && (c == ' ' || c == '\t')) {
+      continue;
     } else {
       out += c;
+      lineStart = false;
     }
   }
   return out;

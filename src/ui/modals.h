@@ -35,7 +35,8 @@ class QtModals : public Modals {
   std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) override;
 };
 
-// The text as a message box shows it: the texts break lines with CR, CR LF or LF, and a box shows LF only.
+// The text as a message box shows it: the texts break lines with CR, CR LF or LF, and a box shows LF only;
+// the indentation at the start of a line is left out.
 std::string DisplayText(const std::string& text);
 
 }  // namespace hx

@@ -102,8 +102,6 @@ void SessionModel::Apply(const std::vector<SessionNotice>& batch,
         flush();
         SyncTo(snapshot());
         break;
-      case SessionNotice::Kind::LogEntry:
-        break;
     }
   }
   flush();

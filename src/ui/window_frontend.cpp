@@ -20,10 +20,6 @@ void WindowFrontend::CellChanged(int sessionId, int column, const std::string& t
 
 void WindowFrontend::RowsRemoved() { Post({SessionNotice::Kind::RowsRemoved, 0, 0, {}}); }
 
-void WindowFrontend::LogEntry(int source, const std::string& stampedLine) {
-  Post({SessionNotice::Kind::LogEntry, 0, source, stampedLine});
-}
-
 void WindowFrontend::Post(SessionNotice notice) {
   if (m_detached.load()) return;
   {

@@ -15,12 +15,12 @@ namespace hx {
 
 class Modals;
 
-// One change of the session table or one log entry, as the core reported it.
+// One change of the session table, as the core reported it.
 struct SessionNotice {
-  enum class Kind { RowInserted, CellChanged, RowsRemoved, LogEntry };
+  enum class Kind { RowInserted, CellChanged, RowsRemoved };
   Kind kind = Kind::CellChanged;
   int sessionId = 0;
-  int column = 0;  // CellChanged; the source bit for LogEntry
+  int column = 0;
   std::string text;
 };
 
@@ -41,7 +41,7 @@ class WindowFrontend : public QObject, public Frontend {
   void RowInserted(int sessionId) override;
   void CellChanged(int sessionId, int column, const std::string& text) override;
   void RowsRemoved() override;
-  void LogEntry(int source, const std::string& stampedLine) override;
+  // Log entries are not shown: the window shows the log through its viewer, from the file.
   void MessageBox(const std::string& text) override;
 
   // Where batches go, on the GUI thread.

@@ -253,6 +253,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.window->height(), before);
   }
 
+  void boxesShowTheirLines() {
+    const std::pair<std::string, std::string> cases[] = {
+        {"one\rtwo", "one\ntwo"},
+        {"one\r\ntwo", "one\ntwo"},
+        {"a\r\rb\r", "a\n\nb\n"},
+        {"Warning!\n \t\t\tDebugging\n \t\tDo you", "Warning!\nDebugging\nDo you"},
+        {" 1) first \r 2) second", "1) first \n2) second"},
+    };
+    for (const auto& [text, shown] : cases) QCOMPARE(DisplayText(text), shown);
+  }
+
   void aboutHelpAndWeb() {
     WindowFixture f;
     QString caption, text;
