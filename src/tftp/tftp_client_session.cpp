@@ -29,7 +29,7 @@ std::string_view NoAnswerPrefix(bool put) {
 }
 
 TftpClientSession::TftpClientSession(AppContext& context, TftpClientJob job)
-    : TftpSession(context), m_job(std::move(job)), m_recentSettings(context.config) {}
+    : TftpSession(context), m_job(std::move(job)) {}
 
 TftpClientSession::~TftpClientSession() = default;
 
@@ -59,7 +59,7 @@ void TftpClientSession::StartClientPut() { StartClient(Side::Sending); }
 
 void TftpClientSession::StartClient(Side side) {
   bool put = side == Side::Sending;
-  TransferEngine& engine = CreateEngine(side, /*clientSide=*/true, &m_recentSettings);
+  TransferEngine& engine = CreateEngine(side, /*clientSide=*/true);
   const std::string& path = m_job.localName;
   Execute(engine.OpenFile(path));
 

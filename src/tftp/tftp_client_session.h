@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "tftp/tftp_client_job.h"
-#include "tftp/tftp_client_settings.h"
 #include "tftp/tftp_session.h"
 
 namespace hx::tftp {
@@ -48,8 +47,6 @@ class TftpClientSession : public TftpSession {
   void OnFirstAnswer(const std::error_code& error, size_t length);
 
   TftpClientJob m_job;
-  // The engine's settings; the engine is released at the end of Run, before this goes.
-  RecentEngineSettings m_recentSettings;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_waitForStart;
   // One byte more than a packet, so that a longer datagram shows as cut.
   std::array<std::uint8_t, kMaxPacket + 1> m_firstAnswer{};

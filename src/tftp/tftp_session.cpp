@@ -23,9 +23,8 @@ std::error_code TftpSession::OpenSocket() {
   return error;
 }
 
-TransferEngine& TftpSession::CreateEngine(Side side, bool clientSide, const EngineSettings* settings) {
-  return m_engine.emplace(TransferEngine::Options{side, clientSide, CurrentThreadNumber()},
-                          settings ? *settings : m_settings);
+TransferEngine& TftpSession::CreateEngine(Side side, bool clientSide) {
+  return m_engine.emplace(TransferEngine::Options{side, clientSide, CurrentThreadNumber()}, m_settings);
 }
 
 void TftpSession::SetCell(int column, std::string_view text) {

@@ -27,9 +27,7 @@ class TftpSession : public Worker {
  protected:
   // Opens the session socket on an ephemeral local port of any local address.
   std::error_code OpenSocket();
-  // `settings`: where the engine reads its settings; the session's own reader of the configuration store when
-  // null. It must outlive the engine.
-  TransferEngine& CreateEngine(Side side, bool clientSide, const EngineSettings* settings = nullptr);
+  TransferEngine& CreateEngine(Side side, bool clientSide);
   TransferEngine& Engine() { return *m_engine; }
 
   // Carries out the engine's actions in order; a failed send that the engine wants to know about is
