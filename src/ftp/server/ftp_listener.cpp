@@ -30,6 +30,10 @@ class FtpListener : public Listener {
     std::error_code error;
     m_acceptor.open(asio::ip::tcp::v4(), error);
     if (error) return Fail("FTP: Couldn't create socket: " + SocketErrorText(error));
+    // Sessions that ended with QUIT leave their connections in TIME_WAIT on this port; without the option
+    // the service could not be switched on again for a minute. Another listener on the port still makes
+    // the bind fail.
+    m_acceptor.set_option(asio::socket_base::reuse_address(true), error);
     int port = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFPort, 21);
     m_acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), static_cast<std::uint16_t>(port)), error);
     if (error) return Fail("FTP: Couldn't bind socket: " + SocketErrorText(error));

@@ -168,5 +168,35 @@ TEST_F(FtpControlTest, StopRequestEndsSessionsInEveryState) {
   EXPECT_TRUE(partial->WaitClosed());
 }
 
+TEST(FtpListenerTest, PortInUseIsReportedAndAFreedPortServesAgainAtOnce) {
+  std::uint16_t port = UnusedPort();
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "root");
+  std::vector<std::string> ini = {"TFTP/TFTPServer=0", "TFTP/TPort=0", "FTP/FPort=" + std::to_string(port),
+                                  "FTP/FDataPort=0", "FTP/AnonAllowed=1", "FTP/FDLDir=" + dir.Dir() + "root/"};
+  {
+    WriteIni(dir.Path(), ini);
+    HarbinexProcess first(dir.Path(), false, true);
+    ControlClient client(first.FtpPort());
+    EXPECT_EQ(client.Line(), "220 Vantrel FTP Server Version 1.1\r\n");
+    // A second program on the same port is told so and runs without the service.
+    TempDir other;
+    WriteIni(other.Path(), ini);
+    HarbinexProcess second(other.Path(), false, false);
+    EXPECT_TRUE(second.WaitForStderr("harbinex: FTP: Couldn't bind socket: [10048] Address already in use\n"));
+    EXPECT_EQ(second.Stop(), 0);
+    EXPECT_EQ(client.Command("USER anonymous"), "331 User name ok, need password\r\n");
+    EXPECT_EQ(client.Command("PASS x"), "230 User logged in\r\n");
+    EXPECT_EQ(client.Command("QUIT"), "221 Service closing control connection\r\n");  // TIME_WAIT on the port
+    EXPECT_TRUE(client.WaitClosed());
+    EXPECT_EQ(first.Stop(), 0);
+  }
+  WriteIni(dir.Path(), ini);
+  HarbinexProcess again(dir.Path(), false, true);
+  EXPECT_EQ(again.FtpPort(), port);
+  EXPECT_EQ(again.Stderr(), "");
+  EXPECT_EQ(again.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace hx::test
