@@ -39,12 +39,6 @@ void Refuse(QLineEdit* field, const std::string& message, Modals& modals, QWidge
 
 }  // namespace
 
-bool CheckNotBlank(QLineEdit* field, Modals& modals, QWidget* parent) {
-  if (!field->text().isEmpty()) return true;
-  Refuse(field, kNotBlankMessage, modals, parent);
-  return false;
-}
-
 std::optional<int> TakeInt(QLineEdit* field, Modals& modals, QWidget* parent) {
   std::optional<int> value = ParseFieldInt(field->text().toStdString());
   if (!value) Refuse(field, kIntegerMessage, modals, parent);

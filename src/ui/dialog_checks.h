@@ -11,8 +11,7 @@ namespace hx {
 
 class Modals;
 
-// The refusals that dialogs share when their values are taken back.
-inline constexpr const char* kNotBlankMessage = "This field cannot be left blank.";
+// The number checks of the configuration pages, with the standard refusals.
 inline constexpr const char* kIntegerMessage = "Please enter an integer.";
 // "Please enter an integer between LOW and HIGH."
 std::string IntegerRangeMessage(int low, int high);
@@ -22,7 +21,6 @@ std::string IntegerRangeMessage(int low, int high);
 std::optional<int> ParseFieldInt(std::string_view text);
 
 // Each check shows its message and puts the focus into the field when it refuses.
-bool CheckNotBlank(QLineEdit* field, Modals& modals, QWidget* parent);
 std::optional<int> TakeInt(QLineEdit* field, Modals& modals, QWidget* parent);
 std::optional<int> TakeIntInRange(QLineEdit* field, int low, int high, Modals& modals, QWidget* parent);
 

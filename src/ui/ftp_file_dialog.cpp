@@ -119,11 +119,7 @@ bool RunFtpClientCommand(bool put, ConfigStore& config, Modals& modals, const Cl
                          QWidget* parent) {
   FtpFileDialog dialog(put, config, modals, parent);
   if (dialog.exec() != QDialog::Accepted) return false;
-  if (!launcher.startFtp) {
-    ftpc::SaveFtpClientValues(config, dialog.Job());
-    modals.Message(parent, "This build of Harbinex has no FTP client; the values are kept for the next time.");
-    return false;
-  }
+  if (!launcher.startFtp) return false;
   launcher.startFtp(dialog.Job());
   return true;
 }

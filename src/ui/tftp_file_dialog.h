@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QDialog>
-#include <string>
 
+#include "tftp/tftp_client_job.h"
 #include "ui/client_launcher.h"
 
 class QLineEdit;
@@ -13,8 +13,9 @@ namespace hx {
 class ConfigStore;
 class Modals;
 
-// "TFTP GET File Information" / "TFTP PUT File Information": what one TFTP client transfer moves, offering
-// the last values of its direction (sections TLastGet and TLastPut).
+// "TFTP GET File Information" / "TFTP PUT File Information": what one TFTP client transfer moves, offering the
+// last values of its direction. The values, their checks and their saving are the TFTP client's own
+// (tftp/tftp_client_start.h); this is their window.
 class TftpFileDialog : public QDialog {
   Q_OBJECT
 
@@ -25,7 +26,8 @@ class TftpFileDialog : public QDialog {
   // with the focus in that field.
   void accept() override;
 
-  TftpClientRequest Request() const { return m_request; }
+  // The transfer, valid after OK.
+  const tftp::TftpClientJob& Job() const { return m_job; }
 
   QLineEdit* host;
   QLineEdit* port;
@@ -36,16 +38,14 @@ class TftpFileDialog : public QDialog {
  private:
   void OnBrowse();
 
-  bool m_bPut;
   ConfigStore& m_config;
   Modals& m_modals;
-  TftpClientRequest m_request;
+  tftp::TftpClientJob m_job;
 };
 
-// The command behind "Tftp Client (Get File)" and "Tftp Client (Put File)": the dialog, the last values
-// saved, the client session started. Returns whether a session was asked for.
+// The command behind "Tftp Client (Get File)" and "Tftp Client (Put File)": the dialog, then the client
+// session started, which saves the last values. Returns whether a session was asked for.
 bool RunTftpClientCommand(bool put, ConfigStore& config, Modals& modals, const ClientLauncher& launcher,
                           QWidget* parent);
-void SaveTftpLastValues(ConfigStore& config, const TftpClientRequest& request);
 
 }  // namespace hx

@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <asio/ip/tcp.hpp>
+#include <asio/ip/udp.hpp>
 #include <filesystem>
 
 #include "app/config_keys.h"
@@ -21,6 +22,13 @@ int FreeTcpPort() {
   asio::io_context io;
   asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
   return acceptor.local_endpoint().port();
+}
+
+// A UDP port on 127.0.0.1 where nobody listens (bound, then closed again).
+int FreeUdpPort() {
+  asio::io_context io;
+  asio::ip::udp::socket socket(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+  return socket.local_endpoint().port();
 }
 
 }  // namespace
@@ -144,48 +152,69 @@ class ClientDialogTest : public QObject {
     QCOMPARE(modals.fileChooserDirs.back(), std::string("/srv/tftp/"));
   }
 
-  void tftpDefaultsLastValuesAndPortRange() {
+  void tftpDefaultsChecksAndPortRange() {
     RecordingModals modals;
     TftpFileDialog first(false, *m_config, modals);
     QCOMPARE(first.windowTitle(), QString("TFTP GET File Information"));
     QCOMPARE(first.port->text(), QString("69"));
     QCOMPARE(first.localName->text(), QString("/srv/tftp/"));
-    TftpClientRequest started;
-    ClientLauncher launcher;
-    launcher.startTftp = [&](const TftpClientRequest& r) { started = r; };
-    for (QString port : {"0", "65535", "x"}) {
-      OnNextModal([port](QWidget* modal) {
-        auto* d = static_cast<TftpFileDialog*>(modal);
-        d->host->setText("127.0.0.1");
-        d->remoteName->setText("boot.img");
-        d->port->setText(port);
-        d->accept();
-        d->reject();  // refused: the dialog stays open until cancelled
-      });
-      QVERIFY(!RunTftpClientCommand(true, *m_config, modals, launcher, nullptr));
+    QCOMPARE(first.host->text(), QString());
+    const std::pair<QStringList, std::string> cases[] = {  // host, port, remote, local
+        {{"", "x", "", ""}, "This field cannot be left blank."},
+        {{"h", "x", "", ""}, "This field cannot be left blank."},
+        {{"h", "x", "", "l"}, "Please enter an integer."},
+        {{"h", "0", "r", "l"}, "Please enter an integer between 1 and 65534."},
+        {{"h", "65535", "r", "l"}, "Please enter an integer between 1 and 65534."},
+        {{"h", "69", "", "l"}, "This field cannot be left blank."},
+    };
+    TftpFileDialog d(true, *m_config, modals);
+    QCOMPARE(d.windowTitle(), QString("TFTP PUT File Information"));
+    for (const auto& [fields, refusal] : cases) {
+      modals.Clear();
+      d.host->setText(fields[0]);
+      d.port->setText(fields[1]);
+      d.remoteName->setText(fields[2]);
+      d.localName->setText(fields[3]);
+      d.accept();
+      QCOMPARE(modals.Messages(), std::vector<std::string>{refusal});
+      QVERIFY(d.result() != QDialog::Accepted);
     }
-    QCOMPARE(modals.Messages(), (std::vector<std::string>{"Please enter an integer between 1 and 65534.",
-                                                          "Please enter an integer between 1 and 65534.",
-                                                          "Please enter an integer."}));
-    OnNextModal([](QWidget* modal) {
+    d.port->setText("65534");
+    d.remoteName->setText("r");
+    d.accept();
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QCOMPARE(d.Job().port, 65534);
+    QVERIFY(d.Job().put);
+  }
+
+  void tftpStartsASessionAndKeepsLastValues() {
+    // The real start against a UDP port where nobody listens: the session ends with its error in its row.
+    WindowFixture f;
+    f.Config().WriteProfileString(cfg::kTftp, cfg::kTTimeout, "1");
+    ClientLauncher launcher = MakeClientLauncher(*f.app);
+    std::string port = std::to_string(FreeUdpPort());
+    std::string local = f.Dir() + "boot.img";
+    OnNextModal([port, local](QWidget* modal) {
       auto* d = static_cast<TftpFileDialog*>(modal);
       d->host->setText("127.0.0.1");
+      d->port->setText(QString::fromStdString(port));
       d->remoteName->setText("boot.img");
-      d->localName->setText("/tmp/boot.img");
-      d->port->setText("65534");
+      d->localName->setText(QString::fromStdString(local));
       d->accept();
     });
-    QVERIFY(RunTftpClientCommand(true, *m_config, modals, launcher, nullptr));
-    QVERIFY(started.put);
-    QCOMPARE(started.port, 65534);
-    TftpFileDialog again(true, *m_config, modals);
-    QCOMPARE(again.windowTitle(), QString("TFTP PUT File Information"));
+    QVERIFY(RunTftpClientCommand(false, f.Config(), f.modals, launcher, f.window.get()));
+    QTRY_COMPARE(f.window->Sessions()->rowCount(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(f.window->Sessions()->Cell(0, kColStatus).startsWith("Error receiving response from host : "),
+                             20000);
+    QCOMPARE(f.window->Sessions()->Cell(0, kColType), QString("Tftp Client"));
+    TftpFileDialog again(false, f.Config(), f.modals);
     QCOMPARE(again.host->text(), QString("127.0.0.1"));
-    QCOMPARE(again.port->text(), QString("65534"));
+    QCOMPARE(again.port->text(), QString::fromStdString(port));
     QCOMPARE(again.remoteName->text(), QString("boot.img"));
-    QCOMPARE(again.localName->text(), QString("/tmp/boot.img"));
-    TftpFileDialog get(false, *m_config, modals);
-    QCOMPARE(get.host->text(), QString());
+    QCOMPARE(again.localName->text(), QString::fromStdString(local));
+    TftpFileDialog put(true, f.Config(), f.modals);
+    QCOMPARE(put.host->text(), QString());
+    QCOMPARE(put.port->text(), QString("69"));
   }
 };
 

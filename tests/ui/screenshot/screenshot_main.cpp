@@ -75,14 +75,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ui_screenshot: the services did not start\n");
       return 1;
     }
-    window.resize(880, 340);
+    window.resize(890, 340);
     // Widths as an operator would drag them, so that the texts show whole.
-    for (auto [column, width] : {std::pair{1, 66}, std::pair{3, 70}, std::pair{4, 190}, std::pair{5, 300}})
+    for (auto [column, width] : {std::pair{1, 78}, std::pair{3, 70}, std::pair{4, 190}, std::pair{5, 300}})
       window.SessionList()->setColumnWidth(column, width);
     window.show();
 
-    // A few transfers with the program's own TFTP server, by the tftp-hpa client, and one FTP client session
-    // that finds nobody at its port.
+    // A few transfers with the program's own TFTP server, by the tftp-hpa client, and a session of each of
+    // the program's own clients.
     QString port = QString::number(*app.TftpPort());
     std::vector<std::unique_ptr<QProcess>> clients;
     for (const char* name : {"small.txt", "firmware.bin", "firmware.bin", "missing.img", "firmware.bin"}) {
@@ -99,6 +99,12 @@ int main(int argc, char** argv) {
     job.remoteName = "small.txt";
     job.localName = dir.toStdString() + "copy-of-small.txt";
     hx::MakeClientLauncher(app).startFtp(job);
+    hx::tftp::TftpClientJob tftpJob;
+    tftpJob.host = "127.0.0.1";
+    tftpJob.port = *app.TftpPort();
+    tftpJob.remoteName = "small.txt";
+    tftpJob.localName = dir.toStdString() + "small-copy.txt";
+    hx::MakeClientLauncher(app).startTftp(tftpJob);
     Wait(250);
     ok &= Save(&window, out + "/main-window.png");
 
