@@ -51,6 +51,10 @@ void ControlSession::Start() {
   m_socket.non_blocking(true, error);
   // Every reply is written whole; the lines of a multi-line reply must not wait for acknowledgements.
   m_socket.set_option(asio::ip::tcp::no_delay(true), error);
+  // Urgent data stays in the stream: a client that sends "ABOR\r\n" as urgent data would otherwise lose
+  // the LF of its line (Linux keeps the last urgent byte apart), and the Telnet synch before an ABOR is
+  // taken out by the line reader like every Telnet command.
+  m_socket.set_option(asio::socket_base::out_of_band_inline(true), error);
   SendReply(reply::kBanner);
   asio::ip::tcp::endpoint peer = m_socket.remote_endpoint(error);
   if (!error && peer.address().is_v4()) {

@@ -191,7 +191,12 @@ void FtpServerTest::StartServer(const std::vector<std::string>& extraIni) {
   std::vector<std::string> ini = {"General/Logging=0",  "General/Quorin=0", "TFTP/TFTPServer=0", "TFTP/TPort=0",
                                   "FTP/FPort=0",        "FTP/FDataPort=0",  "FTP/AnonAllowed=1",
                                   "FTP/FDLDir=" + RootDir()};
-  ini.insert(ini.end(), extraIni.begin(), extraIni.end());
+  // A test's own entries replace the defaults of the same key.
+  for (const std::string& entry : extraIni) {
+    std::string key = entry.substr(0, entry.find('='));
+    std::erase_if(ini, [&](const std::string& e) { return e.substr(0, e.find('=')) == key; });
+    ini.push_back(entry);
+  }
   WriteIni(m_dir.Path(), ini);
   m_program = std::make_unique<HarbinexProcess>(m_dir.Path(), /*expectTftp=*/false, /*expectFtp=*/true);
 }

@@ -84,6 +84,8 @@ TEST_F(FtpPeersTest, CurlWithANamedUser) {
 TEST_F(FtpPeersTest, PythonFtplibWithPassiveModeOff) {
   WriteFile(Local("up.bin"), RandomBytes(100000, 3));
   WriteFile(Root() / "served.txt", "line one\nline two\n");
+  WriteFile(Root() / "big.bin", "");
+  std::filesystem::resize_file(Root() / "big.bin", 64 << 20);  // more than the connection holds: ABOR meets it
   const std::string script = R"PY(
 import ftplib, io, sys
 port, local = int(sys.argv[1]), sys.argv[2]
@@ -112,6 +114,11 @@ try:
     ftp.sendcmd('DELE up.bin')
 except ftplib.error_perm as e:
     print('DELE', e)
+conn = ftp.transfercmd('RETR big.bin')
+conn.recv(10)
+print('ABORT', ftp.abort())
+print('THEN', ftp.getresp())
+conn.close()
 print(ftp.quit())
 )PY";
   std::string output;
@@ -127,10 +134,13 @@ print(ftp.quit())
       "226 File transfer successful.\n",
       "SAME True\n",
       "LINES ['line one', 'line two']\n",
-      "NLST ['.', '..', 'served.txt', 'up.bin']\n",
-      "LIST 4\n",
+      "NLST ['.', '..', 'big.bin', 'served.txt', 'up.bin']\n",
+      "LIST 5\n",
       "213 \n",
       "DELE 550 File unavailable. User profile not allowed to delete files\n",
+      // With Quorin on, the success reply came at the connect; ABOR's own reply follows.
+      "ABORT 226 File transfer successful.\n",
+      "THEN 226 ABORT command successful.\n",
       "221 Service closing control connection\n",
   };
   size_t at = 0;

@@ -1,5 +1,7 @@
 // How transfers end other than by finishing: ABOR in both directions, a client that drops its data or
 // control connection, a second data command, and files in use by another session.
+#include <sys/socket.h>
+
 #include <fstream>
 
 #include "ftp_test_support.h"
@@ -46,6 +48,26 @@ TEST_F(FtpTransferEndTest, AborDuringADownload) {
   ASSERT_NE(bytes, entries.end());
   EXPECT_EQ(*std::next(bytes), "FTP: File transfer aborted");
   EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpTransferEndTest, AborAfterTelnetInterruptAndSynch) {
+  auto client = Login();
+  DataListener data;
+  auto connection = StartStalledDownload(*client, data);
+  ASSERT_TRUE(connection);
+  // As RFC 959 asks: Telnet IP, then IAC and DM as urgent data, then the command.
+  ASSERT_TRUE(client->Connection().Send("\xff\xf4"));
+  ASSERT_TRUE(client->Connection().Send("\xff\xf2", MSG_OOB));
+  client->Send("ABOR\r\n");
+  EXPECT_EQ(client->Line(), "226 ABORT command successful.\r\n");
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  // The whole line sent as urgent data, as Python's ftplib does.
+  connection = StartStalledDownload(*client, data);
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(client->Connection().Send("ABOR\r\n", MSG_OOB));
+  EXPECT_EQ(client->Line(), "226 ABORT command successful.\r\n");
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
 }
 
 TEST_F(FtpTransferEndTest, AborDuringADownloadWithQuorin) {

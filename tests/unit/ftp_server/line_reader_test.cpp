@@ -48,6 +48,25 @@ TEST(LineReaderTest, Framing) {
   for (const auto& c : cases) EXPECT_EQ(Read(c.chunks), c.lines) << c.chunks.front();
 }
 
+TEST(LineReaderTest, TelnetCommandsLeaveTheStream) {
+  struct Case {
+    std::vector<std::string> chunks;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{"\xff\xf4\xff\xf2" "ABOR\r\n"}, {"ABOR"}},       // interrupt and synch before ABOR
+      {{"\xff\xf4\xff" "ABOR\r\n"}, {"\xff" "ABOR"}},      // synch taken out of band: IAC before data stays
+      {{"RETR a\xff\xff" "b\r\n"}, {"RETR a\xff" "b"}},   // IAC IAC is one 0xFF
+      {{"\xff\xfb\x01NOOP\r\n"}, {"NOOP"}},               // an option request with its option byte
+      {{"\xff", "\xf4", "NO", "OP\r\n"}, {"NOOP"}},
+      {{"\xff", "\xfd", "\x03", "NOOP\n"}, {"NOOP"}},
+      {{"\xff", "\xff", "\n"}, {"\xff"}},
+      {{"A\r\xff" "B\n"}, {"A\xff", "B"}},                // the 0xFF kept after IAC is a CR's follower
+      {{"\xfe\xf4\r\n"}, {"\xfe\xf4"}},                  // without IAC nothing is taken
+  };
+  for (const auto& c : cases) EXPECT_EQ(Read(c.chunks), c.lines) << c.chunks.front();
+  EXPECT_EQ(Read({"X\xff"}, true), (std::vector<std::string>{"<end:X\xff>"}));
+}
+
 TEST(LineReaderTest, EndOfInputYieldsTheUnfinishedLine) {
   EXPECT_EQ(Read({"QUIT"}, true), (std::vector<std::string>{"<end:QUIT>"}));
   EXPECT_EQ(Read({"QUIT\r"}, true), (std::vector<std::string>{"<end:QUIT>"}));
