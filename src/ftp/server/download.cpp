@@ -21,7 +21,8 @@ Download::Download(ControlSession& session, asio::ip::tcp::socket socket, Shared
       m_socket(std::move(socket)),
       m_file(std::move(file)),
       m_path(std::move(path)),
-      m_nTotal(position) {}
+      m_nTotal(position),
+      m_graceTimer(m_socket.get_executor()) {}
 
 bool Download::Connect(const asio::ip::tcp::endpoint& target) {
   std::error_code error;
@@ -44,6 +45,10 @@ bool Download::Connect(const asio::ip::tcp::endpoint& target) {
 
 void Download::Abort() {
   m_bAbort = true;
+  if (m_peerGone) {
+    m_graceTimer.cancel();  // ends it as aborted at once
+    return;
+  }
   // A chunk that the client does not take must not hold the abort up.
   std::error_code ignored;
   if (m_writing) m_socket.cancel(ignored);
@@ -51,6 +56,7 @@ void Download::Abort() {
 
 void Download::Close() {
   m_ended = true;
+  m_graceTimer.cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();
@@ -216,7 +222,24 @@ void Download::FinishSend(bool success) {
   End(true);
 }
 
+// A client that aborts sends ABOR and closes the data connection at once; the close may be seen before the
+// command is read. The end waits a moment for it, so that such a client gets the replies to its ABOR.
 void Download::PeerGone() {
+  if (m_peerGone) return;
+  m_peerGone = true;
+  m_graceTimer.expires_after(std::chrono::milliseconds(50));
+  m_graceTimer.async_wait([self = shared_from_this()](std::error_code) {
+    if (self->m_ended) return;
+    if (self->m_bAbort) {
+      self->CountChunks();
+      self->FinishSend(false);
+    } else {
+      self->EndAsGone();
+    }
+  });
+}
+
+void Download::EndAsGone() {
   m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
   m_session.LogEntry("File " + m_path + " Bytes transferred: " + std::to_string(m_nTotal));
   m_file.Close();
@@ -227,6 +250,7 @@ void Download::PeerGone() {
 
 void Download::End(bool successReply) {
   m_ended = true;
+  m_graceTimer.cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -51,6 +52,7 @@ class Download : public std::enable_shared_from_this<Download> {
   bool DebugOn();
   void FinishSend(bool success);
   void PeerGone();
+  void EndAsGone();
   void End(bool successReply);
 
   ControlSession& m_session;
@@ -66,6 +68,8 @@ class Download : public std::enable_shared_from_this<Download> {
   bool m_bAbort = false;
   bool m_bLastSent = false;  // the span being sent ends with the file's last (short or empty) chunk
   bool m_writing = false;
+  bool m_peerGone = false;
+  asio::steady_timer m_graceTimer;
   bool m_ended = false;
 };
 

@@ -94,6 +94,19 @@ TEST_F(FtpTransferEndTest, ClientDroppingTheDataConnectionAbortsTheDownload) {
   EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
 }
 
+TEST_F(FtpTransferEndTest, AborFollowedAtOnceByClosingTheDataConnection) {
+  auto client = Login();
+  DataListener data;
+  for (int i = 0; i < 5; ++i) {  // whichever of the two the server sees first
+    auto connection = StartStalledDownload(*client, data);
+    ASSERT_TRUE(connection);
+    client->Send("ABOR\r\n");
+    connection->Reset();
+    EXPECT_EQ(client->Line(), "226 ABORT command successful.\r\n") << i;
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n") << i;
+  }
+}
+
 TEST_F(FtpTransferEndTest, AborDuringAnUploadKeepsWhatArrived) {
   auto client = Login();
   DataListener data;
