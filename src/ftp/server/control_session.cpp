@@ -123,7 +123,7 @@ void ControlSession::ListingEnded() {
 
 // ---- reading and dispatch -------------------------------------------------------------------------------
 
-const std::array<ControlSession::Handler, 41> ControlSession::kHandlers = [] {
+const std::array<ControlSession::Handler, kCommandCount> ControlSession::kHandlers = [] {
   constexpr HandlerRow kRows[] = {
       {CommandId::User, &ControlSession::DoUser}, {CommandId::Pass, &ControlSession::DoPass},
       {CommandId::Acct, &ControlSession::DoNotHere}, {CommandId::Cwd, &ControlSession::DoCwd},

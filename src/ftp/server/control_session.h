@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/app_context.h"
+#include "ftp/server/command_table.h"
 #include "ftp/server/line_reader.h"
 #include "ftp/server/resolve_path.h"
 
@@ -56,7 +57,7 @@ class ControlSession {
 
  private:
   using Handler = void (ControlSession::*)(std::string_view line, std::string_view argument);
-  static const std::array<Handler, 41> kHandlers;
+  static const std::array<Handler, kCommandCount> kHandlers;
 
   // Reading and dispatch.
   void ReadMore();
