@@ -41,6 +41,32 @@ TEST_F(FtpLoginTest, NamedUserWithHisHomeAndRights) {
   EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
 }
 
+TEST_F(FtpLoginTest, ProfileKeptWithTheUsersCommand) {
+  // The way a headless operator keeps profiles: the program's own command, while the server runs.
+  std::string output;
+  ASSERT_EQ(RunCommand({HarbinexBinary(), "users", "add", "dave", "--password", "dave123", "--home", HomeDir("bob"),
+                        "--rights", "login,download,delete", "--dir", m_dir.Path().string()},
+                       output),
+            0)
+      << output;
+  auto client = Login("dave", "dave123");
+  EXPECT_EQ(client->Command("SIZE bob.txt"), "213 5\r\n");
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR x.txt"), "532 Need account for storing files\r\n");
+  EXPECT_EQ(client->Command("DELE bob.txt"), "250 Requested file action OK, completed\r\n");
+  ASSERT_EQ(RunCommand({HarbinexBinary(), "users", "edit", "dave", "--password", "other12", "--dir",
+                        m_dir.Path().string()},
+                       output),
+            0)
+      << output;
+  auto again = Connect();
+  EXPECT_EQ(again->Command("USER dave"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(again->Command("PASS dave123"), "530 Login access denied\r\n");
+  EXPECT_EQ(again->Command("USER dave"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(again->Command("PASS other12"), "230 User logged in\r\n");
+}
+
 TEST_F(FtpLoginTest, RefusedLogins) {
   AddUser("bob", "secret1", HomeDir("bob"), "11111111");
   AddUser("locked", "secret1", HomeDir("bob"), "01111111");
