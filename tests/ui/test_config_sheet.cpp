@@ -198,6 +198,19 @@ class ConfigSheetTest : public QObject {
     QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kSystemTray, -1), 1);  // kept as it was
   }
 
+  void userListOpensFromTheFtpPage() {
+    SheetFixture f;
+    f.sheet->Tabs()->setCurrentIndex(2);
+    QString caption;
+    OnNextModal([&](QWidget* modal) {
+      caption = modal->windowTitle();
+      static_cast<QDialog*>(modal)->accept();
+    });
+    QTest::mouseClick(f.sheet->Ftp()->editUsers, Qt::LeftButton);
+    QCOMPARE(caption, QString("User List"));
+    QVERIFY(std::filesystem::exists(f.Dir() + "Harbinex.pwd"));  // the list read (and created) the file
+  }
+
   void aFileThatCannotBeWrittenKeepsTheSheetOpen() {
     SheetFixture f;
     // A directory in place of the file: no write can replace it.
