@@ -109,9 +109,14 @@ HarbinexProcess::HarbinexProcess(const std::filesystem::path& dir, bool expectTf
       },
       timeout);
   if (!up) {
-    std::string errText = Stderr();
+    // The destructor does not run for a constructor that throws: end the program and its readers here, so
+    // that the test fails instead of the whole run aborting on a joinable thread.
     Stop();
-    throw std::runtime_error("harbinex did not come up; stderr: " + errText);
+    m_outReader.join();
+    m_errReader.join();
+    ::close(m_outFd);
+    ::close(m_errFd);
+    throw std::runtime_error("harbinex did not come up; stderr: " + Stderr());
   }
 }
 
