@@ -388,7 +388,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::OnOK() {
-  if (!m_modals.Question(this, kQuitQuestion)) return;
+  if (m_modals.Question(this, kQuitQuestion)) Quit();
+}
+
+void MainWindow::Quit() {
   hide();
   WriteColumnWidths();
   // The log is closed by the core's shut-down, which the caller runs when the loop has ended.

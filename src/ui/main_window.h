@@ -64,6 +64,8 @@ class MainWindow : public QMainWindow {
 
   // The quit step: asks, then hides the window, stores the column widths and ends the event loop.
   void OnOK();
+  // The same without the question, for a program ended by a signal.
+  void Quit();
 
   QAction* Action(Command command) const;
   QAction* TftpButton() const { return m_tftpButton; }

@@ -12,6 +12,7 @@
 #include "ui/help_locations.h"
 #include "ui/main_window.h"
 #include "ui/modals.h"
+#include "ui/signal_quit.h"
 #include "ui/window_frontend.h"
 
 namespace hx {
@@ -48,8 +49,13 @@ int RunWindow(int argc, char** argv, const std::string& appDir, hx::ServerApp::S
   int code = 1;
   {
     MainWindow window(app, frontend, modals, MakeClientLauncher(app), options);
+    bool signalled = false;  // a signal during start-up, before the event loop runs
+    SignalQuit quitOnSignal([&window, &signalled] {
+      signalled = true;
+      window.Quit();
+    });
     bool started = window.Start();
-    if (started) code = QApplication::exec();
+    if (started && !signalled) code = QApplication::exec();
     int exitCode = RunBesideGui([&app] { return app.ExitInstance(); });
     if (started) code = exitCode;
     frontend.Detach();

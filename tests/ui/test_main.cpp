@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
   hx::InitUiResources();
   int failures = 0;
   for (auto run : {RunMainWindowTests, RunSessionListTests, RunConfigSheetTests, RunUserDialogTests,
-                   RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests})
+                   RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests, RunProgramTests})
     failures += run(argc, argv);
   return failures == 0 ? 0 : 1;
 }

@@ -8,3 +8,4 @@ int RunUserDialogTests(int argc, char** argv);
 int RunClientDialogTests(int argc, char** argv);
 int RunLogViewerTests(int argc, char** argv);
 int RunTrayAndSplashTests(int argc, char** argv);
+int RunProgramTests(int argc, char** argv);
