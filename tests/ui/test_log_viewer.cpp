@@ -88,6 +88,23 @@ class LogViewerTest : public QObject {
     QCOMPARE(f.app->Log().DebugMask(), 2);
   }
 
+  void debugTraceThatCannotOpenIsReportedBeforeTheTypeIsAsked() {
+    WindowFixture f;
+    std::filesystem::create_directory(f.Dir() + "Harbinex.dbg");
+    f.modals.answers = {true};
+    bool typeAsked = false;
+    QPointer<QTimer> watcher = OnNextModal([&](QWidget* modal) {
+      typeAsked = true;
+      static_cast<QDialog*>(modal)->reject();
+    });
+    f.window->Action(Command::EnableDebugging)->trigger();  // a type dialog would be up, and closed, in here
+    delete watcher.data();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Error opening debug file"});
+    QVERIFY(!f.window->Action(Command::EnableDebugging)->isChecked());
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging, -1), 0);
+    QVERIFY(!typeAsked);
+  }
+
   void debugTypeButtons() {
     const std::pair<const char*, int> buttons[] = {{"tftpOnly", 1}, {"ftpOnly", 2}, {"both", 3}};
     for (auto [name, mask] : buttons) {

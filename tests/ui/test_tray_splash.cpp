@@ -1,5 +1,6 @@
 // The tray icon with its menu, starting and minimising into the tray, the splash window, and the art.
 #include <QAction>
+#include <QDialog>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
@@ -60,6 +61,19 @@ class TrayAndSplashTest : public QObject {
     f.modals.answers = {true};
     f.window->TrayMenu()->actions()[6]->trigger();
     QVERIFY(!f.app->TftpServiceOn());
+  }
+
+  void doubleClickOnTheIconOpensAbout() {
+    WindowFixture::Options o;
+    o.trayAvailable = true;
+    WindowFixture f(o);
+    QString caption;
+    OnNextModal([&](QWidget* modal) {
+      caption = modal->windowTitle();
+      static_cast<QDialog*>(modal)->accept();
+    });
+    emit f.window->Tray().DoubleClicked();
+    QCOMPARE(caption, QString("About Harbinex"));
   }
 
   void startsInTheTrayAndMinimisesIntoIt() {

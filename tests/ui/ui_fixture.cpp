@@ -33,7 +33,7 @@ WindowFixture::~WindowFixture() {
   app.reset();
 }
 
-void OnNextModal(std::function<void(QWidget*)> act) {
+QPointer<QTimer> OnNextModal(std::function<void(QWidget*)> act) {
   auto* timer = new QTimer;
   auto tries = std::make_shared<int>(0);
   QObject::connect(timer, &QTimer::timeout, [timer, act, tries] {
@@ -44,6 +44,7 @@ void OnNextModal(std::function<void(QWidget*)> act) {
     if (modal) act(modal);
   });
   timer->start(10);
+  return timer;
 }
 
 void WriteText(const std::string& path, const std::string& text) {

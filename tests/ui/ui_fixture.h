@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
@@ -133,7 +134,8 @@ class WindowFixture {
 };
 
 // Runs `act` on the next modal dialog once it is up (polled, bounded), e.g. to press one of its buttons.
-void OnNextModal(std::function<void(QWidget*)> act);
+// Returns the polling timer, so that a test expecting no dialog can stop it.
+QPointer<QTimer> OnNextModal(std::function<void(QWidget*)> act);
 
 // Writes a file whole.
 void WriteText(const std::string& path, const std::string& text);
