@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "tftp/tftp_packets.h"
 
@@ -18,12 +20,24 @@ std::vector<Rejection> Refuse(std::uint16_t code, std::string text) {
 }  // namespace
 
 long SharedTransferFile::Read(std::uint8_t* buffer, size_t size) {
+  if (!m_ahead) m_ahead = std::make_unique<std::uint8_t[]>(kReadAhead);
   size_t total = 0;
   while (total < size) {
-    long n = m_file.Read(buffer + total, size - total);
-    if (n < 0) return -1;
-    if (n == 0) break;
-    total += static_cast<size_t>(n);
+    if (m_aheadPos == m_aheadEnd) {
+      if (m_atEnd) break;
+      long n = m_file.Read(m_ahead.get(), kReadAhead);
+      if (n < 0) return -1;
+      if (n == 0) {
+        m_atEnd = true;
+        break;
+      }
+      m_aheadPos = 0;
+      m_aheadEnd = static_cast<size_t>(n);
+    }
+    size_t n = std::min(size - total, m_aheadEnd - m_aheadPos);
+    std::memcpy(buffer + total, m_ahead.get() + m_aheadPos, n);
+    m_aheadPos += n;
+    total += n;
   }
   return static_cast<long>(total);
 }

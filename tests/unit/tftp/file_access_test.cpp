@@ -59,6 +59,27 @@ TEST_F(FileAccess, SendOpensAnExistingFileForReading) {
   EXPECT_EQ(file->Read(buffer, 512), 0);
 }
 
+TEST_F(FileAccess, SendReadsLargeFilesWholeAndInOrder) {
+  // Longer than the read-ahead buffer several times over, and not a multiple of it or of a block.
+  std::string content;
+  for (size_t i = 0; i < 100'003; ++i) content += static_cast<char>((i * 7919) >> 5);
+  WriteFile(PathOf("large.bin"), content);
+  OpenResult result = OpenForSend(shares, PathOf("large.bin"));
+  auto file = FileOf(result);
+  ASSERT_TRUE(file);
+  std::string read;
+  std::uint8_t buffer[512];
+  for (;;) {
+    long n = file->Read(buffer, sizeof buffer);
+    ASSERT_GE(n, 0);
+    read.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
+    if (n < 512) break;
+  }
+  EXPECT_EQ(read.size(), content.size());
+  EXPECT_TRUE(read == content);
+  EXPECT_EQ(file->Read(buffer, sizeof buffer), 0);
+}
+
 TEST_F(FileAccess, SendRefusals) {
   fs::create_directory(dir.Path() / "sub");
   WriteFile(PathOf("plain"), "x");

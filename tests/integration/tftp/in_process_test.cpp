@@ -1,0 +1,144 @@
+// The TFTP service inside the application object: the cells of a session's row over its life, two requests
+// from one client port, and a transfer that outlives the service being switched off.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "app/frontend.h"
+#include "app/server_app.h"
+#include "app/session_table.h"
+#include "support/harbinex_process.h"
+#include "support/temp_dir.h"
+#include "tftp/tftp_listener.h"
+#include "udp_peer.h"
+
+namespace hx::test {
+namespace {
+
+class QuietFrontend : public Frontend {
+ public:
+  void MessageBox(const std::string& text) override {
+    std::lock_guard guard(m_lock);
+    m_boxes.push_back(text);
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<std::string> m_boxes;
+};
+
+class InProcess : public testing::Test {
+ protected:
+  void SetUp() override {
+    WriteIni(dir.Path(), {"TFTP/TPort=0", "FTP/FTPServer=0", "TFTP/TTimeout=1", "TFTP/TDLDir=" + dir.Dir()});
+    app = std::make_unique<ServerApp>(dir.Path(), frontend, ServerApp::Services{MakeTftpListener, {}});
+    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(app->TftpPort());
+    port = *app->TftpPort();
+  }
+  void TearDown() override { app->ExitInstance(); }
+
+  // The row of the newest session, once its Status reads `status`.
+  std::optional<SessionRow> RowWithStatus(const std::string& status) {
+    std::optional<SessionRow> found;
+    WaitUntil([&] {
+      for (const SessionRow& row : app->Registry().Rows())
+        if (row.id != 0 && row.cells[kColStatus] == status) found = row;
+      return found.has_value();
+    });
+    return found;
+  }
+
+  TempDir dir;
+  QuietFrontend frontend;
+  std::unique_ptr<ServerApp> app;
+  std::uint16_t port = 0;
+};
+
+TEST_F(InProcess, RowOfASuccessfulDownload) {
+  WriteFile(dir.Path() / "r.bin", std::string(5120 + 20, 'r'));
+  UdpPeer client;
+  client.SendTo(port, Request(1, "r.bin", "octet"));
+  for (std::uint16_t block = 1; block <= 11; ++block) {
+    auto data = client.Receive();
+    ASSERT_TRUE(data);
+    ASSERT_EQ(NumberOf(*data), block);
+    client.SendTo(data->port, Ack(block));
+  }
+  auto row = RowWithStatus("TFTP: Successful. Total bytes transferred: 5140");
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->cells[kColType], "Tftp Srv");
+  EXPECT_EQ(row->cells[kColPeer], "127.0.0.1");
+  EXPECT_EQ(row->cells[kColBytes], "5140");
+  EXPECT_EQ(row->cells[kColCommand], "GET " + dir.Dir() + "r.bin");
+  EXPECT_EQ(row->cells[kColStartTime].size(), 8u);  // "%H:%M:%S"
+}
+
+TEST_F(InProcess, RowOfARefusalAndOfAnotherOpcode) {
+  UdpPeer client;
+  client.SendTo(port, Request(1, "missing.bin", "octet"));
+  ASSERT_TRUE(client.Receive());
+  auto row = RowWithStatus("File was not found. Aborting transfer");
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->cells[kColCommand], "GET " + dir.Dir() + "missing.bin");
+
+  client.SendTo(port, {0, 5, 0, 0, 0});
+  // A row with the cells of the set-up and nothing else.
+  ASSERT_TRUE(WaitUntil([&] { return app->Registry().Rows().size() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return app->Registry().Rows()[0].cells[kColBytes] == "0"; }));
+  SessionRow top = app->Registry().Rows()[0];
+  EXPECT_EQ(top.cells[kColType], "Tftp Srv");
+  EXPECT_EQ(top.cells[kColPeer], "127.0.0.1");
+  EXPECT_EQ(top.cells[kColCommand], "");
+  EXPECT_EQ(top.cells[kColStatus], "");
+}
+
+TEST_F(InProcess, TwoRequestsFromOnePortGetTwoSessionsOnTwoPorts) {
+  WriteFile(dir.Path() / "two.bin", "two");
+  UdpPeer client;
+  client.SendTo(port, Request(1, "two.bin", "octet"));
+  client.SendTo(port, Request(1, "two.bin", "octet"));
+  auto first = client.Receive();
+  auto second = client.Receive();
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->port, second->port);
+  EXPECT_NE(first->port, port);
+  EXPECT_EQ(PayloadOf(*first), "two");
+  EXPECT_EQ(PayloadOf(*second), "two");
+  client.SendTo(first->port, Ack(1));
+  client.SendTo(second->port, Ack(1));
+  ASSERT_TRUE(WaitUntil([&] {
+    int done = 0;
+    for (const SessionRow& row : app->Registry().Rows())
+      done += row.cells[kColStatus] == "TFTP: Successful. Total bytes transferred: 3";
+    return done == 2;
+  }));
+}
+
+TEST_F(InProcess, TransferOutlivesTheServiceBeingSwitchedOff) {
+  WriteFile(dir.Path() / "long.bin", std::string(1500, 'l'));
+  UdpPeer client;
+  client.SendTo(port, Request(1, "long.bin", "octet"));
+  auto data = client.Receive();
+  ASSERT_TRUE(data);
+
+  EXPECT_FALSE(app->SetTftpService(false));
+  EXPECT_FALSE(app->TftpServiceOn());
+  // The port of the service is closed; the session's own port still answers.
+  UdpPeer late;
+  late.SendTo(port, Request(1, "long.bin", "octet"));
+  EXPECT_FALSE(late.Receive(std::chrono::milliseconds(300)));
+
+  for (std::uint16_t block = 1; block <= 3; ++block) {
+    client.SendTo(data->port, Ack(block));
+    if (block < 3) {
+      data = client.Receive();
+      ASSERT_TRUE(data);
+      EXPECT_EQ(NumberOf(*data), block + 1);
+    }
+  }
+  EXPECT_TRUE(RowWithStatus("TFTP: Successful. Total bytes transferred: 1500"));
+}
+
+}  // namespace
+}  // namespace hx::test
