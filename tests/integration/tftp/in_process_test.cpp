@@ -115,6 +115,22 @@ TEST_F(InProcess, TwoRequestsFromOnePortGetTwoSessionsOnTwoPorts) {
   }));
 }
 
+TEST_F(InProcess, DebugTraceOfATransferWhenTftpDebuggingIsOn) {
+  ASSERT_TRUE(app->Log().EnableDebugging(1));
+  WriteFile(dir.Path() / "d.bin", "dbg");
+  UdpPeer client;
+  client.SendTo(port, Request(1, "d.bin", "octet"));
+  auto data = client.Receive();
+  ASSERT_TRUE(data);
+  client.SendTo(data->port, Ack(1));
+  ASSERT_TRUE(RowWithStatus("TFTP: Successful. Total bytes transferred: 3"));
+  std::string trace = ReadFile(dir.Path() / "Harbinex.dbg");
+  for (const char* line : {" TFTP: Connection from address 127.0.0.1\r\n", " bytes, Block Number = 1\r\n",
+                           ", Got ACK = 1\r\n", " TFTP: Successful. Total bytes transferred: 3\r\n"})
+    EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+  EXPECT_NE(trace.find("TFTP: Thread "), std::string::npos);
+}
+
 TEST_F(InProcess, TransferOutlivesTheServiceBeingSwitchedOff) {
   WriteFile(dir.Path() / "long.bin", std::string(1500, 'l'));
   UdpPeer client;
