@@ -1,7 +1,7 @@
 // Fuzzes the transfer engine with a stream of events read from the input: datagrams from the peer or from a
 // stranger, timers, receive failures. Whatever comes, the engine never sends more than a packet, never
-// answers anyone but its peer with anything but ERROR code 5, never acts after its end, and writes exactly what it
-// counted.
+// answers anyone but its peer with anything but ERROR code 5, never acts after its end, and writes exactly
+// what it counted.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -99,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   };
 
   if (client) {
-    std::uint8_t request[] = {0, static_cast<std::uint8_t>(side == Side::Sending ? 2 : 1), 'f', 0, 'o', 'c',
-                              't', 'e', 't', 0};
+    std::uint8_t request[] = {
+        0, static_cast<std::uint8_t>(side == Side::Sending ? 2 : 1), 'f', 0, 'o', 'c', 't', 'e', 't', 0};
     ClientRequest r;
     r.request = std::span(request, sizeof request);
     r.server = Endpoint(asio::ip::make_address_v4("127.0.0.1"), 69);

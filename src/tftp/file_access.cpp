@@ -42,17 +42,20 @@ long SharedTransferFile::Read(std::uint8_t* buffer, size_t size) {
   return static_cast<long>(total);
 }
 
-bool SharedTransferFile::Write(const std::uint8_t* data, size_t size) { return m_file.Write(data, size); }
+bool SharedTransferFile::Write(const std::uint8_t* data, size_t size) {
+  return m_file.Write(data, size);
+}
 
 OpenResult OpenForSend(FileShareTable& shares, const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return Refuse(kErrFileNotFound, "File was not found. Aborting transfer");
+  if (::stat(path.c_str(), &st) != 0)
+    return Refuse(kErrFileNotFound, "File was not found. Aborting transfer");
   if (S_ISDIR(st.st_mode)) return Refuse(kErrNotDefined, "Cannot GET a directory!");
   // A pipe or a device would block the session or never end; only regular files are served.
   if (!S_ISREG(st.st_mode)) return Refuse(kErrAccessViolation, "File access error");
   int error = 0;
-  SharedFile file = SharedFile::Open(shares, path, FileAccess::Read, ShareMode::DenyNone,
-                                     Disposition::OpenExisting, error);
+  SharedFile file =
+      SharedFile::Open(shares, path, FileAccess::Read, ShareMode::DenyNone, Disposition::OpenExisting, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "File access error");
   return std::make_unique<SharedTransferFile>(std::move(file));
 }
@@ -76,7 +79,8 @@ OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const
   }
   // Read-only is the owner's write bit; anything but a regular file counts as a system file.
   if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0)
-    return Refuse(kErrNotDefined, "User asked for a volume, directory, system or read-only file! Access denied!");
+    return Refuse(kErrNotDefined,
+                  "User asked for a volume, directory, system or read-only file! Access denied!");
   if (!rules.overwriteFiles)
     return Refuse(kErrNotDefined, "User asked to overwrite an existing file! Access denied!");
   SharedFile file = SharedFile::Open(shares, path, FileAccess::Write, ShareMode::Exclusive,
@@ -107,8 +111,8 @@ std::optional<Rejection> MakeDirectories(const std::string& path, bool makeNewDi
     if (::stat(built.c_str(), &st) != 0) {
       if (!makeNewDirs) return Rejection{kErrNotDefined, "Not allowed to create directories!", {}};
       // Another session may have created it a moment ago; that is as good as creating it here.
-      if (::mkdir(built.c_str(), 0755) != 0 && !(errno == EEXIST && ::stat(built.c_str(), &st) == 0 &&
-                                                  S_ISDIR(st.st_mode)))
+      if (::mkdir(built.c_str(), 0755) != 0 &&
+          !(errno == EEXIST && ::stat(built.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
         return Rejection{kErrNotDefined, "Could not create the directory " + built, {}};
     } else if (!S_ISDIR(st.st_mode)) {
       return Rejection{kErrNotDefined, built + " is not a directory!", {}};

@@ -5,7 +5,9 @@
 
 namespace hx::tftp {
 
-std::uint16_t ReadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+std::uint16_t ReadU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
 
 void WriteU16(std::uint8_t* p, std::uint16_t value) {
   p[0] = static_cast<std::uint8_t>(value >> 8);

@@ -52,13 +52,13 @@ size_t BuildRequest(PacketBuffer& buffer, Opcode opcode, std::string_view name, 
 // What a received datagram is, looked at only within its received length.
 struct Packet {
   enum class Kind {
-    Empty,     // zero bytes
-    Short,     // 1 to 3 bytes: no complete header
-    Request,   // RRQ or WRQ (the request parser reads the rest)
+    Empty,    // zero bytes
+    Short,    // 1 to 3 bytes: no complete header
+    Request,  // RRQ or WRQ (the request parser reads the rest)
     Data,
     Ack,
     Error,
-    Unknown,   // any other opcode
+    Unknown,  // any other opcode
   };
   Kind kind = Kind::Empty;
   std::uint16_t opcode = 0;

@@ -3,9 +3,9 @@
 #include <asio/error.hpp>
 
 #include "app/config_keys.h"
+#include "app/frontend.h"
 #include "app/socket_error_text.h"
 #include "app/transfer_log.h"
-#include "app/frontend.h"
 #include "app/worker_registry.h"
 
 namespace hx::tftp {
@@ -31,7 +31,9 @@ void TftpSession::SetCell(int column, std::string_view text) {
   m_context.registry.SetSessionText(m_nSessionId, column, text);
 }
 
-void TftpSession::LogLine(std::string_view text) { m_context.log.OnLogLine(cfg::kSourceTftp, text); }
+void TftpSession::LogLine(std::string_view text) {
+  m_context.log.OnLogLine(cfg::kSourceTftp, text);
+}
 
 void TftpSession::Execute(std::span<const Action> actions) {
   bool drain = false;
@@ -76,8 +78,9 @@ void TftpSession::Execute(std::span<const Action> actions) {
 
 void TftpSession::StartReceiving() {
   if (m_ended) return;
-  m_socket.async_receive_from(asio::buffer(m_rxBuffer), m_rxFrom,
-                              [this](const std::error_code& error, size_t length) { OnReceived(error, length); });
+  m_socket.async_receive_from(
+      asio::buffer(m_rxBuffer), m_rxFrom,
+      [this](const std::error_code& error, size_t length) { OnReceived(error, length); });
 }
 
 void TftpSession::OnReceived(const std::error_code& error, size_t length) {

@@ -71,11 +71,17 @@ void TransferEngine::SetCell(int column, std::string text) {
   action.text = std::move(text);
 }
 
-void TransferEngine::Log(std::string text) { Push(Action::Kind::Log).text = std::move(text); }
+void TransferEngine::Log(std::string text) {
+  Push(Action::Kind::Log).text = std::move(text);
+}
 
-void TransferEngine::DebugLine(std::string text) { Push(Action::Kind::Debug).text = std::move(text); }
+void TransferEngine::DebugLine(std::string text) {
+  Push(Action::Kind::Debug).text = std::move(text);
+}
 
-void TransferEngine::Status(std::string text) { SetCell(kColStatus, std::move(text)); }
+void TransferEngine::Status(std::string text) {
+  SetCell(kColStatus, std::move(text));
+}
 
 void TransferEngine::EndSession() {
   KillTimer();
@@ -176,7 +182,8 @@ void TransferEngine::SendNext(TimePoint now) {
   m_period = Timeout();
   ArmTimer(now + m_period);
   Send(std::span(m_txPacket.data(), m_txLength), *m_peer, false);
-  if (DebugOn()) DebugLine(Format("TFTP: Thread %d, Sent ACK = %d", m_options.threadNumber, int{m_nRecvBlock}));
+  if (DebugOn())
+    DebugLine(Format("TFTP: Thread %d, Sent ACK = %d", m_options.threadNumber, int{m_nRecvBlock}));
   if (m_bLastBlock) Success(now);
 }
 
@@ -205,8 +212,8 @@ void TransferEngine::AddToTotal(size_t count) {
   if (m_nTotalBytes % kBytesCellStep == 0) SetCell(kColBytes, std::to_string(m_nTotalBytes));
 }
 
-std::span<const Action> TransferEngine::OnDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
-                                                   TimePoint now, bool oversized) {
+std::span<const Action> TransferEngine::OnDatagram(std::span<const std::uint8_t> datagram,
+                                                   const Endpoint& from, TimePoint now, bool oversized) {
   Begin();
   if (m_state == State::Idle || m_state == State::Ended || !m_peer) return Done();
   m_nDebug = m_settings.Debugging();
@@ -314,7 +321,8 @@ void TransferEngine::OnDally(const Packet& packet) {
     if (DebugOn())
       DebugLine(Format("TFTP: Thread %d, Got DATA block = %d", m_options.threadNumber, int{packet.number}));
     Send(std::span(m_txPacket.data(), m_txLength), *m_peer, false);
-    if (DebugOn()) DebugLine(Format("TFTP: Thread %d, Sent ACK = %d", m_options.threadNumber, int{m_nRecvBlock}));
+    if (DebugOn())
+      DebugLine(Format("TFTP: Thread %d, Sent ACK = %d", m_options.threadNumber, int{m_nRecvBlock}));
   } else if (packet.kind == Packet::Kind::Error) {
     EndSession();
   }

@@ -58,8 +58,8 @@ class EngineSettings {
 
 struct Action {
   enum class Kind {
-    Send,         // `bytes` to `to`
-    ArmTimer,     // the timer fires at `deadline` (replaces any earlier deadline)
+    Send,      // `bytes` to `to`
+    ArmTimer,  // the timer fires at `deadline` (replaces any earlier deadline)
     KillTimer,
     SetCell,      // `column` of the session's row = `text`
     Log,          // a transfer-log line
@@ -83,9 +83,9 @@ struct Action {
 struct ClientRequest {
   std::span<const std::uint8_t> request;  // the RRQ or WRQ; copied
   Endpoint server;
-  std::string sendFailurePrefix;          // e.g. "Error connecting to host : "
-  std::string noAnswerPrefix;             // e.g. "Error receiving response from host : "
-  int noAnswerError = 10060;              // the socket error shown when the guard time passes
+  std::string sendFailurePrefix;  // e.g. "Error connecting to host : "
+  std::string noAnswerPrefix;     // e.g. "Error receiving response from host : "
+  int noAnswerError = 10060;      // the socket error shown when the guard time passes
 };
 
 class TransferEngine {
@@ -116,8 +116,8 @@ class TransferEngine {
                                       TimePoint now);
 
   // A datagram of `datagram.size()` bytes from `from`. `oversized`: it was longer than 516 bytes and is cut.
-  std::span<const Action> OnDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from, TimePoint now,
-                                     bool oversized = false);
+  std::span<const Action> OnDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                                     TimePoint now, bool oversized = false);
   // Receiving failed with this socket error number.
   std::span<const Action> OnReceiveFailed(int socketError);
   // A send marked `reportFailure` failed with this socket error number.

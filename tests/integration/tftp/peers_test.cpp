@@ -11,7 +11,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Success(size_t total) { return "TFTP: Successful. Total bytes transferred: " + std::to_string(total); }
+std::string Success(size_t total) {
+  return "TFTP: Successful. Total bytes transferred: " + std::to_string(total);
+}
 
 class Peers : public TftpServerFixture {};
 
@@ -38,7 +40,8 @@ TEST_F(Peers, TftpHpaDownloadsAndUploadsByteForByte) {
   // Every transfer's lines in the log file, with a time stamp, one connection line each.
   std::string log = LogFile();
   size_t connections = 0;
-  for (size_t at = 0; (at = log.find(" TFTP: Connection from address 127.0.0.1\r\n", at)) != std::string::npos; ++at)
+  for (size_t at = 0;
+       (at = log.find(" TFTP: Connection from address 127.0.0.1\r\n", at)) != std::string::npos; ++at)
     ++connections;
   EXPECT_EQ(connections, 8u);
   EXPECT_TRUE(WaitForLog(Success(150'000) + "\r\n"));
@@ -76,9 +79,11 @@ TEST_F(Peers, RefusalsReachTftpHpaWithCodeAndText) {
       {{"get", "a*b", "x"}, "octet", "Error code 0: Bad characters in filename. Aborting transfer"},
       {{"get", "adir", "x"}, "octet", "Error code 0: Cannot GET a directory!"},
       {{"get", std::string(300, 'n'), "x"}, "octet", "Error code 0: Filename exceeds maximum allowable path"},
-      {{"put", "local.bin", "exists.bin"}, "octet",
+      {{"put", "local.bin", "exists.bin"},
+       "octet",
        "Error code 0: User asked to overwrite an existing file! Access denied!"},
-      {{"put", "local.bin", "adir"}, "octet",
+      {{"put", "local.bin", "adir"},
+       "octet",
        "Error code 0: User asked for a volume, directory, system or read-only file! Access denied!"},
       {{"put", "local.bin", "new/f.bin"}, "octet", "Error code 0: Not allowed to create directories!"},
   };

@@ -175,7 +175,8 @@ TEST_F(RawPackets, LostFinalAckIsRepeatedAndTheFileIsFreeAtOnce) {
   EXPECT_EQ(again->bytes, Ack(1));
   EXPECT_EQ(ReadFile(Dl() / "final.bin"), "last and only");
   // The upload and the get; the get's line follows the client's last ACK, which may arrive after it exits.
-  EXPECT_TRUE(WaitUntil([&] { return Count(LogFile(), "TFTP: Successful. Total bytes transferred: 13") == 2u; }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return Count(LogFile(), "TFTP: Successful. Total bytes transferred: 13") == 2u; }));
 }
 
 TEST_F(RawPackets, SilentClientSeesTheBlockThreeTimesThenNothing) {

@@ -19,8 +19,8 @@ class TftpServerFixture : public testing::Test {
  protected:
   void Start(const std::vector<std::string>& extra = {}) {
     std::filesystem::create_directories(Dl());
-    std::vector<std::string> entries = {"TFTP/TPort=0",      "FTP/FTPServer=0",    "General/Logging=1",
-                                        "TFTP/TTimeout=1",   "TFTP/TRetries=2",    "TFTP/TDLDir=" + DlDir()};
+    std::vector<std::string> entries = {"TFTP/TPort=0",    "FTP/FTPServer=0", "General/Logging=1",
+                                        "TFTP/TTimeout=1", "TFTP/TRetries=2", "TFTP/TDLDir=" + DlDir()};
     // An extra entry replaces the default of its key (the first entry of a key is the one that counts).
     for (const std::string& entry : extra) {
       std::string key = entry.substr(0, entry.find('=') + 1);

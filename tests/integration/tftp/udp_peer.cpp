@@ -33,7 +33,9 @@ UdpPeer::UdpPeer() {
   m_port = ntohs(address.sin_port);
 }
 
-UdpPeer::~UdpPeer() { ::close(m_fd); }
+UdpPeer::~UdpPeer() {
+  ::close(m_fd);
+}
 
 void UdpPeer::SendTo(std::uint16_t port, const Bytes& bytes) const {
   sockaddr_in address = Loopback(port);
@@ -47,7 +49,8 @@ std::optional<Datagram> UdpPeer::Receive(std::chrono::milliseconds timeout) cons
   d.bytes.resize(2048);
   sockaddr_in from{};
   socklen_t length = sizeof from;
-  ssize_t n = ::recvfrom(m_fd, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+  ssize_t n =
+      ::recvfrom(m_fd, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
   if (n < 0) return std::nullopt;
   d.bytes.resize(static_cast<size_t>(n));
   d.port = ntohs(from.sin_port);

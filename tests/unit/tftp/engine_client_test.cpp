@@ -25,7 +25,8 @@ class Client : public EngineFixture {
     r.request = View(request);
     r.server = serverPort;
     r.sendFailurePrefix = side == Side::Receiving ? "Error connecting to host : " : "Error sending : ";
-    r.noAnswerPrefix = side == Side::Receiving ? "Error receiving response from host : " : "Error receiving : ";
+    r.noAnswerPrefix =
+        side == Side::Receiving ? "Error receiving response from host : " : "Error receiving : ";
     return Recorded(engine->StartClient(std::make_unique<MemoryFile>(file), r, t0));
   }
   Record FromSession(const Bytes& datagram, TimePoint now) { return Feed(datagram, now, &sessionPort); }
@@ -48,7 +49,8 @@ TEST_F(Client, RequestGoesToTheServerPortWithAGuardOfTwoTimeouts) {
 
 TEST_F(Client, RequestThatCannotBeSentOrAnswered) {
   StartClient(Side::Receiving);
-  EXPECT_EQ(Recorded(engine->OnSendFailed(10022)).Status(), "Error connecting to host : [10022] Invalid argument");
+  EXPECT_EQ(Recorded(engine->OnSendFailed(10022)).Status(),
+            "Error connecting to host : [10022] Invalid argument");
   StartClient(Side::Sending);
   EXPECT_EQ(Recorded(engine->OnSendFailed(10022)).Status(), "Error sending : [10022] Invalid argument");
   StartClient(Side::Receiving);

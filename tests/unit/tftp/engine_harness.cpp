@@ -56,7 +56,9 @@ Bytes DataPacket(std::uint16_t block, const std::string& payload) {
   return packet;
 }
 
-Bytes DataPacket(std::uint16_t block, size_t count, char fill) { return DataPacket(block, std::string(count, fill)); }
+Bytes DataPacket(std::uint16_t block, size_t count, char fill) {
+  return DataPacket(block, std::string(count, fill));
+}
 
 Bytes ErrorPacket(std::uint16_t code, const std::string& text) {
   PacketBuffer buffer{};
@@ -70,7 +72,9 @@ Bytes Raw(std::initializer_list<int> bytes) {
   return out;
 }
 
-std::span<const std::uint8_t> View(const Bytes& bytes) { return std::span(bytes.data(), bytes.size()); }
+std::span<const std::uint8_t> View(const Bytes& bytes) {
+  return std::span(bytes.data(), bytes.size());
+}
 
 std::optional<std::string> Record::Cell(int column) const {
   for (auto it = cells.rbegin(); it != cells.rend(); ++it)
@@ -86,14 +90,30 @@ Record Recorded(std::span<const Action> actions) {
       case Action::Kind::Send:
         r.sends.push_back({Bytes(a.bytes.begin(), a.bytes.end()), a.to, a.reportFailure});
         break;
-      case Action::Kind::ArmTimer: r.armed = a.deadline; break;
-      case Action::Kind::KillTimer: r.killed = true; break;
-      case Action::Kind::SetCell: r.cells.emplace_back(a.column, a.text); break;
-      case Action::Kind::Log: r.logs.push_back(a.text); break;
-      case Action::Kind::Debug: r.debugs.push_back(a.text); break;
-      case Action::Kind::MessageBox: r.boxes.push_back(a.text); break;
-      case Action::Kind::DrainQueued: r.drained = true; break;
-      case Action::Kind::End: r.ended = true; break;
+      case Action::Kind::ArmTimer:
+        r.armed = a.deadline;
+        break;
+      case Action::Kind::KillTimer:
+        r.killed = true;
+        break;
+      case Action::Kind::SetCell:
+        r.cells.emplace_back(a.column, a.text);
+        break;
+      case Action::Kind::Log:
+        r.logs.push_back(a.text);
+        break;
+      case Action::Kind::Debug:
+        r.debugs.push_back(a.text);
+        break;
+      case Action::Kind::MessageBox:
+        r.boxes.push_back(a.text);
+        break;
+      case Action::Kind::DrainQueued:
+        r.drained = true;
+        break;
+      case Action::Kind::End:
+        r.ended = true;
+        break;
     }
   }
   return r;
@@ -105,7 +125,11 @@ std::pair<std::uint16_t, std::string> ErrorOf(const Bytes& packet) {
   return {ReadU16(packet.data() + 2), text};
 }
 
-std::uint16_t OpcodeOf(const Bytes& packet) { return packet.size() >= 2 ? ReadU16(packet.data()) : 0xFFFF; }
-std::uint16_t BlockOf(const Bytes& packet) { return packet.size() >= 4 ? ReadU16(packet.data() + 2) : 0xFFFF; }
+std::uint16_t OpcodeOf(const Bytes& packet) {
+  return packet.size() >= 2 ? ReadU16(packet.data()) : 0xFFFF;
+}
+std::uint16_t BlockOf(const Bytes& packet) {
+  return packet.size() >= 4 ? ReadU16(packet.data() + 2) : 0xFFFF;
+}
 
 }  // namespace hx::tftp::test

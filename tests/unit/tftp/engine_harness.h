@@ -27,7 +27,7 @@ struct FakeSettings : EngineSettings {
 
 // What a file in memory saw; it outlives the file, which the engine closes by destroying it.
 struct FileState {
-  std::string content;     // read from (sending) or written to (receiving)
+  std::string content;  // read from (sending) or written to (receiving)
   size_t readPos = 0;
   bool failReads = false;
   bool failWrites = false;
@@ -52,8 +52,8 @@ std::uint8_t PatternByte(std::uint64_t offset);
 struct PatternState {
   std::uint64_t size = 0;
   std::uint64_t position = 0;
-  bool fill = true;        // false: reads leave the buffer as it is (for very long runs)
-  bool mismatch = false;   // a written byte differed from the pattern
+  bool fill = true;       // false: reads leave the buffer as it is (for very long runs)
+  bool mismatch = false;  // a written byte differed from the pattern
   bool closed = false;
 };
 class PatternFile : public TransferFile {
@@ -106,6 +106,8 @@ std::pair<std::uint16_t, std::string> ErrorOf(const Bytes& packet);
 std::uint16_t OpcodeOf(const Bytes& packet);
 std::uint16_t BlockOf(const Bytes& packet);
 
-inline Endpoint Local(unsigned short port) { return Endpoint(asio::ip::make_address_v4("127.0.0.1"), port); }
+inline Endpoint Local(unsigned short port) {
+  return Endpoint(asio::ip::make_address_v4("127.0.0.1"), port);
+}
 
 }  // namespace hx::tftp::test

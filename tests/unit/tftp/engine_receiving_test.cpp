@@ -105,13 +105,15 @@ TEST_F(Receiving, RetryResendsTheLastAck) {
 }
 
 TEST_F(Receiving, ShortAndUnexpectedDatagramsWriteNothing) {
-  const Bytes cases[] = {Raw({0}), Raw({0, 3}), Raw({0, 3, 0}), AckPacket(1), Raw({0, 1, 'a', 0}), Raw({0, 7, 0, 0})};
+  const Bytes cases[] = {Raw({0}),     Raw({0, 3}),         Raw({0, 3, 0}),
+                         AckPacket(1), Raw({0, 1, 'a', 0}), Raw({0, 7, 0, 0})};
   for (const Bytes& datagram : cases) {
     SCOPED_TRACE(testing::PrintToString(datagram));
     StartServer(Side::Receiving);
     Record r = Feed(datagram);
     ASSERT_EQ(r.sends.size(), 1u);
-    EXPECT_EQ(ErrorOf(r.sends[0].bytes), std::make_pair(std::uint16_t{0}, std::string("Unknown packet type. Aborting")));
+    EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+              std::make_pair(std::uint16_t{0}, std::string("Unknown packet type. Aborting")));
     EXPECT_EQ(r.Status(), "Unknown packet type. Aborting");
     EXPECT_EQ(r.logs, std::vector<std::string>{"TFTP: ERROR. Unknown packet type. Aborting"});
     EXPECT_TRUE(r.ended);
@@ -148,7 +150,8 @@ TEST_F(Receiving, WriteFailureIsReportedToThePeer) {
   file->failWrites = true;
   Record r = Feed(DataPacket(1, 512, 'a'));
   ASSERT_EQ(r.sends.size(), 1u);
-  EXPECT_EQ(ErrorOf(r.sends[0].bytes), std::make_pair(std::uint16_t{3}, std::string("Disk full or allocation exceeded")));
+  EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+            std::make_pair(std::uint16_t{3}, std::string("Disk full or allocation exceeded")));
   EXPECT_EQ(r.Status(), "Disk full or allocation exceeded");
   EXPECT_TRUE(r.ended);
 }
@@ -195,7 +198,8 @@ TEST_F(Receiving, DebugLines) {
   Record r = StartServer(Side::Receiving);
   EXPECT_EQ(r.debugs, std::vector<std::string>{"TFTP: Thread 77, Sent ACK = 0"});
   r = Feed(DataPacket(1, 3, 'a'));
-  EXPECT_EQ(r.debugs, (std::vector<std::string>{"TFTP: Thread 77, Got DATA block = 1", "TFTP: Thread 77, Sent ACK = 1"}));
+  EXPECT_EQ(r.debugs, (std::vector<std::string>{"TFTP: Thread 77, Got DATA block = 1",
+                                                "TFTP: Thread 77, Sent ACK = 1"}));
 }
 
 // Rejections and the opening cells are the same for both sides.
@@ -208,7 +212,8 @@ TEST_F(Common, RejectionSendsTheErrorShowsAndLogsIt) {
   Record r = Recorded(engine->Reject(std::span(&rejection, 1)));
   ASSERT_EQ(r.sends.size(), 1u);
   EXPECT_EQ(r.sends[0].to, peer);
-  EXPECT_EQ(ErrorOf(r.sends[0].bytes), std::make_pair(std::uint16_t{1}, std::string("File was not found. Aborting transfer")));
+  EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+            std::make_pair(std::uint16_t{1}, std::string("File was not found. Aborting transfer")));
   EXPECT_EQ(r.Status(), "File was not found. Aborting transfer");
   EXPECT_EQ(r.logs, std::vector<std::string>{"TFTP: ERROR. File was not found. Aborting transfer"});
   EXPECT_TRUE(r.boxes.empty());
@@ -223,11 +228,13 @@ TEST_F(Common, TwoRejectionsGoOutInOrderAndTheLastStays) {
                                              {2, "Unable to access file. Aborting", ""}};
   Record r = Recorded(engine->Reject(rejections));
   ASSERT_EQ(r.sends.size(), 2u);
-  EXPECT_EQ(ErrorOf(r.sends[0].bytes), std::make_pair(std::uint16_t{0}, std::string("Not allowed to create directories!")));
-  EXPECT_EQ(ErrorOf(r.sends[1].bytes), std::make_pair(std::uint16_t{2}, std::string("Unable to access file. Aborting")));
+  EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+            std::make_pair(std::uint16_t{0}, std::string("Not allowed to create directories!")));
+  EXPECT_EQ(ErrorOf(r.sends[1].bytes),
+            std::make_pair(std::uint16_t{2}, std::string("Unable to access file. Aborting")));
   EXPECT_EQ(r.Status(), "Unable to access file. Aborting");
   EXPECT_EQ(r.logs, (std::vector<std::string>{"TFTP: ERROR. Not allowed to create directories!",
-                                               "TFTP: ERROR. Unable to access file. Aborting"}));
+                                              "TFTP: ERROR. Unable to access file. Aborting"}));
   EXPECT_EQ(r.kinds.back(), Kind::End);
 }
 

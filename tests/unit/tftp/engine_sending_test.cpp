@@ -148,9 +148,14 @@ TEST_F(Sending, ErrorWithoutTextGivesAnEmptyText) {
 
 TEST_F(Sending, UnexpectedPacketsAreRejectedWithCodeZero) {
   const Bytes cases[] = {
-      Raw({0}), Raw({0, 4}), Raw({0, 4, 0}),  // 1 to 3 bytes: no complete header
-      DataPacket(1, "x"), Raw({0, 1, 'a', 0, 'o', 'c', 't', 'e', 't', 0}), Raw({0, 2, 0, 0}),
-      Raw({0, 9, 0, 1}), Raw({0xFF, 0xFF, 0xFF, 0xFF}),
+      Raw({0}),
+      Raw({0, 4}),
+      Raw({0, 4, 0}),  // 1 to 3 bytes: no complete header
+      DataPacket(1, "x"),
+      Raw({0, 1, 'a', 0, 'o', 'c', 't', 'e', 't', 0}),
+      Raw({0, 2, 0, 0}),
+      Raw({0, 9, 0, 1}),
+      Raw({0xFF, 0xFF, 0xFF, 0xFF}),
   };
   for (const Bytes& datagram : cases) {
     SCOPED_TRACE(testing::PrintToString(datagram));
@@ -158,7 +163,8 @@ TEST_F(Sending, UnexpectedPacketsAreRejectedWithCodeZero) {
     Record r = Feed(datagram);
     ASSERT_EQ(r.sends.size(), 1u);
     EXPECT_EQ(r.sends[0].to, peer);
-    EXPECT_EQ(ErrorOf(r.sends[0].bytes), std::make_pair(std::uint16_t{0}, std::string("Unknown packet received. Aborting!")));
+    EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+              std::make_pair(std::uint16_t{0}, std::string("Unknown packet received. Aborting!")));
     EXPECT_EQ(r.Status(), "Unknown packet received. Aborting!");
     EXPECT_EQ(r.logs, std::vector<std::string>{"TFTP: ERROR. Unknown packet received. Aborting!"});
     EXPECT_TRUE(r.ended);
@@ -182,7 +188,8 @@ TEST_F(Sending, DatagramsFromOtherSourcesGetUnknownTransferId) {
       Record r = FeedFrom(from, datagram);
       ASSERT_EQ(r.sends.size(), 1u);
       EXPECT_EQ(r.sends[0].to, from);
-      EXPECT_EQ(ErrorOf(r.sends[0].bytes), std::make_pair(std::uint16_t{5}, std::string("Unknown transfer ID")));
+      EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+                std::make_pair(std::uint16_t{5}, std::string("Unknown transfer ID")));
       EXPECT_EQ(r.kinds, std::vector<Kind>{Kind::Send});  // and nothing else
     }
     // An ERROR from a stranger is not answered at all.
@@ -248,7 +255,9 @@ TEST_F(Sending, DebugLinesWhenTheTftpBitIsSet) {
   r = StartServer(Side::Sending, std::string(600, 'a'));
   EXPECT_TRUE(r.debugs.empty());
   settings.debugging = 3;  // read again for every event
-  EXPECT_EQ(Feed(AckPacket(1)).debugs, (std::vector<std::string>{"TFTP: Thread 77, Got ACK = 1", "TFTP: Thread 77, Sent 88 bytes, Block Number = 2"}));
+  EXPECT_EQ(Feed(AckPacket(1)).debugs,
+            (std::vector<std::string>{"TFTP: Thread 77, Got ACK = 1",
+                                      "TFTP: Thread 77, Sent 88 bytes, Block Number = 2"}));
 }
 
 TEST_F(Sending, BlockNumbersWrapAfter65535) {

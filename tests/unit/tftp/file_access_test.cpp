@@ -16,7 +16,8 @@ using hx::test::TempDir;
 using hx::test::WriteFile;
 
 const Rejection kUnable{2, "Unable to access file. Aborting", ""};
-const Rejection kProtected{0, "User asked for a volume, directory, system or read-only file! Access denied!", ""};
+const Rejection kProtected{0, "User asked for a volume, directory, system or read-only file! Access denied!",
+                           ""};
 const Rejection kNoOverwrite{0, "User asked to overwrite an existing file! Access denied!", ""};
 
 std::vector<Rejection> RejectionsOf(const OpenResult& result) {
@@ -169,7 +170,8 @@ TEST_F(FileAccess, ReceiveOverwritesOnlyWhenAllowedAndWritable) {
   ASSERT_EQ(::mkfifo(PathOf("pipe").c_str(), 0644), 0);
   for (const char* name : {"ro.bin", "adir", "pipe"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(RejectionsOf(OpenForReceive(shares, PathOf(name), {true, true})), std::vector<Rejection>{kProtected});
+    EXPECT_EQ(RejectionsOf(OpenForReceive(shares, PathOf(name), {true, true})),
+              std::vector<Rejection>{kProtected});
   }
   EXPECT_EQ(ReadFile(PathOf("ro.bin")), "keep");
 }

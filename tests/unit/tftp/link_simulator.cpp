@@ -13,13 +13,14 @@ constexpr std::chrono::milliseconds kLatency{1};
 }  // namespace
 
 LinkSimulator::LinkSimulator(Side clientSide, const EngineSettings& settings,
-                             std::unique_ptr<TransferFile> clientFile, std::unique_ptr<TransferFile> serverFile,
-                             Script script)
+                             std::unique_ptr<TransferFile> clientFile,
+                             std::unique_ptr<TransferFile> serverFile, Script script)
     : m_settings(settings),
       m_script(std::move(script)),
       m_clientEngine(TransferEngine::Options{clientSide, true, 1}, settings),
-      m_serverEngine(TransferEngine::Options{clientSide == Side::Sending ? Side::Receiving : Side::Sending, false, 2},
-                     settings),
+      m_serverEngine(
+          TransferEngine::Options{clientSide == Side::Sending ? Side::Receiving : Side::Sending, false, 2},
+          settings),
       m_serverFile(std::move(serverFile)) {
   PacketBuffer buffer{};
   size_t n = BuildRequest(buffer, clientSide == Side::Receiving ? kOpRrq : kOpWrq, "file.bin", "octet");
@@ -48,7 +49,8 @@ void LinkSimulator::Apply(std::span<const Action> actions, const Endpoint& self,
         info.block = bytes.size() >= 4 ? ReadU16(bytes.data() + 2) : 0;
         info.occurrence = ++m_seen[{info.toServer, info.opcode, info.block}];
         ++log.sent[{info.opcode, info.block}];
-        if (!fromServer && info.opcode != kOpRrq && info.opcode != kOpWrq) m_clientDestinations.push_back(a.to);
+        if (!fromServer && info.opcode != kOpRrq && info.opcode != kOpWrq)
+          m_clientDestinations.push_back(a.to);
         Fate fate = m_script ? m_script(info) : Fate{};
         if (fate.drop) break;
         for (int i = 0; i < fate.copies; ++i)

@@ -19,13 +19,14 @@ struct Transfer {
   std::unique_ptr<LinkSimulator> link;
 
   // `download`: the client receives from the server; otherwise it sends to it.
-  Transfer(bool download, const EngineSettings& settings, LinkSimulator::Script script, std::uint64_t size = kSize) {
+  Transfer(bool download, const EngineSettings& settings, LinkSimulator::Script script,
+           std::uint64_t size = kSize) {
     source->size = size;
     auto sender = std::make_unique<PatternFile>(source);
     auto receiver = std::make_unique<PatternFile>(sink);
     if (download)
-      link = std::make_unique<LinkSimulator>(Side::Receiving, settings, std::move(receiver), std::move(sender),
-                                             std::move(script));
+      link = std::make_unique<LinkSimulator>(Side::Receiving, settings, std::move(receiver),
+                                             std::move(sender), std::move(script));
     else
       link = std::make_unique<LinkSimulator>(Side::Sending, settings, std::move(sender), std::move(receiver),
                                              std::move(script));
@@ -102,7 +103,8 @@ TEST_P(LossyLink, DelayedBlockArrivingAfterItsRetransmission) {
   // The first DATA 5 is overtaken by its own retransmission and arrives later as a duplicate.
   Transfer t(Download(), settings, [&](const DatagramInfo& d) {
     Fate fate;
-    if (ToReceiver(d) && d.opcode == kOpData && d.block == 5 && d.occurrence == 1) fate.extraDelay = milliseconds(1500);
+    if (ToReceiver(d) && d.opcode == kOpData && d.block == 5 && d.occurrence == 1)
+      fate.extraDelay = milliseconds(1500);
     return fate;
   });
   t.link->Run();
@@ -164,12 +166,13 @@ TEST_P(LossyLink, ClientFollowsTheServersNewPort) {
 
 TEST_P(LossyLink, BlockNumbersWrapAcrossTheLink) {
   const std::uint64_t size = 65536ull * 512 + 1000;
-  Transfer t(Download(), settings,
-             [&](const DatagramInfo& d) {
-               // A loss right at the wrap: the first block 0 goes missing once.
-               return Fate{ToReceiver(d) && d.opcode == kOpData && d.block == 0 && d.occurrence == 1};
-             },
-             size);
+  Transfer t(
+      Download(), settings,
+      [&](const DatagramInfo& d) {
+        // A loss right at the wrap: the first block 0 goes missing once.
+        return Fate{ToReceiver(d) && d.opcode == kOpData && d.block == 0 && d.occurrence == 1};
+      },
+      size);
   t.link->Run();
   EXPECT_TRUE(t.Intact());
   const std::string success = "TFTP: Successful. Total bytes transferred: " + std::to_string(size);
@@ -178,7 +181,9 @@ TEST_P(LossyLink, BlockNumbersWrapAcrossTheLink) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDirections, LossyLink, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Download" : "Upload"; });
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Download" : "Upload";
+                         });
 
 }  // namespace
 }  // namespace hx::tftp::test

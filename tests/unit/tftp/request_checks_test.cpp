@@ -15,13 +15,15 @@ Bytes Request(int opcode, std::string body) {
   out.insert(out.end(), body.begin(), body.end());
   return out;
 }
-std::string Z(const std::string& s) { return s + std::string(1, '\0'); }
+std::string Z(const std::string& s) {
+  return s + std::string(1, '\0');
+}
 
 struct Case {
   const char* label;
   Bytes datagram;
   std::string dir;
-  std::string path;         // expected path, or empty when refused
+  std::string path;  // expected path, or empty when refused
   Rejection rejection;
 };
 
@@ -41,7 +43,11 @@ std::vector<Case> Cases() {
       {"mode in capitals", Request(1, Z("a") + Z("OCTET")), kDir, "/srv/tftp/a", kNone},
       {"mode mixed case", Request(1, Z("a") + Z("NetAscii")), kDir, "/srv/tftp/a", kNone},
       {"unknown mode", Request(1, Z("a") + Z("mail")), kDir, "", {4, "Unknown transfer mode : mail", ""}},
-      {"unknown mode lower-cased", Request(2, Z("a") + Z("MaIL")), kDir, "", {4, "Unknown transfer mode : mail", ""}},
+      {"unknown mode lower-cased",
+       Request(2, Z("a") + Z("MaIL")),
+       kDir,
+       "",
+       {4, "Unknown transfer mode : mail", ""}},
       {"empty mode", Request(1, Z("a") + Z("")), kDir, "", {4, "Unknown transfer mode : ", ""}},
       {"options after the mode are ignored", Request(1, Z("a") + Z("octet") + Z("tsize") + Z("0")), kDir,
        "/srv/tftp/a", kNone},
@@ -51,14 +57,18 @@ std::vector<Case> Cases() {
       {"one byte", Bytes{0}, kDir, "", kMalformed},
       {"nothing", Bytes{}, kDir, "", kMalformed},
       {"no directory", Request(1, Z("a") + Z("octet")), "", "", kNoDir},
-      {"mode checked before the directory", Request(1, Z("a") + Z("mail")), "", "",
+      {"mode checked before the directory",
+       Request(1, Z("a") + Z("mail")),
+       "",
+       "",
        {4, "Unknown transfer mode : mail", ""}},
       {"directory without slash", Request(1, Z("a") + Z("octet")), "/srv/tftp", "/srv/tftp/a", kNone},
-      {"subdirectories", Request(1, Z("boot/x86/image.bin") + Z("octet")), kDir, "/srv/tftp/boot/x86/image.bin",
-       kNone},
+      {"subdirectories", Request(1, Z("boot/x86/image.bin") + Z("octet")), kDir,
+       "/srv/tftp/boot/x86/image.bin", kNone},
       {"backslashes become slashes", Request(1, Z("boot\\x86\\image.bin") + Z("octet")), kDir,
        "/srv/tftp/boot/x86/image.bin", kNone},
-      {"runs of separators collapse", Request(1, Z("/x//y.bin") + Z("octet")), kDir, "/srv/tftp/x/y.bin", kNone},
+      {"runs of separators collapse", Request(1, Z("/x//y.bin") + Z("octet")), kDir, "/srv/tftp/x/y.bin",
+       kNone},
       {"mixed runs collapse", Request(1, Z("\\\\x\\/y") + Z("octet")), kDir, "/srv/tftp/x/y", kNone},
       {"absolute name stays inside", Request(1, Z("/etc/passwd") + Z("octet")), kDir, "/srv/tftp/etc/passwd",
        kNone},
@@ -70,14 +80,16 @@ std::vector<Case> Cases() {
       {"parent before bad characters", Request(1, Z("..*") + Z("octet")), kDir, "", kDotDot},
   };
   for (char c : std::string("*?<>|\""))
-    cases.push_back({"bad character", Request(1, Z(std::string("a") + c + "b") + Z("octet")), kDir, "", kBadChars});
+    cases.push_back(
+        {"bad character", Request(1, Z(std::string("a") + c + "b") + Z("octet")), kDir, "", kBadChars});
 
   // "/d/" becomes "/d//" (4 characters) before the length test: 256 more fit, 257 do not.
   cases.push_back({"longest name", Request(1, Z(std::string(256, 'n')) + Z("octet")), "/d/",
                    "/d/" + std::string(256, 'n'), kNone});
-  cases.push_back({"name one too long", Request(1, Z(std::string(257, 'n')) + Z("octet")), "/d/", "", kTooLong});
-  cases.push_back({"length before parent", Request(1, Z(".." + std::string(300, 'n')) + Z("octet")), kDir, "",
-                   kTooLong});
+  cases.push_back(
+      {"name one too long", Request(1, Z(std::string(257, 'n')) + Z("octet")), "/d/", "", kTooLong});
+  cases.push_back(
+      {"length before parent", Request(1, Z(".." + std::string(300, 'n')) + Z("octet")), kDir, "", kTooLong});
   return cases;
 }
 

@@ -61,7 +61,7 @@ TEST(TftpPackets, ParsesEveryKindWithinTheReceivedLength) {
       {Raw({0, 4, 1, 2, 9, 9}), Packet::Kind::Ack, 0x0102, 0, ""},
       {Raw({0, 3, 0, 7}), Packet::Kind::Data, 7, 0, ""},
       {Raw({0, 3, 0, 7, 'a', 'b', 'c'}), Packet::Kind::Data, 7, 3, ""},
-      {Raw({0, 5, 0, 2}), Packet::Kind::Error, 2, 0, ""},  // no text, no zero byte: an empty text
+      {Raw({0, 5, 0, 2}), Packet::Kind::Error, 2, 0, ""},              // no text, no zero byte: an empty text
       {Raw({0, 5, 0, 1, 'n', 'o'}), Packet::Kind::Error, 1, 0, "no"},  // no zero byte: up to the end
       {Raw({0, 5, 0, 1, 'o', 'k', 0, 'x'}), Packet::Kind::Error, 1, 0, "ok"},
       {Raw({0, 1, 'f', 0}), Packet::Kind::Request, 0x6600, 0, ""},
