@@ -180,7 +180,7 @@ TEST_F(RawPackets, LostFinalAckIsRepeatedAndTheFileIsFreeAtOnce) {
 }
 
 TEST_F(RawPackets, SilentClientSeesTheBlockThreeTimesThenNothing) {
-  Start();  // TRetries 2, TTimeout 1
+  Start({"TFTP/TTimeout=1", "TFTP/TRetries=2"});
   WriteFile(Dl() / "q.bin", "quiet");
   UdpPeer client;
   client.SendTo(Port(), Request(1, "q.bin", "octet"));

@@ -14,13 +14,13 @@
 namespace hx::test {
 
 // A headless harbinex with only the TFTP service, its TDLDir in a temporary directory, logging on and short
-// timeouts, so that a retransmission costs a second and a give-up three.
+// timeouts (a test that waits for a retransmission sets its own, shorter ones).
 class TftpServerFixture : public testing::Test {
  protected:
   void Start(const std::vector<std::string>& extra = {}) {
     std::filesystem::create_directories(Dl());
     std::vector<std::string> entries = {"TFTP/TPort=0",    "FTP/FTPServer=0", "General/Logging=1",
-                                        "TFTP/TTimeout=1", "TFTP/TRetries=2", "TFTP/TDLDir=" + DlDir()};
+                                        "TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TDLDir=" + DlDir()};
     // An extra entry replaces the default of its key (the first entry of a key is the one that counts).
     for (const std::string& entry : extra) {
       std::string key = entry.substr(0, entry.find('=') + 1);
