@@ -48,6 +48,8 @@ int RunHeadless(const std::string& dir) {
 
   hx::ConsoleFrontend frontend(/*echoLog=*/true);
   hx::ServerApp app(dir, frontend, MakeServices());
+  // Nobody looks at rows here: a service that runs for weeks keeps only those of running sessions.
+  app.Registry().KeepCompletedRows(false);
   if (!app.InitInstance()) {
     app.ExitInstance();
     return 1;

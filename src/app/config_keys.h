@@ -36,6 +36,8 @@ inline constexpr const char* kUserSecurity = "UserSecurity";
 inline constexpr const char* kFDLDir = "FDLDir";
 inline constexpr const char* kFPort = "FPort";
 inline constexpr const char* kFDataPort = "FDataPort";
+inline constexpr const char* kFIdleTimeout = "FIdleTimeout";
+inline constexpr const char* kFDataTimeout = "FDataTimeout";
 
 // Debugging mask bits, also the source value of log and debug lines.
 inline constexpr int kSourceTftp = 1;
@@ -56,10 +58,16 @@ inline constexpr IntKeyDefault kStartIntKeys[] = {
     {kFtp, kFDataPort, 20},
 };
 
+// Seconds without a command (no transfer running) before an FTP session is closed, and without a byte on a
+// data connection before its transfer is aborted; 0 switches either off.
+inline constexpr int kDefaultIdleTimeout = 300;
+inline constexpr int kDefaultDataTimeout = 300;
+
 // The FTP keys normalised after the TFTP directory.
 inline constexpr IntKeyDefault kStartFtpKeys[] = {
     {kFtp, kFAllowUpload, 1}, {kFtp, kFAllowDownload, 1}, {kFtp, kFOverwrite, 0},
-    {kFtp, kAnonAllowed, 1},  {kFtp, kUserSecurity, 1},
+    {kFtp, kAnonAllowed, 1},  {kFtp, kUserSecurity, 1},   {kFtp, kFIdleTimeout, kDefaultIdleTimeout},
+    {kFtp, kFDataTimeout, kDefaultDataTimeout},
 };
 
 }  // namespace hx::cfg

@@ -4,23 +4,31 @@
 
 namespace hx {
 
+std::deque<SessionRow>::iterator SessionTable::Position(int id) {
+  return std::lower_bound(m_rows.begin(), m_rows.end(), id,
+                          [](const SessionRow& row, int wanted) { return row.id > wanted; });
+}
+
 void SessionTable::InsertTop(int id) {
   SessionRow row;
   row.id = id;
-  m_rows.insert(m_rows.begin(), std::move(row));
+  if (m_rows.empty() || m_rows.front().id < id)
+    m_rows.push_front(std::move(row));
+  else
+    m_rows.insert(Position(id), std::move(row));
 }
 
 bool SessionTable::SetText(int id, int column, std::string text) {
   if (column < 0 || column >= kSessionColumns) return false;
-  auto it = std::find_if(m_rows.begin(), m_rows.end(), [id](const SessionRow& r) { return r.id == id; });
-  if (it == m_rows.end()) return false;
+  auto it = Position(id);
+  if (it == m_rows.end() || it->id != id) return false;
   it->cells[static_cast<size_t>(column)] = std::move(text);
   return true;
 }
 
 const SessionRow* SessionTable::Find(int id) const {
-  auto it = std::find_if(m_rows.begin(), m_rows.end(), [id](const SessionRow& r) { return r.id == id; });
-  return it == m_rows.end() ? nullptr : &*it;
+  auto it = const_cast<SessionTable*>(this)->Position(id);
+  return it == m_rows.end() || it->id != id ? nullptr : &*it;
 }
 
 }  // namespace hx

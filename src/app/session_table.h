@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,11 @@ struct SessionRow {
 };
 
 // The rows of the session list, newest first. Not synchronised: the worker registry owns it and guards it
-// with its lock.
+// with its lock. Ids only grow, so the rows stay ordered by id and a row is found by halving, however many
+// sessions a busy server has.
 class SessionTable {
  public:
+  // A new row, at the top for an id above every other (as ids are handed out), else where its id belongs.
   void InsertTop(int id);
   // Returns false when no row has the id.
   bool SetText(int id, int column, std::string text);
@@ -37,10 +40,13 @@ class SessionTable {
     std::erase_if(m_rows, [&](const SessionRow& r) { return !keep(r.id); });
     return before - m_rows.size();
   }
-  const std::vector<SessionRow>& Rows() const { return m_rows; }
+  std::vector<SessionRow> Rows() const { return {m_rows.begin(), m_rows.end()}; }
+  bool Empty() const { return m_rows.empty(); }
 
  private:
-  std::vector<SessionRow> m_rows;  // index 0 is the top row
+  std::deque<SessionRow>::iterator Position(int id);
+
+  std::deque<SessionRow> m_rows;  // index 0 is the top row; ids descend
 };
 
 }  // namespace hx

@@ -3,64 +3,67 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <asio/post.hpp>
+#include <chrono>
+#include <new>
 #include <system_error>
+#include <thread>
+
+#include "app/session_loops.h"
 
 namespace hx {
+namespace {
 
-Worker::Worker() = default;
+thread_local int t_threadNumber = 0;
 
-Worker::~Worker() {
-  if (m_thread.joinable()) {
-    if (!m_resumed) m_resume = std::promise<void>();  // the thread sees a broken promise and leaves
-    RequestStop();
-    m_thread.join();
-  }
-}
+}  // namespace
+
+Worker::Worker(SessionLoops& loops) : m_executor(asio::make_strand(loops.Context())) {}
+
+Worker::~Worker() = default;
 
 bool Worker::Create() {
   try {
-    m_thread = std::thread([this, started = m_resume.get_future()]() mutable {
-      bool resumed = true;
-      try {
-        started.get();
-      } catch (const std::future_error&) {
-        resumed = false;
-      }
-      if (resumed) ThreadMain();
-      m_finished.store(true, std::memory_order_release);
-    });
+    return Prepare();
+  } catch (const std::bad_alloc&) {
+    return false;
   } catch (const std::system_error&) {
     return false;
   }
-  return true;
 }
 
 void Worker::Resume() {
-  m_resumed = true;
-  m_resume.set_value();
+  Post([this] { Run(); });
+}
+
+bool Worker::Finished() const {
+  return m_ended.load(std::memory_order_acquire) && m_pending.load(std::memory_order_acquire) == 0;
 }
 
 void Worker::RequestStop() {
-  asio::post(m_io, [this] { OnStopRequest(); });
+  Post([this] {
+    if (!HasEnded()) OnStopRequest();
+  });
 }
 
 void Worker::Join() {
-  if (m_thread.joinable()) m_thread.join();
+  // Rare (the end of the program, tests): a short poll keeps the handlers' bookkeeping to one counter.
+  while (!Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void Worker::ThreadMain() {
+void Worker::Fail() {
   try {
-    Run();
+    OnStopRequest();
   } catch (const std::exception&) {
-    // A session never takes the process down; whatever it showed stays in its row.
   }
+  End();
 }
 
-void Worker::Run() { m_io.run(); }
+Worker::ThreadNumberScope::ThreadNumberScope(int number) : m_previous(t_threadNumber) { t_threadNumber = number; }
 
-void Worker::OnStopRequest() { m_io.stop(); }
+Worker::ThreadNumberScope::~ThreadNumberScope() { t_threadNumber = m_previous; }
 
-int CurrentThreadNumber() { return static_cast<int>(::syscall(SYS_gettid)); }
+int CurrentThreadNumber() {
+  return t_threadNumber != 0 ? t_threadNumber : static_cast<int>(::syscall(SYS_gettid));
+}
 
 }  // namespace hx

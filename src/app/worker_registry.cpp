@@ -1,6 +1,8 @@
 #include "app/worker_registry.h"
 
+#include <algorithm>
 #include <ctime>
+#include <new>
 #include <thread>
 
 #include "app/frontend.h"
@@ -19,7 +21,8 @@ std::string LocalTimeOfDay() {
 
 }  // namespace
 
-WorkerRegistry::WorkerRegistry(Frontend& frontend) : m_frontend(frontend) {}
+WorkerRegistry::WorkerRegistry(Frontend& frontend, unsigned loopThreads)
+    : m_loops(loopThreads), m_frontend(frontend) {}
 
 WorkerRegistry::~WorkerRegistry() {
   // A worker is destroyed only after its thread has ended, so that no handler runs on a half-destroyed
@@ -40,16 +43,44 @@ void WorkerRegistry::InsertVersionRow(const std::string& status) {
   m_frontend.CellChanged(0, kColStatus, status);
 }
 
+void WorkerRegistry::SetFailureLog(std::function<void(WorkerKind, const std::string&)> log) {
+  m_failureLog = std::move(log);
+}
+
+void WorkerRegistry::KeepCompletedRows(bool keep) {
+  std::lock_guard guard(m_registryLock);
+  m_keepCompletedRows = keep;
+}
+
 Worker* WorkerRegistry::StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker) {
-  if (!worker->Create()) {
-    m_frontend.MessageBox(kind == WorkerKind::Tftp ? "Could not create TFTP session! Insufficient memory?"
-                                                   : "Could not create FTP session! Insufficient memory?");
+  Worker* raw = worker.get();
+  try {
+    if (!worker->Create()) {
+      ReportStartFailure(kind);
+      return nullptr;
+    }
+    Add(kind, std::move(worker));
+  } catch (const std::bad_alloc&) {
+    ReportStartFailure(kind);
     return nullptr;
   }
-  Worker* raw = worker.get();
-  Add(kind, std::move(worker));
   raw->Resume();
   return raw;
+}
+
+void WorkerRegistry::ReportStartFailure(WorkerKind kind) {
+  auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard guard(m_failureLock);
+    auto& last = m_lastFailure[kind == WorkerKind::Tftp ? 0 : 1];
+    if (last != std::chrono::steady_clock::time_point{} && now - last < std::chrono::seconds(1)) return;
+    last = now;
+  }
+  bool tftp = kind == WorkerKind::Tftp;
+  std::string text = tftp ? "Could not create TFTP session! Insufficient memory?"
+                          : "Could not create FTP session! Insufficient memory?";
+  if (m_failureLog) m_failureLog(kind, (tftp ? "TFTP: " : "FTP: ") + text);
+  m_frontend.MessageBox(text);
 }
 
 void WorkerRegistry::AddTftpSession(std::unique_ptr<Worker> worker) { Add(WorkerKind::Tftp, std::move(worker)); }
@@ -62,10 +93,12 @@ void WorkerRegistry::Add(WorkerKind kind, std::unique_ptr<Worker> worker) {
   std::string startTime = LocalTimeOfDay();
   {
     std::lock_guard guard(m_registryLock);
+    auto& list = kind == WorkerKind::Tftp ? m_tftpWorkers : m_ftpWorkers;
+    list.push_back(std::move(worker));
+    m_table.InsertTop(m_nLastSessionId + 1);
+    // Only now that nothing more can fail: ids are never skipped.
     id = ++m_nLastSessionId;
-    worker->m_nSessionId = id;
-    (kind == WorkerKind::Tftp ? m_tftpWorkers : m_ftpWorkers).push_back(std::move(worker));
-    m_table.InsertTop(id);
+    list.back()->m_nSessionId = id;
     m_table.SetText(id, kColStartTime, startTime);
   }
   m_frontend.RowInserted(id);
@@ -83,6 +116,7 @@ void WorkerRegistry::SetSessionText(int sessionId, int column, std::string_view 
 
 void WorkerRegistry::ReapFinishedWorkers() {
   std::list<std::unique_ptr<Worker>> finished;
+  size_t removedRows = 0;
   {
     std::lock_guard guard(m_registryLock);
     for (auto* list : {&m_tftpWorkers, &m_ftpWorkers}) {
@@ -92,17 +126,24 @@ void WorkerRegistry::ReapFinishedWorkers() {
         it = next;
       }
     }
+    if (!m_keepCompletedRows && !finished.empty()) {
+      std::vector<int> ended;
+      for (const auto& worker : finished) ended.push_back(worker->m_nSessionId);
+      std::sort(ended.begin(), ended.end());
+      removedRows = m_table.RemoveUnless([&](int id) { return !std::binary_search(ended.begin(), ended.end(), id); });
+    }
   }
-  // Destroyed outside the lock: joining a thread that has just left its loop must not hold up the others.
+  if (removedRows) m_frontend.RowsRemoved();
+  // Destroyed outside the lock: closing a session's files must not hold up the others.
   finished.clear();
 }
 
-bool WorkerRegistry::IsSessionLive(int id) const {
-  if (id == 0) return true;
+std::vector<int> WorkerRegistry::LiveIds() const {
+  std::vector<int> ids{0};
   for (const auto* list : {&m_tftpWorkers, &m_ftpWorkers})
-    for (const auto& w : *list)
-      if (w->m_nSessionId == id) return true;
-  return false;
+    for (const auto& w : *list) ids.push_back(w->m_nSessionId);
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 void WorkerRegistry::ClearCompletedSessions() {
@@ -110,8 +151,9 @@ void WorkerRegistry::ClearCompletedSessions() {
   size_t removed;
   {
     std::lock_guard guard(m_registryLock);
-    if (m_table.Rows().empty()) return;
-    removed = m_table.RemoveUnless([this](int id) { return IsSessionLive(id); });
+    if (m_table.Empty()) return;
+    std::vector<int> live = LiveIds();
+    removed = m_table.RemoveUnless([&](int id) { return std::binary_search(live.begin(), live.end(), id); });
   }
   if (removed) m_frontend.RowsRemoved();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/session_loops.h"
 #include "app/session_table.h"
 #include "app/worker.h"
 
@@ -19,19 +21,32 @@ enum class WorkerKind { Tftp, Ftp };
 
 // The running and finished workers of both services, the session counter and the session table, all under
 // one lock (the registry lock), so that finding a row and writing its cell is one step that clearing can
-// never split. Ids run 1, 2, 3... for the life of the process; id 0 is the version row.
+// never split. Ids run 1, 2, 3... for the life of the process; id 0 is the version row. The registry also
+// owns the session loop that every worker runs on.
 class WorkerRegistry {
  public:
-  explicit WorkerRegistry(Frontend& frontend);
+  // `loopThreads` 0: one per core.
+  explicit WorkerRegistry(Frontend& frontend, unsigned loopThreads = 0);
   ~WorkerRegistry();
+
+  SessionLoops& Loops() { return m_loops; }
+  // Where the refusal of a session is logged as well ("TFTP: ..." / "FTP: ..." lines); none by default.
+  void SetFailureLog(std::function<void(WorkerKind, const std::string&)> log);
+  // Without completed rows (headless): the row of a session goes when its worker is reaped, so a server
+  // that runs for weeks keeps no more rows than it has sessions.
+  void KeepCompletedRows(bool keep);
 
   // Inserts the version row (id 0) with its Status text.
   void InsertVersionRow(const std::string& status);
 
-  // Starts a session in the order every creator follows: create the thread suspended (on failure the
-  // message box "Could not create TFTP session! Insufficient memory?" or its FTP twin, and nullptr), register
-  // it with a new row and its start time, resume it. The registry owns the worker from then on.
+  // Starts a session in the order every creator follows: create it (on failure ReportStartFailure and
+  // nullptr), register it with a new row and its start time, resume it. The registry owns the worker from then
+  // on.
   Worker* StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker);
+  // A session that could not be created: the message box "Could not create TFTP session! Insufficient
+  // memory?" or its FTP twin, and the same as a log line, at most once a second per service, so that a
+  // flood of requests cannot flood the operator.
+  void ReportStartFailure(WorkerKind kind);
 
   // Registers a created, suspended worker: a new session id and a new top row with the start time.
   void AddTftpSession(std::unique_ptr<Worker> worker);
@@ -56,10 +71,17 @@ class WorkerRegistry {
 
  private:
   void Add(WorkerKind kind, std::unique_ptr<Worker> worker);
-  bool IsSessionLive(int id) const;
+  // The ids of the rows that stay when completed ones are cleared, sorted: the version row and every worker's.
+  std::vector<int> LiveIds() const;
   size_t StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval, int maxRequests);
 
+  // First in, last out: every worker's handlers run on it until the worker has finished.
+  SessionLoops m_loops;
   Frontend& m_frontend;
+  std::function<void(WorkerKind, const std::string&)> m_failureLog;
+  std::mutex m_failureLock;
+  std::chrono::steady_clock::time_point m_lastFailure[2]{};
+  bool m_keepCompletedRows = true;
   mutable std::mutex m_registryLock;
   std::list<std::unique_ptr<Worker>> m_tftpWorkers;
   std::list<std::unique_ptr<Worker>> m_ftpWorkers;

@@ -5,11 +5,11 @@
 
 #include <asio/error.hpp>
 #include <asio/ip/address_v4.hpp>
-#include <asio/post.hpp>
 #include <variant>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/session_loops.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "tftp/file_access.h"
@@ -34,8 +34,8 @@ TftpClientSession::TftpClientSession(AppContext& context, TftpClientJob job)
 TftpClientSession::~TftpClientSession() = default;
 
 void TftpClientSession::PostStart() {
-  asio::post(m_io, [this] {
-    m_waitForStart.reset();
+  Post([this] {
+    if (Ended()) return;  // stopped before its start
     if (m_job.put)
       StartClientPut();
     else
@@ -48,9 +48,6 @@ void TftpClientSession::Run() {
   SetCell(kColPeer, m_job.host);
   SetCell(kColBytes, "0");
   LogLine("TFTP: Outgoing connection to address " + m_job.host);
-  m_waitForStart.emplace(m_io.get_executor());
-  m_io.run();
-  Close();
 }
 
 void TftpClientSession::StartClientGet() { StartClient(Side::Receiving); }
@@ -117,7 +114,9 @@ std::optional<Endpoint> TftpClientSession::ResolveServer() {
   asio::ip::address_v4 address = asio::ip::make_address_v4(m_job.host, error);
   if (!error) return Endpoint(address, port);
   // The session socket speaks IPv4 only, so only IPv4 addresses of the name will do.
-  asio::ip::udp::resolver resolver(m_io);
+  asio::ip::udp::resolver resolver(m_executor);
+  // A name server may keep the lookup waiting; the other sessions go on meanwhile.
+  BlockingRegion lookup;
   auto results = resolver.resolve(asio::ip::udp::v4(), m_job.host, std::to_string(port),
                                   asio::ip::resolver_base::numeric_service, error);
   if (error || results.empty()) return std::nullopt;
@@ -137,7 +136,7 @@ void TftpClientSession::ReportUnreachable(bool on) {
 void TftpClientSession::AwaitFirstAnswer() {
   if (Ended()) return;
   m_socket.async_receive_from(asio::buffer(m_firstAnswer), m_firstFrom,
-                              [this](const std::error_code& error, size_t length) { OnFirstAnswer(error, length); });
+                              Bind([this](const std::error_code& error, size_t length) { OnFirstAnswer(error, length); }));
 }
 
 void TftpClientSession::OnFirstAnswer(const std::error_code& error, size_t length) {

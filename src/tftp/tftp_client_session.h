@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <asio/executor_work_guard.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,7 +46,6 @@ class TftpClientSession : public TftpSession {
   void OnFirstAnswer(const std::error_code& error, size_t length);
 
   TftpClientJob m_job;
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_waitForStart;
   // One byte more than a packet, so that a longer datagram shows as cut.
   std::array<std::uint8_t, kMaxPacket + 1> m_firstAnswer{};
   Endpoint m_firstFrom;

@@ -37,12 +37,22 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
       // A datagram longer than any request cannot be received whole.
       m_context.frontend.MessageBox("Error receiving incoming TFTP request");
     } else {
-      // Nothing about the request is examined here: the session answers whatever came.
-      m_context.registry.StartWorker(
-          WorkerKind::Tftp,
-          std::make_unique<tftp::TftpServerSession>(m_context, std::span(m_buffer.data(), length), m_from));
+      StartSession(length);
     }
     Receive();
+  }
+
+  // Nothing about the request is examined here: the session answers whatever came. A session that cannot be
+  // had (no descriptor, no memory) refuses this request only; the service goes on.
+  void StartSession(size_t length) {
+    std::unique_ptr<tftp::TftpServerSession> session;
+    try {
+      session = std::make_unique<tftp::TftpServerSession>(m_context, std::span(m_buffer.data(), length), m_from);
+    } catch (const std::exception&) {
+      m_context.registry.ReportStartFailure(WorkerKind::Tftp);
+      return;
+    }
+    m_context.registry.StartWorker(WorkerKind::Tftp, std::move(session));
   }
 
   AppContext& m_context;

@@ -1,7 +1,6 @@
 #include "tftp/tftp_server_session.h"
 
 #include <algorithm>
-#include <asio/post.hpp>
 #include <variant>
 
 #include "app/config_keys.h"
@@ -19,11 +18,9 @@ TftpServerSession::TftpServerSession(AppContext& context, std::span<const std::u
   std::copy_n(request.begin(), m_requestLength, m_request.begin());
 }
 
+bool TftpServerSession::Prepare() { return !OpenSocket(); }
+
 void TftpServerSession::Run() {
-  if (OpenSocket()) {
-    SetCell(kColStatus, "Could not create socket");
-    return;
-  }
   std::string peerAddress = m_peer.address().to_string();
   SetCell(kColType, "Tftp Srv");
   SetCell(kColPeer, peerAddress);
@@ -34,12 +31,10 @@ void TftpServerSession::Run() {
   std::uint16_t opcode = RequestOpcode(request);
   // Anything but a read or write request ends here, without a reply: the row shows that it came.
   if (opcode != kOpRrq && opcode != kOpWrq) {
-    Close();
+    Finish();
     return;
   }
-  asio::post(m_io, [this, opcode] { Serve(opcode == kOpRrq ? Side::Sending : Side::Receiving); });
-  m_io.run();
-  Close();
+  Serve(opcode == kOpRrq ? Side::Sending : Side::Receiving);
 }
 
 void TftpServerSession::Serve(Side side) {

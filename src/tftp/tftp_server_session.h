@@ -16,6 +16,8 @@ class TftpServerSession : public TftpSession {
   TftpServerSession(AppContext& context, std::span<const std::uint8_t> request, const Endpoint& peer);
 
  protected:
+  // Takes the session's socket, so that a server out of descriptors refuses the request before it has a row.
+  bool Prepare() override;
   void Run() override;
 
  private:

@@ -11,7 +11,11 @@
 namespace hx::tftp {
 
 TftpSession::TftpSession(AppContext& context)
-    : m_context(context), m_settings(context.config), m_socket(m_io), m_timer(m_io) {}
+    : Worker(context.registry.Loops()),
+      m_context(context),
+      m_settings(context.config),
+      m_socket(m_executor),
+      m_timer(m_executor) {}
 
 TftpSession::~TftpSession() = default;
 
@@ -80,7 +84,7 @@ void TftpSession::StartReceiving() {
   if (m_ended) return;
   m_socket.async_receive_from(
       asio::buffer(m_rxBuffer), m_rxFrom,
-      [this](const std::error_code& error, size_t length) { OnReceived(error, length); });
+      Bind([this](const std::error_code& error, size_t length) { OnReceived(error, length); }));
 }
 
 void TftpSession::OnReceived(const std::error_code& error, size_t length) {
@@ -118,18 +122,15 @@ void TftpSession::SyncTimer() {
   m_timer.expires_at(*wanted);
   m_timerExpiry = *wanted;
   m_timerPending = true;
-  m_timer.async_wait([this, generation = ++m_timerGeneration](const std::error_code& error) {
+  m_timer.async_wait(Bind([this, generation = ++m_timerGeneration](const std::error_code& error) {
     if (generation != m_timerGeneration) return;  // replaced by a nearer deadline
     m_timerPending = false;
     if (m_ended || error) return;
     Execute(m_engine->OnTimer(Clock::now()));
-  });
+  }));
 }
 
-void TftpSession::Close() {
-  Finish();
-  m_engine.reset();
-}
+void TftpSession::OnStopRequest() { Finish(); }
 
 void TftpSession::Finish() {
   if (m_ended) return;
@@ -137,7 +138,11 @@ void TftpSession::Finish() {
   std::error_code ignored;
   m_timer.cancel();
   m_socket.close(ignored);
-  m_io.stop();
+  // The engine (and with it the file) goes once the actions that ended it are done with.
+  Post([this] {
+    m_engine.reset();
+    End();
+  });
 }
 
 }  // namespace hx::tftp

@@ -17,8 +17,8 @@
 
 namespace hx::tftp {
 
-// The worker of one TFTP session, server or client: its own UDP socket and timer on the worker's event loop,
-// around a TransferEngine whose actions it carries out. Subclasses decide how the session starts.
+// The worker of one TFTP session, server or client: its own UDP socket and timer on the session loop, around
+// a TransferEngine whose actions it carries out. Subclasses decide how the session starts.
 class TftpSession : public Worker {
  public:
   explicit TftpSession(AppContext& context);
@@ -39,11 +39,10 @@ class TftpSession : public Worker {
 
   void SetCell(int column, std::string_view text);
   void LogLine(std::string_view text);
-  // Leaves the event loop and closes the socket.
+  // Ends the session: the socket is closed at once, the file released right after the handler that ended
+  // it, also when the session was stopped in the middle of a transfer.
   void Finish();
-  // At the end of the worker's thread: the socket is closed and the file released, also when the session
-  // was stopped in the middle of a transfer.
-  void Close();
+  void OnStopRequest() override;
 
   AppContext& m_context;
   ConfigEngineSettings m_settings;

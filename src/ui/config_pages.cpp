@@ -169,6 +169,8 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       m_bOverwrite(config.GetProfileInt(cfg::kFtp, cfg::kFOverwrite, 0)),
       m_strDir(config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "")),
       m_bUserSecurity(config.GetProfileInt(cfg::kFtp, cfg::kUserSecurity, 1)),
+      m_nIdleTimeout(config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout)),
+      m_nDataTimeout(config.GetProfileInt(cfg::kFtp, cfg::kFDataTimeout, cfg::kDefaultDataTimeout)),
       anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
       allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
       allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),
@@ -177,6 +179,8 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       browse(new QPushButton("Browse", this)),
       userSecurity(CheckBox("Implement user-level security?", "userSecurity", this)),
       editUsers(new QPushButton("  Edit User Profile / Security List  ", this)),
+      idleTimeout(DigitsEdit("idleTimeout", this)),
+      dataTimeout(DigitsEdit("dataTimeout", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   editUsers->setObjectName("editUsers");
@@ -212,9 +216,17 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   usersLayout->addWidget(note);
   usersLayout->addWidget(editUsers, 0, Qt::AlignHCenter);
 
+  auto* limits = new QGroupBox(" Idle Limits (seconds, 0: none) ", this);
+  auto* limitsLayout = new QGridLayout(limits);
+  limitsLayout->addWidget(new QLabel("Close connections idle for (0-86400): ", limits), 0, 0);
+  limitsLayout->addWidget(idleTimeout, 0, 1);
+  limitsLayout->addWidget(new QLabel("Abort transfers stalled for (0-86400): ", limits), 1, 0);
+  limitsLayout->addWidget(dataTimeout, 1, 1);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(anonymous);
   layout->addWidget(users);
+  layout->addWidget(limits);
   layout->addStretch(1);
 }
 
@@ -225,6 +237,8 @@ void FtpPage::Fill() {
   overwrite->setChecked(m_bOverwrite != 0);
   dir->setText(QString::fromStdString(m_strDir));
   userSecurity->setChecked(m_bUserSecurity != 0);
+  idleTimeout->setText(QString::number(m_nIdleTimeout));
+  dataTimeout->setText(QString::number(m_nDataTimeout));
   m_strDir = WithTrailingSeparator(m_strDir);
 }
 
@@ -235,6 +249,12 @@ bool FtpPage::TakeBack() {
   m_bAllowUpload = Ticked(allowUpload);
   m_bOverwrite = Ticked(overwrite);
   m_bUserSecurity = Ticked(userSecurity);
+  std::optional<int> newIdleTimeout = TakeIntInRange(idleTimeout, 0, 86400, m_modals, this);
+  if (!newIdleTimeout) return false;
+  m_nIdleTimeout = *newIdleTimeout;
+  std::optional<int> newDataTimeout = TakeIntInRange(dataTimeout, 0, 86400, m_modals, this);
+  if (!newDataTimeout) return false;
+  m_nDataTimeout = *newDataTimeout;
   m_strDir = dir->text().toStdString();
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }

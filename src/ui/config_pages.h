@@ -91,6 +91,8 @@ class FtpPage : public ConfigPage {
   int m_bOverwrite;
   std::string m_strDir;
   int m_bUserSecurity;
+  int m_nIdleTimeout;  // seconds; 0 never
+  int m_nDataTimeout;  // seconds; 0 never
   QCheckBox* anonAllowed;
   QCheckBox* allowDownload;
   QCheckBox* allowUpload;
@@ -99,6 +101,8 @@ class FtpPage : public ConfigPage {
   QPushButton* browse;
   QCheckBox* userSecurity;
   QPushButton* editUsers;
+  QLineEdit* idleTimeout;
+  QLineEdit* dataTimeout;
 
  protected:
   void Fill() override;

@@ -84,6 +84,8 @@ bool ConfigSheet::WriteSettings() {
   config.WriteProfileString(cfg::kFtp, cfg::kFDLDir, m_ftp->m_strDir);
   config.WriteProfileInt(cfg::kFtp, cfg::kAnonAllowed, m_ftp->m_bAnonAllowed);
   config.WriteProfileInt(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity);
+  config.WriteProfileInt(cfg::kFtp, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout);
+  config.WriteProfileInt(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout);
 
   // The store drops a failed write silently; reading back tells whether the file took the values.
   auto stringIs = [&config](const char* section, const char* key, const std::string& value) {
@@ -107,7 +109,9 @@ bool ConfigSheet::WriteSettings() {
          intIs(cfg::kFtp, cfg::kFOverwrite, m_ftp->m_bOverwrite) &&
          stringIs(cfg::kFtp, cfg::kFDLDir, m_ftp->m_strDir) &&
          intIs(cfg::kFtp, cfg::kAnonAllowed, m_ftp->m_bAnonAllowed) &&
-         intIs(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity);
+         intIs(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity) &&
+         intIs(cfg::kFtp, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout) &&
+         intIs(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout);
 }
 
 }  // namespace hx

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/session_loops.h"
 #include "ui/modals.h"
 
 namespace hx {
@@ -54,7 +55,8 @@ void WindowFrontend::MessageBox(const std::string& text) {
     return;
   }
   // The GUI thread never waits for a thread that can be in here (it runs such calls beside its own event
-  // loop, see RunBesideGui), so this cannot deadlock.
+  // loop, see RunBesideGui), so this cannot deadlock. A session loop thread is replaced meanwhile.
+  BlockingRegion waitForOperator;
   QMetaObject::invokeMethod(
       this, [this, &text] { m_modals.Message(m_parent, text); }, Qt::BlockingQueuedConnection);
 }

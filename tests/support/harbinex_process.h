@@ -25,9 +25,10 @@ void WriteIni(const std::filesystem::path& dir, const std::vector<std::string>& 
 class HarbinexProcess {
  public:
   // Starts the program and waits (at most `timeout`) until every service that the INI leaves on reports its
-  // port. Throws std::runtime_error when it does not come up.
+  // port. Throws std::runtime_error when it does not come up. `openFiles` caps its descriptors (soft and hard).
   explicit HarbinexProcess(const std::filesystem::path& dir, bool expectTftp = true, bool expectFtp = true,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                           std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                           std::optional<unsigned> openFiles = std::nullopt);
   ~HarbinexProcess();
   HarbinexProcess(const HarbinexProcess&) = delete;
   HarbinexProcess& operator=(const HarbinexProcess&) = delete;

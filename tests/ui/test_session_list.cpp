@@ -21,11 +21,11 @@ SessionNotice Cell(int id, int column, std::string text) {
 
 // A session that runs until it is asked to stop.
 class WaitingWorker : public Worker {
+ public:
+  using Worker::Worker;
+
  protected:
-  void Run() override {
-    auto guard = asio::make_work_guard(m_io);
-    m_io.run();
-  }
+  void Run() override {}
 };
 
 }  // namespace
@@ -88,7 +88,7 @@ class SessionListTest : public QObject {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&f] {
-        Worker* w = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<WaitingWorker>());
+        Worker* w = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<WaitingWorker>(f.app->Registry().Loops()));
         int id = w->m_nSessionId;
         for (int i = 1; i <= kUpdates; ++i) f.app->Registry().SetSessionText(id, kColBytes, std::to_string(i * 512));
         f.app->Registry().SetSessionText(id, kColStatus, "done");
@@ -111,8 +111,8 @@ class SessionListTest : public QObject {
   void clearingKeepsTheVersionRowAndRunningSessions() {
     WindowFixture f;
     // The running one starts first: starting a session reaps finished ones, which would take `finished`.
-    Worker* running = f.app->Registry().StartWorker(WorkerKind::Ftp, std::make_unique<WaitingWorker>());
-    Worker* finished = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<Worker>());
+    Worker* running = f.app->Registry().StartWorker(WorkerKind::Ftp, std::make_unique<WaitingWorker>(f.app->Registry().Loops()));
+    Worker* finished = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<Worker>(f.app->Registry().Loops()));
     QVERIFY(finished && running);
     int runningId = running->m_nSessionId;
     QTRY_VERIFY(finished->Finished());

@@ -34,7 +34,7 @@ void FtpClientSession::NotifyChange() {
 }
 
 asio::awaitable<void> FtpClientSession::WaitForChange(Clock::time_point deadline) {
-  asio::steady_timer timer(m_io, deadline);
+  asio::steady_timer timer(m_worker.Executor(), deadline);
   m_waiters.push_back(&timer);
   struct Unregister {
     std::vector<asio::steady_timer*>& waiters;
@@ -67,7 +67,7 @@ asio::awaitable<void> FtpClientSession::ReadControl() {
 
 asio::awaitable<void> FtpClientSession::AcceptData() {
   for (;;) {
-    asio::ip::tcp::socket candidate(m_io);
+    asio::ip::tcp::socket candidate(m_worker.Executor());
     std::error_code ec;
     co_await m_listener.async_accept(candidate, asio::redirect_error(asio::use_awaitable, ec));
     if (m_ending || ec == asio::error::operation_aborted) co_return;
@@ -130,7 +130,7 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
       m_nTotal += chunk;
       SetText(kColBytes, std::to_string(m_nTotal));
       if (debug) {
-        m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(CurrentThreadNumber()) +
+        m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(m_nThreadNumber) +
                                                    " Received " + std::to_string(chunk) + " bytes, total bytes " +
                                                    std::to_string(m_nTotal));
       }
@@ -151,7 +151,7 @@ asio::awaitable<void> FtpClientSession::SendFile() {
     m_nTotal += chunk;
     if (m_nTotal % kPutBytesStep == 0 || lastSent) SetText(kColBytes, std::to_string(m_nTotal));
     if (DebugMask() & cfg::kSourceFtp) {
-      m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(CurrentThreadNumber()) + " Sent " +
+      m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(m_nThreadNumber) + " Sent " +
                                                  std::to_string(chunk) + " bytes, total bytes " +
                                                  std::to_string(m_nTotal));
     }
@@ -179,7 +179,7 @@ asio::awaitable<void> FtpClientSession::SendFile() {
   m_app.log.OnLogLine(cfg::kSourceFtp, entry);
   if (DebugMask() & cfg::kSourceFtp) {
     m_app.log.OnDebugLine(cfg::kSourceFtp,
-                          "FTP: Thread " + std::to_string(CurrentThreadNumber()) + " Log entry: " + entry);
+                          "FTP: Thread " + std::to_string(m_nThreadNumber) + " Log entry: " + entry);
   }
   m_file.Close();
   CloseData();

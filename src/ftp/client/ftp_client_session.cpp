@@ -11,6 +11,7 @@
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
+#include "app/worker.h"
 #include "app/worker_registry.h"
 #include "ftp/client/port_command.h"
 
@@ -22,14 +23,22 @@ constexpr int kUnknownHostError = 10022;
 
 }  // namespace
 
-FtpClientSession::FtpClientSession(AppContext& app, asio::io_context& io, FtpClientJob job)
-    : m_app(app), m_io(io), m_job(std::move(job)), m_resolver(io), m_control(io), m_listener(io), m_data(io) {}
+FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended)
+    : m_app(app),
+      m_worker(worker),
+      m_job(std::move(job)),
+      m_ended(std::move(ended)),
+      m_resolver(worker.Executor()),
+      m_control(worker.Executor()),
+      m_listener(worker.Executor()),
+      m_data(worker.Executor()) {}
 
 FtpClientSession::~FtpClientSession() = default;
 
 void FtpClientSession::Start(int sessionId) {
   if (m_ending) return;
   m_nSessionId = sessionId;
+  m_nThreadNumber = CurrentThreadNumber();
   Spawn(Conversation());
 }
 
@@ -239,13 +248,18 @@ asio::awaitable<void> FtpClientSession::Quit() {
 }
 
 void FtpClientSession::Spawn(asio::awaitable<void> task) {
-  asio::co_spawn(m_io, std::move(task), [this](std::exception_ptr error) {
+  ++m_nRunning;
+  asio::co_spawn(m_worker.Executor(), std::move(task), m_worker.Bind([this](std::exception_ptr error) {
     // Nothing a session does may take the program down; a failure that escaped its checks ends it.
     if (error) {
       if (!m_ending) SetStatus("Error: the session failed unexpectedly");
       End();
     }
-  });
+    if (--m_nRunning == 0) {
+      End();
+      m_ended();
+    }
+  }));
 }
 
 }  // namespace hx::ftpc

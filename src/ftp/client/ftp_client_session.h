@@ -1,12 +1,12 @@
 #pragma once
 
 #include <asio/awaitable.hpp>
-#include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -18,6 +18,7 @@
 
 namespace hx {
 struct AppContext;
+class Worker;
 }
 
 namespace hx::ftpc {
@@ -31,7 +32,7 @@ inline constexpr size_t kDataChunk = 10240;
 // chunks of kDataChunk: reads of 10 KiB alone leave a fast sender waiting on the receiver's wake-ups.
 inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 
-// One FTP client session on the worker's event loop:
+// One FTP client session on its worker's strand:
 //   connect -> greeting, USER, PASS, TYPE I -> listener, PORT -> RETR/STOR (1xx) -> data transfer -> final
 //   reply, QUIT, closing reply -> ended.
 // Three coroutines share the session. The conversation drives the phases; the control reader takes every byte
@@ -41,7 +42,8 @@ inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 // Any step that fails writes its Status text and ends the session; End closes everything at once.
 class FtpClientSession {
  public:
-  FtpClientSession(AppContext& app, asio::io_context& io, FtpClientJob job);
+  // `ended` is called once every coroutine of the session has returned.
+  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended);
   ~FtpClientSession();
   FtpClientSession(const FtpClientSession&) = delete;
   FtpClientSession& operator=(const FtpClientSession&) = delete;
@@ -83,9 +85,12 @@ class FtpClientSession {
   void CloseData();
 
   AppContext& m_app;
-  asio::io_context& m_io;
+  Worker& m_worker;
   FtpClientJob m_job;
+  std::function<void()> m_ended;
   int m_nSessionId = 0;
+  int m_nThreadNumber = 0;  // names the session in debug lines
+  int m_nRunning = 0;       // coroutines that have not returned
 
   SharedFile m_file;
   asio::ip::tcp::resolver m_resolver;

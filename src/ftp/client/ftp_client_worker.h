@@ -1,9 +1,7 @@
 #pragma once
 
-#include <asio/executor_work_guard.hpp>
 #include <atomic>
 #include <memory>
-#include <optional>
 
 #include "app/worker.h"
 #include "ftp/client/ftp_client_job.h"
@@ -17,8 +15,8 @@ namespace hx::ftpc {
 class FtpClientSession;
 
 // The worker of one FTP client session: its row shows "Ftp Client"; it waits for the start (PostStart, the
-// window's start message), runs the session on its own event loop and ends when the session ends or a stop
-// request arrives. Its sockets and its file are released when its thread ends.
+// window's start message), runs the session on the session loop and ends when the session ends or a stop
+// request arrives; its sockets and its file are released then.
 class FtpClientWorker : public Worker {
  public:
   FtpClientWorker(AppContext& app, FtpClientJob job);
@@ -34,9 +32,11 @@ class FtpClientWorker : public Worker {
   void OnStopRequest() override;
 
  private:
+  void SessionEnded();
+
   AppContext& m_app;
   std::unique_ptr<FtpClientSession> m_session;
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_waitForStart;
+  bool m_started = false;
   std::atomic<bool> m_succeeded{false};
 };
 

@@ -1,6 +1,5 @@
 #include "ftp/server/control_session.h"
 
-#include <asio/post.hpp>
 #include <asio/write.hpp>
 #include <algorithm>
 #include <chrono>
@@ -14,6 +13,7 @@
 #include "app/worker_registry.h"
 #include "ftp/server/command_table.h"
 #include "ftp/server/download.h"
+#include "ftp/server/ftp_worker.h"
 #include "ftp/server/listing_job.h"
 #include "ftp/server/replies.h"
 #include "ftp/server/upload.h"
@@ -36,9 +36,14 @@ struct HandlerRow {
 
 }  // namespace
 
-ControlSession::ControlSession(AppContext& context, asio::io_context& io, asio::ip::tcp::socket socket,
-                               int sessionId)
-    : m_context(context), m_io(io), m_socket(std::move(socket)), m_endTimer(io), m_nSessionId(sessionId) {
+ControlSession::ControlSession(AppContext& context, FtpWorker& worker, asio::ip::tcp::socket socket, int sessionId)
+    : m_context(context),
+      m_worker(worker),
+      m_socket(std::move(socket)),
+      m_endTimer(worker.Executor()),
+      m_idleTimer(worker.Executor()),
+      m_lastActivity(std::chrono::steady_clock::now()),
+      m_nSessionId(sessionId) {
   m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
   std::replace(m_strRootDir.begin(), m_strRootDir.end(), '\\', '/');
   m_strCurDir = m_strRootDir;
@@ -66,12 +71,14 @@ void ControlSession::Start() {
   m_bConnected = true;
   SetSessionText(kColType, "Ftp Srv");
   SetSessionText(kColPeer, m_strPeerAddr);
+  ArmIdleTimer();
   ProcessLines();
 }
 
 void ControlSession::Shutdown() {
   CloseTransfers();
   m_endTimer.cancel();
+  m_idleTimer.cancel();
   std::error_code ignored;
   if (m_socket.is_open()) m_socket.close(ignored);
   m_bConnected = false;
@@ -111,14 +118,54 @@ void ControlSession::ShowMessage(const std::string& text) { m_context.frontend.M
 
 int ControlSession::Quorin() const { return m_context.config.GetProfileInt(cfg::kGeneral, cfg::kQuorin, 0); }
 
+std::chrono::seconds ControlSession::DataTimeout() const {
+  return std::chrono::seconds(
+      std::max(0, m_context.config.GetProfileInt(cfg::kFtp, cfg::kFDataTimeout, cfg::kDefaultDataTimeout)));
+}
+
 void ControlSession::TransferEnded() {
   m_pSendSocket.reset();
   m_pRecvSocket.reset();
+  m_lastActivity = std::chrono::steady_clock::now();
 }
 
 void ControlSession::ListingEnded() {
   m_pListing.reset();
+  m_lastActivity = std::chrono::steady_clock::now();
   ResumeProcessing();
+}
+
+// ---- idle limit -----------------------------------------------------------------------------------------
+
+// One wait at a time, set for the limit after the last activity; commands only move that time, so a busy
+// session does not touch the timer. The limit is read at every check, so a change applies to open sessions.
+void ControlSession::ArmIdleTimer() {
+  if (m_idleArmed || m_ending) return;
+  int limit = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout);
+  if (limit <= 0) return;
+  auto now = std::chrono::steady_clock::now();
+  auto deadline = TransferRunning() ? now + std::chrono::seconds(limit) : m_lastActivity + std::chrono::seconds(limit);
+  m_idleArmed = true;
+  m_idleTimer.expires_at(std::max(deadline, now));
+  m_idleTimer.async_wait(m_worker.Bind([this](std::error_code error) {
+    m_idleArmed = false;
+    if (!error) OnIdleTimer();
+  }));
+}
+
+void ControlSession::OnIdleTimer() {
+  if (m_ending) return;
+  int limit = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout);
+  if (limit <= 0) return;
+  if (TransferRunning() || std::chrono::steady_clock::now() < m_lastActivity + std::chrono::seconds(limit)) {
+    ArmIdleTimer();
+    return;
+  }
+  SendReply(reply::kIdleTimeout);
+  CloseTransfers();
+  m_bConnected = false;
+  LogEntry("FTP: Connection closed after " + std::to_string(limit) + " seconds without a command");
+  EndSession();
 }
 
 // ---- reading and dispatch -------------------------------------------------------------------------------
@@ -160,7 +207,7 @@ bool ControlSession::CanProcess() const {
 void ControlSession::ResumeProcessing() {
   if (m_processPosted || m_ending) return;
   m_processPosted = true;
-  asio::post(m_io, [this] {
+  m_worker.Post([this] {
     m_processPosted = false;
     ProcessLines();
   });
@@ -169,7 +216,7 @@ void ControlSession::ResumeProcessing() {
 void ControlSession::ReadMore() {
   if (m_readPending || m_inputEnded || m_ending) return;
   m_readPending = true;
-  m_socket.async_read_some(asio::buffer(m_readBuffer), [this](std::error_code error, size_t count) {
+  m_socket.async_read_some(asio::buffer(m_readBuffer), m_worker.Bind([this](std::error_code error, size_t count) {
     m_readPending = false;
     if (error == asio::error::operation_aborted || m_ending) return;
     if (error)
@@ -177,7 +224,7 @@ void ControlSession::ReadMore() {
     else
       m_reader.Append(std::string_view(m_readBuffer.data(), count));
     ProcessLines();
-  });
+  }));
 }
 
 void ControlSession::ProcessLines() {
@@ -200,6 +247,8 @@ void ControlSession::ProcessLines() {
 }
 
 void ControlSession::HandleLine(const std::string& line) {
+  m_lastActivity = std::chrono::steady_clock::now();
+  ArmIdleTimer();
   if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + line);
   if (line.empty()) return;
   std::string_view command = ApplyAborRule(line);
@@ -246,7 +295,7 @@ void ControlSession::StartWrite() {
   m_writePending = true;
   m_writing.swap(m_output);
   m_output.clear();
-  asio::async_write(m_socket, asio::buffer(m_writing), [this](std::error_code error, size_t) {
+  asio::async_write(m_socket, asio::buffer(m_writing), m_worker.Bind([this](std::error_code error, size_t) {
     m_writePending = false;
     m_writing.clear();
     if (error == asio::error::operation_aborted || m_ended) return;
@@ -261,7 +310,7 @@ void ControlSession::StartWrite() {
     } else {
       ResumeProcessing();
     }
-  });
+  }));
 }
 
 void ControlSession::WriteFailed(const std::error_code& error) {
@@ -271,7 +320,7 @@ void ControlSession::WriteFailed(const std::error_code& error) {
   SetSessionText(kColStatus, "Error writing to socket: " + SocketErrorText(error));
   // The handler that was replying finishes first; then the session ends.
   m_ending = true;
-  asio::post(m_io, [this] { FinishEnd(); });
+  m_worker.Post([this] { FinishEnd(); });
 }
 
 // ---- ending ---------------------------------------------------------------------------------------------
@@ -291,15 +340,15 @@ void ControlSession::EndSession() {
     return;
   }
   m_endTimer.expires_after(kEndGrace);
-  m_endTimer.async_wait([this](std::error_code error) {
+  m_endTimer.async_wait(m_worker.Bind([this](std::error_code error) {
     if (!error) FinishEnd();
-  });
+  }));
 }
 
 void ControlSession::FinishEnd() {
   if (m_ended) return;
   Shutdown();
-  m_io.stop();
+  m_worker.SessionEnded();
 }
 
 void ControlSession::CloseTransfers() {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <array>
-#include <asio/io_context.hpp>
+#include <chrono>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <cstdint>
@@ -17,10 +17,11 @@
 namespace hx::ftpd {
 
 class Download;
+class FtpWorker;
 class Upload;
 class ListingJob;
 
-// One FTP control connection with all the state of its session, run on its worker's io_context.
+// One FTP control connection with all the state of its session, run on its worker's strand.
 //
 // Commands are read and executed one line at a time. While a download or upload runs, reading goes on, so
 // ABOR, NOOP and the rest are served between the transfer's steps; while a listing is sent, and while
@@ -31,14 +32,14 @@ class ListingJob;
 // or when its worker is told to stop; it then closes its transfer, its files and its sockets.
 class ControlSession {
  public:
-  ControlSession(AppContext& context, asio::io_context& io, asio::ip::tcp::socket socket, int sessionId);
+  ControlSession(AppContext& context, FtpWorker& worker, asio::ip::tcp::socket socket, int sessionId);
   ~ControlSession();
   ControlSession(const ControlSession&) = delete;
   ControlSession& operator=(const ControlSession&) = delete;
 
   // Greets the client and starts reading commands.
   void Start();
-  // Closes everything at once, without replies: the worker's loop has ended.
+  // Closes everything at once, without replies: the session has ended or its worker was told to stop.
   void Shutdown();
 
   // The session's services for its transfers.
@@ -48,6 +49,8 @@ class ControlSession {
   bool DebugOn() const;
   void SetSessionText(int column, std::string_view text);
   int Quorin() const;
+  // FDataTimeout: how long a data connection may move no byte before its transfer is aborted; 0 is never.
+  std::chrono::seconds DataTimeout() const;
   void ShowMessage(const std::string& text);
   // "FTP: Thread N", the start of the session's debug lines.
   static std::string ThreadPrefix();
@@ -69,6 +72,10 @@ class ControlSession {
   void QueueOutput(std::string_view text);
   void StartWrite();
   void WriteFailed(const std::error_code& error);
+  // The idle limit (FIdleTimeout): a session without a command for that long, while no transfer runs, is
+  // told "421 Timeout." and closed.
+  void ArmIdleTimer();
+  void OnIdleTimer();
   // Ending.
   void ClientClosed();
   void EndSession();
@@ -123,9 +130,12 @@ class ControlSession {
   std::uint16_t DataPort() const;
 
   AppContext& m_context;
-  asio::io_context& m_io;
+  FtpWorker& m_worker;
   asio::ip::tcp::socket m_socket;
   asio::steady_timer m_endTimer;
+  asio::steady_timer m_idleTimer;
+  bool m_idleArmed = false;
+  std::chrono::steady_clock::time_point m_lastActivity;  // the last command, or the end of the last transfer
   int m_nSessionId;
 
   std::string m_strPeerAddr;

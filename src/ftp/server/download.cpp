@@ -22,7 +22,10 @@ Download::Download(ControlSession& session, asio::ip::tcp::socket socket, Shared
       m_file(std::move(file)),
       m_path(std::move(path)),
       m_nTotal(position),
-      m_graceTimer(m_socket.get_executor()) {}
+      m_graceTimer(m_socket.get_executor()),
+      m_stallTimer(m_socket.get_executor()),
+      m_dataTimeout(session.DataTimeout()),
+      m_lastMoved(std::chrono::steady_clock::now()) {}
 
 bool Download::Connect(const asio::ip::tcp::endpoint& target) {
   std::error_code error;
@@ -35,12 +38,29 @@ bool Download::Connect(const asio::ip::tcp::endpoint& target) {
       return false;
     case ConnectStart::Connected:
       asio::post(m_socket.get_executor(), [self = shared_from_this()] { self->OnConnect({}); });
-      return true;
+      break;
     case ConnectStart::InProgress:
       AwaitConnect(m_socket, [self = shared_from_this()](std::error_code e) { self->OnConnect(e); });
-      return true;
+      break;
   }
+  WatchForStall();
   return true;
+}
+
+// A client that neither takes the data nor closes the connection would hold the file (and the session's
+// transfer) for ever; one wait at a time, moved on by the bytes sent meanwhile.
+void Download::WatchForStall() {
+  if (m_dataTimeout.count() <= 0 || m_ended) return;
+  m_stallTimer.expires_at(m_lastMoved + m_dataTimeout);
+  m_stallTimer.async_wait([self = shared_from_this()](std::error_code error) {
+    if (error || self->m_ended) return;
+    if (std::chrono::steady_clock::now() < self->m_lastMoved + self->m_dataTimeout) {
+      self->WatchForStall();
+      return;
+    }
+    self->m_session.LogEntry("FTP: No data moved for " + std::to_string(self->m_dataTimeout.count()) + " seconds");
+    self->EndAsGone();
+  });
 }
 
 void Download::Abort() {
@@ -57,6 +77,7 @@ void Download::Abort() {
 void Download::Close() {
   m_ended = true;
   m_graceTimer.cancel();
+  m_stallTimer.cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();
@@ -160,6 +181,7 @@ void Download::SendRest() {
     off_t offset = static_cast<off_t>(m_nTotal);
     ssize_t sent = ::sendfile(m_socket.native_handle(), m_file.NativeHandle(), &offset, m_nSpan - m_nSpanSent);
     if (sent > 0) {
+      m_lastMoved = std::chrono::steady_clock::now();
       m_nSpanSent += static_cast<std::uint64_t>(sent);
       m_nTotal += static_cast<std::uint64_t>(sent);
       continue;
@@ -251,6 +273,7 @@ void Download::EndAsGone() {
 void Download::End(bool successReply) {
   m_ended = true;
   m_graceTimer.cancel();
+  m_stallTimer.cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();

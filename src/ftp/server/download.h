@@ -24,7 +24,8 @@ class ControlSession;
 //
 // Endings: the short (possibly empty) last chunk sent -> success; ABOR or a read failure -> aborted
 // ("226 ABORT command successful."); the client closing the data connection early -> "426 Transfer
-// terminated abnormally"; a connect that fails -> "425 Can't open data connection". With Quorin 0 the
+// terminated abnormally", and so does a connection that moves no byte for FDataTimeout seconds; a connect
+// that fails -> "425 Can't open data connection". With Quorin 0 the
 // success reply follows the close of the data connection after a success or an ABOR; otherwise it goes out
 // as soon as the connection is up.
 class Download : public std::enable_shared_from_this<Download> {
@@ -54,6 +55,7 @@ class Download : public std::enable_shared_from_this<Download> {
   void PeerGone();
   void EndAsGone();
   void End(bool successReply);
+  void WatchForStall();
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
@@ -70,6 +72,9 @@ class Download : public std::enable_shared_from_this<Download> {
   bool m_writing = false;
   bool m_peerGone = false;
   asio::steady_timer m_graceTimer;
+  asio::steady_timer m_stallTimer;
+  std::chrono::seconds m_dataTimeout;                 // 0: no limit
+  std::chrono::steady_clock::time_point m_lastMoved;  // the connect's start, or the last byte sent
   bool m_ended = false;
 };
 

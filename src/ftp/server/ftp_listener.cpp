@@ -1,7 +1,12 @@
 #include "ftp/server/ftp_listener.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <cerrno>
 #include <chrono>
 
 #include "app/config_keys.h"
@@ -24,6 +29,7 @@ class FtpListener : public Listener {
     m_retryTimer.cancel();
     m_acceptor.close(ignored);
     *m_alive = false;
+    if (m_reserve >= 0) ::close(m_reserve);
   }
 
   bool Open() override {
@@ -40,6 +46,7 @@ class FtpListener : public Listener {
     m_acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) return Fail("Error creating FTP Server socket.\r\nPerhaps another FTP server is running?");
     m_port = m_acceptor.local_endpoint(error).port();
+    TakeReserve();
     Accept();
     return true;
   }
@@ -57,28 +64,70 @@ class FtpListener : public Listener {
   void Accept() {
     m_acceptor.async_accept([this, alive = m_alive](std::error_code error, asio::ip::tcp::socket socket) {
       if (!*alive || error == asio::error::operation_aborted) return;
-      if (error) {
-        m_context.frontend.MessageBox("Error setting up FTP connection");
-        // Out of descriptors and the like: give the system a moment instead of spinning on the failure.
+      if (!error) {
+        StartSession(std::move(socket));
+      } else if (!IsOutOfDescriptors(error) || !RefuseWithReserve()) {
+        if (IsOutOfDescriptors(error))
+          m_context.registry.ReportStartFailure(WorkerKind::Ftp);
+        else
+          m_context.frontend.MessageBox("Error setting up FTP connection");
+        // Give the system a moment instead of spinning on the failure.
         m_retryTimer.expires_after(std::chrono::milliseconds(100));
         m_retryTimer.async_wait([this, alive](std::error_code e) {
           if (*alive && !e) Accept();
         });
         return;
       }
-      int connection = socket.release(error);
-      if (!error) {
-        // A worker that cannot be started has been reported by the registry; its connection is closed.
-        m_context.registry.StartWorker(WorkerKind::Ftp, std::make_unique<ftpd::FtpWorker>(m_context, connection));
-      }
       Accept();
     });
+  }
+
+  // A connection whose session cannot be had (no memory, no room in the loop) is refused; the service goes on.
+  void StartSession(asio::ip::tcp::socket socket) {
+    std::unique_ptr<ftpd::FtpWorker> worker;
+    try {
+      worker = std::make_unique<ftpd::FtpWorker>(m_context);
+    } catch (const std::exception&) {
+    }
+    std::error_code error;
+    int connection = socket.release(error);
+    if (error) return;
+    if (!worker || !worker->Adopt(connection)) {
+      ftpd::RefuseConnection(connection);
+      m_context.registry.ReportStartFailure(WorkerKind::Ftp);
+      return;
+    }
+    // A worker that cannot be started has been reported by the registry, and refuses its connection.
+    m_context.registry.StartWorker(WorkerKind::Ftp, std::move(worker));
+  }
+
+  static bool IsOutOfDescriptors(const std::error_code& error) {
+    return error.category() == std::system_category() && (error.value() == EMFILE || error.value() == ENFILE);
+  }
+
+  // One descriptor is kept in reserve, so that a server out of descriptors can still take the next
+  // connection off the queue and tell its client why it is refused, instead of leaving it waiting.
+  void TakeReserve() {
+    if (m_reserve < 0) m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+
+  bool RefuseWithReserve() {
+    if (m_reserve < 0) return false;
+    ::close(m_reserve);
+    m_reserve = -1;
+    int connection = ::accept4(m_acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    bool refused = connection >= 0;
+    if (refused) ftpd::RefuseConnection(connection);
+    TakeReserve();
+    if (refused) m_context.registry.ReportStartFailure(WorkerKind::Ftp);
+    return refused;
   }
 
   AppContext& m_context;
   asio::ip::tcp::acceptor m_acceptor;
   asio::steady_timer m_retryTimer;
   std::uint16_t m_port = 0;
+  int m_reserve = -1;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

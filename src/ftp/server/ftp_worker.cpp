@@ -1,30 +1,50 @@
 #include "ftp/server/ftp_worker.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "app/worker_registry.h"
 #include "ftp/server/control_session.h"
+#include "ftp/server/replies.h"
 
 namespace hx::ftpd {
 
-FtpWorker::FtpWorker(AppContext& context, int connection) : m_context(context), m_connection(m_io) {
-  std::error_code error;
-  m_connection.assign(asio::ip::tcp::v4(), connection, error);
-  if (error) ::close(connection);
+FtpWorker::FtpWorker(AppContext& context)
+    : Worker(context.registry.Loops()), m_context(context), m_connection(m_executor) {}
+
+FtpWorker::~FtpWorker() {
+  if (m_session || !m_connection.is_open()) return;
+  std::error_code ignored;
+  RefuseConnection(m_connection.release(ignored));
 }
 
-FtpWorker::~FtpWorker() = default;
+bool FtpWorker::Adopt(int connection) {
+  std::error_code error;
+  m_connection.assign(asio::ip::tcp::v4(), connection, error);
+  return !error;
+}
 
 void FtpWorker::Run() {
-  if (!m_connection.is_open()) return;
-  m_session = std::make_unique<ControlSession>(m_context, m_io, std::move(m_connection), m_nSessionId);
+  if (!m_connection.is_open()) {
+    End();
+    return;
+  }
+  m_session = std::make_unique<ControlSession>(m_context, *this, std::move(m_connection), m_nSessionId);
   m_session->Start();
-  m_io.run();
-  // Ended by the session itself or by a stop request: release everything here, then let the handlers that
-  // the closing cancelled run out, so that nothing of the session outlives its thread.
-  m_session->Shutdown();
-  m_io.restart();
-  m_io.poll();
-  m_session.reset();
+}
+
+void FtpWorker::OnStopRequest() {
+  if (m_session) m_session->Shutdown();
+  End();
+}
+
+void RefuseConnection(int connection) {
+  if (connection < 0) return;
+  (void)::send(connection, reply::kTooManyConnections, std::strlen(reply::kTooManyConnections),
+               MSG_NOSIGNAL | MSG_DONTWAIT);
+  ::close(connection);
 }
 
 }  // namespace hx::ftpd

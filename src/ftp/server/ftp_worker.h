@@ -10,21 +10,32 @@ namespace hx::ftpd {
 
 class ControlSession;
 
-// The worker of one FTP control connection: its thread runs the session's loop until the session ends or
-// the worker is told to stop; either way the session's files and sockets are released on that thread.
+// The worker of one FTP control connection: it runs the session on the session loop until the session ends
+// or the worker is told to stop; either way the session's files and sockets are released then.
 class FtpWorker : public Worker {
  public:
-  // `connection` is the accepted socket's descriptor, which the worker takes over.
-  FtpWorker(AppContext& context, int connection);
+  explicit FtpWorker(AppContext& context);
+  // A connection that never got its session is refused with a 421 reply before it is closed.
   ~FtpWorker() override;
+
+  // Takes over the accepted connection's descriptor. False when the session loop cannot take it; the
+  // descriptor is then still the caller's.
+  bool Adopt(int connection);
+  // The session has ended by itself (QUIT, the client's close, a failed write).
+  void SessionEnded() { End(); }
 
  protected:
   void Run() override;
+  void OnStopRequest() override;
 
  private:
   AppContext& m_context;
   asio::ip::tcp::socket m_connection;
   std::unique_ptr<ControlSession> m_session;
 };
+
+// Answers a connection that cannot have a session with "421 Too many connections, try again later" and
+// closes it. Never waits: a client that does not read just sees the close.
+void RefuseConnection(int connection);
 
 }  // namespace hx::ftpd

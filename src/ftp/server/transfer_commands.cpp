@@ -10,6 +10,7 @@
 #include "ftp/server/control_session.h"
 #include "ftp/server/data_connection.h"
 #include "ftp/server/download.h"
+#include "ftp/server/ftp_worker.h"
 #include "ftp/server/info_replies.h"
 #include "ftp/server/listing.h"
 #include "ftp/server/listing_job.h"
@@ -55,7 +56,7 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   }
   asio::ip::tcp::endpoint target;
   if (!DataTarget(target)) return;
-  asio::ip::tcp::socket socket(m_io);
+  asio::ip::tcp::socket socket(m_worker.Executor());
   std::string failure = OpenDataSocket(socket, DataPort());
   if (!failure.empty()) {
     SendReply(failure);
@@ -106,7 +107,7 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
 
   asio::ip::tcp::endpoint target;
   if (!DataTarget(target)) return;
-  asio::ip::tcp::socket socket(m_io);
+  asio::ip::tcp::socket socket(m_worker.Executor());
   std::string failure = OpenDataSocket(socket, DataPort());
   if (!failure.empty()) {
     SendReply(failure);
@@ -168,7 +169,7 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
 
   asio::ip::tcp::endpoint target;
   if (!DataTarget(target)) return;
-  asio::ip::tcp::socket socket(m_io);
+  asio::ip::tcp::socket socket(m_worker.Executor());
   std::string failure = OpenDataSocket(socket, DataPort());
   if (!failure.empty()) {
     SendReply(failure);

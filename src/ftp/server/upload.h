@@ -1,7 +1,9 @@
 #pragma once
 
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <system_error>
@@ -17,8 +19,9 @@ class ControlSession;
 // A receive takes up to four 10,240-byte chunks: one chunk per receive and write costs about twice the
 // processor time per byte (the writes straddle pages), and each receive is written at once, so the file
 // always holds what has arrived. A receive or write failure, or ABOR, ends it as aborted ("426 Transfer
-// terminated abnormally", "226 ABORT command successful"), keeping the bytes written so far. A connect that
-// fails gets "425 Can't open data connection".
+// terminated abnormally", "226 ABORT command successful"), keeping the bytes written so far; so does a
+// connection that moves no byte for FDataTimeout seconds. A connect that fails gets "425 Can't open data
+// connection".
 class Upload : public std::enable_shared_from_this<Upload> {
  public:
   static constexpr size_t kChunk = 10240;
@@ -38,6 +41,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   void Receive();
   void OnReceived(std::error_code error, size_t count);
   void EndReceive(bool aborted);
+  void WatchForStall();
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
@@ -45,6 +49,9 @@ class Upload : public std::enable_shared_from_this<Upload> {
   std::array<char, kReceive> m_buffer{};
   std::uint64_t m_nTotal;
   int m_nDebug = 0;
+  asio::steady_timer m_stallTimer;
+  std::chrono::seconds m_dataTimeout;                 // 0: no limit
+  std::chrono::steady_clock::time_point m_lastMoved;  // the connect's start, or the last byte received
   bool m_ended = false;
 };
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <asio/executor_work_guard.hpp>
-#include <asio/post.hpp>
 #include <atomic>
 #include <latch>
 #include <memory>
@@ -19,30 +17,30 @@ using namespace std::chrono_literals;
 // A worker that runs until stopped. With `ignoreStops` it counts stop requests and goes on.
 class IdleWorker : public Worker {
  public:
-  explicit IdleWorker(std::atomic<int>* stopRequests = nullptr, bool ignoreStops = false)
-      : m_stopRequests(stopRequests), m_ignoreStops(ignoreStops), m_work(asio::make_work_guard(m_io)) {}
+  explicit IdleWorker(SessionLoops& loops, std::atomic<int>* stopRequests = nullptr, bool ignoreStops = false)
+      : Worker(loops), m_stopRequests(stopRequests), m_ignoreStops(ignoreStops) {}
   void Finish() {
-    asio::post(m_io, [this] { m_work.reset(); });
+    Post([this] { End(); });
   }
 
  protected:
+  void Run() override {}
   void OnStopRequest() override {
     if (m_stopRequests) ++*m_stopRequests;
-    if (!m_ignoreStops) m_io.stop();
+    if (!m_ignoreStops) End();
   }
 
  private:
   std::atomic<int>* m_stopRequests;
   bool m_ignoreStops;
-  asio::executor_work_guard<asio::io_context::executor_type> m_work;
 };
 
 TEST(WorkerRegistryTest, IdsAscendAndNewestRowIsOnTop) {
   test::RecordingFrontend frontend;
   WorkerRegistry registry(frontend);
   registry.InsertVersionRow("Harbinex V1.1.007.");
-  auto* a = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>()));
-  auto* b = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>()));
+  auto* a = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops())));
+  auto* b = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
   ASSERT_TRUE(a && b);
   EXPECT_EQ(a->m_nSessionId, 1);
   EXPECT_EQ(b->m_nSessionId, 2);
@@ -70,8 +68,8 @@ TEST(WorkerRegistryTest, ClearingKeepsVersionRowAndRunningSessionsOnly) {
 
   std::vector<IdleWorker*> ended;
   for (int i = 0; i < 3; ++i)
-    ended.push_back(static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>())));
-  auto* running = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>()));
+    ended.push_back(static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops()))));
+  auto* running = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
   for (auto* w : ended) w->Finish();
   ASSERT_TRUE(test::WaitUntil([&] { return ended[0]->Finished() && ended[1]->Finished() && ended[2]->Finished(); }));
 
@@ -85,7 +83,7 @@ TEST(WorkerRegistryTest, ClearingKeepsVersionRowAndRunningSessionsOnly) {
   // A cleared row takes no more writes, and ids are never reused.
   registry.SetSessionText(1, kColStatus, "late");
   EXPECT_EQ(registry.CellText(1, kColStatus), "");
-  auto* next = registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>());
+  auto* next = registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops()));
   EXPECT_EQ(next->m_nSessionId, 5);
   static_cast<IdleWorker*>(next)->Finish();
   running->Finish();
@@ -96,7 +94,7 @@ TEST(WorkerRegistryTest, StopAllWorkersBoundsRequestsAndAbandonsTheStubborn) {
   WorkerRegistry registry(frontend);
   std::atomic<int> politeRequests{0};
   for (int i = 0; i < 3; ++i)
-    registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(&politeRequests, false));
+    registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops(), &politeRequests, false));
   EXPECT_EQ(registry.StopAllWorkers(1ms), 0u);
   // Each polite worker gets one request; the second visit finds it ended and destroys it.
   EXPECT_EQ(politeRequests.load(), 3);
@@ -104,7 +102,7 @@ TEST(WorkerRegistryTest, StopAllWorkersBoundsRequestsAndAbandonsTheStubborn) {
 
   std::atomic<int> stubbornRequests{0};
   auto* stubborn = static_cast<IdleWorker*>(
-      registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(&stubbornRequests, true)));
+      registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops(), &stubbornRequests, true)));
   EXPECT_EQ(registry.StopAllWorkers(1ms), 1u);
   ASSERT_TRUE(test::WaitUntil([&] { return stubbornRequests.load() == 25; }));
   EXPECT_EQ(registry.WorkerCount(WorkerKind::Tftp), 0u);
@@ -112,6 +110,48 @@ TEST(WorkerRegistryTest, StopAllWorkersBoundsRequestsAndAbandonsTheStubborn) {
   stubborn->Finish();
   ASSERT_TRUE(test::WaitUntil([&] { return stubborn->Finished(); }));
   delete stubborn;
+}
+
+// A session that cannot have what it needs (descriptors, memory).
+class UnpreparedWorker : public Worker {
+ public:
+  using Worker::Worker;
+
+ protected:
+  bool Prepare() override { return false; }
+};
+
+TEST(WorkerRegistryTest, RefusedSessionsGetNoRowAndAtMostOneReportASecond) {
+  test::RecordingFrontend frontend;
+  WorkerRegistry registry(frontend);
+  std::vector<std::string> logged;
+  registry.SetFailureLog([&](WorkerKind, const std::string& line) { logged.push_back(line); });
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(registry.StartWorker(WorkerKind::Tftp, std::make_unique<UnpreparedWorker>(registry.Loops())), nullptr);
+  EXPECT_EQ(registry.StartWorker(WorkerKind::Ftp, std::make_unique<UnpreparedWorker>(registry.Loops())), nullptr);
+  EXPECT_TRUE(registry.Rows().empty());
+  EXPECT_EQ(registry.LastSessionId(), 0);
+  EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"Could not create TFTP session! Insufficient memory?",
+                                                            "Could not create FTP session! Insufficient memory?"}));
+  EXPECT_EQ(logged, (std::vector<std::string>{"TFTP: Could not create TFTP session! Insufficient memory?",
+                                              "FTP: Could not create FTP session! Insufficient memory?"}));
+}
+
+TEST(WorkerRegistryTest, WithoutCompletedRowsASessionsRowGoesWithItsWorker) {
+  test::RecordingFrontend frontend;
+  WorkerRegistry registry(frontend);
+  registry.KeepCompletedRows(false);
+  registry.InsertVersionRow("v");
+  auto* done = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops())));
+  auto* running = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
+  done->Finish();
+  ASSERT_TRUE(test::WaitUntil([&] { return done->Finished(); }));
+  registry.ReapFinishedWorkers();
+  auto rows = registry.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].id, running->m_nSessionId);
+  EXPECT_EQ(rows[1].id, 0);
+  running->Finish();
 }
 
 }  // namespace
