@@ -102,7 +102,8 @@ class FtpListener : public Listener {
   }
 
   static bool IsOutOfDescriptors(const std::error_code& error) {
-    return error.category() == std::system_category() && (error.value() == EMFILE || error.value() == ENFILE);
+    return error == asio::error::no_descriptors ||
+           (error.category() == asio::error::get_system_category() && error.value() == ENFILE);
   }
 
   // One descriptor is kept in reserve, so that a server out of descriptors can still take the next
