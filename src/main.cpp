@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/console_frontend.h"
+#include "app/resource_limits.h"
 #include "app/server_app.h"
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
@@ -68,6 +69,8 @@ int RunHeadless(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Not fatal: the program serves with the limit it was given, only fewer sessions at once.
+  hx::RaiseOpenFileLimit();
   hx::CommandLine line = hx::ParseCommandLine(argc, argv);
   std::string dir = line.dir.value_or(hx::ExecutableDirectory());
   if (!std::filesystem::is_directory(dir)) {
