@@ -6,7 +6,9 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/config_keys.h"
 #include "app/console_frontend.h"
+#include "app/resource_limits.h"
 #include "app/server_app.h"
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
@@ -37,6 +39,15 @@ hx::ServerApp::Services MakeServices() {
   return services;
 }
 
+// A service switched off in the settings is named at start, so that a headless start that serves less than
+// both services says why.
+void PrintServicesOffBySetting(hx::ConfigStore& config) {
+  int tftp = config.GetProfileInt(hx::cfg::kTftp, hx::cfg::kTftpServer, 1);
+  if (tftp != 1) std::printf("TFTP server is off (TFTP/TFTPServer=%d)\n", tftp);
+  int ftp = config.GetProfileInt(hx::cfg::kFtp, hx::cfg::kFtpServer, 1);
+  if (ftp != 1) std::printf("FTP server is off (FTP/FTPServer=%d)\n", ftp);
+}
+
 int RunHeadless(const std::string& dir) {
   // Signals are taken by sigwait on this thread; every thread started from here on inherits the mask.
   sigset_t stopSignals;
@@ -47,11 +58,19 @@ int RunHeadless(const std::string& dir) {
   std::signal(SIGPIPE, SIG_IGN);
 
   hx::ConsoleFrontend frontend(/*echoLog=*/true);
-  hx::ServerApp app(dir, frontend, MakeServices());
+  hx::ServerApp app(dir, frontend, MakeServices(), hx::ServerApp::Mode::Headless);
   // Nobody looks at rows here: a service that runs for weeks keeps only those of running sessions.
   app.Registry().KeepCompletedRows(false);
   if (!app.InitInstance()) {
     app.ExitInstance();
+    return 1;
+  }
+  PrintServicesOffBySetting(app.Config());
+  if (!app.TftpServiceOn() && !app.FtpServiceOn()) {
+    // Waiting for a signal while serving nothing would look like a running service to whoever started it.
+    app.ExitInstance();
+    std::fflush(stdout);
+    std::fputs("harbinex: no service is running; both are off or could not start\n", stderr);
     return 1;
   }
   if (auto port = app.TftpPort()) std::printf("TFTP server listening on port %u\n", unsigned{*port});
@@ -70,6 +89,8 @@ int RunHeadless(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Not fatal: the program serves with the limit it was given, only fewer sessions at once.
+  hx::RaiseOpenFileLimit();
   hx::CommandLine line = hx::ParseCommandLine(argc, argv);
   std::string dir = line.dir.value_or(hx::ExecutableDirectory());
   if (!std::filesystem::is_directory(dir)) {

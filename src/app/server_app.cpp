@@ -20,10 +20,11 @@ std::optional<std::string> TemporaryDirectory() {
   return WithTrailingSlash(temp.string());
 }
 
-ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services)
+ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode)
     : m_strAppDir(WithTrailingSlash(appDir.string())),
       m_frontend(frontend),
       m_services(std::move(services)),
+      m_mode(mode),
       m_config(m_strAppDir + "Harbinex.ini"),
       m_registry(frontend),
       m_log(m_strAppDir, m_config, frontend),
@@ -98,7 +99,7 @@ bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactor
     slot = std::move(listener);
     return true;
   });
-  m_config.WriteProfileInt(section, key, result ? 1 : 0);
+  if (result == on || m_mode == Mode::Window) m_config.WriteProfileInt(section, key, result ? 1 : 0);
   return result;
 }
 

@@ -30,8 +30,13 @@ class ServerApp {
     ListenerFactory ftp;
   };
 
+  // Headless, TFTPServer and FTPServer are the operator's alone: a service that cannot start leaves its
+  // setting on, so that the next start of a service, which nobody watches, tries again instead of serving
+  // nothing.
+  enum class Mode { Window, Headless };
+
   // `appDir` is the program directory (the executable's, or --dir).
-  ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services);
+  ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode = Mode::Window);
   ~ServerApp();
 
   // Start-up in order: configuration file, the main window's part (version row, log, services by TFTPServer
@@ -41,7 +46,8 @@ class ServerApp {
   // Shut-down: closes the listeners, stops every worker, closes the log. Returns the exit code.
   int ExitInstance();
 
-  // Switches a service; the setting TFTPServer / FTPServer follows the outcome. Returns the new state.
+  // Switches a service; the setting TFTPServer / FTPServer follows the outcome, except headless, where a
+  // service that fails to start keeps its setting. Returns the new state.
   bool SetTftpService(bool on);
   bool SetFtpService(bool on);
   bool TftpServiceOn() const;
@@ -65,6 +71,7 @@ class ServerApp {
   std::string m_strAppDir;
   Frontend& m_frontend;
   Services m_services;
+  Mode m_mode;
   ConfigStore m_config;
   WorkerRegistry m_registry;
   TransferLog m_log;

@@ -1,9 +1,14 @@
-// The headless program as a service: start-up in a directory of its own, a port taken by someone else, and
-// a clean exit on SIGTERM.
+// The headless program as a service: start-up in a directory of its own, a port taken by someone else, a
+// service switched off in the settings, and a clean exit on SIGTERM.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +18,48 @@
 
 namespace hx {
 namespace {
+
+// A UDP socket on a free port of every address, so that the program's TFTP listener cannot bind that port.
+class TakenUdpPort {
+ public:
+  TakenUdpPort() : m_fd(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("cannot take a UDP port");
+    m_port = ntohs(address.sin_port);
+  }
+  ~TakenUdpPort() { ::close(m_fd); }
+  TakenUdpPort(const TakenUdpPort&) = delete;
+  TakenUdpPort& operator=(const TakenUdpPort&) = delete;
+
+  std::string Port() const { return std::to_string(m_port); }
+
+ private:
+  int m_fd;
+  std::uint16_t m_port = 0;
+};
+
+// The first line the server sends on a new control connection, or "" when none comes within 10 s.
+std::string FtpGreeting(std::uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  timeval timeout{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  std::string line;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    char c = 0;
+    while (line.find("\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1) line += c;
+  }
+  ::close(fd);
+  return line;
+}
 
 TEST(HeadlessTest, FirstStartWritesSettingsAndStopsCleanly) {
   test::TempDir dir;
@@ -30,23 +77,44 @@ TEST(HeadlessTest, FirstStartWritesSettingsAndStopsCleanly) {
 }
 
 TEST(HeadlessTest, PortInUseIsReportedAndTheOtherServiceRuns) {
-  int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(holder, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-
+  TakenUdpPort taken;
   test::TempDir dir;
-  test::WriteIni(dir.Path(), {"TFTP/TPort=" + std::to_string(ntohs(address.sin_port)), "FTP/FPort=0"});
+  test::WriteIni(dir.Path(), {"TFTP/TPort=" + taken.Port(), "FTP/FPort=0"});
   test::HarbinexProcess program(dir.Path(), /*expectTftp=*/false, /*expectFtp=*/true);
-  EXPECT_TRUE(program.WaitForStderr("harbinex: TFTP: Couldn't bind socket: [10048] Address already in use\n"));
+  EXPECT_TRUE(
+      program.WaitForStderr("harbinex: TFTP: Couldn't bind socket: [10048] Address already in use\n"));
   EXPECT_EQ(program.Stdout().find("TFTP server listening"), std::string::npos);
-  EXPECT_EQ(ConfigStore(dir.Path() / "Harbinex.ini").GetProfileInt("TFTP", "TFTPServer", -1), 0);
+  // Headless, the setting is the operator's: the next start tries the service again.
+  EXPECT_EQ(ConfigStore(dir.Path() / "Harbinex.ini").GetProfileInt("TFTP", "TFTPServer", -1), 1);
   EXPECT_EQ(program.Stop(), 0);
-  ::close(holder);
+}
+
+TEST(HeadlessTest, NoServiceRunningEndsTheProgramWithAnError) {
+  TakenUdpPort taken;
+  test::TempDir dir;
+  test::WriteIni(dir.Path(), {"TFTP/TPort=" + taken.Port(), "FTP/FTPServer=0", "FTP/FPort=0"});
+  test::HarbinexProcess program(dir.Path(), /*expectTftp=*/false, /*expectFtp=*/false);
+  EXPECT_TRUE(program.WaitForStdout("FTP server is off (FTP/FTPServer=0)\n"));
+  EXPECT_TRUE(program.WaitForStderr("harbinex: no service is running; both are off or could not start\n"));
+  // The program ends by itself; the stop signal, blocked by then, only collects the exit status.
+  EXPECT_EQ(program.Stop(), 1);
+  EXPECT_EQ(program.Stdout().find("listening"), std::string::npos);
+  EXPECT_EQ(program.Stderr(),
+            "harbinex: TFTP: Couldn't bind socket: [10048] Address already in use\n"
+            "harbinex: no service is running; both are off or could not start\n");
+  ConfigStore config(dir.Path() / "Harbinex.ini");
+  EXPECT_EQ(config.GetProfileInt("TFTP", "TFTPServer", -1), 1);
+  EXPECT_EQ(config.GetProfileInt("FTP", "FTPServer", -1), 0);
+}
+
+TEST(HeadlessTest, ServiceOffBySettingIsNamedAndTheOtherServes) {
+  test::TempDir dir;
+  test::WriteIni(dir.Path(), {"TFTP/TFTPServer=0", "TFTP/TPort=0", "FTP/FPort=0"});
+  test::HarbinexProcess program(dir.Path(), /*expectTftp=*/false, /*expectFtp=*/true);
+  EXPECT_TRUE(program.WaitForStdout("TFTP server is off (TFTP/TFTPServer=0)\n"));
+  EXPECT_EQ(program.Stdout().find("TFTP server listening"), std::string::npos);
+  EXPECT_EQ(FtpGreeting(program.FtpPort()).substr(0, 4), "220 ");
+  EXPECT_EQ(program.Stop(), 0);
 }
 
 }  // namespace

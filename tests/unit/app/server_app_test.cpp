@@ -76,5 +76,18 @@ TEST(ServerAppTest, StartKeepsHandEditsAndResetsDebugging) {
   app.ExitInstance();
 }
 
+TEST(ServerAppTest, HeadlessStartKeepsTheSettingOfAServiceThatCannotOpen) {
+  test::TempDir dir;
+  test::WriteFile(dir.Path() / "Harbinex.ini", "[FTP]\nFTPServer=0\n");
+  test::RecordingFrontend frontend;
+  ServerApp app(dir.Path(), frontend, FakeServices(false, true), ServerApp::Mode::Headless);
+  ASSERT_TRUE(app.InitInstance());
+  EXPECT_FALSE(app.TftpServiceOn());
+  EXPECT_EQ(app.Config().GetProfileInt("TFTP", "TFTPServer", -1), 1);
+  EXPECT_FALSE(app.FtpServiceOn());
+  EXPECT_EQ(app.Config().GetProfileInt("FTP", "FTPServer", -1), 0);
+  app.ExitInstance();
+}
+
 }  // namespace
 }  // namespace hx

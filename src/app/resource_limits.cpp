@@ -1,0 +1,15 @@
+#include "app/resource_limits.h"
+
+#include <sys/resource.h>
+
+namespace hx {
+
+bool RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur == limit.rlim_max) return true;
+  limit.rlim_cur = limit.rlim_max;
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+}  // namespace hx
