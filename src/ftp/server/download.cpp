@@ -23,9 +23,7 @@ Download::Download(ControlSession& session, asio::ip::tcp::socket socket, Shared
       m_path(std::move(path)),
       m_nTotal(position),
       m_graceTimer(m_socket.get_executor()),
-      m_stallTimer(m_socket.get_executor()),
-      m_dataTimeout(session.DataTimeout()),
-      m_lastMoved(std::chrono::steady_clock::now()) {}
+      m_stallTimer(m_socket.get_executor(), session.DataTimeout()) {}
 
 bool Download::Connect(const asio::ip::tcp::endpoint& target) {
   std::error_code error;
@@ -47,19 +45,11 @@ bool Download::Connect(const asio::ip::tcp::endpoint& target) {
   return true;
 }
 
-// A client that neither takes the data nor closes the connection would hold the file (and the session's
-// transfer) for ever; one wait at a time, moved on by the bytes sent meanwhile.
 void Download::WatchForStall() {
-  if (m_dataTimeout.count() <= 0 || m_ended) return;
-  m_stallTimer.expires_at(m_lastMoved + m_dataTimeout);
-  m_stallTimer.async_wait([self = shared_from_this()](std::error_code error) {
-    if (error || self->m_ended) return;
-    if (std::chrono::steady_clock::now() < self->m_lastMoved + self->m_dataTimeout) {
-      self->WatchForStall();
-      return;
-    }
-    self->m_session.LogEntry("FTP: No data moved for " + std::to_string(self->m_dataTimeout.count()) + " seconds");
-    self->EndAsGone();
+  m_stallTimer.Watch(shared_from_this(), [this] {
+    if (m_ended) return;
+    m_session.LogEntry("FTP: No data moved for " + std::to_string(m_stallTimer.Limit().count()) + " seconds");
+    EndAsGone();
   });
 }
 
@@ -77,7 +67,7 @@ void Download::Abort() {
 void Download::Close() {
   m_ended = true;
   m_graceTimer.cancel();
-  m_stallTimer.cancel();
+  m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();
@@ -181,7 +171,7 @@ void Download::SendRest() {
     off_t offset = static_cast<off_t>(m_nTotal);
     ssize_t sent = ::sendfile(m_socket.native_handle(), m_file.NativeHandle(), &offset, m_nSpan - m_nSpanSent);
     if (sent > 0) {
-      m_lastMoved = std::chrono::steady_clock::now();
+      m_stallTimer.Moved();
       m_nSpanSent += static_cast<std::uint64_t>(sent);
       m_nTotal += static_cast<std::uint64_t>(sent);
       continue;
@@ -273,7 +263,7 @@ void Download::EndAsGone() {
 void Download::End(bool successReply) {
   m_ended = true;
   m_graceTimer.cancel();
-  m_stallTimer.cancel();
+  m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "app/shared_file.h"
+#include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
 
@@ -72,9 +73,7 @@ class Download : public std::enable_shared_from_this<Download> {
   bool m_writing = false;
   bool m_peerGone = false;
   asio::steady_timer m_graceTimer;
-  asio::steady_timer m_stallTimer;
-  std::chrono::seconds m_dataTimeout;                 // 0: no limit
-  std::chrono::steady_clock::time_point m_lastMoved;  // the connect's start, or the last byte sent
+  StallTimer m_stallTimer;
   bool m_ended = false;
 };
 

@@ -15,9 +15,7 @@ Upload::Upload(ControlSession& session, asio::ip::tcp::socket socket, SharedFile
       m_socket(std::move(socket)),
       m_file(std::move(file)),
       m_nTotal(position),
-      m_stallTimer(m_socket.get_executor()),
-      m_dataTimeout(session.DataTimeout()),
-      m_lastMoved(std::chrono::steady_clock::now()) {
+      m_stallTimer(m_socket.get_executor(), session.DataTimeout()) {
   // Read once per upload; a download reads it before every chunk.
   m_nDebug = m_session.DebugOn() ? 2 : 0;
 }
@@ -36,18 +34,11 @@ void Upload::Connect(const asio::ip::tcp::endpoint& target) {
   WatchForStall();
 }
 
-// A client that connects and then sends nothing, without closing, would hold the file for ever.
 void Upload::WatchForStall() {
-  if (m_dataTimeout.count() <= 0 || m_ended) return;
-  m_stallTimer.expires_at(m_lastMoved + m_dataTimeout);
-  m_stallTimer.async_wait([self = shared_from_this()](std::error_code error) {
-    if (error || self->m_ended) return;
-    if (std::chrono::steady_clock::now() < self->m_lastMoved + self->m_dataTimeout) {
-      self->WatchForStall();
-      return;
-    }
-    self->m_session.LogEntry("FTP: No data moved for " + std::to_string(self->m_dataTimeout.count()) + " seconds");
-    self->EndReceive(true);
+  m_stallTimer.Watch(shared_from_this(), [this] {
+    if (m_ended) return;
+    m_session.LogEntry("FTP: No data moved for " + std::to_string(m_stallTimer.Limit().count()) + " seconds");
+    EndReceive(true);
   });
 }
 
@@ -57,7 +48,7 @@ void Upload::Abort() {
 
 void Upload::Close() {
   m_ended = true;
-  m_stallTimer.cancel();
+  m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_file.Close();
@@ -99,7 +90,7 @@ void Upload::OnReceived(std::error_code error, size_t count) {
     return;
   }
   m_nTotal += count;
-  m_lastMoved = std::chrono::steady_clock::now();
+  m_stallTimer.Moved();
   m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
   if (m_nDebug & 2)
     m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) + " bytes, total bytes " +
@@ -109,7 +100,7 @@ void Upload::OnReceived(std::error_code error, size_t count) {
 
 void Upload::EndReceive(bool aborted) {
   m_ended = true;
-  m_stallTimer.cancel();
+  m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   if (aborted) {

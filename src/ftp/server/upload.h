@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "app/shared_file.h"
+#include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
 
@@ -49,9 +50,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   std::array<char, kReceive> m_buffer{};
   std::uint64_t m_nTotal;
   int m_nDebug = 0;
-  asio::steady_timer m_stallTimer;
-  std::chrono::seconds m_dataTimeout;                 // 0: no limit
-  std::chrono::steady_clock::time_point m_lastMoved;  // the connect's start, or the last byte received
+  StallTimer m_stallTimer;
   bool m_ended = false;
 };
 
