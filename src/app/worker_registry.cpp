@@ -25,8 +25,7 @@ WorkerRegistry::WorkerRegistry(Frontend& frontend, unsigned loopThreads)
     : m_loops(loopThreads), m_frontend(frontend) {}
 
 WorkerRegistry::~WorkerRegistry() {
-  // A worker is destroyed only after its thread has ended, so that no handler runs on a half-destroyed
-  // session. Workers abandoned by StopAllWorkers are not in the lists any more.
+  // A worker is destroyed only after it has finished, so that no handler runs on a half-destroyed session. Workers abandoned by StopAllWorkers are not in the lists any more.
   for (auto* list : {&m_tftpWorkers, &m_ftpWorkers}) {
     for (auto& worker : *list) worker->RequestStop();
     for (auto& worker : *list) worker->Join();
@@ -94,10 +93,16 @@ void WorkerRegistry::Add(WorkerKind kind, std::unique_ptr<Worker> worker) {
   {
     std::lock_guard guard(m_registryLock);
     auto& list = kind == WorkerKind::Tftp ? m_tftpWorkers : m_ftpWorkers;
-    list.push_back(std::move(worker));
-    m_table.InsertTop(m_nLastSessionId + 1);
+    int next = m_nLastSessionId + 1;
+    m_table.InsertTop(next);
+    try {
+      list.push_back(std::move(worker));
+    } catch (const std::bad_alloc&) {
+      m_table.RemoveUnless([next](int row) { return row != next; });
+      throw;
+    }
     // Only now that nothing more can fail: ids are never skipped.
-    id = ++m_nLastSessionId;
+    id = m_nLastSessionId = next;
     list.back()->m_nSessionId = id;
     m_table.SetText(id, kColStartTime, startTime);
   }
@@ -184,8 +189,8 @@ size_t WorkerRegistry::StopList(std::list<std::unique_ptr<Worker>>& list, std::c
     std::lock_guard guard(m_registryLock);
     list.push_back(std::move(worker));
     if (requests >= maxRequests) {
-      // Abandoned: a thread that ignores its stop requests must not hold up the exit, and destroying its
-      // object would join it. The process ends with it still running.
+      // Abandoned: a worker that does not end (held in a message box, say) must not hold up the exit, and
+      // its handlers may still run, so its object is never destroyed. The process ends with it.
       size_t abandoned = 0;
       for (auto& w : list) {
         if (w->Finished()) continue;
