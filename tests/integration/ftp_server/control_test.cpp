@@ -179,12 +179,12 @@ TEST(FtpListenerTest, PortInUseIsReportedAndAFreedPortServesAgainAtOnce) {
     HarbinexProcess first(dir.Path(), false, true);
     ControlClient client(first.FtpPort());
     EXPECT_EQ(client.Line(), "220 Vantrel FTP Server Version 1.1\r\n");
-    // A second program on the same port is told so and runs without the service.
+    // A second program on the same port is told so and, with no other service to run, ends with an error.
     TempDir other;
     WriteIni(other.Path(), ini);
     HarbinexProcess second(other.Path(), false, false);
     EXPECT_TRUE(second.WaitForStderr("harbinex: FTP: Couldn't bind socket: [10048] Address already in use\n"));
-    EXPECT_EQ(second.Stop(), 0);
+    EXPECT_EQ(second.Stop(), 1);
     EXPECT_EQ(client.Command("USER anonymous"), "331 User name ok, need password\r\n");
     EXPECT_EQ(client.Command("PASS x"), "230 User logged in\r\n");
     EXPECT_EQ(client.Command("QUIT"), "221 Service closing control connection\r\n");  // TIME_WAIT on the port
