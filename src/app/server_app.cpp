@@ -2,6 +2,7 @@
 
 #include "app/config_keys.h"
 #include "app/frontend.h"
+#include "app/private_directory.h"
 
 namespace hx {
 namespace {
@@ -12,13 +13,6 @@ std::string WithTrailingSlash(std::string dir) {
 }
 
 }  // namespace
-
-std::optional<std::string> TemporaryDirectory() {
-  std::error_code error;
-  std::filesystem::path temp = std::filesystem::temp_directory_path(error);
-  if (error || temp.empty()) return std::nullopt;
-  return WithTrailingSlash(temp.string());
-}
 
 ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode)
     : m_strAppDir(WithTrailingSlash(appDir.string())),
@@ -56,17 +50,19 @@ bool ServerApp::InitInstance() {
   for (const auto& k : cfg::kStartIntKeys) NormaliseInt(k.section, k.key, k.startDefault);
   m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
 
-  auto temp = TemporaryDirectory();
+  auto temp = PrivateTransferDirectory();
   if (temp) {
-    m_config.WriteProfileString(cfg::kTftp, cfg::kTDLDir, m_config.GetProfileString(cfg::kTftp, cfg::kTDLDir, *temp));
+    m_config.WriteProfileString(cfg::kTftp, cfg::kTDLDir,
+                                m_config.GetProfileString(cfg::kTftp, cfg::kTDLDir, *temp));
     for (const auto& k : cfg::kStartFtpKeys) NormaliseInt(k.section, k.key, k.startDefault);
-    temp = TemporaryDirectory();
+    temp = PrivateTransferDirectory();
   }
   if (!temp) {
     m_frontend.MessageBox("Failed getting Download Directory!");
     return false;
   }
-  m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir, m_config.GetProfileString(cfg::kFtp, cfg::kFDLDir, *temp));
+  m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir,
+                              m_config.GetProfileString(cfg::kFtp, cfg::kFDLDir, *temp));
   return true;
 }
 
@@ -84,8 +80,8 @@ int ServerApp::ExitInstance() {
   return 0;
 }
 
-bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory, const char* section,
-                           const char* key, bool on) {
+bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory,
+                           const char* section, const char* key, bool on) {
   std::lock_guard guard(m_serviceLock);
   bool result = m_network.RunSync([&] {
     if (!on) {

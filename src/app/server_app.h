@@ -84,7 +84,4 @@ class ServerApp {
   size_t m_abandoned = 0;
 };
 
-// The temporary directory with a trailing "/", or nullopt when the platform has none.
-std::optional<std::string> TemporaryDirectory();
-
 }  // namespace hx

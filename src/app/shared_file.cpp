@@ -9,10 +9,18 @@
 namespace hx {
 namespace {
 
-bool Reads(FileAccess a) { return a != FileAccess::Write; }
-bool Writes(FileAccess a) { return a != FileAccess::Read; }
-bool SharesRead(ShareMode s) { return s != ShareMode::Exclusive; }
-bool SharesWrite(ShareMode s) { return s == ShareMode::DenyNone; }
+bool Reads(FileAccess a) {
+  return a != FileAccess::Write;
+}
+bool Writes(FileAccess a) {
+  return a != FileAccess::Read;
+}
+bool SharesRead(ShareMode s) {
+  return s != ShareMode::Exclusive;
+}
+bool SharesWrite(ShareMode s) {
+  return s == ShareMode::DenyNone;
+}
 
 bool Compatible(const FileShareTable::Claim& a, const FileShareTable::Claim& b) {
   if (Reads(a.access) && !SharesRead(b.share)) return false;
@@ -44,10 +52,14 @@ void FileShareTable::Release(const Claim& claim) {
   }
 }
 
-SharedFile::~SharedFile() { Close(); }
+SharedFile::~SharedFile() {
+  Close();
+}
 
 SharedFile::SharedFile(SharedFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_table(std::exchange(other.m_table, nullptr)), m_claim(other.m_claim) {}
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_table(std::exchange(other.m_table, nullptr)),
+      m_claim(other.m_claim) {}
 
 SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
   if (this != &other) {
@@ -59,23 +71,39 @@ SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
   return *this;
 }
 
-SharedFile SharedFile::Open(FileShareTable& table, const std::filesystem::path& path, FileAccess access,
-                            ShareMode share, Disposition disposition, int& error) {
-  int flags = O_CLOEXEC | (access == FileAccess::Read ? O_RDONLY : access == FileAccess::Write ? O_WRONLY : O_RDWR);
+int SharedFile::OpenFlags(FileAccess access, Disposition disposition) {
+  int flags = O_CLOEXEC | (access == FileAccess::Read    ? O_RDONLY
+                           : access == FileAccess::Write ? O_WRONLY
+                                                         : O_RDWR);
   switch (disposition) {
-    case Disposition::OpenExisting: break;
-    case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    case Disposition::OpenExisting:
+      break;
+    case Disposition::CreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
     // Truncation waits until the share claim is granted, so that a refused open never destroys a file
     // that another session is reading.
     case Disposition::CreateAlways:
-    case Disposition::OpenAlways: flags |= O_CREAT; break;
+    case Disposition::OpenAlways:
+      flags |= O_CREAT;
+      break;
   }
-  SharedFile file;
-  int fd = ::open(path.c_str(), flags, 0644);
+  return flags;
+}
+
+SharedFile SharedFile::Open(FileShareTable& table, const std::filesystem::path& path, FileAccess access,
+                            ShareMode share, Disposition disposition, int& error) {
+  int fd = ::open(path.c_str(), OpenFlags(access, disposition), 0644);
   if (fd < 0) {
     error = errno;
-    return file;
+    return SharedFile();
   }
+  return Claim(table, fd, access, share, disposition, error);
+}
+
+SharedFile SharedFile::Claim(FileShareTable& table, int fd, FileAccess access, ShareMode share,
+                             Disposition disposition, int& error) {
+  SharedFile file;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? EISDIR : errno;
@@ -124,6 +152,10 @@ bool SharedFile::Write(const void* data, size_t size) {
 
 bool SharedFile::Seek(std::uint64_t offset) {
   return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(-1);
+}
+
+bool SharedFile::Truncate(std::uint64_t length) {
+  return ::ftruncate(m_fd, static_cast<off_t>(length)) == 0;
 }
 
 std::uint64_t SharedFile::Size() const {

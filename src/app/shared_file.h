@@ -57,6 +57,12 @@ class SharedFile {
   // conflict, so callers see it as "in use").
   static SharedFile Open(FileShareTable& table, const std::filesystem::path& path, FileAccess access,
                          ShareMode share, Disposition disposition, int& error);
+  // The open(2) flags that Open uses for an access and a disposition.
+  static int OpenFlags(FileAccess access, Disposition disposition);
+  // Takes over `fd`, opened with OpenFlags, and claims it; on failure closes it and sets `error` as Open
+  // does.
+  static SharedFile Claim(FileShareTable& table, int fd, FileAccess access, ShareMode share,
+                          Disposition disposition, int& error);
 
   bool IsOpen() const { return m_fd >= 0; }
   // The descriptor, for calls that move data without a copy through user space (sendfile). It stays owned
@@ -67,6 +73,8 @@ class SharedFile {
   // Writes all bytes; false on an error (disk full and the like).
   bool Write(const void* data, size_t size);
   bool Seek(std::uint64_t offset);
+  // Cuts the file to `length` bytes.
+  bool Truncate(std::uint64_t length);
   std::uint64_t Size() const;
   void Close();
 

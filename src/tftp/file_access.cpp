@@ -17,6 +17,12 @@ std::vector<Rejection> Refuse(std::uint16_t code, std::string text) {
   return list;
 }
 
+// The errors of a path that goes through a link out of the directory (or, on older kernels, through any
+// link).
+bool LeadsOutside(int error) {
+  return error == EXDEV || error == ELOOP;
+}
+
 }  // namespace
 
 long SharedTransferFile::Read(std::uint8_t* buffer, size_t size) {
@@ -47,24 +53,40 @@ bool SharedTransferFile::Write(const std::uint8_t* data, size_t size) {
 }
 
 OpenResult OpenForSend(FileShareTable& shares, const std::string& path) {
+  return OpenForSend(shares, RootedFileSystem::Unconfined(), path);
+}
+
+OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules) {
+  return OpenForReceive(shares, RootedFileSystem::Unconfined(), path, rules);
+}
+
+OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
+  if (!files.Stat(path, st)) {
+    // A link that leads out of the directory is there, but not for this peer.
+    if (LeadsOutside(errno)) return Refuse(kErrAccessViolation, "File access error");
     return Refuse(kErrFileNotFound, "File was not found. Aborting transfer");
+  }
   if (S_ISDIR(st.st_mode)) return Refuse(kErrNotDefined, "Cannot GET a directory!");
   // A pipe or a device would block the session or never end; only regular files are served.
   if (!S_ISREG(st.st_mode)) return Refuse(kErrAccessViolation, "File access error");
   int error = 0;
   SharedFile file =
-      SharedFile::Open(shares, path, FileAccess::Read, ShareMode::DenyNone, Disposition::OpenExisting, error);
+      files.OpenShared(shares, path, FileAccess::Read, ShareMode::DenyNone, Disposition::OpenExisting, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "File access error");
   return std::make_unique<SharedTransferFile>(std::move(file));
 }
 
-OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules) {
+OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files, const std::string& path,
+                          const ReceiveRules& rules) {
   struct stat st {};
   int error = 0;
-  if (::stat(path.c_str(), &st) != 0) {
-    if (auto refused = MakeDirectories(path, rules.makeNewDirs)) {
+  if (!files.Stat(path, st)) {
+    // A link to outside the directory, or one that points nowhere: neither may lead the write anywhere.
+    int missing = errno;
+    if (LeadsOutside(missing) || (missing == ENOENT && files.LinkStat(path, st)))
+      return Refuse(kErrAccessViolation, "File access error");
+    if (auto refused = MakeDirectories(files, path, rules.makeNewDirs)) {
       std::vector<Rejection> list;
       list.push_back(std::move(*refused));
       list.push_back(Rejection{kErrAccessViolation, "Unable to access file. Aborting", {}});
@@ -72,7 +94,7 @@ OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const
     }
     // Created only when still missing, so that two sessions racing for one new name never share it and
     // the slower one never truncates what the faster one wrote.
-    SharedFile file = SharedFile::Open(shares, path, FileAccess::Write, ShareMode::Exclusive,
+    SharedFile file = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
                                        Disposition::CreateNew, error);
     if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting");
     return std::make_unique<SharedTransferFile>(std::move(file));
@@ -83,13 +105,14 @@ OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const
                   "User asked for a volume, directory, system or read-only file! Access denied!");
   if (!rules.overwriteFiles)
     return Refuse(kErrNotDefined, "User asked to overwrite an existing file! Access denied!");
-  SharedFile file = SharedFile::Open(shares, path, FileAccess::Write, ShareMode::Exclusive,
+  SharedFile file = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
                                      Disposition::CreateAlways, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting.");
   return std::make_unique<SharedTransferFile>(std::move(file));
 }
 
-std::optional<Rejection> MakeDirectories(const std::string& path, bool makeNewDirs) {
+std::optional<Rejection> MakeDirectories(const RootedFileSystem& files, const std::string& path,
+                                         bool makeNewDirs) {
   size_t last = path.rfind('/');
   if (last == std::string::npos) return std::nullopt;
   std::string dirPart = path.substr(0, last);
@@ -106,13 +129,14 @@ std::optional<Rejection> MakeDirectories(const std::string& path, bool makeNewDi
     if (!first) built += '/';
     first = false;
     built += component;
+    if (!files.IsBeneath(built)) continue;  // the directory itself and what leads to it are the operator's
 
     struct stat st {};
-    if (::stat(built.c_str(), &st) != 0) {
+    if (!files.Stat(built, st)) {
       if (!makeNewDirs) return Rejection{kErrNotDefined, "Not allowed to create directories!", {}};
       // Another session may have created it a moment ago; that is as good as creating it here.
-      if (::mkdir(built.c_str(), 0755) != 0 &&
-          !(errno == EEXIST && ::stat(built.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      if (!files.MakeDirectory(built, 0755) &&
+          !(errno == EEXIST && files.Stat(built, st) && S_ISDIR(st.st_mode)))
         return Rejection{kErrNotDefined, "Could not create the directory " + built, {}};
     } else if (!S_ISDIR(st.st_mode)) {
       return Rejection{kErrNotDefined, built + " is not a directory!", {}};

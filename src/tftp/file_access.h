@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/rooted_file_system.h"
 #include "app/shared_file.h"
 #include "tftp/request_checks.h"
 #include "tftp/transfer_file.h"
@@ -44,12 +45,18 @@ struct ReceiveRules {
 using OpenResult = std::variant<std::unique_ptr<TransferFile>, std::vector<Rejection>>;
 
 // Opens an existing regular file for reading; others may read and write it meanwhile, but a file that
-// another session is receiving is refused.
-OpenResult OpenForSend(FileShareTable& shares, const std::string& path);
+// another session is receiving is refused. Every path goes through `files`, which keeps the server inside
+// TDLDir.
+OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, const std::string& path);
 // Opens the file for writing, alone: creates it (and the directories leading to it, when allowed) or,
 // when allowed, truncates an existing writable one.
+OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files, const std::string& path,
+                          const ReceiveRules& rules);
+// The same for the operator's own client, on any local path.
+OpenResult OpenForSend(FileShareTable& shares, const std::string& path);
 OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules);
 // Creates the missing directories leading to the file `path` ("/" separated). nullopt on success.
-std::optional<Rejection> MakeDirectories(const std::string& path, bool makeNewDirs);
+std::optional<Rejection> MakeDirectories(const RootedFileSystem& files, const std::string& path,
+                                         bool makeNewDirs);
 
 }  // namespace hx::tftp

@@ -18,7 +18,9 @@ TftpServerSession::TftpServerSession(AppContext& context, std::span<const std::u
   std::copy_n(request.begin(), m_requestLength, m_request.begin());
 }
 
-bool TftpServerSession::Prepare() { return !OpenSocket(); }
+bool TftpServerSession::Prepare() {
+  return !OpenSocket();
+}
 
 void TftpServerSession::Run() {
   std::string peerAddress = m_peer.address().to_string();
@@ -50,14 +52,15 @@ void TftpServerSession::Serve(Side side) {
   const std::string& path = std::get<std::string>(parsed);
   Execute(engine.OpenFile(path));
 
+  RootedFileSystem files(downloadDir);
   OpenResult opened;
   if (side == Side::Sending) {
-    opened = OpenForSend(m_context.shares, path);
+    opened = OpenForSend(m_context.shares, files, path);
   } else {
     ReceiveRules rules;
     rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
     rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
-    opened = OpenForReceive(m_context.shares, path, rules);
+    opened = OpenForReceive(m_context.shares, files, path, rules);
   }
   if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {
     Execute(engine.Reject(*rejections));

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/config_keys.h"
+#include "app/private_directory.h"
 #include "app/config_store.h"
 #include "app/server_app.h"
 #include "ui/modals.h"
@@ -122,7 +123,7 @@ void UserListDialog::OnAddUser() {
     m_context.modals.Message(this, *refusal);
     return;
   }
-  std::optional<std::string> temp = TemporaryDirectory();
+  std::optional<std::string> temp = PrivateTransferDirectory();
   if (!temp) {
     m_context.modals.Message(this, "Failed getting pathname of upload Directory!");
     return;

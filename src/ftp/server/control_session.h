@@ -1,15 +1,16 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "app/app_context.h"
+#include "app/rooted_file_system.h"
 #include "ftp/server/command_table.h"
 #include "ftp/server/line_reader.h"
 #include "ftp/server/resolve_path.h"
@@ -116,6 +117,8 @@ class ControlSession {
   void DoMdtm(std::string_view line, std::string_view argument);
   void DoRest(std::string_view line, std::string_view argument);
   bool ResolvePath(std::string& path, PathMode mode) const;
+  // Every file-system call of the session goes through this: nothing outside the root is reachable.
+  RootedFileSystem Files() const { return RootedFileSystem(m_strRootDir); }
   // Data commands (transfer_commands.cpp).
   void DoList(std::string_view line, std::string_view argument);
   void DoNlst(std::string_view line, std::string_view argument);

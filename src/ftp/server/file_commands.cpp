@@ -22,9 +22,9 @@ namespace {
 // The claim stands for the operation and is given back at once.
 class InUseGuard {
  public:
-  InUseGuard(FileShareTable& table, const std::string& path) : m_table(table) {
+  InUseGuard(FileShareTable& table, const RootedFileSystem& files, const std::string& path) : m_table(table) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return;
+    if (!files.Stat(path, st) || S_ISDIR(st.st_mode)) return;
     m_claim = {st.st_dev, st.st_ino, FileAccess::ReadWrite, ShareMode::Exclusive};
     m_held = m_table.TryClaim(m_claim);
     m_inUse = !m_held;
@@ -43,21 +43,12 @@ class InUseGuard {
   bool m_inUse = false;
 };
 
-// Moves a file or directory; fails when the target exists or the source is missing.
-bool MoveNoReplace(const std::string& from, const std::string& to) {
-  if (from.empty() || to.empty()) return false;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: check, then move.
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0) return false;
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 }  // namespace
 
 bool ControlSession::ResolvePath(std::string& path, PathMode mode) const {
-  return ftpd::ResolvePath(path, mode, m_strRootDir, m_strCurDir, ProbeFileSystem);
+  RootedFileSystem files = Files();
+  return ftpd::ResolvePath(path, mode, m_strRootDir, m_strCurDir,
+                           [&files](const std::string& local) { return ProbePath(files, local); });
 }
 
 void ControlSession::DoCwd(std::string_view, std::string_view argument) {
@@ -70,7 +61,9 @@ void ControlSession::DoCwd(std::string_view, std::string_view argument) {
   SendReply(FormatReply("550 %s\r\n", std::string(argument) + " : " + path));
 }
 
-void ControlSession::DoCdup(std::string_view, std::string_view) { DoCwd("CWD ..", ".."); }
+void ControlSession::DoCdup(std::string_view, std::string_view) {
+  DoCwd("CWD ..", "..");
+}
 
 void ControlSession::DoPwd(std::string_view, std::string_view) {
   size_t skip = m_strRootDir.empty() ? 0 : m_strRootDir.size() - 1;
@@ -88,7 +81,7 @@ void ControlSession::DoMkd(std::string_view, std::string_view argument) {
     SendReply(FormatReply("550 %s\r\n", path));
     return;
   }
-  if (::mkdir(path.c_str(), 0755) != 0) {
+  if (!Files().MakeDirectory(path)) {
     SendReply(reply::kMkdFailed);
     return;
   }
@@ -108,7 +101,7 @@ void ControlSession::DoRmd(std::string_view, std::string_view argument) {
   }
   // A path that leaves the root resolves to the root; the root itself is never removed, or the session
   // (and every other one that shares it) would lose its directory.
-  if (path == m_strRootDir || ::rmdir(path.c_str()) != 0) {
+  if (path == m_strRootDir || !Files().RemoveDirectory(path)) {
     SendReply(reply::kRmdFailed);
     return;
   }
@@ -126,8 +119,9 @@ void ControlSession::DoDele(std::string_view, std::string_view argument) {
     SendReply(FormatReply("550 %s not found\r\n", path));
     return;
   }
-  InUseGuard guard(m_context.shares, path);
-  if (guard.InUse() || ::unlink(path.c_str()) != 0) {
+  RootedFileSystem files = Files();
+  InUseGuard guard(m_context.shares, files, path);
+  if (guard.InUse() || !files.Unlink(path)) {
     SendReply(reply::kDeleFailed);
     return;
   }
@@ -155,8 +149,9 @@ void ControlSession::DoRnto(std::string_view, std::string_view argument) {
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("553 %s\r\n", path));
   } else {
-    InUseGuard guard(m_context.shares, m_strRenameFrom);
-    if (guard.InUse() || !MoveNoReplace(m_strRenameFrom, path)) {
+    RootedFileSystem files = Files();
+    InUseGuard guard(m_context.shares, files, m_strRenameFrom);
+    if (m_strRenameFrom.empty() || guard.InUse() || !files.Rename(m_strRenameFrom, path)) {
       SendReply(reply::kRenameFailed);
     } else {
       LogEntry("FTP: " + m_strUser + " renamed file " + m_strRenameFrom + " to " + path);
@@ -176,8 +171,8 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
   if (m_chType == 'A') {
     // The size as sent in ASCII, every LF counting as CR LF: the file is read whole.
     int error = 0;
-    SharedFile file =
-        SharedFile::Open(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive, Disposition::OpenExisting, error);
+    SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
+                                         Disposition::OpenExisting, error);
     if (!file.IsOpen()) {
       SendReply(reply::kSizeError);
       return;
@@ -194,7 +189,7 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
     }
   } else {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (!Files().Stat(path, st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
       SendReply(reply::kSizeError);
       return;
     }
@@ -210,7 +205,7 @@ void ControlSession::DoMdtm(std::string_view, std::string_view argument) {
     return;
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
+  if (!Files().Stat(path, st)) {
     SendReply(reply::kMdtmUnavailable);
     return;
   }

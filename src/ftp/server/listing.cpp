@@ -1,6 +1,5 @@
 #include "ftp/server/listing.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,17 +9,21 @@
 namespace hx::ftpd {
 namespace {
 
-bool StatEntry(const std::string& path, ListEntry& entry) {
+bool StatEntry(const RootedFileSystem& files, const std::string& path, ListEntry& entry) {
   struct stat st {};
-  // A link that points nowhere is still listed, with what the link itself says.
-  if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) return false;
+  // A link that points nowhere, or out of the root, is still listed, with what the link itself says.
+  if (!files.Stat(path, st) && !files.LinkStat(path, st)) return false;
+  // Pipes, sockets and devices are not files a client can fetch.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) return false;
   entry.isDirectory = S_ISDIR(st.st_mode);
   entry.size = entry.isDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
   entry.modified = st.st_mtime;
   return true;
 }
 
-int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+int DotRank(const std::string& name) {
+  return name == "." ? 0 : name == ".." ? 1 : 2;
+}
 
 }  // namespace
 
@@ -69,7 +72,7 @@ bool MatchWildcard(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-std::vector<ListEntry> FindEntries(const std::string& pattern) {
+std::vector<ListEntry> FindEntries(const RootedFileSystem& files, const std::string& pattern) {
   std::vector<ListEntry> entries;
   size_t slash = pattern.rfind('/');
   std::string dir = slash == std::string::npos ? std::string(".") : pattern.substr(0, slash + 1);
@@ -79,19 +82,21 @@ std::vector<ListEntry> FindEntries(const std::string& pattern) {
   if (namePattern.find_first_of("*?") == std::string::npos) {
     ListEntry entry;
     entry.name = namePattern;
-    if (StatEntry(pattern, entry)) entries.push_back(std::move(entry));
+    if (StatEntry(files, pattern, entry)) entries.push_back(std::move(entry));
     return entries;
   }
 
-  DIR* handle = ::opendir(dir.c_str());
-  if (!handle) return entries;
-  while (const dirent* item = ::readdir(handle)) {
+  std::optional<std::vector<std::string>> names = files.ReadDirectory(dir);
+  if (!names) return entries;
+  for (std::string& name : *names) {
+    if (!MatchWildcard(namePattern, name)) continue;
     ListEntry entry;
-    entry.name = item->d_name;
-    if (!MatchWildcard(namePattern, entry.name)) continue;
-    if (StatEntry(dir + entry.name, entry)) entries.push_back(std::move(entry));
+    entry.name = std::move(name);
+    bool found = StatEntry(files, dir + entry.name, entry);
+    // The root's ".." lies outside it; it is listed, as every directory's is, with the root's own details.
+    if (!found && entry.name == "..") found = StatEntry(files, dir, entry);
+    if (found) entries.push_back(std::move(entry));
   }
-  ::closedir(handle);
   std::sort(entries.begin(), entries.end(), [](const ListEntry& a, const ListEntry& b) {
     int ra = DotRank(a.name), rb = DotRank(b.name);
     return ra != rb ? ra < rb : a.name < b.name;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/rooted_file_system.h"
+
 namespace hx::ftpd {
 
 // One entry found by a directory search.
@@ -32,7 +34,8 @@ bool MatchWildcard(std::string_view pattern, std::string_view name);
 
 // The directory search: `pattern` is a local path whose last component may hold wildcards. A pattern naming
 // a directory's entries returns "." and ".." too. Entries come sorted by name, "." and ".." first; nothing
-// found gives an empty list.
-std::vector<ListEntry> FindEntries(const std::string& pattern);
+// found gives an empty list. Everything is read through `files`: a link that leads out of the root is listed
+// as the link itself, never with what it points to.
+std::vector<ListEntry> FindEntries(const RootedFileSystem& files, const std::string& pattern);
 
 }  // namespace hx::ftpd

@@ -23,9 +23,11 @@ inline constexpr const char* kLoginDenied = "530 Login access denied\r\n";
 // Rights.
 inline constexpr const char* kNoUploadRight = "532 Need account for storing files\r\n";
 inline constexpr const char* kNoDownloadRight = "550 Requested action not taken. No access rights.\r\n";
-inline constexpr const char* kNoOverwriteRight = "550 File unavailable. Overwrite not allowed by user profile\r\n";
+inline constexpr const char* kNoOverwriteRight =
+    "550 File unavailable. Overwrite not allowed by user profile\r\n";
 inline constexpr const char* kNoRenameRight = "550 File unavailable. User profile has no access\r\n";
-inline constexpr const char* kNoDeleteRight = "550 File unavailable. User profile not allowed to delete files\r\n";
+inline constexpr const char* kNoDeleteRight =
+    "550 File unavailable. User profile not allowed to delete files\r\n";
 inline constexpr const char* kNoMkdirRight =
     "550 File unavailable. User profile not allowed to create directories\r\n";
 inline constexpr const char* kNoRmdirRight =
@@ -50,13 +52,15 @@ inline constexpr const char* kFileStatusEnd = "213 File status complete\r\n";
 
 // Data connections and transfers.
 inline constexpr const char* kCantOpenData = "425 Can't open data connection\r\n";
-inline constexpr const char* kTransferBusy = "450 Requested file action not taken. A transfer is in progress\r\n";
+inline constexpr const char* kTransferBusy =
+    "450 Requested file action not taken. A transfer is in progress\r\n";
 inline constexpr const char* kAboutToOpen = "150 File status OK ; about to open data connection\r\n";
 inline constexpr const char* kOpeningBinaryFormat = "150 Opening BINARY mode data connection for %s.\r\n";
 inline constexpr const char* kFileUnavailable = "550 File unavailable\r\n";
 inline constexpr const char* kClosingData = "226 Closing data connection\r\n";
 inline constexpr const char* kBadSequence = "503 Bad sequence of commands\r\n";
 inline constexpr const char* kRestartFileError = "451 Requested action aborted - File error\r\n";
+inline constexpr const char* kRestartBeyondEnd = "554 Restart position beyond end of file\r\n";
 inline constexpr const char* kCouldNotCreateSocket = "451 Couldn't create socket: ";
 inline constexpr const char* kCouldNotSetOptions = "451 Couldn't set socket options: ";
 inline constexpr const char* kCouldNotBind = "451 Couldn't bind socket to data port: ";

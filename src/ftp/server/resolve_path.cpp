@@ -99,9 +99,9 @@ bool ResolvePath(std::string& path, PathMode mode, const std::string& root, cons
   return true;
 }
 
-PathKind ProbeFileSystem(const std::string& path) {
+PathKind ProbePath(const RootedFileSystem& files, const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (!files.Stat(path, st)) return PathKind::Missing;
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
 }
 

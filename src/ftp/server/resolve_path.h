@@ -3,11 +3,14 @@
 #include <functional>
 #include <string>
 
+#include "app/rooted_file_system.h"
+
 namespace hx::ftpd {
 
 // How ResolvePath finishes a path once it lies inside the root.
 enum class PathMode {
-  Directory,  // CWD, CDUP, RMD: must be an existing directory, gets a final "/"; leaving the root gives the root
+  Directory,  // CWD, CDUP, RMD: must be an existing directory, gets a final "/"; leaving the root gives the
+              // root
   Existing,   // RNFR: must exist
   List,       // LIST, NLST, STAT: an existing directory becomes the pattern "dir/*.*"
   Plain,      // everything else: only kept inside the root
@@ -32,8 +35,8 @@ inline constexpr const char* kNoSuchFile = "Filename does not exist";
 bool ResolvePath(std::string& path, PathMode mode, const std::string& root, const std::string& current,
                  const PathProbe& probe);
 
-// The file system's answer for a local path (stat, following links).
-PathKind ProbeFileSystem(const std::string& path);
+// The file system's answer for a local path (stat beneath the root, following links that stay inside it).
+PathKind ProbePath(const RootedFileSystem& files, const std::string& path);
 
 // True when `path` is the root without its final character or begins with the whole root; byte for byte.
 bool IsInsideRoot(const std::string& path, const std::string& root);

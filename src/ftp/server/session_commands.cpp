@@ -77,7 +77,7 @@ void ControlSession::DoStat(std::string_view, std::string_view argument) {
   }
   std::string path(argument);
   std::vector<ListEntry> entries;
-  if (ResolvePath(path, PathMode::List)) entries = FindEntries(path);
+  if (ResolvePath(path, PathMode::List)) entries = FindEntries(Files(), path);
   if (entries.empty()) {
     SendReply(reply::kFileNotFound);
     return;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -20,7 +22,9 @@
 
 namespace hx::ftpd {
 
-bool ControlSession::TransferRunning() const { return m_pSendSocket || m_pRecvSocket || m_pListing; }
+bool ControlSession::TransferRunning() const {
+  return m_pSendSocket || m_pRecvSocket || m_pListing;
+}
 
 bool ControlSession::DataTarget(asio::ip::tcp::endpoint& target) {
   std::optional<DataAddress> address = ParsePortArgument(m_strPort);
@@ -37,9 +41,13 @@ std::uint16_t ControlSession::DataPort() const {
   return static_cast<std::uint16_t>(std::clamp(port, 0, 65535));
 }
 
-void ControlSession::DoList(std::string_view, std::string_view argument) { ListCommand(argument, false); }
+void ControlSession::DoList(std::string_view, std::string_view argument) {
+  ListCommand(argument, false);
+}
 
-void ControlSession::DoNlst(std::string_view, std::string_view argument) { ListCommand(argument, true); }
+void ControlSession::DoNlst(std::string_view, std::string_view argument) {
+  ListCommand(argument, true);
+}
 
 void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   if (TransferRunning()) {
@@ -49,7 +57,7 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   std::string path = ListArgument(argument);
   std::vector<ListEntry> entries;
   // A failed resolution names nothing (its error text is not a path to search).
-  if (ResolvePath(path, PathMode::List)) entries = FindEntries(path);
+  if (ResolvePath(path, PathMode::List)) entries = FindEntries(Files(), path);
   if (entries.empty()) {
     SendReply(reply::kFileUnavailable);
     return;
@@ -84,8 +92,8 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
     return;
   }
   int error = 0;
-  SharedFile file =
-      SharedFile::Open(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive, Disposition::OpenExisting, error);
+  SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
+                                       Disposition::OpenExisting, error);
   if (!file.IsOpen()) {
     SendReply(reply::kFileUnavailable);
     return;
@@ -103,7 +111,6 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   }
   m_bRestart = false;
   m_lRestartPos = 0;
-  LogEntry("FTP: Starting GET file transfer of " + path);
 
   asio::ip::tcp::endpoint target;
   if (!DataTarget(target)) return;
@@ -113,14 +120,19 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
     SendReply(failure);
     return;
   }
+  LogEntry("FTP: Starting GET file transfer of " + path);
   SendReply(reply::kAboutToOpen);
   auto download = std::make_shared<Download>(*this, std::move(socket), std::move(file), path, position);
   if (download->Connect(target)) m_pSendSocket = std::move(download);
 }
 
-void ControlSession::DoStor(std::string_view, std::string_view argument) { StoreCommand(argument, false); }
+void ControlSession::DoStor(std::string_view, std::string_view argument) {
+  StoreCommand(argument, false);
+}
 
-void ControlSession::DoAppe(std::string_view, std::string_view argument) { StoreCommand(argument, true); }
+void ControlSession::DoAppe(std::string_view, std::string_view argument) {
+  StoreCommand(argument, true);
+}
 
 void ControlSession::StoreCommand(std::string_view argument, bool append) {
   if (TransferRunning()) {
@@ -136,7 +148,8 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
     SendReply(FormatReply("550 %s\r\n", path));
     return;
   }
-  if (GetRight(kFieldOverwrite) == 0 && ProbeFileSystem(path) != PathKind::Missing) {
+  RootedFileSystem files = Files();
+  if (GetRight(kFieldOverwrite) == 0 && ProbePath(files, path) != PathKind::Missing) {
     SendReply(reply::kNoOverwriteRight);
     return;
   }
@@ -144,28 +157,32 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
     SendReply(reply::kBadSequence);
     return;
   }
+  // Nothing is created or cut before the data connection is up, so that a refused or failed command leaves
+  // the file as it was. An existing file is opened (and claimed) now, untouched, so that one in use is
+  // refused at once.
   int error = 0;
-  Disposition disposition = append || m_bRestart ? Disposition::OpenAlways : Disposition::CreateAlways;
-  SharedFile file =
-      SharedFile::Open(m_context.shares, path, FileAccess::Write, ShareMode::Exclusive, disposition, error);
-  if (!file.IsOpen() || (append && !file.Seek(file.Size()))) {
+  SharedFile file = files.OpenShared(m_context.shares, path, FileAccess::Write, ShareMode::Exclusive,
+                                     Disposition::OpenExisting, error);
+  if (!file.IsOpen() && error != ENOENT) {
     SendReply(reply::kFileUnavailable);
     return;
   }
-  std::uint64_t position = append ? file.Size() : 0;
-  if (m_bRestart) {
-    bool positioned = m_lRestartPos >= 0 && file.Seek(static_cast<std::uint64_t>(m_lRestartPos));
-    if (!positioned) {
+  std::uint64_t size = file.IsOpen() ? file.Size() : 0;
+  bool restart = std::exchange(m_bRestart, false);
+  std::int64_t restartPos = std::exchange(m_lRestartPos, 0);
+  std::uint64_t position = append ? size : 0;
+  if (restart) {
+    if (restartPos < 0) {
       SendReply(reply::kRestartFileError);
-      m_bRestart = false;
-      m_lRestartPos = 0;
       return;
     }
-    position = static_cast<std::uint64_t>(m_lRestartPos);
+    // Writing there would leave a hole of any size in the file.
+    if (static_cast<std::uint64_t>(restartPos) > size) {
+      SendReply(reply::kRestartBeyondEnd);
+      return;
+    }
+    position = static_cast<std::uint64_t>(restartPos);
   }
-  m_bRestart = false;
-  m_lRestartPos = 0;
-  LogEntry("FTP: Starting PUT file transfer of " + path);
 
   asio::ip::tcp::endpoint target;
   if (!DataTarget(target)) return;
@@ -175,8 +192,10 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
     SendReply(failure);
     return;
   }
+  LogEntry("FTP: Starting PUT file transfer of " + path);
   SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
-  m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(file), position);
+  UploadFile upload{m_context.shares, std::move(files), path, std::move(file), !append && !restart, position};
+  m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(upload));
   m_pRecvSocket->Connect(target);
 }
 

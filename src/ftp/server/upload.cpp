@@ -10,11 +10,12 @@
 
 namespace hx::ftpd {
 
-Upload::Upload(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::uint64_t position)
+Upload::Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target)
     : m_session(session),
       m_socket(std::move(socket)),
-      m_file(std::move(file)),
-      m_nTotal(position),
+      m_target(std::move(target)),
+      m_file(m_target.file),
+      m_nTotal(m_target.position),
       m_stallTimer(m_socket.get_executor(), session.DataTimeout()) {
   // Read once per upload; a download reads it before every chunk.
   m_nDebug = m_session.DebugOn() ? 2 : 0;
@@ -68,13 +69,30 @@ void Upload::OnConnect(std::error_code error) {
     m_session.TransferEnded();
     return;
   }
+  if (!PrepareFile()) {
+    m_session.SendReply(reply::kFileUnavailable);
+    m_session.LogEntry("FTP: Transfer was aborted");
+    Close();
+    m_session.TransferEnded();
+    return;
+  }
   Receive();
 }
 
+bool Upload::PrepareFile() {
+  int error = 0;
+  if (!m_file.IsOpen())
+    m_file = m_target.files.OpenShared(m_target.shares, m_target.path, FileAccess::Write,
+                                       ShareMode::Exclusive, Disposition::OpenAlways, error);
+  if (!m_file.IsOpen()) return false;
+  if (m_target.truncate && !m_file.Truncate(0)) return false;
+  return m_file.Seek(m_target.position);
+}
+
 void Upload::Receive() {
-  m_socket.async_read_some(asio::buffer(m_buffer), [self = shared_from_this()](std::error_code error, size_t count) {
-    self->OnReceived(error, count);
-  });
+  m_socket.async_read_some(
+      asio::buffer(m_buffer),
+      [self = shared_from_this()](std::error_code error, size_t count) { self->OnReceived(error, count); });
 }
 
 void Upload::OnReceived(std::error_code error, size_t count) {
@@ -93,8 +111,8 @@ void Upload::OnReceived(std::error_code error, size_t count) {
   m_stallTimer.Moved();
   m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
   if (m_nDebug & 2)
-    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) + " bytes, total bytes " +
-                        std::to_string(m_nTotal));
+    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) +
+                        " bytes, total bytes " + std::to_string(m_nTotal));
   Receive();
 }
 

@@ -1,19 +1,32 @@
 #pragma once
 
+#include <array>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <system_error>
 
+#include "app/rooted_file_system.h"
 #include "app/shared_file.h"
 #include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
 
 class ControlSession;
+
+// The file of an upload as far as its command got before the data connection: an existing file is open
+// and claimed but untouched; a missing one is created only once the connection is up.
+struct UploadFile {
+  FileShareTable& shares;
+  RootedFileSystem files;
+  std::string path;
+  SharedFile file;             // open when the file existed
+  bool truncate = false;       // STOR without REST: the old content goes once the connection is up
+  std::uint64_t position = 0;  // where writing starts
+};
 
 // One running STOR or APPE: writes what arrives on the data connection to the file until the client closes
 // the connection, which marks the end of the file; every byte received is written before the upload ends.
@@ -28,7 +41,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   static constexpr size_t kChunk = 10240;
   static constexpr size_t kReceive = 4 * kChunk;
 
-  Upload(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::uint64_t position);
+  Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target);
 
   // Starts the connect after the 150 reply.
   void Connect(const asio::ip::tcp::endpoint& target);
@@ -39,6 +52,8 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
  private:
   void OnConnect(std::error_code error);
+  // Creates, cuts and positions the file now that data can come; false when the file cannot be written.
+  bool PrepareFile();
   void Receive();
   void OnReceived(std::error_code error, size_t count);
   void EndReceive(bool aborted);
@@ -46,7 +61,8 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
-  SharedFile m_file;
+  UploadFile m_target;
+  SharedFile& m_file;  // m_target's file
   std::array<char, kReceive> m_buffer{};
   std::uint64_t m_nTotal;
   int m_nDebug = 0;

@@ -108,9 +108,7 @@ TEST_F(FtpFileCommandsTest, SizeTimeAndRestart) {
   EXPECT_EQ(client->Command("SIZE missing"), "213 Error accessing file\r\n");
   EXPECT_EQ(client->Command("SIZE ../outside.txt"), "213 Access to directory denied\r\n");
   // A sparse file of 5 GiB: sizes are 64-bit.
-  {
-    std::ofstream big(Root() / "big.bin", std::ios::binary);
-  }
+  { std::ofstream big(Root() / "big.bin", std::ios::binary); }
   std::filesystem::resize_file(Root() / "big.bin", 5368709120ULL);
   EXPECT_EQ(client->Command("SIZE big.bin"), "213 5368709120\r\n");
 
@@ -146,8 +144,13 @@ TEST_F(FtpFileCommandsTest, FileStatusOverTheControlConnection) {
 
 TEST_F(FtpFileCommandsTest, HostilePathsNeverReachOutside) {
   auto client = Login();
-  const std::string attempts[] = {"../outside.txt", "..\\outside.txt", "/../outside.txt", "sub/../../outside.txt",
-                                  "sub/deeper/../../../outside.txt", "....//outside.txt", "..%2foutside.txt",
+  const std::string attempts[] = {"../outside.txt",
+                                  "..\\outside.txt",
+                                  "/../outside.txt",
+                                  "sub/../../outside.txt",
+                                  "sub/deeper/../../../outside.txt",
+                                  "....//outside.txt",
+                                  "..%2foutside.txt",
                                   "a..b/../outside.txt"};
   for (const std::string& path : attempts) {
     EXPECT_EQ(client->Command("DELE " + path).substr(0, 4), "550 ") << path;
@@ -155,11 +158,43 @@ TEST_F(FtpFileCommandsTest, HostilePathsNeverReachOutside) {
     EXPECT_EQ(client->Command("RNFR " + path).substr(0, 4), "450 ") << path;
   }
   // Absolute paths name the root's tree.
-  EXPECT_EQ(client->Command("SIZE " + (m_dir.Path() / "outside.txt").string()), "213 Error accessing file\r\n");
+  EXPECT_EQ(client->Command("SIZE " + (m_dir.Path() / "outside.txt").string()),
+            "213 Error accessing file\r\n");
   // A NUL byte inside a path is refused outright.
-  EXPECT_EQ(client->Command(std::string("DELE a.txt\0../x", 15)), "550 Access to directory denied not found\r\n");
+  EXPECT_EQ(client->Command(std::string("DELE a.txt\0../x", 15)),
+            "550 Access to directory denied not found\r\n");
   EXPECT_EQ(ReadFile(m_dir.Path() / "outside.txt"), "secret");
   EXPECT_TRUE(std::filesystem::exists(Root() / "a.txt"));
+}
+
+TEST_F(FtpFileCommandsTest, LinksOutOfTheRootLeadNowhere) {
+  WriteFile(m_dir.Path() / "outdir" / "secret", "secret");
+  std::filesystem::create_symlink(m_dir.Path() / "outside.txt", Root() / "file-out");
+  std::filesystem::create_symlink(m_dir.Path() / "outdir", Root() / "dir-out");
+  auto client = Login("user", "pw");
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR file-out"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("RETR dir-out/secret"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("STOR file-out"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("APPE dir-out/secret"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("STOR dir-out/new"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("LIST dir-out/"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("STAT dir-out/*.*"), "213 File not found\r\n");
+  EXPECT_EQ(client->Command("SIZE file-out"), "213 Error accessing file\r\n");
+  EXPECT_EQ(client->Command("MDTM file-out"), "213 File status unavailable\r\n");
+  EXPECT_EQ(client->Command("CWD dir-out"), "550 dir-out : No such file or directory.\r\n");
+  EXPECT_EQ(client->Command("MKD dir-out/made"), "550 Could not create directory\r\n");
+  EXPECT_EQ(client->Command("DELE dir-out/secret"), "550 Could not remove file\r\n");
+  EXPECT_EQ(client->Command("RNFR dir-out/secret"), "450 Filename does not exist\r\n");
+  EXPECT_EQ(client->Command("RNFR a.txt"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(client->Command("RNTO dir-out/moved"), "553 Could not rename file\r\n");
+  EXPECT_EQ(ReadFile(m_dir.Path() / "outside.txt"), "secret");
+  EXPECT_EQ(ReadFile(m_dir.Path() / "outdir" / "secret"), "secret");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path() / "outdir"), {}), 1);
+  EXPECT_TRUE(std::filesystem::exists(Root() / "a.txt"));
+  EXPECT_FALSE(data.Accept(std::chrono::milliseconds(0)));  // no data connection was ever opened
 }
 
 }  // namespace

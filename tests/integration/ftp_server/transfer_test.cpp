@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "ftp_test_support.h"
@@ -60,7 +61,8 @@ TEST_F(FtpTransferTest, ListAndNameList) {
     else
       EXPECT_EQ(text, listing) << command;
   }
-  EXPECT_EQ(DataCommand(*client, data, "NLST -l sub"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "NLST -l sub"),
+            "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), ".\r\n..\r\ninner.bin\r\n");
@@ -78,17 +80,20 @@ TEST_F(FtpTransferTest, DownloadWithTheSuccessReplyAfterTheData) {
   auto client = Login();
   EXPECT_EQ(client->Command("TYPE A"), "200 Type set to A.\r\n");
   DataListener data;
-  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), content);
   EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
   EXPECT_TRUE(client->Silent());
   EXPECT_TRUE(WaitForLogRun({"FTP: Starting GET file transfer of " + Path("f.bin"),
-                             "File " + Path("f.bin") + " Bytes transferred: 25004", "FTP: File Transfer successful"}));
+                             "File " + Path("f.bin") + " Bytes transferred: 25004",
+                             "FTP: File Transfer successful"}));
   // A length that is a multiple of the chunk ends with an empty chunk.
   WriteFile(Root() / "even.bin", Pattern(20480));
-  EXPECT_EQ(DataCommand(*client, data, "RETR even.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR even.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll().size(), 20480u);
@@ -100,7 +105,8 @@ TEST_F(FtpTransferTest, QuorinSendsTheSuccessReplyOnceConnected) {
   WriteFile(Root() / "f.bin", Pattern(100000));
   auto client = Login();
   DataListener data;
-  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");  // before the data is read
@@ -115,7 +121,8 @@ TEST_F(FtpTransferTest, RestartOffsets) {
   auto client = Login();
   DataListener data;
   EXPECT_EQ(client->Command("REST 100"), "350 Requested file action pending further information\r\n");
-  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), content.substr(100));
@@ -123,7 +130,8 @@ TEST_F(FtpTransferTest, RestartOffsets) {
   EXPECT_TRUE(WaitForLog("File " + Path("f.bin") + " Bytes transferred: 1000"));
 
   EXPECT_EQ(client->Command("REST 5000"), "350 Requested file action pending further information\r\n");
-  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), "");
@@ -133,7 +141,8 @@ TEST_F(FtpTransferTest, RestartOffsets) {
   EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "451 Requested action aborted - File error\r\n");
   EXPECT_FALSE(data.Accept(200ms));
   // The offset was consumed: the next download is whole.
-  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), content);
@@ -141,22 +150,22 @@ TEST_F(FtpTransferTest, RestartOffsets) {
 }
 
 TEST_F(FtpTransferTest, OffsetsBeyondFourGibibytes) {
-  {
-    std::ofstream big(Root() / "big.bin", std::ios::binary);
-  }
+  { std::ofstream big(Root() / "big.bin", std::ios::binary); }
   const std::uint64_t size = 5368709120ULL;  // sparse: no disk space needed
   std::filesystem::resize_file(Root() / "big.bin", size);
   auto client = Login();
   DataListener data;
   EXPECT_EQ(client->Command("REST " + std::to_string(size - 120)),
             "350 Requested file action pending further information\r\n");
-  EXPECT_EQ(DataCommand(*client, data, "RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR big.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), std::string(120, '\0'));
   EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
   EXPECT_TRUE(WaitForLog("File " + Path("big.bin") + " Bytes transferred: 5368709120"));
-  EXPECT_EQ(DataCommand(*client, data, "LIST big.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "LIST big.bin"),
+            "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll().substr(0, 36), "---------- 1 owner group 5368709120 ");
@@ -167,16 +176,19 @@ TEST_F(FtpTransferTest, StoreAndAppend) {
   auto client = Login();
   DataListener data;
   const std::string content = Pattern(30000);
-  EXPECT_EQ(DataCommand(*client, data, "STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "STOR up.bin"),
+            "150 Opening BINARY mode data connection for up.bin.\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   ASSERT_TRUE(connection->Send(content));
   connection.reset();
   EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
   EXPECT_EQ(ReadFile(Root() / "up.bin"), content);
-  EXPECT_TRUE(WaitForLogRun({"FTP: Starting PUT file transfer of " + Path("up.bin"), "FTP: Transfer was successful"}));
+  EXPECT_TRUE(WaitForLogRun(
+      {"FTP: Starting PUT file transfer of " + Path("up.bin"), "FTP: Transfer was successful"}));
 
-  EXPECT_EQ(DataCommand(*client, data, "APPE up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "APPE up.bin"),
+            "150 Opening BINARY mode data connection for up.bin.\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   connection->Send("tail");
@@ -184,7 +196,8 @@ TEST_F(FtpTransferTest, StoreAndAppend) {
   EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
   EXPECT_EQ(ReadFile(Root() / "up.bin"), content + "tail");
 
-  EXPECT_EQ(DataCommand(*client, data, "APPE fresh.txt"), "150 Opening BINARY mode data connection for fresh.txt.\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "APPE fresh.txt"),
+            "150 Opening BINARY mode data connection for fresh.txt.\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   connection->Send("new");
@@ -195,7 +208,8 @@ TEST_F(FtpTransferTest, StoreAndAppend) {
   // APPE refuses a pending offset and leaves it for the STOR that follows, which keeps the bytes before it.
   EXPECT_EQ(client->Command("REST 2"), "350 Requested file action pending further information\r\n");
   EXPECT_EQ(DataCommand(*client, data, "APPE fresh.txt"), "503 Bad sequence of commands\r\n");
-  EXPECT_EQ(DataCommand(*client, data, "STOR fresh.txt"), "150 Opening BINARY mode data connection for fresh.txt.\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "STOR fresh.txt"),
+            "150 Opening BINARY mode data connection for fresh.txt.\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   connection->Send("XY");
@@ -204,14 +218,16 @@ TEST_F(FtpTransferTest, StoreAndAppend) {
   EXPECT_EQ(ReadFile(Root() / "fresh.txt"), "neXY");
 
   // A plain STOR replaces the file.
-  EXPECT_EQ(DataCommand(*client, data, "STOR fresh.txt"), "150 Opening BINARY mode data connection for fresh.txt.\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "STOR fresh.txt"),
+            "150 Opening BINARY mode data connection for fresh.txt.\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
   connection.reset();
   EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
   EXPECT_EQ(ReadFile(Root() / "fresh.txt"), "");
   EXPECT_EQ(DataCommand(*client, data, "STOR ../escape.txt"), "550 Access to directory denied\r\n");
-  EXPECT_EQ(DataCommand(*client, data, "STOR " + std::string("x\0y", 3)), "550 Access to directory denied\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "STOR " + std::string("x\0y", 3)),
+            "550 Access to directory denied\r\n");
   EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "escape.txt"));
 }
 
@@ -225,11 +241,16 @@ TEST_F(FtpTransferTest, AnonymousRightsFromTheSettings) {
   DataListener data;
   EXPECT_EQ(DataCommand(*client, data, "STOR new.txt"), "532 Need account for storing files\r\n");
   EXPECT_EQ(DataCommand(*client, data, "APPE new.txt"), "532 Need account for storing files\r\n");
-  EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"), "550 Requested action not taken. No access rights.\r\n");
-  EXPECT_EQ(client->Command("DELE f.txt"), "550 File unavailable. User profile not allowed to delete files\r\n");
-  EXPECT_EQ(client->Command("MKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
-  EXPECT_EQ(client->Command("XMKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
-  EXPECT_EQ(client->Command("RMD d"), "550 File unavailable. User profile not allowed to remove directories\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"),
+            "550 Requested action not taken. No access rights.\r\n");
+  EXPECT_EQ(client->Command("DELE f.txt"),
+            "550 File unavailable. User profile not allowed to delete files\r\n");
+  EXPECT_EQ(client->Command("MKD x"),
+            "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("XMKD x"),
+            "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("RMD d"),
+            "550 File unavailable. User profile not allowed to remove directories\r\n");
   EXPECT_EQ(client->Command("RNFR f.txt"), "550 File unavailable. User profile has no access\r\n");
   EXPECT_EQ(client->Command("RNTO g.txt"), "553 Could not rename file\r\n");
   EXPECT_FALSE(data.Accept(100ms));
@@ -237,10 +258,14 @@ TEST_F(FtpTransferTest, AnonymousRightsFromTheSettings) {
   // Upload allowed, overwrite not: existing names (a directory too) are refused, new ones stored.
   SetSetting("FTP", "FAllowUpload", "1");
   auto second = Login();
-  EXPECT_EQ(DataCommand(*second, data, "STOR f.txt"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
-  EXPECT_EQ(DataCommand(*second, data, "APPE f.txt"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
-  EXPECT_EQ(DataCommand(*second, data, "STOR d"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
-  EXPECT_EQ(DataCommand(*second, data, "STOR g.txt"), "150 Opening BINARY mode data connection for g.txt.\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "STOR f.txt"),
+            "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "APPE f.txt"),
+            "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "STOR d"),
+            "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(DataCommand(*second, data, "STOR g.txt"),
+            "150 Opening BINARY mode data connection for g.txt.\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   connection->Send("g");
@@ -257,8 +282,13 @@ TEST_F(FtpTransferTest, DataAddressMustBeTheClientsOwn) {
   EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n");
   EXPECT_EQ(client->Command("LIST"), "425 Can't open data connection\r\n");
   EXPECT_EQ(client->Command("STOR n.txt"), "425 Can't open data connection\r\n");
-  const std::string bad[] = {"127,0,0,2," + std::to_string(data.Port() / 256) + "," + std::to_string(data.Port() % 256),
-                             "127,0,0,1,0,21", "127,0,0,1,3,255", "127,0,0,1,300,1", "127,0,0,1,4", "x"};
+  const std::string bad[] = {
+      "127,0,0,2," + std::to_string(data.Port() / 256) + "," + std::to_string(data.Port() % 256),
+      "127,0,0,1,0,21",
+      "127,0,0,1,3,255",
+      "127,0,0,1,300,1",
+      "127,0,0,1,4",
+      "x"};
   for (const std::string& argument : bad) {
     EXPECT_EQ(client->Command("PORT " + argument), "200 PORT command successful.\r\n");
     EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n") << argument;
@@ -268,7 +298,8 @@ TEST_F(FtpTransferTest, DataAddressMustBeTheClientsOwn) {
   EXPECT_FALSE(data.Accept(100ms));
   // Nothing stays open: the file can be deleted, and another session downloads it.
   auto other = Login();
-  EXPECT_EQ(DataCommand(*other, data, "RETR f.txt"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(DataCommand(*other, data, "RETR f.txt"),
+            "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->ReceiveAll(), "f");
@@ -283,7 +314,8 @@ TEST_F(FtpTransferTest, DataConnectionsLeaveFromTheDataPort) {
   auto client = Login();
   DataListener data;
   for (int i = 0; i < 3; ++i) {  // again and again, while earlier connections linger in TIME_WAIT
-    EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"), "150 File status OK ; about to open data connection\r\n");
+    EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"),
+              "150 File status OK ; about to open data connection\r\n");
     auto connection = data.Accept();
     ASSERT_TRUE(connection);
     sockaddr_in peer{};
@@ -311,9 +343,32 @@ TEST_F(FtpTransferTest, RefusedDataConnections) {
   EXPECT_EQ(client->Command("LIST"), "150 File status OK ; about to open data connection\r\n");
   EXPECT_EQ(client->Line(), "425 Can't open data connection\r\n");
   EXPECT_TRUE(m_program->WaitForStderr(m_expectedStderr));
-  // Files were released: both can be deleted.
+  // The file was released, and the upload that never connected created nothing.
   EXPECT_EQ(client->Command("DELE f.txt"), "250 Requested file action OK, completed\r\n");
-  EXPECT_EQ(client->Command("DELE g.txt"), "250 Requested file action OK, completed\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Root() / "g.txt"));
+}
+
+TEST_F(FtpTransferTest, RefusedOrFailedUploadsKeepTheFile) {
+  WriteFile(Root() / "important.txt", "keep me");
+  auto client = Login();
+  EXPECT_EQ(client->Command("STOR important.txt"), "425 Can't open data connection\r\n");  // no PORT yet
+  EXPECT_EQ(client->Command("REST 2"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(client->Command("STOR important.txt"), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("STOR new.txt"), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("PORT " + PortArgumentFor(UnusedPort())), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR important.txt"),
+            "150 Opening BINARY mode data connection for important.txt.\r\n");
+  EXPECT_EQ(client->Line(), "425 Can't open data connection\r\n");
+  // A restart beyond the end would leave a hole in the file.
+  EXPECT_EQ(client->Command("REST 8"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(client->Command("STOR important.txt"), "554 Restart position beyond end of file\r\n");
+  EXPECT_EQ(ReadFile(Root() / "important.txt"), "keep me");
+  EXPECT_FALSE(std::filesystem::exists(Root() / "new.txt"));
+  // Only the upload that reached its data connection was logged as started.
+  std::vector<std::string> entries = LogEntries();
+  EXPECT_EQ(std::count(entries.begin(), entries.end(),
+                       "FTP: Starting PUT file transfer of " + Path("important.txt")),
+            1);
 }
 
 }  // namespace

@@ -226,5 +226,33 @@ TEST_F(RawPackets, MissingDirectorySettingIsRefusedAndShown) {
   EXPECT_TRUE(WaitForLog("TFTP: ERROR. Problem accessing upload/download directory\r\n"));
 }
 
+TEST_F(RawPackets, LinksOutOfTheDirectoryLeadNowhere) {
+  Start({"TFTP/TMakeNewDirs=1", "TFTP/TOverWriteFiles=1"});
+  WriteFile(dir.Path() / "outside" / "secret", "secret");
+  std::filesystem::create_symlink(dir.Path() / "outside" / "secret", Dl() / "file-out");
+  std::filesystem::create_symlink(dir.Path() / "outside", Dl() / "dir-out");
+  std::filesystem::create_symlink(dir.Path() / "outside" / "new", Dl() / "dangling-out");
+  struct Case {
+    std::uint16_t opcode;
+    const char* name;
+  };
+  for (const Case& c : {Case{1, "file-out"}, Case{1, "dir-out/secret"}, Case{2, "file-out"},
+                        Case{2, "dir-out/secret"}, Case{2, "dangling-out"}, Case{2, "dir-out/sub/new"}}) {
+    SCOPED_TRACE(c.name);
+    UdpPeer client;
+    client.SendTo(Port(), Request(c.opcode, c.name, "octet"));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(OpcodeOf(*reply), 5);  // an error, never a block of the file or an ACK
+    if (std::string(c.name) != "dir-out/sub/new") {
+      EXPECT_EQ(NumberOf(*reply), 2);
+      EXPECT_EQ(ErrorText(*reply), "File access error");
+    }
+  }
+  EXPECT_EQ(ReadFile(dir.Path() / "outside" / "secret"), "secret");
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "outside" / "new"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "outside" / "sub"));
+}
+
 }  // namespace
 }  // namespace hx::test

@@ -1,6 +1,13 @@
 #include "app/server_app.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/private_directory.h"
 
 #include "recording_frontend.h"
 #include "support/temp_dir.h"
@@ -41,7 +48,7 @@ TEST(ServerAppTest, FirstStartWritesEveryDefault) {
               {"FTP", "FDataPort", 20},     {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1},
               {"FTP", "FOverwrite", 0},     {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1}};
   for (const auto& e : ints) EXPECT_EQ(c.GetProfileInt(e.section, e.key, -99), e.value) << e.key;
-  std::string temp = *TemporaryDirectory();
+  std::string temp = *PrivateTransferDirectory();
   EXPECT_EQ(temp.back(), '/');
   EXPECT_EQ(c.GetProfileString("TFTP", "TDLDir"), temp);
   EXPECT_EQ(c.GetProfileString("FTP", "FDLDir"), temp);
@@ -57,8 +64,9 @@ TEST(ServerAppTest, FirstStartWritesEveryDefault) {
 
 TEST(ServerAppTest, StartKeepsHandEditsAndResetsDebugging) {
   test::TempDir dir;
-  test::WriteFile(dir.Path() / "Harbinex.ini",
-                  "[General]\nDebugging=3\nLogging=0\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
+  test::WriteFile(
+      dir.Path() / "Harbinex.ini",
+      "[General]\nDebugging=3\nLogging=0\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
   test::RecordingFrontend frontend;
   ServerApp app(dir.Path(), frontend, FakeServices(false, true));
   ASSERT_TRUE(app.InitInstance());
@@ -87,6 +95,34 @@ TEST(ServerAppTest, HeadlessStartKeepsTheSettingOfAServiceThatCannotOpen) {
   EXPECT_FALSE(app.FtpServiceOn());
   EXPECT_EQ(app.Config().GetProfileInt("FTP", "FTPServer", -1), 0);
   app.ExitInstance();
+}
+
+// The default transfer folder is the user's own, never the shared temporary directory.
+TEST(ServerAppTest, DefaultTransferFolderIsPrivate) {
+  test::TempDir dir;
+  const char* saved = std::getenv("TMPDIR");
+  std::string savedValue = saved ? saved : "";
+  std::string own = (dir.Path() / ("harbinex-" + std::to_string(::geteuid()))).string();
+
+  ::setenv("TMPDIR", dir.Path().c_str(), 1);
+  std::filesystem::create_directory(dir.Path() / "elsewhere");
+  std::filesystem::create_directory_symlink(dir.Path() / "elsewhere", own);
+  EXPECT_EQ(PrivateTransferDirectory(), std::nullopt);  // a planted link is refused
+  std::filesystem::remove(own);
+  EXPECT_EQ(PrivateTransferDirectory(), own + "/");
+  struct stat st {};
+  ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  // A TMPDIR that does not exist falls back to /tmp instead of failing the start.
+  ::setenv("TMPDIR", (dir.Path() / "missing").c_str(), 1);
+  std::optional<std::string> fallback = PrivateTransferDirectory();
+  EXPECT_EQ(fallback, "/tmp/harbinex-" + std::to_string(::geteuid()) + "/");
+
+  if (saved)
+    ::setenv("TMPDIR", savedValue.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
 }
 
 }  // namespace

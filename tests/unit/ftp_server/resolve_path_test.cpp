@@ -15,10 +15,14 @@ const std::string kRoot = "/srv/ftp/";
 // The file system of the cases: the root with a directory sub (holding deeper and f.txt) and a file a.txt.
 PathKind FakeProbe(const std::string& path) {
   static const std::map<std::string, PathKind> kFiles = {
-      {"/srv/ftp", PathKind::Directory},          {"/srv/ftp/", PathKind::Directory},
-      {"/srv/ftp/sub", PathKind::Directory},      {"/srv/ftp/sub/", PathKind::Directory},
-      {"/srv/ftp/sub/deeper", PathKind::Directory}, {"/srv/ftp/sub/f.txt", PathKind::File},
-      {"/srv/ftp/a.txt", PathKind::File},         {"/srv/ftpx", PathKind::Directory},
+      {"/srv/ftp", PathKind::Directory},
+      {"/srv/ftp/", PathKind::Directory},
+      {"/srv/ftp/sub", PathKind::Directory},
+      {"/srv/ftp/sub/", PathKind::Directory},
+      {"/srv/ftp/sub/deeper", PathKind::Directory},
+      {"/srv/ftp/sub/f.txt", PathKind::File},
+      {"/srv/ftp/a.txt", PathKind::File},
+      {"/srv/ftpx", PathKind::Directory},
       {"/srv", PathKind::Directory},
   };
   auto it = kFiles.find(path);
@@ -37,7 +41,8 @@ void Check(const Case& c) {
   std::string path = c.path;
   bool ok = ResolvePath(path, c.mode, kRoot, c.current, FakeProbe);
   EXPECT_EQ(ok, c.ok) << '"' << c.path << "\" from " << c.current << " mode " << static_cast<int>(c.mode);
-  EXPECT_EQ(path, c.result) << '"' << c.path << "\" from " << c.current << " mode " << static_cast<int>(c.mode);
+  EXPECT_EQ(path, c.result) << '"' << c.path << "\" from " << c.current << " mode "
+                            << static_cast<int>(c.mode);
 }
 
 TEST(ResolvePathTest, DirectoryMode) {
@@ -72,7 +77,7 @@ TEST(ResolvePathTest, OtherModesRefuseLeavingTheRoot) {
       {"../x", kRoot, PathMode::Plain, false, "Access to directory denied"},
       {"..", kRoot, PathMode::Plain, false, "Access to directory denied"},
       {"a..b", kRoot, PathMode::Plain, false, "Access to directory denied"},  // ".." inside a name steps up
-      {"sub/a..b", kRoot, PathMode::Plain, true, "/srv/ftp/subb"},  // "a.." takes "a" and its "/"
+      {"sub/a..b", kRoot, PathMode::Plain, true, "/srv/ftp/subb"},            // "a.." takes "a" and its "/"
       {"../ftpx/y", kRoot, PathMode::Existing, false, "Access to directory denied"},
       {"..\\..\\etc\\passwd", kRoot, PathMode::Plain, false, "Access to directory denied"},
       {"sub/../../ftp/a.txt", kRoot, PathMode::Plain, true, "/srv/ftp/a.txt"},
@@ -118,9 +123,14 @@ TEST(ResolvePathTest, ProbesTheRealFileSystem) {
   test::TempDir dir;
   test::WriteFile(dir.Path() / "f", "x");
   std::filesystem::create_directory(dir.Path() / "d");
-  EXPECT_EQ(ProbeFileSystem((dir.Path() / "f").string()), PathKind::File);
-  EXPECT_EQ(ProbeFileSystem((dir.Path() / "d").string()), PathKind::Directory);
-  EXPECT_EQ(ProbeFileSystem((dir.Path() / "none").string()), PathKind::Missing);
+  test::WriteFile(dir.Path() / "outside", "x");
+  std::filesystem::create_symlink(dir.Path() / "outside", dir.Path() / "d" / "out");
+  RootedFileSystem files((dir.Path() / "d").string());
+  EXPECT_EQ(ProbePath(files, (dir.Path() / "f").string()), PathKind::Missing);  // beside the root
+  EXPECT_EQ(ProbePath(files, (dir.Path() / "d").string()), PathKind::Directory);
+  EXPECT_EQ(ProbePath(files, (dir.Path() / "d" / "none").string()), PathKind::Missing);
+  EXPECT_EQ(ProbePath(files, (dir.Path() / "d" / "out").string()), PathKind::Missing);  // a link out of it
+  EXPECT_EQ(ProbePath(RootedFileSystem(dir.Dir()), (dir.Path() / "f").string()), PathKind::File);
 }
 
 }  // namespace

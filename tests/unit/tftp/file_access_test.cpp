@@ -204,12 +204,14 @@ TEST_F(FileAccess, ReceiveReportsADirectoryThatCannotBeCreated) {
 }
 
 TEST(MakeDirectories, PathsWithoutDirectoriesOrWithExistingOnes) {
-  EXPECT_EQ(MakeDirectories("file.bin", false), std::nullopt);
-  EXPECT_EQ(MakeDirectories("/f.bin", false), std::nullopt);
+  RootedFileSystem anywhere = RootedFileSystem::Unconfined();
+  EXPECT_EQ(MakeDirectories(anywhere, "file.bin", false), std::nullopt);
+  EXPECT_EQ(MakeDirectories(anywhere, "/f.bin", false), std::nullopt);
   TempDir dir;
   fs::create_directories(dir.Path() / "a" / "b");
-  EXPECT_EQ(MakeDirectories(dir.Dir() + "a//b/f.bin", false), std::nullopt);
-  EXPECT_EQ(MakeDirectories(dir.Dir() + "a/b/c/f.bin", true), std::nullopt);
+  RootedFileSystem files(dir.Dir());
+  EXPECT_EQ(MakeDirectories(files, dir.Dir() + "a//b/f.bin", false), std::nullopt);
+  EXPECT_EQ(MakeDirectories(files, dir.Dir() + "a/b/c/f.bin", true), std::nullopt);
   EXPECT_TRUE(fs::is_directory(dir.Path() / "a" / "b" / "c"));
 }
 

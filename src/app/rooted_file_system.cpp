@@ -1,0 +1,251 @@
+#include "app/rooted_file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <stdio.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <utility>
+
+namespace hx {
+namespace {
+
+std::atomic<bool> g_forceWalk{false};
+
+// A descriptor closed at the end of its scope; errno survives the close.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  ~Descriptor() {
+    if (m_fd < 0) return;
+    int saved = errno;
+    ::close(m_fd);
+    errno = saved;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return m_fd; }
+  int Release() { return std::exchange(m_fd, -1); }
+  void Reset(int fd) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+  }
+
+ private:
+  int m_fd;
+};
+
+int Openat2Beneath(int dirFd, const std::string& relative, int flags, mode_t mode) {
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  // O_TMPFILE includes O_DIRECTORY's bit; the kernel wants a mode with O_CREAT and O_TMPFILE only.
+  how.mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode : 0;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  for (;;) {
+    long fd = ::syscall(SYS_openat2, dirFd, relative.c_str(), &how, sizeof how);
+    if (fd >= 0 || errno != EINTR) return static_cast<int>(fd);
+  }
+}
+
+// The last component of the walk, never through a link: O_PATH would open the link itself, so it is refused
+// as the other opens refuse it.
+int OpenLast(int dirFd, const std::string& name, int flags, mode_t mode) {
+  Descriptor fd(::openat(dirFd, name.c_str(), flags | O_NOFOLLOW, mode));
+  struct stat st {};
+  if (fd.Get() >= 0 && (flags & O_PATH) && ::fstat(fd.Get(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+    return -1;
+  }
+  return fd.Release();
+}
+
+// The walk for kernels without openat2: every component is opened on its own, none of them through a link,
+// and ".." is refused, since nothing then tells whether it stays inside the root.
+int WalkBeneath(int dirFd, const std::string& relative, int flags, mode_t mode) {
+  Descriptor current(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+  if (current.Get() < 0) return -1;
+  size_t start = 0;
+  for (;;) {
+    size_t slash = relative.find('/', start);
+    std::string component =
+        relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (component == "..") {
+      errno = EXDEV;
+      return -1;
+    }
+    if (slash == std::string::npos)
+      return OpenLast(current.Get(), component.empty() ? "." : component, flags, mode);
+    start = slash + 1;
+    if (component.empty() || component == ".") continue;
+    int next = ::openat(current.Get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) return -1;
+    current.Reset(next);
+  }
+}
+
+}  // namespace
+
+RootedFileSystem::RootedFileSystem(std::string root) : RootedFileSystem(std::move(root), true) {}
+
+RootedFileSystem::RootedFileSystem(std::string root, bool confined)
+    : m_root(std::move(root)), m_confined(confined) {
+  // The servers collapse doubled separators in the paths they build; the root must read the same way.
+  auto end = std::unique(m_root.begin(), m_root.end(), [](char a, char b) { return a == '/' && b == '/'; });
+  m_root.erase(end, m_root.end());
+  if (m_confined && (m_root.empty() || m_root.back() != '/')) m_root += m_root.empty() ? "./" : "/";
+}
+
+RootedFileSystem RootedFileSystem::Unconfined() {
+  return RootedFileSystem(std::string(), false);
+}
+
+void RootedFileSystem::ForceComponentWalk(bool on) {
+  g_forceWalk = on;
+}
+
+std::optional<std::string> RootedFileSystem::Inside(const std::string& path) const {
+  if (!m_confined) return path;
+  std::string relative;
+  if (path.compare(0, m_root.size(), m_root) == 0)
+    relative = path.substr(m_root.size());
+  else if (path + "/" == m_root)
+    relative.clear();
+  else if (m_root == "./" && !path.empty() && path.front() != '/')
+    relative = path;  // the current directory as the root: every relative path lies in it
+  else {
+    errno = EXDEV;
+    return std::nullopt;
+  }
+  while (!relative.empty() && relative.back() == '/') relative.pop_back();
+  while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
+  return relative.empty() ? std::string(".") : relative;
+}
+
+bool RootedFileSystem::IsBeneath(const std::string& path) const {
+  int saved = errno;
+  std::optional<std::string> relative = Inside(path);
+  errno = saved;
+  return relative && *relative != ".";
+}
+
+int RootedFileSystem::OpenBeneath(const std::string& relative, int flags, mode_t mode) const {
+  // openat2 refuses flags that mean nothing with O_PATH.
+  flags |= (flags & O_PATH) ? O_CLOEXEC : O_CLOEXEC | O_NOCTTY;
+  if (!m_confined) return ::open(relative.c_str(), flags, mode);
+  Descriptor root(::open(m_root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (root.Get() < 0) return -1;
+  if (!g_forceWalk) {
+    int fd = Openat2Beneath(root.Get(), relative, flags, mode);
+    if (fd >= 0 || errno != ENOSYS) return fd;
+  }
+  return WalkBeneath(root.Get(), relative, flags, mode);
+}
+
+int RootedFileSystem::OpenParent(const std::string& path, std::string& name) const {
+  std::optional<std::string> relative = Inside(path);
+  if (!relative) return -1;
+  size_t slash = relative->rfind('/');
+  name = slash == std::string::npos ? *relative : relative->substr(slash + 1);
+  std::string parent = slash == std::string::npos ? std::string(".") : relative->substr(0, slash);
+  // "." or ".." as the last component would make the call work on the parent itself, or above it.
+  if (name == "." || name == "..") {
+    errno = EINVAL;
+    return -1;
+  }
+  if (!m_confined) return ::open(parent.empty() ? "/" : parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return OpenBeneath(parent, O_PATH | O_DIRECTORY, 0);
+}
+
+bool RootedFileSystem::Stat(const std::string& path, struct stat& st) const {
+  std::optional<std::string> relative = Inside(path);
+  if (!relative) return false;
+  if (!m_confined) return ::stat(relative->c_str(), &st) == 0;
+  Descriptor fd(OpenBeneath(*relative, O_PATH, 0));
+  return fd.Get() >= 0 && ::fstat(fd.Get(), &st) == 0;
+}
+
+bool RootedFileSystem::LinkStat(const std::string& path, struct stat& st) const {
+  std::string name;
+  Descriptor parent(OpenParent(path, name));
+  return parent.Get() >= 0 && ::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int RootedFileSystem::Open(const std::string& path, int flags, mode_t mode) const {
+  std::optional<std::string> relative = Inside(path);
+  if (!relative) return -1;
+  return OpenBeneath(*relative, flags, mode);
+}
+
+SharedFile RootedFileSystem::OpenShared(FileShareTable& shares, const std::string& path, FileAccess access,
+                                        ShareMode share, Disposition disposition, int& error) const {
+  // O_NONBLOCK keeps the open of a pipe from waiting for its other end; the file is refused below anyway.
+  Descriptor fd(Open(path, SharedFile::OpenFlags(access, disposition) | O_NONBLOCK, 0644));
+  struct stat st {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
+    error = errno;
+    return SharedFile();
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return SharedFile();
+  }
+  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+  return SharedFile::Claim(shares, fd.Release(), access, share, disposition, error);
+}
+
+bool RootedFileSystem::MakeDirectory(const std::string& path, mode_t mode) const {
+  std::string name;
+  Descriptor parent(OpenParent(path, name));
+  return parent.Get() >= 0 && ::mkdirat(parent.Get(), name.c_str(), mode) == 0;
+}
+
+bool RootedFileSystem::RemoveDirectory(const std::string& path) const {
+  std::string name;
+  Descriptor parent(OpenParent(path, name));
+  return parent.Get() >= 0 && ::unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool RootedFileSystem::Unlink(const std::string& path) const {
+  std::string name;
+  Descriptor parent(OpenParent(path, name));
+  return parent.Get() >= 0 && ::unlinkat(parent.Get(), name.c_str(), 0) == 0;
+}
+
+bool RootedFileSystem::Rename(const std::string& from, const std::string& to) const {
+  std::string fromName, toName;
+  Descriptor fromParent(OpenParent(from, fromName));
+  if (fromParent.Get() < 0) return false;
+  Descriptor toParent(OpenParent(to, toName));
+  if (toParent.Get() < 0) return false;
+  if (::renameat2(fromParent.Get(), fromName.c_str(), toParent.Get(), toName.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: check, then move.
+  struct stat st {};
+  if (::fstatat(toParent.Get(), toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::renameat(fromParent.Get(), fromName.c_str(), toParent.Get(), toName.c_str()) == 0;
+}
+
+std::optional<std::vector<std::string>> RootedFileSystem::ReadDirectory(const std::string& path) const {
+  int fd = Open(path, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return std::nullopt;
+  DIR* handle = ::fdopendir(fd);
+  if (!handle) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (const dirent* item = ::readdir(handle)) names.emplace_back(item->d_name);
+  ::closedir(handle);
+  return names;
+}
+
+}  // namespace hx

@@ -1,0 +1,116 @@
+#include "app/rooted_file_system.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+
+namespace hx {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every kind of call against links planted inside the root that lead out of it, once with the kernel's
+// resolution and once with the component walk of older kernels.
+class RootedFileSystemTest : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    RootedFileSystem::ForceComponentWalk(GetParam());
+    fs::create_directories(dir.Path() / "root" / "sub");
+    fs::create_directories(dir.Path() / "outside");
+    test::WriteFile(dir.Path() / "outside" / "secret", "secret");
+    test::WriteFile(dir.Path() / "root" / "sub" / "inner", "inner");
+    fs::create_symlink(dir.Path() / "outside" / "secret", Root() + "file-out");
+    fs::create_symlink(dir.Path() / "outside", Root() + "dir-out");
+    fs::create_symlink("../outside/secret", Root() + "relative-out");
+    fs::create_symlink(dir.Path() / "outside" / "new", Root() + "dangling-out");
+  }
+  void TearDown() override { RootedFileSystem::ForceComponentWalk(false); }
+  std::string Root() const { return (dir.Path() / "root").string() + "/"; }
+
+  test::TempDir dir;
+  FileShareTable shares;
+};
+
+TEST_P(RootedFileSystemTest, NothingOutsideTheRootIsReachable) {
+  RootedFileSystem files(Root());
+  struct stat st {};
+  for (const char* name : {"file-out", "relative-out", "dir-out/secret", "dangling-out"}) {
+    std::string path = Root() + name;
+    EXPECT_FALSE(files.Stat(path, st)) << name;
+    int fd = files.Open(path, O_WRONLY | O_CREAT | O_TRUNC);
+    EXPECT_LT(fd, 0) << name;
+    if (fd >= 0) ::close(fd);
+    int error = 0;
+    EXPECT_FALSE(
+        files
+            .OpenShared(shares, path, FileAccess::Read, ShareMode::DenyNone, Disposition::OpenExisting, error)
+            .IsOpen())
+        << name;
+  }
+  EXPECT_FALSE(files.ReadDirectory(Root() + "dir-out"));
+  EXPECT_FALSE(files.MakeDirectory(Root() + "dir-out/made"));
+  EXPECT_FALSE(files.Rename(Root() + "dir-out/secret", Root() + "taken"));
+  EXPECT_FALSE(files.Rename(Root() + "sub/inner", Root() + "dir-out/inner"));
+  EXPECT_FALSE(files.Unlink(Root() + "dir-out/secret"));
+  EXPECT_FALSE(files.Stat((dir.Path() / "outside" / "secret").string(), st));  // not beneath the root at all
+  EXPECT_FALSE(files.Stat(Root() + "../outside/secret", st));
+
+  EXPECT_EQ(test::ReadFile(dir.Path() / "outside" / "secret"), "secret");
+  EXPECT_FALSE(fs::exists(dir.Path() / "outside" / "new"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "outside" / "made"));
+  EXPECT_TRUE(fs::exists(dir.Path() / "root" / "sub" / "inner"));
+
+  // The link itself lies in the root: it can be described and removed, and its target stays.
+  EXPECT_TRUE(files.LinkStat(Root() + "file-out", st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_TRUE(files.Unlink(Root() + "file-out"));
+  EXPECT_TRUE(fs::exists(dir.Path() / "outside" / "secret"));
+}
+
+TEST_P(RootedFileSystemTest, WorksInsideTheRoot) {
+  RootedFileSystem files(Root());
+  struct stat st {};
+  EXPECT_TRUE(files.Stat(Root(), st) && S_ISDIR(st.st_mode));
+  EXPECT_TRUE(files.MakeDirectory(Root() + "sub/new"));
+  EXPECT_TRUE(files.Rename(Root() + "sub/inner", Root() + "sub/new/moved"));
+  EXPECT_FALSE(files.Rename(Root() + "sub/new/moved", Root() + "sub/new"));  // never replaces
+  int error = 0;
+  SharedFile file = files.OpenShared(shares, Root() + "sub/new/moved", FileAccess::Read, ShareMode::DenyNone,
+                                     Disposition::OpenExisting, error);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_EQ(file.Size(), 5u);
+  auto names = files.ReadDirectory(Root() + "sub/new/");
+  ASSERT_TRUE(names);
+  EXPECT_EQ(names->size(), 3u);  // ".", ".." and "moved"
+  // A link that stays inside the root is followed where the kernel resolves beneath the root.
+  fs::create_symlink("sub/new/moved", Root() + "inside");
+  EXPECT_EQ(files.Stat(Root() + "inside", st), !GetParam());
+}
+
+TEST_P(RootedFileSystemTest, OpensNeitherPipesNorDirectoriesAsFiles) {
+  RootedFileSystem files(Root());
+  ASSERT_EQ(::mkfifo((Root() + "pipe").c_str(), 0600), 0);
+  int error = 0;
+  // Would wait for a writer forever if the open were a plain one.
+  EXPECT_FALSE(files
+                   .OpenShared(shares, Root() + "pipe", FileAccess::Read, ShareMode::DenyNone,
+                               Disposition::OpenExisting, error)
+                   .IsOpen());
+  EXPECT_EQ(error, EINVAL);
+  EXPECT_FALSE(files
+                   .OpenShared(shares, Root() + "sub", FileAccess::Read, ShareMode::DenyNone,
+                               Disposition::OpenExisting, error)
+                   .IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Resolution, RootedFileSystemTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ComponentWalk" : "Openat2";
+                         });
+
+}  // namespace
+}  // namespace hx
