@@ -15,9 +15,7 @@ class FtpTransferEndTest : public FtpServerTest {
  protected:
   void SetUp() override {
     StartServer({"FTP/UserSecurity=0"});
-    {
-      std::ofstream big(Root() / "big.bin", std::ios::binary);
-    }
+    { std::ofstream big(Root() / "big.bin", std::ios::binary); }
     std::filesystem::resize_file(Root() / "big.bin", kBig);  // sparse
   }
   std::string Path(const std::string& name) const { return RootDir() + name; }
@@ -122,7 +120,8 @@ TEST_F(FtpTransferEndTest, AborDuringAnUploadKeepsWhatArrived) {
   EXPECT_EQ(client->Command("ABOR"), "426 Transfer terminated abnormally\r\n");
   EXPECT_EQ(client->Line(), "226 ABORT command successful\r\n");
   EXPECT_TRUE(connection->WaitClosed());
-  EXPECT_TRUE(WaitForLogRun({"FTP: Starting PUT file transfer of " + Path("part.bin"), "FTP: Transfer was aborted"}));
+  EXPECT_TRUE(
+      WaitForLogRun({"FTP: Starting PUT file transfer of " + Path("part.bin"), "FTP: Transfer was aborted"}));
   EXPECT_EQ(ReadFile(Root() / "part.bin"), std::string(1000, 'p'));
   EXPECT_EQ(client->Command("DELE part.bin"), "250 Requested file action OK, completed\r\n");
 }
@@ -210,6 +209,12 @@ TEST_F(FtpTransferEndTest, ClosingTheControlConnectionEndsTheTransfer) {
   EXPECT_EQ(client->Command("STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
+  // The file is created once the server has the connection; a byte that arrives shows the upload runs.
+  ASSERT_TRUE(connection->Send("x"));
+  EXPECT_TRUE(WaitUntil([&] {
+    std::error_code missing;
+    return std::filesystem::file_size(Root() / "up.bin", missing) == 1;
+  }));
   EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
   EXPECT_TRUE(connection->WaitClosed());
   auto again = Login();
