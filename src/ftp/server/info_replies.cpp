@@ -53,7 +53,10 @@ std::array<std::string, 6> StatusLines(std::string_view peerAddress, std::string
   };
 }
 
-std::string SystemReply() { return FormatReply("215 %s L8\r\n", "Unknown"); }
+// Unix clients switch to binary transfers by default only when the system is named so.
+std::string SystemReply() {
+  return "215 UNIX Type: L8\r\n";
+}
 
 std::string TypeReply(std::string_view argument, char& type) {
   char first = argument.empty() ? '\0' : argument.front();

@@ -18,7 +18,15 @@ bool StatEntry(const RootedFileSystem& files, const std::string& path, ListEntry
   entry.isDirectory = S_ISDIR(st.st_mode);
   entry.size = entry.isDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
   entry.modified = st.st_mtime;
+  entry.mode = st.st_mode & 0777;
   return true;
+}
+
+std::string PermissionText(std::uint32_t mode) {
+  std::string text = "rwxrwxrwx";
+  for (int bit = 0; bit < 9; ++bit)
+    if ((mode & (0400u >> bit)) == 0) text[static_cast<size_t>(bit)] = '-';
+  return text;
 }
 
 int DotRank(const std::string& name) {
@@ -38,9 +46,10 @@ std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bo
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char head[96];
-  std::snprintf(head, sizeof head, "%c--------- 1 owner group %9" PRId64 " %s %02d %02d:%02d ",
-                entry.isDirectory ? 'D' : '-', entry.size, kMonths[(modified.tm_mon % 12 + 12) % 12],
-                modified.tm_mday, modified.tm_hour, modified.tm_min);
+  std::snprintf(head, sizeof head, "%c%s 1 owner group %9" PRId64 " %s %02d %02d:%02d ",
+                entry.isDirectory ? 'd' : '-', PermissionText(entry.mode).c_str(), entry.size,
+                kMonths[(modified.tm_mon % 12 + 12) % 12], modified.tm_mday, modified.tm_hour,
+                modified.tm_min);
   return head + entry.name + "\r\n";
 }
 
@@ -48,6 +57,16 @@ std::string FormatListLine(const ListEntry& entry, bool namesOnly) {
   std::tm local{};
   localtime_r(&entry.modified, &local);
   return FormatListLineAt(entry, local, namesOnly);
+}
+
+std::string NameListPrefix(std::string_view argument, bool namedDirectory) {
+  if (namedDirectory) {
+    std::string prefix(argument);
+    if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += '/';
+    return prefix;
+  }
+  size_t slash = argument.find_last_of("/\\");
+  return slash == std::string_view::npos ? std::string() : std::string(argument.substr(0, slash + 1));
 }
 
 bool MatchWildcard(std::string_view pattern, std::string_view name) {

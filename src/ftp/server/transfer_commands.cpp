@@ -54,7 +54,8 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
     SendReply(reply::kTransferBusy);
     return;
   }
-  std::string path = ListArgument(argument);
+  std::string named = ListArgument(argument);
+  std::string path = named;
   std::vector<ListEntry> entries;
   // A failed resolution names nothing (its error text is not a path to search).
   if (ResolvePath(path, PathMode::List)) entries = FindEntries(Files(), path);
@@ -62,6 +63,9 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
     SendReply(reply::kFileUnavailable);
     return;
   }
+  // A directory argument was turned into the pattern of its entries.
+  bool namedDirectory = path.ends_with("*.*") && !named.ends_with("*.*");
+  std::string prefix = namesOnly ? NameListPrefix(named, namedDirectory) : std::string();
   asio::ip::tcp::endpoint target;
   if (!DataTarget(target)) return;
   asio::ip::tcp::socket socket(m_worker.Executor());
@@ -72,7 +76,7 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   }
   SendReply(reply::kAboutToOpen);
   std::string listing;
-  for (const ListEntry& entry : entries) listing += FormatListLine(entry, namesOnly);
+  for (const ListEntry& entry : entries) listing += prefix + FormatListLine(entry, namesOnly);
   m_pListing = std::make_shared<ListingJob>(*this, std::move(socket), std::move(listing));
   m_pListing->Connect(target);
 }

@@ -31,7 +31,8 @@ TEST_F(FtpControlTest, BannerGateAndLoginOrder) {
 TEST_F(FtpControlTest, RefusalsAfterLogin) {
   auto client = Login();
   EXPECT_EQ(client->Command("PASV"), "502 Command PASV not implemented\r\n");
-  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|5000|"), "502 Command EPRT |1|127.0.0.1|5000| not implemented\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|5000|"),
+            "502 Command EPRT |1|127.0.0.1|5000| not implemented\r\n");
   EXPECT_EQ(client->Command("SITE CHMOD 644 a"), "502 Command SITE CHMOD 644 a not implemented\r\n");
   EXPECT_EQ(client->Command("STOU"), "502 Command STOU not implemented\r\n");
   EXPECT_EQ(client->Command("smnt x"), "502 Command smnt x not implemented\r\n");
@@ -55,14 +56,15 @@ TEST_F(FtpControlTest, InformationCommands) {
   EXPECT_EQ(help[20], "PWD\tPrint working directory\r\n");
   EXPECT_EQ(help.back(), "214 Help command successful\r\n");
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
-  EXPECT_EQ(client->Lines(4), (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "211 End\r\n"}));
-  EXPECT_EQ(client->Command("SYST"), "215 Unknown L8\r\n");
+  EXPECT_EQ(client->Lines(4),
+            (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "211 End\r\n"}));
+  EXPECT_EQ(client->Command("SYST"), "215 UNIX Type: L8\r\n");
   EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
   EXPECT_EQ(client->Command("STAT"), "211- System status:\r\n");
-  EXPECT_EQ(client->Lines(5), (std::vector<std::string>{"Harbinex version 1.1\r\n", "Connected to : 127.0.0.1\r\n",
-                                                        "Logged in as : AnonYmous\r\n",
-                                                        "Type: BINARY, STRUcture: FILE, MODE: STREAM\r\n",
-                                                        "211 End of status\r\n"}));
+  EXPECT_EQ(client->Lines(5),
+            (std::vector<std::string>{
+                "Harbinex version 1.1\r\n", "Connected to : 127.0.0.1\r\n", "Logged in as : AnonYmous\r\n",
+                "Type: BINARY, STRUcture: FILE, MODE: STREAM\r\n", "211 End of status\r\n"}));
   EXPECT_EQ(client->Command("TYPE a"), "504 Command not implemented for that parameter\r\n");
   EXPECT_EQ(client->Command("TYPE L 8"), "504 Command not implemented for that parameter\r\n");
   EXPECT_EQ(client->Command("TYPE E"), "504 Type EBCDIC not supported\r\n");
@@ -148,7 +150,8 @@ TEST_F(FtpControlTest, ManySessionsAtOnce) {
   std::vector<std::unique_ptr<ControlClient>> clients;
   for (int i = 0; i < 20; ++i) clients.push_back(Login());
   for (auto& client : clients) EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
-  for (auto& client : clients) EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
+  for (auto& client : clients)
+    EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
 }
 
 TEST_F(FtpControlTest, StopRequestEndsSessionsInEveryState) {
@@ -172,8 +175,9 @@ TEST(FtpListenerTest, PortInUseIsReportedAndAFreedPortServesAgainAtOnce) {
   std::uint16_t port = UnusedPort();
   TempDir dir;
   std::filesystem::create_directories(dir.Path() / "root");
-  std::vector<std::string> ini = {"TFTP/TFTPServer=0", "TFTP/TPort=0", "FTP/FPort=" + std::to_string(port),
-                                  "FTP/FDataPort=0", "FTP/AnonAllowed=1", "FTP/FDLDir=" + dir.Dir() + "root/"};
+  std::vector<std::string> ini = {
+      "TFTP/TFTPServer=0", "TFTP/TPort=0",      "FTP/FPort=" + std::to_string(port),
+      "FTP/FDataPort=0",   "FTP/AnonAllowed=1", "FTP/FDLDir=" + dir.Dir() + "root/"};
   {
     WriteIni(dir.Path(), ini);
     HarbinexProcess first(dir.Path(), false, true);
@@ -183,7 +187,8 @@ TEST(FtpListenerTest, PortInUseIsReportedAndAFreedPortServesAgainAtOnce) {
     TempDir other;
     WriteIni(other.Path(), ini);
     HarbinexProcess second(other.Path(), false, false);
-    EXPECT_TRUE(second.WaitForStderr("harbinex: FTP: Couldn't bind socket: [10048] Address already in use\n"));
+    EXPECT_TRUE(
+        second.WaitForStderr("harbinex: FTP: Couldn't bind socket: [10048] Address already in use\n"));
     EXPECT_EQ(second.Stop(), 1);
     EXPECT_EQ(client.Command("USER anonymous"), "331 User name ok, need password\r\n");
     EXPECT_EQ(client.Command("PASS x"), "230 User logged in\r\n");

@@ -129,14 +129,14 @@ TEST_F(FtpFileCommandsTest, FileStatusOverTheControlConnection) {
   auto client = Login();
   EXPECT_EQ(client->Command("STAT sub"), "213- File status\r\n");
   std::vector<std::string> lines = client->Lines(4);
-  EXPECT_EQ(lines[0].substr(0, 35), "D--------- 1 owner group         0 ");
+  EXPECT_EQ(lines[0].substr(0, 35), ListModeText(Root() / "sub") + " 1 owner group         0 ");
   EXPECT_EQ(lines[0].substr(lines[0].size() - 4), " .\r\n");
   EXPECT_EQ(lines[1].substr(lines[1].size() - 5), " ..\r\n");
   EXPECT_EQ(lines[2].substr(lines[2].size() - 9), " deeper\r\n");
   EXPECT_EQ(lines[3], "213 File status complete\r\n");
   EXPECT_EQ(client->Command("STAT a.txt"), "213- File status\r\n");
   std::string line = client->Line();
-  EXPECT_EQ(line.substr(0, 35), "---------- 1 owner group         6 ");
+  EXPECT_EQ(line.substr(0, 35), ListModeText(Root() / "a.txt") + " 1 owner group         6 ");
   EXPECT_EQ(client->Line(), "213 File status complete\r\n");
   EXPECT_EQ(client->Command("STAT missing"), "213 File not found\r\n");
   EXPECT_EQ(client->Command("STAT ../outside.txt"), "213 File not found\r\n");

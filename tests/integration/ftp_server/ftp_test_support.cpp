@@ -87,7 +87,8 @@ std::string TcpConnection::ReceiveAll(std::chrono::milliseconds timeout) {
   std::string all;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!m_closed) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     all += Receive(left);
   }
@@ -97,14 +98,17 @@ std::string TcpConnection::ReceiveAll(std::chrono::milliseconds timeout) {
 bool TcpConnection::WaitClosed(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!m_closed) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     Receive(left);
   }
   return true;
 }
 
-void TcpConnection::ShutdownWrite() { ::shutdown(m_fd, SHUT_WR); }
+void TcpConnection::ShutdownWrite() {
+  ::shutdown(m_fd, SHUT_WR);
+}
 
 void TcpConnection::Reset() {
   linger option{1, 0};
@@ -127,7 +131,8 @@ std::string ControlClient::Line(std::chrono::milliseconds timeout) {
       m_pending.erase(0, end + 2);
       return line;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || m_connection->Closed()) return {};
     m_pending += m_connection->Receive(left);
   }
@@ -144,16 +149,23 @@ std::string ControlClient::Command(const std::string& line) {
   return Line();
 }
 
-void ControlClient::Send(const std::string& raw) { m_connection->Send(raw); }
+void ControlClient::Send(const std::string& raw) {
+  m_connection->Send(raw);
+}
 
-bool ControlClient::Silent(std::chrono::milliseconds time) { return Line(time).empty() && m_pending.empty(); }
+bool ControlClient::Silent(std::chrono::milliseconds time) {
+  return Line(time).empty() && m_pending.empty();
+}
 
-bool ControlClient::WaitClosed(std::chrono::milliseconds timeout) { return m_connection->WaitClosed(timeout); }
+bool ControlClient::WaitClosed(std::chrono::milliseconds timeout) {
+  return m_connection->WaitClosed(timeout);
+}
 
 DataListener::DataListener() {
   m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
-  if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_fd, 4) != 0)
+  if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(m_fd, 4) != 0)
     throw std::runtime_error("cannot listen for data connections");
   socklen_t length = sizeof address;
   ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -164,7 +176,9 @@ DataListener::~DataListener() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
-std::string DataListener::PortArgument() const { return PortArgumentFor(m_port); }
+std::string DataListener::PortArgument() const {
+  return PortArgumentFor(m_port);
+}
 
 std::unique_ptr<TcpConnection> DataListener::Accept(std::chrono::milliseconds timeout) {
   if (!WaitReadable(m_fd, timeout)) return nullptr;
@@ -188,9 +202,9 @@ std::string PortArgumentFor(std::uint16_t port) {
 
 void FtpServerTest::StartServer(const std::vector<std::string>& extraIni) {
   std::filesystem::create_directories(Root());
-  std::vector<std::string> ini = {"General/Logging=0",  "General/Quorin=0", "TFTP/TFTPServer=0", "TFTP/TPort=0",
-                                  "FTP/FPort=0",        "FTP/FDataPort=0",  "FTP/AnonAllowed=1",
-                                  "FTP/FDLDir=" + RootDir()};
+  std::vector<std::string> ini = {
+      "General/Logging=0", "General/Quorin=0", "TFTP/TFTPServer=0", "TFTP/TPort=0",
+      "FTP/FPort=0",       "FTP/FDataPort=0",  "FTP/AnonAllowed=1", "FTP/FDLDir=" + RootDir()};
   // A test's own entries replace the defaults of the same key.
   for (const std::string& entry : extraIni) {
     std::string key = entry.substr(0, entry.find('='));
@@ -236,7 +250,8 @@ std::vector<std::string> FtpServerTest::LogEntries() const {
   return entries;
 }
 
-bool FtpServerTest::WaitForLogRun(const std::vector<std::string>& expected, std::chrono::milliseconds timeout) const {
+bool FtpServerTest::WaitForLogRun(const std::vector<std::string>& expected,
+                                  std::chrono::milliseconds timeout) const {
   return WaitUntil(
       [&] {
         std::vector<std::string> entries = LogEntries();
@@ -249,16 +264,29 @@ void FtpServerTest::SetSetting(const std::string& section, const std::string& ke
   ConfigStore(m_dir.Path() / "Harbinex.ini").WriteProfileString(section, key, value);
 }
 
-void FtpServerTest::AddUser(const std::string& name, const std::string& password, const std::string& directory,
-                            const std::string& rights) {
+void FtpServerTest::AddUser(const std::string& name, const std::string& password,
+                            const std::string& directory, const std::string& rights) {
   QuietFrontend frontend;
   PasswordFile store(m_dir.Dir(), frontend);
   UserProfile profile;
   profile.name = name;
   profile.password = EncodePassword(password);
   profile.directory = directory;
-  for (int i = 0; i < kRightCount; ++i) profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
+  for (int i = 0; i < kRightCount; ++i)
+    profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
   store.Add(FormatUserProfile(profile));
+}
+
+std::string ListModeText(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  fs::file_status status = fs::status(path);
+  std::string text = fs::is_directory(status) ? "d" : "-";
+  const fs::perms bits[] = {fs::perms::owner_read,  fs::perms::owner_write,  fs::perms::owner_exec,
+                            fs::perms::group_read,  fs::perms::group_write,  fs::perms::group_exec,
+                            fs::perms::others_read, fs::perms::others_write, fs::perms::others_exec};
+  for (size_t i = 0; i < 9; ++i)
+    text += (status.permissions() & bits[i]) != fs::perms::none ? "rwx"[i % 3] : '-';
+  return text;
 }
 
 }  // namespace hx::test

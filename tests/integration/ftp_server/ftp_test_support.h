@@ -78,6 +78,9 @@ class DataListener {
   std::uint16_t m_port = 0;
 };
 
+// The first ten characters of a LIST line for the file: its type and permission bits, "drwxr-xr-x".
+std::string ListModeText(const std::filesystem::path& path);
+
 // A free TCP port on 127.0.0.1 that nobody listens on (taken and given back).
 std::uint16_t UnusedPort();
 std::string PortArgumentFor(std::uint16_t port);
@@ -95,7 +98,8 @@ class FtpServerTest : public ::testing::Test {
   // A connection that has read the banner.
   std::unique_ptr<ControlClient> Connect();
   // A connection logged in (anonymous unless told), with its 230 read.
-  std::unique_ptr<ControlClient> Login(const std::string& user = "anonymous", const std::string& password = "me@");
+  std::unique_ptr<ControlClient> Login(const std::string& user = "anonymous",
+                                       const std::string& password = "me@");
   // The transfer-log entries printed so far, without their time stamps.
   std::vector<std::string> LogEntries() const;
   // Waits until the entries hold `expected` as a contiguous run, in order.

@@ -37,9 +37,10 @@ TEST_F(FtpPeersTest, CurlActiveMode) {
   WriteFile(Root() / "data.bin", content);
   std::string output;
   ASSERT_EQ(Curl({Url()}, output), 0) << output;
-  EXPECT_NE(output.find("    300000 "), std::string::npos) << output;  // curl turns the CR LF of a listing into LF
+  EXPECT_NE(output.find("    300000 "), std::string::npos)
+      << output;  // curl turns the CR LF of a listing into LF
   EXPECT_NE(output.find(" data.bin\n"), std::string::npos) << output;
-  EXPECT_EQ(output.substr(0, 10), "D---------");
+  EXPECT_EQ(output.substr(0, 10), ListModeText(Root()));
 
   ASSERT_EQ(Curl({"-o", Local("down.bin").string(), Url("data.bin")}, output), 0) << output;
   EXPECT_EQ(ReadFile(Local("down.bin")), content);
@@ -85,7 +86,8 @@ TEST_F(FtpPeersTest, PythonFtplibWithPassiveModeOff) {
   WriteFile(Local("up.bin"), RandomBytes(100000, 3));
   WriteFile(Root() / "served.txt", "line one\nline two\n");
   WriteFile(Root() / "big.bin", "");
-  std::filesystem::resize_file(Root() / "big.bin", 64 << 20);  // more than the connection holds: ABOR meets it
+  std::filesystem::resize_file(Root() / "big.bin",
+                               64 << 20);  // more than the connection holds: ABOR meets it
   const std::string script = R"PY(
 import ftplib, io, sys
 port, local = int(sys.argv[1]), sys.argv[2]
@@ -122,8 +124,9 @@ conn.close()
 print(ftp.quit())
 )PY";
   std::string output;
-  ASSERT_EQ(RunCommand({"/usr/bin/python3", "-c", script, std::to_string(Port()), (m_dir.Path() / "local").string()},
-                       output, 40s),
+  ASSERT_EQ(RunCommand(
+                {"/usr/bin/python3", "-c", script, std::to_string(Port()), (m_dir.Path() / "local").string()},
+                output, 40s),
             0)
       << output;
   const std::string expected[] = {
@@ -159,9 +162,15 @@ TEST_F(FtpPeersTest, LftpWithPassiveModeOff) {
   WriteFile(m_dir.Path() / "carol" / "get.txt", "for lftp");
   const std::string commands =
       "set ftp:passive-mode off; set net:max-retries 1; set net:timeout 10; set cmd:fail-exit yes; "
-      "open -u carol,secret1 " + Url() + "; "
-      "put " + Local("put.bin").string() + " -o put.bin; "
-      "get get.txt -o " + Local("got.txt").string() + "; "
+      "open -u carol,secret1 " +
+      Url() +
+      "; "
+      "put " +
+      Local("put.bin").string() +
+      " -o put.bin; "
+      "get get.txt -o " +
+      Local("got.txt").string() +
+      "; "
       "mkdir newdir; cd newdir; pwd; cd ..; rmdir newdir; "
       "mv put.bin moved.bin; cls -1; rm get.txt; cls -1";
   std::string output;

@@ -45,8 +45,8 @@ TEST_F(FtpTransferTest, ListAndNameList) {
   for (size_t start = 0, end; (end = listing.find("\r\n", start)) != std::string::npos; start = end + 2)
     lines.push_back(listing.substr(start, end - start));
   ASSERT_EQ(lines.size(), 4u) << listing;
-  EXPECT_EQ(lines[0].substr(0, 35), "D--------- 1 owner group         0 ");
-  EXPECT_EQ(lines[2].substr(0, 35), "---------- 1 owner group         5 ");
+  EXPECT_EQ(lines[0].substr(0, 35), ListModeText(Root()) + " 1 owner group         0 ");
+  EXPECT_EQ(lines[2].substr(0, 35), ListModeText(Root() / "a.txt") + " 1 owner group         5 ");
   EXPECT_EQ(lines[2].substr(lines[2].size() - 6), " a.txt");
   EXPECT_EQ(lines[3].substr(lines[3].size() - 4), " sub");
 
@@ -65,7 +65,7 @@ TEST_F(FtpTransferTest, ListAndNameList) {
             "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
-  EXPECT_EQ(connection->ReceiveAll(), ".\r\n..\r\ninner.bin\r\n");
+  EXPECT_EQ(connection->ReceiveAll(), "sub/.\r\nsub/..\r\nsub/inner.bin\r\n");  // as mget needs them
   EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
 
   // Nothing matches: 550 and no data connection.
@@ -168,7 +168,8 @@ TEST_F(FtpTransferTest, OffsetsBeyondFourGibibytes) {
             "150 File status OK ; about to open data connection\r\n");
   connection = data.Accept();
   ASSERT_TRUE(connection);
-  EXPECT_EQ(connection->ReceiveAll().substr(0, 36), "---------- 1 owner group 5368709120 ");
+  EXPECT_EQ(connection->ReceiveAll().substr(0, 36),
+            ListModeText(Root() / "big.bin") + " 1 owner group 5368709120 ");
   EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
 }
 

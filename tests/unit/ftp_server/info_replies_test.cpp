@@ -63,7 +63,7 @@ TEST(InfoRepliesTest, TypeModeStru) {
   EXPECT_EQ(StruReply("F"), "200 Command OK. Current mode is File\r\n");
   EXPECT_EQ(StruReply("R"), "504 FILE is only structure type supported\r\n");
   EXPECT_EQ(StruReply(""), "504 FILE is only structure type supported\r\n");
-  EXPECT_EQ(SystemReply(), "215 Unknown L8\r\n");
+  EXPECT_EQ(SystemReply(), "215 UNIX Type: L8\r\n");
 }
 
 TEST(InfoRepliesTest, MdtmIsUtc) {
@@ -74,7 +74,7 @@ TEST(InfoRepliesTest, MdtmIsUtc) {
 
 TEST(InfoRepliesTest, AsciiSizeCountsEveryLfTwice) {
   EXPECT_EQ(CountAsciiBytes("123456789\n123456789\n123456789\n"), 33u);  // 30 bytes, 3 lines
-  EXPECT_EQ(CountAsciiBytes("a\r\nb"), 5u);  // a CR LF pair counts 3
+  EXPECT_EQ(CountAsciiBytes("a\r\nb"), 5u);                              // a CR LF pair counts 3
   EXPECT_EQ(CountAsciiBytes(""), 0u);
   EXPECT_EQ(CountAsciiBytes("\n\n"), 4u);
 }

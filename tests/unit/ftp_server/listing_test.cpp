@@ -26,14 +26,14 @@ TEST(ListingTest, LineFormat) {
     bool namesOnly;
     std::string line;
   } cases[] = {
-      {{"a.txt", false, 1234, 0},
+      {{"a.txt", false, 1234, 0, 0644},
        Time(11, 7, 0, 18),
        false,
-       "---------- 1 owner group      1234 Dec 07 00:18 a.txt\r\n"},
-      {{"sub", true, 0, 0},
+       "-rw-r--r-- 1 owner group      1234 Dec 07 00:18 a.txt\r\n"},
+      {{"sub", true, 0, 0, 0751},
        Time(11, 7, 0, 18),
        false,
-       "D--------- 1 owner group         0 Dec 07 00:18 sub\r\n"},
+       "drwxr-x--x 1 owner group         0 Dec 07 00:18 sub\r\n"},
       {{"jan", false, 0, 0},
        Time(0, 31, 23, 59),
        false,
@@ -77,6 +77,15 @@ TEST(ListingTest, Wildcards) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+}
+
+TEST(ListingTest, NameListPrefix) {
+  EXPECT_EQ(NameListPrefix("", true), "");
+  EXPECT_EQ(NameListPrefix("sub", true), "sub/");
+  EXPECT_EQ(NameListPrefix("sub/", true), "sub/");
+  EXPECT_EQ(NameListPrefix("sub/*.txt", false), "sub/");
+  EXPECT_EQ(NameListPrefix("/a/b/c.txt", false), "/a/b/");
+  EXPECT_EQ(NameListPrefix("*.txt", false), "");
 }
 
 TEST(ListingTest, DirectorySearch) {
