@@ -81,8 +81,7 @@ std::string TakeOptions(CommandLine& line, bool withProfileOptions, Options& opt
     if (missing) return "--password needs a value";
     options.home = line.TakeOption("--home", missing);
     if (missing || (options.home && options.home->empty())) return "--home needs a value";
-    // The server resolves profile directories from wherever it runs: keep them absolute.
-    if (options.home) options.home = std::filesystem::absolute(*options.home).string();
+    if (options.home) options.home = NormalProfileDirectory(*options.home);
     auto rights = line.TakeOption("--rights", missing);
     if (missing) return "--rights needs a value";
     if (rights) {
