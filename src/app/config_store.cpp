@@ -13,6 +13,8 @@ namespace hx {
 namespace {
 
 constexpr size_t kMaxProfileString = 4095;
+// Editors that save UTF-8 may put a byte-order mark before the first section.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -37,6 +39,18 @@ std::optional<std::string_view> KeyName(std::string_view line) {
   size_t eq = t.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
   return Trim(t.substr(0, eq));
+}
+
+// The text after a leading byte-order mark, which is no part of the first line.
+std::string_view WithoutByteOrderMark(std::string_view content) {
+  if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
+  return content;
+}
+
+// The line end of a file is that of its first line; a file without one gets LF.
+std::string_view LineEnd(std::string_view content) {
+  size_t lf = content.find('\n');
+  return lf != std::string_view::npos && lf > 0 && content[lf - 1] == '\r' ? "\r\n" : "\n";
 }
 
 std::vector<std::string_view> SplitLines(std::string_view content) {
@@ -73,7 +87,8 @@ int ParseProfileInt(std::string_view text) {
 
 std::string SetProfileValue(const std::string& content, std::string_view section, std::string_view key,
                             std::string_view value) {
-  std::vector<std::string_view> lines = SplitLines(content);
+  std::string_view text = WithoutByteOrderMark(content);
+  std::vector<std::string_view> lines = SplitLines(text);
   std::vector<std::string> out;
   out.reserve(lines.size() + 3);
   bool inSection = false;
@@ -106,8 +121,13 @@ std::string SetProfileValue(const std::string& content, std::string_view section
       out.push_back(entry);
     }
   }
-  std::string result;
-  for (const std::string& line : out) result += line + "\n";
+  // The rewrite keeps the mark and the line end that the file came with.
+  std::string result(content.substr(0, content.size() - text.size()));
+  std::string_view end = LineEnd(text);
+  for (const std::string& line : out) {
+    result += line;
+    result += end;
+  }
   return result;
 }
 
@@ -129,7 +149,7 @@ std::optional<std::string> ConfigStore::Lookup(std::string_view section, std::st
     auto content = ReadWholeFile(m_path);
     if (!content) return std::nullopt;
     Keys* current = nullptr;
-    for (std::string_view line : SplitLines(*content)) {
+    for (std::string_view line : SplitLines(WithoutByteOrderMark(*content))) {
       if (auto name = SectionName(line)) {
         current = &m_cache[ToLower(*name)];
       } else if (auto k = KeyName(line); k && current) {
@@ -172,9 +192,8 @@ void ConfigStore::WriteProfileInt(std::string_view section, std::string_view key
 void ConfigStore::WriteProfileString(std::string_view section, std::string_view key, std::string_view value) {
   // A value never spans lines: a line break would turn the rest into a key of its own.
   std::string clean(value.substr(0, std::min(value.find_first_of("\r\n"), value.size())));
-  RewriteFileAtomically(m_path, [&](const std::string& current) {
-    return SetProfileValue(current, section, key, clean);
-  });
+  RewriteFileAtomically(
+      m_path, [&](const std::string& current) { return SetProfileValue(current, section, key, clean); });
   std::lock_guard guard(m_cacheLock);
   m_cacheValid = false;
 }

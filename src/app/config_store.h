@@ -12,9 +12,10 @@
 namespace hx {
 
 // The INI file of the program with the semantics of private-profile files: sections and keys are found
-// case-insensitively, every read looks at the file as it is now (a change by any writer is seen by the next
-// read), and every write rewrites the whole file atomically. Reads are cheap: the parsed file is kept and
-// parsed again only when the file's identity, size or modification time changed.
+// case-insensitively (after a UTF-8 byte-order mark at the start of the file, if any), every read looks at
+// the file as it is now (a change by any writer is seen by the next read), and every write rewrites the whole
+// file atomically. Reads are cheap: the parsed file is kept and parsed again only when the file's identity,
+// size or modification time changed.
 class ConfigStore {
  public:
   explicit ConfigStore(std::filesystem::path file);
@@ -31,8 +32,8 @@ class ConfigStore {
   const std::filesystem::path& Path() const { return m_path; }
 
  private:
-  using Keys = std::map<std::string, std::string>;     // lower-case key -> value
-  using Sections = std::map<std::string, Keys>;        // lower-case section -> keys
+  using Keys = std::map<std::string, std::string>;  // lower-case key -> value
+  using Sections = std::map<std::string, Keys>;     // lower-case section -> keys
 
   std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
 
@@ -52,7 +53,8 @@ int ParseProfileInt(std::string_view text);
 
 // Returns `content` with the key set to `value` in the section, keeping every other line as it was:
 // an existing key (matched case-insensitively) keeps its spelling, a new key goes after the last entry of its
-// section, and a missing section is appended at the end.
+// section, and a missing section is appended at the end. A leading UTF-8 byte-order mark stays, and every
+// line ends as the first line of `content` does (LF for a file without a line end).
 std::string SetProfileValue(const std::string& content, std::string_view section, std::string_view key,
                             std::string_view value);
 

@@ -13,6 +13,7 @@
 
 #include "ui/config_pages.h"
 #include "ui/modals.h"
+#include "users/directory_rule.h"
 #include "users/extract_field.h"
 
 namespace hx {
@@ -22,7 +23,8 @@ std::string PasswordTooShortMessage() {
 }
 
 std::string PasswordTooLongMessage() {
-  return "Password must be no more than " + std::to_string(UserInfoDialog::kMaxPassword) + " characters long!";
+  return "Password must be no more than " + std::to_string(UserInfoDialog::kMaxPassword) +
+         " characters long!";
 }
 
 UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, QWidget* parent)
@@ -64,9 +66,9 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
   dirRow->addWidget(browse);
   fields->addRow("Upload/Download directory:", dirRow);
 
-  static const char* const kRightTexts[kRightCount] = {"Login",        "Upload",       "Download",
-                                                       "Overwrite Files", "Rename Files", "Delete Files",
-                                                       "Make Directories", "Remove Directories"};
+  static const char* const kRightTexts[kRightCount] = {
+      "Login",        "Upload",       "Download",         "Overwrite Files",
+      "Rename Files", "Delete Files", "Make Directories", "Remove Directories"};
   auto* group = new QGroupBox(" This user can: ", this);
   auto* grid = new QGridLayout(group);
   for (int i = 0; i < kRightCount; ++i) {
@@ -119,7 +121,8 @@ void UserInfoDialog::accept() {
     password->setFocus();
     return;
   }
-  std::string enteredDir = dir->text().toStdString();
+  // Stored as the server takes it: absolute, without "." or ".." parts.
+  std::string enteredDir = NormalProfileDirectory(dir->text().toStdString());
   if (!ValidateDirectory(enteredDir, dir, m_modals, this)) return;
 
   m_strName = enteredName;

@@ -99,7 +99,9 @@ void UserListDialog::OnRowSelected() {
   if (match >= 0) m_name->setCurrentIndex(match);
 }
 
-std::string UserListDialog::TypedName() const { return m_name->currentText().left(kNameRoom).toStdString(); }
+std::string UserListDialog::TypedName() const {
+  return m_name->currentText().left(kNameRoom).toStdString();
+}
 
 bool UserListDialog::Listed(const std::string& name) const {
   QString wanted = QString::fromStdString(name);
@@ -138,7 +140,9 @@ void UserListDialog::OnAddUser() {
   profile.name = name;
   profile.password = EncodePassword(profile.password);
   PasswordFile file(m_context.appDir, m_context.frontend);
-  file.Add(FormatUserProfile(profile));
+  // Another writer may have added the name while this dialog was open; a failed save has been reported.
+  if (!file.Add(FormatUserProfile(profile)) && !file.Find(name).empty())
+    m_context.modals.Message(this, UserExistsMessage(name));
   Refresh();
   m_name->setEditText(QString::fromStdString(name));
 }

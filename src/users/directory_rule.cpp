@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 namespace hx {
 
 std::optional<std::string> CheckProfileDirectory(std::string& dir) {
@@ -23,13 +25,20 @@ std::optional<std::string> CheckProfileDirectory(std::string& dir) {
   std::string probe = dir + "NEWXXXXXX";
   int fd = ::mkstemp(probe.data());
   if (fd < 0) {
-    return "Could not write to the directory you specified\r\rPossible Causes:\r\r 1) The directory or disk is "
-           "write-protected \r 2) The directory is on a CD-ROM \r 3) This is a Network directory, and you do "
-           "not have sufficient rights\r \r Please select a different directory....";
+    return "Could not write to the directory you specified\r\rPossible Causes:\r\r 1) The directory or disk "
+           "is write-protected \r 2) The directory is on a CD-ROM \r 3) This is a Network directory, and you "
+           "do not have sufficient rights\r \r Please select a different directory....";
   }
   ::close(fd);
   ::unlink(probe.c_str());
   return std::nullopt;
+}
+
+std::string NormalProfileDirectory(const std::string& dir) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(dir, error);
+  if (error) absolute = dir;  // without a working directory the path stays as given, and its check refuses it
+  return absolute.lexically_normal().string();
 }
 
 }  // namespace hx

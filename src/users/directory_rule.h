@@ -11,4 +11,10 @@ namespace hx {
 // holds the path with its trailing "/" either way.
 std::optional<std::string> CheckProfileDirectory(std::string& dir);
 
+// A directory as a profile stores it: absolute (a relative one is taken from the working directory) and
+// without
+// "." or ".." parts. The server makes it the root of a session, which it compares as text with the paths it
+// resolves beneath it; a trailing separator stays as it was given.
+std::string NormalProfileDirectory(const std::string& dir);
+
 }  // namespace hx

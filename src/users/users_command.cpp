@@ -81,8 +81,7 @@ std::string TakeOptions(CommandLine& line, bool withProfileOptions, Options& opt
     if (missing) return "--password needs a value";
     options.home = line.TakeOption("--home", missing);
     if (missing || (options.home && options.home->empty())) return "--home needs a value";
-    // The server resolves profile directories from wherever it runs: keep them absolute.
-    if (options.home) options.home = std::filesystem::absolute(*options.home).string();
+    if (options.home) options.home = NormalProfileDirectory(*options.home);
     auto rights = line.TakeOption("--rights", missing);
     if (missing) return "--rights needs a value";
     if (rights) {
@@ -161,8 +160,11 @@ int Add(const std::string& appDir, const Options& options) {
   profile.password = EncodePassword(password);
   profile.directory = home;
   profile.rights = options.rights.value_or(DefaultNewUserRights());
-  store.Add(FormatUserProfile(profile));
-  return console.Shown() > 0 ? kRefused : kDone;
+  if (!store.Add(FormatUserProfile(profile))) {
+    // Without a message the name was taken by another writer since the check above.
+    return console.Shown() > 0 ? kRefused : Refuse(UserExistsMessage(options.name));
+  }
+  return kDone;
 }
 
 int Edit(const std::string& appDir, const Options& options) {
@@ -187,8 +189,11 @@ int Edit(const std::string& appDir, const Options& options) {
     profile.directory = home;
   }
   if (options.rights) profile.rights = *options.rights;
-  store.Replace(options.name, FormatUserProfile(profile));
-  return console.Shown() > 0 ? kRefused : kDone;
+  if (!store.Replace(options.name, FormatUserProfile(profile))) {
+    // Without a message another writer deleted the profile since it was read.
+    return console.Shown() > 0 ? kRefused : Refuse(EditUserNotFoundMessage(options.name));
+  }
+  return kDone;
 }
 
 int Delete(const std::string& appDir, const Options& options) {
@@ -197,8 +202,10 @@ int Delete(const std::string& appDir, const Options& options) {
   PasswordFile store(appDir, console);
   if (console.Shown() > 0) return kRefused;
   if (!HasName(store, options.name)) return Refuse(DeleteUserNotFoundMessage(options.name));
-  store.Remove(options.name);
-  return console.Shown() > 0 ? kRefused : kDone;
+  if (!store.Remove(options.name)) {
+    return console.Shown() > 0 ? kRefused : Refuse(DeleteUserNotFoundMessage(options.name));
+  }
+  return kDone;
 }
 
 }  // namespace
@@ -213,7 +220,8 @@ int RunUsersCommand(CommandLine& line, const std::string& appDir) {
   }
   bool profileOptions = command == "add" || command == "edit";
   if (!profileOptions && command != "delete") return Usage("unknown users command \"" + command + "\"");
-  if (std::string problem = TakeOptions(line, profileOptions, options); !problem.empty()) return Usage(problem);
+  if (std::string problem = TakeOptions(line, profileOptions, options); !problem.empty())
+    return Usage(problem);
   if (command == "add") return Add(appDir, options);
   if (command == "edit") return Edit(appDir, options);
   return Delete(appDir, options);

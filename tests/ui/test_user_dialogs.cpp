@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
+#include <filesystem>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -70,15 +71,24 @@ class UserDialogTest : public QObject {
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("repeated");
     QTest::addColumn<QString>("refusal");
-    QTest::newRow("empty") << "" << "" << QString::fromStdString(PasswordTooShortMessage());
-    QTest::newRow("five") << "abcde" << "abcde" << QString::fromStdString(PasswordTooShortMessage());
-    QTest::newRow("six") << "abcdef" << "abcdef" << "";
-    QTest::newRow("eight") << "abcdefgh" << "abcdefgh" << "";
-    QTest::newRow("nine") << "abcdefghi" << "abcdefghi" << QString::fromStdString(PasswordTooLongMessage());
-    QTest::newRow("repeat short") << "abcdef" << "abc" << QString::fromStdString(PasswordTooShortMessage());
-    QTest::newRow("only one changed") << "abcdefg" << "abcdefh" << QString(kPasswordsDifferMessage);
-    QTest::newRow("control character") << QString("abc\tdef") << QString("abc\tdef")
-                                       << "Password may only hold printable ASCII characters";
+    QTest::newRow("empty") << ""
+                           << "" << QString::fromStdString(PasswordTooShortMessage());
+    QTest::newRow("five") << "abcde"
+                          << "abcde" << QString::fromStdString(PasswordTooShortMessage());
+    QTest::newRow("six") << "abcdef"
+                         << "abcdef"
+                         << "";
+    QTest::newRow("eight") << "abcdefgh"
+                           << "abcdefgh"
+                           << "";
+    QTest::newRow("nine") << "abcdefghi"
+                          << "abcdefghi" << QString::fromStdString(PasswordTooLongMessage());
+    QTest::newRow("repeat short") << "abcdef"
+                                  << "abc" << QString::fromStdString(PasswordTooShortMessage());
+    QTest::newRow("only one changed") << "abcdefg"
+                                      << "abcdefh" << QString(kPasswordsDifferMessage);
+    QTest::newRow("control character")
+        << QString("abc\tdef") << QString("abc\tdef") << "Password may only hold printable ASCII characters";
   }
 
   void passwordRules() {
@@ -117,15 +127,28 @@ class UserDialogTest : public QObject {
     UserInfoDialog missing(Profile("ann", stored, home + "/nowhere"), modals);
     missing.accept();
     QCOMPARE(modals.Messages(),
-             std::vector<std::string>{"The directory " + home + "/nowhere/ does not exist!\r\rPlease choose a valid directory"});
+             std::vector<std::string>{"The directory " + home +
+                                      "/nowhere/ does not exist!\r\rPlease choose a valid directory"});
+  }
+
+  void directoryIsStoredAbsoluteAndNormal() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string home = dir.path().toStdString();
+    QVERIFY(std::filesystem::create_directory(home + "/sub"));
+    UserInfoDialog info(Profile("ann", EncodePassword("secret1"), home + "/sub/../."), modals);
+    info.accept();
+    QVERIFY(modals.Messages().empty());
+    QCOMPARE(info.m_strDir, home + "/");
   }
 
   void addUserRules() {
     UsersFixture f;
     QCOMPARE(f.list->windowTitle(), QString("User List"));
     f.list->OnAddUser();
-    QCOMPARE(f.modals.Messages().back(),
-             std::string("No user name specified!\r\nPlease specify a username in the \"User Name:\" box below"));
+    QCOMPARE(
+        f.modals.Messages().back(),
+        std::string("No user name specified!\r\nPlease specify a username in the \"User Name:\" box below"));
     // A new user starts with a one-blank password, the anonymous directory, and login, upload, download.
     f.Type("bob");
     f.fill = UsersFixture::Password("bobpass");
@@ -142,7 +165,8 @@ class UserDialogTest : public QObject {
 
     f.modals.Clear();
     f.list->OnAddUser();
-    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"The user bob already exists!\r\nPlease specify a NEW user name"});
+    QCOMPARE(f.modals.Messages(),
+             std::vector<std::string>{"The user bob already exists!\r\nPlease specify a NEW user name"});
     // Letter case makes another user.
     f.Type("Bob");
     f.list->OnAddUser();
@@ -163,7 +187,8 @@ class UserDialogTest : public QObject {
     f.Type("a||b");
     f.modals.Clear();
     f.list->OnAddUser();
-    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"User name may not contain \"|\" or control characters"});
+    QCOMPARE(f.modals.Messages(),
+             std::vector<std::string>{"User name may not contain \"|\" or control characters"});
   }
 
   void listOrdersAndSelectionFillsTheBox() {
@@ -208,9 +233,10 @@ class UserDialogTest : public QObject {
     QVERIFY(CheckPassword("keepme1", retyped));
     f.Type("nobody");
     f.list->OnEditUser();
-    QCOMPARE(f.modals.Messages().back(),
-             std::string("The user name nobody was not found!\r\nEnter the name of an existing user in the \"User "
-                         "Name:\" box below"));
+    QCOMPARE(
+        f.modals.Messages().back(),
+        std::string("The user name nobody was not found!\r\nEnter the name of an existing user in the \"User "
+                    "Name:\" box below"));
   }
 
   void deleteAsksFirst() {
@@ -220,7 +246,8 @@ class UserDialogTest : public QObject {
     f.list->OnAddUser();
     f.Type("ghost");
     f.list->OnDeleteUser();
-    QCOMPARE(f.modals.Messages().back(), std::string("The user ghost was not found!\r\nPlease specify a existing user name"));
+    QCOMPARE(f.modals.Messages().back(),
+             std::string("The user ghost was not found!\r\nPlease specify a existing user name"));
     f.Type("gone");
     f.modals.answers = {false};
     f.list->OnDeleteUser();

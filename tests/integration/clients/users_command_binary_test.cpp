@@ -1,8 +1,14 @@
 // `harbinex users ...` through the built program: exit statuses, what goes to stdout and stderr, the password
 // read from standard input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <latch>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "integration/clients/ftp_client_tool.h"
 #include "support/temp_dir.h"
@@ -26,8 +32,8 @@ std::string Decode(const std::string& stored) {
 TEST(UsersCommandBinary, AddFromStandardInputListAndDelete) {
   TempDir app;
   TempDir home;
-  ToolRun add = RunHarbinex({"users", "add", "bob", "--password", "-", "--home", home.Path().string(), "--rights",
-                             "login,download", "--dir", app.Path().string()},
+  ToolRun add = RunHarbinex({"users", "add", "bob", "--password", "-", "--home", home.Path().string(),
+                             "--rights", "login,download", "--dir", app.Path().string()},
                             "pass12\r\nignored\n");
   ASSERT_EQ(add.status, 0) << add.err;
   EXPECT_EQ(add.out, "");
@@ -47,8 +53,8 @@ TEST(UsersCommandBinary, AddFromStandardInputListAndDelete) {
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "bob\t" + home.Dir() + "\tlogin,download\n");
 
-  ToolRun again = RunHarbinex({"users", "add", "bob", "--password", "secret9", "--home", home.Dir(), "--dir",
-                               app.Path().string()});
+  ToolRun again = RunHarbinex(
+      {"users", "add", "bob", "--password", "secret9", "--home", home.Dir(), "--dir", app.Path().string()});
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.out, "");
   EXPECT_EQ(again.err, "harbinex: The user bob already exists!\r\nPlease specify a NEW user name\n");
@@ -59,10 +65,47 @@ TEST(UsersCommandBinary, AddFromStandardInputListAndDelete) {
   EXPECT_EQ(RunHarbinex({"users", "list", "--dir", app.Path().string()}).out, "");
 }
 
+TEST(UsersCommandBinary, ConcurrentAddsKeepEveryProfileInAPrivateFile) {
+  TempDir app;
+  TempDir home;
+  constexpr int kWriters = 10;
+  std::vector<ToolRun> runs(kWriters);
+  std::latch start(kWriters);
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    writers.emplace_back([&, i] {
+      start.arrive_and_wait();
+      runs[i] = RunHarbinex({"users", "add", "user" + std::to_string(i), "--password", "secret1", "--home",
+                             home.Dir(), "--dir", app.Path().string()});
+    });
+  }
+  for (auto& w : writers) w.join();
+  std::set<std::string> expected;
+  for (int i = 0; i < kWriters; ++i) {
+    EXPECT_EQ(runs[i].status, 0) << runs[i].err;
+    expected.insert("user" + std::to_string(i) + "\t" + home.Dir() + "\tlogin,upload,download");
+  }
+
+  ToolRun list = RunHarbinex({"users", "list", "--dir", app.Path().string()});
+  ASSERT_EQ(list.status, 0) << list.err;
+  std::set<std::string> listed;
+  for (size_t from = 0, end; (end = list.out.find('\n', from)) != std::string::npos; from = end + 1)
+    listed.insert(list.out.substr(from, end - from));
+  EXPECT_EQ(listed, expected);
+
+  struct stat st {};
+  ASSERT_EQ(::stat((app.Path() / "Harbinex.pwd").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  std::set<std::string> entries;
+  for (const auto& e : std::filesystem::directory_iterator(app.Path())) entries.insert(e.path().filename());
+  EXPECT_EQ(entries, (std::set<std::string>{"Harbinex.pwd", "Harbinex.pwd.lock"}))
+      << "no temporary stays behind";
+}
+
 TEST(UsersCommandBinary, EmptyStandardInputIsTooShortAPassword) {
   TempDir app;
-  ToolRun add = RunHarbinex({"users", "add", "bob", "--password", "-", "--home", app.Dir(), "--dir",
-                             app.Path().string()});
+  ToolRun add = RunHarbinex(
+      {"users", "add", "bob", "--password", "-", "--home", app.Dir(), "--dir", app.Path().string()});
   EXPECT_EQ(add.status, 1);
   EXPECT_EQ(add.err, "harbinex: Password must be at least 6 characters long!\n");
 }

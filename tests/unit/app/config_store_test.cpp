@@ -14,9 +14,17 @@ TEST(ProfileIntTest, LeadingNumberOrZero) {
   struct Case {
     const char* text;
     int value;
-  } cases[] = {{"5", 5},      {"  42abc", 42}, {"-7", -7},         {"+3", 3},   {"abc", 0},
-               {"", 0},       {"0x10", 0},     {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1},
-               {"\t12 ", 12}, {"- 4", 0}};
+  } cases[] = {{"5", 5},
+               {"  42abc", 42},
+               {"-7", -7},
+               {"+3", 3},
+               {"abc", 0},
+               {"", 0},
+               {"0x10", 0},
+               {"99999999999", 2147483647},
+               {"-99999999999", -2147483647 - 1},
+               {"\t12 ", 12},
+               {"- 4", 0}};
   for (const auto& c : cases) EXPECT_EQ(ParseProfileInt(c.text), c.value) << '"' << c.text << '"';
 }
 
@@ -29,8 +37,22 @@ TEST(ProfileWriteTest, KeepsLayoutAndFindsNamesCaseInsensitively) {
   EXPECT_EQ(SetProfileValue("[A]\nx=1\n\n[B]\ny=2\n", "a", "z", "3"), "[A]\nx=1\nz=3\n\n[B]\ny=2\n");
   // A key of the same name in another section is not touched.
   EXPECT_EQ(SetProfileValue("[A]\nk=1\n[B]\nk=2\n", "B", "K", "7"), "[A]\nk=1\n[B]\nk=7\n");
-  // CR LF files are read; the rewrite uses LF.
-  EXPECT_EQ(SetProfileValue("[A]\r\nk=1\r\n", "A", "k", "2"), "[A]\nk=2\n");
+}
+
+TEST(ProfileWriteTest, CrLfFileKeepsCrLf) {
+  EXPECT_EQ(SetProfileValue("[A]\r\nk=1\r\n", "A", "k", "2"), "[A]\r\nk=2\r\n");
+  EXPECT_EQ(SetProfileValue("[A]\r\nk=1\r\n", "B", "n", "3"), "[A]\r\nk=1\r\n[B]\r\nn=3\r\n");
+}
+
+TEST(ConfigStoreTest, ByteOrderMarkHidesNoSection) {
+  test::TempDir dir;
+  const std::string bom = "\xEF\xBB\xBF";
+  test::WriteFile(dir.Path() / "Harbinex.ini", bom + "[General]\r\nLogging=1\r\n[TFTP]\r\nTRetries=3\r\n");
+  ConfigStore store(dir.Path() / "Harbinex.ini");
+  EXPECT_EQ(store.GetProfileInt("General", "Logging", 0), 1);
+  store.WriteProfileInt("General", "Logging", 0);
+  EXPECT_EQ(test::ReadFile(dir.Path() / "Harbinex.ini"),
+            bom + "[General]\r\nLogging=0\r\n[TFTP]\r\nTRetries=3\r\n");
 }
 
 TEST(ConfigStoreTest, ReadsDefaultsValuesAndLaterChanges) {

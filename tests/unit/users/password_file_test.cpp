@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,20 @@ class RecordingFrontend : public Frontend {
 class PasswordFileTest : public ::testing::Test {
  protected:
   std::filesystem::path File() const { return dir.Path() / "Harbinex.pwd"; }
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.insert(e.path().filename());
+    return names;
+  }
   test::TempDir dir;
   RecordingFrontend frontend;
 };
 
 TEST_F(PasswordFileTest, MissingFileIsCreatedEmpty) {
   PasswordFile store(dir.Dir(), frontend);
-  EXPECT_TRUE(std::filesystem::exists(File()));
+  struct stat st {};
+  ASSERT_EQ(::stat(File().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(test::ReadFile(File()), "");
   std::vector<std::string> names;
   EXPECT_FALSE(store.GetUserNames(names));
@@ -114,9 +122,22 @@ TEST_F(PasswordFileTest, SaveReplacesTheFileWholeAndLeavesNoTemporaryFile) {
   // A new inode: the file was renamed into place, never truncated and rewritten in place.
   EXPECT_NE(before.st_ino, after.st_ino);
   EXPECT_EQ(test::ReadFile(File()), "a||1\r\nb||2\r\nc||3\r\n");
-  size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
-  EXPECT_EQ(entries, 1u);
+  EXPECT_EQ(Entries(), (std::set<std::string>{"Harbinex.pwd", "Harbinex.pwd.lock"}));
+}
+
+TEST_F(PasswordFileTest, ChangesApplyToTheFileAsItIsNow) {
+  // Two stores read the same file; neither change may drop the other's profile.
+  PasswordFile first(dir.Dir(), frontend);
+  PasswordFile second(dir.Dir(), frontend);
+  EXPECT_TRUE(first.Add("ann||pw1||/a/||1"));
+  EXPECT_TRUE(second.Add("bob||pw2||/b/||1"));
+  EXPECT_EQ(test::ReadFile(File()), "ann||pw1||/a/||1\r\nbob||pw2||/b/||1\r\n");
+  // A name that another store added meanwhile is not added twice.
+  EXPECT_FALSE(first.Add("bob||pw3||/c/||1"));
+  EXPECT_EQ(first.Find("bob"), "bob||pw2||/b/||1");
+  EXPECT_TRUE(first.Remove("ann"));
+  EXPECT_EQ(test::ReadFile(File()), "bob||pw2||/b/||1\r\n");
+  EXPECT_TRUE(frontend.boxes.empty());
 }
 
 TEST_F(PasswordFileTest, UnreadableFileIsReportedAndTheStoreIsEmpty) {
@@ -138,9 +159,8 @@ TEST_F(PasswordFileTest, FailedSaveIsReportedAndLeavesWhatIsOnDisk) {
   store.Add("b||2");
   EXPECT_EQ(frontend.boxes, (std::vector<std::string>{"Error opening password file for writing"}));
   EXPECT_EQ(test::ReadFile(File() / "keep"), "k");
-  size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
-  EXPECT_EQ(entries, 1u) << "the temporary file must not stay behind";
+  EXPECT_EQ(Entries(), (std::set<std::string>{"Harbinex.pwd", "Harbinex.pwd.lock"}))
+      << "the temporary file must not stay behind";
 }
 
 TEST_F(PasswordFileTest, StoredPasswordsRoundTripThroughTheFile) {

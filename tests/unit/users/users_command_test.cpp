@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
 #include "app/frontend.h"
+#include "support/temp_dir.h"
 #include "users/password_file.h"
 #include "users/profile_rules.h"
 
@@ -87,7 +87,8 @@ TEST_F(UsersCommandTest, AddRefusals) {
       {{"add", "bob", "--password", "secret2", "--home", home.Dir()},
        "The user bob already exists!\r\nPlease specify a NEW user name"},
       {{"add", "carl", "--home", home.Dir()}, "Password must be at least 6 characters long!"},
-      {{"add", "carl", "--password", "12345", "--home", home.Dir()}, "Password must be at least 6 characters long!"},
+      {{"add", "carl", "--password", "12345", "--home", home.Dir()},
+       "Password must be at least 6 characters long!"},
       {{"add", "carl", "--password", "123456789", "--home", home.Dir()},
        "Password must be no more than 8 characters long!"},
       {{"add", "abcdefghijklmnopqrst", "--password", "123456", "--home", home.Dir()},
@@ -156,8 +157,9 @@ TEST_F(UsersCommandTest, EditAndDeleteOfMissingNames) {
   EXPECT_EQ(r.err, "harbinex: The user Bobby was not found!\r\nPlease specify a existing user name\n");
   r = Run({"delete"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "harbinex: No user name specified!\r\nPlease specify a username in the \"User Name:\" box below\n");
+  EXPECT_EQ(
+      r.err,
+      "harbinex: No user name specified!\r\nPlease specify a username in the \"User Name:\" box below\n");
   EXPECT_EQ(PasswordFileText(), before);
 }
 
@@ -171,13 +173,19 @@ TEST_F(UsersCommandTest, DeleteRemovesOnlyThatName) {
   EXPECT_EQ(Run({"list"}).out, "bobby\t" + home.Dir() + "\tlogin,upload,download\n");
 }
 
-TEST_F(UsersCommandTest, RelativeHomeIsStoredAbsolute) {
+TEST_F(UsersCommandTest, RelativeHomeIsStoredAbsoluteAndNormal) {
   const auto before = std::filesystem::current_path();
   std::filesystem::current_path(home.Path());
   test::WriteFile(home.Path() / "sub" / "keep", "");
-  Outcome r = Run({"add", "rel", "--password", "secret1", "--home", "sub"});
+  test::WriteFile(home.Path() / "x" / "keep", "");
+  // The server would take "." and ".." parts literally, and then refuse every path beneath such a root.
+  Outcome added = Run({"add", "rel", "--password", "secret1", "--home", "sub/../x"});
+  std::string addedDir = Profile("rel").directory;
+  Outcome edited = Run({"edit", "rel", "--home", (home.Path() / "x" / ".." / "." / "sub" / "").string()});
   std::filesystem::current_path(before);
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(addedDir, (home.Path() / "x").string() + "/");
+  ASSERT_EQ(edited.status, 0) << edited.err;
   EXPECT_EQ(Profile("rel").directory, (home.Path() / "sub").string() + "/");
 }
 
