@@ -42,6 +42,7 @@ ControlSession::ControlSession(AppContext& context, FtpWorker& worker, asio::ip:
       m_socket(std::move(socket)),
       m_endTimer(worker.Executor()),
       m_idleTimer(worker.Executor()),
+      m_loginPauseTimer(worker.Executor()),
       m_lastActivity(std::chrono::steady_clock::now()),
       m_nSessionId(sessionId) {
   m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
@@ -79,6 +80,7 @@ void ControlSession::Shutdown() {
   CloseTransfers();
   m_endTimer.cancel();
   m_idleTimer.cancel();
+  m_loginPauseTimer.cancel();
   std::error_code ignored;
   if (m_socket.is_open()) m_socket.close(ignored);
   m_bConnected = false;
@@ -201,7 +203,7 @@ const std::array<ControlSession::Handler, kCommandCount> ControlSession::kHandle
 }();
 
 bool ControlSession::CanProcess() const {
-  return !m_ending && !m_pListing && m_output.size() + m_writing.size() < kOutputBound;
+  return !m_ending && !m_pListing && !m_loginPause && m_output.size() + m_writing.size() < kOutputBound;
 }
 
 void ControlSession::ResumeProcessing() {
@@ -240,6 +242,7 @@ void ControlSession::ProcessLines() {
     } else {
       std::string rest;
       if (m_reader.Finish(rest)) HandleLine(rest);
+      if (m_loginPause) return;  // a refused login's reply and entry come first; the pause resumes here
       ClientClosed();
       return;
     }
