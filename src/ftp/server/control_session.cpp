@@ -7,6 +7,7 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "app/shown_text.h"
 #include "app/socket_error_text.h"
 #include "app/transfer_log.h"
 #include "app/worker.h"
@@ -252,11 +253,12 @@ void ControlSession::ProcessLines() {
 void ControlSession::HandleLine(const std::string& line) {
   m_lastActivity = std::chrono::steady_clock::now();
   ArmIdleTimer();
-  if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + line);
+  // A password goes neither to the trace nor to the row.
+  if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + HidePassword(line));
   if (line.empty()) return;
   std::string_view command = ApplyAborRule(line);
   int number = LookupCommand(line);
-  SetSessionText(kColCommand, command);
+  SetSessionText(kColCommand, HidePassword(command));
   if (!GateAdmits(m_bNeedUser, m_bNeedPass, number)) {
     SendReply(reply::kNotLoggedIn);
     return;
