@@ -1,5 +1,7 @@
 #include "app/console_frontend.h"
 
+#include "app/shown_text.h"
+
 namespace hx {
 
 void ConsoleFrontend::LogEntry(int, const std::string& stampedLine) {
@@ -11,7 +13,8 @@ void ConsoleFrontend::LogEntry(int, const std::string& stampedLine) {
 
 void ConsoleFrontend::MessageBox(const std::string& text) {
   std::lock_guard guard(m_outputLock);
-  std::fprintf(stderr, "harbinex: %s\n", text.c_str());
+  // A refusal from an FTP server reaches the operator's terminal here.
+  std::fprintf(stderr, "harbinex: %s\n", EscapeControlCharsKeepingLines(text).c_str());
   std::fflush(stderr);
 }
 

@@ -10,18 +10,21 @@ class Frontend {
  public:
   virtual ~Frontend() = default;
 
-  // A row was inserted (at the top), a cell changed, or rows were removed.
+  // A row was inserted (at the top), a cell changed, or rows were removed. Cell texts come with their
+  // control characters escaped.
   virtual void RowInserted(int sessionId) { (void)sessionId; }
   virtual void CellChanged(int sessionId, int column, const std::string& text) {
     (void)sessionId, (void)column, (void)text;
   }
   virtual void RowsRemoved() {}
 
-  // A transfer-log entry, with its time stamp, whether or not the log file is on.
+  // A transfer-log entry, with its time stamp and its control characters escaped, whether or not the log
+  // file is on.
   virtual void LogEntry(int source, const std::string& stampedLine) { (void)source, (void)stampedLine; }
 
   // A message box with an OK button. The window blocks the caller until it is dismissed; the console
-  // prints it and returns at once.
+  // prints it and returns at once. The text is as the caller made it: a front end that prints it on a
+  // terminal escapes it (EscapeControlCharsKeepingLines).
   virtual void MessageBox(const std::string& text) = 0;
 };
 

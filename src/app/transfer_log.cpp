@@ -3,6 +3,7 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "app/shown_text.h"
 
 namespace hx {
 namespace {
@@ -31,8 +32,15 @@ std::string FormatLogTimeStamp(const std::tm& local) {
 std::string FormatLogLine(const std::tm& local, std::string_view text) {
   std::string line = FormatLogTimeStamp(local);
   line += ' ';
-  line += text;
+  line += EscapeControlChars(text);
   line += "\r\n";
+  return line;
+}
+
+std::string FormatDebugLine(const std::tm& local, std::string_view text) {
+  if (!text.ends_with("\r\n")) return FormatLogLine(local, text);
+  std::string line = FormatLogLine(local, text.substr(0, text.size() - 2));
+  line.insert(line.size() - 2, "\r\n");
   return line;
 }
 
@@ -53,13 +61,13 @@ void TransferLog::OnLogLine(int source, std::string_view text) {
     if (m_fileLog) WriteLine(m_fileLog, line);
     if (m_fileDebug && (source & m_nDebugMask)) WriteLine(m_fileDebug, FormatLogLine(LocalNow(), text));
   }
-  line.resize(line.size() - 2);  // without CR LF
+  line.resize(line.size() - 2);  // without the program's CR LF
   m_frontend.LogEntry(source, line);
 }
 
 void TransferLog::OnDebugLine(int source, std::string_view text) {
   std::lock_guard guard(m_lock);
-  if (m_fileDebug && (source & m_nDebugMask)) WriteLine(m_fileDebug, FormatLogLine(LocalNow(), text));
+  if (m_fileDebug && (source & m_nDebugMask)) WriteLine(m_fileDebug, FormatDebugLine(LocalNow(), text));
 }
 
 void TransferLog::Start() {

@@ -14,8 +14,13 @@ class Frontend;
 
 // "%B %d, %Y %H:%M:%S" in English whatever the locale, e.g. "January 02, 1998 09:05:07".
 std::string FormatLogTimeStamp(const std::tm& local);
-// The line as it goes to a file: time stamp, a blank, the text, CR LF.
+// The line as it goes to a file: time stamp, a blank, the text with its control characters escaped
+// (EscapeControlChars), CR LF. The text may carry a peer's names and replies; the line end is the program's.
 std::string FormatLogLine(const std::tm& local, std::string_view text);
+// A debug line: the same, except that a CR LF at the very end of the text stays as it is. A debug line that
+// quotes a reply or command whole quotes its CR LF too; that is the wire's framing, which the trace has
+// always shown as the end of the line (followed by the program's own CR LF), not text of the peer.
+std::string FormatDebugLine(const std::tm& local, std::string_view text);
 
 // The transfer log "Harbinex.log" and the debug trace "Harbinex.dbg" of the program directory. Any thread may
 // hand in a line; lines are written whole, one at a time, each with one write and a flush, and the caller
@@ -26,7 +31,8 @@ class TransferLog {
   ~TransferLog();
 
   // A log entry of a worker (source 1 TFTP, 2 FTP): to the log file when logging is on, and to the debug
-  // trace as well when the source's bit is in the debugging mask.
+  // trace as well when the source's bit is in the debugging mask. The front end gets it stamped and escaped
+  // as in the file, without the line end.
   void OnLogLine(int source, std::string_view text);
   // A debug line: to the debug trace when the source's bit is in the debugging mask.
   void OnDebugLine(int source, std::string_view text);

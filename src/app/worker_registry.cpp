@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/frontend.h"
+#include "app/shown_text.h"
 
 namespace hx {
 namespace {
@@ -111,12 +112,14 @@ void WorkerRegistry::Add(WorkerKind kind, std::unique_ptr<Worker> worker) {
 }
 
 void WorkerRegistry::SetSessionText(int sessionId, int column, std::string_view text) {
+  // Cells show what peers sent (names, replies): escaped here, once, for the window and the console alike.
+  std::string shown = EscapeControlChars(text);
   bool changed;
   {
     std::lock_guard guard(m_registryLock);
-    changed = m_table.SetText(sessionId, column, std::string(text));
+    changed = m_table.SetText(sessionId, column, shown);
   }
-  if (changed) m_frontend.CellChanged(sessionId, column, std::string(text));
+  if (changed) m_frontend.CellChanged(sessionId, column, shown);
 }
 
 void WorkerRegistry::ReapFinishedWorkers() {

@@ -52,7 +52,8 @@ class WorkerRegistry {
   void AddTftpSession(std::unique_ptr<Worker> worker);
   void AddFtpSession(std::unique_ptr<Worker> worker);
 
-  // Writes one cell of the row of that session; a missing row is not an error.
+  // Writes one cell of the row of that session, its control characters escaped (EscapeControlChars); a
+  // missing row is not an error.
   void SetSessionText(int sessionId, int column, std::string_view text);
 
   // Destroys the workers whose threads have ended; rows stay.

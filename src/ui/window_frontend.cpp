@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/session_loops.h"
+#include "app/shown_text.h"
 #include "ui/modals.h"
 
 namespace hx {
@@ -47,7 +48,7 @@ void WindowFrontend::Drain() {
 
 void WindowFrontend::MessageBox(const std::string& text) {
   if (m_detached.load()) {
-    std::fprintf(stderr, "harbinex: %s\n", text.c_str());
+    std::fprintf(stderr, "harbinex: %s\n", EscapeControlCharsKeepingLines(text).c_str());
     return;
   }
   if (QThread::currentThread() == thread()) {

@@ -7,6 +7,7 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "app/shown_text.h"
 #include "app/socket_error_text.h"
 #include "app/transfer_log.h"
 #include "app/worker.h"
@@ -42,6 +43,7 @@ ControlSession::ControlSession(AppContext& context, FtpWorker& worker, asio::ip:
       m_socket(std::move(socket)),
       m_endTimer(worker.Executor()),
       m_idleTimer(worker.Executor()),
+      m_loginPauseTimer(worker.Executor()),
       m_lastActivity(std::chrono::steady_clock::now()),
       m_nSessionId(sessionId) {
   m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
@@ -79,6 +81,7 @@ void ControlSession::Shutdown() {
   CloseTransfers();
   m_endTimer.cancel();
   m_idleTimer.cancel();
+  m_loginPauseTimer.cancel();
   std::error_code ignored;
   if (m_socket.is_open()) m_socket.close(ignored);
   m_bConnected = false;
@@ -201,7 +204,7 @@ const std::array<ControlSession::Handler, kCommandCount> ControlSession::kHandle
 }();
 
 bool ControlSession::CanProcess() const {
-  return !m_ending && !m_pListing && m_output.size() + m_writing.size() < kOutputBound;
+  return !m_ending && !m_pListing && !m_loginPause && m_output.size() + m_writing.size() < kOutputBound;
 }
 
 void ControlSession::ResumeProcessing() {
@@ -240,6 +243,7 @@ void ControlSession::ProcessLines() {
     } else {
       std::string rest;
       if (m_reader.Finish(rest)) HandleLine(rest);
+      if (m_loginPause) return;  // a refused login's reply and entry come first; the pause resumes here
       ClientClosed();
       return;
     }
@@ -249,11 +253,12 @@ void ControlSession::ProcessLines() {
 void ControlSession::HandleLine(const std::string& line) {
   m_lastActivity = std::chrono::steady_clock::now();
   ArmIdleTimer();
-  if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + line);
+  // A password goes neither to the trace nor to the row.
+  if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + HidePassword(line));
   if (line.empty()) return;
   std::string_view command = ApplyAborRule(line);
   int number = LookupCommand(line);
-  SetSessionText(kColCommand, command);
+  SetSessionText(kColCommand, HidePassword(command));
   if (!GateAdmits(m_bNeedUser, m_bNeedPass, number)) {
     SendReply(reply::kNotLoggedIn);
     return;

@@ -102,7 +102,10 @@ class ControlSession {
   void DoUser(std::string_view line, std::string_view argument);
   void DoPass(std::string_view line, std::string_view argument);
   void LoginGranted();
+  // A refused PASS: the reply comes after a pause, during which no command is read (kFailedLoginPause);
+  // the kMaxFailedLogins-th refusal of the connection ends it.
   void LoginDenied();
+  void AnswerRefusedLogin();
   int GetRight(int field) const;
   // File system (file_commands.cpp).
   void DoCwd(std::string_view line, std::string_view argument);
@@ -138,6 +141,9 @@ class ControlSession {
   asio::steady_timer m_endTimer;
   asio::steady_timer m_idleTimer;
   bool m_idleArmed = false;
+  asio::steady_timer m_loginPauseTimer;
+  bool m_loginPause = false;  // a refused login waits for its reply; commands wait behind it
+  int m_nFailedLogins = 0;    // on this connection, however many USERs came between
   std::chrono::steady_clock::time_point m_lastActivity;  // the last command, or the end of the last transfer
   int m_nSessionId;
 

@@ -2,6 +2,7 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "ftp/server/control_session.h"
+#include "ftp/server/ftp_worker.h"
 #include "ftp/server/login_rules.h"
 #include "ftp/server/replies.h"
 #include "users/password_file.h"
@@ -46,9 +47,32 @@ void ControlSession::LoginGranted() {
 }
 
 void ControlSession::LoginDenied() {
-  SendReply(reply::kLoginDenied);
-  LogEntry(LoginDeniedLogText(m_strUser));
   m_bNeedUser = true;
+  ++m_nFailedLogins;
+  // No further command is taken until the reply has gone, so a client that sends its guesses without waiting
+  // gets no further; the wait is a timer, the session loop's thread serves the other sessions meanwhile.
+  m_loginPause = true;
+  m_loginPauseTimer.expires_after(kFailedLoginPause);
+  m_loginPauseTimer.async_wait(m_worker.Bind([this](std::error_code error) {
+    if (error || m_ending) return;
+    m_loginPause = false;
+    AnswerRefusedLogin();
+  }));
+}
+
+void ControlSession::AnswerRefusedLogin() {
+  if (m_nFailedLogins < kMaxFailedLogins) {
+    SendReply(reply::kLoginDenied);
+    LogEntry(LoginDeniedLogText(m_strUser));
+    ResumeProcessing();
+    return;
+  }
+  SendReply(reply::kTooManyFailedLogins);
+  LogEntry(LoginDeniedLogText(m_strUser));
+  CloseTransfers();
+  m_bConnected = false;
+  LogEntry("FTP: Connection closed after " + std::to_string(kMaxFailedLogins) + " failed logins");
+  EndSession();
 }
 
 int ControlSession::GetRight(int field) const { return ftpd::GetRight(m_strProfile, field); }

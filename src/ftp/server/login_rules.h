@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -60,6 +61,11 @@ struct LoginOutcome {
 LoginOutcome DecideLogin(const std::string& user, const std::string& password, const LoginSettings& settings,
                          const std::function<std::string(std::string_view name)>& find,
                          const std::function<bool(std::string_view plain, std::string_view stored)>& check);
+
+// Guessing passwords: every refused login is answered only after this pause, and the connection ends with
+// the refusal that reaches this count.
+inline constexpr std::chrono::seconds kFailedLoginPause{1};
+inline constexpr int kMaxFailedLogins = 5;
 
 // The log entry of a refused login; the name runs straight into "attempted".
 std::string LoginDeniedLogText(std::string_view user);

@@ -19,6 +19,7 @@ inline constexpr const char* kNoopOk = "200 Command OK\r\n";
 inline constexpr const char* kNeedPassword = "331 User name ok, need password\r\n";
 inline constexpr const char* kLoggedIn = "230 User logged in\r\n";
 inline constexpr const char* kLoginDenied = "530 Login access denied\r\n";
+inline constexpr const char* kTooManyFailedLogins = "421 Too many failed logins.\r\n";
 
 // Rights.
 inline constexpr const char* kNoUploadRight = "532 Need account for storing files\r\n";

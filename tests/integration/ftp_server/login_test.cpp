@@ -75,16 +75,50 @@ TEST_F(FtpLoginTest, RefusedLogins) {
     std::string user, password;
   } cases[] = {{"bob", "secret2"}, {"bob", "secret"}, {"bob", ""}, {"Bob", "secret1"}, {"eve", "secret1"},
                {"locked", "secret1"}, {"anonymous", "me@"}, {"", ""}};
-  auto client = Connect();
+  // A connection each, all at once: every refusal takes its pause, and a connection ends at the fifth.
+  std::vector<std::unique_ptr<ControlClient>> clients;
   for (const Case& c : cases) {
-    EXPECT_EQ(client->Command("USER " + c.user), "331 User name ok, need password\r\n") << c.user;
-    EXPECT_EQ(client->Command("PASS " + c.password), "530 Login access denied\r\n") << c.user;
-    EXPECT_TRUE(WaitForLog("FTP: User " + c.user + "attempted access. User profile denied access")) << c.user;
-    EXPECT_EQ(client->Command("NOOP"), "530 Not logged in\r\n") << c.user;
+    clients.push_back(Connect());
+    clients.back()->Send("USER " + c.user + "\r\nPASS " + c.password + "\r\nNOOP\r\n");
   }
-  // After all the refusals the right password still works on the same connection.
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    EXPECT_EQ(clients[i]->Line(), "331 User name ok, need password\r\n") << c.user;
+    EXPECT_EQ(clients[i]->Line(), "530 Login access denied\r\n") << c.user;
+    EXPECT_TRUE(WaitForLog("FTP: User " + c.user + "attempted access. User profile denied access")) << c.user;
+    EXPECT_EQ(clients[i]->Line(), "530 Not logged in\r\n") << c.user;
+  }
+  // After a refusal the right password still works on the same connection.
+  EXPECT_EQ(clients.back()->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(clients.back()->Command("PASS secret1"), "230 User logged in\r\n");
+}
+
+TEST_F(FtpLoginTest, RefusalIsAnsweredAfterAPauseAndLaterCommandsWait) {
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  auto client = Connect();
+  EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+  auto sent = std::chrono::steady_clock::now();
+  client->Send("PASS wrong\r\nNOOP\r\n");
+  EXPECT_EQ(client->Line(), "530 Login access denied\r\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, 900ms);
+  EXPECT_EQ(client->Line(), "530 Not logged in\r\n");  // the NOOP, taken in its turn after the pause
+}
+
+TEST_F(FtpLoginTest, FifthFailedLoginOfAConnectionClosesIt) {
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  auto client = Connect();
+  auto refuse = [&](const std::string& password, const std::string& reply) {
+    EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+    EXPECT_EQ(client->Command("PASS " + password), reply) << password;
+  };
+  for (int i = 1; i <= 4; ++i) refuse("guess" + std::to_string(i), "530 Login access denied\r\n");
+  // Four refusals leave the connection open, and a login in between does not reset the count.
   EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
   EXPECT_EQ(client->Command("PASS secret1"), "230 User logged in\r\n");
+  refuse("guess5", "421 Too many failed logins.\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+  EXPECT_TRUE(WaitForLogRun({"FTP: User bobattempted access. User profile denied access",
+                             "FTP: Connection closed after 5 failed logins"}));
 }
 
 TEST_F(FtpLoginTest, DirectoryWithoutSeparator) {

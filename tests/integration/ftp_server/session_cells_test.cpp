@@ -80,7 +80,7 @@ TEST_F(FtpSessionCellsTest, RowShowsTypePeerCommandAndStatus) {
   auto client = Login();
   EXPECT_EQ(Cell(kColType), "Ftp Srv");
   EXPECT_EQ(Cell(kColPeer), "127.0.0.1");
-  EXPECT_EQ(Cell(kColCommand), "PASS pass word");
+  EXPECT_EQ(Cell(kColCommand), "PASS ****");
   EXPECT_EQ(Cell(kColStatus), "230 User logged in");
   client->Send("HELP\r\n");
   client->Lines(31);
@@ -145,10 +145,12 @@ TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
     EXPECT_NE(log.find(entry), std::string::npos) << entry << " in\n" << log;
 
   std::string trace = ReadFile(m_dir.Path() / "Harbinex.dbg");
-  for (const char* piece : {" Command Received: NOOP\r\n", " Status: 200 Command OK\r\n",
-                            " Log entry: FTP: Login successful\r\n", " Sent 0 bytes, total bytes 0\r\n",
-                            " Sent 10240 bytes, total bytes 10240\r\n", " Sent 0 bytes, total bytes 10240\r\n",
-                            " Status: 226 File transfer successful.\r\n"})
+  EXPECT_EQ(trace.find("pass word"), std::string::npos) << trace;
+  for (const char* piece :
+       {" Command Received: PASS ****\r\n", " Command Received: NOOP\r\n", " Status: 200 Command OK\r\n",
+        " Log entry: FTP: Login successful\r\n", " Sent 0 bytes, total bytes 0\r\n",
+        " Sent 10240 bytes, total bytes 10240\r\n", " Sent 0 bytes, total bytes 10240\r\n",
+        " Status: 226 File transfer successful.\r\n"})
     EXPECT_NE(trace.find(piece), std::string::npos) << piece << " in\n" << trace;
   EXPECT_NE(trace.find("FTP: Thread "), std::string::npos);
 }

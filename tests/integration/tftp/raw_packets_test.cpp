@@ -97,6 +97,24 @@ TEST_F(RawPackets, OversizedDatagramAtThePortIsAReceiveFailure) {
   EXPECT_EQ(Count(LogFile(), "TFTP: Connection from address"), 1u);
 }
 
+TEST_F(RawPackets, LineBreakInANameCannotForgeALogLine) {
+  Start();
+  WriteFile(Dl() / "a\nSTARTING fake", "x");
+  UdpPeer peer;
+  peer.SendTo(Port(), Request(1, "a\nSTARTING fake", "octet"));
+  auto data = peer.Receive();
+  ASSERT_TRUE(data);
+  EXPECT_EQ(PayloadOf(*data), "x");
+  peer.SendTo(data->port, Ack(1));
+  EXPECT_TRUE(WaitForLog("TFTP: Successful. Total bytes transferred: 1\r\n"));
+  // One line in the file and one on the console, each with the line break escaped.
+  std::string log = LogFile();
+  EXPECT_NE(log.find("TFTP: GET " + DlDir() + "a\\x0aSTARTING fake\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\nSTARTING"), std::string::npos) << log;
+  EXPECT_TRUE(program->WaitForStdout("TFTP: GET " + DlDir() + "a\\x0aSTARTING fake\n"));
+  EXPECT_EQ(program->Stdout().find("\nSTARTING"), std::string::npos);
+}
+
 TEST_F(RawPackets, StrangersAreToldUnknownTransferIdAndTheTransferGoesOn) {
   Start();
   WriteFile(Dl() / "t.bin", std::string(700, 't'));

@@ -94,6 +94,28 @@ TEST_F(TransferLogTest, FilesThatCannotBeOpenedSwitchTheFeatureOff) {
   EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"Error opening log file", "Error opening debug file"}));
 }
 
+TEST_F(TransferLogTest, PeerTextCannotBreakALine) {
+  config.WriteProfileInt("General", "Logging", 1);
+  TransferLog log(dir.Path(), config, frontend);
+  log.Start();
+  ASSERT_TRUE(log.EnableDebugging(3));
+  log.OnLogLine(1, "TFTP: GET a\nSTARTING fake\x1b[2J");
+  // A debug line that quotes a reply with its CR LF keeps that end as it always did.
+  log.OnDebugLine(2, "FTP: Thread 7 Reply: 226 ok\r\n");
+  log.Close();
+
+  std::string logFile = test::ReadFile(dir.Path() / "Harbinex.log");
+  ASSERT_EQ(Lines("Harbinex.log").size(), 1u) << logFile;
+  EXPECT_TRUE(logFile.ends_with(" TFTP: GET a\\x0aSTARTING fake\\x1b[2J\r\n")) << logFile;
+  std::string trace = test::ReadFile(dir.Path() / "Harbinex.dbg");
+  EXPECT_NE(trace.find(" TFTP: GET a\\x0aSTARTING fake\\x1b[2J\r\n"), std::string::npos) << trace;
+  EXPECT_TRUE(trace.ends_with(" FTP: Thread 7 Reply: 226 ok\r\n\r\n")) << trace;
+  // The console echo of the entry is the file's line without its end.
+  ASSERT_EQ(frontend.logEntries.size(), 1u);
+  EXPECT_EQ(frontend.logEntries[0].substr(0, 2), "1 ");
+  EXPECT_TRUE(frontend.logEntries[0].ends_with(" TFTP: GET a\\x0aSTARTING fake\\x1b[2J"));
+}
+
 TEST(ViewerLinesTest, SplitsOnLfAndCrLf) {
   EXPECT_EQ(SplitViewerLines("a\r\nb\nc"), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(SplitViewerLines("a\n\nb\n"), (std::vector<std::string>{"a", "", "b"}));

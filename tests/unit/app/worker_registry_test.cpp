@@ -35,6 +35,14 @@ class IdleWorker : public Worker {
   bool m_ignoreStops;
 };
 
+TEST(WorkerRegistryTest, CellsShowControlCharactersEscaped) {
+  test::RecordingFrontend frontend;
+  WorkerRegistry registry(frontend);
+  registry.InsertVersionRow("Harbinex V1.1.007.");
+  registry.SetSessionText(0, kColCommand, "RETR a\x1b[2Jb\n\xc3\xa9");
+  EXPECT_EQ(registry.CellText(0, kColCommand), "RETR a\\x1b[2Jb\\x0a\xc3\xa9");
+}
+
 TEST(WorkerRegistryTest, IdsAscendAndNewestRowIsOnTop) {
   test::RecordingFrontend frontend;
   WorkerRegistry registry(frontend);
