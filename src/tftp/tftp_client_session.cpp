@@ -13,6 +13,7 @@
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "tftp/file_access.h"
+#include "tftp/tftp_client_download.h"
 
 namespace hx::tftp {
 namespace {
@@ -77,7 +78,7 @@ void TftpClientSession::StartClient(Side side) {
     ReceiveRules rules;
     rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
     rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
-    opened = OpenForReceive(m_context.shares, path, rules);
+    opened = OpenClientDownload(m_context.shares, path, rules);
   }
   // The engine knows no peer yet, so a refusal is shown and logged but never sent anywhere.
   if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {

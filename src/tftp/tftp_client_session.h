@@ -15,7 +15,8 @@ namespace hx::tftp {
 // it then waits for its start (PostStart, the window's start message), opens the local file, sends the
 // request in mode "octet" from an ephemeral port, and waits up to twice TTimeout for the server's first
 // answer. The source of that answer becomes the peer for the rest of the transfer, which the transfer engine
-// carries out as for a server session: a GET is the receiving side, a PUT the sending side.
+// carries out as for a server session: a GET is the receiving side, a PUT the sending side. A GET receives
+// beside the local file and replaces it only when complete.
 //
 // Nothing is sent when the local file is refused or the remote name does not fit a request; a host name
 // that cannot be resolved shows socket error 10022, and a request that meets a closed port shows 10054, as
