@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,8 +16,7 @@ namespace hx::tftp {
 // it then waits for its start (PostStart, the window's start message), opens the local file, sends the
 // request in mode "octet" from an ephemeral port, and waits up to twice TTimeout for the server's first
 // answer. The source of that answer becomes the peer for the rest of the transfer, which the transfer engine
-// carries out as for a server session: a GET is the receiving side, a PUT the sending side. A GET receives
-// beside the local file and replaces it only when complete.
+// carries out as for a server session: a GET is the receiving side, a PUT the sending side.
 //
 // Nothing is sent when the local file is refused or the remote name does not fit a request; a host name
 // that cannot be resolved shows socket error 10022, and a request that meets a closed port shows 10054, as
@@ -45,11 +45,17 @@ class TftpClientSession : public TftpSession {
   void ReportUnreachable(bool on);
   void AwaitFirstAnswer();
   void OnFirstAnswer(const std::error_code& error, size_t length);
+  // Answers a datagram that is not the server's with ERROR 5 "Unknown transfer ID", and nothing else.
+  void TurnAway(std::span<const std::uint8_t> datagram, const Endpoint& from);
+  // Whether the port-unreachable report that failed a receive is about a datagram sent to the server (true
+  // when that cannot be told); reading it takes it off the socket's error queue.
+  bool UnreachableWasServer();
 
   TftpClientJob m_job;
   // One byte more than a packet, so that a longer datagram shows as cut.
   std::array<std::uint8_t, kMaxPacket + 1> m_firstAnswer{};
   Endpoint m_firstFrom;
+  Endpoint m_server;  // where the request went
 };
 
 // The Status prefixes of a request that could not be sent, or got no answer, by direction.

@@ -237,5 +237,28 @@ TEST_F(TftpClientSessionTest, PeerThatGoesAwayIsRetriedLikeASilentOne) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "part.bin"));  // nothing of an unfinished download stays
 }
 
+TEST_F(TftpClientSessionTest, FirstDataFromAnotherHostIsTurnedAway) {
+  Settings(/*timeout=*/3, /*retries=*/2);
+  UdpSocket server;               // 127.0.0.1, where the request goes
+  UdpSocket forger("127.0.0.2");  // another host
+  const auto local = dir.Path() / "real.bin";
+  auto* session = Start(false, "127.0.0.1", server.Port(), "remote.bin", local);
+  ASSERT_NE(session, nullptr);
+  auto request = server.Receive();
+  ASSERT_TRUE(request.has_value());
+
+  // The forged block comes first and would end the transfer at once; it is told off and changes nothing.
+  forger.SendTo(request->port, Data(1, "forged"));
+  EXPECT_TRUE(IsUnknownTransferId(forger.Receive()));
+  server.SendTo(request->port, Data(1, "real data"));
+  auto ack = server.Receive();
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(ack->bytes, Ack(1));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Cell(session, kColStatus) == "TFTP: Successful. Total bytes transferred: 9"; }));
+  EXPECT_EQ(ReadFile(local), "real data");
+  EXPECT_FALSE(forger.Receive(0ms).has_value());
+}
+
 }  // namespace
 }  // namespace hx::test
