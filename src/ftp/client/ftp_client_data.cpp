@@ -122,7 +122,8 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
     // Each chunk is one receive of the engine: written, counted and shown before the next.
     for (size_t offset = 0; offset < n; offset += kDataChunk) {
       size_t chunk = std::min(kDataChunk, n - offset);
-      if (!m_file.Write(m_received.data() + offset, chunk)) {
+      const char* bytes = m_received.data() + offset;
+      if (!(m_download.IsOpen() ? m_download.Write(bytes, chunk) : m_file.Write(bytes, chunk))) {
         m_localError = std::string("Error writing local file: ") + std::strerror(errno);
         failed = true;
         break;
@@ -136,7 +137,8 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
       }
     }
   }
-  m_file.Close();
+  // A file written directly is done; a download waits for the server's final word to be put in place.
+  if (!m_download.IsOpen()) m_file.Close();
   CloseData();
   m_dataComplete = complete;
 }

@@ -2,10 +2,13 @@
 // after the transfer read the final reply and say goodbye.
 #include "ftp/client/ftp_client_session.h"
 
+#include <sys/stat.h>
 #include <asio/co_spawn.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+
+#include <cstring>
 
 #include "app/app_context.h"
 #include "app/frontend.h"
@@ -50,6 +53,7 @@ void FtpClientSession::End() {
   m_control.close(ignored);
   m_listener.close(ignored);
   m_data.close(ignored);
+  m_download.Discard();  // nothing left to discard once the download is in place
   m_file.Close();
   NotifyChange();
 }
@@ -68,12 +72,7 @@ std::string FtpClientSession::Describe(const std::error_code& error) {
 asio::awaitable<void> FtpClientSession::Conversation() {
   SetText(kColPeer, m_job.host);
 
-  int openError = 0;
-  m_file = m_job.put ? SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Read, ShareMode::Exclusive,
-                                        Disposition::OpenExisting, openError)
-                     : SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Write, ShareMode::Exclusive,
-                                        Disposition::CreateAlways, openError);
-  if (!m_file.IsOpen()) {
+  if (!OpenLocalFile()) {
     SetStatus("Unable to open local file");
     End();
     co_return;
@@ -122,6 +121,36 @@ asio::awaitable<void> FtpClientSession::Conversation() {
   // A local file that failed during the transfer is the news, whatever the server said afterwards.
   if (!m_ending && !m_localError.empty()) SetStatus(m_localError);
   End();
+}
+
+bool FtpClientSession::OpenLocalFile() {
+  int error = 0;
+  if (m_job.put) {
+    m_file = SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Read, ShareMode::Exclusive,
+                              Disposition::OpenExisting, error);
+    return m_file.IsOpen();
+  }
+  struct stat existing {};
+  if (::stat(m_job.localName.c_str(), &existing) == 0) {
+    // Opened for writing but not truncated: the open proves that the file may be overwritten, and its claim
+    // keeps other sessions away from it until it has been replaced.
+    m_file = SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Write, ShareMode::Exclusive,
+                              Disposition::OpenExisting, error);
+    if (!m_file.IsOpen()) return false;
+    if (!S_ISREG(existing.st_mode)) return true;
+    m_download = DownloadFile::Create(m_job.localName, &existing, error);
+  } else {
+    m_download = DownloadFile::Create(m_job.localName, nullptr, error);
+  }
+  return m_download.IsOpen();
+}
+
+void FtpClientSession::PlaceDownload() {
+  if (!m_download.IsOpen() || !m_dataComplete || !m_localError.empty()) return;
+  int error = 0;
+  if (!m_download.Commit(DownloadFile::Placement::Replace, error))
+    m_localError = std::string("Error writing local file: ") + std::strerror(error);
+  m_file.Close();
 }
 
 asio::awaitable<bool> FtpClientSession::Connect() {
@@ -243,6 +272,7 @@ asio::awaitable<void> FtpClientSession::Quit() {
   bool ok = co_await ExpectReply('2');
   if (!ok) co_return;
   m_finalReplyPositive = true;
+  PlaceDownload();
   ok = co_await SendCommand("QUIT\r\n");
   if (ok) ok = co_await ExpectReply('2');
 }

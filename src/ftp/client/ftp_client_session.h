@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/download_file.h"
 #include "app/shared_file.h"
 #include "ftp/client/ftp_client_job.h"
 #include "ftp/client/reply_reader.h"
@@ -40,6 +41,10 @@ inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 // the read that wants it); the data coroutine accepts the one data connection, from the control connection's
 // peer only, and moves the file. The conversation reads the final reply only after the data transfer is over.
 // Any step that fails writes its Status text and ends the session; End closes everything at once.
+//
+// A GET receives into a DownloadFile beside the local file, which replaces it only once the data is complete
+// and the server's final reply is positive; an existing local file is held against other sessions meanwhile,
+// and one that is no regular file (a device) is written directly, as nothing could replace it.
 class FtpClientSession {
  public:
   // `ended` is called once every coroutine of the session has returned.
@@ -68,6 +73,9 @@ class FtpClientSession {
   asio::awaitable<bool> ExpectReply(char digit);
   asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure);
   asio::awaitable<void> Quit();
+  bool OpenLocalFile();
+  // Puts a complete download in place of the local file; a failure becomes the session's local error.
+  void PlaceDownload();
   void SetText(int column, std::string_view text);
   void SetStatus(std::string_view text);
   static std::string Describe(const std::error_code& error);
@@ -92,7 +100,10 @@ class FtpClientSession {
   int m_nThreadNumber = 0;  // names the session in debug lines
   int m_nRunning = 0;       // coroutines that have not returned
 
+  // A PUT's source; a GET's existing local file, held while the download runs, and written directly when it
+  // is no regular file.
   SharedFile m_file;
+  DownloadFile m_download;  // a GET's data, unless it goes to m_file
   asio::ip::tcp::resolver m_resolver;
   asio::ip::tcp::socket m_control;
   asio::ip::tcp::endpoint m_controlPeer;
