@@ -8,6 +8,7 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/app_context.h"
@@ -24,13 +25,17 @@ namespace {
 // The error a host name that cannot be resolved reports, as the connect of the socket layer gives it.
 constexpr int kUnknownHostError = 10022;
 
+constexpr const char* kReplyTooLong = "Reply too long";
+
 }  // namespace
 
-FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended)
+FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job,
+                                   std::function<void()> ended, SessionClock clock)
     : m_app(app),
       m_worker(worker),
       m_job(std::move(job)),
       m_ended(std::move(ended)),
+      m_clock(std::move(clock)),
       m_resolver(worker.Executor()),
       m_control(worker.Executor()),
       m_listener(worker.Executor()),
@@ -221,11 +226,16 @@ asio::awaitable<bool> FtpClientSession::SendCommand(std::string text) {
 }
 
 asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
+  ReplyLimit limit;
   for (;;) {
     std::string line;
     std::string failure;
-    ReadOutcome read = co_await ReadReplyLine(line, failure);
+    ReadOutcome read = co_await ReadReplyLine(line, failure, limit.Deadline());
     if (read == ReadOutcome::Ended) co_return false;
+    if (read == ReadOutcome::TooLong) {
+      SetStatus(kReplyTooLong);
+      co_return false;
+    }
     if (read == ReadOutcome::Failed) {
       SetStatus("Error reading from socket: " + failure);
       co_return false;
@@ -236,6 +246,10 @@ asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
         m_app.frontend.MessageBox(line);
         co_return false;
       case ReplyStep::Continue:
+        if (!limit.Continue(Now())) {
+          SetStatus(kReplyTooLong);
+          co_return false;
+        }
         continue;
       case ReplyStep::Accepted:
         co_return true;
@@ -243,9 +257,9 @@ asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
   }
 }
 
-asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(std::string& line,
-                                                                               std::string& failure) {
-  const Clock::time_point waitStart = Clock::now();
+asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(
+    std::string& line, std::string& failure, std::optional<Clock::time_point> replyDeadline) {
+  const Clock::time_point waitStart = Now();
   for (;;) {
     if (m_ending) co_return ReadOutcome::Ended;
     if (m_reader.NextLine(line)) co_return ReadOutcome::Line;
@@ -260,11 +274,13 @@ asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(s
       co_return ReadOutcome::Failed;
     }
     Clock::time_point deadline = std::max(waitStart, m_lastControlByte) + kServerSilenceLimit;
-    if (Clock::now() >= deadline) {
+    const Clock::time_point now = Now();
+    if (replyDeadline && now >= *replyDeadline) co_return ReadOutcome::TooLong;
+    if (now >= deadline) {
       failure = "Connection timed out";
       co_return ReadOutcome::Failed;
     }
-    co_await WaitForChange(deadline);
+    co_await WaitForChange(replyDeadline ? std::min(deadline, *replyDeadline) : deadline);
   }
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <array>
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -16,6 +17,7 @@
 #include "app/shared_file.h"
 #include "ftp/client/ftp_client_job.h"
 #include "ftp/client/reply_reader.h"
+#include "ftp/client/session_clock.h"
 
 namespace hx {
 struct AppContext;
@@ -48,7 +50,8 @@ inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 class FtpClientSession {
  public:
   // `ended` is called once every coroutine of the session has returned.
-  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended);
+  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended,
+                   SessionClock clock = {});
   ~FtpClientSession();
   FtpClientSession(const FtpClientSession&) = delete;
   FtpClientSession& operator=(const FtpClientSession&) = delete;
@@ -61,7 +64,7 @@ class FtpClientSession {
 
  private:
   using Clock = std::chrono::steady_clock;
-  enum class ReadOutcome { Line, Failed, Ended };
+  enum class ReadOutcome { Line, Failed, TooLong, Ended };
   enum class TransferOutcome { DataDone, ReplyFirst, Failed, Ended };
 
   // Conversation (ftp_client_session.cpp).
@@ -71,7 +74,9 @@ class FtpClientSession {
   bool OpenListener();
   asio::awaitable<bool> SendCommand(std::string text);
   asio::awaitable<bool> ExpectReply(char digit);
-  asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure);
+  // `replyDeadline`: by when a reply that has begun must end.
+  asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure,
+                                             std::optional<Clock::time_point> replyDeadline);
   asio::awaitable<void> Quit();
   bool OpenLocalFile();
   // Puts a complete download in place of the local file; a failure becomes the session's local error.
@@ -91,11 +96,13 @@ class FtpClientSession {
   void Spawn(asio::awaitable<void> task);
   int DebugMask() const;
   void CloseData();
+  Clock::time_point Now() const { return m_clock ? m_clock() : Clock::now(); }
 
   AppContext& m_app;
   Worker& m_worker;
   FtpClientJob m_job;
   std::function<void()> m_ended;
+  SessionClock m_clock;
   int m_nSessionId = 0;
   int m_nThreadNumber = 0;  // names the session in debug lines
   int m_nRunning = 0;       // coroutines that have not returned

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -187,6 +188,64 @@ TEST_F(FtpClientSessionTest, StopRequestDuringADownloadReleasesTheFile) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "partial.bin"));
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
     EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos) << entry.path();
+}
+
+// A clock that stands still unless the test moves it.
+class TestClock {
+ public:
+  std::chrono::steady_clock::time_point Now() const {
+    return m_start + std::chrono::milliseconds(m_offsetMs.load());
+  }
+  void Advance(std::chrono::milliseconds step) { m_offsetMs += step.count(); }
+  SessionClock Function() {
+    return [this] { return Now(); };
+  }
+
+ private:
+  const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+  std::atomic<long long> m_offsetMs{0};
+};
+
+TEST_F(FtpClientSessionTest, ReplyThatNeverEndsEndsTheSessionAfterSixtySeconds) {
+  // A greeting that goes on with a line every half second on the session's clock, for up to 400 lines.
+  TestClock clock;
+  int sent = 0;
+  bool clientClosed = false;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    for (sent = 0; sent < 400 && !clientClosed; ++sent) {
+      c.Send("220-and one more line\r\n");
+      clock.Advance(std::chrono::milliseconds(500));
+      clientClosed = c.ClientCloses(std::chrono::milliseconds(20));
+    }
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "never.bin"), clock.Function());
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker, std::chrono::seconds(60)));
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(Cell(*worker, kColStatus), "Reply too long");
+  EXPECT_FALSE(worker->Succeeded());
+  // Sixty seconds are 120 lines; the session ended there, not at the end of the script.
+  EXPECT_TRUE(clientClosed);
+  EXPECT_GE(sent, 120);
+  EXPECT_LT(sent, 400);
+  std::lock_guard guard(frontend.lock);
+  EXPECT_TRUE(frontend.commands.empty()) << "no command after a greeting that never ended";
+}
+
+TEST_F(FtpClientSessionTest, ReplyOfTenThousandLinesIsTooLong) {
+  bool clientClosed = false;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    std::string lines;
+    for (int i = 0; i < 10000; ++i) lines += "220-line " + std::to_string(i) + "\r\n";
+    c.Send(lines);
+    clientClosed = c.ClientCloses();
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "many.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker));
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(Cell(*worker, kColStatus), "Reply too long");
+  EXPECT_TRUE(clientClosed);
 }
 
 TEST_F(FtpClientSessionTest, FileInUseBySessionIsRefused) {
