@@ -82,8 +82,10 @@ std::string LogIn(test::FakeControl& c) {
 
 TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
   ASSERT_TRUE(log.EnableLogging());
+  ASSERT_TRUE(log.EnableDebugging(3));
   test::WriteFile(dir.Path() / "up.bin", std::string(30720, 'x'));
   std::string received;
+  std::vector<std::string> wire;
   test::FakeFtpServer server([&](test::FakeControl& c) {
     std::string portLine = LogIn(c);
     c.ReadLine();  // STOR
@@ -94,6 +96,7 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
     c.Send("226 Stored\r\n");
     c.ReadLine();
     c.Send("221 Bye now\r\n");
+    wire = c.lines;
   });
   FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), true, "up.bin"));
   ASSERT_NE(worker, nullptr);
@@ -111,7 +114,10 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
     std::lock_guard guard(frontend.lock);
     ASSERT_EQ(frontend.commands.size(), 6u);
     EXPECT_EQ(frontend.commands[0], "USER anonymous");
-    EXPECT_EQ(frontend.commands[1], "PASS secret");
+    // The password goes to the server only: the row shows it masked.
+    EXPECT_EQ(frontend.commands[1], "PASS ****");
+    ASSERT_GE(wire.size(), 2u);
+    EXPECT_EQ(wire[1], "PASS secret");
     EXPECT_EQ(frontend.commands[2], "TYPE I");
     EXPECT_EQ(frontend.commands[3].rfind("PORT 127,0,0,1,", 0), 0u);
     EXPECT_EQ(frontend.commands[4], "STOR remote.bin");
@@ -120,6 +126,9 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
   }
   EXPECT_NE(test::ReadFile(log.LogPath()).find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
             std::string::npos);
+  const std::string trace = test::ReadFile(log.DebugPath());
+  EXPECT_NE(trace.find("Sent 10240 bytes"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
   // The file was released when the session ended: another exclusive open succeeds.
   int error = 0;
   SharedFile again = SharedFile::Open(shares, dir.Path() / "up.bin", FileAccess::Write, ShareMode::Exclusive,
