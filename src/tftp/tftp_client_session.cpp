@@ -1,5 +1,6 @@
 #include "tftp/tftp_client_session.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -13,6 +14,7 @@
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "tftp/file_access.h"
+#include "tftp/tftp_client_download.h"
 
 namespace hx::tftp {
 namespace {
@@ -77,7 +79,7 @@ void TftpClientSession::StartClient(Side side) {
     ReceiveRules rules;
     rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
     rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
-    opened = OpenForReceive(m_context.shares, path, rules);
+    opened = OpenClientDownload(m_context.shares, path, rules);
   }
   // The engine knows no peer yet, so a refusal is shown and logged but never sent anywhere.
   if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {
@@ -98,6 +100,7 @@ void TftpClientSession::StartClient(Side side) {
     return;
   }
 
+  m_server = *server;
   ReportUnreachable(true);
   ClientRequest clientRequest;
   clientRequest.request = std::span(request.data(), requestLength);
@@ -142,18 +145,57 @@ void TftpClientSession::AwaitFirstAnswer() {
 void TftpClientSession::OnFirstAnswer(const std::error_code& error, size_t length) {
   if (Ended() || error == asio::error::operation_aborted) return;
   if (error) {
-    // On a datagram socket a refusal can only be the port-unreachable report for the request.
+    // On a datagram socket a refusal is a port-unreachable report: the request's, unless it was the answer
+    // to a stranger.
+    if (error == asio::error::connection_refused && !UnreachableWasServer()) {
+      AwaitFirstAnswer();
+      return;
+    }
     int number = error == asio::error::connection_refused ? kErrConnectionReset : WinsockErrorNumber(error);
     Execute(Engine().OnReceiveFailed(number));
     AwaitFirstAnswer();
     return;
   }
+  bool oversized = length > kMaxPacket;
+  std::span<const std::uint8_t> datagram(m_firstAnswer.data(), oversized ? kMaxPacket : length);
+  // The server answers from a port of its own choosing, but from the host the request went to; a datagram
+  // of any other host is forged or lost and must not become the peer.
+  if (m_firstFrom.address() != m_server.address()) {
+    TurnAway(datagram, m_firstFrom);
+    AwaitFirstAnswer();
+    return;
+  }
   // The first datagram fixes the peer; from now on the transfer-identifier rule guards the session.
   ReportUnreachable(false);
-  bool oversized = length > kMaxPacket;
-  Execute(Engine().OnDatagram(std::span(m_firstAnswer.data(), oversized ? kMaxPacket : length), m_firstFrom,
-                              Clock::now(), oversized));
+  Execute(Engine().OnDatagram(datagram, m_firstFrom, Clock::now(), oversized));
   StartReceiving();
+}
+
+void TftpClientSession::TurnAway(std::span<const std::uint8_t> datagram, const Endpoint& from) {
+  // As the transfer-identifier rule answers strangers: never an ERROR to an ERROR.
+  if (ParsePacket(datagram).kind == Packet::Kind::Error) return;
+  PacketBuffer reply{};
+  size_t length = BuildError(reply, kErrUnknownTransferId, "Unknown transfer ID");
+  std::error_code ignored;
+  m_socket.send_to(asio::buffer(reply.data(), length), from, 0, ignored);
+}
+
+bool TftpClientSession::UnreachableWasServer() {
+#ifdef IP_RECVERR
+  // The report waits in the socket's error queue, addressed with where the datagram it answers had gone.
+  sockaddr_in target{};
+  std::array<char, 512> control{};
+  msghdr message{};
+  message.msg_name = &target;
+  message.msg_namelen = sizeof target;
+  message.msg_control = control.data();
+  message.msg_controllen = control.size();
+  if (::recvmsg(m_socket.native_handle(), &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return true;
+  return target.sin_addr.s_addr == htonl(m_server.address().to_v4().to_uint()) &&
+         target.sin_port == htons(m_server.port());
+#else
+  return true;
+#endif
 }
 
 }  // namespace hx::tftp

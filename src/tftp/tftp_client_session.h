@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -44,11 +45,17 @@ class TftpClientSession : public TftpSession {
   void ReportUnreachable(bool on);
   void AwaitFirstAnswer();
   void OnFirstAnswer(const std::error_code& error, size_t length);
+  // Answers a datagram that is not the server's with ERROR 5 "Unknown transfer ID", and nothing else.
+  void TurnAway(std::span<const std::uint8_t> datagram, const Endpoint& from);
+  // Whether the port-unreachable report that failed a receive is about a datagram sent to the server (true
+  // when that cannot be told); reading it takes it off the socket's error queue.
+  bool UnreachableWasServer();
 
   TftpClientJob m_job;
   // One byte more than a packet, so that a longer datagram shows as cut.
   std::array<std::uint8_t, kMaxPacket + 1> m_firstAnswer{};
   Endpoint m_firstFrom;
+  Endpoint m_server;  // where the request went
 };
 
 // The Status prefixes of a request that could not be sent, or got no answer, by direction.

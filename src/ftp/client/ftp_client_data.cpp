@@ -34,7 +34,8 @@ void FtpClientSession::NotifyChange() {
 }
 
 asio::awaitable<void> FtpClientSession::WaitForChange(Clock::time_point deadline) {
-  asio::steady_timer timer(m_worker.Executor(), deadline);
+  // The deadline is on the session's clock: the timer waits for what is left of it.
+  asio::steady_timer timer(m_worker.Executor(), std::max(deadline - Now(), Clock::duration::zero()));
   m_waiters.push_back(&timer);
   struct Unregister {
     std::vector<asio::steady_timer*>& waiters;
@@ -53,7 +54,7 @@ asio::awaitable<void> FtpClientSession::ReadControl() {
     if (m_ending) co_return;
     if (n > 0) {
       m_reader.Append(std::string_view(buffer.data(), n));
-      m_lastControlByte = Clock::now();
+      m_lastControlByte = Now();
     }
     if (ec) {
       m_controlClosed = true;
@@ -81,11 +82,11 @@ asio::awaitable<void> FtpClientSession::AcceptData() {
     m_data = std::move(candidate);
     m_listener.close(ec);  // one connection only; later ones are refused
     m_dataAccepted = true;
-    m_lastDataByte = Clock::now();
+    m_lastDataByte = Now();
     NotifyChange();
     if (m_job.put) {
       // A server may connect as soon as it has the PORT; it takes data only once it has said yes to STOR.
-      while (!m_transferAccepted && !m_ending) co_await WaitForChange(Clock::now() + std::chrono::hours(1));
+      while (!m_transferAccepted && !m_ending) co_await WaitForChange(Now() + std::chrono::hours(1));
       if (m_ending) co_return;
       co_await SendFile();
     } else {
@@ -118,11 +119,12 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
       complete = ec == asio::error::eof;
       break;
     }
-    m_lastDataByte = Clock::now();
+    m_lastDataByte = Now();
     // Each chunk is one receive of the engine: written, counted and shown before the next.
     for (size_t offset = 0; offset < n; offset += kDataChunk) {
       size_t chunk = std::min(kDataChunk, n - offset);
-      if (!m_file.Write(m_received.data() + offset, chunk)) {
+      const char* bytes = m_received.data() + offset;
+      if (!(m_download.IsOpen() ? m_download.Write(bytes, chunk) : m_file.Write(bytes, chunk))) {
         m_localError = std::string("Error writing local file: ") + std::strerror(errno);
         failed = true;
         break;
@@ -136,7 +138,8 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
       }
     }
   }
-  m_file.Close();
+  // A file written directly is done; a download waits for the server's final word to be put in place.
+  if (!m_download.IsOpen()) m_file.Close();
   CloseData();
   m_dataComplete = complete;
 }
@@ -170,7 +173,7 @@ asio::awaitable<void> FtpClientSession::SendFile() {
                                asio::redirect_error(asio::use_awaitable, ec));
     if (m_ending) co_return;
     if (ec) break;  // the server closed the data connection: the upload ends with what it took
-    m_lastDataByte = Clock::now();
+    m_lastDataByte = Now();
     lastSent = chunk < kDataChunk;
   }
   std::error_code ec;
@@ -187,7 +190,7 @@ asio::awaitable<void> FtpClientSession::SendFile() {
 }
 
 asio::awaitable<FtpClientSession::TransferOutcome> FtpClientSession::WaitForTransfer() {
-  const Clock::time_point since = Clock::now();
+  const Clock::time_point since = Now();
   for (;;) {
     if (m_ending) co_return TransferOutcome::Ended;
     if (m_dataDone) co_return TransferOutcome::DataDone;
@@ -208,7 +211,7 @@ asio::awaitable<FtpClientSession::TransferOutcome> FtpClientSession::WaitForTran
       if (!m_dataAccepted) co_return TransferOutcome::ReplyFirst;
     }
     Clock::time_point deadline = std::max({since, m_lastControlByte, m_lastDataByte}) + kServerSilenceLimit;
-    if (Clock::now() >= deadline) {
+    if (Now() >= deadline) {
       SetStatus("Error reading from socket: Connection timed out");
       co_return TransferOutcome::Failed;
     }

@@ -2,10 +2,14 @@
 // after the transfer read the final reply and say goodbye.
 #include "ftp/client/ftp_client_session.h"
 
+#include <sys/stat.h>
 #include <asio/co_spawn.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+
+#include <algorithm>
+#include <cstring>
 
 #include "app/app_context.h"
 #include "app/frontend.h"
@@ -21,13 +25,17 @@ namespace {
 // The error a host name that cannot be resolved reports, as the connect of the socket layer gives it.
 constexpr int kUnknownHostError = 10022;
 
+constexpr const char* kReplyTooLong = "Reply too long";
+
 }  // namespace
 
-FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended)
+FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job,
+                                   std::function<void()> ended, SessionClock clock)
     : m_app(app),
       m_worker(worker),
       m_job(std::move(job)),
       m_ended(std::move(ended)),
+      m_clock(std::move(clock)),
       m_resolver(worker.Executor()),
       m_control(worker.Executor()),
       m_listener(worker.Executor()),
@@ -50,6 +58,7 @@ void FtpClientSession::End() {
   m_control.close(ignored);
   m_listener.close(ignored);
   m_data.close(ignored);
+  m_download.Discard();  // nothing left to discard once the download is in place
   m_file.Close();
   NotifyChange();
 }
@@ -68,12 +77,7 @@ std::string FtpClientSession::Describe(const std::error_code& error) {
 asio::awaitable<void> FtpClientSession::Conversation() {
   SetText(kColPeer, m_job.host);
 
-  int openError = 0;
-  m_file = m_job.put ? SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Read, ShareMode::Exclusive,
-                                        Disposition::OpenExisting, openError)
-                     : SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Write, ShareMode::Exclusive,
-                                        Disposition::CreateAlways, openError);
-  if (!m_file.IsOpen()) {
+  if (!OpenLocalFile()) {
     SetStatus("Unable to open local file");
     End();
     co_return;
@@ -122,6 +126,36 @@ asio::awaitable<void> FtpClientSession::Conversation() {
   // A local file that failed during the transfer is the news, whatever the server said afterwards.
   if (!m_ending && !m_localError.empty()) SetStatus(m_localError);
   End();
+}
+
+bool FtpClientSession::OpenLocalFile() {
+  int error = 0;
+  if (m_job.put) {
+    m_file = SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Read, ShareMode::Exclusive,
+                              Disposition::OpenExisting, error);
+    return m_file.IsOpen();
+  }
+  struct stat existing {};
+  if (::stat(m_job.localName.c_str(), &existing) == 0) {
+    // Opened for writing but not truncated: the open proves that the file may be overwritten, and its claim
+    // keeps other sessions away from it until it has been replaced.
+    m_file = SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Write, ShareMode::Exclusive,
+                              Disposition::OpenExisting, error);
+    if (!m_file.IsOpen()) return false;
+    if (!S_ISREG(existing.st_mode)) return true;
+    m_download = DownloadFile::Create(m_job.localName, &existing, error);
+  } else {
+    m_download = DownloadFile::Create(m_job.localName, nullptr, error);
+  }
+  return m_download.IsOpen();
+}
+
+void FtpClientSession::PlaceDownload() {
+  if (!m_download.IsOpen() || !m_dataComplete || !m_localError.empty()) return;
+  int error = 0;
+  if (!m_download.Commit(DownloadFile::Placement::Replace, error))
+    m_localError = std::string("Error writing local file: ") + std::strerror(error);
+  m_file.Close();
 }
 
 asio::awaitable<bool> FtpClientSession::Connect() {
@@ -192,11 +226,16 @@ asio::awaitable<bool> FtpClientSession::SendCommand(std::string text) {
 }
 
 asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
+  ReplyLimit limit;
   for (;;) {
     std::string line;
     std::string failure;
-    ReadOutcome read = co_await ReadReplyLine(line, failure);
+    ReadOutcome read = co_await ReadReplyLine(line, failure, limit.Deadline());
     if (read == ReadOutcome::Ended) co_return false;
+    if (read == ReadOutcome::TooLong) {
+      SetStatus(kReplyTooLong);
+      co_return false;
+    }
     if (read == ReadOutcome::Failed) {
       SetStatus("Error reading from socket: " + failure);
       co_return false;
@@ -207,6 +246,10 @@ asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
         m_app.frontend.MessageBox(line);
         co_return false;
       case ReplyStep::Continue:
+        if (!limit.Continue(Now())) {
+          SetStatus(kReplyTooLong);
+          co_return false;
+        }
         continue;
       case ReplyStep::Accepted:
         co_return true;
@@ -214,9 +257,9 @@ asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
   }
 }
 
-asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(std::string& line,
-                                                                               std::string& failure) {
-  const Clock::time_point waitStart = Clock::now();
+asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(
+    std::string& line, std::string& failure, std::optional<Clock::time_point> replyDeadline) {
+  const Clock::time_point waitStart = Now();
   for (;;) {
     if (m_ending) co_return ReadOutcome::Ended;
     if (m_reader.NextLine(line)) co_return ReadOutcome::Line;
@@ -231,11 +274,13 @@ asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(s
       co_return ReadOutcome::Failed;
     }
     Clock::time_point deadline = std::max(waitStart, m_lastControlByte) + kServerSilenceLimit;
-    if (Clock::now() >= deadline) {
+    const Clock::time_point now = Now();
+    if (replyDeadline && now >= *replyDeadline) co_return ReadOutcome::TooLong;
+    if (now >= deadline) {
       failure = "Connection timed out";
       co_return ReadOutcome::Failed;
     }
-    co_await WaitForChange(deadline);
+    co_await WaitForChange(replyDeadline ? std::min(deadline, *replyDeadline) : deadline);
   }
 }
 
@@ -243,6 +288,7 @@ asio::awaitable<void> FtpClientSession::Quit() {
   bool ok = co_await ExpectReply('2');
   if (!ok) co_return;
   m_finalReplyPositive = true;
+  PlaceDownload();
   ok = co_await SendCommand("QUIT\r\n");
   if (ok) ok = co_await ExpectReply('2');
 }

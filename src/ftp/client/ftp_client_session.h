@@ -1,20 +1,23 @@
 #pragma once
 
+#include <array>
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "app/download_file.h"
 #include "app/shared_file.h"
 #include "ftp/client/ftp_client_job.h"
 #include "ftp/client/reply_reader.h"
+#include "ftp/client/session_clock.h"
 
 namespace hx {
 struct AppContext;
@@ -40,10 +43,15 @@ inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 // the read that wants it); the data coroutine accepts the one data connection, from the control connection's
 // peer only, and moves the file. The conversation reads the final reply only after the data transfer is over.
 // Any step that fails writes its Status text and ends the session; End closes everything at once.
+//
+// A GET receives into a DownloadFile beside the local file, which replaces it only once the data is complete
+// and the server's final reply is positive; an existing local file is held against other sessions meanwhile,
+// and one that is no regular file (a device) is written directly, as nothing could replace it.
 class FtpClientSession {
  public:
   // `ended` is called once every coroutine of the session has returned.
-  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended);
+  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended,
+                   SessionClock clock = {});
   ~FtpClientSession();
   FtpClientSession(const FtpClientSession&) = delete;
   FtpClientSession& operator=(const FtpClientSession&) = delete;
@@ -56,7 +64,7 @@ class FtpClientSession {
 
  private:
   using Clock = std::chrono::steady_clock;
-  enum class ReadOutcome { Line, Failed, Ended };
+  enum class ReadOutcome { Line, Failed, TooLong, Ended };
   enum class TransferOutcome { DataDone, ReplyFirst, Failed, Ended };
 
   // Conversation (ftp_client_session.cpp).
@@ -66,8 +74,13 @@ class FtpClientSession {
   bool OpenListener();
   asio::awaitable<bool> SendCommand(std::string text);
   asio::awaitable<bool> ExpectReply(char digit);
-  asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure);
+  // `replyDeadline`: by when a reply that has begun must end.
+  asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure,
+                                             std::optional<Clock::time_point> replyDeadline);
   asio::awaitable<void> Quit();
+  bool OpenLocalFile();
+  // Puts a complete download in place of the local file; a failure becomes the session's local error.
+  void PlaceDownload();
   void SetText(int column, std::string_view text);
   void SetStatus(std::string_view text);
   static std::string Describe(const std::error_code& error);
@@ -83,16 +96,21 @@ class FtpClientSession {
   void Spawn(asio::awaitable<void> task);
   int DebugMask() const;
   void CloseData();
+  Clock::time_point Now() const { return m_clock ? m_clock() : Clock::now(); }
 
   AppContext& m_app;
   Worker& m_worker;
   FtpClientJob m_job;
   std::function<void()> m_ended;
+  SessionClock m_clock;
   int m_nSessionId = 0;
   int m_nThreadNumber = 0;  // names the session in debug lines
   int m_nRunning = 0;       // coroutines that have not returned
 
+  // A PUT's source; a GET's existing local file, held while the download runs, and written directly when it
+  // is no regular file.
   SharedFile m_file;
+  DownloadFile m_download;  // a GET's data, unless it goes to m_file
   asio::ip::tcp::resolver m_resolver;
   asio::ip::tcp::socket m_control;
   asio::ip::tcp::endpoint m_controlPeer;

@@ -97,8 +97,8 @@ void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job) {
   config.WriteProfileString(section, kUserId, job.user);
 }
 
-FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job) {
-  auto worker = std::make_unique<FtpClientWorker>(app, job);
+FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job, SessionClock clock) {
+  auto worker = std::make_unique<FtpClientWorker>(app, job, std::move(clock));
   SaveFtpClientValues(app.config, job);
   auto* started = static_cast<FtpClientWorker*>(app.registry.StartWorker(WorkerKind::Ftp, std::move(worker)));
   if (started) started->PostStart();

@@ -7,10 +7,11 @@
 
 namespace hx::ftpc {
 
-FtpClientWorker::FtpClientWorker(AppContext& app, FtpClientJob job)
+FtpClientWorker::FtpClientWorker(AppContext& app, FtpClientJob job, SessionClock clock)
     : Worker(app.registry.Loops()),
       m_app(app),
-      m_session(std::make_unique<FtpClientSession>(app, *this, std::move(job), [this] { SessionEnded(); })) {}
+      m_session(std::make_unique<FtpClientSession>(
+          app, *this, std::move(job), [this] { SessionEnded(); }, std::move(clock))) {}
 
 FtpClientWorker::~FtpClientWorker() = default;
 

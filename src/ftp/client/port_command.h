@@ -10,7 +10,7 @@ namespace hx::ftpc {
 // and low byte in decimal (port 4660 gives "18,52").
 std::string PortCommand(std::string_view dottedAddress, std::uint16_t port);
 
-// The Command column's text for a command line: the text up to its first CR or LF.
+// The Command column's text for a command line: the text up to its first CR or LF; for PASS, "PASS ****".
 std::string CommandColumnText(std::string_view command);
 
 }  // namespace hx::ftpc

@@ -64,4 +64,15 @@ ReplyStep ClassifyReplyLine(char digit, std::string_view line) {
   return ReplyStep::Accepted;
 }
 
+bool ReplyLimit::Continue(TimePoint now) {
+  if (!m_firstLine) m_firstLine = now;
+  ++m_lines;
+  return m_lines < kMaxReplyLines && now - *m_firstLine < kMaxReplyTime;
+}
+
+std::optional<ReplyLimit::TimePoint> ReplyLimit::Deadline() const {
+  if (!m_firstLine) return std::nullopt;
+  return *m_firstLine + kMaxReplyTime;
+}
+
 }  // namespace hx::ftpc

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,5 +47,27 @@ enum class ReplyStep {
 // Only the first character is examined against the digit; a "-" as the fourth character continues the reply,
 // so every continuation line must begin with the digit too.
 ReplyStep ClassifyReplyLine(char digit, std::string_view line);
+
+// A reply that goes on for longer than this, or for more lines, will never end: a server that sends
+// continuation lines without end would otherwise hold the session for ever, each line renewing the wait.
+inline constexpr std::chrono::seconds kMaxReplyTime{60};
+inline constexpr size_t kMaxReplyLines = 10000;
+
+// The length of one reply in lines and in time, measured from its first line; the caller passes the time,
+// so that the limit is checked without real waits.
+class ReplyLimit {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  // Counts a line, received at `now`, after which the reply goes on; false when the reply has become too
+  // long: this was its kMaxReplyLines-th line, or it came kMaxReplyTime or later after the first.
+  bool Continue(TimePoint now);
+  // By when the reply must have ended; nullopt before a line that continues it has arrived.
+  std::optional<TimePoint> Deadline() const;
+
+ private:
+  std::optional<TimePoint> m_firstLine;
+  size_t m_lines = 0;
+};
 
 }  // namespace hx::ftpc

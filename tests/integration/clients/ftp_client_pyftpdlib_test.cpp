@@ -1,10 +1,12 @@
 // harbinex ftp get|put against pyftpdlib, anonymous and with a user profile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "integration/clients/ftp_client_peers.h"
 #include "integration/clients/ftp_client_tool.h"
@@ -21,6 +23,14 @@ std::string RandomBytes(size_t size, unsigned seed) {
 }
 
 std::string HostPort(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+// The names in a folder, hidden ones included.
+std::vector<std::string> Names(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 class PyftpdlibClient : public ::testing::Test {
  protected:
@@ -107,14 +117,30 @@ TEST_F(PyftpdlibClient, EmptyFileDownloads) {
   EXPECT_EQ(ReadFile(local.Path() / "empty.bin"), "");
 }
 
-TEST_F(PyftpdlibClient, MissingRemoteFileIsShownAndFails) {
-  ToolRun run = Ftp("get", "no-such-file", local.Path() / "nothing.bin");
+TEST_F(PyftpdlibClient, RefusedGetKeepsTheLocalFileAndASuccessReplacesIt) {
+  const auto target = local.Path() / "target.bin";
+  const std::string old = RandomBytes(70'000, 5);
+  WriteFile(target, old);
+  std::filesystem::permissions(target, std::filesystem::perms(0640));
+  ToolRun run = Ftp("get", "no-such-file", target);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "harbinex: 550 No such file or directory.\n");
   EXPECT_EQ(run.out, "550 No such file or directory.\n");
-  // The local file was created before the server refused.
-  ASSERT_TRUE(std::filesystem::exists(local.Path() / "nothing.bin"));
-  EXPECT_EQ(std::filesystem::file_size(local.Path() / "nothing.bin"), 0u);
+  EXPECT_EQ(ReadFile(target), old);
+  EXPECT_EQ(Names(local.Path()), std::vector<std::string>{"target.bin"});
+
+  // A refused download of a new name leaves nothing at all.
+  run = Ftp("get", "no-such-file", local.Path() / "nothing.bin");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Names(local.Path()), std::vector<std::string>{"target.bin"});
+
+  const std::string fresh = RandomBytes(50'000, 6);
+  WriteFile(Served("fresh.bin"), fresh);
+  run = Ftp("get", "fresh.bin", target);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(target), fresh);
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(Names(local.Path()), std::vector<std::string>{"target.bin"});
 }
 
 TEST_F(PyftpdlibClient, PasswordFromStandardInput) {

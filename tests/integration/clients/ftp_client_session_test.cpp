@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -80,8 +82,10 @@ std::string LogIn(test::FakeControl& c) {
 
 TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
   ASSERT_TRUE(log.EnableLogging());
+  ASSERT_TRUE(log.EnableDebugging(3));
   test::WriteFile(dir.Path() / "up.bin", std::string(30720, 'x'));
   std::string received;
+  std::vector<std::string> wire;
   test::FakeFtpServer server([&](test::FakeControl& c) {
     std::string portLine = LogIn(c);
     c.ReadLine();  // STOR
@@ -92,6 +96,7 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
     c.Send("226 Stored\r\n");
     c.ReadLine();
     c.Send("221 Bye now\r\n");
+    wire = c.lines;
   });
   FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), true, "up.bin"));
   ASSERT_NE(worker, nullptr);
@@ -109,7 +114,10 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
     std::lock_guard guard(frontend.lock);
     ASSERT_EQ(frontend.commands.size(), 6u);
     EXPECT_EQ(frontend.commands[0], "USER anonymous");
-    EXPECT_EQ(frontend.commands[1], "PASS secret");
+    // The password goes to the server only: the row shows it masked.
+    EXPECT_EQ(frontend.commands[1], "PASS ****");
+    ASSERT_GE(wire.size(), 2u);
+    EXPECT_EQ(wire[1], "PASS secret");
     EXPECT_EQ(frontend.commands[2], "TYPE I");
     EXPECT_EQ(frontend.commands[3].rfind("PORT 127,0,0,1,", 0), 0u);
     EXPECT_EQ(frontend.commands[4], "STOR remote.bin");
@@ -118,6 +126,9 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
   }
   EXPECT_NE(test::ReadFile(log.LogPath()).find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
             std::string::npos);
+  const std::string trace = test::ReadFile(log.DebugPath());
+  EXPECT_NE(trace.find("Sent 10240 bytes"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
   // The file was released when the session ended: another exclusive open succeeds.
   int error = 0;
   SharedFile again = SharedFile::Open(shares, dir.Path() / "up.bin", FileAccess::Write, ShareMode::Exclusive,
@@ -182,11 +193,68 @@ TEST_F(FtpClientSessionTest, StopRequestDuringADownloadReleasesTheFile) {
   EXPECT_EQ(registry.WorkerCount(WorkerKind::Ftp), 0u);
   ASSERT_TRUE(server.Join());
   EXPECT_TRUE(closedByClient);
-  EXPECT_EQ(test::ReadFile(dir.Path() / "partial.bin"), std::string(100000, 'd'));
-  int error = 0;
-  SharedFile again = SharedFile::Open(shares, dir.Path() / "partial.bin", FileAccess::Write, ShareMode::Exclusive,
-                                      Disposition::OpenExisting, error);
-  EXPECT_TRUE(again.IsOpen()) << error;
+  // An unfinished download leaves no file behind.
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "partial.bin"));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos) << entry.path();
+}
+
+// A clock that stands still unless the test moves it.
+class TestClock {
+ public:
+  std::chrono::steady_clock::time_point Now() const {
+    return m_start + std::chrono::milliseconds(m_offsetMs.load());
+  }
+  void Advance(std::chrono::milliseconds step) { m_offsetMs += step.count(); }
+  SessionClock Function() {
+    return [this] { return Now(); };
+  }
+
+ private:
+  const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+  std::atomic<long long> m_offsetMs{0};
+};
+
+TEST_F(FtpClientSessionTest, ReplyThatNeverEndsEndsTheSessionAfterSixtySeconds) {
+  // A greeting that goes on with a line every half second on the session's clock, for up to 400 lines.
+  TestClock clock;
+  int sent = 0;
+  bool clientClosed = false;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    for (sent = 0; sent < 400 && !clientClosed; ++sent) {
+      c.Send("220-and one more line\r\n");
+      clock.Advance(std::chrono::milliseconds(500));
+      clientClosed = c.ClientCloses(std::chrono::milliseconds(20));
+    }
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "never.bin"), clock.Function());
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker, std::chrono::seconds(60)));
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(Cell(*worker, kColStatus), "Reply too long");
+  EXPECT_FALSE(worker->Succeeded());
+  // Sixty seconds are 120 lines; the session ended there, not at the end of the script.
+  EXPECT_TRUE(clientClosed);
+  EXPECT_GE(sent, 120);
+  EXPECT_LT(sent, 400);
+  std::lock_guard guard(frontend.lock);
+  EXPECT_TRUE(frontend.commands.empty()) << "no command after a greeting that never ended";
+}
+
+TEST_F(FtpClientSessionTest, ReplyOfTenThousandLinesIsTooLong) {
+  bool clientClosed = false;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    std::string lines;
+    for (int i = 0; i < 10000; ++i) lines += "220-line " + std::to_string(i) + "\r\n";
+    c.Send(lines);
+    clientClosed = c.ClientCloses();
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "many.bin"));
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(WaitFinished(*worker));
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(Cell(*worker, kColStatus), "Reply too long");
+  EXPECT_TRUE(clientClosed);
 }
 
 TEST_F(FtpClientSessionTest, FileInUseBySessionIsRefused) {

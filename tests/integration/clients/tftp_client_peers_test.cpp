@@ -2,6 +2,7 @@
 // must arrive byte for byte, including the lengths at which a transfer ends with an empty block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +19,14 @@ namespace {
 using tftpc::PatternBytes;
 using tftpc::Tftpd;
 namespace fs = std::filesystem;
+
+// The names in a folder, hidden ones included.
+std::vector<std::string> Names(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 std::string Success(size_t total) { return "TFTP: Successful. Total bytes transferred: " + std::to_string(total) + "\n"; }
 
@@ -107,6 +116,32 @@ TEST_F(TftpClientPeers, RefusalsOfTftpdHpa) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Error received from peer: File not found\n");
   EXPECT_FALSE(fs::exists(served.Path() / "new.bin"));
+}
+
+TEST_F(TftpClientPeers, RefusedGetKeepsTheLocalFileAndASuccessReplacesIt) {
+  WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=1"});
+  TempDir served;
+  TempDir local;
+  const std::string fresh = PatternBytes(3000, 21);
+  WriteFile(served.Path() / "fresh.bin", fresh);
+  Tftpd server(served.Path(), /*allowCreate=*/false);
+  ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) did not start: " << server.Output();
+
+  const fs::path target = local.Path() / "target.bin";
+  const std::string old = PatternBytes(2000, 20);
+  WriteFile(target, old);
+  fs::permissions(target, fs::perms(0640));
+  ToolRun run = Tftp("get", server.Port(), "missing.bin", target);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Received error code from peer. Aborting. Error = File not found\n");
+  EXPECT_EQ(ReadFile(target), old);
+  EXPECT_EQ(Names(local.Path()), std::vector<std::string>{"target.bin"});
+
+  run = Tftp("get", server.Port(), "fresh.bin", target);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(target), fresh);
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+  EXPECT_EQ(Names(local.Path()), std::vector<std::string>{"target.bin"});
 }
 
 TEST_F(TftpClientPeers, GetAndPutWithHarbinex) {

@@ -44,14 +44,15 @@ void PutU16(std::string& out, std::uint16_t value) {
 
 }  // namespace
 
-UdpSocket::UdpSocket() {
+UdpSocket::UdpSocket(const char* localAddress) {
   m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (m_fd < 0) throw std::runtime_error("no UDP socket");
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (::inet_pton(AF_INET, localAddress, &address.sin_addr) != 1 ||
+      ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
+    throw std::runtime_error(std::string("cannot bind a UDP socket on ") + localAddress);
   m_port = ntohs(address.sin_port);
 }
 

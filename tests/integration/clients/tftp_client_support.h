@@ -20,10 +20,11 @@ struct Datagram {
   std::uint16_t port = 0;  // the sender's port on 127.0.0.1
 };
 
-// A UDP socket on 127.0.0.1 and a port of its own.
+// A UDP socket on a port of its own of `localAddress` (any 127.x address is local on Linux); it sends to
+// 127.0.0.1.
 class UdpSocket {
  public:
-  UdpSocket();
+  explicit UdpSocket(const char* localAddress = "127.0.0.1");
   ~UdpSocket();
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;

@@ -24,11 +24,15 @@ TEST(PortCommand, AddressWithCommasThenPortBytes) {
 
 TEST(CommandColumnText, StopsAtTheFirstLineEnd) {
   EXPECT_EQ(CommandColumnText("USER anonymous\r\n"), "USER anonymous");
-  EXPECT_EQ(CommandColumnText("PASS secret\r\n"), "PASS secret");
   EXPECT_EQ(CommandColumnText("QUIT\n"), "QUIT");
   EXPECT_EQ(CommandColumnText("RETR a\rb\r\n"), "RETR a");
   EXPECT_EQ(CommandColumnText("NOOP"), "NOOP");
   EXPECT_EQ(CommandColumnText("\r\n"), "");
+}
+
+TEST(CommandColumnText, HidesThePassword) {
+  EXPECT_EQ(CommandColumnText("PASS secret\r\n"), "PASS ****");
+  EXPECT_EQ(CommandColumnText("PASS -\r\n"), "PASS ****");
 }
 
 }  // namespace

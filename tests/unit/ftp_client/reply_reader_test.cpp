@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,26 @@ TEST(ClassifyReplyLine, SingleAndMultiLineReplies) {
       EXPECT_EQ(ClassifyReplyLine(c.digit, c.lines[i]), c.steps[i]) << c.name << " line " << i;
     }
   }
+}
+
+TEST(ReplyLimit, TenThousandLinesWithoutAnEndAreTooLong) {
+  const ReplyLimit::TimePoint t0{};
+  ReplyLimit limit;
+  EXPECT_FALSE(limit.Deadline().has_value());
+  for (size_t line = 1; line < kMaxReplyLines; ++line) ASSERT_TRUE(limit.Continue(t0)) << line;
+  EXPECT_FALSE(limit.Continue(t0));
+}
+
+TEST(ReplyLimit, AReplyEndsSixtySecondsAfterItsFirstLine) {
+  using namespace std::chrono_literals;
+  const ReplyLimit::TimePoint t0 = ReplyLimit::TimePoint{} + 1h;
+  ReplyLimit limit;
+  ASSERT_TRUE(limit.Continue(t0));
+  EXPECT_EQ(limit.Deadline(), t0 + 60s);
+  // A line every half second: the one at 59.5 s may still continue the reply, the one at 60 s may not.
+  for (auto at = t0 + 500ms; at < t0 + 60s; at += 500ms) ASSERT_TRUE(limit.Continue(at));
+  EXPECT_FALSE(limit.Continue(t0 + 60s));
+  EXPECT_EQ(limit.Deadline(), t0 + 60s);
 }
 
 }  // namespace
