@@ -77,11 +77,12 @@ OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, co
   return std::make_unique<SharedTransferFile>(std::move(file));
 }
 
-OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files, const std::string& path,
-                          const ReceiveRules& rules) {
+std::optional<std::vector<Rejection>> CheckReceiveTarget(const RootedFileSystem& files,
+                                                         const std::string& path, const ReceiveRules& rules,
+                                                         bool& exists) {
   struct stat st {};
-  int error = 0;
-  if (!files.Stat(path, st)) {
+  exists = files.Stat(path, st);
+  if (!exists) {
     // A link to outside the directory, or one that points nowhere: neither may lead the write anywhere.
     int missing = errno;
     if (LeadsOutside(missing) || (missing == ENOENT && files.LinkStat(path, st)))
@@ -92,12 +93,7 @@ OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files,
       list.push_back(Rejection{kErrAccessViolation, "Unable to access file. Aborting", {}});
       return list;
     }
-    // Created only when still missing, so that two sessions racing for one new name never share it and
-    // the slower one never truncates what the faster one wrote.
-    SharedFile file = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
-                                       Disposition::CreateNew, error);
-    if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting");
-    return std::make_unique<SharedTransferFile>(std::move(file));
+    return std::nullopt;
   }
   // Read-only is the owner's write bit; anything but a regular file counts as a system file.
   if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0)
@@ -105,6 +101,22 @@ OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files,
                   "User asked for a volume, directory, system or read-only file! Access denied!");
   if (!rules.overwriteFiles)
     return Refuse(kErrNotDefined, "User asked to overwrite an existing file! Access denied!");
+  return std::nullopt;
+}
+
+OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files, const std::string& path,
+                          const ReceiveRules& rules) {
+  bool exists = false;
+  if (auto refused = CheckReceiveTarget(files, path, rules, exists)) return std::move(*refused);
+  int error = 0;
+  if (!exists) {
+    // Created only when still missing, so that two sessions racing for one new name never share it and
+    // the slower one never truncates what the faster one wrote.
+    SharedFile file = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
+                                       Disposition::CreateNew, error);
+    if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting");
+    return std::make_unique<SharedTransferFile>(std::move(file));
+  }
   SharedFile file = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
                                      Disposition::CreateAlways, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting.");

@@ -52,6 +52,13 @@ OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, co
 // when allowed, truncates an existing writable one.
 OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files, const std::string& path,
                           const ReceiveRules& rules);
+// The refusals of a write request, checked before anything is written: a link out of the directory, a
+// protected file, an existing file without TOverWriteFiles, or missing directories that may not or cannot
+// be created (those that can are created here). nullopt when the transfer may go on; `exists` then tells
+// whether the file is there already.
+std::optional<std::vector<Rejection>> CheckReceiveTarget(const RootedFileSystem& files,
+                                                         const std::string& path, const ReceiveRules& rules,
+                                                         bool& exists);
 // The same for the operator's own client, on any local path.
 OpenResult OpenForSend(FileShareTable& shares, const std::string& path);
 OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules);

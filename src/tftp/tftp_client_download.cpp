@@ -36,33 +36,25 @@ bool TftpClientDownload::Write(const std::uint8_t* data, size_t size) {
 }
 
 OpenResult OpenClientDownload(FileShareTable& shares, const std::string& path, const ReceiveRules& rules) {
-  struct stat st {};
+  bool exists = false;
+  if (auto refused = CheckReceiveTarget(RootedFileSystem::Unconfined(), path, rules, exists))
+    return std::move(*refused);
   int error = 0;
-  if (::stat(path.c_str(), &st) != 0) {
-    if (auto refused = MakeDirectories(path, rules.makeNewDirs)) {
-      std::vector<Rejection> list;
-      list.push_back(std::move(*refused));
-      list.push_back(Rejection{kErrAccessViolation, "Unable to access file. Aborting", {}});
-      return list;
-    }
+  if (!exists) {
     DownloadFile file = DownloadFile::Create(path, nullptr, error);
     if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting");
     // A file that another session creates meanwhile is not overwritten, as the rules would not allow it.
     return std::make_unique<TftpClientDownload>(std::move(file), SharedFile(),
                                                 DownloadFile::Placement::KeepExisting);
   }
-  // Read-only is the owner's write bit; anything but a regular file counts as a system file.
-  if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0)
-    return Refuse(kErrNotDefined,
-                  "User asked for a volume, directory, system or read-only file! Access denied!");
-  if (!rules.overwriteFiles)
-    return Refuse(kErrNotDefined, "User asked to overwrite an existing file! Access denied!");
   // Opened for writing but not truncated: the open proves that it may be written, and its claim keeps other
   // sessions away from it as long as the download runs.
   SharedFile claim = SharedFile::Open(shares, path, FileAccess::Write, ShareMode::Exclusive,
                                       Disposition::OpenExisting, error);
+  struct stat st {};
   DownloadFile file;
-  if (claim.IsOpen()) file = DownloadFile::Create(path, &st, error);
+  if (claim.IsOpen() && ::fstat(claim.NativeHandle(), &st) == 0)
+    file = DownloadFile::Create(path, &st, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting.");
   return std::make_unique<TftpClientDownload>(std::move(file), std::move(claim),
                                               DownloadFile::Placement::Replace);

@@ -8,6 +8,7 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/private_directory.h"
 #include "app/frontend.h"
 #include "users/directory_rule.h"
 #include "users/password_file.h"
@@ -148,9 +149,7 @@ int Add(const std::string& appDir, const Options& options) {
     home = *options.home;
   } else {
     ConfigStore config(std::filesystem::path(appDir) / "Harbinex.ini");
-    std::string temp = std::filesystem::temp_directory_path().string();
-    if (temp.empty() || temp.back() != '/') temp += '/';
-    home = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, temp);
+    home = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, PrivateTransferDirectory().value_or(""));
   }
   if (auto refusal = CheckProfileDirectory(home)) return Refuse(*refusal);
   if (home.find("||") != std::string::npos) return Refuse("The directory may not contain \"||\"");

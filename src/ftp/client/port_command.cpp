@@ -1,5 +1,7 @@
 #include "ftp/client/port_command.h"
 
+#include "app/shown_text.h"
+
 namespace hx::ftpc {
 
 std::string PortCommand(std::string_view dottedAddress, std::uint16_t port) {
@@ -12,8 +14,7 @@ std::string PortCommand(std::string_view dottedAddress, std::uint16_t port) {
 
 std::string CommandColumnText(std::string_view command) {
   // The row is on the operator's screen and in screenshots: the password never is.
-  if (command.starts_with("PASS ")) return "PASS ****";
-  return std::string(command.substr(0, command.find_first_of("\r\n")));
+  return HidePassword(command.substr(0, command.find_first_of("\r\n")));
 }
 
 }  // namespace hx::ftpc
