@@ -11,12 +11,6 @@
 namespace hx::tftp {
 namespace {
 
-std::vector<Rejection> Refuse(std::uint16_t code, std::string text) {
-  std::vector<Rejection> list;
-  list.push_back(Rejection{code, std::move(text), {}});
-  return list;
-}
-
 // The errors of a path that goes through a link out of the directory (or, on older kernels, through any
 // link).
 bool LeadsOutside(int error) {
@@ -24,6 +18,12 @@ bool LeadsOutside(int error) {
 }
 
 }  // namespace
+
+std::vector<Rejection> Refuse(std::uint16_t code, std::string text) {
+  std::vector<Rejection> list;
+  list.push_back(Rejection{code, std::move(text), {}});
+  return list;
+}
 
 long SharedTransferFile::Read(std::uint8_t* buffer, size_t size) {
   if (!m_ahead) m_ahead = std::make_unique<std::uint8_t[]>(kReadAhead);

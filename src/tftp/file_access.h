@@ -44,6 +44,9 @@ struct ReceiveRules {
 // The open file, or the refusals in the order they go out (a failed directory creation gives two).
 using OpenResult = std::variant<std::unique_ptr<TransferFile>, std::vector<Rejection>>;
 
+// A refusal with one ERROR packet.
+std::vector<Rejection> Refuse(std::uint16_t code, std::string text);
+
 // Opens an existing regular file for reading; others may read and write it meanwhile, but a file that
 // another session is receiving is refused. Every path goes through `files`, which keeps the server inside
 // TDLDir.

@@ -9,15 +9,6 @@
 #include "tftp/tftp_packets.h"
 
 namespace hx::tftp {
-namespace {
-
-std::vector<Rejection> Refuse(std::uint16_t code, std::string text) {
-  std::vector<Rejection> list;
-  list.push_back(Rejection{code, std::move(text), {}});
-  return list;
-}
-
-}  // namespace
 
 TftpClientDownload::TftpClientDownload(DownloadFile file, SharedFile claim, DownloadFile::Placement placement)
     : m_file(std::move(file)), m_claim(std::move(claim)), m_placement(placement) {}
