@@ -12,6 +12,10 @@ std::string PortCommand(std::string_view dottedAddress, std::uint16_t port) {
   return "PORT " + address + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) + "\r\n";
 }
 
+std::string EprtCommand(std::string_view ipv6Address, std::uint16_t port) {
+  return "EPRT |2|" + std::string(ipv6Address) + "|" + std::to_string(port) + "|\r\n";
+}
+
 std::string CommandColumnText(std::string_view command) {
   // The row is on the operator's screen and in screenshots: the password never is.
   return HidePassword(command.substr(0, command.find_first_of("\r\n")));

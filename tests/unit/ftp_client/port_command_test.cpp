@@ -22,6 +22,11 @@ TEST(PortCommand, AddressWithCommasThenPortBytes) {
   for (const auto& c : cases) EXPECT_EQ(PortCommand(c.address, c.port), c.expected) << c.address << ":" << c.port;
 }
 
+TEST(EprtCommand, IPv6AddressAndDecimalPort) {
+  EXPECT_EQ(EprtCommand("::1", 4660), "EPRT |2|::1|4660|\r\n");
+  EXPECT_EQ(EprtCommand("2001:db8::7", 65535), "EPRT |2|2001:db8::7|65535|\r\n");
+}
+
 TEST(CommandColumnText, StopsAtTheFirstLineEnd) {
   EXPECT_EQ(CommandColumnText("USER anonymous\r\n"), "USER anonymous");
   EXPECT_EQ(CommandColumnText("QUIT\n"), "QUIT");
