@@ -23,6 +23,9 @@ namespace {
 // Updates of the Bytes column during an upload: at every multiple of this, and at the last chunk.
 constexpr std::uint64_t kPutBytesStep = 5120;
 
+// How often a wait reads a clock passed in by the caller.
+constexpr std::chrono::milliseconds kOwnClockTick{10};
+
 bool IsNegativeReply(const std::string& line) { return !line.empty() && (line[0] == '4' || line[0] == '5'); }
 
 }  // namespace
@@ -35,7 +38,10 @@ void FtpClientSession::NotifyChange() {
 
 asio::awaitable<void> FtpClientSession::WaitForChange(Clock::time_point deadline) {
   // The deadline is on the session's clock: the timer waits for what is left of it.
-  asio::steady_timer timer(m_worker.Executor(), std::max(deadline - Now(), Clock::duration::zero()));
+  Clock::duration wait = std::max(deadline - Now(), Clock::duration::zero());
+  // A clock of the caller's moves without telling the session: the wait looks at it again every tick.
+  if (m_clock) wait = std::min<Clock::duration>(wait, kOwnClockTick);
+  asio::steady_timer timer(m_worker.Executor(), wait);
   m_waiters.push_back(&timer);
   struct Unregister {
     std::vector<asio::steady_timer*>& waiters;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,30 @@ TEST_F(FtpClientSessionTest, ReplyThatNeverEndsEndsTheSessionAfterSixtySeconds) 
   EXPECT_LT(sent, 400);
   std::lock_guard guard(frontend.lock);
   EXPECT_TRUE(frontend.commands.empty()) << "no command after a greeting that never ended";
+}
+
+TEST_F(FtpClientSessionTest, ServerThatNeverAnswersTimesOutAfterSixtySeconds) {
+  TestClock clock;
+  std::optional<std::string> command;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    // Accept and stay silent: no greeting at all.
+    command = c.ReadLine(std::chrono::seconds(20));
+  });
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "silent.bin"), clock.Function());
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(test::WaitUntil([&] { return server.Accepted(); }));
+  // The session's clock moves a second at a time while the session waits for the greeting.
+  int seconds = 0;
+  while (seconds < 120 && !WaitFinished(*worker, std::chrono::milliseconds(20))) {
+    clock.Advance(std::chrono::seconds(1));
+    ++seconds;
+  }
+  ASSERT_TRUE(worker->Finished()) << "still waiting after " << seconds << " s";
+  EXPECT_GE(seconds, 60);
+  EXPECT_EQ(Cell(*worker, kColStatus), "Error reading from socket: Connection timed out");
+  EXPECT_FALSE(worker->Succeeded());
+  ASSERT_TRUE(server.Join());
+  EXPECT_FALSE(command) << "no command, no QUIT, after a server that never greeted";
 }
 
 TEST_F(FtpClientSessionTest, ReplyOfTenThousandLinesIsTooLong) {
