@@ -1,5 +1,6 @@
 #include "ui/ftp_file_dialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -43,6 +44,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
       remoteName(Field("remoteName", this)),
       localName(Field("localName", this)),
       browse(new QPushButton("Browse", this)),
+      passive(new QCheckBox("Passive mode", this)),
       m_config(config),
       m_modals(modals) {
   m_job.put = put;
@@ -53,6 +55,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   browse->setObjectName("browse");
   browse->setAutoDefault(false);
   connect(browse, &QPushButton::clicked, this, &FtpFileDialog::OnBrowse);
+  passive->setObjectName("passive");
 
   ftpc::FtpClientForm form = ftpc::LoadFtpClientForm(config, put);
   host->setText(Qt(form.host));
@@ -61,6 +64,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   password->setText(Qt(form.password));
   remoteName->setText(Qt(form.remoteName));
   localName->setText(Qt(form.localName));
+  passive->setChecked(form.passive);
 
   auto* fields = new QFormLayout;
   fields->addRow("Ftp Host: ", host);
@@ -72,6 +76,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   localRow->addWidget(localName, 1);
   localRow->addWidget(browse);
   fields->addRow("Local file name:", localRow);
+  fields->addRow("", passive);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &FtpFileDialog::accept);
@@ -85,12 +90,14 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   setTabOrder(password, remoteName);
   setTabOrder(remoteName, localName);
   setTabOrder(localName, browse);
+  setTabOrder(browse, passive);
 }
 
 void FtpFileDialog::accept() {
   ftpc::FtpClientForm form{host->text().toStdString(),     port->text().toStdString(),
                            user->text().toStdString(),     password->text().toStdString(),
-                           remoteName->text().toStdString(), localName->text().toStdString()};
+                           remoteName->text().toStdString(), localName->text().toStdString(),
+                           passive->isChecked()};
   if (auto error = ftpc::ValidateFtpClientForm(form, m_job)) {
     m_modals.Message(this, error->message);
     QLineEdit* field = nullptr;

@@ -5,6 +5,7 @@
 #include "ftp/client/ftp_client_job.h"
 #include "ui/client_launcher.h"
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
@@ -36,6 +37,7 @@ class FtpFileDialog : public QDialog {
   QLineEdit* remoteName;
   QLineEdit* localName;
   QPushButton* browse;
+  QCheckBox* passive;  // "Passive mode"
 
  private:
   void OnBrowse();

@@ -1,4 +1,5 @@
 // The client dialogs: last values per direction, the checks and their order, and the start.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -60,8 +61,11 @@ class ClientDialogTest : public QObject {
     QCOMPARE(get.remoteName->text(), QString());
     QCOMPARE(get.localName->text(), QString("/srv/ftp/"));
     QCOMPARE(get.password->echoMode(), QLineEdit::Password);
+    QCOMPARE(get.passive->text(), QString("Passive mode"));
+    QVERIFY(!get.passive->isChecked());
     FtpFileDialog put(true, *m_config, modals);
     QCOMPARE(put.windowTitle(), QString("FTP PUT File Information"));
+    QVERIFY(!put.passive->isChecked());
   }
 
   void ftpStartsASessionAndKeepsLastValuesWithoutPassword() {
@@ -78,6 +82,7 @@ class ClientDialogTest : public QObject {
       d->password->setText("secretpw");
       d->remoteName->setText("r.bin");
       d->localName->setText(QString::fromStdString(d->localName->text().toStdString() + "l.bin"));
+      d->passive->setChecked(true);
       d->accept();
     });
     QVERIFY(RunFtpClientCommand(false, f.Config(), f.modals, launcher, f.window.get()));
@@ -92,9 +97,11 @@ class ClientDialogTest : public QObject {
     QCOMPARE(again.remoteName->text(), QString("r.bin"));
     QCOMPARE(again.localName->text(), QString::fromStdString(f.Dir() + "l.bin"));
     QCOMPARE(again.password->text(), QString());
+    QVERIFY(again.passive->isChecked());
     FtpFileDialog put(true, f.Config(), f.modals);
     QCOMPARE(put.host->text(), QString());
     QCOMPARE(put.port->text(), QString("21"));
+    QVERIFY(!put.passive->isChecked());
     QVERIFY(ReadText(f.Dir() + "Harbinex.ini").find("secretpw") == std::string::npos);
   }
 

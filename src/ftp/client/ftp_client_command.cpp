@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/client_console.h"
 #include "ftp/client/ftp_client_start.h"
@@ -12,7 +14,7 @@ namespace hx {
 namespace {
 
 constexpr const char* kUsageText =
-    "usage: harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--dir DIR]\n"
+    "usage: harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--passive] [--dir DIR]\n"
     "PASSWORD \"-\" reads the password from one line of standard input.\n";
 
 // "host" or "host:port"; the port stays text, for the form's own check.
@@ -27,9 +29,13 @@ void SplitHostPort(const std::string& text, std::string& host, std::string& port
   port = text.substr(colon + 1);
 }
 
+// Takes every "--NAME" out of args; whether there was one.
+bool TakeFlag(std::vector<std::string>& args, const std::string& name) { return std::erase(args, name) > 0; }
+
 }  // namespace
 
 int RunFtpClientCommand(CommandLine& line, const std::string& appDir) {
+  const bool passive = TakeFlag(line.args, "--passive");
   const auto& args = line.args;
   if (args.size() != 6 || (args[0] != "get" && args[0] != "put")) {
     std::fputs(kUsageText, stderr);
@@ -48,6 +54,7 @@ int RunFtpClientCommand(CommandLine& line, const std::string& appDir) {
   }
   form.remoteName = args[4];
   form.localName = args[5];
+  form.passive = passive;
 
   ftpc::FtpClientJob job;
   job.put = args[0] == "put";

@@ -6,8 +6,9 @@
 
 namespace hx {
 
-// `harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL`: runs one FTP client session as the window
-// would start it, with the settings of `appDir`; `line.args` starts after "ftp". PASSWORD "-" reads one line of
+// `harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--passive]`: runs one FTP client session as
+// the window would start it, with the settings of `appDir`; `line.args` starts after "ftp". --passive asks
+// the server for the data address (EPSV, then PASV) instead of offering one. PASSWORD "-" reads one line of
 // standard input. Prints the row's last Status on stdout and returns 0 only when the transfer succeeded, 1
 // when it did not or the values were refused, 2 for wrong usage.
 int RunFtpClientCommand(CommandLine& line, const std::string& appDir);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/address_text.h"
 #include "app/app_context.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -81,28 +82,32 @@ asio::awaitable<void> FtpClientSession::AcceptData() {
     if (ec) continue;  // a connection that went away before it was taken
     // Only the server we talk to may connect: anybody else could inject or read the file.
     auto peer = candidate.remote_endpoint(ec);
-    if (ec || peer.address() != m_controlPeer.address()) {
+    if (ec || Unmapped(peer.address()) != Unmapped(m_controlPeer.address())) {
       candidate.close(ec);
       continue;
     }
     m_data = std::move(candidate);
     m_listener.close(ec);  // one connection only; later ones are refused
-    m_dataAccepted = true;
-    m_lastDataByte = Now();
-    NotifyChange();
-    if (m_job.put) {
-      // A server may connect as soon as it has the PORT; it takes data only once it has said yes to STOR.
-      while (!m_transferAccepted && !m_ending) co_await WaitForChange(Now() + std::chrono::hours(1));
-      if (m_ending) co_return;
-      co_await SendFile();
-    } else {
-      co_await ReceiveFile();
-    }
-    if (m_ending) co_return;
-    m_dataDone = true;
-    NotifyChange();
+    co_await MoveData();
     co_return;
   }
+}
+
+asio::awaitable<void> FtpClientSession::MoveData() {
+  m_dataAccepted = true;
+  m_lastDataByte = Now();
+  NotifyChange();
+  if (m_job.put) {
+    // A server may connect as soon as it has the PORT; it takes data only once it has said yes to STOR.
+    while (!m_transferAccepted && !m_ending) co_await WaitForChange(Now() + std::chrono::hours(1));
+    if (m_ending) co_return;
+    co_await SendFile();
+  } else {
+    co_await ReceiveFile();
+  }
+  if (m_ending) co_return;
+  m_dataDone = true;
+  NotifyChange();
 }
 
 void FtpClientSession::CloseData() {

@@ -13,6 +13,7 @@ struct FtpClientJob {
   std::string password;
   std::string localName;   // written by a GET, read by a PUT
   std::string remoteName;  // sent with RETR or STOR unchanged
+  bool passive = false;    // the client connects to the server for the data (EPSV, then PASV); else PORT/EPRT
 };
 
 }  // namespace hx::ftpc

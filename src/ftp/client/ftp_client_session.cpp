@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/address_text.h"
 #include "app/app_context.h"
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "app/worker.h"
 #include "app/worker_registry.h"
+#include "ftp/client/passive_reply.h"
 #include "ftp/client/port_command.h"
 
 namespace hx::ftpc {
@@ -26,6 +28,7 @@ namespace {
 constexpr int kUnknownHostError = 10022;
 
 constexpr const char* kReplyTooLong = "Reply too long";
+constexpr const char* kBadPassiveReply = "No data port in the reply: ";
 
 }  // namespace
 
@@ -99,15 +102,11 @@ asio::awaitable<void> FtpClientSession::Conversation() {
   Spawn(ReadControl());
 
   ok = co_await Login();
-  if (!ok || !OpenListener()) {
-    End();
-    co_return;
+  if (ok && m_job.passive) {
+    ok = co_await OfferPassive();
+  } else if (ok) {
+    ok = co_await OfferActive();
   }
-  Spawn(AcceptData());
-
-  std::string localAddress = m_control.local_endpoint(ec).address().to_string();
-  ok = co_await SendCommand(PortCommand(localAddress, m_listener.local_endpoint(ec).port()));
-  if (ok) ok = co_await ExpectReply('2');
   if (!ok) {
     End();
     co_return;
@@ -178,24 +177,87 @@ asio::awaitable<bool> FtpClientSession::Connect() {
 }
 
 asio::awaitable<bool> FtpClientSession::Login() {
-  // A server that takes the user without a password (2xx to USER) fails the login: the session always
-  // expects to be asked for the password.
   // (Each step awaits on a line of its own: the compiler mishandles co_await inside && chains.)
   bool ok = co_await ExpectReply('2');
   if (ok) ok = co_await SendCommand("USER " + m_job.user + "\r\n");
-  if (ok) ok = co_await ExpectReply('3');
-  if (ok) ok = co_await SendCommand("PASS " + m_job.password + "\r\n");
-  if (ok) ok = co_await ExpectReply('2');
+  char step = '\0';
+  if (ok) step = co_await AwaitReply("23");
+  // A server may log the user in on the name alone (230); the password is then not sent.
+  if (step == '3') {
+    ok = co_await SendCommand("PASS " + m_job.password + "\r\n");
+    if (ok) ok = co_await ExpectReply('2');
+  } else {
+    ok = step == '2';
+  }
   if (ok) ok = co_await SendCommand("TYPE I\r\n");
   if (ok) ok = co_await ExpectReply('2');
   co_return ok;
 }
 
+asio::awaitable<bool> FtpClientSession::OfferActive() {
+  if (!OpenListener()) co_return false;
+  Spawn(AcceptData());
+  std::error_code ec;
+  const asio::ip::address local = Unmapped(m_control.local_endpoint(ec).address());
+  const std::uint16_t port = m_listener.local_endpoint(ec).port();
+  // PORT carries IPv4 addresses only; over IPv6 the extended form says the same.
+  // (The command is built first: the compiler mishandles a conditional temporary inside a co_await.)
+  std::string command =
+      local.is_v6() ? EprtCommand(local.to_string(), port) : PortCommand(local.to_string(), port);
+  bool ok = co_await SendCommand(std::move(command));
+  if (ok) ok = co_await ExpectReply('2');
+  co_return ok;
+}
+
+asio::awaitable<bool> FtpClientSession::OfferPassive() {
+  std::optional<std::uint16_t> port;
+  bool ok = co_await SendCommand("EPSV\r\n");
+  char step = '\0';
+  if (ok) step = co_await AwaitReply("25");
+  if (step == '2') {
+    port = ParseEpsvReply(m_lastReply);
+  } else if (step == '5') {
+    // A server that does not know EPSV refuses it; PASV is the older form of the same request.
+    ok = co_await SendCommand("PASV\r\n");
+    if (ok) ok = co_await ExpectReply('2');
+    if (!ok) co_return false;
+    if (auto address = ParsePasvReply(m_lastReply)) port = address->port;
+  } else {
+    co_return false;
+  }
+  if (!port) {
+    SetStatus(kBadPassiveReply + m_lastReply);
+    co_return false;
+  }
+  // The data goes to the server the session talks to, whatever address a 227 names: a server must not be
+  // able to point the client's connection (and a PUT's file) at another host, and behind NAT the announced
+  // address is often a private one.
+  co_return co_await ConnectData(asio::ip::tcp::endpoint(m_controlPeer.address(), *port));
+}
+
+asio::awaitable<bool> FtpClientSession::ConnectData(asio::ip::tcp::endpoint server) {
+  std::error_code ec;
+  m_data.open(server.protocol(), ec);
+  if (ec) {
+    SetStatus("Unable to create data socket : " + SocketErrorText(ec));
+    co_return false;
+  }
+  co_await m_data.async_connect(server, asio::redirect_error(asio::use_awaitable, ec));
+  if (m_ending) co_return false;
+  if (ec) {
+    SetStatus("Unable to connect data socket : " + SocketErrorText(ec));
+    co_return false;
+  }
+  Spawn(MoveData());
+  co_return true;
+}
+
 bool FtpClientSession::OpenListener() {
   std::error_code ec;
-  asio::ip::address local = m_control.local_endpoint(ec).address();
-  m_listener.open(asio::ip::tcp::v4(), ec);
-  if (!ec) m_listener.bind(asio::ip::tcp::endpoint(local, 0), ec);
+  // The listener takes the control connection's family and local address: the one the server can reach.
+  asio::ip::tcp::endpoint local(Unmapped(m_control.local_endpoint(ec).address()), 0);
+  m_listener.open(local.protocol(), ec);
+  if (!ec) m_listener.bind(local, ec);
   if (ec) {
     SetStatus("Unable to create data socket : " + SocketErrorText(ec));
     return false;
@@ -226,33 +288,40 @@ asio::awaitable<bool> FtpClientSession::SendCommand(std::string text) {
 }
 
 asio::awaitable<bool> FtpClientSession::ExpectReply(char digit) {
+  co_return co_await AwaitReply(std::string_view(&digit, 1)) != '\0';
+}
+
+asio::awaitable<char> FtpClientSession::AwaitReply(std::string_view digits) {
   ReplyLimit limit;
+  char digit = '\0';  // the reply's, once its first line begins with one of `digits`
   for (;;) {
     std::string line;
     std::string failure;
     ReadOutcome read = co_await ReadReplyLine(line, failure, limit.Deadline());
-    if (read == ReadOutcome::Ended) co_return false;
+    if (read == ReadOutcome::Ended) co_return '\0';
     if (read == ReadOutcome::TooLong) {
       SetStatus(kReplyTooLong);
-      co_return false;
+      co_return '\0';
     }
     if (read == ReadOutcome::Failed) {
       SetStatus("Error reading from socket: " + failure);
-      co_return false;
+      co_return '\0';
     }
     SetStatus(line);
-    switch (ClassifyReplyLine(digit, line)) {
+    if (digit == '\0' && !line.empty() && digits.find(line[0]) != std::string_view::npos) digit = line[0];
+    switch (digit == '\0' ? ReplyStep::Refused : ClassifyReplyLine(digit, line)) {
       case ReplyStep::Refused:
         m_app.frontend.MessageBox(line);
-        co_return false;
+        co_return '\0';
       case ReplyStep::Continue:
         if (!limit.Continue(Now())) {
           SetStatus(kReplyTooLong);
-          co_return false;
+          co_return '\0';
         }
         continue;
       case ReplyStep::Accepted:
-        co_return true;
+        m_lastReply = line;
+        co_return digit;
     }
   }
 }

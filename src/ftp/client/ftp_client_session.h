@@ -36,8 +36,10 @@ inline constexpr size_t kDataChunk = 10240;
 inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 
 // One FTP client session on its worker's strand:
-//   connect -> greeting, USER, PASS, TYPE I -> listener, PORT -> RETR/STOR (1xx) -> data transfer -> final
-//   reply, QUIT, closing reply -> ended.
+//   connect -> greeting, USER, PASS (unless USER got 230), TYPE I -> data address -> RETR/STOR (1xx) -> data
+//   transfer -> final reply, QUIT, closing reply -> ended.
+// The data address is offered (active: a listener, then PORT, or EPRT over IPv6) or asked for (passive: EPSV,
+// or PASV when the server refuses EPSV with 5xx, then a connect to the control connection's peer).
 // Three coroutines share the session. The conversation drives the phases; the control reader takes every byte
 // of the control connection into one buffer for the whole session (so a reply that arrives early is kept for
 // the read that wants it); the data coroutine accepts the one data connection, from the control connection's
@@ -71,9 +73,15 @@ class FtpClientSession {
   asio::awaitable<void> Conversation();
   asio::awaitable<bool> Connect();
   asio::awaitable<bool> Login();
+  asio::awaitable<bool> OfferActive();
+  asio::awaitable<bool> OfferPassive();
+  asio::awaitable<bool> ConnectData(asio::ip::tcp::endpoint server);
   bool OpenListener();
   asio::awaitable<bool> SendCommand(std::string text);
   asio::awaitable<bool> ExpectReply(char digit);
+  // A reply whose first line begins with one of `digits`: returns that digit, with the reply's last line in
+  // m_lastReply; '\0' after a failure or a refusal, which have been reported (Status, message box).
+  asio::awaitable<char> AwaitReply(std::string_view digits);
   // `replyDeadline`: by when a reply that has begun must end.
   asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure,
                                              std::optional<Clock::time_point> replyDeadline);
@@ -88,6 +96,8 @@ class FtpClientSession {
   // Control reader, data connection and waits (ftp_client_data.cpp).
   asio::awaitable<void> ReadControl();
   asio::awaitable<void> AcceptData();
+  // Moves the file over the data connection once it is there, accepted or connected.
+  asio::awaitable<void> MoveData();
   asio::awaitable<void> ReceiveFile();
   asio::awaitable<void> SendFile();
   asio::awaitable<TransferOutcome> WaitForTransfer();
@@ -118,6 +128,7 @@ class FtpClientSession {
   asio::ip::tcp::socket m_data;
 
   ReplyLineBuffer m_reader;
+  std::string m_lastReply;  // the last line of the last reply accepted
   bool m_controlClosed = false;
   std::error_code m_controlError;
   Clock::time_point m_lastControlByte{};
@@ -125,7 +136,7 @@ class FtpClientSession {
 
   bool m_ending = false;
   bool m_transferAccepted = false;  // the 1xx reply to RETR or STOR has arrived
-  bool m_dataAccepted = false;
+  bool m_dataAccepted = false;      // the data connection is there (accepted or connected)
   bool m_dataDone = false;
   bool m_dataComplete = false;
   bool m_finalReplyPositive = false;

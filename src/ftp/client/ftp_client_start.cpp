@@ -18,6 +18,7 @@ constexpr const char* kHostPort = "HostPort";
 constexpr const char* kUserId = "UserID";
 constexpr const char* kRemoteName = "RemoteName";
 constexpr const char* kLocalName = "LocalName";
+constexpr const char* kPassive = "Passive";
 
 // An integer as the form takes it: optional blanks, an optional sign, digits, optional blanks.
 std::optional<long long> ParseFormInteger(const std::string& text) {
@@ -55,6 +56,7 @@ FtpClientForm LoadFtpClientForm(const ConfigStore& config, bool put) {
   form.remoteName = config.GetProfileString(section, kRemoteName, "");
   form.password.clear();
   form.user = config.GetProfileString(section, kUserId, "anonymous");
+  form.passive = config.GetProfileInt(section, kPassive, 0) != 0;
   return form;
 }
 
@@ -85,6 +87,7 @@ std::optional<FtpClientFieldError> ValidateFtpClientForm(const FtpClientForm& fo
   job.password = form.password;
   job.remoteName = form.remoteName;
   job.localName = form.localName;
+  job.passive = form.passive;
   return std::nullopt;
 }
 
@@ -95,6 +98,7 @@ void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job) {
   config.WriteProfileInt(section, kHostPort, job.port);
   config.WriteProfileString(section, kRemoteName, job.remoteName);
   config.WriteProfileString(section, kUserId, job.user);
+  config.WriteProfileInt(section, kPassive, job.passive ? 1 : 0);
 }
 
 FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job, SessionClock clock) {

@@ -1,6 +1,8 @@
 // harbinex ftp get|put against a scripted server: the Status texts and message boxes of every failure, the
 // order of the commands, and the guards of the data connection.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -132,20 +134,105 @@ TEST_F(FtpClientFailures, MalformedContinuationLineFailsAtThatLine) {
   EXPECT_TRUE(closedWithoutCommand);
 }
 
-TEST_F(FtpClientFailures, UserAcceptedWithoutPasswordFailsTheLogin) {
+TEST_F(FtpClientFailures, UserAcceptedWithoutPasswordIsLoggedIn) {
   std::vector<std::string> lines;
   FakeFtpServer server([&](FakeControl& c) {
     c.Send("220 Hi\r\n");
     if (!c.ReadLine()) return;
-    c.Send("230 Logged in without a password\r\n");
+    c.Send("230 Login successful.\r\n");
+    if (!c.ReadLine()) return;  // TYPE I
+    c.Send("200 Switching to Binary mode.\r\n");
+    auto portLine = c.ReadLine();
+    if (!portLine) return;
+    c.Send("200 PORT command successful.\r\n");
+    if (!c.ReadLine()) return;  // RETR
+    int data = FakeControl::ConnectToPort(*portLine);
+    c.Send("150 Opening BINARY mode data connection\r\n");
+    WriteAll(data, "no password needed");
+    ::close(data);
+    c.Send("226 Transfer complete.\r\n");
+    if (c.ReadLine()) c.Send("221 Goodbye.\r\n");
     c.ClientCloses();
     lines = c.lines;
   });
   ToolRun run = Ftp("get", server.Port(), local.Path() / "x.bin");
   ASSERT_TRUE(server.Join());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "harbinex: 230 Logged in without a password\n");
-  EXPECT_EQ(lines, (std::vector<std::string>{"USER anonymous"})) << "no QUIT after a failed login";
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(local.Path() / "x.bin"), "no password needed");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "USER anonymous");
+  EXPECT_EQ(lines[1], "TYPE I") << "no PASS after a 230 to USER";
+  EXPECT_EQ(lines[2].rfind("PORT 127,0,0,1,", 0), 0u);
+  EXPECT_EQ(lines[3], "RETR file.bin");
+  EXPECT_EQ(lines[4], "QUIT");
+}
+
+// A listening socket on 127.0.0.1 for the passive data connection of a scripted server.
+class PassiveListener {
+ public:
+  PassiveListener() {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(m_fd, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~PassiveListener() { ::close(m_fd); }
+  // The next connection, or -1 when none arrives within the timeout.
+  int Accept(int timeoutMs = 10000) {
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1) return -1;
+    return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  std::uint16_t port = 0;
+
+ private:
+  int m_fd = -1;
+};
+
+TEST_F(FtpClientFailures, PassiveFallsBackToPasvWhenEpsvIsRefused) {
+  std::vector<std::string> lines;
+  std::string stored;
+  FakeFtpServer server([&](FakeControl& c) {
+    c.Send("220 Hi\r\n");
+    if (!c.ReadLine()) return;
+    c.Send("331 Password required\r\n");
+    if (!c.ReadLine()) return;
+    c.Send("230 Logged in\r\n");
+    if (!c.ReadLine()) return;  // TYPE I
+    c.Send("200 Type set to I\r\n");
+    if (!c.ReadLine()) return;  // EPSV
+    c.Send("500 'EPSV': command not understood.\r\n");
+    if (!c.ReadLine()) return;  // PASV
+    PassiveListener listener;
+    // The address announced is not the one the client must use: the data goes to the control peer.
+    c.Send("227 Entering Passive Mode (192,0,2,7," + std::to_string(listener.port >> 8) + "," +
+           std::to_string(listener.port & 0xFF) + ").\r\n");
+    int data = listener.Accept();
+    if (data < 0 || !c.ReadLine()) return;  // STOR
+    c.Send("150 Ok to send data.\r\n");
+    stored = ReadAll(data);
+    ::close(data);
+    c.Send("226 Transfer complete.\r\n");
+    if (c.ReadLine()) c.Send("221 Goodbye.\r\n");
+    c.ClientCloses();
+    lines = c.lines;
+  });
+  const std::string content(30000, 'p');
+  WriteFile(local.Path() / "up.bin", content);
+  ToolRun run =
+      RunHarbinex({"ftp", "put", "127.0.0.1:" + std::to_string(server.Port()), "anonymous", "pw", "up.bin",
+                   (local.Path() / "up.bin").string(), "--passive", "--dir", app.Path().string()});
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, "221 Goodbye.\n");
+  EXPECT_EQ(stored, content);
+  EXPECT_EQ(lines, (std::vector<std::string>{"USER anonymous", "PASS pw", "TYPE I", "EPSV", "PASV",
+                                             "STOR up.bin", "QUIT"}));
 }
 
 TEST_F(FtpClientFailures, WrongCodeToPort) {

@@ -37,9 +37,9 @@ class PyftpdlibClient : public ::testing::Test {
   static void SetUpTestSuite() {
     s_root = std::make_unique<TempDir>();
     s_port = FreeTcpPort();
-    s_server = std::make_unique<PeerProcess>(std::vector<std::string>{
-        "/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(s_port), "-d",
-        s_root->Path().string(), "-w"});
+    s_server = std::make_unique<PeerProcess>(
+        std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                                 std::to_string(s_port), "-d", s_root->Path().string(), "-w", "-D"});
     s_ready = s_server->Started() && WaitForTcpPort(s_port);
   }
   static void TearDownTestSuite() {
@@ -148,6 +148,29 @@ TEST_F(PyftpdlibClient, PasswordFromStandardInput) {
   ToolRun run = Ftp("get", "stdin.bin", local.Path() / "stdin.bin", "-", "someone@example\n");
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(local.Path() / "stdin.bin"), "via stdin");
+}
+
+TEST_F(PyftpdlibClient, PassiveGetAndPut) {
+  const std::string down = RandomBytes(300'000, 7);
+  WriteFile(Served("passive-get.bin"), down);
+  ToolRun get =
+      RunHarbinex({"ftp", "get", HostPort(s_port), "anonymous", "guest@example", "passive-get.bin",
+                   (local.Path() / "passive-get.bin").string(), "--passive", "--dir", app.Path().string()});
+  ASSERT_EQ(get.status, 0) << get.out << get.err;
+  EXPECT_EQ(get.out, "221 Goodbye.\n");
+  EXPECT_EQ(ReadFile(local.Path() / "passive-get.bin"), down);
+  EXPECT_NE(ReadFile(app.Path() / "Harbinex.ini").find("Passive=1"), std::string::npos);
+
+  const std::string up = RandomBytes(123'457, 8);
+  WriteFile(local.Path() / "passive-put.bin", up);
+  ToolRun put =
+      RunHarbinex({"ftp", "put", HostPort(s_port), "anonymous", "guest@example", "passive-put.bin",
+                   (local.Path() / "passive-put.bin").string(), "--passive", "--dir", app.Path().string()});
+  ASSERT_EQ(put.status, 0) << put.out << put.err;
+  EXPECT_EQ(ReadFile(Served("passive-put.bin")), up);
+  // The server saw the extended passive request, and no PORT for these transfers.
+  const std::string trace = s_server->Output();
+  EXPECT_NE(trace.find("<- EPSV"), std::string::npos) << trace;
 }
 
 TEST(PyftpdlibLogin, UserAndPassword) {

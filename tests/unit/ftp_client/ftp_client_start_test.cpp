@@ -100,6 +100,7 @@ TEST(FtpClientForm, FirstUseOffersDefaults) {
     EXPECT_EQ(form.password, "");
     EXPECT_EQ(form.remoteName, "");
     EXPECT_EQ(form.localName, "/srv/ftp/");
+    EXPECT_FALSE(form.passive);
   }
   EXPECT_STREQ(FtpClientTitle(false), "FTP GET File Information");
   EXPECT_STREQ(FtpClientTitle(true), "FTP PUT File Information");
@@ -117,6 +118,7 @@ TEST(FtpClientForm, LastValuesPerDirectionWithoutThePassword) {
   get.password = "secret-password";
   get.remoteName = "r";
   get.localName = "l";
+  get.passive = true;
   SaveFtpClientValues(config, get);
 
   FtpClientForm again = LoadFtpClientForm(config, false);
@@ -126,16 +128,23 @@ TEST(FtpClientForm, LastValuesPerDirectionWithoutThePassword) {
   EXPECT_EQ(again.password, "");
   EXPECT_EQ(again.remoteName, "r");
   EXPECT_EQ(again.localName, "l");
+  EXPECT_TRUE(again.passive);
+  FtpClientJob fromForm;
+  again.password = "pw";
+  ASSERT_FALSE(ValidateFtpClientForm(again, fromForm));
+  EXPECT_TRUE(fromForm.passive);
   // The other direction keeps its own values.
   FtpClientForm put = LoadFtpClientForm(config, true);
   EXPECT_EQ(put.host, "");
   EXPECT_EQ(put.port, "21");
+  EXPECT_FALSE(put.passive);
   EXPECT_EQ(test::ReadFile(dir.Path() / "Harbinex.ini").find("secret-password"), std::string::npos);
   EXPECT_EQ(config.GetProfileString("FLastGet", "HostName"), "h");
   EXPECT_EQ(config.GetProfileInt("FLastGet", "HostPort", 0), 2121);
   EXPECT_EQ(config.GetProfileString("FLastGet", "UserID"), "u");
   EXPECT_EQ(config.GetProfileString("FLastGet", "RemoteName"), "r");
   EXPECT_EQ(config.GetProfileString("FLastGet", "LocalName"), "l");
+  EXPECT_EQ(config.GetProfileInt("FLastGet", "Passive", 0), 1);
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ TEST(ClassifyReplyLine, SingleAndMultiLineReplies) {
       {"any 2xx satisfies 2", '2', {"257 \"/\" created"}, {S::Accepted}},
       {"any 1xx satisfies 1", '1', {"125 Data connection already open"}, {S::Accepted}},
       {"password wanted", '3', {"331 Password required"}, {S::Accepted}},
-      {"230 to USER fails the login", '3', {"230 Logged in"}, {S::Refused}},
+      {"230 is no 3xx", '3', {"230 Logged in"}, {S::Refused}},
       {"550 to RETR", '1', {"550 No such file"}, {S::Refused}},
       {"empty line", '2', {""}, {S::Refused}},
       {"blank first", '2', {" 220 x"}, {S::Refused}},
