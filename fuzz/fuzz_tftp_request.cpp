@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (size) std::memcpy(datagram.get(), data, size);
   const std::string dir = "/srv/tftp/";
   auto result = hx::tftp::ParseRequest(std::span<const std::uint8_t>(datagram.get(), size), dir);
-  if (auto* path = std::get_if<std::string>(&result)) {
+  if (auto* request = std::get_if<hx::tftp::Request>(&result)) {
+    const std::string* path = &request->path;
     Check(path->compare(0, dir.size(), dir) == 0);
     Check(path->find("..") == std::string::npos);
     Check(path->find("//") == std::string::npos);

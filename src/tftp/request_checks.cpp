@@ -30,18 +30,18 @@ std::uint16_t RequestOpcode(std::span<const std::uint8_t> datagram) {
   return ReadU16(bytes);
 }
 
-std::variant<std::string, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
-                                                  std::string_view downloadDir) {
+std::variant<Request, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
+                                              std::string_view downloadDir) {
   size_t at = 2;
   std::string name;
   std::string mode;
   if (!TakeText(datagram, at, name) || !TakeText(datagram, at, mode))
     return Rejection{kErrIllegalOperation, kMalformed, {}};
 
-  // Both modes move the bytes unchanged: no end-of-line conversion for netascii.
   mode = ToLower(mode);
   if (mode != "netascii" && mode != "octet")
     return Rejection{kErrIllegalOperation, "Unknown transfer mode : " + mode, {}};
+  TransferMode transferMode = mode == "netascii" ? TransferMode::Netascii : TransferMode::Octet;
 
   if (downloadDir.empty())
     return Rejection{kErrNotDefined, "Problem accessing upload/download directory",
@@ -62,7 +62,7 @@ std::variant<std::string, Rejection> ParseRequest(std::span<const std::uint8_t> 
   path += name;
   auto end = std::unique(path.begin(), path.end(), [](char a, char b) { return a == '/' && b == '/'; });
   path.erase(end, path.end());
-  return path;
+  return Request{std::move(path), transferMode};
 }
 
 }  // namespace hx::tftp

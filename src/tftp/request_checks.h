@@ -22,11 +22,22 @@ struct Rejection {
 // Names longer than this, together with the directory, are refused.
 inline constexpr size_t kMaxPath = 260;
 
+// How the bytes of a transfer travel: octet as they are in the file, netascii as text with CR LF line ends.
+enum class TransferMode { Octet, Netascii };
+
+// What a request asks for: the local path and the mode.
+struct Request {
+  std::string path;
+  TransferMode mode = TransferMode::Octet;
+
+  bool operator==(const Request&) const = default;
+};
+
 // Parses a request datagram (opcode, file name, zero, mode, zero) that holds `datagram.size()` received
 // bytes, and applies the path rules against `downloadDir` (the setting TDLDir as read for this request).
-// Never reads beyond the received bytes. Returns the local path, or why the request is refused.
-std::variant<std::string, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
-                                                  std::string_view downloadDir);
+// Never reads beyond the received bytes. Returns the local path and the mode, or why the request is refused.
+std::variant<Request, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
+                                              std::string_view downloadDir);
 
 // The opcode of a request datagram: its first two bytes, where missing bytes count as zero.
 std::uint16_t RequestOpcode(std::span<const std::uint8_t> datagram);

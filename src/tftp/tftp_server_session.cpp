@@ -7,6 +7,7 @@
 #include "app/config_store.h"
 #include "app/session_table.h"
 #include "tftp/file_access.h"
+#include "tftp/netascii_file.h"
 #include "tftp/request_checks.h"
 
 namespace hx::tftp {
@@ -49,7 +50,8 @@ void TftpServerSession::Serve(Side side) {
     Execute(engine.Reject(std::span(rejection, 1)));
     return;
   }
-  const std::string& path = std::get<std::string>(parsed);
+  const Request& request = std::get<Request>(parsed);
+  const std::string& path = request.path;
   Execute(engine.OpenFile(path));
 
   RootedFileSystem files(downloadDir);
@@ -66,7 +68,9 @@ void TftpServerSession::Serve(Side side) {
     Execute(engine.Reject(*rejections));
     return;
   }
-  Execute(engine.Start(std::move(std::get<std::unique_ptr<TransferFile>>(opened)), Clock::now()));
+  std::unique_ptr<TransferFile> file = std::move(std::get<std::unique_ptr<TransferFile>>(opened));
+  if (request.mode == TransferMode::Netascii) file = NetasciiFile(std::move(file), side);
+  Execute(engine.Start(std::move(file), Clock::now()));
   StartReceiving();
 }
 

@@ -2,11 +2,13 @@
 
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <asio/post.hpp>
 #include <algorithm>
+#include <asio/post.hpp>
 #include <cerrno>
 
+#include "app/line_endings.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "ftp/server/control_session.h"
@@ -14,6 +16,35 @@
 #include "ftp/server/replies.h"
 
 namespace hx::ftpd {
+namespace {
+
+// The bytes at the start of a text span whose converted form went out whole in the first `wireCount` bytes
+// (a LF goes out as two).
+std::uint64_t TextBytesSent(std::string_view text, size_t wireCount) {
+  size_t wire = 0;
+  std::uint64_t whole = 0;
+  for (char c : text) {
+    wire += c == '\n' ? 2 : 1;
+    if (wire > wireCount) break;
+    ++whole;
+  }
+  return whole;
+}
+
+// Reads up to `size` bytes at `offset`; fewer only at the end of the file. -1 on an error.
+long ReadAt(int fd, char* buffer, size_t size, std::uint64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t count = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return -1;
+    if (count == 0) break;
+    done += static_cast<size_t>(count);
+  }
+  return static_cast<long>(done);
+}
+
+}  // namespace
 
 Download::Download(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::string path,
                    std::uint64_t position)
@@ -43,6 +74,11 @@ bool Download::Connect(const asio::ip::tcp::endpoint& target) {
   }
   WatchForStall();
   return true;
+}
+
+void Download::ConvertLineEnds() {
+  m_convert = true;
+  m_text.resize(kSpan);
 }
 
 void Download::WatchForStall() {
@@ -94,18 +130,19 @@ void Download::OnConnect(std::error_code error) {
 // Nothing is expected from the client on a download's connection; its end (or a reset) before the file's
 // end means the client gave up.
 void Download::WatchPeer() {
-  m_socket.async_read_some(asio::buffer(m_peerBytes), [self = shared_from_this()](std::error_code error, size_t) {
-    if (self->m_ended || error == asio::error::operation_aborted) return;
-    if (!error) {
-      self->WatchPeer();
-      return;
-    }
-    std::error_code ignored;
-    if (self->m_writing)
-      self->m_socket.cancel(ignored);
-    else
-      self->PeerGone();
-  });
+  m_socket.async_read_some(asio::buffer(m_peerBytes),
+                           [self = shared_from_this()](std::error_code error, size_t) {
+                             if (self->m_ended || error == asio::error::operation_aborted) return;
+                             if (!error) {
+                               self->WatchPeer();
+                               return;
+                             }
+                             std::error_code ignored;
+                             if (self->m_writing)
+                               self->m_socket.cancel(ignored);
+                             else
+                               self->PeerGone();
+                           });
 }
 
 // Debugging is read before every chunk so that switching it shows at once; at most every 50 ms, since a
@@ -130,8 +167,8 @@ void Download::CountChunks() {
   auto count = [&](std::uint64_t chunk) {
     total += chunk;
     if (debug)
-      m_session.DebugLine(ControlSession::ThreadPrefix() + " Sent " + std::to_string(chunk) + " bytes, total bytes " +
-                          std::to_string(total));
+      m_session.DebugLine(ControlSession::ThreadPrefix() + " Sent " + std::to_string(chunk) +
+                          " bytes, total bytes " + std::to_string(total));
   };
   do {
     std::uint64_t chunk = std::min<std::uint64_t>(left, kChunk);
@@ -152,6 +189,10 @@ void Download::OnSend() {
     FinishSend(false);
     return;
   }
+  if (m_convert) {
+    SendTextSpan();
+    return;
+  }
   // The next span: four chunks, or what is left of the file. A span that is not full holds the last chunk.
   struct stat st {};
   if (::fstat(m_file.NativeHandle(), &st) != 0) {
@@ -169,7 +210,8 @@ void Download::OnSend() {
 void Download::SendRest() {
   while (m_nSpanSent < m_nSpan) {
     off_t offset = static_cast<off_t>(m_nTotal);
-    ssize_t sent = ::sendfile(m_socket.native_handle(), m_file.NativeHandle(), &offset, m_nSpan - m_nSpanSent);
+    ssize_t sent =
+        ::sendfile(m_socket.native_handle(), m_file.NativeHandle(), &offset, m_nSpan - m_nSpanSent);
     if (sent > 0) {
       m_stallTimer.Moved();
       m_nSpanSent += static_cast<std::uint64_t>(sent);
@@ -208,6 +250,54 @@ void Download::SendRest() {
   asio::post(m_socket.get_executor(), [self = shared_from_this()] {
     if (!self->m_ended) self->OnSend();
   });
+}
+
+// Type A has no sendfile: the text passes through the program to gain its CRs.
+void Download::SendTextSpan() {
+  long count = ReadAt(m_file.NativeHandle(), m_text.data(), kSpan, m_nTotal);
+  if (count < 0) {
+    m_nSpan = m_nSpanSent = 0;
+    FinishSend(false);
+    return;
+  }
+  m_nSpan = static_cast<std::uint64_t>(count);
+  m_nSpanSent = 0;
+  if (m_nSpan < kSpan) m_bLastSent = true;
+  m_wire.clear();
+  EncodeLineEnds(std::string_view(m_text.data(), m_nSpan), LineEndRules::Ftp, m_wire);
+  m_wireSent = 0;
+  WriteText();
+}
+
+void Download::WriteText() {
+  if (m_wireSent == m_wire.size()) {
+    m_nSpanSent = m_nSpan;
+    m_nTotal += m_nSpan;
+    asio::post(m_socket.get_executor(), [self = shared_from_this()] {
+      if (!self->m_ended) self->OnSend();
+    });
+    return;
+  }
+  m_writing = true;
+  m_socket.async_write_some(asio::buffer(m_wire.data() + m_wireSent, m_wire.size() - m_wireSent),
+                            [self = shared_from_this()](std::error_code error, size_t count) {
+                              self->OnTextWritten(error, count);
+                            });
+}
+
+void Download::OnTextWritten(std::error_code error, size_t count) {
+  m_writing = false;
+  if (m_ended) return;
+  m_wireSent += count;
+  if (!error) {
+    m_stallTimer.Moved();
+    WriteText();
+    return;
+  }
+  // Cut short: the span counts the file bytes that went out whole.
+  m_nSpanSent = TextBytesSent(std::string_view(m_text.data(), m_nSpan), m_wireSent);
+  m_nTotal += m_nSpanSent;
+  OnWritten();
 }
 
 // A span cut short: by ABOR, or because the client closed or reset the connection.

@@ -1,13 +1,14 @@
 #pragma once
 
+#include <array>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/shared_file.h"
 #include "ftp/server/stall_timer.h"
@@ -22,6 +23,10 @@ class ControlSession;
 // costs about twice the processor time per byte at both ends of the connection. A span is taken from the
 // file only after the previous one was sent in full; between spans the session goes on serving commands,
 // and ABOR sets the abort flag, which is examined before every span.
+//
+// In type A the file's text goes out with CR LF line ends: a span is read into the program, converted and
+// written, and its chunks count the file's bytes as in type I, so that the Bytes cell, the debug lines and
+// the log line show the file position (which is also what REST names in both types).
 //
 // Endings: the short (possibly empty) last chunk sent -> success; ABOR or a read failure -> aborted
 // ("226 ABORT command successful."); the client closing the data connection early -> "426 Transfer
@@ -40,6 +45,8 @@ class Download : public std::enable_shared_from_this<Download> {
   // Starts the connect after the 150 reply. False, after the 451 reply, when the system refused it at once;
   // the caller then drops the download.
   bool Connect(const asio::ip::tcp::endpoint& target);
+  // TYPE A: every LF of the file goes out as CR LF. Called before the connection is up.
+  void ConvertLineEnds();
   void Abort();
   // The session ends: release the file and the connection without a reply.
   void Close();
@@ -48,6 +55,10 @@ class Download : public std::enable_shared_from_this<Download> {
   void OnConnect(std::error_code error);
   void OnSend();
   void SendRest();
+  // Type A: reads the next span, converts it and writes it.
+  void SendTextSpan();
+  void WriteText();
+  void OnTextWritten(std::error_code error, size_t count);
   void OnWritten();
   void CountChunks();
   void WatchPeer();
@@ -63,7 +74,7 @@ class Download : public std::enable_shared_from_this<Download> {
   SharedFile m_file;
   std::string m_path;
   std::array<char, 256> m_peerBytes{};
-  std::uint64_t m_nTotal;        // the file position: the restart offset plus what was sent
+  std::uint64_t m_nTotal;         // the file position: the restart offset plus what was sent
   std::uint64_t m_nSpan = 0;      // the length of the span being sent
   std::uint64_t m_nSpanSent = 0;  // what of it has been sent
   bool m_debug = false;
@@ -75,6 +86,10 @@ class Download : public std::enable_shared_from_this<Download> {
   asio::steady_timer m_graceTimer;
   StallTimer m_stallTimer;
   bool m_ended = false;
+  bool m_convert = false;    // type A
+  std::vector<char> m_text;  // type A: the span as read from the file
+  std::string m_wire;        // type A: the span as it goes out
+  size_t m_wireSent = 0;
 };
 
 }  // namespace hx::ftpd

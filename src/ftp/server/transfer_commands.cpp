@@ -127,6 +127,7 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   LogEntry("FTP: Starting GET file transfer of " + path);
   SendReply(reply::kAboutToOpen);
   auto download = std::make_shared<Download>(*this, std::move(socket), std::move(file), path, position);
+  if (m_chType == 'A') download->ConvertLineEnds();
   if (download->Connect(target)) m_pSendSocket = std::move(download);
 }
 
@@ -200,6 +201,7 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
   SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
   UploadFile upload{m_context.shares, std::move(files), path, std::move(file), !append && !restart, position};
   m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(upload));
+  if (m_chType == 'A') m_pRecvSocket->ConvertLineEnds();
   m_pRecvSocket->Connect(target);
 }
 

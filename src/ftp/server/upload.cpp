@@ -35,6 +35,10 @@ void Upload::Connect(const asio::ip::tcp::endpoint& target) {
   WatchForStall();
 }
 
+void Upload::ConvertLineEnds() {
+  m_decoder.emplace(LineEndRules::Ftp);
+}
+
 void Upload::WatchForStall() {
   m_stallTimer.Watch(shared_from_this(), [this] {
     if (m_ended) return;
@@ -98,22 +102,47 @@ void Upload::Receive() {
 void Upload::OnReceived(std::error_code error, size_t count) {
   if (m_ended) return;
   if (error == asio::error::eof) {
+    bool written = WriteHeldCr();
     m_file.Close();
-    EndReceive(false);
+    EndReceive(!written);
     return;
   }
-  if (error || !m_file.Write(m_buffer.data(), count)) {
+  std::uint64_t before = m_nTotal;
+  if (error || !WriteReceived(count)) {
     m_file.Close();
     EndReceive(true);
     return;
   }
-  m_nTotal += count;
   m_stallTimer.Moved();
   m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
   if (m_nDebug & 2)
-    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) +
+    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(m_nTotal - before) +
                         " bytes, total bytes " + std::to_string(m_nTotal));
   Receive();
+}
+
+bool Upload::WriteReceived(size_t count) {
+  if (!m_decoder) {
+    if (!m_file.Write(m_buffer.data(), count)) return false;
+    m_nTotal += count;
+    return true;
+  }
+  m_text.clear();
+  m_decoder->Decode(std::string_view(m_buffer.data(), count), m_text);
+  if (!m_file.Write(m_text.data(), m_text.size())) return false;
+  m_nTotal += m_text.size();
+  return true;
+}
+
+bool Upload::WriteHeldCr() {
+  if (!m_decoder) return true;
+  m_text.clear();
+  m_decoder->Finish(m_text);
+  if (m_text.empty()) return true;
+  if (!m_file.Write(m_text.data(), m_text.size())) return false;
+  m_nTotal += m_text.size();
+  m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
+  return true;
 }
 
 void Upload::EndReceive(bool aborted) {

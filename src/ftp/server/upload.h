@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
+#include "app/line_endings.h"
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
 #include "ftp/server/stall_timer.h"
@@ -36,6 +38,9 @@ struct UploadFile {
 // terminated abnormally", "226 ABORT command successful"), keeping the bytes written so far; so does a
 // connection that moves no byte for FDataTimeout seconds. A connect that fails gets "425 Can't open data
 // connection".
+//
+// In type A the CR LF line ends that arrive are stored as LF; the Bytes cell and the debug lines then count
+// the bytes written to the file, which is the file position that REST names.
 class Upload : public std::enable_shared_from_this<Upload> {
  public:
   static constexpr size_t kChunk = 10240;
@@ -45,6 +50,8 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
   // Starts the connect after the 150 reply.
   void Connect(const asio::ip::tcp::endpoint& target);
+  // TYPE A: CR LF arrives for every line end and is stored as LF. Called before the connection is up.
+  void ConvertLineEnds();
   // ABOR: ends the upload at once.
   void Abort();
   // The session ends: release the file and the connection without a reply.
@@ -56,6 +63,10 @@ class Upload : public std::enable_shared_from_this<Upload> {
   bool PrepareFile();
   void Receive();
   void OnReceived(std::error_code error, size_t count);
+  // Writes what a receive brought, converted in type A; false when the file could not take it.
+  bool WriteReceived(size_t count);
+  // The end of the data: a CR held back by the conversion goes to the file.
+  bool WriteHeldCr();
   void EndReceive(bool aborted);
   void WatchForStall();
 
@@ -68,6 +79,8 @@ class Upload : public std::enable_shared_from_this<Upload> {
   int m_nDebug = 0;
   StallTimer m_stallTimer;
   bool m_ended = false;
+  std::optional<LineEndDecoder> m_decoder;  // type A
+  std::string m_text;                       // type A: a receive as it goes to the file
 };
 
 }  // namespace hx::ftpd

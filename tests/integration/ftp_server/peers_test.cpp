@@ -71,6 +71,19 @@ TEST_F(FtpPeersTest, CurlActiveMode) {
                              "FTP: File Transfer successful"}));
 }
 
+TEST_F(FtpPeersTest, CurlAsciiMode) {
+  const std::string text = "first line\nsecond line\n\nlast line\n";
+  WriteFile(Local("text.txt"), text);
+  std::string output;
+  // --crlf makes curl send each LF as CR LF, as a client on a CR LF system does; the file gets LF again.
+  ASSERT_EQ(Curl({"--use-ascii", "--crlf", "-T", Local("text.txt").string(), Url("text.txt")}, output), 0)
+      << output;
+  EXPECT_EQ(ReadFile(Root() / "text.txt"), text);
+  // curl turns every CR LF (and every bare CR) it receives into LF: the text comes back as it was.
+  ASSERT_EQ(Curl({"--use-ascii", "-o", Local("down.txt").string(), Url("text.txt")}, output), 0) << output;
+  EXPECT_EQ(ReadFile(Local("down.txt")), text);
+}
+
 TEST_F(FtpPeersTest, CurlWithANamedUser) {
   std::filesystem::create_directories(m_dir.Path() / "alice");
   WriteFile(m_dir.Path() / "alice" / "mine.txt", "alice's file");

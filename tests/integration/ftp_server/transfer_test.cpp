@@ -78,7 +78,7 @@ TEST_F(FtpTransferTest, DownloadWithTheSuccessReplyAfterTheData) {
   const std::string content = Pattern(25000) + "\r\n\n\r";  // bare CR and LF bytes arrive unchanged
   WriteFile(Root() / "f.bin", content);
   auto client = Login();
-  EXPECT_EQ(client->Command("TYPE A"), "200 Type set to A.\r\n");
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
   DataListener data;
   EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
             "150 File status OK ; about to open data connection\r\n");
@@ -100,10 +100,70 @@ TEST_F(FtpTransferTest, DownloadWithTheSuccessReplyAfterTheData) {
   EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
 }
 
+TEST_F(FtpTransferTest, TypeAConvertsLineEnds) {
+  std::string text;
+  for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + (i % 5 ? "\n" : " cr\r lf\r\n");
+  // Every LF of the file goes out as CR LF, also one after a CR: what SIZE counts.
+  std::string wire;
+  for (char c : text) wire += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  WriteFile(Root() / "t.txt", text);
+  auto client = Login();
+  EXPECT_EQ(client->Command("TYPE A"), "200 Type set to A.\r\n");
+  EXPECT_EQ(client->Command("SIZE t.txt"), "213 " + std::to_string(wire.size()) + "\r\n");
+  DataListener data;
+  EXPECT_EQ(DataCommand(*client, data, "RETR t.txt"),
+            "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), wire);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  // The log counts the file's bytes.
+  EXPECT_TRUE(WaitForLog("File " + Path("t.txt") + " Bytes transferred: " + std::to_string(text.size())));
+
+  // REST names a position in the file.
+  EXPECT_EQ(client->Command("REST 4"), "350 Requested file action pending further information\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR t.txt"),
+            "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), wire.substr(4));
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+
+  // CR LF is stored as LF, also when the CR ends one receive and the LF starts the next; a bare CR stays.
+  EXPECT_EQ(DataCommand(*client, data, "STOR up.txt"),
+            "150 Opening BINARY mode data connection for up.txt.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(connection->Send("first\r\nsecond\r"));
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(Root() / "up.txt") == "first\nsecond"; }));
+  ASSERT_TRUE(connection->Send("\nbare\rcr\r\n"));
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "up.txt"), "first\nsecond\nbare\rcr\n");
+  EXPECT_EQ(DataCommand(*client, data, "APPE up.txt"),
+            "150 Opening BINARY mode data connection for up.txt.\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(connection->Send(wire));
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "up.txt"), "first\nsecond\nbare\rcr\n" + text);
+
+  // Type I moves the bytes as they are.
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "RETR t.txt"),
+            "150 File status OK ; about to open data connection\r\n");
+  connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), text);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+}
+
 TEST_F(FtpTransferTest, QuorinSendsTheSuccessReplyOnceConnected) {
   SetSetting("General", "Quorin", "1");
   WriteFile(Root() / "f.bin", Pattern(100000));
   auto client = Login();
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
   DataListener data;
   EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),
             "150 File status OK ; about to open data connection\r\n");
@@ -119,6 +179,7 @@ TEST_F(FtpTransferTest, RestartOffsets) {
   const std::string content = Pattern(1000);
   WriteFile(Root() / "f.bin", content);
   auto client = Login();
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
   DataListener data;
   EXPECT_EQ(client->Command("REST 100"), "350 Requested file action pending further information\r\n");
   EXPECT_EQ(DataCommand(*client, data, "RETR f.bin"),

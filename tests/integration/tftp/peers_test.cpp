@@ -49,6 +49,37 @@ TEST_F(Peers, TftpHpaDownloadsAndUploadsByteForByte) {
   EXPECT_TRUE(program->WaitForStdout(Success(1024)));  // headless also prints the log
 }
 
+TEST_F(Peers, TftpHpaNetasciiGivesTheSameTextBack) {
+  Start({"TFTP/TOverWriteFiles=0"});
+  // Lines of many lengths, so that CR LF and CR NUL pairs fall across block boundaries; the CR LF and the
+  // bare CR of the file come back only when both sides convert.
+  std::string text;
+  size_t lineEnds = 0;
+  size_t crs = 0;
+  for (int i = 0; i < 3000; ++i) {
+    text += "line " + std::to_string(i * 37 % 1000);
+    if (i % 7 == 0) {
+      text += "\r\n";
+      ++crs;
+    } else if (i % 11 == 0) {
+      text += " bare\rcr\n";
+      ++crs;
+    } else {
+      text += "\n";
+    }
+    ++lineEnds;
+  }
+  WriteFile(Dl() / "text.txt", text);
+  EXPECT_EQ(TftpClient({"get", "text.txt", "text.txt"}, "netascii"), "");
+  EXPECT_EQ(ReadFile(Work() / "text.txt"), text);
+  // The total counts what travelled: every LF and every CR one byte more.
+  EXPECT_TRUE(WaitForLog(Success(text.size() + lineEnds + crs) + "\r\n"));
+
+  EXPECT_EQ(TftpClient({"put", "text.txt", "back.txt"}, "netascii"), "");
+  EXPECT_TRUE(WaitForLog("TFTP: PUT " + DlDir() + "back.txt\r\n"));
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(Dl() / "back.txt") == text; }));
+}
+
 TEST_F(Peers, CurlDownloadsAndUploadsByteForByte) {
   Start();
   std::string content = Content(70'000, 7);

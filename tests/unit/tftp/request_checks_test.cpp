@@ -101,8 +101,8 @@ TEST(ParseRequest, TableOfRequests) {
       ASSERT_TRUE(std::holds_alternative<Rejection>(result));
       EXPECT_EQ(std::get<Rejection>(result), c.rejection);
     } else {
-      ASSERT_TRUE(std::holds_alternative<std::string>(result));
-      EXPECT_EQ(std::get<std::string>(result), c.path);
+      ASSERT_TRUE(std::holds_alternative<hx::tftp::Request>(result));
+      EXPECT_EQ(std::get<hx::tftp::Request>(result).path, c.path);
     }
   }
 }
@@ -117,7 +117,8 @@ TEST(ParseRequest, NeverLooksBeyondTheReceivedLength) {
     ASSERT_TRUE(std::holds_alternative<Rejection>(result));
     EXPECT_EQ(std::get<Rejection>(result), kMalformed);
   }
-  EXPECT_TRUE(std::holds_alternative<std::string>(ParseRequest(std::span(whole.data(), whole.size()), kDir)));
+  EXPECT_TRUE(
+      std::holds_alternative<hx::tftp::Request>(ParseRequest(std::span(whole.data(), whole.size()), kDir)));
 }
 
 TEST(ParseRequest, RequestOfAFullPacketIsRead) {
@@ -127,8 +128,22 @@ TEST(ParseRequest, RequestOfAFullPacketIsRead) {
   Bytes datagram = Request(2, body);
   ASSERT_EQ(datagram.size(), 516u);
   auto result = ParseRequest(std::span(datagram.data(), datagram.size()), "/");
-  ASSERT_TRUE(std::holds_alternative<std::string>(result));
-  EXPECT_EQ(std::get<std::string>(result), "/" + std::string(250, 'n'));
+  ASSERT_TRUE(std::holds_alternative<hx::tftp::Request>(result));
+  EXPECT_EQ(std::get<hx::tftp::Request>(result).path, "/" + std::string(250, 'n'));
+}
+
+TEST(ParseRequest, GivesTheMode) {
+  const std::pair<const char*, TransferMode> modes[] = {{"octet", TransferMode::Octet},
+                                                        {"OCTET", TransferMode::Octet},
+                                                        {"netascii", TransferMode::Netascii},
+                                                        {"NetAscii", TransferMode::Netascii}};
+  for (const auto& [text, mode] : modes) {
+    SCOPED_TRACE(text);
+    Bytes datagram = Request(1, Z("a") + Z(text));
+    auto result = ParseRequest(std::span(datagram.data(), datagram.size()), kDir);
+    ASSERT_TRUE(std::holds_alternative<hx::tftp::Request>(result));
+    EXPECT_EQ(std::get<hx::tftp::Request>(result), (hx::tftp::Request{"/srv/tftp/a", mode}));
+  }
 }
 
 TEST(RequestOpcode, MissingBytesCountAsZero) {
