@@ -18,6 +18,8 @@ inline constexpr const char* kSystemTray = "SystemTray";
 inline constexpr const char* kQuorin = "Quorin";
 inline constexpr const char* kLogging = "Logging";
 inline constexpr const char* kDebugging = "Debugging";
+// 1: the services listen on IPv6 and IPv4 with one socket each; 0: IPv4 only, for hosts without IPv6.
+inline constexpr const char* kIPv6 = "IPv6";
 // TFTP
 inline constexpr const char* kTftpServer = "TFTPServer";
 inline constexpr const char* kTMakeNewDirs = "TMakeNewDirs";
@@ -55,7 +57,7 @@ inline constexpr IntKeyDefault kStartIntKeys[] = {
     {kGeneral, kDebugging, 0},     {kTftp, kTftpServer, 1},        {kFtp, kFtpServer, 1},
     {kTftp, kTMakeNewDirs, 1},     {kTftp, kTOverWriteFiles, 0},   {kTftp, kTRetries, 5},
     {kTftp, kTTimeout, 5},         {kTftp, kTPort, 69},            {kFtp, kFPort, 21},
-    {kFtp, kFDataPort, 20},
+    {kFtp, kFDataPort, 20},        {kGeneral, kIPv6, 1},
 };
 
 // Seconds without a command (no transfer running) before an FTP session is closed, and without a byte on a

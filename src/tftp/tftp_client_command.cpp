@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/client_console.h"
+#include "app/host_port.h"
 #include "app/session_table.h"
 #include "tftp/tftp_client_session.h"
 #include "tftp/tftp_client_start.h"
@@ -13,18 +14,6 @@ namespace hx {
 namespace {
 
 constexpr const char* kUsageText = "usage: harbinex tftp get|put HOST[:PORT] REMOTE LOCAL [--dir DIR]\n";
-
-// "host" or "host:port"; the port stays text, for the form's own check.
-void SplitHostPort(const std::string& text, std::string& host, std::string& port) {
-  size_t colon = text.rfind(':');
-  if (colon == std::string::npos) {
-    host = text;
-    port = "69";
-    return;
-  }
-  host = text.substr(0, colon);
-  port = text.substr(colon + 1);
-}
 
 // Waits until the session has ended or its Status says the file went over. A download that succeeded may
 // still dally to answer a retransmitted final block; the command does not make its caller wait for that,
@@ -48,7 +37,9 @@ int RunTftpClientCommand(CommandLine& line, const std::string& appDir) {
     return 2;
   }
   tftp::TftpClientForm form;
-  SplitHostPort(args[1], form.host, form.port);
+  HostPortText hostPort = SplitHostPort(args[1], "69");
+  form.host = hostPort.host;
+  form.port = hostPort.port;
   form.remoteName = args[2];
   form.localName = args[3];
 

@@ -1,11 +1,10 @@
 #include "tftp/tftp_client_session.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <asio/error.hpp>
-#include <asio/ip/address_v4.hpp>
+#include <asio/ip/address.hpp>
 #include <variant>
 
 #include "app/config_keys.h"
@@ -88,14 +87,14 @@ void TftpClientSession::StartClient(Side side) {
   }
   std::unique_ptr<TransferFile> file = std::move(std::get<std::unique_ptr<TransferFile>>(opened));
 
-  if (OpenSocket()) {
-    SetCell(kColStatus, "Could not create socket");
-    Finish();
-    return;
-  }
   std::optional<Endpoint> server = ResolveServer();
   if (!server) {
     SetCell(kColStatus, std::string(SendFailurePrefix(put)) + SocketErrorText(kErrInvalidArgument));
+    Finish();
+    return;
+  }
+  if (OpenSocket(server->protocol())) {
+    SetCell(kColStatus, "Could not create socket");
     Finish();
     return;
   }
@@ -114,26 +113,35 @@ void TftpClientSession::StartClient(Side side) {
 std::optional<Endpoint> TftpClientSession::ResolveServer() {
   auto port = static_cast<unsigned short>(m_job.port);
   std::error_code error;
-  asio::ip::address_v4 address = asio::ip::make_address_v4(m_job.host, error);
+  asio::ip::address address = asio::ip::make_address(m_job.host, error);
   if (!error) return Endpoint(address, port);
-  // The session socket speaks IPv4 only, so only IPv4 addresses of the name will do.
   asio::ip::udp::resolver resolver(m_executor);
   // A name server may keep the lookup waiting; the other sessions go on meanwhile.
   BlockingRegion lookup;
-  auto results = resolver.resolve(asio::ip::udp::v4(), m_job.host, std::to_string(port),
-                                  asio::ip::resolver_base::numeric_service, error);
+  auto results =
+      resolver.resolve(m_job.host, std::to_string(port), asio::ip::resolver_base::numeric_service, error);
   if (error || results.empty()) return std::nullopt;
+  // A request cannot find out which address of the name the server listens on: an IPv4 one is taken when
+  // there is one, as servers listen on IPv4 more often than not; a name with IPv6 addresses only takes the
+  // first of them.
+  for (const auto& entry : results) {
+    if (entry.endpoint().address().is_v4()) return entry.endpoint();
+  }
   return results.begin()->endpoint();
 }
 
 void TftpClientSession::ReportUnreachable(bool on) {
-#ifdef IP_RECVERR
   // Without it, an unconnected UDP socket never hears that nothing listens where its request went.
   int value = on ? 1 : 0;
-  ::setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_RECVERR, &value, sizeof value);
-#else
-  (void)on;
+  if (m_server.address().is_v6()) {
+#ifdef IPV6_RECVERR
+    ::setsockopt(m_socket.native_handle(), IPPROTO_IPV6, IPV6_RECVERR, &value, sizeof value);
 #endif
+  } else {
+#ifdef IP_RECVERR
+    ::setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_RECVERR, &value, sizeof value);
+#endif
+  }
 }
 
 void TftpClientSession::AwaitFirstAnswer() {
@@ -181,18 +189,18 @@ void TftpClientSession::TurnAway(std::span<const std::uint8_t> datagram, const E
 }
 
 bool TftpClientSession::UnreachableWasServer() {
-#ifdef IP_RECVERR
+#if defined(IP_RECVERR) && defined(IPV6_RECVERR)
   // The report waits in the socket's error queue, addressed with where the datagram it answers had gone.
-  sockaddr_in target{};
+  Endpoint target;
   std::array<char, 512> control{};
   msghdr message{};
-  message.msg_name = &target;
-  message.msg_namelen = sizeof target;
+  message.msg_name = target.data();
+  message.msg_namelen = static_cast<socklen_t>(target.capacity());
   message.msg_control = control.data();
   message.msg_controllen = control.size();
   if (::recvmsg(m_socket.native_handle(), &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return true;
-  return target.sin_addr.s_addr == htonl(m_server.address().to_v4().to_uint()) &&
-         target.sin_port == htons(m_server.port());
+  target.resize(message.msg_namelen);
+  return target == m_server;
 #else
   return true;
 #endif

@@ -6,6 +6,7 @@
 #include "app/app_context.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/host_port.h"
 #include "app/worker_registry.h"
 #include "tftp/tftp_client_session.h"
 
@@ -64,7 +65,7 @@ std::optional<TftpClientFieldError> ValidateTftpClientForm(const TftpClientForm&
   if (*port < kLowestPort || *port > kHighestPort)
     return TftpClientFieldError{TftpClientField::Port, "Please enter an integer between 1 and 65534."};
   if (form.remoteName.empty()) return TftpClientFieldError{TftpClientField::RemoteName, kBlank};
-  job.host = form.host;
+  job.host = FormHost(form.host);
   job.port = static_cast<int>(*port);
   job.remoteName = form.remoteName;
   job.localName = form.localName;

@@ -3,11 +3,13 @@
 #include <array>
 #include <asio/error.hpp>
 #include <asio/ip/udp.hpp>
+#include <optional>
 #include <span>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "app/listen_address.h"
 #include "app/socket_error_text.h"
 #include "app/worker_registry.h"
 #include "tftp/tftp_packets.h"
@@ -73,23 +75,22 @@ class TftpListener : public Listener {
 
   bool Open() override {
     udp::socket& socket = m_receiver->m_socket;
-    std::error_code error;
-    socket.open(udp::v4(), error);
-    if (error) {
-      m_context.frontend.MessageBox("TFTP: Couldn't create socket: " + SocketErrorText(error));
-      return false;
-    }
     // No address reuse: a second server on the port must make this fail.
     int port = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTPort, 69);
+    bool ipv6 = m_context.config.GetProfileInt(cfg::kGeneral, cfg::kIPv6, 1) != 0;
+    std::optional<ListenFailure> failure;
     if (port < 0 || port > 65535)
-      error = std::make_error_code(std::errc::invalid_argument);
+      failure = ListenFailure{ListenFailure::Step::Bind, std::make_error_code(std::errc::invalid_argument)};
     else
-      socket.bind(udp::endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(port)), error);
-    if (error) {
-      m_context.frontend.MessageBox("TFTP: Couldn't bind socket: " + SocketErrorText(error));
-      socket.close(error);
+      failure = BindEveryAddress(socket, static_cast<std::uint16_t>(port), ipv6, [](udp::socket&) {});
+    if (failure) {
+      m_context.frontend.MessageBox((failure->step == ListenFailure::Step::Open
+                                         ? "TFTP: Couldn't create socket: "
+                                         : "TFTP: Couldn't bind socket: ") +
+                                    SocketErrorText(failure->error));
       return false;
     }
+    std::error_code error;
     m_port = socket.local_endpoint(error).port();
     m_receiver->Receive();
     return true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/session_table.h"
@@ -14,17 +15,18 @@ namespace hx::tftp {
 
 TftpServerSession::TftpServerSession(AppContext& context, std::span<const std::uint8_t> request,
                                      const Endpoint& peer)
-    : TftpSession(context), m_peer(peer) {
+    : TftpSession(context), m_peer(Unmapped(peer.address()), peer.port()) {
   m_requestLength = std::min(request.size(), m_request.size());
   std::copy_n(request.begin(), m_requestLength, m_request.begin());
 }
 
 bool TftpServerSession::Prepare() {
-  return !OpenSocket();
+  // An IPv4 peer of the dual-stack listener is served from an IPv4 socket, as it would be without IPv6.
+  return !OpenSocket(m_peer.protocol());
 }
 
 void TftpServerSession::Run() {
-  std::string peerAddress = m_peer.address().to_string();
+  std::string peerAddress = AddressText(m_peer.address());
   SetCell(kColType, "Tftp Srv");
   SetCell(kColPeer, peerAddress);
   SetCell(kColBytes, "0");

@@ -19,10 +19,10 @@ TftpSession::TftpSession(AppContext& context)
 
 TftpSession::~TftpSession() = default;
 
-std::error_code TftpSession::OpenSocket() {
+std::error_code TftpSession::OpenSocket(const asio::ip::udp& family) {
   std::error_code error;
-  m_socket.open(asio::ip::udp::v4(), error);
-  if (!error) m_socket.bind(Endpoint(asio::ip::address_v4::any(), 0), error);
+  m_socket.open(family, error);
+  if (!error) m_socket.bind(Endpoint(family, 0), error);
   if (error) m_socket.close();
   return error;
 }

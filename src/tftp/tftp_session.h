@@ -25,8 +25,8 @@ class TftpSession : public Worker {
   ~TftpSession() override;
 
  protected:
-  // Opens the session socket on an ephemeral local port of any local address.
-  std::error_code OpenSocket();
+  // Opens the session socket of the peer's family on an ephemeral local port of any local address.
+  std::error_code OpenSocket(const asio::ip::udp& family);
   TransferEngine& CreateEngine(Side side, bool clientSide);
   TransferEngine& Engine() { return *m_engine; }
 

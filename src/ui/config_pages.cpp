@@ -73,8 +73,10 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
     : ConfigPage(parent),
       m_bSystemTray(config.GetProfileInt(cfg::kGeneral, cfg::kSystemTray, 0)),
       m_bQuorin(config.GetProfileInt(cfg::kGeneral, cfg::kQuorin, 0)),
+      m_bIPv6(config.GetProfileInt(cfg::kGeneral, cfg::kIPv6, 1)),
       systemTray(CheckBox("Iconize program to System Tray?", "systemTray", this)),
-      quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)) {
+      quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)),
+      ipv6(CheckBox("Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(systemTray);
   if (!trayAvailable) {
@@ -86,18 +88,21 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
     layout->addWidget(why);
   }
   layout->addWidget(quorin);
+  layout->addWidget(ipv6);
   layout->addStretch(1);
 }
 
 void GeneralPage::Fill() {
   systemTray->setChecked(m_bSystemTray != 0);
   quorin->setChecked(m_bQuorin != 0);
+  ipv6->setChecked(m_bIPv6 != 0);
 }
 
 bool GeneralPage::TakeBack() {
   if (!Shown()) return true;
   m_bSystemTray = Ticked(systemTray);
   m_bQuorin = Ticked(quorin);
+  m_bIPv6 = Ticked(ipv6);
   return true;
 }
 

@@ -45,8 +45,10 @@ class GeneralPage : public ConfigPage {
 
   int m_bSystemTray;
   int m_bQuorin;
+  int m_bIPv6;  // General/IPv6: the services listen on IPv6 too, from their next start
   QCheckBox* systemTray;
   QCheckBox* quorin;
+  QCheckBox* ipv6;
 
  protected:
   void Fill() override;

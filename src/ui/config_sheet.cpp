@@ -73,6 +73,7 @@ bool ConfigSheet::WriteSettings() {
   ConfigStore& config = m_context.config;
   config.WriteProfileInt(cfg::kGeneral, cfg::kSystemTray, m_general->m_bSystemTray);
   config.WriteProfileInt(cfg::kGeneral, cfg::kQuorin, m_general->m_bQuorin);
+  config.WriteProfileInt(cfg::kGeneral, cfg::kIPv6, m_general->m_bIPv6);
   config.WriteProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs);
   config.WriteProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite);
   config.WriteProfileInt(cfg::kTftp, cfg::kTRetries, m_tftp->m_nRetries);
@@ -100,6 +101,7 @@ bool ConfigSheet::WriteSettings() {
   };
   return intIs(cfg::kGeneral, cfg::kSystemTray, m_general->m_bSystemTray) &&
          intIs(cfg::kGeneral, cfg::kQuorin, m_general->m_bQuorin) &&
+         intIs(cfg::kGeneral, cfg::kIPv6, m_general->m_bIPv6) &&
          intIs(cfg::kTftp, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
          intIs(cfg::kTftp, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite) &&
          intIs(cfg::kTftp, cfg::kTRetries, m_tftp->m_nRetries) && intIs(cfg::kTftp, cfg::kTTimeout, m_tftp->m_nTimeout) &&

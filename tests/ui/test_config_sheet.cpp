@@ -157,7 +157,8 @@ class ConfigSheetTest : public QObject {
       const char* section;
       const char* key;
       int value;
-    } keys[] = {{"General", "SystemTray", 0},  {"General", "Quorin", 0},     {"TFTP", "TMakeNewDirs", 1},
+    } keys[] = {{"General", "SystemTray", 0},  {"General", "Quorin", 0},     {"General", "IPv6", 1},
+                {"TFTP", "TMakeNewDirs", 1},
                 {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},     {"TFTP", "TTimeout", 5},
                 {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1}, {"FTP", "FOverwrite", 0},
                 {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1}};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/client_console.h"
+#include "app/host_port.h"
 #include "ftp/client/ftp_client_start.h"
 #include "ftp/client/ftp_client_worker.h"
 
@@ -16,18 +17,6 @@ namespace {
 constexpr const char* kUsageText =
     "usage: harbinex ftp get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--passive] [--dir DIR]\n"
     "PASSWORD \"-\" reads the password from one line of standard input.\n";
-
-// "host" or "host:port"; the port stays text, for the form's own check.
-void SplitHostPort(const std::string& text, std::string& host, std::string& port) {
-  size_t colon = text.rfind(':');
-  if (colon == std::string::npos) {
-    host = text;
-    port = "21";
-    return;
-  }
-  host = text.substr(0, colon);
-  port = text.substr(colon + 1);
-}
 
 // Takes every "--NAME" out of args; whether there was one.
 bool TakeFlag(std::vector<std::string>& args, const std::string& name) { return std::erase(args, name) > 0; }
@@ -44,7 +33,9 @@ int RunFtpClientCommand(CommandLine& line, const std::string& appDir) {
   std::signal(SIGPIPE, SIG_IGN);
 
   ftpc::FtpClientForm form;
-  SplitHostPort(args[1], form.host, form.port);
+  HostPortText hostPort = SplitHostPort(args[1], "21");
+  form.host = hostPort.host;
+  form.port = hostPort.port;
   form.user = args[2];
   form.password = args[3];
   if (form.password == "-") {

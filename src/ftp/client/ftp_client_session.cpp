@@ -87,12 +87,6 @@ asio::awaitable<void> FtpClientSession::Conversation() {
   }
 
   std::error_code ec;
-  m_control.open(asio::ip::tcp::v4(), ec);
-  if (ec) {
-    SetStatus("Unable to create socket : " + SocketErrorText(ec));
-    End();
-    co_return;
-  }
   SetStatus("Connecting to host. Please wait....");
   bool ok = co_await Connect();
   if (!ok) {
@@ -159,15 +153,27 @@ void FtpClientSession::PlaceDownload() {
 
 asio::awaitable<bool> FtpClientSession::Connect() {
   std::error_code ec;
-  auto results = co_await m_resolver.async_resolve(asio::ip::tcp::v4(), m_job.host, std::to_string(m_job.port),
+  auto results = co_await m_resolver.async_resolve(m_job.host, std::to_string(m_job.port),
                                                    asio::redirect_error(asio::use_awaitable, ec));
   if (m_ending) co_return false;
   if (ec || results.empty()) {
     SetStatus("Unable to connect to host : " + SocketErrorText(kUnknownHostError));
     co_return false;
   }
-  co_await m_control.async_connect(*results.begin(), asio::redirect_error(asio::use_awaitable, ec));
-  if (m_ending) co_return false;
+  // A name may stand for IPv6 and IPv4 addresses of which the server listens on some only: each is tried in
+  // the resolver's order, and the last refusal is the one shown.
+  for (const auto& entry : results) {
+    std::error_code ignored;
+    m_control.close(ignored);
+    m_control.open(entry.endpoint().protocol(), ec);
+    if (ec) {
+      SetStatus("Unable to create socket : " + SocketErrorText(ec));
+      co_return false;
+    }
+    co_await m_control.async_connect(entry.endpoint(), asio::redirect_error(asio::use_awaitable, ec));
+    if (m_ending) co_return false;
+    if (!ec) break;
+  }
   if (ec) {
     SetStatus("Unable to connect to host : " + SocketErrorText(ec));
     co_return false;

@@ -6,6 +6,7 @@
 #include "app/app_context.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/host_port.h"
 #include "app/worker_registry.h"
 #include "ftp/client/ftp_client_worker.h"
 
@@ -81,7 +82,7 @@ std::optional<FtpClientFieldError> ValidateFtpClientForm(const FtpClientForm& fo
     // A line break would end the command early and smuggle the rest to the server as a command of its own.
     if (HasLineBreak(*text)) return FtpClientFieldError{field, "This field cannot contain a line break."};
   }
-  job.host = form.host;
+  job.host = FormHost(form.host);
   job.port = static_cast<int>(*port);
   job.user = form.user;
   job.password = form.password;

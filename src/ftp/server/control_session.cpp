@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
@@ -64,11 +65,13 @@ void ControlSession::Start() {
   m_socket.set_option(asio::socket_base::out_of_band_inline(true), error);
   SendReply(reply::kBanner);
   asio::ip::tcp::endpoint peer = m_socket.remote_endpoint(error);
-  if (!error && peer.address().is_v4()) {
-    m_strPeerAddr = peer.address().to_v4().to_string();
+  // The listener's IPv6 socket reports IPv4 peers as mapped addresses; they are shown and served as IPv4.
+  asio::ip::address peerAddress = Unmapped(peer.address());
+  if (!error) {
+    m_strPeerAddr = AddressText(peerAddress);
     m_nPeerPort = peer.port();
-    m_peerHost = peer.address().to_v4().to_bytes();
   }
+  if (!error && peerAddress.is_v4()) m_peerHost = peerAddress.to_v4().to_bytes();
   LogEntry("FTP: Connection from " + m_strPeerAddr);
   m_bConnected = true;
   SetSessionText(kColType, "Ftp Srv");

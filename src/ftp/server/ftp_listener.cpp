@@ -12,6 +12,7 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "app/listen_address.h"
 #include "app/socket_error_text.h"
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_worker.h"
@@ -33,16 +34,21 @@ class FtpListener : public Listener {
   }
 
   bool Open() override {
-    std::error_code error;
-    m_acceptor.open(asio::ip::tcp::v4(), error);
-    if (error) return Fail("FTP: Couldn't create socket: " + SocketErrorText(error));
+    int port = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFPort, 21);
+    bool ipv6 = m_context.config.GetProfileInt(cfg::kGeneral, cfg::kIPv6, 1) != 0;
     // Sessions that ended with QUIT leave their connections in TIME_WAIT on this port; without the option
     // the service could not be switched on again for a minute. Another listener on the port still makes
     // the bind fail.
-    m_acceptor.set_option(asio::socket_base::reuse_address(true), error);
-    int port = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFPort, 21);
-    m_acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), static_cast<std::uint16_t>(port)), error);
-    if (error) return Fail("FTP: Couldn't bind socket: " + SocketErrorText(error));
+    auto failure = BindEveryAddress(m_acceptor, static_cast<std::uint16_t>(port), ipv6, [](auto& acceptor) {
+      std::error_code ignored;
+      acceptor.set_option(asio::socket_base::reuse_address(true), ignored);
+    });
+    if (failure) {
+      return Fail((failure->step == ListenFailure::Step::Open ? "FTP: Couldn't create socket: "
+                                                              : "FTP: Couldn't bind socket: ") +
+                  SocketErrorText(failure->error));
+    }
+    std::error_code error;
     m_acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) return Fail("Error creating FTP Server socket.\r\nPerhaps another FTP server is running?");
     m_port = m_acceptor.local_endpoint(error).port();

@@ -21,8 +21,13 @@ FtpWorker::~FtpWorker() {
 }
 
 bool FtpWorker::Adopt(int connection) {
+  // The listener takes IPv6 and IPv4 peers on one IPv6 socket, or IPv4 only: the connection is of its family.
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  bool v6 = ::getsockname(connection, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+            local.ss_family == AF_INET6;
   std::error_code error;
-  m_connection.assign(asio::ip::tcp::v4(), connection, error);
+  m_connection.assign(v6 ? asio::ip::tcp::v6() : asio::ip::tcp::v4(), connection, error);
   return !error;
 }
 

@@ -260,5 +260,29 @@ TEST_F(TftpClientSessionTest, FirstDataFromAnotherHostIsTurnedAway) {
   EXPECT_FALSE(forger.Receive(0ms).has_value());
 }
 
+TEST_F(TftpClientSessionTest, OverIpv6TheFirstAnswerMustComeFromTheServersAddress) {
+  Settings(/*timeout=*/3, /*retries=*/2);
+  UdpSocket server("::1");
+  // Another address: an IPv4 sender reaches the client's IPv6 socket as a mapped address.
+  UdpSocket forger("127.0.0.1");
+  const auto local = dir.Path() / "six.bin";
+  auto* session = Start(false, "::1", server.Port(), "remote.bin", local);
+  ASSERT_NE(session, nullptr);
+  auto request = server.Receive();
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(request->bytes, tftpc::Request(1, "remote.bin", "octet"));
+
+  forger.SendTo(request->port, Data(1, "forged"));
+  EXPECT_TRUE(IsUnknownTransferId(forger.Receive()));
+  server.SendTo(request->port, Data(1, "over six"));
+  auto ack = server.Receive();
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(ack->bytes, Ack(1));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Cell(session, kColStatus) == "TFTP: Successful. Total bytes transferred: 8"; }));
+  EXPECT_EQ(ReadFile(local), "over six");
+  EXPECT_EQ(Cell(session, kColPeer), "::1");
+}
+
 }  // namespace
 }  // namespace hx::test

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,16 +45,27 @@ void PutU16(std::string& out, std::uint16_t value) {
 
 }  // namespace
 
-UdpSocket::UdpSocket(const char* localAddress) {
-  m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+UdpSocket::UdpSocket(const char* localAddress)
+    : m_ipv6(std::string_view(localAddress).find(':') != std::string_view::npos) {
+  m_fd = ::socket(m_ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (m_fd < 0) throw std::runtime_error("no UDP socket");
-  sockaddr_in address = Loopback(0);
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
-  if (::inet_pton(AF_INET, localAddress, &address.sin_addr) != 1 ||
-      ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  bool parsed = false;
+  if (m_ipv6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    v6->sin6_family = AF_INET6;
+    parsed = ::inet_pton(AF_INET6, localAddress, &v6->sin6_addr) == 1;
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    v4->sin_family = AF_INET;
+    parsed = ::inet_pton(AF_INET, localAddress, &v4->sin_addr) == 1;
+  }
+  if (!parsed || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     throw std::runtime_error(std::string("cannot bind a UDP socket on ") + localAddress);
-  m_port = ntohs(address.sin_port);
+  // Both families keep the port at the same place.
+  m_port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 UdpSocket::~UdpSocket() { Close(); }
@@ -64,6 +76,14 @@ void UdpSocket::Close() {
 }
 
 void UdpSocket::SendTo(std::uint16_t port, const std::string& bytes) const {
+  if (m_ipv6) {
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_addr = in6addr_loopback;
+    to.sin6_port = htons(port);
+    ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    return;
+  }
   sockaddr_in to = Loopback(port);
   ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
 }
@@ -79,11 +99,12 @@ std::optional<Datagram> UdpSocket::Receive(std::chrono::milliseconds timeout) co
       continue;
     }
     char buffer[2048];
-    sockaddr_in from{};
+    sockaddr_storage from{};
     socklen_t length = sizeof from;
     ssize_t n = ::recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
     if (n < 0) continue;  // a port-unreachable report for something this socket sent
-    return Datagram{std::string(buffer, static_cast<size_t>(n)), ntohs(from.sin_port)};
+    return Datagram{std::string(buffer, static_cast<size_t>(n)),
+                    ntohs(reinterpret_cast<sockaddr_in*>(&from)->sin_port)};
   }
 }
 

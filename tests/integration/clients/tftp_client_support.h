@@ -17,11 +17,11 @@ namespace hx::test::tftpc {
 
 struct Datagram {
   std::string bytes;
-  std::uint16_t port = 0;  // the sender's port on 127.0.0.1
+  std::uint16_t port = 0;  // the sender's port on the loopback address
 };
 
-// A UDP socket on a port of its own of `localAddress` (any 127.x address is local on Linux); it sends to
-// 127.0.0.1.
+// A UDP socket on a port of its own of `localAddress` (any 127.x address is local on Linux, and ::1); it
+// sends to 127.0.0.1, or to ::1 when it is an IPv6 socket.
 class UdpSocket {
  public:
   explicit UdpSocket(const char* localAddress = "127.0.0.1");
@@ -38,6 +38,7 @@ class UdpSocket {
 
  private:
   int m_fd = -1;
+  bool m_ipv6 = false;
   std::uint16_t m_port = 0;
 };
 

@@ -42,11 +42,17 @@ class QuietFrontend : public Frontend {
 
 }  // namespace
 
-std::unique_ptr<TcpConnection> TcpConnection::Connect(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+std::unique_ptr<TcpConnection> TcpConnection::Connect(std::uint16_t port, bool ipv6) {
+  int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   sockaddr_in address = Loopback(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  sockaddr_in6 address6{};
+  address6.sin6_family = AF_INET6;
+  address6.sin6_port = htons(port);
+  address6.sin6_addr = in6addr_loopback;
+  int connected = ipv6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&address6), sizeof address6)
+                       : ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  if (connected != 0) {
     ::close(fd);
     return nullptr;
   }
@@ -118,7 +124,8 @@ void TcpConnection::Reset() {
   m_closed = true;
 }
 
-ControlClient::ControlClient(std::uint16_t port) : m_connection(TcpConnection::Connect(port)) {
+ControlClient::ControlClient(std::uint16_t port, bool ipv6)
+    : m_connection(TcpConnection::Connect(port, ipv6)) {
   if (!m_connection) throw std::runtime_error("cannot connect to the server");
 }
 

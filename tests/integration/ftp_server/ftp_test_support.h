@@ -16,11 +16,11 @@ namespace hx::test {
 
 using namespace std::chrono_literals;
 
-// A TCP connection to 127.0.0.1 with bounded waits.
+// A TCP connection to 127.0.0.1 (or ::1) with bounded waits.
 class TcpConnection {
  public:
   explicit TcpConnection(int fd) : m_fd(fd) {}
-  static std::unique_ptr<TcpConnection> Connect(std::uint16_t port);
+  static std::unique_ptr<TcpConnection> Connect(std::uint16_t port, bool ipv6 = false);
   ~TcpConnection();
   TcpConnection(const TcpConnection&) = delete;
   TcpConnection& operator=(const TcpConnection&) = delete;
@@ -46,7 +46,7 @@ class TcpConnection {
 // The test side of an FTP control connection: lines out, reply lines in, byte for byte.
 class ControlClient {
  public:
-  explicit ControlClient(std::uint16_t port);
+  explicit ControlClient(std::uint16_t port, bool ipv6 = false);
   // The next reply line with its CR LF; empty when none comes within the timeout.
   std::string Line(std::chrono::milliseconds timeout = 5s);
   std::vector<std::string> Lines(size_t count, std::chrono::milliseconds timeout = 5s);

@@ -97,6 +97,31 @@ TEST_F(FtpSessionCellsTest, RowShowsTypePeerCommandAndStatus) {
   EXPECT_EQ(Cell(kColStatus), "221 Service closing control connection");
 }
 
+TEST_F(FtpSessionCellsTest, Ipv6PeerIsServedAndShownCompressed) {
+  ASSERT_TRUE(m_log.EnableLogging());
+  ControlClient client(m_listener->Port(), /*ipv6=*/true);
+  EXPECT_EQ(client.Line(), "220 Vantrel FTP Server Version 1.1\r\n");
+  EXPECT_EQ(client.Command("USER someone"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client.Command("PASS pass word"), "230 User logged in\r\n");
+  EXPECT_EQ(client.Command("PWD"), "257 \"/\" is current directory\r\n");
+  EXPECT_EQ(Cell(kColPeer), "::1");
+  EXPECT_EQ(client.Command("QUIT"), "221 Service closing control connection\r\n");
+  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_NE(ReadFile(m_dir.Path() / "Harbinex.log").find("FTP: Connection from ::1\r\n"), std::string::npos);
+}
+
+TEST_F(FtpSessionCellsTest, Ipv6OffListensOnIpv4Only) {
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kIPv6, 0);
+  std::unique_ptr<Listener> ipv4Only =
+      m_network.RunSync([this] { return MakeFtpListener(m_context, m_network.Context()); });
+  ASSERT_TRUE(m_network.RunSync([&] { return ipv4Only->Open(); }));
+  EXPECT_EQ(TcpConnection::Connect(ipv4Only->Port(), /*ipv6=*/true), nullptr);
+  ControlClient client(ipv4Only->Port());
+  EXPECT_EQ(client.Line(), "220 Vantrel FTP Server Version 1.1\r\n");
+  EXPECT_TRUE(WaitForCell(kColPeer, "127.0.0.1"));
+  m_network.RunSync([&] { ipv4Only.reset(); });
+}
+
 TEST_F(FtpSessionCellsTest, BytesOfDownloadsAndUploads) {
   WriteFile(Root() / "f.bin", std::string(25000, 'f'));
   auto client = Login();

@@ -51,8 +51,9 @@ class TftpServerFixture : public testing::Test {
   }
   // Runs the tftp-hpa client in the work directory, e.g. {"get", "remote", "local"}; returns what it
   // printed (the client's exit status says nothing about the transfer).
-  std::string TftpClient(const std::vector<std::string>& command, const std::string& mode = "octet") const {
-    std::vector<std::string> argv = {"tftp", "-m", mode, "127.0.0.1", std::to_string(Port()), "-c"};
+  std::string TftpClient(const std::vector<std::string>& command, const std::string& mode = "octet",
+                         const std::string& host = "127.0.0.1") const {
+    std::vector<std::string> argv = {"tftp", "-m", mode, host, std::to_string(Port()), "-c"};
     argv.insert(argv.end(), command.begin(), command.end());
     std::string output;
     RunCommand(argv, output, std::chrono::seconds(30), {}, Work());

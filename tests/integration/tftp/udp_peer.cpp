@@ -12,25 +12,40 @@
 namespace hx::test {
 namespace {
 
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  return address;
+// The loopback address of the family with `port`, and its length.
+socklen_t Loopback(bool ipv6, std::uint16_t port, sockaddr_storage& storage) {
+  storage = {};
+  if (ipv6) {
+    auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+    address->sin6_family = AF_INET6;
+    address->sin6_addr = in6addr_loopback;
+    address->sin6_port = htons(port);
+    return sizeof(sockaddr_in6);
+  }
+  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address->sin_port = htons(port);
+  return sizeof(sockaddr_in);
+}
+
+// Both families keep the port at the same place.
+std::uint16_t PortOf(const sockaddr_storage& storage) {
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
 }
 
 }  // namespace
 
-UdpPeer::UdpPeer() {
-  m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+UdpPeer::UdpPeer(bool ipv6) : m_ipv6(ipv6) {
+  m_fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (m_fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address = Loopback(0);
-  if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+  sockaddr_storage address{};
+  socklen_t length = Loopback(ipv6, 0, address);
+  if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
     throw std::runtime_error("bind failed");
-  socklen_t length = sizeof address;
+  length = sizeof address;
   ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-  m_port = ntohs(address.sin_port);
+  m_port = PortOf(address);
 }
 
 UdpPeer::~UdpPeer() {
@@ -38,8 +53,9 @@ UdpPeer::~UdpPeer() {
 }
 
 void UdpPeer::SendTo(std::uint16_t port, const Bytes& bytes) const {
-  sockaddr_in address = Loopback(port);
-  ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  sockaddr_storage address{};
+  socklen_t length = Loopback(m_ipv6, port, address);
+  ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), length);
 }
 
 std::optional<Datagram> UdpPeer::Receive(std::chrono::milliseconds timeout) const {
@@ -47,13 +63,13 @@ std::optional<Datagram> UdpPeer::Receive(std::chrono::milliseconds timeout) cons
   if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
   Datagram d;
   d.bytes.resize(2048);
-  sockaddr_in from{};
+  sockaddr_storage from{};
   socklen_t length = sizeof from;
   ssize_t n =
       ::recvfrom(m_fd, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
   if (n < 0) return std::nullopt;
   d.bytes.resize(static_cast<size_t>(n));
-  d.port = ntohs(from.sin_port);
+  d.port = PortOf(from);
   return d;
 }
 

@@ -12,13 +12,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Datagram {
   Bytes bytes;
-  std::uint16_t port = 0;  // the sender's port on 127.0.0.1
+  std::uint16_t port = 0;  // the sender's port on the loopback address
 };
 
-// A raw UDP socket on 127.0.0.1 and a port of its own, for packets that no well-behaved client sends.
+// A raw UDP socket on 127.0.0.1 (or ::1) and a port of its own, for packets that no well-behaved client
+// sends; it talks to ports on the same loopback address.
 class UdpPeer {
  public:
-  UdpPeer();
+  explicit UdpPeer(bool ipv6 = false);
   ~UdpPeer();
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;
@@ -30,6 +31,7 @@ class UdpPeer {
 
  private:
   int m_fd = -1;
+  bool m_ipv6 = false;
   std::uint16_t m_port = 0;
 };
 

@@ -70,6 +70,14 @@ TEST(FtpClientForm, ValidationOrderAndMessages) {
   }
 }
 
+TEST(FtpClientForm, HostFieldTakesAnIpv6AddressInBrackets) {
+  FtpClientForm form = GoodForm();
+  form.host = "[2001:db8::7]";
+  FtpClientJob job;
+  ASSERT_FALSE(ValidateFtpClientForm(form, job).has_value());
+  EXPECT_EQ(job.host, "2001:db8::7");
+}
+
 TEST(FtpClientForm, OnlyEmptinessIsTestedOtherwise) {
   FtpClientForm form = GoodForm();
   form.host = " ";

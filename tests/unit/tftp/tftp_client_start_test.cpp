@@ -84,6 +84,14 @@ TEST(TftpClientForm, AcceptedValuesFillTheJob) {
   }
 }
 
+TEST(TftpClientForm, HostFieldTakesAnIpv6AddressInBrackets) {
+  TftpClientForm form = GoodForm();
+  form.host = "[::1]";
+  TftpClientJob job;
+  ASSERT_FALSE(ValidateTftpClientForm(form, job).has_value());
+  EXPECT_EQ(job.host, "::1");
+}
+
 TEST(TftpClientForm, TitlesAndSections) {
   EXPECT_STREQ(TftpClientTitle(false), "TFTP GET File Information");
   EXPECT_STREQ(TftpClientTitle(true), "TFTP PUT File Information");
