@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "app/shared_file.h"
+#include "ftp/server/data_connection.h"
 #include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
@@ -37,9 +38,9 @@ class Download : public std::enable_shared_from_this<Download> {
   Download(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::string path,
            std::uint64_t position);
 
-  // Starts the connect after the 150 reply. False, after the 451 reply, when the system refused it at once;
-  // the caller then drops the download.
-  bool Connect(const asio::ip::tcp::endpoint& target);
+  // Starts opening the data connection after the 150 reply. False, after the 451 reply, when the system
+  // refused it at once; the caller then drops the download.
+  bool Connect(std::unique_ptr<DataOpener> opener);
   void Abort();
   // The session ends: release the file and the connection without a reply.
   void Close();
@@ -60,6 +61,7 @@ class Download : public std::enable_shared_from_this<Download> {
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
+  std::unique_ptr<DataOpener> m_opener;
   SharedFile m_file;
   std::string m_path;
   std::array<char, 256> m_peerBytes{};

@@ -11,6 +11,7 @@
 
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
+#include "ftp/server/data_connection.h"
 #include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
@@ -43,8 +44,8 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
   Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target);
 
-  // Starts the connect after the 150 reply.
-  void Connect(const asio::ip::tcp::endpoint& target);
+  // Starts opening the data connection after the 150 reply.
+  void Connect(std::unique_ptr<DataOpener> opener);
   // ABOR: ends the upload at once.
   void Abort();
   // The session ends: release the file and the connection without a reply.
@@ -61,6 +62,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
+  std::unique_ptr<DataOpener> m_opener;
   UploadFile m_target;
   SharedFile& m_file;  // m_target's file
   std::array<char, kReceive> m_buffer{};
