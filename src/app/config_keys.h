@@ -40,6 +40,9 @@ inline constexpr const char* kFPort = "FPort";
 inline constexpr const char* kFDataPort = "FDataPort";
 inline constexpr const char* kFIdleTimeout = "FIdleTimeout";
 inline constexpr const char* kFDataTimeout = "FDataTimeout";
+inline constexpr const char* kFPassive = "FPassive";
+inline constexpr const char* kFPassivePorts = "FPassivePorts";
+inline constexpr const char* kFPassiveAddress = "FPassiveAddress";
 
 // Debugging mask bits, also the source value of log and debug lines.
 inline constexpr int kSourceTftp = 1;
@@ -64,12 +67,17 @@ inline constexpr IntKeyDefault kStartIntKeys[] = {
 // data connection before its transfer is aborted; 0 switches either off.
 inline constexpr int kDefaultIdleTimeout = 300;
 inline constexpr int kDefaultDataTimeout = 300;
+// Passive mode (PASV, EPSV) is on; its listeners take any free port ("0") or one of a range ("50000-50100"),
+// and announce the control connection's local address unless another one is set (behind NAT).
+inline constexpr int kDefaultPassive = 1;
+inline constexpr const char* kDefaultPassivePorts = "0";
 
 // The FTP keys normalised after the TFTP directory.
 inline constexpr IntKeyDefault kStartFtpKeys[] = {
     {kFtp, kFAllowUpload, 1}, {kFtp, kFAllowDownload, 1}, {kFtp, kFOverwrite, 0},
     {kFtp, kAnonAllowed, 1},  {kFtp, kUserSecurity, 1},   {kFtp, kFIdleTimeout, kDefaultIdleTimeout},
     {kFtp, kFDataTimeout, kDefaultDataTimeout},
+    {kFtp, kFPassive, kDefaultPassive},
 };
 
 }  // namespace hx::cfg

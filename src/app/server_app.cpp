@@ -63,6 +63,11 @@ bool ServerApp::InitInstance() {
   }
   m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir,
                               m_config.GetProfileString(cfg::kFtp, cfg::kFDLDir, *temp));
+  m_config.WriteProfileString(
+      cfg::kFtp, cfg::kFPassivePorts,
+      m_config.GetProfileString(cfg::kFtp, cfg::kFPassivePorts, cfg::kDefaultPassivePorts));
+  m_config.WriteProfileString(cfg::kFtp, cfg::kFPassiveAddress,
+                              m_config.GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, ""));
   return true;
 }
 

@@ -12,6 +12,8 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "ftp/server/arguments.h"
+#include "ftp/server/passive_listener.h"
 #include "ui/dialog_checks.h"
 #include "ui/modals.h"
 #include "users/directory_rule.h"
@@ -176,6 +178,9 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       m_bUserSecurity(config.GetProfileInt(cfg::kFtp, cfg::kUserSecurity, 1)),
       m_nIdleTimeout(config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout)),
       m_nDataTimeout(config.GetProfileInt(cfg::kFtp, cfg::kFDataTimeout, cfg::kDefaultDataTimeout)),
+      m_bPassive(config.GetProfileInt(cfg::kFtp, cfg::kFPassive, cfg::kDefaultPassive)),
+      m_strPassivePorts(config.GetProfileString(cfg::kFtp, cfg::kFPassivePorts, cfg::kDefaultPassivePorts)),
+      m_strPassiveAddress(config.GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, "")),
       anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
       allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
       allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),
@@ -186,6 +191,9 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       editUsers(new QPushButton("  Edit User Profile / Security List  ", this)),
       idleTimeout(DigitsEdit("idleTimeout", this)),
       dataTimeout(DigitsEdit("dataTimeout", this)),
+      passive(CheckBox("Allow passive mode (PASV, EPSV)?", "passive", this)),
+      passivePorts(Edit("passivePorts", this)),
+      passiveAddress(Edit("passiveAddress", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   editUsers->setObjectName("editUsers");
@@ -228,10 +236,19 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   limitsLayout->addWidget(new QLabel("Abort transfers stalled for (0-86400): ", limits), 1, 0);
   limitsLayout->addWidget(dataTimeout, 1, 1);
 
+  auto* passiveBox = new QGroupBox(" Passive Mode ", this);
+  auto* passiveLayout = new QGridLayout(passiveBox);
+  passiveLayout->addWidget(passive, 0, 0, 1, 2);
+  passiveLayout->addWidget(new QLabel("Ports (0: any, or 50000-50100): ", passiveBox), 1, 0);
+  passiveLayout->addWidget(passivePorts, 1, 1);
+  passiveLayout->addWidget(new QLabel("Announced address (empty: local): ", passiveBox), 2, 0);
+  passiveLayout->addWidget(passiveAddress, 2, 1);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(anonymous);
   layout->addWidget(users);
   layout->addWidget(limits);
+  layout->addWidget(passiveBox);
   layout->addStretch(1);
 }
 
@@ -244,6 +261,9 @@ void FtpPage::Fill() {
   userSecurity->setChecked(m_bUserSecurity != 0);
   idleTimeout->setText(QString::number(m_nIdleTimeout));
   dataTimeout->setText(QString::number(m_nDataTimeout));
+  passive->setChecked(m_bPassive != 0);
+  passivePorts->setText(QString::fromStdString(m_strPassivePorts));
+  passiveAddress->setText(QString::fromStdString(m_strPassiveAddress));
   m_strDir = WithTrailingSeparator(m_strDir);
 }
 
@@ -260,6 +280,23 @@ bool FtpPage::TakeBack() {
   std::optional<int> newDataTimeout = TakeIntInRange(dataTimeout, 0, 86400, m_modals, this);
   if (!newDataTimeout) return false;
   m_nDataTimeout = *newDataTimeout;
+  m_bPassive = Ticked(passive);
+  std::string ports = passivePorts->text().trimmed().toStdString();
+  if (!ftpd::ParsePortRange(ports)) {
+    m_modals.Message(this, "Please enter 0 or a range of ports such as 50000-50100.");
+    passivePorts->setFocus();
+    passivePorts->selectAll();
+    return false;
+  }
+  m_strPassivePorts = ports;
+  std::string address = passiveAddress->text().trimmed().toStdString();
+  if (!address.empty() && !ftpd::ParseIpv4(address)) {
+    m_modals.Message(this, "Please enter an IPv4 address such as 192.0.2.7, or leave the field empty.");
+    passiveAddress->setFocus();
+    passiveAddress->selectAll();
+    return false;
+  }
+  m_strPassiveAddress = address;
   m_strDir = dir->text().toStdString();
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }

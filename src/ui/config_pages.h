@@ -95,6 +95,9 @@ class FtpPage : public ConfigPage {
   int m_bUserSecurity;
   int m_nIdleTimeout;  // seconds; 0 never
   int m_nDataTimeout;  // seconds; 0 never
+  int m_bPassive;
+  std::string m_strPassivePorts;    // "0" or "first-last"
+  std::string m_strPassiveAddress;  // empty: the control connection's local address
   QCheckBox* anonAllowed;
   QCheckBox* allowDownload;
   QCheckBox* allowUpload;
@@ -105,6 +108,9 @@ class FtpPage : public ConfigPage {
   QPushButton* editUsers;
   QLineEdit* idleTimeout;
   QLineEdit* dataTimeout;
+  QCheckBox* passive;
+  QLineEdit* passivePorts;
+  QLineEdit* passiveAddress;
 
  protected:
   void Fill() override;

@@ -87,6 +87,9 @@ bool ConfigSheet::WriteSettings() {
   config.WriteProfileInt(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity);
   config.WriteProfileInt(cfg::kFtp, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout);
   config.WriteProfileInt(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout);
+  config.WriteProfileInt(cfg::kFtp, cfg::kFPassive, m_ftp->m_bPassive);
+  config.WriteProfileString(cfg::kFtp, cfg::kFPassivePorts, m_ftp->m_strPassivePorts);
+  config.WriteProfileString(cfg::kFtp, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
 
   // The store drops a failed write silently; reading back tells whether the file took the values.
   auto stringIs = [&config](const char* section, const char* key, const std::string& value) {
@@ -113,7 +116,10 @@ bool ConfigSheet::WriteSettings() {
          intIs(cfg::kFtp, cfg::kAnonAllowed, m_ftp->m_bAnonAllowed) &&
          intIs(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity) &&
          intIs(cfg::kFtp, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout) &&
-         intIs(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout);
+         intIs(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout) &&
+         intIs(cfg::kFtp, cfg::kFPassive, m_ftp->m_bPassive) &&
+         stringIs(cfg::kFtp, cfg::kFPassivePorts, m_ftp->m_strPassivePorts) &&
+         stringIs(cfg::kFtp, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
 }
 
 }  // namespace hx

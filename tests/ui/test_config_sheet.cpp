@@ -161,8 +161,10 @@ class ConfigSheetTest : public QObject {
                 {"TFTP", "TMakeNewDirs", 1},
                 {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},     {"TFTP", "TTimeout", 5},
                 {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1}, {"FTP", "FOverwrite", 0},
-                {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1}};
+                {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1},   {"FTP", "FPassive", 1}};
     for (const Key& k : keys) QCOMPARE(f.config->GetProfileInt(k.section, k.key, -1), k.value);
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts, "missing"), std::string("0"));
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, "missing"), std::string());
     // The directory pages were never shown: their values go back as read.
     QCOMPARE(f.config->GetProfileString(cfg::kTftp, cfg::kTDLDir, "missing"), std::string());
     QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir, "missing"), std::string());
@@ -197,6 +199,24 @@ class ConfigSheetTest : public QObject {
     QVERIFY(f.sheet->General()->findChild<QLabel*>("noTray"));
     f.sheet->accept();
     QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kSystemTray, -1), 1);  // kept as it was
+  }
+
+  void passiveSettingsAreCheckedAndWritten() {
+    SheetFixture f;
+    f.sheet->Tabs()->setCurrentIndex(2);
+    f.sheet->Ftp()->dir->setText(QString::fromStdString(f.Dir()));
+    f.sheet->Ftp()->passivePorts->setText("5000");
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Please enter 0 or a range of ports such as 50000-50100."});
+    QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
+    f.sheet->Ftp()->passivePorts->setText("50000-50100");
+    f.sheet->Ftp()->passiveAddress->setText("192.0.2.7");
+    f.sheet->Ftp()->passive->setChecked(false);
+    f.sheet->accept();
+    QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+    QCOMPARE(f.config->GetProfileInt(cfg::kFtp, cfg::kFPassive, -1), 0);
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts, ""), std::string("50000-50100"));
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, ""), std::string("192.0.2.7"));
   }
 
   void userListOpensFromTheFtpPage() {

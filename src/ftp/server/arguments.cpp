@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "app/address_text.h"
+
 namespace hx::ftpd {
 namespace {
 
@@ -47,8 +49,50 @@ std::optional<DataAddress> ParsePortArgument(std::string_view text) {
   return address;
 }
 
-bool IsUsableDataAddress(const DataAddress& address, const std::array<std::uint8_t, 4>& controlPeer) {
-  return address.host == controlPeer && address.port >= 1024;
+asio::ip::tcp::endpoint DataEndpoint(const DataAddress& address) {
+  return asio::ip::tcp::endpoint(asio::ip::address_v4(address.host), address.port);
+}
+
+bool IsUsableDataTarget(const asio::ip::tcp::endpoint& target, const asio::ip::address& controlPeer) {
+  return Unmapped(target.address()) == Unmapped(controlPeer) && target.port() >= 1024;
+}
+
+ExtendedAddress ParseEprtArgument(std::string_view text) {
+  ExtendedAddress result;
+  if (text.size() < 2 || text[0] < 33 || text[0] > 126) return result;
+  const char delimiter = text[0];
+  // The four delimiters cut the text into family, address and port, with nothing after the last one.
+  std::string_view fields[3];
+  size_t pos = 1;
+  for (std::string_view& field : fields) {
+    size_t end = text.find(delimiter, pos);
+    if (end == std::string_view::npos) return result;
+    field = text.substr(pos, end - pos);
+    pos = end + 1;
+  }
+  if (pos != text.size()) return result;
+  if (fields[0] != "1" && fields[0] != "2") {
+    result.kind = ExtendedAddress::Kind::UnknownFamily;
+    return result;
+  }
+  size_t digit = 0;
+  auto port = ReadNumber(fields[2], digit, 65535);
+  if (!port || *port == 0 || digit != fields[2].size() || IsBlank(fields[2][0])) return result;
+  asio::ip::address address;
+  if (fields[0] == "1") {
+    auto host = ParseIpv4(fields[1]);
+    if (!host) return result;
+    address = asio::ip::address_v4(*host);
+  } else {
+    std::error_code error;
+    asio::ip::address_v6 v6 = asio::ip::make_address_v6(std::string(fields[1]), error);
+    // A zone belongs to the client's side of a link-local address; it names nothing here.
+    if (error || fields[1].find('%') != std::string_view::npos) return result;
+    address = v6;
+  }
+  result.kind = ExtendedAddress::Kind::Ok;
+  result.endpoint = asio::ip::tcp::endpoint(address, static_cast<std::uint16_t>(*port));
+  return result;
 }
 
 std::optional<std::array<std::uint8_t, 4>> ParseIpv4(std::string_view text) {

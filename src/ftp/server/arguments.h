@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <asio/ip/tcp.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,10 +21,23 @@ struct DataAddress {
 // number and at the end); the port is p1 * 256 + p2. nullopt for anything else.
 std::optional<DataAddress> ParsePortArgument(std::string_view text);
 
-// Whether the server may connect to this address: only the host of the control connection, and only to a
+// The endpoint a PORT argument names.
+asio::ip::tcp::endpoint DataEndpoint(const DataAddress& address);
+
+// Whether the server may connect to this endpoint: only the host of the control connection, and only to a
 // port that is not privileged, so that a client can never use the server to reach a third party or a
-// system service (the bounce attack).
-bool IsUsableDataAddress(const DataAddress& address, const std::array<std::uint8_t, 4>& controlPeer);
+// system service (the bounce attack). Addresses are compared as the peers they are (an IPv4 peer of a
+// dual-stack socket is its IPv4 address).
+bool IsUsableDataTarget(const asio::ip::tcp::endpoint& target, const asio::ip::address& controlPeer);
+
+// An EPRT argument: "<d><family><d><address><d><port><d>" with any printable delimiter d, family 1 (IPv4
+// dotted) or 2 (IPv6 text).
+struct ExtendedAddress {
+  enum class Kind { Ok, UnknownFamily, Malformed };
+  Kind kind = Kind::Malformed;
+  asio::ip::tcp::endpoint endpoint;
+};
+ExtendedAddress ParseEprtArgument(std::string_view text);
 
 // The dotted quad of an IPv4 address text; nullopt when it is not one.
 std::optional<std::array<std::uint8_t, 4>> ParseIpv4(std::string_view text);

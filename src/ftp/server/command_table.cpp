@@ -1,22 +1,67 @@
 #include "ftp/server/command_table.h"
 
 #include "app/text_util.h"
+#include "ftp/server/control_session.h"
+#include "ftp/server/login_rules.h"
+#include "ftp/server/replies.h"
 
 namespace hx::ftpd {
 
-const std::array<CommandRow, kCommandCount> kCommandTable = {{
-    {"USER", CommandId::User}, {"PASS", CommandId::Pass}, {"ACCT", CommandId::Acct}, {"CWD", CommandId::Cwd},
-    {"CDUP", CommandId::Cdup}, {"SMNT", CommandId::Smnt}, {"QUIT", CommandId::Quit}, {"REIN", CommandId::Rein},
-    {"PORT", CommandId::Port}, {"PASV", CommandId::Pasv}, {"TYPE", CommandId::Type}, {"STRU", CommandId::Stru},
-    {"MODE", CommandId::Mode}, {"RETR", CommandId::Retr}, {"STOR", CommandId::Stor}, {"STOU", CommandId::Stou},
-    {"APPE", CommandId::Appe}, {"ALLO", CommandId::Allo}, {"REST", CommandId::Rest}, {"RNFR", CommandId::Rnfr},
-    {"RNTO", CommandId::Rnto}, {"ABOR", CommandId::Abor}, {"DELE", CommandId::Dele}, {"RMD", CommandId::Rmd},
-    {"MKD", CommandId::Mkd},   {"PWD", CommandId::Pwd},   {"LIST", CommandId::List}, {"NLST", CommandId::Nlst},
-    {"SITE", CommandId::Site}, {"SYST", CommandId::Syst}, {"STAT", CommandId::Stat}, {"HELP", CommandId::Help},
-    {"NOOP", CommandId::Noop}, {"MDTM", CommandId::Mdtm}, {"SIZE", CommandId::Size}, {"FEAT", CommandId::Feat},
-    {"XPWD", CommandId::Xpwd}, {"XRMD", CommandId::Xrmd}, {"XMKD", CommandId::Xmkd}, {"XCUP", CommandId::Xcup},
-    {"XCWD", CommandId::Xcwd},
-}};
+std::array<CommandRow, kCommandCount> MakeCommandTable() {
+  using S = ControlSession;
+  // Only a download, an upload or a listing of its own is refused while one runs; everything else is
+  // served between a transfer's steps.
+  constexpr bool kWaits = true;
+  std::array<CommandRow, kCommandCount> rows = {{
+      {"USER", CommandId::User, &S::DoUser},
+      {"PASS", CommandId::Pass, &S::DoPass},
+      {"ACCT", CommandId::Acct, &S::DoNotHere},
+      {"CWD", CommandId::Cwd, &S::DoCwd},
+      {"CDUP", CommandId::Cdup, &S::DoCdup},
+      {"SMNT", CommandId::Smnt, &S::DoNotImplemented},
+      {"QUIT", CommandId::Quit, &S::DoQuit},
+      {"REIN", CommandId::Rein, &S::DoRein},
+      {"PORT", CommandId::Port, &S::DoPort},
+      {"PASV", CommandId::Pasv, &S::DoPasv},
+      {"TYPE", CommandId::Type, &S::DoType},
+      {"STRU", CommandId::Stru, &S::DoStru},
+      {"MODE", CommandId::Mode, &S::DoMode},
+      {"RETR", CommandId::Retr, &S::DoRetr, kFieldDownload, reply::kNoDownloadRight, kWaits},
+      {"STOR", CommandId::Stor, &S::DoStor, kFieldUpload, reply::kNoUploadRight, kWaits},
+      {"STOU", CommandId::Stou, &S::DoNotImplemented},
+      {"APPE", CommandId::Appe, &S::DoAppe, kFieldUpload, reply::kNoUploadRight, kWaits},
+      {"ALLO", CommandId::Allo, &S::DoNotHere},
+      {"REST", CommandId::Rest, &S::DoRest},
+      {"RNFR", CommandId::Rnfr, &S::DoRnfr, kFieldRename, reply::kNoRenameRight},
+      {"RNTO", CommandId::Rnto, &S::DoRnto},
+      {"ABOR", CommandId::Abor, &S::DoAbor},
+      {"DELE", CommandId::Dele, &S::DoDele, kFieldDelete, reply::kNoDeleteRight},
+      {"RMD", CommandId::Rmd, &S::DoRmd, kFieldRemoveDirs, reply::kNoRmdirRight},
+      {"MKD", CommandId::Mkd, &S::DoMkd, kFieldMakeDirs, reply::kNoMkdirRight},
+      {"PWD", CommandId::Pwd, &S::DoPwd},
+      {"LIST", CommandId::List, &S::DoList, kNoRight, nullptr, kWaits},
+      {"NLST", CommandId::Nlst, &S::DoNlst, kNoRight, nullptr, kWaits},
+      {"SITE", CommandId::Site, &S::DoNotImplemented},
+      {"SYST", CommandId::Syst, &S::DoSyst},
+      {"STAT", CommandId::Stat, &S::DoStat},
+      {"HELP", CommandId::Help, &S::DoHelp},
+      {"NOOP", CommandId::Noop, &S::DoNoop},
+      {"MDTM", CommandId::Mdtm, &S::DoMdtm},
+      {"SIZE", CommandId::Size, &S::DoSize},
+      {"FEAT", CommandId::Feat, &S::DoFeat},
+      {"XPWD", CommandId::Xpwd, &S::DoPwd},
+      {"XRMD", CommandId::Xrmd, &S::DoRmd, kFieldRemoveDirs, reply::kNoRmdirRight},
+      {"XMKD", CommandId::Xmkd, &S::DoMkd, kFieldMakeDirs, reply::kNoMkdirRight},
+      {"XCUP", CommandId::Xcup, &S::DoCdup},
+      {"XCWD", CommandId::Xcwd, &S::DoCwd},
+      {"EPRT", CommandId::Eprt, &S::DoEprt},
+      {"EPSV", CommandId::Epsv, &S::DoEpsv},
+      {"OPTS", CommandId::Opts, &S::DoOpts},
+  }};
+  return rows;
+}
+
+const std::array<CommandRow, kCommandCount> kCommandTable = MakeCommandTable();
 
 std::string_view ApplyAborRule(std::string_view line) {
   size_t at = line.find("ABOR");
@@ -42,6 +87,7 @@ std::string_view CommandArgument(std::string_view line, int command) {
 }
 
 bool GateAdmits(bool needUser, bool needPass, int command) {
+  if (command == static_cast<int>(CommandId::Quit)) return true;
   if (needUser && command != static_cast<int>(CommandId::User)) return false;
   if (needPass && command != static_cast<int>(CommandId::Pass)) return false;
   return true;

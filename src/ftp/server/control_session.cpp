@@ -17,6 +17,7 @@
 #include "ftp/server/download.h"
 #include "ftp/server/ftp_worker.h"
 #include "ftp/server/listing_job.h"
+#include "ftp/server/passive_listener.h"
 #include "ftp/server/replies.h"
 #include "ftp/server/upload.h"
 
@@ -30,11 +31,6 @@ constexpr size_t kOutputBound = 64 * 1024;
 constexpr std::chrono::seconds kEndGrace(5);
 
 std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find_first_of("\r\n")); }
-
-struct HandlerRow {
-  CommandId id;
-  void (ControlSession::*handler)(std::string_view, std::string_view);
-};
 
 }  // namespace
 
@@ -65,13 +61,11 @@ void ControlSession::Start() {
   m_socket.set_option(asio::socket_base::out_of_band_inline(true), error);
   SendReply(reply::kBanner);
   asio::ip::tcp::endpoint peer = m_socket.remote_endpoint(error);
-  // The listener's IPv6 socket reports IPv4 peers as mapped addresses; they are shown and served as IPv4.
-  asio::ip::address peerAddress = Unmapped(peer.address());
   if (!error) {
-    m_strPeerAddr = AddressText(peerAddress);
+    m_peerAddress = Unmapped(peer.address());
+    m_strPeerAddr = AddressText(m_peerAddress);
     m_nPeerPort = peer.port();
   }
-  if (!error && peerAddress.is_v4()) m_peerHost = peerAddress.to_v4().to_bytes();
   LogEntry("FTP: Connection from " + m_strPeerAddr);
   m_bConnected = true;
   SetSessionText(kColType, "Ftp Srv");
@@ -176,36 +170,6 @@ void ControlSession::OnIdleTimer() {
 
 // ---- reading and dispatch -------------------------------------------------------------------------------
 
-const std::array<ControlSession::Handler, kCommandCount> ControlSession::kHandlers = [] {
-  constexpr HandlerRow kRows[] = {
-      {CommandId::User, &ControlSession::DoUser}, {CommandId::Pass, &ControlSession::DoPass},
-      {CommandId::Acct, &ControlSession::DoNotHere}, {CommandId::Cwd, &ControlSession::DoCwd},
-      {CommandId::Cdup, &ControlSession::DoCdup}, {CommandId::Smnt, &ControlSession::DoNotImplemented},
-      {CommandId::Quit, &ControlSession::DoQuit}, {CommandId::Rein, &ControlSession::DoRein},
-      {CommandId::Port, &ControlSession::DoPort}, {CommandId::Pasv, &ControlSession::DoNotImplemented},
-      {CommandId::Type, &ControlSession::DoType}, {CommandId::Stru, &ControlSession::DoStru},
-      {CommandId::Mode, &ControlSession::DoMode}, {CommandId::Retr, &ControlSession::DoRetr},
-      {CommandId::Stor, &ControlSession::DoStor}, {CommandId::Stou, &ControlSession::DoNotImplemented},
-      {CommandId::Appe, &ControlSession::DoAppe}, {CommandId::Allo, &ControlSession::DoNotHere},
-      {CommandId::Rest, &ControlSession::DoRest}, {CommandId::Rnfr, &ControlSession::DoRnfr},
-      {CommandId::Rnto, &ControlSession::DoRnto}, {CommandId::Abor, &ControlSession::DoAbor},
-      {CommandId::Dele, &ControlSession::DoDele}, {CommandId::Rmd, &ControlSession::DoRmd},
-      {CommandId::Mkd, &ControlSession::DoMkd}, {CommandId::Pwd, &ControlSession::DoPwd},
-      {CommandId::List, &ControlSession::DoList}, {CommandId::Nlst, &ControlSession::DoNlst},
-      {CommandId::Site, &ControlSession::DoNotImplemented}, {CommandId::Syst, &ControlSession::DoSyst},
-      {CommandId::Stat, &ControlSession::DoStat}, {CommandId::Help, &ControlSession::DoHelp},
-      {CommandId::Noop, &ControlSession::DoNoop}, {CommandId::Mdtm, &ControlSession::DoMdtm},
-      {CommandId::Size, &ControlSession::DoSize}, {CommandId::Feat, &ControlSession::DoFeat},
-      {CommandId::Xpwd, &ControlSession::DoPwd}, {CommandId::Xrmd, &ControlSession::DoRmd},
-      {CommandId::Xmkd, &ControlSession::DoMkd}, {CommandId::Xcup, &ControlSession::DoCdup},
-      {CommandId::Xcwd, &ControlSession::DoCwd},
-  };
-  static_assert(std::size(kRows) == kCommandCount);
-  std::array<Handler, kCommandCount> handlers{};
-  for (const HandlerRow& row : kRows) handlers[static_cast<size_t>(row.id)] = row.handler;
-  return handlers;
-}();
-
 bool ControlSession::CanProcess() const {
   return !m_ending && !m_pListing && !m_loginPause && m_output.size() + m_writing.size() < kOutputBound;
 }
@@ -270,7 +234,16 @@ void ControlSession::HandleLine(const std::string& line) {
     DoNotImplemented(line, {});
     return;
   }
-  (this->*kHandlers[static_cast<size_t>(number)])(line, CommandArgument(command, number));
+  const CommandRow& row = kCommandTable[static_cast<size_t>(number)];
+  if (row.waitsForTransfer && TransferRunning()) {
+    SendReply(reply::kTransferBusy);
+    return;
+  }
+  if (row.right != kNoRight && GetRight(row.right) == 0) {
+    SendReply(row.refusal);
+    return;
+  }
+  (this->*row.handler)(line, CommandArgument(command, number));
   if (number == static_cast<int>(CommandId::User)) {
     m_bNeedUser = false;
     m_bNeedPass = true;
@@ -360,6 +333,7 @@ void ControlSession::FinishEnd() {
 }
 
 void ControlSession::CloseTransfers() {
+  ClosePassive();
   if (m_pSendSocket) m_pSendSocket->Close();
   if (m_pRecvSocket) m_pRecvSocket->Close();
   if (m_pListing) m_pListing->Close();

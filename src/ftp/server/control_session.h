@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,10 +18,12 @@
 
 namespace hx::ftpd {
 
+class DataOpener;
 class Download;
 class FtpWorker;
 class Upload;
 class ListingJob;
+class PassiveListener;
 
 // One FTP control connection with all the state of its session, run on its worker's strand.
 //
@@ -60,8 +63,7 @@ class ControlSession {
   void ListingEnded();
 
  private:
-  using Handler = void (ControlSession::*)(std::string_view line, std::string_view argument);
-  static const std::array<Handler, kCommandCount> kHandlers;
+  friend std::array<CommandRow, kCommandCount> MakeCommandTable();
 
   // Reading and dispatch.
   void ReadMore();
@@ -87,6 +89,10 @@ class ControlSession {
   void DoQuit(std::string_view line, std::string_view argument);
   void DoRein(std::string_view line, std::string_view argument);
   void DoPort(std::string_view line, std::string_view argument);
+  void DoEprt(std::string_view line, std::string_view argument);
+  void DoPasv(std::string_view line, std::string_view argument);
+  void DoEpsv(std::string_view line, std::string_view argument);
+  void DoOpts(std::string_view line, std::string_view argument);
   void DoAbor(std::string_view line, std::string_view argument);
   void DoNoop(std::string_view line, std::string_view argument);
   void DoNotHere(std::string_view line, std::string_view argument);
@@ -131,9 +137,17 @@ class ControlSession {
   void ListCommand(std::string_view argument, bool namesOnly);
   void StoreCommand(std::string_view argument, bool append);
   bool TransferRunning() const;
-  // The endpoint of the client's PORT; nullopt after the 425 reply.
-  bool DataTarget(asio::ip::tcp::endpoint& target);
+  // How the next data command gets its connection: the passive listener of the last PASV or EPSV (taken:
+  // one connection per command), or a connect from the data port to the address of the last PORT or EPRT,
+  // with `socket` opened for it. nullptr after the 425 or 451 reply.
+  std::unique_ptr<DataOpener> TakeDataOpener(asio::ip::tcp::socket& socket);
   std::uint16_t DataPort() const;
+  // A passive listener for PASV or EPSV, on the control connection's local address; nullptr after the reply
+  // that refuses it.
+  std::shared_ptr<PassiveListener> OpenPassiveListener();
+  bool PassiveEnabled() const;
+  bool ControlIsIpv6() const { return m_peerAddress.is_v6(); }
+  void ClosePassive();
 
   AppContext& m_context;
   FtpWorker& m_worker;
@@ -149,7 +163,7 @@ class ControlSession {
 
   std::string m_strPeerAddr;
   unsigned m_nPeerPort = 0;
-  std::array<std::uint8_t, 4> m_peerHost{};
+  asio::ip::address m_peerAddress;  // IPv4 for an IPv4 client, also on a dual-stack socket
   bool m_bConnected = false;
   bool m_bNeedUser = true;
   bool m_bNeedPass = false;
@@ -158,7 +172,9 @@ class ControlSession {
   std::string m_strProfile;
   std::string m_strRootDir;
   std::string m_strCurDir;
-  std::string m_strPort;
+  std::optional<asio::ip::tcp::endpoint> m_portTarget;  // of the last PORT or EPRT; nullopt: none usable
+  std::shared_ptr<PassiveListener> m_passive;           // of the last PASV or EPSV, until a command takes it
+  bool m_epsvAll = false;                               // EPSV ALL: no other way to a data connection
   char m_chType = 'A';
   bool m_bRestart = false;
   std::int64_t m_lRestartPos = 0;

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <asio/post.hpp>
 #include <cerrno>
 
 #include "app/socket_error_text.h"
@@ -9,9 +10,10 @@
 
 namespace hx::ftpd {
 
-std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPort) {
+std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPort,
+                           const asio::ip::tcp& protocol) {
   std::error_code error;
-  socket.open(asio::ip::tcp::v4(), error);
+  socket.open(protocol, error);
   if (error) return std::string(reply::kCouldNotCreateSocket) + SocketErrorText(error) + "\r\n";
   // Every data connection leaves from the same port; without the option the second one could not bind
   // while the first lingers in TIME_WAIT.
@@ -24,7 +26,7 @@ std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPor
     socket.close();
     return std::string(reply::kCouldNotSetOptions) + SocketErrorText(error) + "\r\n";
   }
-  socket.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), localPort), error);
+  socket.bind(asio::ip::tcp::endpoint(protocol, localPort), error);
   if (error) {
     socket.close();
     return std::string(reply::kCouldNotBind) + SocketErrorText(error) + "\r\n";
@@ -57,6 +59,21 @@ void AwaitConnect(asio::ip::tcp::socket& socket, std::function<void(std::error_c
                       }
                       done(error);
                     });
+}
+
+bool ActiveOpener::Start(asio::ip::tcp::socket& socket, std::error_code& error,
+                         std::function<void(std::error_code)> done) {
+  switch (StartConnect(socket, m_target, error)) {
+    case ConnectStart::Failed:
+      return false;
+    case ConnectStart::Connected:
+      asio::post(socket.get_executor(), [done = std::move(done)] { done({}); });
+      return true;
+    case ConnectStart::InProgress:
+      AwaitConnect(socket, std::move(done));
+      return true;
+  }
+  return false;
 }
 
 bool ConnectedThenReset(const std::error_code& error) {

@@ -8,11 +8,25 @@
 
 namespace hx::ftpd {
 
+// How a data command gets its connected data socket: it connects to the client (active mode) or takes the
+// client's connection to the session's passive listener. The transfers only see this.
+class DataOpener {
+ public:
+  virtual ~DataOpener() = default;
+  // Starts opening `socket`. False, with `error`, when the system refused at once; otherwise `done` gets
+  // the outcome later on the socket's executor (operation_aborted after Cancel or a close of the socket).
+  virtual bool Start(asio::ip::tcp::socket& socket, std::error_code& error,
+                     std::function<void(std::error_code)> done) = 0;
+  // Gives up a pending open (the transfer ended before its connection came).
+  virtual void Cancel() {}
+};
+
 // An active-mode data connection from the server's data port to the client.
 
-// Opens `socket` as an IPv4 stream socket with SO_REUSEADDR, bound to `localPort` (0: any free port) on all
-// local addresses. Returns the empty text on success, else the 451 reply that names the failed step.
-std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPort);
+// Opens `socket` as a stream socket of `protocol` with SO_REUSEADDR, bound to `localPort` (0: any free port)
+// on all local addresses. Returns the empty text on success, else the 451 reply that names the failed step.
+std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPort,
+                           const asio::ip::tcp& protocol = asio::ip::tcp::v4());
 
 enum class ConnectStart { Connected, InProgress, Failed };
 
@@ -24,6 +38,17 @@ ConnectStart StartConnect(asio::ip::tcp::socket& socket, const asio::ip::tcp::en
 // Calls `done` with the outcome of a connect that StartConnect left in progress (on the socket's executor).
 // Cancelling or closing the socket ends the wait with operation_aborted.
 void AwaitConnect(asio::ip::tcp::socket& socket, std::function<void(std::error_code)> done);
+
+// Connects the socket, opened by OpenDataSocket, to `target`.
+class ActiveOpener : public DataOpener {
+ public:
+  explicit ActiveOpener(const asio::ip::tcp::endpoint& target) : m_target(target) {}
+  bool Start(asio::ip::tcp::socket& socket, std::error_code& error,
+             std::function<void(std::error_code)> done) override;
+
+ private:
+  asio::ip::tcp::endpoint m_target;
+};
 
 // Whether a connect outcome says that the connection was made and then reset by the client before the
 // server saw it complete: a transfer that was cut off, not a connection that could not be made.

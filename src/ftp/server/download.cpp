@@ -56,21 +56,16 @@ Download::Download(ControlSession& session, asio::ip::tcp::socket socket, Shared
       m_graceTimer(m_socket.get_executor()),
       m_stallTimer(m_socket.get_executor(), session.DataTimeout()) {}
 
-bool Download::Connect(const asio::ip::tcp::endpoint& target) {
+bool Download::Connect(std::unique_ptr<DataOpener> opener) {
+  m_opener = std::move(opener);
   std::error_code error;
-  switch (StartConnect(m_socket, target, error)) {
-    case ConnectStart::Failed:
-      m_session.SendReply(reply::kCouldNotConnect + SocketErrorText(error) + "\r\n");
-      m_ended = true;
-      m_socket.close(error);
-      m_file.Close();
-      return false;
-    case ConnectStart::Connected:
-      asio::post(m_socket.get_executor(), [self = shared_from_this()] { self->OnConnect({}); });
-      break;
-    case ConnectStart::InProgress:
-      AwaitConnect(m_socket, [self = shared_from_this()](std::error_code e) { self->OnConnect(e); });
-      break;
+  if (!m_opener->Start(m_socket, error,
+                       [self = shared_from_this()](std::error_code e) { self->OnConnect(e); })) {
+    m_session.SendReply(reply::kCouldNotConnect + SocketErrorText(error) + "\r\n");
+    m_ended = true;
+    m_socket.close(error);
+    m_file.Close();
+    return false;
   }
   WatchForStall();
   return true;
@@ -102,6 +97,7 @@ void Download::Abort() {
 
 void Download::Close() {
   m_ended = true;
+  if (m_opener) m_opener->Cancel();
   m_graceTimer.cancel();
   m_stallTimer.Cancel();
   std::error_code ignored;
@@ -352,6 +348,7 @@ void Download::EndAsGone() {
 
 void Download::End(bool successReply) {
   m_ended = true;
+  if (m_opener) m_opener->Cancel();
   m_graceTimer.cancel();
   m_stallTimer.Cancel();
   std::error_code ignored;

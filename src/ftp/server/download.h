@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/shared_file.h"
+#include "ftp/server/data_connection.h"
 #include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
@@ -42,9 +43,9 @@ class Download : public std::enable_shared_from_this<Download> {
   Download(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::string path,
            std::uint64_t position);
 
-  // Starts the connect after the 150 reply. False, after the 451 reply, when the system refused it at once;
-  // the caller then drops the download.
-  bool Connect(const asio::ip::tcp::endpoint& target);
+  // Starts opening the data connection after the 150 reply. False, after the 451 reply, when the system
+  // refused it at once; the caller then drops the download.
+  bool Connect(std::unique_ptr<DataOpener> opener);
   // TYPE A: every LF of the file goes out as CR LF. Called before the connection is up.
   void ConvertLineEnds();
   void Abort();
@@ -71,6 +72,7 @@ class Download : public std::enable_shared_from_this<Download> {
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
+  std::unique_ptr<DataOpener> m_opener;
   SharedFile m_file;
   std::string m_path;
   std::array<char, 256> m_peerBytes{};

@@ -72,10 +72,6 @@ void ControlSession::DoPwd(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoMkd(std::string_view, std::string_view argument) {
-  if (GetRight(kFieldMakeDirs) == 0) {
-    SendReply(reply::kNoMkdirRight);
-    return;
-  }
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("550 %s\r\n", path));
@@ -90,10 +86,6 @@ void ControlSession::DoMkd(std::string_view, std::string_view argument) {
 }
 
 void ControlSession::DoRmd(std::string_view, std::string_view argument) {
-  if (GetRight(kFieldRemoveDirs) == 0) {
-    SendReply(reply::kNoRmdirRight);
-    return;
-  }
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Directory)) {
     SendReply(FormatReply("550 %s\r\n", path));
@@ -110,10 +102,6 @@ void ControlSession::DoRmd(std::string_view, std::string_view argument) {
 }
 
 void ControlSession::DoDele(std::string_view, std::string_view argument) {
-  if (GetRight(kFieldDelete) == 0) {
-    SendReply(reply::kNoDeleteRight);
-    return;
-  }
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("550 %s not found\r\n", path));
@@ -131,11 +119,6 @@ void ControlSession::DoDele(std::string_view, std::string_view argument) {
 
 void ControlSession::DoRnfr(std::string_view, std::string_view argument) {
   m_strRenameFrom = argument;
-  if (GetRight(kFieldRename) == 0) {
-    m_strRenameFrom.clear();
-    SendReply(reply::kNoRenameRight);
-    return;
-  }
   if (!ResolvePath(m_strRenameFrom, PathMode::Existing)) {
     SendReply(FormatReply("450 %s\r\n", m_strRenameFrom));
     m_strRenameFrom.clear();

@@ -38,9 +38,14 @@ const std::array<const char*, 31> kHelpLines = {
     "214 Help command successful\r\n",
 };
 
-const std::array<const char*, 5> kFeatLines = {
-    "211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "211 End\r\n",
-};
+std::vector<std::string> FeatLines(bool passive) {
+  std::vector<std::string> lines = {"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n",
+                                    "REST STREAM\r\n",          "EPRT\r\n", "EPSV\r\n"};
+  if (passive) lines.push_back("PASV\r\n");
+  lines.push_back("UTF8\r\n");
+  lines.push_back("211 End\r\n");
+  return lines;
+}
 
 std::array<std::string, 6> StatusLines(std::string_view peerAddress, std::string_view user, char type) {
   return {

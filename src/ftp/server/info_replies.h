@@ -5,13 +5,14 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hx::ftpd {
 
 // HELP: 31 reply lines, each sent on its own.
 extern const std::array<const char*, 31> kHelpLines;
-// FEAT: 5 reply lines.
-extern const std::array<const char*, 5> kFeatLines;
+// FEAT: the reply lines, each sent on its own; PASV is listed only when passive mode is on.
+std::vector<std::string> FeatLines(bool passive);
 
 // STAT without an argument: the six lines of the session's status.
 std::array<std::string, 6> StatusLines(std::string_view peerAddress, std::string_view user, char type);

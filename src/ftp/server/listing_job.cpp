@@ -12,21 +12,17 @@ namespace hx::ftpd {
 ListingJob::ListingJob(ControlSession& session, asio::ip::tcp::socket socket, std::string listing)
     : m_session(session), m_socket(std::move(socket)), m_listing(std::move(listing)) {}
 
-void ListingJob::Connect(const asio::ip::tcp::endpoint& target) {
+void ListingJob::Connect(std::unique_ptr<DataOpener> opener) {
+  m_opener = std::move(opener);
   std::error_code error;
-  switch (StartConnect(m_socket, target, error)) {
-    case ConnectStart::Failed:
-    case ConnectStart::Connected:
-      asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
-      return;
-    case ConnectStart::InProgress:
-      AwaitConnect(m_socket, [self = shared_from_this()](std::error_code e) { self->OnConnect(e); });
-      return;
-  }
+  if (!m_opener->Start(m_socket, error,
+                       [self = shared_from_this()](std::error_code e) { self->OnConnect(e); }))
+    asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
 }
 
 void ListingJob::Close() {
   m_ended = true;
+  if (m_opener) m_opener->Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
 }
@@ -55,6 +51,7 @@ void ListingJob::OnWritten(std::error_code error) {
 
 void ListingJob::End() {
   m_ended = true;
+  if (m_opener) m_opener->Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
   m_session.ListingEnded();

@@ -5,6 +5,8 @@
 #include <string>
 #include <system_error>
 
+#include "ftp/server/data_connection.h"
+
 namespace hx::ftpd {
 
 class ControlSession;
@@ -17,8 +19,8 @@ class ListingJob : public std::enable_shared_from_this<ListingJob> {
  public:
   ListingJob(ControlSession& session, asio::ip::tcp::socket socket, std::string listing);
 
-  // Starts the connect after the 150 reply; the outcome arrives on the session's loop.
-  void Connect(const asio::ip::tcp::endpoint& target);
+  // Starts opening the data connection after the 150 reply; the outcome arrives on the session's loop.
+  void Connect(std::unique_ptr<DataOpener> opener);
   // The session ends: close without a reply.
   void Close();
 
@@ -29,6 +31,7 @@ class ListingJob : public std::enable_shared_from_this<ListingJob> {
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
+  std::unique_ptr<DataOpener> m_opener;
   std::string m_listing;
   bool m_ended = false;
 };

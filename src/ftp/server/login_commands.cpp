@@ -11,6 +11,8 @@ namespace hx::ftpd {
 
 void ControlSession::DoUser(std::string_view, std::string_view argument) {
   m_strUser = argument;
+  // A rename begun under one login is never finished under another (in another profile's root).
+  m_strRenameFrom.clear();
   SendReply(reply::kNeedPassword);
   LogEntry("FTP: Login attempt by: " + m_strUser);
 }
@@ -19,6 +21,7 @@ void ControlSession::DoPass(std::string_view, std::string_view argument) {
   // The store is read for every PASS, whatever the settings, so that a missing file is created here.
   PasswordFile store(m_context.appDir, m_context.frontend);
   m_strPassword = argument;
+  m_strRenameFrom.clear();
 
   const ConfigStore& config = m_context.config;
   LoginSettings settings;

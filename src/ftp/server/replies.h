@@ -12,7 +12,15 @@ inline constexpr const char* kLineTooLong = "500 Command line too long\r\n";
 inline constexpr const char* kNotImplementedHere = "202 Command not implemented on this site\r\n";
 inline constexpr const char* kNotImplementedFormat = "502 Command %s not implemented\r\n";
 inline constexpr const char* kGoodbye = "221 Service closing control connection\r\n";
+inline constexpr const char* kGoodbyeBeforeLogin = "221 Goodbye.\r\n";
 inline constexpr const char* kPortOk = "200 PORT command successful.\r\n";
+inline constexpr const char* kEprtOk = "200 EPRT command successful.\r\n";
+inline constexpr const char* kEpsvAllOk = "200 EPSV ALL command successful.\r\n";
+inline constexpr const char* kUnknownNetworkProtocol = "522 Network protocol not supported, use (1,2)\r\n";
+inline constexpr const char* kUseEprt = "522 Use EPRT on an IPv6 connection\r\n";
+inline constexpr const char* kUseEpsv = "522 Use EPSV on an IPv6 connection\r\n";
+inline constexpr const char* kNothingToAbort = "225 No transfer to abort.\r\n";
+inline constexpr const char* kUtf8Ok = "200 Always in UTF8 mode.\r\n";
 inline constexpr const char* kNoopOk = "200 Command OK\r\n";
 
 // Login.

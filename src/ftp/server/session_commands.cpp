@@ -1,38 +1,161 @@
-// The commands that need no more than their line: QUIT, REIN, PORT, ABOR, NOOP, the refusals, and the
-// information commands TYPE, MODE, STRU, SYST, HELP, FEAT and STAT.
+// The commands that need no more than their line: QUIT, REIN, the data connection's address (PORT, EPRT,
+// PASV, EPSV), ABOR, NOOP, the refusals, and the information commands TYPE, MODE, STRU, SYST, HELP, FEAT,
+// OPTS and STAT.
 #include <algorithm>
 
+#include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/socket_error_text.h"
+#include "app/text_util.h"
+#include "ftp/server/arguments.h"
 #include "ftp/server/control_session.h"
 #include "ftp/server/download.h"
+#include "ftp/server/ftp_worker.h"
 #include "ftp/server/info_replies.h"
 #include "ftp/server/listing.h"
+#include "ftp/server/passive_listener.h"
 #include "ftp/server/replies.h"
 #include "ftp/server/upload.h"
 
 namespace hx::ftpd {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
 
 void ControlSession::DoQuit(std::string_view, std::string_view) {
-  SendReply(reply::kGoodbye);
+  SendReply(m_bNeedUser || m_bNeedPass ? reply::kGoodbyeBeforeLogin : reply::kGoodbye);
   m_bConnected = false;
   LogEntry("FTP: Connection closed");
   EndSession();
 }
 
 void ControlSession::DoRein(std::string_view, std::string_view) {
-  // Only the login starts over: profile, PORT, type and a pending REST stay until replaced.
+  // Only the login starts over: profile, PORT, type and a pending REST stay until replaced. A pending
+  // rename does not: the next login may have another root.
   m_bNeedUser = true;
   m_bNeedPass = false;
+  m_strRenameFrom.clear();
   m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
   std::replace(m_strRootDir.begin(), m_strRootDir.end(), '\\', '/');
   m_strCurDir = m_strRootDir;
 }
 
 void ControlSession::DoPort(std::string_view, std::string_view argument) {
+  if (m_epsvAll) {
+    SendReply(reply::kBadSequence);
+    return;
+  }
+  // Six numbers cannot hold an IPv6 address; such a client has EPRT.
+  if (ControlIsIpv6()) {
+    SendReply(reply::kUseEprt);
+    return;
+  }
   // Checked when a data command uses it.
-  m_strPort = argument;
+  ClosePassive();
+  std::optional<DataAddress> address = ParsePortArgument(argument);
+  m_portTarget = address ? std::optional(DataEndpoint(*address)) : std::nullopt;
   SendReply(reply::kPortOk);
+}
+
+void ControlSession::DoEprt(std::string_view, std::string_view argument) {
+  if (m_epsvAll) {
+    SendReply(reply::kBadSequence);
+    return;
+  }
+  ExtendedAddress address = ParseEprtArgument(argument);
+  if (address.kind == ExtendedAddress::Kind::UnknownFamily) {
+    SendReply(reply::kUnknownNetworkProtocol);
+    return;
+  }
+  if (address.kind == ExtendedAddress::Kind::Malformed) {
+    SendReply(reply::kSyntaxError);
+    return;
+  }
+  // The address and port are checked when a data command uses them, as PORT's are.
+  ClosePassive();
+  m_portTarget = address.endpoint;
+  SendReply(reply::kEprtOk);
+}
+
+bool ControlSession::PassiveEnabled() const {
+  return m_context.config.GetProfileInt(cfg::kFtp, cfg::kFPassive, cfg::kDefaultPassive) != 0;
+}
+
+void ControlSession::ClosePassive() {
+  if (m_passive) m_passive->Close();
+  m_passive.reset();
+}
+
+std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
+  ClosePassive();
+  m_portTarget.reset();
+  std::error_code error;
+  asio::ip::address local = Unmapped(m_socket.local_endpoint(error).address());
+  std::optional<PortRange> ports = ParsePortRange(
+      m_context.config.GetProfileString(cfg::kFtp, cfg::kFPassivePorts, cfg::kDefaultPassivePorts));
+  auto listener = std::make_shared<PassiveListener>(m_worker.Executor(), m_peerAddress);
+  if (!error) error = listener->Open(local, ports.value_or(PortRange{}));
+  if (error) {
+    LogEntry("FTP: Could not open a passive data port: " + SocketErrorText(error));
+    SendReply(reply::kCantOpenData);
+    return nullptr;
+  }
+  listener->CloseAfter(DataTimeout());
+  m_passive = listener;
+  return listener;
+}
+
+void ControlSession::DoPasv(std::string_view line, std::string_view argument) {
+  if (!PassiveEnabled()) {
+    DoNotImplemented(line, argument);
+    return;
+  }
+  if (m_epsvAll) {
+    SendReply(reply::kBadSequence);
+    return;
+  }
+  // The reply holds four numbers of an address; an IPv6 client has EPSV.
+  if (ControlIsIpv6()) {
+    SendReply(reply::kUseEpsv);
+    return;
+  }
+  std::shared_ptr<PassiveListener> listener = OpenPassiveListener();
+  if (!listener) return;
+  // Behind NAT the clients reach the server by another address than its own.
+  std::error_code error;
+  asio::ip::address announced = Unmapped(m_socket.local_endpoint(error).address());
+  std::string configured = m_context.config.GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, "");
+  if (auto host = ParseIpv4(Trim(configured))) announced = asio::ip::address_v4(*host);
+  if (!announced.is_v4()) announced = asio::ip::address_v4::any();
+  SendReply(PassiveReply(announced.to_v4(), listener->Port()));
+}
+
+void ControlSession::DoEpsv(std::string_view line, std::string_view argument) {
+  if (!PassiveEnabled()) {
+    DoNotImplemented(line, argument);
+    return;
+  }
+  std::string_view protocol = Trim(argument);
+  if (EqualsNoCase(protocol, "ALL")) {
+    // The client promises to use EPSV alone from now on, so middleboxes need not look into the session.
+    m_epsvAll = true;
+    SendReply(reply::kEpsvAllOk);
+    return;
+  }
+  // The data connection goes over the control connection's protocol; another one is not offered.
+  if (!protocol.empty() && protocol != (ControlIsIpv6() ? "2" : "1")) {
+    SendReply(reply::kUnknownNetworkProtocol);
+    return;
+  }
+  std::shared_ptr<PassiveListener> listener = OpenPassiveListener();
+  if (listener) SendReply(ExtendedPassiveReply(listener->Port()));
 }
 
 void ControlSession::DoAbor(std::string_view, std::string_view) {
@@ -41,6 +164,9 @@ void ControlSession::DoAbor(std::string_view, std::string_view) {
   } else if (m_pRecvSocket) {
     auto upload = m_pRecvSocket;
     upload->Abort();
+  } else {
+    // A client that aborts waits for an answer, even when its transfer has already ended.
+    SendReply(reply::kNothingToAbort);
   }
 }
 
@@ -67,7 +193,18 @@ void ControlSession::DoHelp(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoFeat(std::string_view, std::string_view) {
-  for (const char* text : kFeatLines) SendReply(text);
+  for (const std::string& text : FeatLines(PassiveEnabled())) SendReply(text);
+}
+
+void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
+  // Names are bytes here, sent as they are stored: UTF-8 is the only mode there is.
+  std::string_view option = Trim(argument);
+  if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "UTF8") &&
+      (option.size() == 4 || EqualsNoCase(Trim(option.substr(4)), "ON"))) {
+    SendReply(reply::kUtf8Ok);
+    return;
+  }
+  DoNotImplemented(line, argument);
 }
 
 void ControlSession::DoStat(std::string_view, std::string_view argument) {

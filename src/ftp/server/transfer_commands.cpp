@@ -1,5 +1,6 @@
-// The data commands: LIST and NLST, RETR, STOR and APPE. Each opens an active data connection from the
-// data port (FDataPort) to the address of the client's last PORT.
+// The data commands: LIST and NLST, RETR, STOR and APPE. Each takes the client's connection to the passive
+// listener of its last PASV or EPSV, or opens an active data connection from the data port (FDataPort) to
+// the address of its last PORT or EPRT.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "ftp/server/listing.h"
 #include "ftp/server/listing_job.h"
 #include "ftp/server/login_rules.h"
+#include "ftp/server/passive_listener.h"
 #include "ftp/server/replies.h"
 #include "ftp/server/upload.h"
 
@@ -26,14 +28,25 @@ bool ControlSession::TransferRunning() const {
   return m_pSendSocket || m_pRecvSocket || m_pListing;
 }
 
-bool ControlSession::DataTarget(asio::ip::tcp::endpoint& target) {
-  std::optional<DataAddress> address = ParsePortArgument(m_strPort);
-  if (!address || !IsUsableDataAddress(*address, m_peerHost)) {
-    SendReply(reply::kCantOpenData);
-    return false;
+std::unique_ptr<DataOpener> ControlSession::TakeDataOpener(asio::ip::tcp::socket& socket) {
+  if (m_passive) {
+    std::shared_ptr<PassiveListener> listener = std::move(m_passive);
+    if (!listener->IsOpen()) {  // its time ran out before this command
+      SendReply(reply::kCantOpenData);
+      return nullptr;
+    }
+    return std::make_unique<PassiveOpener>(std::move(listener));
   }
-  target = asio::ip::tcp::endpoint(asio::ip::address_v4(address->host), address->port);
-  return true;
+  if (!m_portTarget || !IsUsableDataTarget(*m_portTarget, m_peerAddress)) {
+    SendReply(reply::kCantOpenData);
+    return nullptr;
+  }
+  std::string failure = OpenDataSocket(socket, DataPort(), m_portTarget->protocol());
+  if (!failure.empty()) {
+    SendReply(failure);
+    return nullptr;
+  }
+  return std::make_unique<ActiveOpener>(*m_portTarget);
 }
 
 std::uint16_t ControlSession::DataPort() const {
@@ -50,10 +63,6 @@ void ControlSession::DoNlst(std::string_view, std::string_view argument) {
 }
 
 void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
-  if (TransferRunning()) {
-    SendReply(reply::kTransferBusy);
-    return;
-  }
   std::string named = ListArgument(argument);
   std::string path = named;
   std::vector<ListEntry> entries;
@@ -66,37 +75,26 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   // A directory argument was turned into the pattern of its entries.
   bool namedDirectory = path.ends_with("*.*") && !named.ends_with("*.*");
   std::string prefix = namesOnly ? NameListPrefix(named, namedDirectory) : std::string();
-  asio::ip::tcp::endpoint target;
-  if (!DataTarget(target)) return;
   asio::ip::tcp::socket socket(m_worker.Executor());
-  std::string failure = OpenDataSocket(socket, DataPort());
-  if (!failure.empty()) {
-    SendReply(failure);
-    return;
-  }
+  std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
+  if (!opener) return;
   SendReply(reply::kAboutToOpen);
   std::string listing;
   for (const ListEntry& entry : entries) listing += prefix + FormatListLine(entry, namesOnly);
   m_pListing = std::make_shared<ListingJob>(*this, std::move(socket), std::move(listing));
-  m_pListing->Connect(target);
+  m_pListing->Connect(std::move(opener));
 }
 
 void ControlSession::DoRetr(std::string_view, std::string_view argument) {
-  if (TransferRunning()) {
-    SendReply(reply::kTransferBusy);
-    return;
-  }
-  if (GetRight(kFieldDownload) == 0) {
-    SendReply(reply::kNoDownloadRight);
-    return;
-  }
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("550 %s\r\n", path));
     return;
   }
   int error = 0;
-  SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
+  // Any number of sessions may read the file at once (fifty devices fetching one image); writing, deleting
+  // or renaming it waits until the last of them is done.
+  SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::DenyWrite,
                                        Disposition::OpenExisting, error);
   if (!file.IsOpen()) {
     SendReply(reply::kFileUnavailable);
@@ -116,19 +114,14 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   m_bRestart = false;
   m_lRestartPos = 0;
 
-  asio::ip::tcp::endpoint target;
-  if (!DataTarget(target)) return;
   asio::ip::tcp::socket socket(m_worker.Executor());
-  std::string failure = OpenDataSocket(socket, DataPort());
-  if (!failure.empty()) {
-    SendReply(failure);
-    return;
-  }
+  std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
+  if (!opener) return;
   LogEntry("FTP: Starting GET file transfer of " + path);
   SendReply(reply::kAboutToOpen);
   auto download = std::make_shared<Download>(*this, std::move(socket), std::move(file), path, position);
   if (m_chType == 'A') download->ConvertLineEnds();
-  if (download->Connect(target)) m_pSendSocket = std::move(download);
+  if (download->Connect(std::move(opener))) m_pSendSocket = std::move(download);
 }
 
 void ControlSession::DoStor(std::string_view, std::string_view argument) {
@@ -140,14 +133,6 @@ void ControlSession::DoAppe(std::string_view, std::string_view argument) {
 }
 
 void ControlSession::StoreCommand(std::string_view argument, bool append) {
-  if (TransferRunning()) {
-    SendReply(reply::kTransferBusy);
-    return;
-  }
-  if (GetRight(kFieldUpload) == 0) {
-    SendReply(reply::kNoUploadRight);
-    return;
-  }
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("550 %s\r\n", path));
@@ -189,20 +174,15 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
     position = static_cast<std::uint64_t>(restartPos);
   }
 
-  asio::ip::tcp::endpoint target;
-  if (!DataTarget(target)) return;
   asio::ip::tcp::socket socket(m_worker.Executor());
-  std::string failure = OpenDataSocket(socket, DataPort());
-  if (!failure.empty()) {
-    SendReply(failure);
-    return;
-  }
+  std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
+  if (!opener) return;
   LogEntry("FTP: Starting PUT file transfer of " + path);
   SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
   UploadFile upload{m_context.shares, std::move(files), path, std::move(file), !append && !restart, position};
   m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(upload));
   if (m_chType == 'A') m_pRecvSocket->ConvertLineEnds();
-  m_pRecvSocket->Connect(target);
+  m_pRecvSocket->Connect(std::move(opener));
 }
 
 }  // namespace hx::ftpd

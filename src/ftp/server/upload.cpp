@@ -21,17 +21,12 @@ Upload::Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile
   m_nDebug = m_session.DebugOn() ? 2 : 0;
 }
 
-void Upload::Connect(const asio::ip::tcp::endpoint& target) {
+void Upload::Connect(std::unique_ptr<DataOpener> opener) {
+  m_opener = std::move(opener);
   std::error_code error;
-  switch (StartConnect(m_socket, target, error)) {
-    case ConnectStart::Failed:
-    case ConnectStart::Connected:
-      asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
-      break;
-    case ConnectStart::InProgress:
-      AwaitConnect(m_socket, [self = shared_from_this()](std::error_code e) { self->OnConnect(e); });
-      break;
-  }
+  if (!m_opener->Start(m_socket, error,
+                       [self = shared_from_this()](std::error_code e) { self->OnConnect(e); }))
+    asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
   WatchForStall();
 }
 
@@ -53,6 +48,7 @@ void Upload::Abort() {
 
 void Upload::Close() {
   m_ended = true;
+  if (m_opener) m_opener->Cancel();
   m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
@@ -147,6 +143,7 @@ bool Upload::WriteHeldCr() {
 
 void Upload::EndReceive(bool aborted) {
   m_ended = true;
+  if (m_opener) m_opener->Cancel();
   m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);

@@ -13,6 +13,7 @@
 #include "app/line_endings.h"
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
+#include "ftp/server/data_connection.h"
 #include "ftp/server/stall_timer.h"
 
 namespace hx::ftpd {
@@ -48,8 +49,8 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
   Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target);
 
-  // Starts the connect after the 150 reply.
-  void Connect(const asio::ip::tcp::endpoint& target);
+  // Starts opening the data connection after the 150 reply.
+  void Connect(std::unique_ptr<DataOpener> opener);
   // TYPE A: CR LF arrives for every line end and is stored as LF. Called before the connection is up.
   void ConvertLineEnds();
   // ABOR: ends the upload at once.
@@ -72,6 +73,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
   ControlSession& m_session;
   asio::ip::tcp::socket m_socket;
+  std::unique_ptr<DataOpener> m_opener;
   UploadFile m_target;
   SharedFile& m_file;  // m_target's file
   std::array<char, kReceive> m_buffer{};

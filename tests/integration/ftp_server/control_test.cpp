@@ -30,9 +30,6 @@ TEST_F(FtpControlTest, BannerGateAndLoginOrder) {
 
 TEST_F(FtpControlTest, RefusalsAfterLogin) {
   auto client = Login();
-  EXPECT_EQ(client->Command("PASV"), "502 Command PASV not implemented\r\n");
-  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|5000|"),
-            "502 Command EPRT |1|127.0.0.1|5000| not implemented\r\n");
   EXPECT_EQ(client->Command("SITE CHMOD 644 a"), "502 Command SITE CHMOD 644 a not implemented\r\n");
   EXPECT_EQ(client->Command("STOU"), "502 Command STOU not implemented\r\n");
   EXPECT_EQ(client->Command("smnt x"), "502 Command smnt x not implemented\r\n");
@@ -40,11 +37,11 @@ TEST_F(FtpControlTest, RefusalsAfterLogin) {
   EXPECT_EQ(client->Command("ACCT"), "202 Command not implemented on this site\r\n");
   EXPECT_EQ(client->Command("ALLO 1000"), "202 Command not implemented on this site\r\n");
   EXPECT_EQ(client->Command("PORT whatever"), "200 PORT command successful.\r\n");
-  // ABOR with nothing running says nothing; the next command is answered at once.
-  client->Send("ABOR\r\n");
-  EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
-  // Three bytes before ABOR make it ABOR (silent again); four make an unknown command.
-  client->Send("xyzABOR\r\n");
+  EXPECT_EQ(client->Command("OPTS MLST type;"), "502 Command OPTS MLST type; not implemented\r\n");
+  // ABOR with nothing running says so (a client that aborts waits for an answer).
+  EXPECT_EQ(client->Command("ABOR"), "225 No transfer to abort.\r\n");
+  // Three bytes before ABOR make it ABOR; four make an unknown command.
+  EXPECT_EQ(client->Command("xyzABOR"), "225 No transfer to abort.\r\n");
   EXPECT_EQ(client->Command("wxyzABOR"), "502 Command wxyzABOR not implemented\r\n");
 }
 
@@ -56,8 +53,10 @@ TEST_F(FtpControlTest, InformationCommands) {
   EXPECT_EQ(help[20], "PWD\tPrint working directory\r\n");
   EXPECT_EQ(help.back(), "214 Help command successful\r\n");
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
-  EXPECT_EQ(client->Lines(4),
-            (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "211 End\r\n"}));
+  EXPECT_EQ(client->Lines(8), (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "EPRT\r\n",
+                                                        "EPSV\r\n", "PASV\r\n", "UTF8\r\n", "211 End\r\n"}));
+  EXPECT_EQ(client->Command("OPTS UTF8 ON"), "200 Always in UTF8 mode.\r\n");
+  EXPECT_EQ(client->Command("opts utf8 on"), "200 Always in UTF8 mode.\r\n");
   EXPECT_EQ(client->Command("SYST"), "215 UNIX Type: L8\r\n");
   EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
   EXPECT_EQ(client->Command("STAT"), "211- System status:\r\n");
@@ -109,6 +108,17 @@ TEST_F(FtpControlTest, ReinStartsTheLoginOver) {
   EXPECT_EQ(client->Command("USER anonymous"), "331 User name ok, need password\r\n");
   EXPECT_EQ(client->Command("PASS x"), "230 User logged in\r\n");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+}
+
+TEST_F(FtpControlTest, QuitBeforeLogin) {
+  auto client = Connect();
+  EXPECT_EQ(client->Command("QUIT"), "221 Goodbye.\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+  // Between USER and PASS as well.
+  client = Connect();
+  EXPECT_EQ(client->Command("USER anonymous"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client->Command("QUIT"), "221 Goodbye.\r\n");
+  EXPECT_TRUE(client->WaitClosed());
 }
 
 TEST_F(FtpControlTest, QuitClosesTheConnection) {

@@ -98,6 +98,18 @@ TEST_F(FtpFileCommandsTest, DeleteAndRename) {
   EXPECT_TRUE(std::filesystem::is_directory(Root() / "renamed" / "deeper"));
 }
 
+TEST_F(FtpFileCommandsTest, PendingRenameForgottenByANewLogin) {
+  auto client = Login();
+  for (std::string login : {"USER", "REIN"}) {
+    EXPECT_EQ(client->Command("RNFR a.txt"), "350 Requested file action pending further information\r\n");
+    if (login == "REIN") client->Send("REIN\r\n");
+    EXPECT_EQ(client->Command("USER anonymous"), "331 User name ok, need password\r\n");
+    EXPECT_EQ(client->Command("PASS x"), "230 User logged in\r\n");
+    EXPECT_EQ(client->Command("RNTO b.txt"), "553 Could not rename file\r\n") << login;
+    EXPECT_TRUE(std::filesystem::exists(Root() / "a.txt")) << login;
+  }
+}
+
 TEST_F(FtpFileCommandsTest, SizeTimeAndRestart) {
   auto client = Login();
   WriteFile(Root() / "text.txt", "123456789\n123456789\n123456789\n");

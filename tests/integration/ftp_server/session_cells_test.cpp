@@ -86,8 +86,8 @@ TEST_F(FtpSessionCellsTest, RowShowsTypePeerCommandAndStatus) {
   client->Lines(31);
   EXPECT_EQ(Cell(kColStatus), "214 Help command successful");
   EXPECT_EQ(Cell(kColCommand), "HELP");
-  client->Send("xyzABOR\r\n");
-  EXPECT_TRUE(WaitForCell(kColCommand, "ABOR"));  // what is left of the line once the ABOR rule applied
+  EXPECT_EQ(client->Command("xyzABOR"), "225 No transfer to abort.\r\n");
+  EXPECT_EQ(Cell(kColCommand), "ABOR");  // what is left of the line once the ABOR rule applied
   EXPECT_EQ(client->Command("FOO bar"), "502 Command FOO bar not implemented\r\n");
   EXPECT_EQ(Cell(kColStatus), "502 Command FOO bar not implemented");
   EXPECT_EQ(Cell(kColCommand), "FOO bar");

@@ -173,8 +173,13 @@ TEST_F(FtpTransferEndTest, FilesInUseByAnotherSession) {
   ASSERT_TRUE(connection);
   auto other = Login();
   DataListener otherData;
+  // Downloads of one file run side by side.
+  auto reader = Login();
+  DataListener readerData;
+  auto second = StartStalledDownload(*reader, readerData);
+  ASSERT_TRUE(second);
+  // Writing, deleting and renaming wait until the last reader is done.
   EXPECT_EQ(other->Command("PORT " + otherData.PortArgument()), "200 PORT command successful.\r\n");
-  EXPECT_EQ(other->Command("RETR big.bin"), "550 File unavailable\r\n");
   EXPECT_EQ(other->Command("STOR big.bin"), "550 File unavailable\r\n");
   EXPECT_EQ(other->Command("APPE big.bin"), "550 File unavailable\r\n");
   EXPECT_EQ(other->Command("DELE big.bin"), "550 Could not remove file\r\n");
@@ -185,9 +190,13 @@ TEST_F(FtpTransferEndTest, FilesInUseByAnotherSession) {
   EXPECT_EQ(other->Command("SIZE big.bin"), "213 " + std::to_string(kBig) + "\r\n");
   EXPECT_FALSE(otherData.Accept(100ms));
   EXPECT_EQ(std::filesystem::file_size(Root() / "big.bin"), kBig);
-  // The owner's download is whole; then the file is free.
+  // Both downloads are whole; then the file is free.
   EXPECT_EQ(connection->ReceiveAll(60s).size(), kBig);
   EXPECT_EQ(owner->Line(), "226 File transfer successful.\r\n");
+  EXPECT_EQ(other->Command("DELE big.bin"),
+            "550 Could not remove file\r\n");  // the second reader still has it
+  EXPECT_EQ(second->ReceiveAll(60s).size(), kBig);
+  EXPECT_EQ(reader->Line(), "226 File transfer successful.\r\n");
   EXPECT_EQ(other->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
 }
 

@@ -46,12 +46,15 @@ TEST(ServerAppTest, FirstStartWritesEveryDefault) {
               {"TFTP", "TMakeNewDirs", 1},  {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},
               {"TFTP", "TTimeout", 5},      {"TFTP", "TPort", 69},          {"FTP", "FPort", 21},
               {"FTP", "FDataPort", 20},     {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1},
-              {"FTP", "FOverwrite", 0},     {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1}};
+              {"FTP", "FOverwrite", 0},     {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1},
+              {"FTP", "FPassive", 1}};
   for (const auto& e : ints) EXPECT_EQ(c.GetProfileInt(e.section, e.key, -99), e.value) << e.key;
   std::string temp = *PrivateTransferDirectory();
   EXPECT_EQ(temp.back(), '/');
   EXPECT_EQ(c.GetProfileString("TFTP", "TDLDir"), temp);
   EXPECT_EQ(c.GetProfileString("FTP", "FDLDir"), temp);
+  EXPECT_EQ(c.GetProfileString("FTP", "FPassivePorts", "missing"), "0");
+  EXPECT_EQ(c.GetProfileString("FTP", "FPassiveAddress", "missing"), "");
   // Logging was read with its read default (off) before the defaults were written: off during a first run.
   EXPECT_FALSE(app.Log().Logging());
   EXPECT_TRUE(app.TftpServiceOn());

@@ -37,7 +37,7 @@ TEST(PortArgumentTest, SixNumbersFrom0To255) {
 }
 
 TEST(PortArgumentTest, OnlyTheControlPeerAndUnprivilegedPorts) {
-  const std::array<std::uint8_t, 4> peer = {127, 0, 0, 1};
+  const asio::ip::address peer = asio::ip::make_address("127.0.0.1");
   struct Case {
     std::string text;
     bool usable;
@@ -53,8 +53,50 @@ TEST(PortArgumentTest, OnlyTheControlPeerAndUnprivilegedPorts) {
   for (const auto& c : cases) {
     auto address = ParsePortArgument(c.text);
     ASSERT_TRUE(address) << c.text;
-    EXPECT_EQ(IsUsableDataAddress(*address, peer), c.usable) << c.text;
+    EXPECT_EQ(IsUsableDataTarget(DataEndpoint(*address), peer), c.usable) << c.text;
   }
+  // The peer as a dual-stack socket reports an IPv4 client.
+  auto address = ParsePortArgument("127,0,0,1,4,0");
+  ASSERT_TRUE(address);
+  EXPECT_TRUE(IsUsableDataTarget(DataEndpoint(*address), asio::ip::make_address("::ffff:127.0.0.1")));
+}
+
+TEST(EprtArgumentTest, FamilyAddressAndPortBetweenDelimiters) {
+  using Kind = ExtendedAddress::Kind;
+  struct Case {
+    std::string text;
+    Kind kind;
+    std::string address;
+    int port;
+  } cases[] = {
+      {"|1|127.0.0.1|5000|", Kind::Ok, "127.0.0.1", 5000},
+      {"|2|::1|6446|", Kind::Ok, "::1", 6446},
+      {"!2!2001:db8::7!65535!", Kind::Ok, "2001:db8::7", 65535},  // any printable delimiter
+      {"|3|127.0.0.1|5000|", Kind::UnknownFamily, "", 0},
+      {"|x|127.0.0.1|5000|", Kind::UnknownFamily, "", 0},
+      {"|1|::1|5000|", Kind::Malformed, "", 0},  // the address is not of its family
+      {"|2|127.0.0.1|5000|", Kind::Malformed, "", 0},
+      {"|2|fe80::1%eth0|5000|", Kind::Malformed, "", 0},
+      {"|1|127.0.0.1|0|", Kind::Malformed, "", 0},
+      {"|1|127.0.0.1|65536|", Kind::Malformed, "", 0},
+      {"|1|127.0.0.1|50a|", Kind::Malformed, "", 0},
+      {"|1|127.0.0.1|5000", Kind::Malformed, "", 0},
+      {"|1|127.0.0.1|5000|x", Kind::Malformed, "", 0},
+      {" 1 127.0.0.1 5000 ", Kind::Malformed, "", 0},  // a blank is no delimiter
+      {"", Kind::Malformed, "", 0},
+  };
+  for (const auto& c : cases) {
+    ExtendedAddress parsed = ParseEprtArgument(c.text);
+    EXPECT_EQ(parsed.kind, c.kind) << c.text;
+    if (c.kind != Kind::Ok || parsed.kind != Kind::Ok) continue;
+    EXPECT_EQ(parsed.endpoint.address().to_string(), c.address) << c.text;
+    EXPECT_EQ(parsed.endpoint.port(), c.port) << c.text;
+  }
+  // The same refusal rules as PORT: an IPv6 client's own address, no privileged port.
+  const asio::ip::address peer = asio::ip::make_address("2001:db8::7");
+  EXPECT_TRUE(IsUsableDataTarget(ParseEprtArgument("|2|2001:db8::7|1024|").endpoint, peer));
+  EXPECT_FALSE(IsUsableDataTarget(ParseEprtArgument("|2|2001:db8::7|1023|").endpoint, peer));
+  EXPECT_FALSE(IsUsableDataTarget(ParseEprtArgument("|2|2001:db8::8|5000|").endpoint, peer));
 }
 
 TEST(PortArgumentTest, Ipv4Text) {

@@ -8,12 +8,12 @@
 namespace hx::ftpd {
 namespace {
 
-TEST(CommandTableTest, FortyOneVerbsInSearchOrderWithTheirNumbers) {
+TEST(CommandTableTest, VerbsInSearchOrderWithTheirNumbers) {
   const char* const kVerbs[] = {"USER", "PASS", "ACCT", "CWD",  "CDUP", "SMNT", "QUIT", "REIN", "PORT",
                                 "PASV", "TYPE", "STRU", "MODE", "RETR", "STOR", "STOU", "APPE", "ALLO",
                                 "REST", "RNFR", "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "PWD",  "LIST",
                                 "NLST", "SITE", "SYST", "STAT", "HELP", "NOOP", "MDTM", "SIZE", "FEAT",
-                                "XPWD", "XRMD", "XMKD", "XCUP", "XCWD"};
+                                "XPWD", "XRMD", "XMKD", "XCUP", "XCWD", "EPRT", "EPSV", "OPTS"};
   ASSERT_EQ(std::size(kVerbs), kCommandTable.size());
   std::set<std::string> seen;
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
@@ -42,7 +42,9 @@ TEST(CommandTableTest, LookupByVerbIgnoringCase) {
       {"NOOP\r", 32},
       {"", kUnknownCommand},
       {" USER bob", kUnknownCommand},  // a leading blank leaves an empty verb
-      {"EPRT |1|127.0.0.1|5000|", kUnknownCommand},
+      {"EPRT |1|127.0.0.1|5000|", 41},
+      {"epsv", 42},
+      {"OPTS UTF8 ON", 43},
       {"MLSD", kUnknownCommand},
       {"USE", kUnknownCommand},
   };
@@ -99,7 +101,7 @@ TEST(CommandTableTest, LoginGate) {
     bool admitted;
   } cases[] = {
       {true, false, user, true},    {true, false, pass, false},  {true, false, noop, false},
-      {true, false, quit, false},   {true, false, kUnknownCommand, false},
+      {true, false, quit, true},    {false, true, quit, true},   {true, false, kUnknownCommand, false},
       {false, true, pass, true},    {false, true, user, false},  {false, true, noop, false},
       {false, false, user, true},   {false, false, pass, true},  {false, false, noop, true},
       {false, false, kUnknownCommand, true},
@@ -107,6 +109,34 @@ TEST(CommandTableTest, LoginGate) {
   for (const auto& c : cases)
     EXPECT_EQ(GateAdmits(c.needUser, c.needPass, c.command), c.admitted)
         << c.needUser << c.needPass << " " << c.command;
+}
+
+TEST(CommandTableTest, RightsAndTransferChecksBeforeTheHandler) {
+  auto row = [](CommandId id) { return kCommandTable[static_cast<size_t>(id)]; };
+  // Only the data commands wait for a running transfer.
+  for (const CommandRow& r : kCommandTable) {
+    bool data = r.id == CommandId::List || r.id == CommandId::Nlst || r.id == CommandId::Retr ||
+                r.id == CommandId::Stor || r.id == CommandId::Appe;
+    EXPECT_EQ(r.waitsForTransfer, data) << r.verb;
+    EXPECT_EQ(r.right == kNoRight, r.refusal == nullptr) << r.verb;
+    EXPECT_NE(r.handler, nullptr) << r.verb;
+  }
+  EXPECT_STREQ(row(CommandId::Retr).refusal, "550 Requested action not taken. No access rights.\r\n");
+  EXPECT_STREQ(row(CommandId::Stor).refusal, "532 Need account for storing files\r\n");
+  EXPECT_STREQ(row(CommandId::Appe).refusal, "532 Need account for storing files\r\n");
+  EXPECT_STREQ(row(CommandId::Rnfr).refusal, "550 File unavailable. User profile has no access\r\n");
+  EXPECT_EQ(row(CommandId::Rnto).right, kNoRight);  // RNFR had it
+  // The X-verbs are their twins in every column.
+  const std::pair<CommandId, CommandId> twins[] = {{CommandId::Xpwd, CommandId::Pwd},
+                                                   {CommandId::Xrmd, CommandId::Rmd},
+                                                   {CommandId::Xmkd, CommandId::Mkd},
+                                                   {CommandId::Xcup, CommandId::Cdup},
+                                                   {CommandId::Xcwd, CommandId::Cwd}};
+  for (auto [x, twin] : twins) {
+    EXPECT_EQ(row(x).handler, row(twin).handler) << row(x).verb;
+    EXPECT_EQ(row(x).right, row(twin).right) << row(x).verb;
+    EXPECT_EQ(row(x).refusal, row(twin).refusal) << row(x).verb;
+  }
 }
 
 }  // namespace

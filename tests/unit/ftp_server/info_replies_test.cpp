@@ -21,9 +21,13 @@ TEST(InfoRepliesTest, HelpHas31LinesFirstAndLastNumbered) {
 }
 
 TEST(InfoRepliesTest, FeatureList) {
-  const char* const expected[] = {"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n",
-                                  "211 End\r\n"};
-  for (size_t i = 0; i < kFeatLines.size(); ++i) EXPECT_STREQ(kFeatLines[i], expected[i]);
+  EXPECT_EQ(FeatLines(true),
+            (std::vector<std::string>{"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n",
+                                      "EPRT\r\n", "EPSV\r\n", "PASV\r\n", "UTF8\r\n", "211 End\r\n"}));
+  // Without passive mode PASV is not offered.
+  EXPECT_EQ(FeatLines(false),
+            (std::vector<std::string>{"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n",
+                                      "EPRT\r\n", "EPSV\r\n", "UTF8\r\n", "211 End\r\n"}));
 }
 
 TEST(InfoRepliesTest, StatusLines) {

@@ -1,0 +1,262 @@
+// Passive mode (PASV, EPSV) and EPRT as a client sees them: every data command over a connection the client
+// opens, the listener's rules (only the client's address, one connection, its time limit, its port range),
+// the refusals, and curl with its default settings.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "ftp_test_support.h"
+
+namespace hx::test {
+namespace {
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 13 + i / 241) & 0xff);
+  return data;
+}
+
+// The port of a 227 or 229 reply; 0 when the reply is neither.
+std::uint16_t PassivePort(const std::string& reply) {
+  unsigned h1, h2, h3, h4, p1, p2, port;
+  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%u,%u,%u,%u,%u,%u).", &h1, &h2, &h3, &h4, &p1,
+                  &p2) == 6)
+    return static_cast<std::uint16_t>(p1 * 256 + p2);
+  if (std::sscanf(reply.c_str(), "229 Entering Extended Passive Mode (|||%u|).", &port) == 1)
+    return static_cast<std::uint16_t>(port);
+  return 0;
+}
+
+// A TCP connection to 127.0.0.1:port from the local address `source`.
+std::unique_ptr<TcpConnection> ConnectFrom(const char* source, std::uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source, &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(port);
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<TcpConnection>(fd);
+}
+
+class FtpPassiveTest : public FtpServerTest {
+ protected:
+  void SetUp() override { StartServer({"FTP/UserSecurity=0"}); }
+  std::string Path(const std::string& name) const { return RootDir() + name; }
+
+  // PASV or EPSV, then the data command; returns the client's data connection, after the command's 150.
+  std::unique_ptr<TcpConnection> Passive(ControlClient& client, const std::string& mode,
+                                         const std::string& command, const std::string& opening) {
+    std::string reply = client.Command(mode);
+    if (mode == "PASV") {
+      EXPECT_EQ(reply.substr(0, 37), "227 Entering Passive Mode (127,0,0,1,") << reply;
+    }
+    std::uint16_t port = PassivePort(reply);
+    EXPECT_NE(port, 0) << reply;
+    EXPECT_EQ(client.Command(command), opening) << command;
+    return TcpConnection::Connect(port);
+  }
+
+  // LIST, NLST, RETR, STOR and APPE over passive connections opened with `mode`, with the replies and log
+  // entries of the active path.
+  void EveryDataCommand(const std::string& mode) {
+    const std::string about = "150 File status OK ; about to open data connection\r\n";
+    const std::string content = Pattern(100000);
+    WriteFile(Root() / "f.bin", content);
+    auto client = Login();
+    auto data = Passive(*client, mode, "LIST", about);
+    ASSERT_TRUE(data);
+    std::string listing = data->ReceiveAll();
+    EXPECT_NE(listing.find(" f.bin\r\n"), std::string::npos) << listing;
+    EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+
+    data = Passive(*client, mode, "NLST", about);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->ReceiveAll(), ".\r\n..\r\nf.bin\r\n");
+    EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+
+    data = Passive(*client, mode, "RETR f.bin", about);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->ReceiveAll(), content);
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+    EXPECT_TRUE(WaitForLogRun({"FTP: Starting GET file transfer of " + Path("f.bin"),
+                               "File " + Path("f.bin") + " Bytes transferred: 100000",
+                               "FTP: File Transfer successful"}));
+
+    data = Passive(*client, mode, "STOR up.bin", "150 Opening BINARY mode data connection for up.bin.\r\n");
+    ASSERT_TRUE(data);
+    ASSERT_TRUE(data->Send(content));
+    data.reset();
+    EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+    EXPECT_TRUE(WaitForLogRun(
+        {"FTP: Starting PUT file transfer of " + Path("up.bin"), "FTP: Transfer was successful"}));
+
+    data = Passive(*client, mode, "APPE up.bin", "150 Opening BINARY mode data connection for up.bin.\r\n");
+    ASSERT_TRUE(data);
+    ASSERT_TRUE(data->Send("tail"));
+    data.reset();
+    EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+    EXPECT_EQ(ReadFile(Root() / "up.bin"), content + "tail");
+
+    // ABOR of a download whose client stops reading, as in active mode.
+    WriteFile(Root() / "big.bin", Pattern(64 << 20));
+    data = Passive(*client, mode, "RETR big.bin", about);
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(data->Receive(5s, 1000).empty());
+    EXPECT_EQ(client->Command("ABOR"), "226 ABORT command successful.\r\n");
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+    EXPECT_TRUE(WaitForLog("FTP: File transfer aborted"));
+  }
+};
+
+TEST_F(FtpPassiveTest, PasvCarriesEveryDataCommand) {
+  EveryDataCommand("PASV");
+}
+
+TEST_F(FtpPassiveTest, EpsvCarriesEveryDataCommand) {
+  EveryDataCommand("EPSV");
+}
+
+TEST_F(FtpPassiveTest, EpsvArguments) {
+  auto client = Login();
+  EXPECT_NE(PassivePort(client->Command("EPSV 1")), 0);
+  EXPECT_EQ(client->Command("EPSV 2"),
+            "522 Network protocol not supported, use (1,2)\r\n");  // not this connection's
+  EXPECT_EQ(client->Command("EPSV 7"), "522 Network protocol not supported, use (1,2)\r\n");
+  // After EPSV ALL only EPSV opens data connections.
+  EXPECT_EQ(client->Command("EPSV ALL"), "200 EPSV ALL command successful.\r\n");
+  EXPECT_EQ(client->Command("PASV"), "503 Bad sequence of commands\r\n");
+  EXPECT_EQ(client->Command("PORT 127,0,0,1,19,137"), "503 Bad sequence of commands\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|5001|"), "503 Bad sequence of commands\r\n");
+  EXPECT_NE(PassivePort(client->Command("EPSV")), 0);
+}
+
+TEST_F(FtpPassiveTest, ConnectionFromAnotherAddressIsIgnored) {
+  const std::string content = Pattern(5000);
+  WriteFile(Root() / "f.bin", content);
+  auto client = Login();
+  std::uint16_t port = PassivePort(client->Command("PASV"));
+  ASSERT_NE(port, 0);
+  auto intruder = ConnectFrom("127.0.0.2", port);
+  ASSERT_TRUE(intruder);  // the system takes it into the queue; the server closes it unserved
+  EXPECT_EQ(client->Command("RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(intruder->ReceiveAll(5s), "");
+  EXPECT_TRUE(intruder->Closed());
+  EXPECT_TRUE(client->Silent());
+  // The client still gets its file.
+  auto data = TcpConnection::Connect(port);
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->ReceiveAll(), content);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  // One connection per command: the listener is gone.
+  EXPECT_FALSE(TcpConnection::Connect(port));
+}
+
+TEST_F(FtpPassiveTest, ListenerClosesAfterTheDataTimeout) {
+  SetSetting("FTP", "FDataTimeout", "1");
+  WriteFile(Root() / "f.bin", "x");
+  auto client = Login();
+  std::uint16_t port = PassivePort(client->Command("PASV"));
+  ASSERT_NE(port, 0);
+  EXPECT_TRUE(WaitUntil([&] { return TcpConnection::Connect(port) == nullptr; }, 10s));
+  EXPECT_EQ(client->Command("RETR f.bin"), "425 Can't open data connection\r\n");
+  // A data command that waits for a client that never comes ends the same way.
+  port = PassivePort(client->Command("EPSV"));
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(client->Command("RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(client->Line(10s), "425 Can't open data connection\r\n");
+  EXPECT_FALSE(TcpConnection::Connect(port));
+}
+
+TEST_F(FtpPassiveTest, PortRangeIsRespected) {
+  const std::uint16_t first = UnusedPort();
+  const std::uint16_t last = static_cast<std::uint16_t>(first + 2);
+  SetSetting("FTP", "FPassivePorts", std::to_string(first) + "-" + std::to_string(last));
+  auto client = Login();
+  for (int i = 0; i < 6; ++i) {
+    std::uint16_t port = PassivePort(client->Command(i % 2 ? "EPSV" : "PASV"));
+    EXPECT_GE(port, first) << i;
+    EXPECT_LE(port, last) << i;
+  }
+  // A range that is all taken refuses: the client holds one port, two more sessions the others.
+  std::vector<std::unique_ptr<ControlClient>> holders;
+  for (int i = 0; i < 2; ++i) {
+    holders.push_back(Login());
+    std::uint16_t port = PassivePort(holders.back()->Command("PASV"));
+    EXPECT_GE(port, first) << i;
+    EXPECT_LE(port, last) << i;
+  }
+  EXPECT_EQ(Login()->Command("PASV"), "425 Can't open data connection\r\n");
+}
+
+TEST_F(FtpPassiveTest, PassiveOffKeepsTheRefusal) {
+  SetSetting("FTP", "FPassive", "0");
+  auto client = Login();
+  EXPECT_EQ(client->Command("PASV"), "502 Command PASV not implemented\r\n");
+  EXPECT_EQ(client->Command("EPSV"), "502 Command EPSV not implemented\r\n");
+  EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
+  EXPECT_EQ(client->Lines(7), (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "EPRT\r\n",
+                                                        "EPSV\r\n", "UTF8\r\n", "211 End\r\n"}));
+}
+
+TEST_F(FtpPassiveTest, ExtendedPort) {
+  const std::string content = Pattern(3000);
+  WriteFile(Root() / "f.bin", content);
+  auto client = Login();
+  DataListener data;
+  const std::string port = std::to_string(data.Port());
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|" + port + "|"), "200 EPRT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->ReceiveAll(), content);
+  EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  // The rules of PORT: only the client's own address, no privileged port.
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.2|" + port + "|"), "200 EPRT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.bin"), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|1023|"), "200 EPRT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.bin"), "425 Can't open data connection\r\n");
+  EXPECT_EQ(client->Command("EPRT |2|::1|" + port + "|"), "200 EPRT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR f.bin"), "425 Can't open data connection\r\n");
+  EXPECT_FALSE(data.Accept(200ms));
+  EXPECT_EQ(client->Command("EPRT |3|127.0.0.1|" + port + "|"),
+            "522 Network protocol not supported, use (1,2)\r\n");
+  EXPECT_EQ(client->Command("EPRT 127.0.0.1"), "501 Syntax error in parameters\r\n");
+}
+
+TEST_F(FtpPassiveTest, CurlWithItsDefaults) {
+  const std::string content = Pattern(300000);
+  WriteFile(Root() / "data.bin", content);
+  std::filesystem::create_directories(m_dir.Path() / "local");
+  const std::string url = "ftp://127.0.0.1:" + std::to_string(Port()) + "/";
+  std::string output;
+  auto curl = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"curl", "-sS", "--max-time", "30"});
+    return RunCommand(arguments, output, 40s);
+  };
+  ASSERT_EQ(curl({url}), 0) << output;
+  EXPECT_NE(output.find(" data.bin\n"), std::string::npos) << output;
+  const auto local = m_dir.Path() / "local";
+  ASSERT_EQ(curl({"-o", (local / "down.bin").string(), url + "data.bin"}), 0) << output;
+  EXPECT_EQ(ReadFile(local / "down.bin"), content);
+  WriteFile(local / "up.bin", Pattern(250000));
+  ASSERT_EQ(curl({"-T", (local / "up.bin").string(), url + "up.bin"}), 0) << output;
+  EXPECT_EQ(ReadFile(Root() / "up.bin"), Pattern(250000));
+  // curl asked with EPSV, the command a client tries first.
+  ASSERT_EQ(curl({"-v", "-o", (local / "again.bin").string(), url + "data.bin"}), 0) << output;
+  EXPECT_NE(output.find("> EPSV"), std::string::npos) << output;
+  EXPECT_NE(output.find("< 229 Entering Extended Passive Mode (|||"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace hx::test
