@@ -74,6 +74,7 @@ class FtpPassiveTest : public FtpServerTest {
     const std::string content = Pattern(100000);
     WriteFile(Root() / "f.bin", content);
     auto client = Login();
+    ASSERT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
     auto data = Passive(*client, mode, "LIST", about);
     ASSERT_TRUE(data);
     std::string listing = data->ReceiveAll();
@@ -145,6 +146,7 @@ TEST_F(FtpPassiveTest, ConnectionFromAnotherAddressIsIgnored) {
   const std::string content = Pattern(5000);
   WriteFile(Root() / "f.bin", content);
   auto client = Login();
+  ASSERT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
   std::uint16_t port = PassivePort(client->Command("PASV"));
   ASSERT_NE(port, 0);
   auto intruder = ConnectFrom("127.0.0.2", port);
@@ -213,6 +215,7 @@ TEST_F(FtpPassiveTest, ExtendedPort) {
   const std::string content = Pattern(3000);
   WriteFile(Root() / "f.bin", content);
   auto client = Login();
+  ASSERT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
   DataListener data;
   const std::string port = std::to_string(data.Port());
   EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|" + port + "|"), "200 EPRT command successful.\r\n");
