@@ -296,4 +296,14 @@ std::string ListModeText(const std::filesystem::path& path) {
   return text;
 }
 
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::string data(size, '\0');
+  unsigned state = seed;
+  for (char& c : data) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 16);
+  }
+  return data;
+}
+
 }  // namespace hx::test

@@ -78,6 +78,9 @@ class DataListener {
   std::uint16_t m_port = 0;
 };
 
+// Bytes that look random and are the same for the same seed.
+std::string RandomBytes(size_t size, unsigned seed);
+
 // The first ten characters of a LIST line for the file: its type and permission bits, "drwxr-xr-x".
 std::string ListModeText(const std::filesystem::path& path);
 

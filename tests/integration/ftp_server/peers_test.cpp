@@ -5,16 +5,6 @@
 namespace hx::test {
 namespace {
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::string data(size, '\0');
-  unsigned state = seed;
-  for (char& c : data) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 16);
-  }
-  return data;
-}
-
 class FtpPeersTest : public FtpServerTest {
  protected:
   void SetUp() override {

@@ -5,16 +5,6 @@
 namespace hx::test {
 namespace {
 
-std::string Bytes(size_t size, unsigned seed) {
-  std::string data(size, '\0');
-  unsigned state = seed;
-  for (char& c : data) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 16);
-  }
-  return data;
-}
-
 class RealClientsTest : public FtpServerTest, public testing::WithParamInterface<std::string> {
  protected:
   void SetUp() override {
@@ -22,7 +12,7 @@ class RealClientsTest : public FtpServerTest, public testing::WithParamInterface
     std::filesystem::create_directories(Local());
     WriteFile(Root() / "image.bin", kImage);
     WriteFile(Root() / "sub" / "deeper" / "leaf.txt", "leaf\n");
-    WriteFile(Root() / "sub" / "mid.bin", Bytes(5000, 2));
+    WriteFile(Root() / "sub" / "mid.bin", RandomBytes(5000, 2));
     WriteFile(Local() / "up.bin", kUpload);
   }
   // The host as URLs and command lines write it.
@@ -42,8 +32,8 @@ class RealClientsTest : public FtpServerTest, public testing::WithParamInterface
     EXPECT_EQ(ReadFile(Root() / name), kUpload);
   }
 
-  const std::string kImage = Bytes(300000, 1);
-  const std::string kUpload = Bytes(120000, 3);
+  const std::string kImage = RandomBytes(300000, 1);
+  const std::string kUpload = RandomBytes(120000, 3);
 };
 
 TEST_P(RealClientsTest, Curl) {
@@ -95,7 +85,7 @@ TEST_P(RealClientsTest, LftpMirrorsATree) {
        "set net:max-retries 1; set net:timeout 10; set cmd:fail-exit yes; open " + Url() +
            "; mirror / tree; put up.bin -o up.bin"});
   EXPECT_EQ(ReadFile(Local() / "tree" / "image.bin"), kImage);
-  EXPECT_EQ(ReadFile(Local() / "tree" / "sub" / "mid.bin"), Bytes(5000, 2));
+  EXPECT_EQ(ReadFile(Local() / "tree" / "sub" / "mid.bin"), RandomBytes(5000, 2));
   EXPECT_EQ(ReadFile(Local() / "tree" / "sub" / "deeper" / "leaf.txt"), "leaf\n");
   // The listing's modes are taken over: a mirrored file is readable.
   EXPECT_NE(std::filesystem::status(Local() / "tree" / "image.bin").permissions() &
