@@ -13,12 +13,6 @@
 namespace hx::test {
 namespace {
 
-std::string Pattern(size_t size) {
-  std::string data(size, '\0');
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 13 + i / 241) & 0xff);
-  return data;
-}
-
 // The port of a 227 or 229 reply; 0 when the reply is neither.
 std::uint16_t PassivePort(const std::string& reply) {
   unsigned h1, h2, h3, h4, p1, p2, port;
@@ -71,7 +65,7 @@ class FtpPassiveTest : public FtpServerTest {
   // entries of the active path.
   void EveryDataCommand(const std::string& mode) {
     const std::string about = "150 File status OK ; about to open data connection\r\n";
-    const std::string content = Pattern(100000);
+    const std::string content = RandomBytes(100000, 7);
     WriteFile(Root() / "f.bin", content);
     auto client = Login();
     ASSERT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
@@ -110,7 +104,7 @@ class FtpPassiveTest : public FtpServerTest {
     EXPECT_EQ(ReadFile(Root() / "up.bin"), content + "tail");
 
     // ABOR of a download whose client stops reading, as in active mode.
-    WriteFile(Root() / "big.bin", Pattern(64 << 20));
+    WriteFile(Root() / "big.bin", RandomBytes(64 << 20, 7));
     data = Passive(*client, mode, "RETR big.bin", about);
     ASSERT_TRUE(data);
     EXPECT_FALSE(data->Receive(5s, 1000).empty());
@@ -143,7 +137,7 @@ TEST_F(FtpPassiveTest, EpsvArguments) {
 }
 
 TEST_F(FtpPassiveTest, ConnectionFromAnotherAddressIsIgnored) {
-  const std::string content = Pattern(5000);
+  const std::string content = RandomBytes(5000, 7);
   WriteFile(Root() / "f.bin", content);
   auto client = Login();
   ASSERT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
@@ -212,7 +206,7 @@ TEST_F(FtpPassiveTest, PassiveOffKeepsTheRefusal) {
 }
 
 TEST_F(FtpPassiveTest, ExtendedPort) {
-  const std::string content = Pattern(3000);
+  const std::string content = RandomBytes(3000, 7);
   WriteFile(Root() / "f.bin", content);
   auto client = Login();
   ASSERT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
@@ -235,30 +229,6 @@ TEST_F(FtpPassiveTest, ExtendedPort) {
   EXPECT_EQ(client->Command("EPRT |3|127.0.0.1|" + port + "|"),
             "522 Network protocol not supported, use (1,2)\r\n");
   EXPECT_EQ(client->Command("EPRT 127.0.0.1"), "501 Syntax error in parameters\r\n");
-}
-
-TEST_F(FtpPassiveTest, CurlWithItsDefaults) {
-  const std::string content = Pattern(300000);
-  WriteFile(Root() / "data.bin", content);
-  std::filesystem::create_directories(m_dir.Path() / "local");
-  const std::string url = "ftp://127.0.0.1:" + std::to_string(Port()) + "/";
-  std::string output;
-  auto curl = [&](std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"curl", "-sS", "--max-time", "30"});
-    return RunCommand(arguments, output, 40s);
-  };
-  ASSERT_EQ(curl({url}), 0) << output;
-  EXPECT_NE(output.find(" data.bin\n"), std::string::npos) << output;
-  const auto local = m_dir.Path() / "local";
-  ASSERT_EQ(curl({"-o", (local / "down.bin").string(), url + "data.bin"}), 0) << output;
-  EXPECT_EQ(ReadFile(local / "down.bin"), content);
-  WriteFile(local / "up.bin", Pattern(250000));
-  ASSERT_EQ(curl({"-T", (local / "up.bin").string(), url + "up.bin"}), 0) << output;
-  EXPECT_EQ(ReadFile(Root() / "up.bin"), Pattern(250000));
-  // curl asked with EPSV, the command a client tries first.
-  ASSERT_EQ(curl({"-v", "-o", (local / "again.bin").string(), url + "data.bin"}), 0) << output;
-  EXPECT_NE(output.find("> EPSV"), std::string::npos) << output;
-  EXPECT_NE(output.find("< 229 Entering Extended Passive Mode (|||"), std::string::npos) << output;
 }
 
 }  // namespace

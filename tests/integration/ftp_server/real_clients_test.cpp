@@ -39,8 +39,11 @@ class RealClientsTest : public FtpServerTest, public testing::WithParamInterface
 TEST_P(RealClientsTest, Curl) {
   std::string listing = Run({"curl", "-sS", "-g", "--max-time", "30", Url()});
   EXPECT_NE(listing.find(" image.bin\n"), std::string::npos) << listing;
-  Run({"curl", "-sS", "-g", "--max-time", "30", "-o", "image.bin", Url("image.bin")});
+  std::string trace =
+      Run({"curl", "-sS", "-v", "-g", "--max-time", "30", "-o", "image.bin", Url("image.bin")});
   EXPECT_EQ(ReadFile(Local() / "image.bin"), kImage);
+  // EPSV is what curl tries first, in both families.
+  EXPECT_NE(trace.find("< 229 Entering Extended Passive Mode (|||"), std::string::npos) << trace;
   Run({"curl", "-sS", "-g", "--max-time", "30", "-T", "up.bin", Url("up.bin")});
   ExpectUploaded();
 }
