@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tftp/tftp_options.h"
+
 namespace hx::tftp {
 
 // One transfer of one file, as the starting command hands it to the client session before its thread starts.
@@ -11,6 +13,9 @@ struct TftpClientJob {
   int port = 69;            // 1 to 65534, checked by the form
   std::string remoteName;   // sent in the request unchanged
   std::string localName;    // written by a GET, read by a PUT
+  // blksize, windowsize and timeout to ask for; none asked: the request carries no options at all. When any is
+  // asked, tsize is asked on a GET and sent on a PUT.
+  TftpOptions options;
 };
 
 }  // namespace hx::tftp
