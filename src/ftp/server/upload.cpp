@@ -1,6 +1,7 @@
 #include "ftp/server/upload.h"
 
 #include <asio/post.hpp>
+#include <cerrno>
 
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
@@ -76,6 +77,13 @@ void Upload::OnConnect(std::error_code error) {
     m_session.TransferEnded();
     return;
   }
+  // Binary data goes from the socket to the file without a copy of the program's own; the buffer remains
+  // for type A and for a socket whose pipe was refused (out of descriptors).
+  std::error_code ignored;
+  if (!m_decoder && m_pipe.Open(kReceive))
+    m_socket.native_non_blocking(true, ignored);
+  else
+    m_buffer.resize(kReceive);
   Receive();
 }
 
@@ -90,6 +98,11 @@ bool Upload::PrepareFile() {
 }
 
 void Upload::Receive() {
+  if (m_pipe.IsOpen()) {
+    m_socket.async_wait(asio::ip::tcp::socket::wait_read,
+                        [self = shared_from_this()](std::error_code error) { self->OnReadable(error); });
+    return;
+  }
   m_socket.async_read_some(
       asio::buffer(m_buffer),
       [self = shared_from_this()](std::error_code error, size_t count) { self->OnReceived(error, count); });
@@ -109,10 +122,32 @@ void Upload::OnReceived(std::error_code error, size_t count) {
     EndReceive(true);
     return;
   }
+  Received(m_nTotal - before);
+}
+
+void Upload::OnReadable(std::error_code error) {
+  if (m_ended) return;
+  int moveError = 0;
+  long count = error ? -1 : m_pipe.Move(m_socket.native_handle(), m_file.NativeHandle(), kReceive, moveError);
+  if (count < 0 && !error && moveError == EAGAIN) {
+    Receive();
+    return;
+  }
+  if (count <= 0) {
+    // The end of the data (0), or a failure of the connection or the file.
+    m_file.Close();
+    EndReceive(count < 0);
+    return;
+  }
+  m_nTotal += static_cast<std::uint64_t>(count);
+  Received(static_cast<std::uint64_t>(count));
+}
+
+void Upload::Received(std::uint64_t count) {
   m_stallTimer.Moved();
   m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
   if (m_nDebug & 2)
-    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(m_nTotal - before) +
+    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) +
                         " bytes, total bytes " + std::to_string(m_nTotal));
   Receive();
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
@@ -9,10 +8,12 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/line_endings.h"
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
+#include "app/splice_pipe.h"
 #include "ftp/server/data_connection.h"
 #include "ftp/server/stall_timer.h"
 
@@ -33,19 +34,18 @@ struct UploadFile {
 
 // One running STOR or APPE: writes what arrives on the data connection to the file until the client closes
 // the connection, which marks the end of the file; every byte received is written before the upload ends.
-// A receive takes up to four 10,240-byte chunks: one chunk per receive and write costs about twice the
-// processor time per byte (the writes straddle pages), and each receive is written at once, so the file
-// always holds what has arrived. A receive or write failure, or ABOR, ends it as aborted ("426 Transfer
-// terminated abnormally", "226 ABORT command successful"), keeping the bytes written so far; so does a
-// connection that moves no byte for FDataTimeout seconds. A connect that fails gets "425 Can't open data
-// connection".
+// A receive takes up to 256 KiB and is written at once, so the file always holds what has arrived: with
+// 10,240-byte receives the server spent twice the processor time per byte (the writes straddle pages), and
+// with 40 KiB ones it still took 1.3 to 1.5 times vsftpd's time, woken for every few segments. A receive or
+// write failure, or ABOR, ends it as aborted ("426 Transfer terminated abnormally", "226 ABORT command
+// successful"), keeping the bytes written so far; so does a connection that moves no byte for FDataTimeout
+// seconds. A connect that fails gets "425 Can't open data connection".
 //
 // In type A the CR LF line ends that arrive are stored as LF; the Bytes cell and the debug lines then count
 // the bytes written to the file, which is the file position that REST names.
 class Upload : public std::enable_shared_from_this<Upload> {
  public:
-  static constexpr size_t kChunk = 10240;
-  static constexpr size_t kReceive = 4 * kChunk;
+  static constexpr size_t kReceive = 256 * 1024;
 
   Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target);
 
@@ -64,6 +64,10 @@ class Upload : public std::enable_shared_from_this<Upload> {
   bool PrepareFile();
   void Receive();
   void OnReceived(std::error_code error, size_t count);
+  // Binary: the socket has data (or its end) for the pipe to move.
+  void OnReadable(std::error_code error);
+  // `count` more bytes are in the file: the Bytes cell, the debug line, the next receive.
+  void Received(std::uint64_t count);
   // Writes what a receive brought, converted in type A; false when the file could not take it.
   bool WriteReceived(size_t count);
   // The end of the data: a CR held back by the conversion goes to the file.
@@ -75,8 +79,9 @@ class Upload : public std::enable_shared_from_this<Upload> {
   asio::ip::tcp::socket m_socket;
   std::unique_ptr<DataOpener> m_opener;
   UploadFile m_target;
-  SharedFile& m_file;  // m_target's file
-  std::array<char, kReceive> m_buffer{};
+  SharedFile& m_file;          // m_target's file
+  SplicePipe m_pipe;           // binary: socket to file without a copy here
+  std::vector<char> m_buffer;  // the copying path
   std::uint64_t m_nTotal;
   int m_nDebug = 0;
   StallTimer m_stallTimer;

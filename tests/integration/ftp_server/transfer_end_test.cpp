@@ -2,6 +2,7 @@
 // control connection, a second data command, and files in use by another session.
 #include <sys/socket.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "ftp_test_support.h"
@@ -138,6 +139,33 @@ TEST_F(FtpTransferEndTest, ClientResettingAnUploadAbortsIt) {
   EXPECT_EQ(client->Lines(2), (std::vector<std::string>{"426 Transfer terminated abnormally\r\n",
                                                         "226 ABORT command successful\r\n"}));
   EXPECT_TRUE(WaitForLog("FTP: Transfer was aborted"));
+}
+
+// Binary uploads move from the socket to the file without a buffer of the server's own, type A ones through
+// it: a full file system ends either as aborted, and the session goes on.
+TEST_F(FtpTransferEndTest, UploadsIntoAFullFileSystemAreAborted) {
+  std::filesystem::path full = Root() / "full";
+  std::filesystem::create_directory(full);
+  ASSERT_EQ(std::system(("mount -t tmpfs -o size=64k tmpfs " + full.string()).c_str()), 0)
+      << "the test mounts a small tmpfs and needs root";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { EXPECT_EQ(std::system(("umount " + path).c_str()), 0); }
+  } unmount{full.string()};
+  auto client = Login();
+  for (const char* type : {"I", "A"}) {
+    SCOPED_TRACE(type);
+    EXPECT_EQ(client->Command(std::string("TYPE ") + type).substr(0, 4), "200 ");
+    DataListener data;
+    EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client->Command("STOR full/up.bin").substr(0, 4), "150 ");
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    connection->Send(std::string(1 << 20, 'f'));
+    EXPECT_EQ(client->Lines(2), (std::vector<std::string>{"426 Transfer terminated abnormally\r\n",
+                                                          "226 ABORT command successful\r\n"}));
+    EXPECT_EQ(client->Command("DELE full/up.bin"), "250 Requested file action OK, completed\r\n");
+  }
 }
 
 TEST_F(FtpTransferEndTest, SecondDataCommandWhileATransferRuns) {
