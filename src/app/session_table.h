@@ -15,8 +15,12 @@ enum SessionColumn : int {
   kColBytes = 3,
   kColCommand = 4,
   kColStatus = 5,
+  // Not shown as a column: the size the transfer is known to reach, in bytes, for the share of Bytes that
+  // has gone over; empty while unknown.
+  kColTotal = 6,
 };
-inline constexpr int kSessionColumns = 6;
+inline constexpr int kSessionColumns = 7;
+inline constexpr int kShownColumns = 6;
 
 struct SessionRow {
   int id = 0;  // 0 is the version row

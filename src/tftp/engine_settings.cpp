@@ -33,4 +33,14 @@ int ConfigEngineSettings::TimeoutSeconds() const {
   return m_nTimeout;
 }
 
+bool ConfigEngineSettings::OptionsEnabled() const {
+  return m_config.GetProfileInt(cfg::kTftp, "TOptions", 1) != 0;
+}
+int ConfigEngineSettings::MaxBlockSize() const {
+  return m_config.GetProfileInt(cfg::kTftp, "TMaxBlockSize", 65464);
+}
+int ConfigEngineSettings::MaxWindowSize() const {
+  return m_config.GetProfileInt(cfg::kTftp, "TMaxWindowSize", 64);
+}
+
 }  // namespace hx::tftp

@@ -21,6 +21,9 @@ class ConfigEngineSettings : public EngineSettings {
   int Debugging() const override;
   int Retries() const override;
   int TimeoutSeconds() const override;
+  bool OptionsEnabled() const override;
+  int MaxBlockSize() const override;
+  int MaxWindowSize() const override;
 
  private:
   void Refresh() const;

@@ -1,5 +1,7 @@
 #include "tftp/file_access.h"
 
+#include <sys/statvfs.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -155,6 +157,12 @@ std::optional<Rejection> MakeDirectories(const RootedFileSystem& files, const st
     }
   }
   return std::nullopt;
+}
+
+bool HasRoomFor(const std::string& directory, std::uint64_t size) {
+  struct statvfs fs {};
+  if (::statvfs(directory.c_str(), &fs) != 0) return true;
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= size;
 }
 
 }  // namespace hx::tftp

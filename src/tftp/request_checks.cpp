@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/text_util.h"
+#include "tftp/option_packets.h"
 #include "tftp/tftp_packets.h"
 
 namespace hx::tftp {
@@ -62,7 +63,7 @@ std::variant<Request, Rejection> ParseRequest(std::span<const std::uint8_t> data
   path += name;
   auto end = std::unique(path.begin(), path.end(), [](char a, char b) { return a == '/' && b == '/'; });
   path.erase(end, path.end());
-  return Request{std::move(path), transferMode};
+  return Request{std::move(path), transferMode, ParseRequestOptions(datagram.subspan(at))};
 }
 
 }  // namespace hx::tftp

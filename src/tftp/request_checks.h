@@ -6,6 +6,8 @@
 #include <string_view>
 #include <variant>
 
+#include "tftp/tftp_options.h"
+
 // Turning a read or write request into a local path inside the TFTP upload/download directory.
 namespace hx::tftp {
 
@@ -25,10 +27,11 @@ inline constexpr size_t kMaxPath = 260;
 // How the bytes of a transfer travel: octet as they are in the file, netascii as text with CR LF line ends.
 enum class TransferMode { Octet, Netascii };
 
-// What a request asks for: the local path and the mode.
+// What a request asks for: the local path, the mode and the options after it.
 struct Request {
   std::string path;
   TransferMode mode = TransferMode::Octet;
+  TftpOptions options;
 
   bool operator==(const Request&) const = default;
 };

@@ -5,6 +5,7 @@
 
 #include <asio/error.hpp>
 #include <asio/ip/address.hpp>
+#include <filesystem>
 #include <variant>
 
 #include "app/config_keys.h"
@@ -13,6 +14,7 @@
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "tftp/file_access.h"
+#include "tftp/option_packets.h"
 #include "tftp/tftp_client_download.h"
 
 namespace hx::tftp {
@@ -23,7 +25,9 @@ constexpr int kErrConnectionReset = 10054;
 
 }  // namespace
 
-std::string_view SendFailurePrefix(bool put) { return put ? "Error sending : " : "Error connecting to host : "; }
+std::string_view SendFailurePrefix(bool put) {
+  return put ? "Error sending : " : "Error connecting to host : ";
+}
 
 std::string_view NoAnswerPrefix(bool put) {
   return put ? "Error receiving : " : "Error receiving response from host : ";
@@ -51,9 +55,13 @@ void TftpClientSession::Run() {
   LogLine("TFTP: Outgoing connection to address " + m_job.host);
 }
 
-void TftpClientSession::StartClientGet() { StartClient(Side::Receiving); }
+void TftpClientSession::StartClientGet() {
+  StartClient(Side::Receiving);
+}
 
-void TftpClientSession::StartClientPut() { StartClient(Side::Sending); }
+void TftpClientSession::StartClientPut() {
+  StartClient(Side::Sending);
+}
 
 void TftpClientSession::StartClient(Side side) {
   bool put = side == Side::Sending;
@@ -63,9 +71,12 @@ void TftpClientSession::StartClient(Side side) {
 
   // Checked before the local file is touched, so that a request that could never leave creates or empties
   // nothing.
-  PacketBuffer request{};
-  size_t requestLength = BuildRequest(request, put ? kOpWrq : kOpRrq, m_job.remoteName, "octet");
-  if (requestLength == 0) {
+  // Options only when asked for; then tsize too, which a write fills in with the file's size below.
+  TftpOptions asked = m_job.options;
+  if (asked.Any()) asked.transferSize = 0;
+  std::vector<std::uint8_t> request =
+      BuildOptionRequest(put ? kOpWrq : kOpRrq, m_job.remoteName, "octet", asked);
+  if (request.empty() || (!asked.Any() && request.size() > kMaxPacket)) {
     Rejection tooLong{kErrNotDefined, kRemoteNameTooLong, {}};
     Execute(engine.Reject(std::span(&tooLong, 1)));
     return;
@@ -86,6 +97,17 @@ void TftpClientSession::StartClient(Side side) {
     return;
   }
   std::unique_ptr<TransferFile> file = std::move(std::get<std::unique_ptr<TransferFile>>(opened));
+  if (put) {
+    std::error_code error;
+    std::uint64_t size = std::filesystem::file_size(path, error);
+    if (!error) {
+      SetCell(kColTotal, std::to_string(size));
+      if (asked.Any()) {
+        asked.transferSize = size;
+        request = BuildOptionRequest(kOpWrq, m_job.remoteName, "octet", asked);
+      }
+    }
+  }
 
   std::optional<Endpoint> server = ResolveServer();
   if (!server) {
@@ -102,7 +124,10 @@ void TftpClientSession::StartClient(Side side) {
   m_server = *server;
   ReportUnreachable(true);
   ClientRequest clientRequest;
-  clientRequest.request = std::span(request.data(), requestLength);
+  clientRequest.request = request;
+  clientRequest.options = asked;
+  SizeBuffers(asked.windowSize.value_or(1),
+              kHeaderSize + static_cast<size_t>(asked.blockSize.value_or(kBlockSize)));
   clientRequest.server = *server;
   clientRequest.sendFailurePrefix = SendFailurePrefix(put);
   clientRequest.noAnswerPrefix = NoAnswerPrefix(put);
@@ -146,8 +171,11 @@ void TftpClientSession::ReportUnreachable(bool on) {
 
 void TftpClientSession::AwaitFirstAnswer() {
   if (Ended()) return;
-  m_socket.async_receive_from(asio::buffer(m_firstAnswer), m_firstFrom,
-                              Bind([this](const std::error_code& error, size_t length) { OnFirstAnswer(error, length); }));
+  // One byte more than the longest answer expected, so that a longer one shows as cut.
+  m_firstAnswer.resize(Engine().MaxDatagram() + 1);
+  m_socket.async_receive_from(
+      asio::buffer(m_firstAnswer), m_firstFrom,
+      Bind([this](const std::error_code& error, size_t length) { OnFirstAnswer(error, length); }));
 }
 
 void TftpClientSession::OnFirstAnswer(const std::error_code& error, size_t length) {
@@ -164,8 +192,9 @@ void TftpClientSession::OnFirstAnswer(const std::error_code& error, size_t lengt
     AwaitFirstAnswer();
     return;
   }
-  bool oversized = length > kMaxPacket;
-  std::span<const std::uint8_t> datagram(m_firstAnswer.data(), oversized ? kMaxPacket : length);
+  size_t longest = m_firstAnswer.size() - 1;
+  bool oversized = length > longest;
+  std::span<const std::uint8_t> datagram(m_firstAnswer.data(), oversized ? longest : length);
   // The server answers from a port of its own choosing, but from the host the request went to; a datagram
   // of any other host is forged or lost and must not become the peer.
   if (m_firstFrom.address() != m_server.address()) {

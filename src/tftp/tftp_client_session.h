@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tftp/tftp_client_job.h"
 #include "tftp/tftp_session.h"
@@ -53,7 +54,7 @@ class TftpClientSession : public TftpSession {
 
   TftpClientJob m_job;
   // One byte more than a packet, so that a longer datagram shows as cut.
-  std::array<std::uint8_t, kMaxPacket + 1> m_firstAnswer{};
+  std::vector<std::uint8_t> m_firstAnswer;
   Endpoint m_firstFrom;
   Endpoint m_server;  // where the request went
 };

@@ -1,10 +1,10 @@
 #include "tftp/tftp_listener.h"
 
-#include <array>
 #include <asio/error.hpp>
 #include <asio/ip/udp.hpp>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -35,7 +35,7 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
 
   void OnReceive(const std::error_code& error, size_t length) {
     if (!m_socket.is_open() || error == asio::error::operation_aborted) return;
-    if (error || length > tftp::kMaxPacket) {
+    if (error || length > tftp::kMaxRequest) {
       // A datagram longer than any request cannot be received whole.
       m_context.frontend.MessageBox("Error receiving incoming TFTP request");
     } else {
@@ -49,7 +49,8 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
   void StartSession(size_t length) {
     std::unique_ptr<tftp::TftpServerSession> session;
     try {
-      session = std::make_unique<tftp::TftpServerSession>(m_context, std::span(m_buffer.data(), length), m_from);
+      session =
+          std::make_unique<tftp::TftpServerSession>(m_context, std::span(m_buffer.data(), length), m_from);
     } catch (const std::exception&) {
       m_context.registry.ReportStartFailure(WorkerKind::Tftp);
       return;
@@ -59,7 +60,7 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
 
   AppContext& m_context;
   udp::socket m_socket;
-  std::array<std::uint8_t, tftp::kMaxPacket + 1> m_buffer{};
+  std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(tftp::kMaxRequest + 1);
   udp::endpoint m_from;
 };
 

@@ -53,6 +53,13 @@ size_t BuildRequest(PacketBuffer& buffer, Opcode opcode, std::string_view name, 
 Packet ParsePacket(std::span<const std::uint8_t> datagram) {
   Packet packet;
   if (datagram.empty()) return packet;
+  // An OACK may be shorter than a header: one option of one letter with an empty value.
+  if (datagram.size() >= 2 && ReadU16(datagram.data()) == kOpOack) {
+    packet.kind = Packet::Kind::Oack;
+    packet.opcode = kOpOack;
+    packet.payload = datagram.subspan(2);
+    return packet;
+  }
   if (datagram.size() < kHeaderSize) {
     packet.kind = Packet::Kind::Short;
     return packet;

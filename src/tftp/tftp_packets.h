@@ -8,12 +8,14 @@
 #include <string_view>
 
 // The packets of TFTP as RFC 1350 lays them out: 16-bit big-endian numbers, texts ending in a zero byte,
-// 512-byte blocks. Every packet the program sends or receives fits in 516 bytes.
+// 512-byte blocks unless a larger size was negotiated (see tftp_options.h).
 namespace hx::tftp {
 
 inline constexpr size_t kBlockSize = 512;
 inline constexpr size_t kHeaderSize = 4;
 inline constexpr size_t kMaxPacket = kHeaderSize + kBlockSize;  // 516
+// A request with options may be longer than a block: it is read whole up to the largest UDP datagram.
+inline constexpr size_t kMaxRequest = 65535;
 
 enum Opcode : std::uint16_t {
   kOpRrq = 1,
@@ -21,6 +23,7 @@ enum Opcode : std::uint16_t {
   kOpData = 3,
   kOpAck = 4,
   kOpError = 5,
+  kOpOack = 6,  // option acknowledgment, RFC 2347
 };
 
 // The error codes the program sends.
@@ -31,6 +34,7 @@ enum ErrorCode : std::uint16_t {
   kErrDiskFull = 3,
   kErrIllegalOperation = 4,
   kErrUnknownTransferId = 5,
+  kErrOptionNegotiation = 8,
 };
 
 // A buffer that holds one packet to send.
@@ -58,12 +62,13 @@ struct Packet {
     Data,
     Ack,
     Error,
+    Oack,     // the options granted follow the opcode
     Unknown,  // any other opcode
   };
   Kind kind = Kind::Empty;
   std::uint16_t opcode = 0;
   std::uint16_t number = 0;               // block number (DATA, ACK) or error code (ERROR)
-  std::span<const std::uint8_t> payload;  // DATA: the data bytes
+  std::span<const std::uint8_t> payload;  // DATA: the data bytes; OACK: the option pairs
   std::string_view text;                  // ERROR: the message up to its zero byte or the datagram's end
 };
 

@@ -1,5 +1,7 @@
 #include "tftp/tftp_server_session.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <variant>
 
@@ -9,6 +11,7 @@
 #include "app/session_table.h"
 #include "tftp/file_access.h"
 #include "tftp/netascii_file.h"
+#include "tftp/option_packets.h"
 #include "tftp/request_checks.h"
 
 namespace hx::tftp {
@@ -16,8 +19,7 @@ namespace hx::tftp {
 TftpServerSession::TftpServerSession(AppContext& context, std::span<const std::uint8_t> request,
                                      const Endpoint& peer)
     : TftpSession(context), m_peer(Unmapped(peer.address()), peer.port()) {
-  m_requestLength = std::min(request.size(), m_request.size());
-  std::copy_n(request.begin(), m_requestLength, m_request.begin());
+  m_request.assign(request.begin(), request.end());
 }
 
 bool TftpServerSession::Prepare() {
@@ -32,8 +34,7 @@ void TftpServerSession::Run() {
   SetCell(kColBytes, "0");
   LogLine("TFTP: Connection from address " + peerAddress);
 
-  std::span<const std::uint8_t> request(m_request.data(), m_requestLength);
-  std::uint16_t opcode = RequestOpcode(request);
+  std::uint16_t opcode = RequestOpcode(m_request);
   // Anything but a read or write request ends here, without a reply: the row shows that it came.
   if (opcode != kOpRrq && opcode != kOpWrq) {
     Finish();
@@ -47,7 +48,7 @@ void TftpServerSession::Serve(Side side) {
   engine.SetPeer(m_peer);
 
   std::string downloadDir = m_context.config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "");
-  auto parsed = ParseRequest(std::span(m_request.data(), m_requestLength), downloadDir);
+  auto parsed = ParseRequest(m_request, downloadDir);
   if (auto* rejection = std::get_if<Rejection>(&parsed)) {
     Execute(engine.Reject(std::span(rejection, 1)));
     return;
@@ -55,6 +56,15 @@ void TftpServerSession::Serve(Side side) {
   const Request& request = std::get<Request>(parsed);
   const std::string& path = request.path;
   Execute(engine.OpenFile(path));
+
+  // A write that announces its size (tsize) is refused before it touches a file when the size cannot fit.
+  bool negotiate = request.options.Any() && m_settings.OptionsEnabled();
+  if (negotiate && side == Side::Receiving && request.options.transferSize &&
+      !HasRoomFor(downloadDir, *request.options.transferSize)) {
+    Rejection full{kErrDiskFull, "Disk full or allocation exceeded", {}};
+    Execute(engine.Reject(std::span(&full, 1)));
+    return;
+  }
 
   RootedFileSystem files(downloadDir);
   OpenResult opened;
@@ -71,8 +81,22 @@ void TftpServerSession::Serve(Side side) {
     return;
   }
   std::unique_ptr<TransferFile> file = std::move(std::get<std::unique_ptr<TransferFile>>(opened));
-  if (request.mode == TransferMode::Netascii) file = NetasciiFile(std::move(file), side);
-  Execute(engine.Start(std::move(file), Clock::now()));
+  bool netascii = request.mode == TransferMode::Netascii;
+  if (netascii) file = NetasciiFile(std::move(file), side);
+
+  // The size of a file served as it is, for the share of it that has gone over.
+  std::uint64_t fileSize = 0;
+  struct stat st {};
+  if (side == Side::Sending && files.Stat(path, st)) fileSize = static_cast<std::uint64_t>(st.st_size);
+  if (side == Side::Sending && !netascii) SetCell(kColTotal, std::to_string(fileSize));
+  TftpOptions granted;
+  if (negotiate)
+    granted =
+        GrantOptions(request.options, OptionLimits{m_settings.MaxBlockSize(), m_settings.MaxWindowSize()},
+                     side == Side::Sending, netascii, fileSize);
+  SizeBuffers(granted.windowSize.value_or(1),
+              kHeaderSize + static_cast<size_t>(granted.blockSize.value_or(kBlockSize)));
+  Execute(engine.Start(std::move(file), Clock::now(), granted));
   StartReceiving();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "tftp/tftp_session.h"
 
@@ -23,8 +23,7 @@ class TftpServerSession : public TftpSession {
  private:
   void Serve(Side side);
 
-  std::array<std::uint8_t, kMaxPacket> m_request{};
-  size_t m_requestLength = 0;
+  std::vector<std::uint8_t> m_request;
   Endpoint m_peer;
 };
 

@@ -1,6 +1,10 @@
 #include "tftp/tftp_session.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <asio/error.hpp>
+#include <cerrno>
 
 #include "app/config_keys.h"
 #include "app/frontend.h"
@@ -9,6 +13,12 @@
 #include "app/worker_registry.h"
 
 namespace hx::tftp {
+namespace {
+
+// Datagrams taken with one call at most.
+constexpr int kMaxBatch = 64;
+
+}  // namespace
 
 TftpSession::TftpSession(AppContext& context)
     : Worker(context.registry.Loops()),
@@ -42,17 +52,11 @@ void TftpSession::LogLine(std::string_view text) {
 void TftpSession::Execute(std::span<const Action> actions) {
   bool drain = false;
   for (const Action& action : actions) {
+    if (action.kind != Action::Kind::Send && !m_sends.Empty() && !FlushSends()) return;
     switch (action.kind) {
-      case Action::Kind::Send: {
-        std::error_code error;
-        m_socket.send_to(asio::buffer(action.bytes.data(), action.bytes.size()), action.to, 0, error);
-        if (error && action.reportFailure) {
-          // The engine's next actions replace what is left of this batch.
-          Execute(m_engine->OnSendFailed(WinsockErrorNumber(error)));
-          return;
-        }
+      case Action::Kind::Send:
+        m_sends.Add(action.bytes, action.to, action.reportFailure);
         break;
-      }
       case Action::Kind::ArmTimer:
       case Action::Kind::KillTimer:
         break;  // the timer follows the engine's deadline once the batch is done
@@ -76,41 +80,77 @@ void TftpSession::Execute(std::span<const Action> actions) {
         return;
     }
   }
+  if (!m_sends.Empty() && !FlushSends()) return;
   if (drain) Drain();
   if (!m_ended) SyncTimer();
 }
 
-void TftpSession::StartReceiving() {
-  if (m_ended) return;
-  m_socket.async_receive_from(
-      asio::buffer(m_rxBuffer), m_rxFrom,
-      Bind([this](const std::error_code& error, size_t length) { OnReceived(error, length); }));
+bool TftpSession::FlushSends() {
+  int failure = m_sends.Flush(m_socket.native_handle());
+  if (failure == 0) return true;
+  // The engine's next actions replace what is left of this batch.
+  Execute(m_engine->OnSendFailed(
+      WinsockErrorNumber(std::error_code(failure, asio::error::get_system_category()))));
+  return false;
 }
 
-void TftpSession::OnReceived(const std::error_code& error, size_t length) {
+void TftpSession::SizeBuffers(int window, size_t datagram) {
+  if (window <= 1) return;
+  // Each datagram costs about twice its size in buffer; a few megabytes at most.
+  int bytes =
+      static_cast<int>(std::min<size_t>(static_cast<size_t>(window) * 2 * (datagram + 64), 16u << 20));
+  int fd = m_socket.native_handle();
+  for (int option : {SO_RCVBUF, SO_SNDBUF}) {
+    // Beyond the system's limit only with the right to override it; without, the limit is what there is.
+    int forced = option == SO_RCVBUF ? SO_RCVBUFFORCE : SO_SNDBUFFORCE;
+    if (::setsockopt(fd, SOL_SOCKET, forced, &bytes, sizeof bytes) != 0)
+      ::setsockopt(fd, SOL_SOCKET, option, &bytes, sizeof bytes);
+  }
+}
+
+void TftpSession::StartReceiving() {
+  if (m_ended) return;
+  m_socket.async_wait(asio::ip::udp::socket::wait_read,
+                      Bind([this](const std::error_code& error) { OnReadable(error); }));
+}
+
+void TftpSession::OnReadable(const std::error_code& error) {
   if (m_ended || error == asio::error::operation_aborted) return;
   if (error) {
     Execute(m_engine->OnReceiveFailed(WinsockErrorNumber(error)));
-  } else {
-    bool oversized = length > kMaxPacket;
-    Execute(m_engine->OnDatagram(std::span(m_rxBuffer.data(), oversized ? kMaxPacket : length), m_rxFrom,
-                                 Clock::now(), oversized));
+    StartReceiving();
+    return;
+  }
+  auto count = static_cast<size_t>(std::clamp(m_engine->WindowSize(), 1, kMaxBatch));
+  int received = m_received.Receive(m_socket.native_handle(), count, m_engine->MaxDatagram());
+  if (received < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+      Execute(m_engine->OnReceiveFailed(
+          WinsockErrorNumber(std::error_code(errno, asio::error::get_system_category()))));
+    StartReceiving();
+    return;
+  }
+  m_drained = false;
+  for (int i = 0; i < received && !m_ended; ++i) {
+    Endpoint from = m_received.From(i);
+    // Dropped with what was queued when the engine asked for it: the rest of this batch was queued too.
+    if (m_drained && m_engine->Peer() && from == *m_engine->Peer()) continue;
+    Execute(m_engine->OnDatagram(m_received.Bytes(i), from, Clock::now(), m_received.Cut(i)));
   }
   StartReceiving();
 }
 
 void TftpSession::Drain() {
+  m_drained = true;
   // Only what is queued now: datagrams of the peer are dropped, any other source still gets its answer.
   for (int i = 0; i < 1024 && !m_ended; ++i) {
     std::error_code error;
     if (m_socket.available(error) == 0 || error) return;
-    Endpoint from;
-    size_t length = m_socket.receive_from(asio::buffer(m_rxBuffer), from, 0, error);
-    if (error) return;
+    int received = m_drainedDatagram.Receive(m_socket.native_handle(), 1, m_engine->MaxDatagram());
+    if (received <= 0) return;
+    Endpoint from = m_drainedDatagram.From(0);
     if (m_engine->Peer() && from == *m_engine->Peer()) continue;
-    bool oversized = length > kMaxPacket;
-    Execute(m_engine->OnDatagram(std::span(m_rxBuffer.data(), oversized ? kMaxPacket : length), from,
-                                 Clock::now(), oversized));
+    Execute(m_engine->OnDatagram(m_drainedDatagram.Bytes(0), from, Clock::now(), m_drainedDatagram.Cut(0)));
   }
 }
 
@@ -130,7 +170,9 @@ void TftpSession::SyncTimer() {
   }));
 }
 
-void TftpSession::OnStopRequest() { Finish(); }
+void TftpSession::OnStopRequest() {
+  Finish();
+}
 
 void TftpSession::Finish() {
   if (m_ended) return;

@@ -12,6 +12,7 @@
 
 #include "app/app_context.h"
 #include "app/worker.h"
+#include "tftp/datagram_batch.h"
 #include "tftp/engine_settings.h"
 #include "tftp/transfer_engine.h"
 
@@ -33,8 +34,11 @@ class TftpSession : public Worker {
   // Carries out the engine's actions in order; a failed send that the engine wants to know about is
   // reported to it and ends this batch.
   void Execute(std::span<const Action> actions);
-  // Receives datagrams for the engine until the session ends.
+  // Receives datagrams for the engine until the session ends, as many at a time as a window holds.
   void StartReceiving();
+  // Socket buffers for a window of `window` datagrams of up to `datagram` bytes: a window arrives and
+  // leaves at once, and the default buffers drop most of a large one.
+  void SizeBuffers(int window, size_t datagram);
   bool Ended() const { return m_ended; }
 
   void SetCell(int column, std::string_view text);
@@ -49,8 +53,10 @@ class TftpSession : public Worker {
   asio::ip::udp::socket m_socket;
 
  private:
-  void OnReceived(const std::error_code& error, size_t length);
+  void OnReadable(const std::error_code& error);
   void Drain();
+  // Sends what the batch holds; false when a failure ended this batch (the engine has been told).
+  bool FlushSends();
   void SyncTimer();
 
   asio::steady_timer m_timer;
@@ -59,9 +65,10 @@ class TftpSession : public Worker {
   std::uint64_t m_timerGeneration = 0;
   std::optional<TransferEngine> m_engine;
   bool m_ended = false;
-  // One byte more than a packet, so that a longer datagram shows as cut.
-  std::array<std::uint8_t, kMaxPacket + 1> m_rxBuffer{};
-  Endpoint m_rxFrom;
+  bool m_drained = false;  // the engine dropped what was queued: the rest of a batch goes too
+  ReceiveBatch m_received;
+  ReceiveBatch m_drainedDatagram;
+  SendBatch m_sends;
 };
 
 }  // namespace hx::tftp

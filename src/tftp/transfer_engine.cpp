@@ -5,12 +5,12 @@
 
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
+#include "tftp/option_packets.h"
 
 namespace hx::tftp {
 namespace {
 
-constexpr std::uint64_t kBytesCellStep = 5120;
-constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
+constexpr int kMaxSettingTimeout = 24 * 60 * 60;
 
 template <class... Args>
 std::string Format(const char* format, Args... args) {
@@ -32,8 +32,9 @@ void TransferEngine::SetPeer(const Endpoint& peer) {
 }
 
 std::chrono::seconds TransferEngine::Timeout() const {
+  if (m_timeoutSeconds) return std::chrono::seconds(*m_timeoutSeconds);
   // A period below one second would resend as fast as the machine can and give up at once.
-  return std::chrono::seconds(std::clamp(m_settings.TimeoutSeconds(), 1, kMaxTimeoutSeconds));
+  return std::chrono::seconds(std::clamp(m_settings.TimeoutSeconds(), 1, kMaxSettingTimeout));
 }
 
 void TransferEngine::Begin() {
@@ -125,14 +126,31 @@ std::span<const Action> TransferEngine::OpenFile(std::string_view path) {
   return Done();
 }
 
-std::span<const Action> TransferEngine::Start(std::unique_ptr<TransferFile> file, TimePoint now) {
+std::span<const Action> TransferEngine::Start(std::unique_ptr<TransferFile> file, TimePoint now,
+                                              const TftpOptions& granted) {
   Begin();
   if (m_state != State::Idle || !m_peer) return Done();
   m_file = std::move(file);
   m_nDebug = m_settings.Debugging();
   m_nRetriesLeft = m_settings.Retries();
   m_state = State::Transfer;
-  SendNext(now);
+  if (!granted.Any()) {
+    ApplyOptions({});
+    if (m_options.side == Side::Sending)
+      SendWindow(now);
+    else
+      SendAck(now);
+    return Done();
+  }
+  // The OACK stands in for DATA 1's ACK 0 (a read) or for ACK 0 (a write) until the client answers it.
+  ApplyOptions(granted);
+  m_preamble = true;
+  m_tx = BuildOack(granted);
+  m_period = Timeout();
+  ArmTimer(now + m_period);
+  Send(m_tx, *m_peer, m_options.side == Side::Sending);
+  if (DebugOn())
+    DebugLine(Format("TFTP: Thread %d, Sent OACK: ", m_options.threadNumber) + OptionsText(granted));
   return Done();
 }
 
@@ -146,42 +164,84 @@ std::span<const Action> TransferEngine::StartClient(std::unique_ptr<TransferFile
   m_sendFailurePrefix = request.sendFailurePrefix;
   m_noAnswerPrefix = request.noAnswerPrefix;
   m_noAnswerError = request.noAnswerError;
+  m_asked = request.options;
   m_peer = request.server;
   m_peerLocked = false;
-  // The server's ACK of block 0 is accepted like any other, and DATA 1 follows it.
-  m_nSendBlock = 0;
-  m_nDataLen = 0;
+  ApplyOptions({});
+  // The server's ACK 0 or OACK is the answer to a write, and DATA 1 follows it.
+  m_preamble = true;
   m_nRecvBlock = 0;
-  m_txLength = std::min(request.request.size(), kMaxPacket);
-  std::copy_n(request.request.begin(), m_txLength, m_txPacket.begin());
+  m_tx.assign(request.request.begin(), request.request.end());
   m_state = State::AwaitAnswer;
   ArmTimer(now + 2 * Timeout());
-  Send(std::span(m_txPacket.data(), m_txLength), request.server, true);
+  Send(m_tx, request.server, true);
   return Done();
 }
 
-void TransferEngine::SendNext(TimePoint now) {
+size_t TransferEngine::MaxDatagram() const {
+  size_t block = m_blockSize;
+  if (m_state == State::AwaitAnswer && m_asked.blockSize)
+    block = std::max(block, static_cast<size_t>(*m_asked.blockSize));
+  return kHeaderSize + block;
+}
+
+void TransferEngine::ApplyOptions(const TftpOptions& granted) {
+  m_granted = granted;
+  m_blockSize = granted.blockSize ? static_cast<size_t>(*granted.blockSize) : kBlockSize;
+  m_windowSize = granted.windowSize.value_or(1);
+  m_timeoutSeconds = granted.timeoutSeconds;
   if (m_options.side == Side::Sending) {
-    long count = m_file ? m_file->Read(m_txPacket.data() + kHeaderSize, kBlockSize) : 0;
+    size_t stride = kHeaderSize + m_blockSize;
+    m_slots.assign(static_cast<size_t>(m_windowSize) * stride, 0);
+    m_slotLength.assign(static_cast<size_t>(m_windowSize), 0);
+  }
+  // The share of the file that has gone over can be shown from here on.
+  if (granted.transferSize) SetCell(kColTotal, std::to_string(*granted.transferSize));
+}
+
+bool TransferEngine::FillWindow() {
+  size_t stride = kHeaderSize + m_blockSize;
+  auto window = static_cast<size_t>(m_windowSize);
+  while (m_count < window && !m_readLast) {
+    size_t index = (m_first + m_count) % window;
+    std::uint8_t* slot = m_slots.data() + index * stride;
+    long count = m_file ? m_file->Read(slot + kHeaderSize, m_blockSize) : 0;
     if (count < 0) {
       ReportError(kErrAccessViolation, "File access error");
-      return;
+      return false;
     }
-    m_nDataLen = static_cast<size_t>(count);
-    if (m_nDataLen < kBlockSize) m_bLastBlock = true;
-    m_txLength = BuildDataHeader(m_txPacket, m_nSendBlock, m_nDataLen);
-    m_period = Timeout();
-    ArmTimer(now + m_period);
-    Send(std::span(m_txPacket.data(), m_txLength), *m_peer, true);
-    if (DebugOn())
-      DebugLine(Format("TFTP: Thread %d, Sent %d bytes, Block Number = %d", m_options.threadNumber,
-                       static_cast<int>(m_nDataLen), int{m_nSendBlock}));
-    return;
+    if (static_cast<size_t>(count) < m_blockSize) m_readLast = true;
+    WriteU16(slot, kOpData);
+    WriteU16(slot + 2, static_cast<std::uint16_t>(m_nSendBlock + m_count));
+    m_slotLength[index] = kHeaderSize + static_cast<size_t>(count);
+    ++m_count;
   }
-  m_txLength = BuildAck(m_txPacket, m_nRecvBlock);
+  return true;
+}
+
+void TransferEngine::SendWindow(TimePoint now) {
+  if (!FillWindow()) return;
   m_period = Timeout();
   ArmTimer(now + m_period);
-  Send(std::span(m_txPacket.data(), m_txLength), *m_peer, false);
+  size_t stride = kHeaderSize + m_blockSize;
+  for (size_t i = 0; i < m_count; ++i) {
+    size_t index = (m_first + i) % static_cast<size_t>(m_windowSize);
+    size_t length = m_slotLength[index];
+    Send(std::span(m_slots.data() + index * stride, length), *m_peer, true);
+    if (DebugOn())
+      DebugLine(Format("TFTP: Thread %d, Sent %d bytes, Block Number = %d", m_options.threadNumber,
+                       static_cast<int>(length - kHeaderSize),
+                       int{static_cast<std::uint16_t>(m_nSendBlock + i)}));
+  }
+}
+
+void TransferEngine::SendAck(TimePoint now) {
+  m_tx.resize(kHeaderSize);
+  WriteU16(m_tx.data(), kOpAck);
+  WriteU16(m_tx.data() + 2, m_nRecvBlock);
+  m_period = Timeout();
+  ArmTimer(now + m_period);
+  Send(m_tx, *m_peer, false);
   if (DebugOn())
     DebugLine(Format("TFTP: Thread %d, Sent ACK = %d", m_options.threadNumber, int{m_nRecvBlock}));
   if (m_bLastBlock) Success(now);
@@ -192,6 +252,7 @@ void TransferEngine::Success(TimePoint now) {
   SetCell(kColBytes, total);
   std::string text = "TFTP: Successful. Total bytes transferred: " + total;
   Status(text);
+  if (m_granted.Any()) text += " (" + OptionsText(m_granted) + ")";
   Log(std::move(text));
   m_file.reset();  // closed and released now, not when the session has gone
   if (m_options.side == Side::Receiving) {
@@ -208,8 +269,12 @@ void TransferEngine::AcceptProgress() {
 }
 
 void TransferEngine::AddToTotal(size_t count) {
+  // Every ten blocks; with 512-byte blocks every 5,120 bytes.
+  std::uint64_t step = 10 * m_blockSize;
+  std::uint64_t before = m_nTotalBytes;
   m_nTotalBytes += count;
-  if (m_nTotalBytes % kBytesCellStep == 0) SetCell(kColBytes, std::to_string(m_nTotalBytes));
+  if (m_nTotalBytes / step != before / step || (count == 0 && before % step == 0))
+    SetCell(kColBytes, std::to_string(m_nTotalBytes));
 }
 
 std::span<const Action> TransferEngine::OnDatagram(std::span<const std::uint8_t> datagram,
@@ -238,11 +303,34 @@ std::span<const Action> TransferEngine::OnDatagram(std::span<const std::uint8_t>
     FailReceive(10040);  // "Message too long"
     return Done();
   }
+  if (packet.kind == Packet::Kind::Oack && m_state == State::AwaitAnswer && m_asked.Any()) {
+    OnOack(packet, now);
+    return Done();
+  }
   if (m_options.side == Side::Sending)
     OnSendingSide(packet, now);
   else
     OnReceivingSide(packet, now);
   return Done();
+}
+
+void TransferEngine::OnOack(const Packet& packet, TimePoint now) {
+  std::optional<TftpOptions> granted = CheckOack(packet.payload, m_asked);
+  if (DebugOn())
+    DebugLine(Format("TFTP: Thread %d, Got OACK: ", m_options.threadNumber) +
+              (granted ? OptionsText(*granted) : std::string("not acceptable")));
+  if (!granted) {
+    ReportError(kErrOptionNegotiation, "Option negotiation failed");
+    return;
+  }
+  AcceptProgress();
+  KillTimer();
+  ApplyOptions(*granted);
+  m_preamble = false;
+  if (m_options.side == Side::Sending)
+    SendWindow(now);  // DATA 1
+  else
+    SendAck(now);  // ACK 0
 }
 
 void TransferEngine::OnSendingSide(const Packet& packet, TimePoint now) {
@@ -251,24 +339,11 @@ void TransferEngine::OnSendingSide(const Packet& packet, TimePoint now) {
       Status("Connection closed by peer!");
       EndSession();
       return;
-    case Packet::Kind::Ack: {
-      std::uint16_t block = packet.number;
-      if (DebugOn()) DebugLine(Format("TFTP: Thread %d, Got ACK = %d", m_options.threadNumber, int{block}));
-      if (block == m_nSendBlock) {
-        AcceptProgress();
-        ++m_nSendBlock;
-        AddToTotal(m_nDataLen);
-        KillTimer();
-        if (m_bLastBlock)
-          Success(now);
-        else
-          SendNext(now);
-      } else if (block == static_cast<std::uint16_t>(m_nSendBlock - 1)) {
-        // A duplicate: answering it would double every later block (the sorcerer's apprentice).
-        Push(Action::Kind::DrainQueued);
-      }
+    case Packet::Kind::Ack:
+      if (DebugOn())
+        DebugLine(Format("TFTP: Thread %d, Got ACK = %d", m_options.threadNumber, int{packet.number}));
+      OnAck(packet.number, now);
       return;
-    }
     case Packet::Kind::Error:
       Status("Error received from peer: " + std::string(packet.text));
       EndSession();
@@ -279,32 +354,53 @@ void TransferEngine::OnSendingSide(const Packet& packet, TimePoint now) {
   }
 }
 
+void TransferEngine::OnAck(std::uint16_t block, TimePoint now) {
+  if (m_preamble) {
+    // ACK 0 answers the request (a client's write) or the OACK (a server's read): DATA 1 follows.
+    if (block != 0) return;
+    m_preamble = false;
+    AcceptProgress();
+    KillTimer();
+    SendWindow(now);
+    return;
+  }
+  // How many blocks of the window this ACK covers: 1 for the first, m_count for all of them.
+  auto covered = static_cast<std::uint16_t>(block - m_nSendBlock + 1);
+  if (covered >= 1 && covered <= m_count) {
+    AcceptProgress();
+    size_t window = static_cast<size_t>(m_windowSize);
+    for (size_t i = 0; i < covered; ++i) AddToTotal(m_slotLength[(m_first + i) % window] - kHeaderSize);
+    m_nSendBlock = static_cast<std::uint16_t>(m_nSendBlock + covered);
+    m_first = (m_first + covered) % window;
+    m_count -= covered;
+    KillTimer();
+    if (m_count == 0 && m_readLast)
+      Success(now);
+    else
+      SendWindow(now);  // from the block after the acknowledged one
+    return;
+  }
+  if (block != static_cast<std::uint16_t>(m_nSendBlock - 1)) return;
+  // A duplicate: answering each would double every later block (the sorcerer's apprentice). With a window
+  // the first one says that the window's first block was lost, and the window goes again once.
+  if (m_windowSize > 1 && m_wentBack != m_nSendBlock) {
+    m_wentBack = m_nSendBlock;
+    KillTimer();
+    SendWindow(now);
+    return;
+  }
+  Push(Action::Kind::DrainQueued);
+}
+
 void TransferEngine::OnReceivingSide(const Packet& packet, TimePoint now) {
   switch (packet.kind) {
     case Packet::Kind::Empty:
       Status("Connection closed by peer");
       EndSession();
       return;
-    case Packet::Kind::Data: {
-      std::uint16_t block = packet.number;
-      if (DebugOn())
-        DebugLine(Format("TFTP: Thread %d, Got DATA block = %d", m_options.threadNumber, int{block}));
-      if (block == static_cast<std::uint16_t>(m_nRecvBlock + 1)) {
-        AcceptProgress();
-        m_nRecvBlock = block;
-        AddToTotal(packet.payload.size());
-        KillTimer();
-        if (!m_file || !m_file->Write(packet.payload.data(), packet.payload.size())) {
-          ReportError(kErrDiskFull, "Disk full or allocation exceeded");
-          return;
-        }
-        if (packet.payload.size() < kBlockSize) m_bLastBlock = true;
-        SendNext(now);
-      } else if (block == m_nRecvBlock) {
-        Push(Action::Kind::DrainQueued);
-      }
+    case Packet::Kind::Data:
+      OnData(packet, now);
       return;
-    }
     case Packet::Kind::Error:
       Status("Received error code from peer. Aborting. Error = " + std::string(packet.text));
       EndSession();
@@ -315,12 +411,52 @@ void TransferEngine::OnReceivingSide(const Packet& packet, TimePoint now) {
   }
 }
 
+void TransferEngine::OnData(const Packet& packet, TimePoint now) {
+  std::uint16_t block = packet.number;
+  if (DebugOn())
+    DebugLine(Format("TFTP: Thread %d, Got DATA block = %d", m_options.threadNumber, int{block}));
+  if (block == static_cast<std::uint16_t>(m_nRecvBlock + 1)) {
+    AcceptProgress();
+    m_preamble = false;
+    m_nRecvBlock = block;
+    AddToTotal(packet.payload.size());
+    KillTimer();
+    if (!m_file || !m_file->Write(packet.payload.data(), packet.payload.size())) {
+      ReportError(kErrDiskFull, "Disk full or allocation exceeded");
+      return;
+    }
+    if (packet.payload.size() < m_blockSize) m_bLastBlock = true;
+    m_gapAcked = false;
+    if (++m_sinceAck >= m_windowSize || m_bLastBlock) {
+      m_sinceAck = 0;
+      SendAck(now);
+    } else {
+      // Inside a window nothing is sent; the timer acknowledges again if the rest never comes.
+      m_period = Timeout();
+      ArmTimer(now + m_period);
+    }
+    return;
+  }
+  if (m_windowSize == 1) {
+    if (block == m_nRecvBlock) Push(Action::Kind::DrainQueued);
+    return;
+  }
+  // A gap, or blocks sent again: once, the last block in order is acknowledged, and the sender starts its
+  // window after it; the rest of the old window is dropped as it comes.
+  if (!m_gapAcked) {
+    m_gapAcked = true;
+    m_sinceAck = 0;
+    KillTimer();
+    SendAck(now);
+  }
+}
+
 void TransferEngine::OnDally(const Packet& packet) {
   // Success is shown already: only a retransmitted final block is answered, with the same ACK.
   if (packet.kind == Packet::Kind::Data && packet.number == m_nRecvBlock) {
     if (DebugOn())
       DebugLine(Format("TFTP: Thread %d, Got DATA block = %d", m_options.threadNumber, int{packet.number}));
-    Send(std::span(m_txPacket.data(), m_txLength), *m_peer, false);
+    Send(m_tx, *m_peer, false);
     if (DebugOn())
       DebugLine(Format("TFTP: Thread %d, Sent ACK = %d", m_options.threadNumber, int{m_nRecvBlock}));
   } else if (packet.kind == Packet::Kind::Error) {
@@ -391,7 +527,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
     if (DebugOn())
       DebugLine(Format("TFTP: Thread: %d Retry. Block = %d. Retries left = %d", m_options.threadNumber, block,
                        m_nRetriesLeft));
-    Send(std::span(m_txPacket.data(), m_txLength), *m_peer, false);
+    Retransmit();
     // The next retransmission keeps to the rhythm of the first send.
     TimePoint next = *m_deadline + m_period;
     ArmTimer(next);
@@ -401,6 +537,24 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
   Status("No more retries left. Aborting");
   EndSession();
   return Done();
+}
+
+void TransferEngine::Retransmit() {
+  if (m_options.side == Side::Sending && !m_preamble) {
+    size_t stride = kHeaderSize + m_blockSize;
+    for (size_t i = 0; i < m_count; ++i) {
+      size_t index = (m_first + i) % static_cast<size_t>(m_windowSize);
+      Send(std::span(m_slots.data() + index * stride, m_slotLength[index]), *m_peer, false);
+    }
+    return;
+  }
+  // Inside a window the receiver may have taken blocks since its last ACK: it acknowledges the latest.
+  if (m_options.side == Side::Receiving && !m_preamble) {
+    m_tx.resize(kHeaderSize);
+    WriteU16(m_tx.data(), kOpAck);
+    WriteU16(m_tx.data() + 2, m_nRecvBlock);
+  }
+  Send(m_tx, *m_peer, false);
 }
 
 }  // namespace hx::tftp

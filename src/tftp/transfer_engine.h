@@ -12,23 +12,31 @@
 #include <vector>
 
 #include "tftp/request_checks.h"
+#include "tftp/tftp_options.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/transfer_file.h"
 
-// The lock-step transfer of one TFTP session, server or client, without any I/O of its own.
+// The transfer of one TFTP session, server or client, without any I/O of its own.
 //
 // The caller feeds it events (start, a datagram with its source, a timer, a failed send or receive) together
 // with the current time, and carries out the actions it returns, in order: send these bytes to that
 // endpoint, arm or kill the retransmission timer, write a cell of the session's row, hand a log or debug
 // line over, show a message box, drop the datagrams already queued, end the session.
 //
-// Sides: the sending side sends DATA blocks of 512 bytes and waits for each ACK; the receiving side
-// acknowledges each DATA block. One packet is in flight; block numbers run modulo 65536.
+// Sides: the sending side sends DATA blocks and waits for their ACK; the receiving side acknowledges them.
+// Without options a block holds 512 bytes and one packet is in flight (lock-step). Options (RFC 2347) are
+// answered by the server with an OACK as the first packet of the transfer, which the client answers with
+// ACK 0 (a read) or DATA 1 (a write); they set the block size (blksize), the timeout for the session
+// (timeout) and the window (windowsize, RFC 7440): the sender sends up to a window of blocks and waits for
+// the ACK of the last; the receiver acknowledges at the end of each window, on the final block, and once on
+// a gap (with the last block it has in order), and the sender goes back to the block after the one
+// acknowledged. Block numbers run modulo 65536, also inside a window. A transfer ends on the first block
+// shorter than the block size.
 //
 // States:
 //   Idle          nothing started; a rejection may still be reported.
 //   AwaitAnswer   client only: the request is out; the first datagram's source becomes the peer.
-//   Transfer      waiting for the ACK of the block in flight, or for the next DATA block.
+//   Transfer      waiting for ACKs of the blocks in flight, or for the next DATA blocks.
 //   Dally         receiving side after the final ACK: success is already shown and the file closed; a
 //                 retransmitted final block is acknowledged again until one timeout has passed, so that a
 //                 lost final ACK does not make the sender fail.
@@ -37,8 +45,10 @@
 // Transfer identifiers: once the peer is known, a datagram from any other address or port is answered with
 // ERROR code 5 "Unknown transfer ID" sent to that source and changes nothing else.
 //
-// The timer: the packet in flight is resent every TTimeout seconds after it was first sent (retransmissions
-// do not move the deadline), at most TRetries times; then the session gives up without an ERROR packet.
+// The timer: what is in flight is resent every timeout seconds after it was first sent (retransmissions do
+// not move the deadline), at most TRetries times; then the session gives up without an ERROR packet. A
+// duplicate ACK never makes the sender send twice (the sorcerer's apprentice): in lock-step it is ignored,
+// with a window the first one for a window start sends the window again and later ones wait for the timer.
 namespace hx::tftp {
 
 using Clock = std::chrono::steady_clock;
@@ -54,6 +64,10 @@ class EngineSettings {
   virtual int Debugging() const = 0;       // General/Debugging; bit 1 is the TFTP debug trace
   virtual int Retries() const = 0;         // TFTP/TRetries
   virtual int TimeoutSeconds() const = 0;  // TFTP/TTimeout
+  // TFTP/TOptions (false: every option of a request is ignored), TFTP/TMaxBlockSize, TFTP/TMaxWindowSize
+  virtual bool OptionsEnabled() const = 0;
+  virtual int MaxBlockSize() const = 0;
+  virtual int MaxWindowSize() const = 0;
 };
 
 struct Action {
@@ -86,6 +100,7 @@ struct ClientRequest {
   std::string sendFailurePrefix;  // e.g. "Error connecting to host : "
   std::string noAnswerPrefix;     // e.g. "Error receiving response from host : "
   int noAnswerError = 10060;      // the socket error shown when the guard time passes
+  TftpOptions options;            // what the request asks for; an OACK may grant no more
 };
 
 class TransferEngine {
@@ -109,13 +124,16 @@ class TransferEngine {
   // The cells and the log line of opening `path`: Status "Opening file", Command "GET "/"PUT " + path, the
   // log line, Status "Sending File" / "Receiving File".
   std::span<const Action> OpenFile(std::string_view path);
-  // Server: the file is open; sends DATA 1 (sending side) or ACK 0 (receiving side).
-  std::span<const Action> Start(std::unique_ptr<TransferFile> file, TimePoint now);
+  // Server: the file is open; sends the OACK of `granted` when it grants anything, else DATA 1 (sending
+  // side) or ACK 0 (receiving side).
+  std::span<const Action> Start(std::unique_ptr<TransferFile> file, TimePoint now,
+                                const TftpOptions& granted = {});
   // Client: the file is open; sends the request and waits up to twice TTimeout for the first answer.
   std::span<const Action> StartClient(std::unique_ptr<TransferFile> file, const ClientRequest& request,
                                       TimePoint now);
 
-  // A datagram of `datagram.size()` bytes from `from`. `oversized`: it was longer than 516 bytes and is cut.
+  // A datagram of `datagram.size()` bytes from `from`. `oversized`: it was longer than MaxDatagram() bytes
+  // and is cut.
   std::span<const Action> OnDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
                                      TimePoint now, bool oversized = false);
   // Receiving failed with this socket error number.
@@ -129,6 +147,11 @@ class TransferEngine {
   std::optional<TimePoint> Deadline() const { return m_deadline; }
   const std::optional<Endpoint>& Peer() const { return m_peer; }
   std::uint64_t TotalBytes() const { return m_nTotalBytes; }
+  // The longest datagram the session can be sent now: a DATA packet of the block size, or before a
+  // client's first answer of the block size it asked for.
+  size_t MaxDatagram() const;
+  // How many datagrams may arrive at once: the window.
+  int WindowSize() const { return m_windowSize; }
 
  private:
   enum class State { Idle, AwaitAnswer, Transfer, Dally, Ended };
@@ -148,11 +171,21 @@ class TransferEngine {
   void ReportError(std::uint16_t code, std::string text);
   void FailReceive(int socketError);
   void AddToTotal(size_t count);
-  void SendNext(TimePoint now);
+  // Applies what was granted: block size, window, timeout, and the announced size as the row's total.
+  void ApplyOptions(const TftpOptions& granted);
+  // Sending side: fills the window from the file and sends all of it from its first block.
+  void SendWindow(TimePoint now);
+  bool FillWindow();
+  // Receiving side: acknowledges the last block in order, and ends in success after the final one.
+  void SendAck(TimePoint now);
   void Success(TimePoint now);
   void OnSendingSide(const Packet& packet, TimePoint now);
+  void OnAck(std::uint16_t block, TimePoint now);
   void OnReceivingSide(const Packet& packet, TimePoint now);
+  void OnData(const Packet& packet, TimePoint now);
+  void OnOack(const Packet& packet, TimePoint now);
   void OnDally(const Packet& packet);
+  void Retransmit();
   // A packet was accepted: the retry budget is full again and a client's first answer has come.
   void AcceptProgress();
   bool DebugOn() const { return (m_nDebug & 1) != 0; }
@@ -169,14 +202,34 @@ class TransferEngine {
   std::unique_ptr<TransferFile> m_file;
 
   int m_nDebug = 0;
-  PacketBuffer m_txPacket{};
-  size_t m_txLength = 0;
+  // The request, OACK or ACK in flight, or the last ACK sent.
+  std::vector<std::uint8_t> m_tx;
   std::uint64_t m_nTotalBytes = 0;
   int m_nRetriesLeft = 0;
-  bool m_bLastBlock = false;
-  size_t m_nDataLen = 0;
-  std::uint16_t m_nSendBlock = 1;
-  std::uint16_t m_nRecvBlock = 0;
+  bool m_bLastBlock = false;       // receiving side: the final block has come
+  std::uint16_t m_nSendBlock = 1;  // sending side: the first block of the window
+  std::uint16_t m_nRecvBlock = 0;  // receiving side: the last block received in order
+
+  // Negotiated, or the defaults without options.
+  TftpOptions m_asked;      // client: what its request asked for
+  TftpOptions m_granted;    // what the OACK granted
+  bool m_preamble = false;  // the request or the OACK is in flight, no block yet
+  size_t m_blockSize = kBlockSize;
+  int m_windowSize = 1;
+  std::optional<int> m_timeoutSeconds;
+
+  // Sending side: the blocks read and sent but not yet acknowledged, in a ring of m_windowSize slots of
+  // kHeaderSize + m_blockSize bytes; m_first is the slot of block m_nSendBlock.
+  std::vector<std::uint8_t> m_slots;
+  std::vector<size_t> m_slotLength;  // each slot's packet length
+  size_t m_first = 0;
+  size_t m_count = 0;
+  bool m_readLast = false;                  // the final block is in the window
+  std::optional<std::uint16_t> m_wentBack;  // the window start that a duplicate ACK has sent again
+
+  // Receiving side, with a window: blocks taken since the last ACK, and whether a gap was acknowledged.
+  int m_sinceAck = 0;
+  bool m_gapAcked = false;
 
   std::optional<TimePoint> m_deadline;
   std::chrono::seconds m_period{0};

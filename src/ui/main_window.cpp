@@ -31,7 +31,7 @@ struct ColumnWidthKey {
   const char* key;
   int defaultWidth;
 };
-constexpr ColumnWidthKey kColumnWidths[kSessionColumns] = {{"Time", 65},  {"Type", 50},    {"Peer", 80},
+constexpr ColumnWidthKey kColumnWidths[kShownColumns] = {{"Time", 65},  {"Type", 50},    {"Peer", 80},
                                                            {"Bytes", 60}, {"Command", 80}, {"Status", 80}};
 
 constexpr const char* kTftpOffWarning = "Warning! This will disable the TFTP Server\nDo you wish to proceed?";
@@ -399,14 +399,14 @@ void MainWindow::Quit() {
 }
 
 void MainWindow::ReadColumnWidths() {
-  for (int column = 0; column < kSessionColumns; ++column) {
+  for (int column = 0; column < kShownColumns; ++column) {
     const auto& key = kColumnWidths[column];
     m_list->setColumnWidth(column, m_app.Config().GetProfileInt(cfg::kColumnWidth, key.key, key.defaultWidth));
   }
 }
 
 void MainWindow::WriteColumnWidths() {
-  for (int column = 0; column < kSessionColumns; ++column)
+  for (int column = 0; column < kShownColumns; ++column)
     m_app.Config().WriteProfileInt(cfg::kColumnWidth, kColumnWidths[column].key, m_list->columnWidth(column));
 }
 

@@ -8,8 +8,9 @@
 namespace hx {
 
 QString SessionColumnHeading(int column) {
-  static const char* const kHeadings[kSessionColumns] = {"Start Time", "Type", "Peer", "Bytes", "Command", "Status"};
-  return column >= 0 && column < kSessionColumns ? kHeadings[column] : QString();
+  static const char* const kHeadings[kShownColumns] = {"Start Time", "Type",    "Peer",
+                                                       "Bytes",      "Command", "Status"};
+  return column >= 0 && column < kShownColumns ? kHeadings[column] : QString();
 }
 
 SessionModel::SessionModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -18,10 +19,12 @@ int SessionModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int SessionModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kSessionColumns; }
+int SessionModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kShownColumns;
+}
 
 QVariant SessionModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kSessionColumns) return {};
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kShownColumns) return {};
   if (role == Qt::DisplayRole) return Cell(index.row(), index.column());
   if (role == Qt::TextAlignmentRole) {
     Qt::Alignment horizontal = index.column() == kColBytes ? Qt::AlignRight : Qt::AlignLeft;
@@ -95,7 +98,8 @@ void SessionModel::Apply(const std::vector<SessionNotice>& batch,
         int index = IndexOf(notice.sessionId);
         if (index < 0 || notice.column < 0 || notice.column >= kSessionColumns) break;  // cleared meanwhile
         m_rows[static_cast<size_t>(index)].cells[static_cast<size_t>(notice.column)] = notice.text;
-        changed.emplace(notice.sessionId, notice.column);
+        // The total is kept for the Bytes column's share, not shown as a cell of its own.
+        changed.emplace(notice.sessionId, notice.column < kShownColumns ? notice.column : int{kColBytes});
         break;
       }
       case SessionNotice::Kind::RowsRemoved:
@@ -129,7 +133,7 @@ void SessionModel::SyncTo(const std::vector<SessionRow>& snapshot) {
     if (m_rows[static_cast<size_t>(index)].cells != row.cells) {
       m_rows[static_cast<size_t>(index)].cells = row.cells;
       int display = DisplayRow(index);
-      emit dataChanged(this->index(display, 0), this->index(display, kSessionColumns - 1), {Qt::DisplayRole});
+      emit dataChanged(this->index(display, 0), this->index(display, kShownColumns - 1), {Qt::DisplayRole});
     }
   }
 }

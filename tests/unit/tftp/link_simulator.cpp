@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/session_table.h"
+#include "tftp/option_packets.h"
 #include "tftp/tftp_packets.h"
 
 namespace hx::tftp::test {
@@ -14,7 +15,8 @@ constexpr std::chrono::milliseconds kLatency{1};
 
 LinkSimulator::LinkSimulator(Side clientSide, const EngineSettings& settings,
                              std::unique_ptr<TransferFile> clientFile,
-                             std::unique_ptr<TransferFile> serverFile, Script script)
+                             std::unique_ptr<TransferFile> serverFile, Script script,
+                             const TftpOptions& options)
     : m_settings(settings),
       m_script(std::move(script)),
       m_clientEngine(TransferEngine::Options{clientSide, true, 1}, settings),
@@ -22,10 +24,10 @@ LinkSimulator::LinkSimulator(Side clientSide, const EngineSettings& settings,
           TransferEngine::Options{clientSide == Side::Sending ? Side::Receiving : Side::Sending, false, 2},
           settings),
       m_serverFile(std::move(serverFile)) {
-  PacketBuffer buffer{};
-  size_t n = BuildRequest(buffer, clientSide == Side::Receiving ? kOpRrq : kOpWrq, "file.bin", "octet");
-  m_request.assign(buffer.begin(), buffer.begin() + static_cast<long>(n));
+  m_request =
+      BuildOptionRequest(clientSide == Side::Receiving ? kOpRrq : kOpWrq, "file.bin", "octet", options);
   ClientRequest request;
+  request.options = options;
   request.request = std::span(m_request.data(), m_request.size());
   request.server = serverListen;
   request.sendFailurePrefix = "Error connecting to host : ";
@@ -88,7 +90,15 @@ void LinkSimulator::Deliver(const InFlight& d) {
     if (m_serverStarted) return;  // a repeated request would start a second session; not simulated
     m_serverStarted = true;
     m_serverEngine.SetPeer(d.from);
-    Apply(m_serverEngine.Start(std::move(m_serverFile), m_now), serverSession, m_server);
+    // The options follow the opcode, the name and the mode.
+    auto pairs = view.subspan(2);
+    for (int text = 0; text < 2; ++text)
+      pairs =
+          pairs.subspan(static_cast<size_t>(std::find(pairs.begin(), pairs.end(), 0) - pairs.begin()) + 1);
+    TftpOptions granted = GrantOptions(ParseRequestOptions(pairs),
+                                       OptionLimits{m_settings.MaxBlockSize(), m_settings.MaxWindowSize()},
+                                       ReadU16(view.data()) == kOpRrq, false, 0);
+    Apply(m_serverEngine.Start(std::move(m_serverFile), m_now, granted), serverSession, m_server);
   } else if (d.to == serverSession) {
     Apply(m_serverEngine.OnDatagram(view, d.from, m_now), serverSession, m_server);
   } else if (d.to == clientPort) {

@@ -47,9 +47,11 @@ class LinkSimulator {
  public:
   using Script = std::function<Fate(const DatagramInfo&)>;
 
-  // The client downloads (`clientSide` Receiving) or uploads (Sending). The server answers from its own port.
+  // The client downloads (`clientSide` Receiving) or uploads (Sending), asking for `options`. The server
+  // answers from its own port and grants what the settings allow.
   LinkSimulator(Side clientSide, const EngineSettings& settings, std::unique_ptr<TransferFile> clientFile,
-                std::unique_ptr<TransferFile> serverFile, Script script = {});
+                std::unique_ptr<TransferFile> serverFile, Script script = {},
+                const TftpOptions& options = {});
 
   // Runs until both sides have ended and nothing is in flight, or `maxEvents` have happened.
   void Run(int maxEvents = 2'000'000);

@@ -66,7 +66,8 @@ TEST(TftpPackets, ParsesEveryKindWithinTheReceivedLength) {
       {Raw({0, 5, 0, 1, 'o', 'k', 0, 'x'}), Packet::Kind::Error, 1, 0, "ok"},
       {Raw({0, 1, 'f', 0}), Packet::Kind::Request, 0x6600, 0, ""},
       {Raw({0, 2, 0, 0}), Packet::Kind::Request, 0, 0, ""},
-      {Raw({0, 6, 0, 0}), Packet::Kind::Unknown, 0, 0, ""},
+      {Raw({0, 6, 0, 0}), Packet::Kind::Oack, 0, 2, ""},
+      {Raw({0, 7, 0, 0}), Packet::Kind::Unknown, 0, 0, ""},
       {Raw({0xFF, 0xFF, 0, 0}), Packet::Kind::Unknown, 0, 0, ""},
   };
   for (const Case& c : cases) {
