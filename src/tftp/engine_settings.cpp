@@ -11,9 +11,9 @@ ConfigEngineSettings::ConfigEngineSettings(const ConfigStore& config, std::chron
 void ConfigEngineSettings::Refresh() const {
   auto now = std::chrono::steady_clock::now();
   if (m_read && now - m_readAt < m_maxAge) return;
-  m_nDebugging = m_config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
-  m_nRetries = m_config.GetProfileInt(cfg::kTftp, cfg::kTRetries, 5);
-  m_nTimeout = m_config.GetProfileInt(cfg::kTftp, cfg::kTTimeout, 5);
+  m_nDebugging = cfg::Read(m_config, cfg::kDebugging);
+  m_nRetries = cfg::Read(m_config, cfg::kTRetries);
+  m_nTimeout = cfg::Read(m_config, cfg::kTTimeout);
   m_read = true;
   m_readAt = now;
 }
