@@ -14,6 +14,9 @@ void ConfigEngineSettings::Refresh() const {
   m_nDebugging = cfg::Read(m_config, cfg::kDebugging);
   m_nRetries = cfg::Read(m_config, cfg::kTRetries);
   m_nTimeout = cfg::Read(m_config, cfg::kTTimeout);
+  m_bOptions = cfg::Read(m_config, cfg::kTOptions) != 0;
+  m_nMaxBlockSize = cfg::Read(m_config, cfg::kTMaxBlockSize);
+  m_nMaxWindowSize = cfg::Read(m_config, cfg::kTMaxWindowSize);
   m_read = true;
   m_readAt = now;
 }
@@ -31,6 +34,21 @@ int ConfigEngineSettings::Retries() const {
 int ConfigEngineSettings::TimeoutSeconds() const {
   Refresh();
   return m_nTimeout;
+}
+
+bool ConfigEngineSettings::OptionsEnabled() const {
+  Refresh();
+  return m_bOptions;
+}
+
+int ConfigEngineSettings::MaxBlockSize() const {
+  Refresh();
+  return m_nMaxBlockSize;
+}
+
+int ConfigEngineSettings::MaxWindowSize() const {
+  Refresh();
+  return m_nMaxWindowSize;
 }
 
 }  // namespace hx::tftp

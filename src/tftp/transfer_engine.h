@@ -54,6 +54,10 @@ class EngineSettings {
   virtual int Debugging() const = 0;       // General/Debugging; bit 1 is the TFTP debug trace
   virtual int Retries() const = 0;         // TFTP/TRetries
   virtual int TimeoutSeconds() const = 0;  // TFTP/TTimeout
+  // TFTP/TOptions (false: every option of a request is ignored), TFTP/TMaxBlockSize, TFTP/TMaxWindowSize
+  virtual bool OptionsEnabled() const = 0;
+  virtual int MaxBlockSize() const = 0;
+  virtual int MaxWindowSize() const = 0;
 };
 
 struct Action {

@@ -19,10 +19,16 @@ struct FakeSettings : EngineSettings {
   int debugging = 0;
   int retries = 5;
   int timeout = 5;
+  bool optionsEnabled = true;
+  int maxBlockSize = 65464;
+  int maxWindowSize = 64;
   mutable int reads = 0;
   int Debugging() const override { return ++reads, debugging; }
   int Retries() const override { return ++reads, retries; }
   int TimeoutSeconds() const override { return ++reads, timeout; }
+  bool OptionsEnabled() const override { return ++reads, optionsEnabled; }
+  int MaxBlockSize() const override { return ++reads, maxBlockSize; }
+  int MaxWindowSize() const override { return ++reads, maxWindowSize; }
 };
 
 // What a file in memory saw; it outlives the file, which the engine closes by destroying it.
