@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "tftp/tftp_options.h"
 #include "tftp/transfer_engine.h"
 
 namespace {
@@ -23,6 +24,9 @@ struct Settings : EngineSettings {
   int Debugging() const override { return debugging; }
   int Retries() const override { return 3; }
   int TimeoutSeconds() const override { return 1; }
+  bool OptionsEnabled() const override { return true; }
+  int MaxBlockSize() const override { return kMaxBlockSize; }
+  int MaxWindowSize() const override { return 64; }
 };
 
 struct Sink {

@@ -42,9 +42,9 @@ hx::ServerApp::Services MakeServices() {
 // A service switched off in the settings is named at start, so that a headless start that serves less than
 // both services says why.
 void PrintServicesOffBySetting(hx::ConfigStore& config) {
-  int tftp = config.GetProfileInt(hx::cfg::kTftp, hx::cfg::kTftpServer, 1);
+  int tftp = hx::cfg::Read(config, hx::cfg::kTftpServer);
   if (tftp != 1) std::printf("TFTP server is off (TFTP/TFTPServer=%d)\n", tftp);
-  int ftp = config.GetProfileInt(hx::cfg::kFtp, hx::cfg::kFtpServer, 1);
+  int ftp = hx::cfg::Read(config, hx::cfg::kFtpServer);
   if (ftp != 1) std::printf("FTP server is off (FTP/FTPServer=%d)\n", ftp);
 }
 

@@ -65,7 +65,7 @@ ClientCommandApp::ClientCommandApp(const std::string& appDir)
       m_log(std::filesystem::path(appDir), m_config, m_console),
       m_registry(m_console),
       m_context{WithSlash(appDir), m_config, m_registry, m_log, m_console, m_shares} {
-  if (m_config.GetProfileInt(cfg::kGeneral, cfg::kLogging, 1) != 0) m_log.EnableLogging();
+  if (cfg::ReadAsStarted(m_config, cfg::kLogging) != 0) m_log.EnableLogging();
 }
 
 ClientCommandApp::~ClientCommandApp() = default;

@@ -1,7 +1,15 @@
 #pragma once
 
-// Section and key names of the configuration file, and the defaults that start-up writes. Readers pass
-// their own read default at the place of use.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "app/config_store.h"
+
+// Every setting of the configuration file, one typed row each: section, key, what start-up writes and the
+// default a reader gets when the key is missing. Readers ask by the row (`cfg::Read(config, cfg::kTTimeout)`)
+// and never spell a default; start-up walks `kSettings` in its order.
 namespace hx::cfg {
 
 inline constexpr const char* kGeneral = "General";
@@ -13,71 +21,164 @@ inline constexpr const char* kFLastPut = "FLastPut";
 inline constexpr const char* kTLastGet = "TLastGet";
 inline constexpr const char* kTLastPut = "TLastPut";
 
-// General
-inline constexpr const char* kSystemTray = "SystemTray";
-inline constexpr const char* kQuorin = "Quorin";
-inline constexpr const char* kLogging = "Logging";
-inline constexpr const char* kDebugging = "Debugging";
-// 1: the services listen on IPv6 and IPv4 with one socket each; 0: IPv4 only, for hosts without IPv6.
-inline constexpr const char* kIPv6 = "IPv6";
-// TFTP
-inline constexpr const char* kTftpServer = "TFTPServer";
-inline constexpr const char* kTMakeNewDirs = "TMakeNewDirs";
-inline constexpr const char* kTOverWriteFiles = "TOverWriteFiles";
-inline constexpr const char* kTRetries = "TRetries";
-inline constexpr const char* kTTimeout = "TTimeout";
-inline constexpr const char* kTDLDir = "TDLDir";
-inline constexpr const char* kTPort = "TPort";
-// FTP
-inline constexpr const char* kFtpServer = "FTPServer";
-inline constexpr const char* kFAllowUpload = "FAllowUpload";
-inline constexpr const char* kFAllowDownload = "FAllowDownload";
-inline constexpr const char* kFOverwrite = "FOverwrite";
-inline constexpr const char* kAnonAllowed = "AnonAllowed";
-inline constexpr const char* kUserSecurity = "UserSecurity";
-inline constexpr const char* kFDLDir = "FDLDir";
-inline constexpr const char* kFPort = "FPort";
-inline constexpr const char* kFDataPort = "FDataPort";
-inline constexpr const char* kFIdleTimeout = "FIdleTimeout";
-inline constexpr const char* kFDataTimeout = "FDataTimeout";
-inline constexpr const char* kFPassive = "FPassive";
-inline constexpr const char* kFPassivePorts = "FPassivePorts";
-inline constexpr const char* kFPassiveAddress = "FPassiveAddress";
-
 // Debugging mask bits, also the source value of log and debug lines.
 inline constexpr int kSourceTftp = 1;
 inline constexpr int kSourceFtp = 2;
 
-struct IntKeyDefault {
+// What start-up does with a key.
+enum class Start {
+  kNone,         // nothing: the main window or a client dialog writes the key when it has a value
+  kKeep,         // a missing key gets the first-start default, a present one is written back as read
+  kReset,        // the first-start default is written whatever the file holds
+  kTransferDir,  // as kKeep, with the user's private transfer directory as the default
+};
+
+template <typename T>
+struct Setting {
+  // nullptr for the keys of the client dialogs, which live in the dialog's own section (see `In`).
   const char* section;
   const char* key;
-  int startDefault;
-};
+  Start start;
+  T first;  // what start-up writes (kKeep, kReset)
+  T read;   // what a reader gets for a missing key
+  // The configuration sheet's default for a missing key, where the sheet reads with another default.
+  std::optional<T> sheet = std::nullopt;
 
-// The integer keys that start-up normalises, in their order, before the TFTP directory.
-inline constexpr IntKeyDefault kStartIntKeys[] = {
-    {kGeneral, kSystemTray, 0},    {kGeneral, kQuorin, 1},         {kGeneral, kLogging, 1},
-    {kGeneral, kDebugging, 0},     {kTftp, kTftpServer, 1},        {kFtp, kFtpServer, 1},
-    {kTftp, kTMakeNewDirs, 1},     {kTftp, kTOverWriteFiles, 0},   {kTftp, kTRetries, 5},
-    {kTftp, kTTimeout, 5},         {kTftp, kTPort, 69},            {kFtp, kFPort, 21},
-    {kFtp, kFDataPort, 20},        {kGeneral, kIPv6, 1},
+  // The same key in the section of a client dialog (TLastGet, TLastPut, FLastGet, FLastPut).
+  constexpr Setting In(const char* dialogSection) const {
+    Setting s = *this;
+    s.section = dialogSection;
+    return s;
+  }
 };
+using IntSetting = Setting<int>;
+using TextSetting = Setting<const char*>;
 
+inline constexpr Start kNone = Start::kNone;
+inline constexpr Start kKeep = Start::kKeep;
+inline constexpr Start kReset = Start::kReset;
+inline constexpr Start kTransferDir = Start::kTransferDir;
+
+// section, key, start rule, first-start default, read default[, the sheet's read default]
+// General
+inline constexpr IntSetting kSystemTray{kGeneral, "SystemTray", kKeep, 0, 0};
+// Nonzero: a download's final 226 goes out as soon as the data connection is up.
+inline constexpr IntSetting kQuorin{kGeneral, "Quorin", kKeep, 1, 0};
+// Read before start-up writes it, so a first run logs nothing.
+inline constexpr IntSetting kLogging{kGeneral, "Logging", kKeep, 1, 0};
+// The debug trace is off after every start.
+inline constexpr IntSetting kDebugging{kGeneral, "Debugging", kReset, 0, 0};
+// 1: the services listen on IPv6 and IPv4 with one socket each; 0: IPv4 only, for hosts without IPv6.
+inline constexpr IntSetting kIPv6{kGeneral, "IPv6", kKeep, 1, 1};
+// TFTP
+inline constexpr IntSetting kTftpServer{kTftp, "TFTPServer", kKeep, 1, 1};
+// A transfer creates no directory unless the file says so; the sheet shows a missing key ticked.
+inline constexpr IntSetting kTMakeNewDirs{kTftp, "TMakeNewDirs", kKeep, 1, 0, 1};
+inline constexpr IntSetting kTOverWriteFiles{kTftp, "TOverWriteFiles", kKeep, 0, 0};
+inline constexpr IntSetting kTRetries{kTftp, "TRetries", kKeep, 5, 5};
+inline constexpr IntSetting kTTimeout{kTftp, "TTimeout", kKeep, 5, 5};
+inline constexpr IntSetting kTPort{kTftp, "TPort", kKeep, 69, 69};
+// 0: the server ignores every option of a request, as before option negotiation existed.
+inline constexpr IntSetting kTOptions{kTftp, "TOptions", kKeep, 1, 1};
+// The largest block size and window the server grants (blksize, windowsize).
+inline constexpr IntSetting kTMaxBlockSize{kTftp, "TMaxBlockSize", kKeep, 65464, 65464};
+inline constexpr IntSetting kTMaxWindowSize{kTftp, "TMaxWindowSize", kKeep, 64, 64};
+inline constexpr TextSetting kTDLDir{kTftp, "TDLDir", kTransferDir, "", ""};
+// FTP
+inline constexpr IntSetting kFtpServer{kFtp, "FTPServer", kKeep, 1, 1};
+inline constexpr IntSetting kFPort{kFtp, "FPort", kKeep, 21, 21};
+inline constexpr IntSetting kFDataPort{kFtp, "FDataPort", kKeep, 20, 20};
+inline constexpr IntSetting kFAllowUpload{kFtp, "FAllowUpload", kKeep, 1, 1};
+inline constexpr IntSetting kFAllowDownload{kFtp, "FAllowDownload", kKeep, 1, 1};
+inline constexpr IntSetting kFOverwrite{kFtp, "FOverwrite", kKeep, 0, 0};
+// A login refuses anonymous unless the file allows it; the sheet shows a missing key ticked.
+inline constexpr IntSetting kAnonAllowed{kFtp, "AnonAllowed", kKeep, 1, 0, 1};
+inline constexpr IntSetting kUserSecurity{kFtp, "UserSecurity", kKeep, 1, 1};
 // Seconds without a command (no transfer running) before an FTP session is closed, and without a byte on a
 // data connection before its transfer is aborted; 0 switches either off.
-inline constexpr int kDefaultIdleTimeout = 300;
-inline constexpr int kDefaultDataTimeout = 300;
+inline constexpr IntSetting kFIdleTimeout{kFtp, "FIdleTimeout", kKeep, 300, 300};
+inline constexpr IntSetting kFDataTimeout{kFtp, "FDataTimeout", kKeep, 300, 300};
 // Passive mode (PASV, EPSV) is on; its listeners take any free port ("0") or one of a range ("50000-50100"),
 // and announce the control connection's local address unless another one is set (behind NAT).
-inline constexpr int kDefaultPassive = 1;
-inline constexpr const char* kDefaultPassivePorts = "0";
+inline constexpr IntSetting kFPassive{kFtp, "FPassive", kKeep, 1, 1};
+// Also the FTP client's default local directory.
+inline constexpr TextSetting kFDLDir{kFtp, "FDLDir", kTransferDir, "", ""};
+inline constexpr TextSetting kFPassivePorts{kFtp, "FPassivePorts", kKeep, "0", "0"};
+inline constexpr TextSetting kFPassiveAddress{kFtp, "FPassiveAddress", kKeep, "", ""};
+// Widths of the session list's columns, written when the window closes.
+inline constexpr IntSetting kWidthTime{kColumnWidth, "Time", kNone, 0, 65};
+inline constexpr IntSetting kWidthType{kColumnWidth, "Type", kNone, 0, 50};
+inline constexpr IntSetting kWidthPeer{kColumnWidth, "Peer", kNone, 0, 80};
+inline constexpr IntSetting kWidthBytes{kColumnWidth, "Bytes", kNone, 0, 60};
+inline constexpr IntSetting kWidthCommand{kColumnWidth, "Command", kNone, 0, 80};
+inline constexpr IntSetting kWidthStatus{kColumnWidth, "Status", kNone, 0, 80};
+// The TFTP client dialog's last values, in TLastGet or TLastPut. An empty local name shows TDLDir.
+inline constexpr TextSetting kTLastHost{nullptr, "Host", kNone, "", ""};
+inline constexpr IntSetting kTLastPort{nullptr, "PortNumber", kNone, 0, 69};
+inline constexpr TextSetting kTLastLocalName{nullptr, "LocalName", kNone, "", ""};
+inline constexpr TextSetting kTLastRemoteName{nullptr, "RemoteName", kNone, "", ""};
+// The FTP client dialog's last values, in FLastGet or FLastPut; the password is never stored. An empty local
+// name shows FDLDir.
+inline constexpr TextSetting kFLastHost{nullptr, "HostName", kNone, "", ""};
+inline constexpr IntSetting kFLastPort{nullptr, "HostPort", kNone, 0, 21};
+inline constexpr TextSetting kFLastLocalName{nullptr, "LocalName", kNone, "", ""};
+inline constexpr TextSetting kFLastRemoteName{nullptr, "RemoteName", kNone, "", ""};
+inline constexpr TextSetting kFLastUser{nullptr, "UserID", kNone, "", "anonymous"};
+inline constexpr IntSetting kFLastPassive{nullptr, "Passive", kNone, 0, 0};
 
-// The FTP keys normalised after the TFTP directory.
-inline constexpr IntKeyDefault kStartFtpKeys[] = {
-    {kFtp, kFAllowUpload, 1}, {kFtp, kFAllowDownload, 1}, {kFtp, kFOverwrite, 0},
-    {kFtp, kAnonAllowed, 1},  {kFtp, kUserSecurity, 1},   {kFtp, kFIdleTimeout, kDefaultIdleTimeout},
-    {kFtp, kFDataTimeout, kDefaultDataTimeout},
-    {kFtp, kFPassive, kDefaultPassive},
+using AnySetting = std::variant<const IntSetting*, const TextSetting*>;
+
+// Every setting; start-up writes them in this order (the file keeps the order of first writes).
+inline constexpr AnySetting kSettings[] = {
+    &kSystemTray,      &kQuorin,         &kLogging,         &kDebugging,
+    &kTftpServer,      &kFtpServer,      &kTMakeNewDirs,    &kTOverWriteFiles,
+    &kTRetries,        &kTTimeout,       &kTPort,           &kFPort,
+    &kFDataPort,       &kIPv6,           &kTOptions,        &kTMaxBlockSize,
+    &kTMaxWindowSize,  &kTDLDir,         &kFAllowUpload,    &kFAllowDownload,
+    &kFOverwrite,      &kAnonAllowed,    &kUserSecurity,    &kFIdleTimeout,
+    &kFDataTimeout,    &kFPassive,       &kFDLDir,          &kFPassivePorts,
+    &kFPassiveAddress, &kWidthTime,      &kWidthType,       &kWidthPeer,
+    &kWidthBytes,      &kWidthCommand,   &kWidthStatus,     &kTLastHost,
+    &kTLastPort,       &kTLastLocalName, &kTLastRemoteName, &kFLastHost,
+    &kFLastPort,       &kFLastLocalName, &kFLastRemoteName, &kFLastUser,
+    &kFLastPassive,
 };
+
+// The value of the key as a reader sees it: its read default when the key is missing.
+inline int Read(const ConfigStore& config, const IntSetting& s) {
+  return config.GetProfileInt(s.section, s.key, s.read);
+}
+inline std::string Read(const ConfigStore& config, const TextSetting& s) {
+  return config.GetProfileString(s.section, s.key, s.read);
+}
+
+// As the configuration sheet reads the key when it builds its pages.
+template <typename T>
+auto ReadOnSheet(const ConfigStore& config, const Setting<T>& s) {
+  Setting<T> onSheet = s;
+  onSheet.read = s.sheet.value_or(s.read);
+  return Read(config, onSheet);
+}
+
+// For a program that runs no start-up (the command-line client): a missing key means what a first start
+// would have written.
+template <typename T>
+auto ReadAsStarted(const ConfigStore& config, const Setting<T>& s) {
+  Setting<T> started = s;
+  started.read = s.first;
+  return Read(config, started);
+}
+
+// For the readers whose default is known only when they run (a directory of the session or of the user).
+inline std::string ReadOr(const ConfigStore& config, const TextSetting& s, std::string_view fallback) {
+  return config.GetProfileString(s.section, s.key, fallback);
+}
+
+inline void Write(ConfigStore& config, const IntSetting& s, int value) {
+  config.WriteProfileInt(s.section, s.key, value);
+}
+inline void Write(ConfigStore& config, const TextSetting& s, std::string_view value) {
+  config.WriteProfileString(s.section, s.key, value);
+}
 
 }  // namespace hx::cfg

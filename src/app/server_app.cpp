@@ -4,6 +4,8 @@
 #include "app/frontend.h"
 #include "app/private_directory.h"
 
+#include <variant>
+
 namespace hx {
 namespace {
 
@@ -36,38 +38,45 @@ ServerApp::~ServerApp() {
   });
 }
 
-void ServerApp::NormaliseInt(const char* section, const char* key, int defaultValue) {
-  m_config.WriteProfileInt(section, key, m_config.GetProfileInt(section, key, defaultValue));
+bool ServerApp::StartSetting(const cfg::IntSetting& setting) {
+  // Reading first keeps a present value (rewritten in plain decimal, text that is no number as 0).
+  int value = setting.start == cfg::kReset
+                  ? setting.first
+                  : m_config.GetProfileInt(setting.section, setting.key, setting.first);
+  cfg::Write(m_config, setting, value);
+  return true;
+}
+
+bool ServerApp::StartSetting(const cfg::TextSetting& setting) {
+  std::string fallback = setting.first;
+  if (setting.start == cfg::kTransferDir) {
+    // Asked again for each directory, as the user's folder may go away in between.
+    std::optional<std::string> temp = PrivateTransferDirectory();
+    if (!temp) {
+      m_frontend.MessageBox("Failed getting Download Directory!");
+      return false;
+    }
+    fallback = *temp;
+  }
+  cfg::Write(m_config, setting, cfg::ReadOr(m_config, setting, fallback));
+  return true;
 }
 
 bool ServerApp::InitInstance() {
   // The main window's part: the version row, the log, debugging off, and the services the settings want.
   m_registry.InsertVersionRow(kVersionText);
   m_log.Start();
-  SetTftpService(m_config.GetProfileInt(cfg::kTftp, cfg::kTftpServer, 1) == 1);
-  SetFtpService(m_config.GetProfileInt(cfg::kFtp, cfg::kFtpServer, 1) == 1);
+  SetTftpService(cfg::Read(m_config, cfg::kTftpServer) == 1);
+  SetFtpService(cfg::Read(m_config, cfg::kFtpServer) == 1);
 
-  for (const auto& k : cfg::kStartIntKeys) NormaliseInt(k.section, k.key, k.startDefault);
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
-
-  auto temp = PrivateTransferDirectory();
-  if (temp) {
-    m_config.WriteProfileString(cfg::kTftp, cfg::kTDLDir,
-                                m_config.GetProfileString(cfg::kTftp, cfg::kTDLDir, *temp));
-    for (const auto& k : cfg::kStartFtpKeys) NormaliseInt(k.section, k.key, k.startDefault);
-    temp = PrivateTransferDirectory();
+  // Every key of General, TFTP and FTP is in the file after a start; a failure stops the walk, and what was
+  // written so far stays.
+  for (const cfg::AnySetting& entry : cfg::kSettings) {
+    bool ok = std::visit(
+        [this](const auto* setting) { return setting->start == cfg::kNone || StartSetting(*setting); },
+        entry);
+    if (!ok) return false;
   }
-  if (!temp) {
-    m_frontend.MessageBox("Failed getting Download Directory!");
-    return false;
-  }
-  m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir,
-                              m_config.GetProfileString(cfg::kFtp, cfg::kFDLDir, *temp));
-  m_config.WriteProfileString(
-      cfg::kFtp, cfg::kFPassivePorts,
-      m_config.GetProfileString(cfg::kFtp, cfg::kFPassivePorts, cfg::kDefaultPassivePorts));
-  m_config.WriteProfileString(cfg::kFtp, cfg::kFPassiveAddress,
-                              m_config.GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, ""));
   return true;
 }
 
@@ -86,7 +95,7 @@ int ServerApp::ExitInstance() {
 }
 
 bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory,
-                           const char* section, const char* key, bool on) {
+                           const cfg::IntSetting& setting, bool on) {
   std::lock_guard guard(m_serviceLock);
   bool result = m_network.RunSync([&] {
     if (!on) {
@@ -100,16 +109,16 @@ bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactor
     slot = std::move(listener);
     return true;
   });
-  if (result == on || m_mode == Mode::Window) m_config.WriteProfileInt(section, key, result ? 1 : 0);
+  if (result == on || m_mode == Mode::Window) cfg::Write(m_config, setting, result ? 1 : 0);
   return result;
 }
 
 bool ServerApp::SetTftpService(bool on) {
-  return SetService(m_pTftpListener, m_services.tftp, cfg::kTftp, cfg::kTftpServer, on);
+  return SetService(m_pTftpListener, m_services.tftp, cfg::kTftpServer, on);
 }
 
 bool ServerApp::SetFtpService(bool on) {
-  return SetService(m_pFtpListener, m_services.ftp, cfg::kFtp, cfg::kFtpServer, on);
+  return SetService(m_pFtpListener, m_services.ftp, cfg::kFtpServer, on);
 }
 
 bool ServerApp::TftpServiceOn() const {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/listener.h"
 #include "app/network_thread.h"
@@ -64,9 +65,11 @@ class ServerApp {
   size_t AbandonedWorkers() const { return m_abandoned; }
 
  private:
-  bool SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory, const char* section,
-                  const char* key, bool on);
-  void NormaliseInt(const char* section, const char* key, int defaultValue);
+  bool SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory,
+                  const cfg::IntSetting& setting, bool on);
+  // Writes the setting as start-up wants it; false after a missing transfer directory has been reported.
+  bool StartSetting(const cfg::IntSetting& setting);
+  bool StartSetting(const cfg::TextSetting& setting);
 
   std::string m_strAppDir;
   Frontend& m_frontend;

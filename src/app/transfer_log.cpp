@@ -71,18 +71,18 @@ void TransferLog::OnDebugLine(int source, std::string_view text) {
 }
 
 void TransferLog::Start() {
-  if (m_config.GetProfileInt(cfg::kGeneral, cfg::kLogging, 0) != 0) EnableLogging();
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+  if (cfg::Read(m_config, cfg::kLogging) != 0) EnableLogging();
+  cfg::Write(m_config, cfg::kDebugging, 0);
   std::lock_guard guard(m_lock);
   m_nDebugMask = 0;
 }
 
 bool TransferLog::EnableLogging() {
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kLogging, 1);
+  cfg::Write(m_config, cfg::kLogging, 1);
   std::FILE* file = OpenAppend(LogPath());
   if (!file) {
     m_frontend.MessageBox("Error opening log file");
-    m_config.WriteProfileInt(cfg::kGeneral, cfg::kLogging, 0);
+    cfg::Write(m_config, cfg::kLogging, 0);
     return false;
   }
   std::lock_guard guard(m_lock);
@@ -97,14 +97,14 @@ void TransferLog::DisableLogging() {
     if (m_fileLog) std::fclose(m_fileLog);
     m_fileLog = nullptr;
   }
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kLogging, 0);
+  cfg::Write(m_config, cfg::kLogging, 0);
 }
 
 bool TransferLog::EnableDebugging(int mask) {
   std::FILE* file = OpenAppend(DebugPath());
   if (!file) {
     m_frontend.MessageBox("Error opening debug file");
-    m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+    cfg::Write(m_config, cfg::kDebugging, 0);
     return false;
   }
   {
@@ -113,7 +113,7 @@ bool TransferLog::EnableDebugging(int mask) {
     m_fileDebug = file;
     m_nDebugMask = mask;
   }
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, mask);
+  cfg::Write(m_config, cfg::kDebugging, mask);
   return true;
 }
 
@@ -124,7 +124,7 @@ void TransferLog::DisableDebugging() {
     m_fileDebug = nullptr;
     m_nDebugMask = 0;
   }
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
+  cfg::Write(m_config, cfg::kDebugging, 0);
 }
 
 void TransferLog::Close() {

@@ -11,9 +11,12 @@ ConfigEngineSettings::ConfigEngineSettings(const ConfigStore& config, std::chron
 void ConfigEngineSettings::Refresh() const {
   auto now = std::chrono::steady_clock::now();
   if (m_read && now - m_readAt < m_maxAge) return;
-  m_nDebugging = m_config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0);
-  m_nRetries = m_config.GetProfileInt(cfg::kTftp, cfg::kTRetries, 5);
-  m_nTimeout = m_config.GetProfileInt(cfg::kTftp, cfg::kTTimeout, 5);
+  m_nDebugging = cfg::Read(m_config, cfg::kDebugging);
+  m_nRetries = cfg::Read(m_config, cfg::kTRetries);
+  m_nTimeout = cfg::Read(m_config, cfg::kTTimeout);
+  m_bOptions = cfg::Read(m_config, cfg::kTOptions) != 0;
+  m_nMaxBlockSize = cfg::Read(m_config, cfg::kTMaxBlockSize);
+  m_nMaxWindowSize = cfg::Read(m_config, cfg::kTMaxWindowSize);
   m_read = true;
   m_readAt = now;
 }
@@ -34,13 +37,18 @@ int ConfigEngineSettings::TimeoutSeconds() const {
 }
 
 bool ConfigEngineSettings::OptionsEnabled() const {
-  return m_config.GetProfileInt(cfg::kTftp, "TOptions", 1) != 0;
+  Refresh();
+  return m_bOptions;
 }
+
 int ConfigEngineSettings::MaxBlockSize() const {
-  return m_config.GetProfileInt(cfg::kTftp, "TMaxBlockSize", 65464);
+  Refresh();
+  return m_nMaxBlockSize;
 }
+
 int ConfigEngineSettings::MaxWindowSize() const {
-  return m_config.GetProfileInt(cfg::kTftp, "TMaxWindowSize", 64);
+  Refresh();
+  return m_nMaxWindowSize;
 }
 
 }  // namespace hx::tftp

@@ -12,7 +12,7 @@ namespace hx::tftp {
 
 // The engine's settings as the configuration store holds them. The engine asks for them with every packet;
 // each look at the store costs a check of the file on disk, a good share of the time a block spends in the
-// program, so the three values are looked at together and again only once `maxAge` has passed. A change made
+// program, so the values are looked at together and again only once `maxAge` has passed. A change made
 // while a transfer runs applies within `maxAge`. For one thread only.
 class ConfigEngineSettings : public EngineSettings {
  public:
@@ -35,6 +35,9 @@ class ConfigEngineSettings : public EngineSettings {
   mutable int m_nDebugging = 0;
   mutable int m_nRetries = 0;
   mutable int m_nTimeout = 0;
+  mutable bool m_bOptions = false;
+  mutable int m_nMaxBlockSize = 0;
+  mutable int m_nMaxWindowSize = 0;
 };
 
 }  // namespace hx::tftp

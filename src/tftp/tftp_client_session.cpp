@@ -87,8 +87,8 @@ void TftpClientSession::StartClient(Side side) {
     opened = OpenForSend(m_context.shares, path);
   } else {
     ReceiveRules rules;
-    rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
-    rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
+    rules.makeNewDirs = cfg::Read(m_context.config, cfg::kTMakeNewDirs) != 0;
+    rules.overwriteFiles = cfg::Read(m_context.config, cfg::kTOverWriteFiles) != 0;
     opened = OpenClientDownload(m_context.shares, path, rules);
   }
   // The engine knows no peer yet, so a refusal is shown and logged but never sent anywhere.

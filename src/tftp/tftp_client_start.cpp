@@ -14,10 +14,6 @@ namespace hx::tftp {
 namespace {
 
 constexpr const char* kBlank = "This field cannot be left blank.";
-constexpr const char* kHost = "Host";
-constexpr const char* kLocalName = "LocalName";
-constexpr const char* kPortNumber = "PortNumber";
-constexpr const char* kRemoteName = "RemoteName";
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65534;
 
@@ -48,11 +44,11 @@ const char* TftpClientSection(bool put) { return put ? cfg::kTLastPut : cfg::kTL
 TftpClientForm LoadTftpClientForm(const ConfigStore& config, bool put) {
   const char* section = TftpClientSection(put);
   TftpClientForm form;
-  form.host = config.GetProfileString(section, kHost, "");
-  form.localName = config.GetProfileString(section, kLocalName, "");
-  if (form.localName.empty()) form.localName = config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "");
-  form.port = std::to_string(config.GetProfileInt(section, kPortNumber, 69));
-  form.remoteName = config.GetProfileString(section, kRemoteName, "");
+  form.host = cfg::Read(config, cfg::kTLastHost.In(section));
+  form.localName = cfg::Read(config, cfg::kTLastLocalName.In(section));
+  if (form.localName.empty()) form.localName = cfg::Read(config, cfg::kTDLDir);
+  form.port = std::to_string(cfg::Read(config, cfg::kTLastPort.In(section)));
+  form.remoteName = cfg::Read(config, cfg::kTLastRemoteName.In(section));
   return form;
 }
 
@@ -74,10 +70,10 @@ std::optional<TftpClientFieldError> ValidateTftpClientForm(const TftpClientForm&
 
 void SaveTftpClientValues(ConfigStore& config, const TftpClientJob& job) {
   const char* section = TftpClientSection(job.put);
-  config.WriteProfileString(section, kHost, job.host);
-  config.WriteProfileString(section, kLocalName, job.localName);
-  config.WriteProfileInt(section, kPortNumber, job.port);
-  config.WriteProfileString(section, kRemoteName, job.remoteName);
+  cfg::Write(config, cfg::kTLastHost.In(section), job.host);
+  cfg::Write(config, cfg::kTLastLocalName.In(section), job.localName);
+  cfg::Write(config, cfg::kTLastPort.In(section), job.port);
+  cfg::Write(config, cfg::kTLastRemoteName.In(section), job.remoteName);
 }
 
 TftpClientSession* StartTftpClient(AppContext& app, const TftpClientJob& job) {

@@ -77,8 +77,8 @@ class TftpListener : public Listener {
   bool Open() override {
     udp::socket& socket = m_receiver->m_socket;
     // No address reuse: a second server on the port must make this fail.
-    int port = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTPort, 69);
-    bool ipv6 = m_context.config.GetProfileInt(cfg::kGeneral, cfg::kIPv6, 1) != 0;
+    int port = cfg::Read(m_context.config, cfg::kTPort);
+    bool ipv6 = cfg::Read(m_context.config, cfg::kIPv6) != 0;
     std::optional<ListenFailure> failure;
     if (port < 0 || port > 65535)
       failure = ListenFailure{ListenFailure::Step::Bind, std::make_error_code(std::errc::invalid_argument)};

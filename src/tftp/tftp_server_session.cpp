@@ -47,7 +47,7 @@ void TftpServerSession::Serve(Side side) {
   TransferEngine& engine = CreateEngine(side, /*clientSide=*/false);
   engine.SetPeer(m_peer);
 
-  std::string downloadDir = m_context.config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "");
+  std::string downloadDir = cfg::Read(m_context.config, cfg::kTDLDir);
   auto parsed = ParseRequest(m_request, downloadDir);
   if (auto* rejection = std::get_if<Rejection>(&parsed)) {
     Execute(engine.Reject(std::span(rejection, 1)));
@@ -72,8 +72,8 @@ void TftpServerSession::Serve(Side side) {
     opened = OpenForSend(m_context.shares, files, path);
   } else {
     ReceiveRules rules;
-    rules.makeNewDirs = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 0) != 0;
-    rules.overwriteFiles = m_context.config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0) != 0;
+    rules.makeNewDirs = cfg::Read(m_context.config, cfg::kTMakeNewDirs) != 0;
+    rules.overwriteFiles = cfg::Read(m_context.config, cfg::kTOverWriteFiles) != 0;
     opened = OpenForReceive(m_context.shares, files, path, rules);
   }
   if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {

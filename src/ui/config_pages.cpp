@@ -14,12 +14,16 @@
 #include "app/config_store.h"
 #include "ftp/server/arguments.h"
 #include "ftp/server/passive_listener.h"
+#include "tftp/tftp_options.h"
 #include "ui/dialog_checks.h"
 #include "ui/modals.h"
 #include "users/directory_rule.h"
 
 namespace hx {
 namespace {
+
+// A server that grants less than the classic block size would only slow its clients down.
+constexpr int kSmallestMaxBlockSize = 512;
 
 QCheckBox* CheckBox(const char* text, const char* name, QWidget* parent) {
   auto* box = new QCheckBox(text, parent);
@@ -73,9 +77,9 @@ void ConfigPage::FillOnce() {
 
 GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* parent)
     : ConfigPage(parent),
-      m_bSystemTray(config.GetProfileInt(cfg::kGeneral, cfg::kSystemTray, 0)),
-      m_bQuorin(config.GetProfileInt(cfg::kGeneral, cfg::kQuorin, 0)),
-      m_bIPv6(config.GetProfileInt(cfg::kGeneral, cfg::kIPv6, 1)),
+      m_bSystemTray(cfg::ReadOnSheet(config, cfg::kSystemTray)),
+      m_bQuorin(cfg::ReadOnSheet(config, cfg::kQuorin)),
+      m_bIPv6(cfg::ReadOnSheet(config, cfg::kIPv6)),
       systemTray(CheckBox("Iconize program to System Tray?", "systemTray", this)),
       quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)),
       ipv6(CheckBox("Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)) {
@@ -110,17 +114,23 @@ bool GeneralPage::TakeBack() {
 
 TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
     : ConfigPage(parent),
-      m_bMakeNewDirs(config.GetProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, 1)),
-      m_bOverwrite(config.GetProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, 0)),
-      m_strDir(config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "")),
-      m_nTimeout(config.GetProfileInt(cfg::kTftp, cfg::kTTimeout, 5)),
-      m_nRetries(config.GetProfileInt(cfg::kTftp, cfg::kTRetries, 5)),
+      m_bMakeNewDirs(cfg::ReadOnSheet(config, cfg::kTMakeNewDirs)),
+      m_bOverwrite(cfg::ReadOnSheet(config, cfg::kTOverWriteFiles)),
+      m_strDir(cfg::ReadOnSheet(config, cfg::kTDLDir)),
+      m_nTimeout(cfg::ReadOnSheet(config, cfg::kTTimeout)),
+      m_nRetries(cfg::ReadOnSheet(config, cfg::kTRetries)),
+      m_bOptions(cfg::ReadOnSheet(config, cfg::kTOptions)),
+      m_nMaxBlockSize(cfg::ReadOnSheet(config, cfg::kTMaxBlockSize)),
+      m_nMaxWindowSize(cfg::ReadOnSheet(config, cfg::kTMaxWindowSize)),
       makeNewDirs(CheckBox("Create directory names in incoming file requests?", "makeNewDirs", this)),
       overwrite(CheckBox("Allow overwrite of existing files?", "overwrite", this)),
       dir(Edit("dir", this)),
       browse(new QPushButton("Browse Directories", this)),
       timeout(DigitsEdit("timeout", this)),
       retries(DigitsEdit("retries", this)),
+      options(CheckBox("Negotiate options (blksize, windowsize, tsize, timeout)", "options", this)),
+      maxBlockSize(DigitsEdit("maxBlockSize", this)),
+      maxWindowSize(DigitsEdit("maxWindowSize", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
@@ -141,6 +151,15 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
   numbers->addWidget(retries, 1, 1);
   numbers->setColumnStretch(2, 1);
   layout->addLayout(numbers);
+  layout->addSpacing(8);
+  layout->addWidget(options);
+  auto* limits = new QGridLayout;
+  limits->addWidget(new QLabel("Largest block size granted (512-65464):", this), 0, 0);
+  limits->addWidget(maxBlockSize, 0, 1);
+  limits->addWidget(new QLabel("Largest window granted, in blocks (1-65535):", this), 1, 0);
+  limits->addWidget(maxWindowSize, 1, 1);
+  limits->setColumnStretch(2, 1);
+  layout->addLayout(limits);
   layout->addStretch(1);
 }
 
@@ -150,6 +169,9 @@ void TftpPage::Fill() {
   dir->setText(QString::fromStdString(m_strDir));
   timeout->setText(QString::number(m_nTimeout));
   retries->setText(QString::number(m_nRetries));
+  options->setChecked(m_bOptions != 0);
+  maxBlockSize->setText(QString::number(m_nMaxBlockSize));
+  maxWindowSize->setText(QString::number(m_nMaxWindowSize));
   // The field shows the value as read; the member, once the page has been shown, ends in a separator.
   m_strDir = WithTrailingSeparator(m_strDir);
 }
@@ -165,22 +187,31 @@ bool TftpPage::TakeBack() {
   std::optional<int> newTimeout = TakeIntInRange(timeout, 2, 15, m_modals, this);
   if (!newTimeout) return false;
   m_nTimeout = *newTimeout;
+  m_bOptions = Ticked(options);
+  std::optional<int> newMaxBlockSize =
+      TakeIntInRange(maxBlockSize, kSmallestMaxBlockSize, tftp::kMaxBlockSize, m_modals, this);
+  if (!newMaxBlockSize) return false;
+  m_nMaxBlockSize = *newMaxBlockSize;
+  std::optional<int> newMaxWindowSize =
+      TakeIntInRange(maxWindowSize, tftp::kMinWindowSize, tftp::kMaxWindowSize, m_modals, this);
+  if (!newMaxWindowSize) return false;
+  m_nMaxWindowSize = *newMaxWindowSize;
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }
 
 FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEditUsers, QWidget* parent)
     : ConfigPage(parent),
-      m_bAnonAllowed(config.GetProfileInt(cfg::kFtp, cfg::kAnonAllowed, 1)),
-      m_bAllowDownload(config.GetProfileInt(cfg::kFtp, cfg::kFAllowDownload, 1)),
-      m_bAllowUpload(config.GetProfileInt(cfg::kFtp, cfg::kFAllowUpload, 1)),
-      m_bOverwrite(config.GetProfileInt(cfg::kFtp, cfg::kFOverwrite, 0)),
-      m_strDir(config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "")),
-      m_bUserSecurity(config.GetProfileInt(cfg::kFtp, cfg::kUserSecurity, 1)),
-      m_nIdleTimeout(config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout)),
-      m_nDataTimeout(config.GetProfileInt(cfg::kFtp, cfg::kFDataTimeout, cfg::kDefaultDataTimeout)),
-      m_bPassive(config.GetProfileInt(cfg::kFtp, cfg::kFPassive, cfg::kDefaultPassive)),
-      m_strPassivePorts(config.GetProfileString(cfg::kFtp, cfg::kFPassivePorts, cfg::kDefaultPassivePorts)),
-      m_strPassiveAddress(config.GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, "")),
+      m_bAnonAllowed(cfg::ReadOnSheet(config, cfg::kAnonAllowed)),
+      m_bAllowDownload(cfg::ReadOnSheet(config, cfg::kFAllowDownload)),
+      m_bAllowUpload(cfg::ReadOnSheet(config, cfg::kFAllowUpload)),
+      m_bOverwrite(cfg::ReadOnSheet(config, cfg::kFOverwrite)),
+      m_strDir(cfg::ReadOnSheet(config, cfg::kFDLDir)),
+      m_bUserSecurity(cfg::ReadOnSheet(config, cfg::kUserSecurity)),
+      m_nIdleTimeout(cfg::ReadOnSheet(config, cfg::kFIdleTimeout)),
+      m_nDataTimeout(cfg::ReadOnSheet(config, cfg::kFDataTimeout)),
+      m_bPassive(cfg::ReadOnSheet(config, cfg::kFPassive)),
+      m_strPassivePorts(cfg::ReadOnSheet(config, cfg::kFPassivePorts)),
+      m_strPassiveAddress(cfg::ReadOnSheet(config, cfg::kFPassiveAddress)),
       anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
       allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
       allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),

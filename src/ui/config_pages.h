@@ -66,12 +66,18 @@ class TftpPage : public ConfigPage {
   std::string m_strDir;
   int m_nTimeout;
   int m_nRetries;
+  int m_bOptions;        // 0: requests are served as if they carried no options
+  int m_nMaxBlockSize;   // the largest blksize the server grants
+  int m_nMaxWindowSize;  // the largest windowsize the server grants
   QCheckBox* makeNewDirs;
   QCheckBox* overwrite;
   QLineEdit* dir;
   QPushButton* browse;
   QLineEdit* timeout;
   QLineEdit* retries;
+  QCheckBox* options;
+  QLineEdit* maxBlockSize;
+  QLineEdit* maxWindowSize;
 
  protected:
   void Fill() override;

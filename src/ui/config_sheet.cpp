@@ -71,55 +71,55 @@ void ConfigSheet::accept() {
 
 bool ConfigSheet::WriteSettings() {
   ConfigStore& config = m_context.config;
-  config.WriteProfileInt(cfg::kGeneral, cfg::kSystemTray, m_general->m_bSystemTray);
-  config.WriteProfileInt(cfg::kGeneral, cfg::kQuorin, m_general->m_bQuorin);
-  config.WriteProfileInt(cfg::kGeneral, cfg::kIPv6, m_general->m_bIPv6);
-  config.WriteProfileInt(cfg::kTftp, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs);
-  config.WriteProfileInt(cfg::kTftp, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite);
-  config.WriteProfileInt(cfg::kTftp, cfg::kTRetries, m_tftp->m_nRetries);
-  config.WriteProfileInt(cfg::kTftp, cfg::kTTimeout, m_tftp->m_nTimeout);
-  config.WriteProfileString(cfg::kTftp, cfg::kTDLDir, m_tftp->m_strDir);
-  config.WriteProfileInt(cfg::kFtp, cfg::kFAllowUpload, m_ftp->m_bAllowUpload);
-  config.WriteProfileInt(cfg::kFtp, cfg::kFAllowDownload, m_ftp->m_bAllowDownload);
-  config.WriteProfileInt(cfg::kFtp, cfg::kFOverwrite, m_ftp->m_bOverwrite);
-  config.WriteProfileString(cfg::kFtp, cfg::kFDLDir, m_ftp->m_strDir);
-  config.WriteProfileInt(cfg::kFtp, cfg::kAnonAllowed, m_ftp->m_bAnonAllowed);
-  config.WriteProfileInt(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity);
-  config.WriteProfileInt(cfg::kFtp, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout);
-  config.WriteProfileInt(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout);
-  config.WriteProfileInt(cfg::kFtp, cfg::kFPassive, m_ftp->m_bPassive);
-  config.WriteProfileString(cfg::kFtp, cfg::kFPassivePorts, m_ftp->m_strPassivePorts);
-  config.WriteProfileString(cfg::kFtp, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
+  cfg::Write(config, cfg::kSystemTray, m_general->m_bSystemTray);
+  cfg::Write(config, cfg::kQuorin, m_general->m_bQuorin);
+  cfg::Write(config, cfg::kIPv6, m_general->m_bIPv6);
+  cfg::Write(config, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs);
+  cfg::Write(config, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite);
+  cfg::Write(config, cfg::kTRetries, m_tftp->m_nRetries);
+  cfg::Write(config, cfg::kTTimeout, m_tftp->m_nTimeout);
+  cfg::Write(config, cfg::kTDLDir, m_tftp->m_strDir);
+  cfg::Write(config, cfg::kTOptions, m_tftp->m_bOptions);
+  cfg::Write(config, cfg::kTMaxBlockSize, m_tftp->m_nMaxBlockSize);
+  cfg::Write(config, cfg::kTMaxWindowSize, m_tftp->m_nMaxWindowSize);
+  cfg::Write(config, cfg::kFAllowUpload, m_ftp->m_bAllowUpload);
+  cfg::Write(config, cfg::kFAllowDownload, m_ftp->m_bAllowDownload);
+  cfg::Write(config, cfg::kFOverwrite, m_ftp->m_bOverwrite);
+  cfg::Write(config, cfg::kFDLDir, m_ftp->m_strDir);
+  cfg::Write(config, cfg::kAnonAllowed, m_ftp->m_bAnonAllowed);
+  cfg::Write(config, cfg::kUserSecurity, m_ftp->m_bUserSecurity);
+  cfg::Write(config, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout);
+  cfg::Write(config, cfg::kFDataTimeout, m_ftp->m_nDataTimeout);
+  cfg::Write(config, cfg::kFPassive, m_ftp->m_bPassive);
+  cfg::Write(config, cfg::kFPassivePorts, m_ftp->m_strPassivePorts);
+  cfg::Write(config, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
 
   // The store drops a failed write silently; reading back tells whether the file took the values.
-  auto stringIs = [&config](const char* section, const char* key, const std::string& value) {
+  auto stringIs = [&config](const cfg::TextSetting& setting, const std::string& value) {
     // The store keeps values without surrounding blanks.
     size_t first = value.find_first_not_of(" \t");
     size_t last = value.find_last_not_of(" \t");
     std::string bare = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
-    return config.GetProfileString(section, key, "\n") == bare;
+    return config.GetProfileString(setting.section, setting.key, "\n") == bare;
   };
-  auto intIs = [&config](const char* section, const char* key, int value) {
-    return config.GetProfileInt(section, key, value == 0 ? 1 : 0) == value;
+  auto intIs = [&config](const cfg::IntSetting& setting, int value) {
+    return config.GetProfileInt(setting.section, setting.key, value == 0 ? 1 : 0) == value;
   };
-  return intIs(cfg::kGeneral, cfg::kSystemTray, m_general->m_bSystemTray) &&
-         intIs(cfg::kGeneral, cfg::kQuorin, m_general->m_bQuorin) &&
-         intIs(cfg::kGeneral, cfg::kIPv6, m_general->m_bIPv6) &&
-         intIs(cfg::kTftp, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
-         intIs(cfg::kTftp, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite) &&
-         intIs(cfg::kTftp, cfg::kTRetries, m_tftp->m_nRetries) && intIs(cfg::kTftp, cfg::kTTimeout, m_tftp->m_nTimeout) &&
-         stringIs(cfg::kTftp, cfg::kTDLDir, m_tftp->m_strDir) &&
-         intIs(cfg::kFtp, cfg::kFAllowUpload, m_ftp->m_bAllowUpload) &&
-         intIs(cfg::kFtp, cfg::kFAllowDownload, m_ftp->m_bAllowDownload) &&
-         intIs(cfg::kFtp, cfg::kFOverwrite, m_ftp->m_bOverwrite) &&
-         stringIs(cfg::kFtp, cfg::kFDLDir, m_ftp->m_strDir) &&
-         intIs(cfg::kFtp, cfg::kAnonAllowed, m_ftp->m_bAnonAllowed) &&
-         intIs(cfg::kFtp, cfg::kUserSecurity, m_ftp->m_bUserSecurity) &&
-         intIs(cfg::kFtp, cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout) &&
-         intIs(cfg::kFtp, cfg::kFDataTimeout, m_ftp->m_nDataTimeout) &&
-         intIs(cfg::kFtp, cfg::kFPassive, m_ftp->m_bPassive) &&
-         stringIs(cfg::kFtp, cfg::kFPassivePorts, m_ftp->m_strPassivePorts) &&
-         stringIs(cfg::kFtp, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
+  return intIs(cfg::kSystemTray, m_general->m_bSystemTray) && intIs(cfg::kQuorin, m_general->m_bQuorin) &&
+         intIs(cfg::kIPv6, m_general->m_bIPv6) && intIs(cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
+         intIs(cfg::kTOverWriteFiles, m_tftp->m_bOverwrite) && intIs(cfg::kTRetries, m_tftp->m_nRetries) &&
+         intIs(cfg::kTTimeout, m_tftp->m_nTimeout) && stringIs(cfg::kTDLDir, m_tftp->m_strDir) &&
+         intIs(cfg::kTOptions, m_tftp->m_bOptions) && intIs(cfg::kTMaxBlockSize, m_tftp->m_nMaxBlockSize) &&
+         intIs(cfg::kTMaxWindowSize, m_tftp->m_nMaxWindowSize) &&
+         intIs(cfg::kFAllowUpload, m_ftp->m_bAllowUpload) &&
+         intIs(cfg::kFAllowDownload, m_ftp->m_bAllowDownload) &&
+         intIs(cfg::kFOverwrite, m_ftp->m_bOverwrite) && stringIs(cfg::kFDLDir, m_ftp->m_strDir) &&
+         intIs(cfg::kAnonAllowed, m_ftp->m_bAnonAllowed) &&
+         intIs(cfg::kUserSecurity, m_ftp->m_bUserSecurity) &&
+         intIs(cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout) &&
+         intIs(cfg::kFDataTimeout, m_ftp->m_nDataTimeout) && intIs(cfg::kFPassive, m_ftp->m_bPassive) &&
+         stringIs(cfg::kFPassivePorts, m_ftp->m_strPassivePorts) &&
+         stringIs(cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
 }
 
 }  // namespace hx

@@ -118,7 +118,7 @@ void FtpFileDialog::accept() {
 
 void FtpFileDialog::OnBrowse() {
   // The start directory is the FTP directory, as far as a path buffer of the platform would hold it.
-  std::string start = m_config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "").substr(0, 259);
+  std::string start = cfg::Read(m_config, cfg::kFDLDir).substr(0, 259);
   if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put)) localName->setText(Qt(*chosen));
 }
 

@@ -27,12 +27,9 @@
 namespace hx {
 namespace {
 
-struct ColumnWidthKey {
-  const char* key;
-  int defaultWidth;
-};
-constexpr ColumnWidthKey kColumnWidths[kShownColumns] = {{"Time", 65},  {"Type", 50},    {"Peer", 80},
-                                                           {"Bytes", 60}, {"Command", 80}, {"Status", 80}};
+constexpr const cfg::IntSetting* kColumnWidths[kShownColumns] = {&cfg::kWidthTime,    &cfg::kWidthType,
+                                                                   &cfg::kWidthPeer,    &cfg::kWidthBytes,
+                                                                   &cfg::kWidthCommand, &cfg::kWidthStatus};
 
 constexpr const char* kTftpOffWarning = "Warning! This will disable the TFTP Server\nDo you wish to proceed?";
 constexpr const char* kFtpOffWarning = "Warning! This will disable the FTP Server\nDo you wish to proceed?";
@@ -250,7 +247,7 @@ bool MainWindow::Start() {
 }
 
 bool MainWindow::SystemTraySet() const {
-  return m_app.Config().GetProfileInt(cfg::kGeneral, cfg::kSystemTray, 0) != 0;
+  return cfg::Read(m_app.Config(), cfg::kSystemTray) != 0;
 }
 
 void MainWindow::ShowTftpState(bool on) {
@@ -305,14 +302,14 @@ void MainWindow::FtpOff() {
 
 void MainWindow::OnToggleTftp() {
   // The menu follows the stored setting, which the two switches keep equal to the service state.
-  if (m_app.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer, 1) != 0)
+  if (cfg::Read(m_app.Config(), cfg::kTftpServer) != 0)
     TftpOff();
   else
     TftpOn();
 }
 
 void MainWindow::OnToggleFtp() {
-  if (m_app.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, 1) != 0)
+  if (cfg::Read(m_app.Config(), cfg::kFtpServer) != 0)
     FtpOff();
   else
     FtpOn();
@@ -399,15 +396,13 @@ void MainWindow::Quit() {
 }
 
 void MainWindow::ReadColumnWidths() {
-  for (int column = 0; column < kShownColumns; ++column) {
-    const auto& key = kColumnWidths[column];
-    m_list->setColumnWidth(column, m_app.Config().GetProfileInt(cfg::kColumnWidth, key.key, key.defaultWidth));
-  }
+  for (int column = 0; column < kShownColumns; ++column)
+    m_list->setColumnWidth(column, cfg::Read(m_app.Config(), *kColumnWidths[column]));
 }
 
 void MainWindow::WriteColumnWidths() {
   for (int column = 0; column < kShownColumns; ++column)
-    m_app.Config().WriteProfileInt(cfg::kColumnWidth, kColumnWidths[column].key, m_list->columnWidth(column));
+    cfg::Write(m_app.Config(), *kColumnWidths[column], m_list->columnWidth(column));
 }
 
 }  // namespace hx

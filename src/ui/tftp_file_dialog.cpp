@@ -94,7 +94,7 @@ void TftpFileDialog::accept() {
 }
 
 void TftpFileDialog::OnBrowse() {
-  std::string start = m_config.GetProfileString(cfg::kTftp, cfg::kTDLDir, "");
+  std::string start = cfg::Read(m_config, cfg::kTDLDir);
   if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put)) localName->setText(Qt(*chosen));
 }
 

@@ -130,7 +130,7 @@ void UserListDialog::OnAddUser() {
     m_context.modals.Message(this, "Failed getting pathname of upload Directory!");
     return;
   }
-  std::string dir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, *temp);
+  std::string dir = cfg::ReadOr(m_context.config, cfg::kFDLDir, *temp);
   // A new user: the password of one blank (so OK refuses it until one is typed), the anonymous directory,
   // and the rights to log in, upload and download.
   std::string initial = name + "||" + " ||" + dir + "||" + "1||1||1||" + "0||0||0||0||" + "0";

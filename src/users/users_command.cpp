@@ -149,7 +149,7 @@ int Add(const std::string& appDir, const Options& options) {
     home = *options.home;
   } else {
     ConfigStore config(std::filesystem::path(appDir) / "Harbinex.ini");
-    home = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, PrivateTransferDirectory().value_or(""));
+    home = cfg::ReadOr(config, cfg::kFDLDir, PrivateTransferDirectory().value_or(""));
   }
   if (auto refusal = CheckProfileDirectory(home)) return Refuse(*refusal);
   if (home.find("||") != std::string::npos) return Refuse("The directory may not contain \"||\"");

@@ -46,8 +46,8 @@ class ClientDialogTest : public QObject {
   void init() {
     std::filesystem::remove(Dir() + "Harbinex.ini");
     m_config = std::make_unique<ConfigStore>(Dir() + "Harbinex.ini");
-    m_config->WriteProfileString(cfg::kFtp, cfg::kFDLDir, "/srv/ftp/");
-    m_config->WriteProfileString(cfg::kTftp, cfg::kTDLDir, "/srv/tftp/");
+    m_config->WriteProfileString(cfg::kFtp, cfg::kFDLDir.key, "/srv/ftp/");
+    m_config->WriteProfileString(cfg::kTftp, cfg::kTDLDir.key, "/srv/tftp/");
   }
 
   void ftpFirstUseOffersDefaults() {
@@ -71,7 +71,7 @@ class ClientDialogTest : public QObject {
   void ftpStartsASessionAndKeepsLastValuesWithoutPassword() {
     // The real start: a client session against a port where nobody listens ends with its error in its row.
     WindowFixture f;
-    f.Config().WriteProfileString(cfg::kFtp, cfg::kFDLDir, f.Dir());
+    f.Config().WriteProfileString(cfg::kFtp, cfg::kFDLDir.key, f.Dir());
     ClientLauncher launcher = MakeClientLauncher(*f.app);
     std::string port = std::to_string(FreeTcpPort());
     OnNextModal([port](QWidget* modal) {
@@ -197,7 +197,7 @@ class ClientDialogTest : public QObject {
   void tftpStartsASessionAndKeepsLastValues() {
     // The real start against a UDP port where nobody listens: the session ends with its error in its row.
     WindowFixture f;
-    f.Config().WriteProfileString(cfg::kTftp, cfg::kTTimeout, "1");
+    f.Config().WriteProfileString(cfg::kTftp, cfg::kTTimeout.key, "1");
     ClientLauncher launcher = MakeClientLauncher(*f.app);
     std::string port = std::to_string(FreeUdpPort());
     std::string local = f.Dir() + "boot.img";

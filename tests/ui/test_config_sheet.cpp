@@ -95,8 +95,8 @@ class ConfigSheetTest : public QObject {
     if (refusal.isEmpty()) {
       QVERIFY(f.modals.Messages().empty());
       QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
-      QCOMPARE(f.config->GetProfileInt(cfg::kTftp, cfg::kTRetries, -1), retries.toInt());
-      QCOMPARE(f.config->GetProfileInt(cfg::kTftp, cfg::kTTimeout, -1), timeout.toInt());
+      QCOMPARE(f.config->GetProfileInt(cfg::kTftp, cfg::kTRetries.key, -1), retries.toInt());
+      QCOMPARE(f.config->GetProfileInt(cfg::kTftp, cfg::kTTimeout.key, -1), timeout.toInt());
     } else {
       QCOMPARE(f.modals.Messages(), std::vector<std::string>{refusal.toStdString()});
       QVERIFY(f.sheet->isVisible());
@@ -132,7 +132,7 @@ class ConfigSheetTest : public QObject {
     f.modals.Clear();
     f.sheet->accept();
     QVERIFY(f.modals.Messages().empty());
-    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir), sub + "/");
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir.key), sub + "/");
     QVERIFY(std::filesystem::is_empty(sub));
     QCOMPARE(WithTrailingSeparator(""), std::string("/"));
   }
@@ -157,17 +157,19 @@ class ConfigSheetTest : public QObject {
       const char* section;
       const char* key;
       int value;
-    } keys[] = {{"General", "SystemTray", 0},  {"General", "Quorin", 0},     {"General", "IPv6", 1},
-                {"TFTP", "TMakeNewDirs", 1},
-                {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},     {"TFTP", "TTimeout", 5},
-                {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1}, {"FTP", "FOverwrite", 0},
-                {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1},   {"FTP", "FPassive", 1}};
+    } keys[] = {
+        {"General", "SystemTray", 0},  {"General", "Quorin", 0},       {"General", "IPv6", 1},
+        {"TFTP", "TMakeNewDirs", 1},   {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},
+        {"TFTP", "TTimeout", 5},       {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1},
+        {"FTP", "FOverwrite", 0},      {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1},
+        {"FTP", "FPassive", 1},        {"TFTP", "TOptions", 1},        {"TFTP", "TMaxBlockSize", 65464},
+        {"TFTP", "TMaxWindowSize", 64}};
     for (const Key& k : keys) QCOMPARE(f.config->GetProfileInt(k.section, k.key, -1), k.value);
-    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts, "missing"), std::string("0"));
-    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, "missing"), std::string());
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts.key, "missing"), std::string("0"));
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress.key, "missing"), std::string());
     // The directory pages were never shown: their values go back as read.
-    QCOMPARE(f.config->GetProfileString(cfg::kTftp, cfg::kTDLDir, "missing"), std::string());
-    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir, "missing"), std::string());
+    QCOMPARE(f.config->GetProfileString(cfg::kTftp, cfg::kTDLDir.key, "missing"), std::string());
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir.key, "missing"), std::string());
   }
 
   void cancelWritesNothing() {
@@ -198,7 +200,7 @@ class ConfigSheetTest : public QObject {
     QVERIFY(!f.sheet->General()->systemTray->isEnabled());
     QVERIFY(f.sheet->General()->findChild<QLabel*>("noTray"));
     f.sheet->accept();
-    QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kSystemTray, -1), 1);  // kept as it was
+    QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kSystemTray.key, -1), 1);  // kept as it was
   }
 
   void passiveSettingsAreCheckedAndWritten() {
@@ -214,9 +216,34 @@ class ConfigSheetTest : public QObject {
     f.sheet->Ftp()->passive->setChecked(false);
     f.sheet->accept();
     QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
-    QCOMPARE(f.config->GetProfileInt(cfg::kFtp, cfg::kFPassive, -1), 0);
-    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts, ""), std::string("50000-50100"));
-    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, ""), std::string("192.0.2.7"));
+    QCOMPARE(f.config->GetProfileInt(cfg::kFtp, cfg::kFPassive.key, -1), 0);
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts.key, ""), std::string("50000-50100"));
+    QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress.key, ""), std::string("192.0.2.7"));
+  }
+
+  void tftpOptionSettingsAreShownCheckedAndWritten() {
+    SheetFixture f(true, "[TFTP]\r\nTOptions=0\r\nTMaxBlockSize=1468\r\n");
+    f.FillTftp("5", "5");
+    TftpPage* page = f.sheet->Tftp();
+    QCOMPARE(page->options->text(), QString("Negotiate options (blksize, windowsize, tsize, timeout)"));
+    QVERIFY(!page->options->isChecked());
+    QCOMPARE(page->maxBlockSize->text(), QString("1468"));
+    QCOMPARE(page->maxWindowSize->text(), QString("64"));  // missing from the file: its default
+    page->maxBlockSize->setText("511");
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Please enter an integer between 512 and 65464."});
+    page->maxBlockSize->setText("65464");
+    page->maxWindowSize->setText("0");
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages().back(), std::string("Please enter an integer between 1 and 65535."));
+    QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
+    page->options->setChecked(true);
+    page->maxWindowSize->setText("65535");
+    f.sheet->accept();
+    QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+    QCOMPARE(f.config->GetProfileInt("TFTP", "TOptions", -1), 1);
+    QCOMPARE(f.config->GetProfileInt("TFTP", "TMaxBlockSize", -1), 65464);
+    QCOMPARE(f.config->GetProfileInt("TFTP", "TMaxWindowSize", -1), 65535);
   }
 
   void userListOpensFromTheFtpPage() {

@@ -30,11 +30,11 @@ class LogViewerTest : public QObject {
     QVERIFY(logging->isChecked());
     QVERIFY(f.app->Log().Logging());
     QVERIFY(std::filesystem::exists(f.Dir() + "Harbinex.log"));
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kLogging, -1), 1);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kLogging.key, -1), 1);
     logging->trigger();
     QVERIFY(!logging->isChecked());
     QVERIFY(!f.app->Log().Logging());
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kLogging, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kLogging.key, -1), 0);
   }
 
   void loggingThatCannotOpen() {
@@ -43,14 +43,14 @@ class LogViewerTest : public QObject {
     f.window->Action(Command::EnableLogging)->trigger();
     QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Error opening log file"});
     QVERIFY(!f.window->Action(Command::EnableLogging)->isChecked());
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kLogging, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kLogging.key, -1), 0);
   }
 
   void startWithLoggingOnShowsTheCheckMark() {
     WindowFixture f("[General]\r\nLogging=1\r\nDebugging=3\r\n");
     QVERIFY(f.window->Action(Command::EnableLogging)->isChecked());
     QVERIFY(!f.window->Action(Command::EnableDebugging)->isChecked());
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging.key, -1), 0);
   }
 
   void debuggingWarningAndType() {
@@ -75,11 +75,11 @@ class LogViewerTest : public QObject {
     QCOMPARE(caption, QString("Debugging Type"));
     QVERIFY(debugging->isChecked());
     QCOMPARE(f.app->Log().DebugMask(), 3);
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging, -1), 3);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging.key, -1), 3);
     debugging->trigger();
     QVERIFY(!debugging->isChecked());
     QCOMPARE(f.app->Log().DebugMask(), 0);
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging.key, -1), 0);
 
     // Escape takes FTP only.
     f.modals.answers = {true};
@@ -101,7 +101,7 @@ class LogViewerTest : public QObject {
     delete watcher.data();
     QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Error opening debug file"});
     QVERIFY(!f.window->Action(Command::EnableDebugging)->isChecked());
-    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kGeneral, cfg::kDebugging.key, -1), 0);
     QVERIFY(!typeAsked);
   }
 

@@ -131,7 +131,7 @@ class MainWindowTest : public QObject {
     QVERIFY(f.app->TftpServiceOn());
     QVERIFY(f.window->TftpButton()->isChecked());
     QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: On   "));
-    QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer, -1), 1);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer.key, -1), 1);
   }
 
   void switchingOffAndOnFollowsTheSetting() {
@@ -143,14 +143,14 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.window->FtpButton()->isChecked());
     QCOMPARE(f.window->FtpButton()->toolTip(), QString("FTP Server is OFF. Select this button to enable it"));
     QCOMPARE(f.window->FtpPaneText(), QString("   FTP: Off   "));
-    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer.key, -1), 0);
     // Switching on asks nothing.
     size_t asked = f.modals.questions.size();
     f.window->FtpButton()->trigger();
     QCOMPARE(f.modals.questions.size(), asked);
     QVERIFY(f.app->FtpServiceOn());
     QCOMPARE(f.window->FtpPaneText(), QString("   FTP: On   "));
-    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, -1), 1);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer.key, -1), 1);
     // The menu toggle follows the stored setting.
     f.window->Action(Command::ToggleTftp)->trigger();
     QVERIFY(!f.app->TftpServiceOn());
@@ -170,7 +170,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.app->TftpServiceOn());
     QVERIFY(!f.window->TftpButton()->isChecked());
     QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: Off   "));
-    QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer.key, -1), 0);
   }
 
   void startWithServicesOffAsksNothing() {
@@ -188,7 +188,7 @@ class MainWindowTest : public QObject {
     WindowFixture f(o);
     QCOMPARE(f.modals.Messages(), std::vector<std::string>{"FTP listener failed"});
     QCOMPARE(f.window->FtpPaneText(), QString("   FTP: Off   "));
-    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer, -1), 0);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFtpServer.key, -1), 0);
   }
 
   void columnWidthsComeFromTheSettingsAndGoBackOnQuit() {

@@ -23,7 +23,7 @@ struct UsersFixture {
   UsersFixture() {
     frontend = std::make_unique<WindowFrontend>(modals);
     config = std::make_unique<ConfigStore>(Dir() + "Harbinex.ini");
-    config->WriteProfileString(cfg::kFtp, cfg::kFDLDir, Dir());
+    config->WriteProfileString(cfg::kFtp, cfg::kFDLDir.key, Dir());
     list = std::make_unique<UserListDialog>(UserDialogContext{*config, modals, *frontend, Dir()});
     // The "User Information" dialog is filled in by the test instead of by a person.
     list->SetInfoRunner([this](UserInfoDialog& info) {

@@ -31,7 +31,7 @@ bool IsNegativeReply(const std::string& line) { return !line.empty() && (line[0]
 
 }  // namespace
 
-int FtpClientSession::DebugMask() const { return m_app.config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0); }
+int FtpClientSession::DebugMask() const { return cfg::Read(m_app.config, cfg::kDebugging); }
 
 void FtpClientSession::NotifyChange() {
   for (auto* waiter : m_waiters) waiter->cancel();

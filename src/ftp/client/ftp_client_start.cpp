@@ -14,12 +14,6 @@ namespace hx::ftpc {
 namespace {
 
 constexpr const char* kBlank = "This field cannot be left blank.";
-constexpr const char* kHostName = "HostName";
-constexpr const char* kHostPort = "HostPort";
-constexpr const char* kUserId = "UserID";
-constexpr const char* kRemoteName = "RemoteName";
-constexpr const char* kLocalName = "LocalName";
-constexpr const char* kPassive = "Passive";
 
 // An integer as the form takes it: optional blanks, an optional sign, digits, optional blanks.
 std::optional<long long> ParseFormInteger(const std::string& text) {
@@ -50,14 +44,14 @@ const char* FtpClientSection(bool put) { return put ? cfg::kFLastPut : cfg::kFLa
 FtpClientForm LoadFtpClientForm(const ConfigStore& config, bool put) {
   const char* section = FtpClientSection(put);
   FtpClientForm form;
-  form.host = config.GetProfileString(section, kHostName, "");
-  form.localName = config.GetProfileString(section, kLocalName, "");
-  if (form.localName.empty()) form.localName = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
-  form.port = std::to_string(config.GetProfileInt(section, kHostPort, 21));
-  form.remoteName = config.GetProfileString(section, kRemoteName, "");
+  form.host = cfg::Read(config, cfg::kFLastHost.In(section));
+  form.localName = cfg::Read(config, cfg::kFLastLocalName.In(section));
+  if (form.localName.empty()) form.localName = cfg::Read(config, cfg::kFDLDir);
+  form.port = std::to_string(cfg::Read(config, cfg::kFLastPort.In(section)));
+  form.remoteName = cfg::Read(config, cfg::kFLastRemoteName.In(section));
   form.password.clear();
-  form.user = config.GetProfileString(section, kUserId, "anonymous");
-  form.passive = config.GetProfileInt(section, kPassive, 0) != 0;
+  form.user = cfg::Read(config, cfg::kFLastUser.In(section));
+  form.passive = cfg::Read(config, cfg::kFLastPassive.In(section)) != 0;
   return form;
 }
 
@@ -94,12 +88,12 @@ std::optional<FtpClientFieldError> ValidateFtpClientForm(const FtpClientForm& fo
 
 void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job) {
   const char* section = FtpClientSection(job.put);
-  config.WriteProfileString(section, kHostName, job.host);
-  config.WriteProfileString(section, kLocalName, job.localName);
-  config.WriteProfileInt(section, kHostPort, job.port);
-  config.WriteProfileString(section, kRemoteName, job.remoteName);
-  config.WriteProfileString(section, kUserId, job.user);
-  config.WriteProfileInt(section, kPassive, job.passive ? 1 : 0);
+  cfg::Write(config, cfg::kFLastHost.In(section), job.host);
+  cfg::Write(config, cfg::kFLastLocalName.In(section), job.localName);
+  cfg::Write(config, cfg::kFLastPort.In(section), job.port);
+  cfg::Write(config, cfg::kFLastRemoteName.In(section), job.remoteName);
+  cfg::Write(config, cfg::kFLastUser.In(section), job.user);
+  cfg::Write(config, cfg::kFLastPassive.In(section), job.passive ? 1 : 0);
 }
 
 FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job, SessionClock clock) {

@@ -43,7 +43,7 @@ ControlSession::ControlSession(AppContext& context, FtpWorker& worker, asio::ip:
       m_loginPauseTimer(worker.Executor()),
       m_lastActivity(std::chrono::steady_clock::now()),
       m_nSessionId(sessionId) {
-  m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
+  m_strRootDir = cfg::Read(m_context.config, cfg::kFDLDir);
   std::replace(m_strRootDir.begin(), m_strRootDir.end(), '\\', '/');
   m_strCurDir = m_strRootDir;
 }
@@ -105,7 +105,7 @@ void ControlSession::LogEntry(std::string_view text) {
 void ControlSession::DebugLine(std::string_view text) { m_context.log.OnDebugLine(cfg::kSourceFtp, text); }
 
 bool ControlSession::DebugOn() const {
-  return (m_context.config.GetProfileInt(cfg::kGeneral, cfg::kDebugging, 0) & cfg::kSourceFtp) != 0;
+  return (cfg::Read(m_context.config, cfg::kDebugging) & cfg::kSourceFtp) != 0;
 }
 
 void ControlSession::SetSessionText(int column, std::string_view text) {
@@ -116,11 +116,10 @@ std::string ControlSession::ThreadPrefix() { return "FTP: Thread " + std::to_str
 
 void ControlSession::ShowMessage(const std::string& text) { m_context.frontend.MessageBox(text); }
 
-int ControlSession::Quorin() const { return m_context.config.GetProfileInt(cfg::kGeneral, cfg::kQuorin, 0); }
+int ControlSession::Quorin() const { return cfg::Read(m_context.config, cfg::kQuorin); }
 
 std::chrono::seconds ControlSession::DataTimeout() const {
-  return std::chrono::seconds(
-      std::max(0, m_context.config.GetProfileInt(cfg::kFtp, cfg::kFDataTimeout, cfg::kDefaultDataTimeout)));
+  return std::chrono::seconds(std::max(0, cfg::Read(m_context.config, cfg::kFDataTimeout)));
 }
 
 void ControlSession::TransferEnded() {
@@ -141,7 +140,7 @@ void ControlSession::ListingEnded() {
 // session does not touch the timer. The limit is read at every check, so a change applies to open sessions.
 void ControlSession::ArmIdleTimer() {
   if (m_idleArmed || m_ending) return;
-  int limit = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout);
+  int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
   auto now = std::chrono::steady_clock::now();
   auto deadline = TransferRunning() ? now + std::chrono::seconds(limit) : m_lastActivity + std::chrono::seconds(limit);
@@ -155,7 +154,7 @@ void ControlSession::ArmIdleTimer() {
 
 void ControlSession::OnIdleTimer() {
   if (m_ending) return;
-  int limit = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFIdleTimeout, cfg::kDefaultIdleTimeout);
+  int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
   if (TransferRunning() || std::chrono::steady_clock::now() < m_lastActivity + std::chrono::seconds(limit)) {
     ArmIdleTimer();

@@ -34,8 +34,8 @@ class FtpListener : public Listener {
   }
 
   bool Open() override {
-    int port = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFPort, 21);
-    bool ipv6 = m_context.config.GetProfileInt(cfg::kGeneral, cfg::kIPv6, 1) != 0;
+    int port = cfg::Read(m_context.config, cfg::kFPort);
+    bool ipv6 = cfg::Read(m_context.config, cfg::kIPv6) != 0;
     // Sessions that ended with QUIT leave their connections in TIME_WAIT on this port; without the option
     // the service could not be switched on again for a minute. Another listener on the port still makes
     // the bind fail.

@@ -25,12 +25,12 @@ void ControlSession::DoPass(std::string_view, std::string_view argument) {
 
   const ConfigStore& config = m_context.config;
   LoginSettings settings;
-  settings.userSecurity = config.GetProfileInt(cfg::kFtp, cfg::kUserSecurity, 1);
-  settings.anonAllowed = config.GetProfileInt(cfg::kFtp, cfg::kAnonAllowed, 0);
-  settings.allowUpload = config.GetProfileInt(cfg::kFtp, cfg::kFAllowUpload, 1);
-  settings.allowDownload = config.GetProfileInt(cfg::kFtp, cfg::kFAllowDownload, 1);
-  settings.overwrite = config.GetProfileInt(cfg::kFtp, cfg::kFOverwrite, 0);
-  settings.anonymousRoot = config.GetProfileString(cfg::kFtp, cfg::kFDLDir, m_strCurDir);
+  settings.userSecurity = cfg::Read(config, cfg::kUserSecurity);
+  settings.anonAllowed = cfg::Read(config, cfg::kAnonAllowed);
+  settings.allowUpload = cfg::Read(config, cfg::kFAllowUpload);
+  settings.allowDownload = cfg::Read(config, cfg::kFAllowDownload);
+  settings.overwrite = cfg::Read(config, cfg::kFOverwrite);
+  settings.anonymousRoot = cfg::ReadOr(config, cfg::kFDLDir, m_strCurDir);
 
   LoginOutcome outcome = DecideLogin(
       m_strUser, m_strPassword, settings, [&store](std::string_view name) { return store.Find(name); },

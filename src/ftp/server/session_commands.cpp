@@ -42,7 +42,7 @@ void ControlSession::DoRein(std::string_view, std::string_view) {
   m_bNeedUser = true;
   m_bNeedPass = false;
   m_strRenameFrom.clear();
-  m_strRootDir = m_context.config.GetProfileString(cfg::kFtp, cfg::kFDLDir, "");
+  m_strRootDir = cfg::Read(m_context.config, cfg::kFDLDir);
   std::replace(m_strRootDir.begin(), m_strRootDir.end(), '\\', '/');
   m_strCurDir = m_strRootDir;
 }
@@ -85,7 +85,7 @@ void ControlSession::DoEprt(std::string_view, std::string_view argument) {
 }
 
 bool ControlSession::PassiveEnabled() const {
-  return m_context.config.GetProfileInt(cfg::kFtp, cfg::kFPassive, cfg::kDefaultPassive) != 0;
+  return cfg::Read(m_context.config, cfg::kFPassive) != 0;
 }
 
 void ControlSession::ClosePassive() {
@@ -98,8 +98,7 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
   m_portTarget.reset();
   std::error_code error;
   asio::ip::address local = Unmapped(m_socket.local_endpoint(error).address());
-  std::optional<PortRange> ports = ParsePortRange(
-      m_context.config.GetProfileString(cfg::kFtp, cfg::kFPassivePorts, cfg::kDefaultPassivePorts));
+  std::optional<PortRange> ports = ParsePortRange(cfg::Read(m_context.config, cfg::kFPassivePorts));
   auto listener = std::make_shared<PassiveListener>(m_worker.Executor(), m_peerAddress);
   if (!error) error = listener->Open(local, ports.value_or(PortRange{}));
   if (error) {
@@ -131,7 +130,7 @@ void ControlSession::DoPasv(std::string_view line, std::string_view argument) {
   // Behind NAT the clients reach the server by another address than its own.
   std::error_code error;
   asio::ip::address announced = Unmapped(m_socket.local_endpoint(error).address());
-  std::string configured = m_context.config.GetProfileString(cfg::kFtp, cfg::kFPassiveAddress, "");
+  std::string configured = cfg::Read(m_context.config, cfg::kFPassiveAddress);
   if (auto host = ParseIpv4(Trim(configured))) announced = asio::ip::address_v4(*host);
   if (!announced.is_v4()) announced = asio::ip::address_v4::any();
   SendReply(PassiveReply(announced.to_v4(), listener->Port()));

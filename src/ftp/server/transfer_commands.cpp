@@ -50,7 +50,7 @@ std::unique_ptr<DataOpener> ControlSession::TakeDataOpener(asio::ip::tcp::socket
 }
 
 std::uint16_t ControlSession::DataPort() const {
-  int port = m_context.config.GetProfileInt(cfg::kFtp, cfg::kFDataPort, 20);
+  int port = cfg::Read(m_context.config, cfg::kFDataPort);
   return static_cast<std::uint16_t>(std::clamp(port, 0, 65535));
 }
 

@@ -36,12 +36,12 @@ class FtpSessionCellsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(Root());
-    m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir, Root().string() + "/");
-    m_config.WriteProfileInt(cfg::kFtp, cfg::kFPort, 0);
-    m_config.WriteProfileInt(cfg::kFtp, cfg::kFDataPort, 0);
-    m_config.WriteProfileInt(cfg::kFtp, cfg::kAnonAllowed, 1);
-    m_config.WriteProfileInt(cfg::kFtp, cfg::kUserSecurity, 0);
-    m_config.WriteProfileInt(cfg::kGeneral, cfg::kQuorin, 0);
+    m_config.WriteProfileString(cfg::kFtp, cfg::kFDLDir.key, Root().string() + "/");
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kFPort.key, 0);
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kFDataPort.key, 0);
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kAnonAllowed.key, 1);
+    m_config.WriteProfileInt(cfg::kFtp, cfg::kUserSecurity.key, 0);
+    m_config.WriteProfileInt(cfg::kGeneral, cfg::kQuorin.key, 0);
     m_listener = m_network.RunSync([this] { return MakeFtpListener(m_context, m_network.Context()); });
     ASSERT_TRUE(m_network.RunSync([this] { return m_listener->Open(); }));
   }
@@ -111,7 +111,7 @@ TEST_F(FtpSessionCellsTest, Ipv6PeerIsServedAndShownCompressed) {
 }
 
 TEST_F(FtpSessionCellsTest, Ipv6OffListensOnIpv4Only) {
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kIPv6, 0);
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kIPv6.key, 0);
   std::unique_ptr<Listener> ipv4Only =
       m_network.RunSync([this] { return MakeFtpListener(m_context, m_network.Context()); });
   ASSERT_TRUE(m_network.RunSync([&] { return ipv4Only->Open(); }));
@@ -149,7 +149,7 @@ TEST_F(FtpSessionCellsTest, BytesOfDownloadsAndUploads) {
 TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
   ASSERT_TRUE(m_log.EnableLogging());
   ASSERT_TRUE(m_log.EnableDebugging(cfg::kSourceFtp));
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, cfg::kSourceFtp);
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging.key, cfg::kSourceFtp);
   WriteFile(Root() / "f.bin", std::string(10240, 'f'));
   auto client = Login();
   DataListener data;
@@ -182,7 +182,7 @@ TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
 
 TEST_F(FtpSessionCellsTest, ProgressMovesPerChunk) {
   ASSERT_TRUE(m_log.EnableDebugging(cfg::kSourceFtp));
-  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging, cfg::kSourceFtp);
+  m_config.WriteProfileInt(cfg::kGeneral, cfg::kDebugging.key, cfg::kSourceFtp);
   // Sizes around the chunk (10,240 bytes): short, on a boundary, and across several chunks.
   struct Case {
     size_t size;

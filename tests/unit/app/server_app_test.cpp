@@ -65,6 +65,25 @@ TEST(ServerAppTest, FirstStartWritesEveryDefault) {
   EXPECT_EQ(app.ExitInstance(), 0);
 }
 
+// The TFTP option keys join the TFTP section at the first start; a later start keeps what the file says.
+TEST(ServerAppTest, FirstStartWritesTheTftpOptionKeys) {
+  test::TempDir dir;
+  test::RecordingFrontend frontend;
+  {
+    ServerApp app(dir.Path(), frontend, FakeServices(true, true));
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(app.Config().GetProfileInt("TFTP", "TOptions", -1), 1);
+    EXPECT_EQ(app.Config().GetProfileInt("TFTP", "TMaxBlockSize", -1), 65464);
+    EXPECT_EQ(app.Config().GetProfileInt("TFTP", "TMaxWindowSize", -1), 64);
+    app.Config().WriteProfileInt("TFTP", "TOptions", 0);
+    app.ExitInstance();
+  }
+  ServerApp again(dir.Path(), frontend, FakeServices(true, true));
+  ASSERT_TRUE(again.InitInstance());
+  EXPECT_EQ(again.Config().GetProfileInt("TFTP", "TOptions", -1), 0);
+  again.ExitInstance();
+}
+
 TEST(ServerAppTest, StartKeepsHandEditsAndResetsDebugging) {
   test::TempDir dir;
   test::WriteFile(

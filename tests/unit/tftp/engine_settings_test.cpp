@@ -18,6 +18,9 @@ TEST(ConfigEngineSettings, DefaultsWhenTheKeysAreMissing) {
   EXPECT_EQ(settings.Debugging(), 0);
   EXPECT_EQ(settings.Retries(), 5);
   EXPECT_EQ(settings.TimeoutSeconds(), 5);
+  EXPECT_TRUE(settings.OptionsEnabled());
+  EXPECT_EQ(settings.MaxBlockSize(), 65464);
+  EXPECT_EQ(settings.MaxWindowSize(), 64);
 }
 
 TEST(ConfigEngineSettings, ChangesApplyOnceTheValuesAreOldEnough) {
@@ -26,6 +29,9 @@ TEST(ConfigEngineSettings, ChangesApplyOnceTheValuesAreOldEnough) {
   config.WriteProfileInt("General", "Debugging", 1);
   config.WriteProfileInt("TFTP", "TRetries", 2);
   config.WriteProfileInt("TFTP", "TTimeout", 3);
+  config.WriteProfileInt("TFTP", "TOptions", 0);
+  config.WriteProfileInt("TFTP", "TMaxBlockSize", 1468);
+  config.WriteProfileInt("TFTP", "TMaxWindowSize", 16);
 
   ConfigEngineSettings fresh(config, milliseconds(0));
   ConfigEngineSettings held(config, hours(1));
@@ -33,6 +39,9 @@ TEST(ConfigEngineSettings, ChangesApplyOnceTheValuesAreOldEnough) {
   EXPECT_EQ(held.Debugging(), 1);
   EXPECT_EQ(held.Retries(), 2);
   EXPECT_EQ(held.TimeoutSeconds(), 3);
+  EXPECT_FALSE(held.OptionsEnabled());
+  EXPECT_EQ(held.MaxBlockSize(), 1468);
+  EXPECT_EQ(held.MaxWindowSize(), 16);
 
   config.WriteProfileInt("General", "Debugging", 3);
   config.WriteProfileInt("TFTP", "TRetries", 9);

@@ -118,7 +118,7 @@ TEST_F(TftpClientLastValues, FirstUseOffersPort69AndTheTransferDirectory) {
 
 TEST_F(TftpClientLastValues, EachDirectionKeepsItsOwnValues) {
   config.WriteProfileString("TFTP", "TDLDir", "/srv/tftp/");
-  TftpClientJob get{false, "tftp.example", 6969, "boot/image.bin", "/tmp/image.bin"};
+  TftpClientJob get{false, "tftp.example", 6969, "boot/image.bin", "/tmp/image.bin", {}};
   SaveTftpClientValues(config, get);
   EXPECT_EQ(config.GetProfileString("TLastGet", "Host"), "tftp.example");
   EXPECT_EQ(config.GetProfileString("TLastGet", "LocalName"), "/tmp/image.bin");
@@ -137,7 +137,7 @@ TEST_F(TftpClientLastValues, EachDirectionKeepsItsOwnValues) {
   EXPECT_EQ(form.port, "69");
   EXPECT_EQ(form.localName, "/srv/tftp/");
 
-  TftpClientJob put{true, "10.0.0.9", 69, "up.bin", "/home/me/up.bin"};
+  TftpClientJob put{true, "10.0.0.9", 69, "up.bin", "/home/me/up.bin", {}};
   SaveTftpClientValues(config, put);
   form = LoadTftpClientForm(config, true);
   EXPECT_EQ(form.host, "10.0.0.9");
@@ -146,7 +146,7 @@ TEST_F(TftpClientLastValues, EachDirectionKeepsItsOwnValues) {
 }
 
 TEST_F(TftpClientLastValues, ValuesGoBackThroughTheFormUnchanged) {
-  TftpClientJob saved{false, "host", 1, "r", "l"};
+  TftpClientJob saved{false, "host", 1, "r", "l", {}};
   SaveTftpClientValues(config, saved);
   TftpClientJob job;
   ASSERT_FALSE(ValidateTftpClientForm(LoadTftpClientForm(config, false), job).has_value());
