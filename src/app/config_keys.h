@@ -43,6 +43,10 @@ inline constexpr const char* kFDataTimeout = "FDataTimeout";
 inline constexpr const char* kFPassive = "FPassive";
 inline constexpr const char* kFPassivePorts = "FPassivePorts";
 inline constexpr const char* kFPassiveAddress = "FPassiveAddress";
+// TLastGet, TLastPut: the TFTP options the client dialog last asked for, as typed; empty asks for none.
+inline constexpr const char* kTLastBlockSize = "BlockSize";
+inline constexpr const char* kTLastWindowSize = "WindowSize";
+inline constexpr const char* kTLastTimeout = "Timeout";
 
 // Debugging mask bits, also the source value of log and debug lines.
 inline constexpr int kSourceTftp = 1;
