@@ -117,6 +117,10 @@ inline constexpr TextSetting kTLastHost{nullptr, "Host", kNone, "", ""};
 inline constexpr IntSetting kTLastPort{nullptr, "PortNumber", kNone, 0, 69};
 inline constexpr TextSetting kTLastLocalName{nullptr, "LocalName", kNone, "", ""};
 inline constexpr TextSetting kTLastRemoteName{nullptr, "RemoteName", kNone, "", ""};
+// The TFTP options the dialog last asked for, as typed; empty asks for none.
+inline constexpr TextSetting kTLastBlockSize{nullptr, "BlockSize", kNone, "", ""};
+inline constexpr TextSetting kTLastWindowSize{nullptr, "WindowSize", kNone, "", ""};
+inline constexpr TextSetting kTLastTimeout{nullptr, "Timeout", kNone, "", ""};
 // The FTP client dialog's last values, in FLastGet or FLastPut; the password is never stored. An empty local
 // name shows FDLDir.
 inline constexpr TextSetting kFLastHost{nullptr, "HostName", kNone, "", ""};
@@ -139,7 +143,8 @@ inline constexpr AnySetting kSettings[] = {
     &kFDataTimeout,    &kFPassive,       &kFDLDir,          &kFPassivePorts,
     &kFPassiveAddress, &kWidthTime,      &kWidthType,       &kWidthPeer,
     &kWidthBytes,      &kWidthCommand,   &kWidthStatus,     &kTLastHost,
-    &kTLastPort,       &kTLastLocalName, &kTLastRemoteName, &kFLastHost,
+    &kTLastPort,       &kTLastLocalName, &kTLastRemoteName, &kTLastBlockSize,
+    &kTLastWindowSize, &kTLastTimeout,    &kFLastHost,
     &kFLastPort,       &kFLastLocalName, &kFLastRemoteName, &kFLastUser,
     &kFLastPassive,
 };

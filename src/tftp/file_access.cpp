@@ -33,6 +33,13 @@ long SharedTransferFile::Read(std::uint8_t* buffer, size_t size) {
   while (total < size) {
     if (m_aheadPos == m_aheadEnd) {
       if (m_atEnd) break;
+      if (size - total >= kReadDirect) {
+        long n = m_file.Read(buffer + total, size - total);
+        if (n < 0) return -1;
+        if (n == 0) m_atEnd = true;
+        total += static_cast<size_t>(n);
+        continue;
+      }
       long n = m_file.Read(m_ahead.get(), kReadAhead);
       if (n < 0) return -1;
       if (n == 0) {

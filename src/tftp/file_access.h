@@ -16,9 +16,10 @@
 // written by another session at the same time.
 namespace hx::tftp {
 
-// A SharedFile as the file of a transfer. Reads go through a buffer of 32 blocks, so that sending a file
-// costs one read from the system per 16 KiB instead of one per block; writes go to the file at once, so that
-// every acknowledged block is in the file.
+// A SharedFile as the file of a transfer. Reads of small blocks go through a buffer of 64 KiB, so that
+// sending a file costs one read from the system per 64 KiB instead of one per block; blocks of a page and
+// more are read straight into place. Writes go to the file at once, so that every acknowledged block is in
+// the file.
 class SharedTransferFile : public TransferFile {
  public:
   explicit SharedTransferFile(SharedFile file) : m_file(std::move(file)) {}
@@ -26,7 +27,8 @@ class SharedTransferFile : public TransferFile {
   bool Write(const std::uint8_t* data, size_t size) override;
 
  private:
-  static constexpr size_t kReadAhead = 16 * 1024;
+  static constexpr size_t kReadAhead = 64 * 1024;
+  static constexpr size_t kReadDirect = 4096;
 
   SharedFile m_file;
   std::unique_ptr<std::uint8_t[]> m_ahead;  // allocated by the first read

@@ -13,7 +13,28 @@
 namespace hx {
 namespace {
 
-constexpr const char* kUsageText = "usage: harbinex tftp get|put HOST[:PORT] REMOTE LOCAL [--dir DIR]\n";
+constexpr const char* kUsageText =
+    "usage: harbinex tftp get|put HOST[:PORT] REMOTE LOCAL [--blksize N] [--windowsize N] [--timeout S] "
+    "[--dir DIR]\n";
+
+// The option fields of the form that the command line fills, by the option that fills each.
+struct OptionArgument {
+  const char* name;
+  std::string tftp::TftpClientForm::*field;
+  tftp::TftpClientField formField;
+};
+
+constexpr OptionArgument kOptionArguments[] = {
+    {"--blksize", &tftp::TftpClientForm::blockSize, tftp::TftpClientField::BlockSize},
+    {"--windowsize", &tftp::TftpClientForm::windowSize, tftp::TftpClientField::WindowSize},
+    {"--timeout", &tftp::TftpClientForm::timeout, tftp::TftpClientField::Timeout},
+};
+
+const OptionArgument* ArgumentOf(tftp::TftpClientField field) {
+  for (const auto& option : kOptionArguments)
+    if (option.formField == field) return &option;
+  return nullptr;
+}
 
 // Waits until the session has ended or its Status says the file went over. A download that succeeded may
 // still dally to answer a retransmitted final block; the command does not make its caller wait for that,
@@ -31,12 +52,25 @@ void WaitForOutcome(ClientCommandApp& app, tftp::TftpClientSession& session) {
 }  // namespace
 
 int RunTftpClientCommand(CommandLine& line, const std::string& appDir) {
+  tftp::TftpClientForm form;
+  bool missing = false;
+  const OptionArgument* emptyOption = nullptr;
+  for (const auto& option : kOptionArguments) {
+    if (auto value = line.TakeOption(option.name, missing)) {
+      if (value->empty()) emptyOption = &option;
+      form.*option.field = *value;
+    }
+  }
   const auto& args = line.args;
-  if (args.size() != 4 || (args[0] != "get" && args[0] != "put")) {
+  if (missing || args.size() != 4 || (args[0] != "get" && args[0] != "put")) {
     std::fputs(kUsageText, stderr);
     return 2;
   }
-  tftp::TftpClientForm form;
+  // The form reads an empty field as "not asked for"; an option given with an empty value is no number.
+  if (emptyOption) {
+    std::fprintf(stderr, "harbinex: %s: Please enter an integer.\n", emptyOption->name);
+    return 2;
+  }
   HostPortText hostPort = SplitHostPort(args[1], "69");
   form.host = hostPort.host;
   form.port = hostPort.port;
@@ -46,6 +80,11 @@ int RunTftpClientCommand(CommandLine& line, const std::string& appDir) {
   tftp::TftpClientJob job;
   job.put = args[0] == "put";
   if (auto problem = tftp::ValidateTftpClientForm(form, job)) {
+    // A refused option is a usage error, named by its option; the other fields keep the dialog's messages.
+    if (const OptionArgument* option = ArgumentOf(problem->field)) {
+      std::fprintf(stderr, "harbinex: %s: %s\n", option->name, problem->message.c_str());
+      return 2;
+    }
     std::fprintf(stderr, "harbinex: %s\n", problem->message.c_str());
     return 1;
   }

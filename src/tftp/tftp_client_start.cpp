@@ -9,6 +9,7 @@
 #include "app/host_port.h"
 #include "app/worker_registry.h"
 #include "tftp/tftp_client_session.h"
+#include "tftp/tftp_options.h"
 
 namespace hx::tftp {
 namespace {
@@ -35,6 +36,36 @@ std::optional<long long> ParseFormInteger(const std::string& text) {
   return negative ? -value : value;
 }
 
+std::string RangeText(long long lowest, long long highest) {
+  return "Please enter an integer between " + std::to_string(lowest) + " and " + std::to_string(highest) +
+         ".";
+}
+
+// One integer field of the form within [lowest, highest]: the value, or the refusal of that field.
+struct FieldValue {
+  std::optional<int> value;
+  std::optional<TftpClientFieldError> error;
+};
+
+FieldValue CheckInteger(const std::string& text, TftpClientField field, int lowest, int highest) {
+  auto value = ParseFormInteger(text);
+  if (!value || *value < INT_MIN || *value > INT_MAX)
+    return {{}, TftpClientFieldError{field, "Please enter an integer."}};
+  if (*value < lowest || *value > highest)
+    return {{}, TftpClientFieldError{field, RangeText(lowest, highest)}};
+  return {static_cast<int>(*value), {}};
+}
+
+// An option field: empty asks for nothing.
+FieldValue CheckOption(const std::string& text, TftpClientField field, int lowest, int highest) {
+  if (text.empty()) return {};
+  return CheckInteger(text, field, lowest, highest);
+}
+
+std::string OptionText(const std::optional<int>& value) {
+  return value ? std::to_string(*value) : std::string();
+}
+
 }  // namespace
 
 const char* TftpClientTitle(bool put) { return put ? "TFTP PUT File Information" : "TFTP GET File Information"; }
@@ -49,22 +80,34 @@ TftpClientForm LoadTftpClientForm(const ConfigStore& config, bool put) {
   if (form.localName.empty()) form.localName = cfg::Read(config, cfg::kTDLDir);
   form.port = std::to_string(cfg::Read(config, cfg::kTLastPort.In(section)));
   form.remoteName = cfg::Read(config, cfg::kTLastRemoteName.In(section));
+  form.blockSize = cfg::Read(config, cfg::kTLastBlockSize.In(section));
+  form.windowSize = cfg::Read(config, cfg::kTLastWindowSize.In(section));
+  form.timeout = cfg::Read(config, cfg::kTLastTimeout.In(section));
   return form;
 }
 
 std::optional<TftpClientFieldError> ValidateTftpClientForm(const TftpClientForm& form, TftpClientJob& job) {
   if (form.host.empty()) return TftpClientFieldError{TftpClientField::Host, kBlank};
   if (form.localName.empty()) return TftpClientFieldError{TftpClientField::LocalName, kBlank};
-  auto port = ParseFormInteger(form.port);
-  if (!port || *port < INT_MIN || *port > INT_MAX)
-    return TftpClientFieldError{TftpClientField::Port, "Please enter an integer."};
-  if (*port < kLowestPort || *port > kHighestPort)
-    return TftpClientFieldError{TftpClientField::Port, "Please enter an integer between 1 and 65534."};
+  FieldValue port = CheckInteger(form.port, TftpClientField::Port, kLowestPort, kHighestPort);
+  if (port.error) return port.error;
   if (form.remoteName.empty()) return TftpClientFieldError{TftpClientField::RemoteName, kBlank};
+  FieldValue blockSize =
+      CheckOption(form.blockSize, TftpClientField::BlockSize, kMinBlockSize, kMaxBlockSize);
+  if (blockSize.error) return blockSize.error;
+  FieldValue windowSize =
+      CheckOption(form.windowSize, TftpClientField::WindowSize, kMinWindowSize, kMaxWindowSize);
+  if (windowSize.error) return windowSize.error;
+  FieldValue timeout =
+      CheckOption(form.timeout, TftpClientField::Timeout, kMinTimeoutSeconds, kMaxTimeoutSeconds);
+  if (timeout.error) return timeout.error;
   job.host = FormHost(form.host);
-  job.port = static_cast<int>(*port);
+  job.port = *port.value;
   job.remoteName = form.remoteName;
   job.localName = form.localName;
+  job.options.blockSize = blockSize.value;
+  job.options.windowSize = windowSize.value;
+  job.options.timeoutSeconds = timeout.value;
   return std::nullopt;
 }
 
@@ -74,6 +117,9 @@ void SaveTftpClientValues(ConfigStore& config, const TftpClientJob& job) {
   cfg::Write(config, cfg::kTLastLocalName.In(section), job.localName);
   cfg::Write(config, cfg::kTLastPort.In(section), job.port);
   cfg::Write(config, cfg::kTLastRemoteName.In(section), job.remoteName);
+  cfg::Write(config, cfg::kTLastBlockSize.In(section), OptionText(job.options.blockSize));
+  cfg::Write(config, cfg::kTLastWindowSize.In(section), OptionText(job.options.windowSize));
+  cfg::Write(config, cfg::kTLastTimeout.In(section), OptionText(job.options.timeoutSeconds));
 }
 
 TftpClientSession* StartTftpClient(AppContext& app, const TftpClientJob& job) {

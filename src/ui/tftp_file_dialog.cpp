@@ -22,10 +22,18 @@ QLineEdit* Field(const char* name, QWidget* parent) {
   return field;
 }
 
-// The port field keeps its narrow width; the form would stretch it like the names.
-QHBoxLayout* PortRow(QLineEdit* port) {
+// A number field (port, options) keeps its narrow width; the form would stretch it like the names.
+QLineEdit* NumberField(const char* name, QWidget* parent) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(name);
+  field->setMinimumWidth(60);
+  field->setMaximumWidth(90);
+  return field;
+}
+
+QHBoxLayout* NumberRow(QLineEdit* field) {
   auto* row = new QHBoxLayout;
-  row->addWidget(port);
+  row->addWidget(field);
   row->addStretch(1);
   return row;
 }
@@ -37,16 +45,17 @@ QString Qt(const std::string& text) { return QString::fromStdString(text); }
 TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QWidget* parent)
     : QDialog(parent),
       host(Field("host", this)),
-      port(Field("port", this)),
+      port(NumberField("port", this)),
       remoteName(Field("remoteName", this)),
       localName(Field("localName", this)),
       browse(new QPushButton("Browse", this)),
+      blockSize(NumberField("blockSize", this)),
+      windowSize(NumberField("windowSize", this)),
+      timeout(NumberField("timeout", this)),
       m_config(config),
       m_modals(modals) {
   m_job.put = put;
   setWindowTitle(tftp::TftpClientTitle(put));
-  port->setMinimumWidth(60);
-  port->setMaximumWidth(90);
   browse->setObjectName("browse");
   browse->setAutoDefault(false);
   connect(browse, &QPushButton::clicked, this, &TftpFileDialog::OnBrowse);
@@ -56,15 +65,21 @@ TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QW
   port->setText(Qt(form.port));
   remoteName->setText(Qt(form.remoteName));
   localName->setText(Qt(form.localName));
+  blockSize->setText(Qt(form.blockSize));
+  windowSize->setText(Qt(form.windowSize));
+  timeout->setText(Qt(form.timeout));
 
   auto* fields = new QFormLayout;
   fields->addRow("Tftp Host: ", host);
-  fields->addRow("Port:", PortRow(port));
+  fields->addRow("Port:", NumberRow(port));
   fields->addRow("Remote file name: ", remoteName);
   auto* localRow = new QHBoxLayout;
   localRow->addWidget(localName, 1);
   localRow->addWidget(browse);
   fields->addRow("Local file name:", localRow);
+  fields->addRow("Block size:", NumberRow(blockSize));
+  fields->addRow("Window size:", NumberRow(windowSize));
+  fields->addRow("Timeout (s):", NumberRow(timeout));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &TftpFileDialog::accept);
@@ -75,8 +90,10 @@ TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QW
 }
 
 void TftpFileDialog::accept() {
-  tftp::TftpClientForm form{host->text().toStdString(), port->text().toStdString(),
-                            remoteName->text().toStdString(), localName->text().toStdString()};
+  tftp::TftpClientForm form{host->text().toStdString(),       port->text().toStdString(),
+                            remoteName->text().toStdString(), localName->text().toStdString(),
+                            blockSize->text().toStdString(),  windowSize->text().toStdString(),
+                            timeout->text().toStdString()};
   if (auto error = tftp::ValidateTftpClientForm(form, m_job)) {
     m_modals.Message(this, error->message);
     QLineEdit* field = nullptr;
@@ -85,6 +102,9 @@ void TftpFileDialog::accept() {
       case tftp::TftpClientField::Port: field = port; break;
       case tftp::TftpClientField::RemoteName: field = remoteName; break;
       case tftp::TftpClientField::LocalName: field = localName; break;
+      case tftp::TftpClientField::BlockSize: field = blockSize; break;
+      case tftp::TftpClientField::WindowSize: field = windowSize; break;
+      case tftp::TftpClientField::Timeout: field = timeout; break;
     }
     field->setFocus();
     field->selectAll();

@@ -22,8 +22,8 @@ class TftpFileDialog : public QDialog {
  public:
   TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QWidget* parent = nullptr);
 
-  // Checks host, local name, port (1 to 65534) and remote name in that order; a refusal keeps the dialog open
-  // with the focus in that field.
+  // Checks host, local name, port (1 to 65534), remote name, then the options (empty: not asked for) in that
+  // order; a refusal keeps the dialog open with the focus in that field.
   void accept() override;
 
   // The transfer, valid after OK.
@@ -34,6 +34,9 @@ class TftpFileDialog : public QDialog {
   QLineEdit* remoteName;
   QLineEdit* localName;
   QPushButton* browse;
+  QLineEdit* blockSize;   // "Block size:", 8 to 65464
+  QLineEdit* windowSize;  // "Window size:", 1 to 65535
+  QLineEdit* timeout;     // "Timeout (s):", 1 to 255
 
  private:
   void OnBrowse();

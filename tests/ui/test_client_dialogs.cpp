@@ -1,5 +1,7 @@
 // The client dialogs: last values per direction, the checks and their order, and the start.
 #include <QCheckBox>
+#include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -9,6 +11,7 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "tftp/tftp_client_start.h"
 #include "ui/ftp_file_dialog.h"
 #include "ui/tftp_file_dialog.h"
 #include "ui/session_model.h"
@@ -30,6 +33,16 @@ int FreeUdpPort() {
   asio::io_context io;
   asio::ip::udp::socket socket(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
   return socket.local_endpoint().port();
+}
+
+// The row of a form that holds `field`, alone or inside the row's own layout; -1 when none does.
+int FormRowOf(const QFormLayout& form, QWidget* field) {
+  for (int row = 0; row < form.rowCount(); ++row) {
+    QLayoutItem* item = form.itemAt(row, QFormLayout::FieldRole);
+    if (!item) continue;
+    if (item->widget() == field || (item->layout() && item->layout()->indexOf(field) >= 0)) return row;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -192,6 +205,59 @@ class ClientDialogTest : public QObject {
     QCOMPARE(d.result(), int(QDialog::Accepted));
     QCOMPARE(d.Job().port, 65534);
     QVERIFY(d.Job().put);
+  }
+
+  void tftpOptionFields() {
+    RecordingModals modals;
+    TftpFileDialog d(false, *m_config, modals);
+    auto* form = d.findChild<QFormLayout*>();
+    QVERIFY(form);
+    const std::pair<QLineEdit*, QString> rows[] = {{d.localName, "Local file name:"},
+                                                   {d.blockSize, "Block size:"},
+                                                   {d.windowSize, "Window size:"},
+                                                   {d.timeout, "Timeout (s):"}};
+    int previous = -1;
+    for (const auto& [field, label] : rows) {
+      int row = FormRowOf(*form, field);
+      QVERIFY(row > previous);  // under the existing fields, in this order
+      QCOMPARE(static_cast<QLabel*>(form->itemAt(row, QFormLayout::LabelRole)->widget())->text(), label);
+      previous = row;
+    }
+    QCOMPARE(d.blockSize->text(), QString());  // nothing asked for on a first use
+    QCOMPARE(d.windowSize->text(), QString());
+    QCOMPARE(d.timeout->text(), QString());
+
+    d.host->setText("h");
+    d.remoteName->setText("r");
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    const std::tuple<QLineEdit*, QString, std::string, QString> refusals[] = {
+        {d.blockSize, "7", "Please enter an integer between 8 and 65464.", "blockSize"},
+        {d.windowSize, "65536", "Please enter an integer between 1 and 65535.", "windowSize"},
+        {d.timeout, "2s", "Please enter an integer.", "timeout"},
+    };
+    for (const auto& [field, text, refusal, focus] : refusals) {
+      modals.Clear();
+      field->setText(text);
+      d.accept();
+      QCOMPARE(modals.Messages(), std::vector<std::string>{refusal});
+      QVERIFY(d.isVisible());
+      QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+      field->clear();
+    }
+    d.blockSize->setText("1468");
+    d.timeout->setText("3");
+    d.accept();
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QCOMPARE(d.Job().options.blockSize, std::optional<int>(1468));
+    QVERIFY(!d.Job().options.windowSize);
+    QCOMPARE(d.Job().options.timeoutSeconds, std::optional<int>(3));
+
+    tftp::SaveTftpClientValues(*m_config, d.Job());
+    TftpFileDialog again(false, *m_config, modals);
+    QCOMPARE(again.blockSize->text(), QString("1468"));
+    QCOMPARE(again.windowSize->text(), QString());
+    QCOMPARE(again.timeout->text(), QString("3"));
   }
 
   void tftpStartsASessionAndKeepsLastValues() {

@@ -121,6 +121,7 @@ int main(int argc, char** argv) {
     hx::TftpFileDialog client(false, app.Config(), modals, &window);
     client.host->setText("192.0.2.10");
     client.remoteName->setText("boot/pxelinux.0");
+    client.blockSize->setText("1468");
     client.localName->setText(QString::fromStdString(app.Config().GetProfileString("TFTP", "TDLDir", "") + "pxelinux.0"));
     client.show();
     Wait(200);

@@ -156,6 +156,89 @@ TEST_F(TftpClientLastValues, ValuesGoBackThroughTheFormUnchanged) {
   EXPECT_EQ(job.localName, "l");
 }
 
+TEST_F(TftpClientLastValues, OptionFieldsAreCheckedFilledAndKept) {
+  struct Refusal {
+    std::string TftpClientForm::*field;
+    const char* text;
+    TftpClientField expected;
+    const char* message;
+  };
+  const Refusal refusals[] = {
+      {&TftpClientForm::blockSize, "7", TftpClientField::BlockSize,
+       "Please enter an integer between 8 and 65464."},
+      {&TftpClientForm::blockSize, "65465", TftpClientField::BlockSize,
+       "Please enter an integer between 8 and 65464."},
+      {&TftpClientForm::blockSize, "1k", TftpClientField::BlockSize, "Please enter an integer."},
+      {&TftpClientForm::blockSize, " ", TftpClientField::BlockSize, "Please enter an integer."},
+      {&TftpClientForm::windowSize, "0", TftpClientField::WindowSize,
+       "Please enter an integer between 1 and 65535."},
+      {&TftpClientForm::windowSize, "65536", TftpClientField::WindowSize,
+       "Please enter an integer between 1 and 65535."},
+      {&TftpClientForm::timeout, "256", TftpClientField::Timeout,
+       "Please enter an integer between 1 and 255."},
+      {&TftpClientForm::timeout, "-5", TftpClientField::Timeout,
+       "Please enter an integer between 1 and 255."},
+      {&TftpClientForm::timeout, "5s", TftpClientField::Timeout, "Please enter an integer."},
+  };
+  for (const auto& r : refusals) {
+    TftpClientForm form = GoodForm();
+    form.*r.field = r.text;
+    TftpClientJob job;
+    auto problem = ValidateTftpClientForm(form, job);
+    ASSERT_TRUE(problem.has_value()) << r.text;
+    EXPECT_EQ(problem->field, r.expected) << r.text;
+    EXPECT_EQ(problem->message, r.message) << r.text;
+    EXPECT_FALSE(job.options.Any()) << r.text;  // a refused form fills nothing
+  }
+  // The options come after the fields the form always had, in the order they are shown.
+  TftpClientForm late = GoodForm();
+  late.remoteName.clear();
+  late.blockSize = "x";
+  late.timeout = "0";
+  TftpClientJob job;
+  EXPECT_EQ(ValidateTftpClientForm(late, job)->field, TftpClientField::RemoteName);
+  late.remoteName = "r";
+  late.windowSize = "0";
+  EXPECT_EQ(ValidateTftpClientForm(late, job)->field, TftpClientField::BlockSize);
+  late.blockSize = "8";
+  EXPECT_EQ(ValidateTftpClientForm(late, job)->field, TftpClientField::WindowSize);
+
+  // Empty fields ask for nothing; the limits themselves are taken.
+  ASSERT_FALSE(ValidateTftpClientForm(GoodForm(), job).has_value());
+  EXPECT_EQ(job.options, TftpOptions{});
+  TftpClientForm limits = GoodForm();
+  limits.blockSize = "65464";
+  limits.windowSize = " 1 ";
+  limits.timeout = "255";
+  ASSERT_FALSE(ValidateTftpClientForm(limits, job).has_value());
+  EXPECT_EQ(job.options.blockSize, 65464);
+  EXPECT_EQ(job.options.windowSize, 1);
+  EXPECT_EQ(job.options.timeoutSeconds, 255);
+  EXPECT_FALSE(job.options.transferSize.has_value());
+
+  // Kept per direction; an option not asked for is kept empty and offered empty again.
+  job.put = true;
+  job.options.windowSize.reset();
+  SaveTftpClientValues(config, job);
+  EXPECT_EQ(config.GetProfileString("TLastPut", "BlockSize", "missing"), "65464");
+  EXPECT_EQ(config.GetProfileString("TLastPut", "WindowSize", "missing"), "");
+  EXPECT_EQ(config.GetProfileString("TLastPut", "Timeout", "missing"), "255");
+  TftpClientForm put = LoadTftpClientForm(config, true);
+  EXPECT_EQ(put.blockSize, "65464");
+  EXPECT_EQ(put.windowSize, "");
+  EXPECT_EQ(put.timeout, "255");
+  TftpClientForm get = LoadTftpClientForm(config, false);
+  EXPECT_EQ(get.blockSize, "");
+  EXPECT_EQ(get.windowSize, "");
+  EXPECT_EQ(get.timeout, "");
+
+  // A later transfer without options clears the kept ones.
+  TftpClientJob plain{true, "host", 69, "r", "l", {}};
+  SaveTftpClientValues(config, plain);
+  EXPECT_EQ(LoadTftpClientForm(config, true).blockSize, "");
+  EXPECT_EQ(LoadTftpClientForm(config, true).timeout, "");
+}
+
 TEST(TftpClientStatus, OnlyTheSuccessTextCountsAsSuccess) {
   struct Case {
     const char* status;
