@@ -1,8 +1,8 @@
-// Option negotiation with real peers, one test per peer and direction set: curl and the atftp client against
-// the TFTP service, harbinex's own client against tftpd-hpa and against the service, and the service and
-// client together over a link that loses every 50th datagram. Every transfer passes a relay of the test,
-// whose record of the datagrams shows what was negotiated: the OACK, the size of the DATA packets and how few
-// ACKs a window needs.
+// Option negotiation with real peers, one test per peer: curl and the atftp client against the TFTP service,
+// harbinex's own client against tftpd-hpa, atftpd and the service, and the service and client together over a
+// link that loses every 50th datagram. Every transfer passes a relay of the test, whose record of the
+// datagrams shows what was negotiated: the OACK, the size of the DATA packets and how few ACKs a window
+// needs.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -42,6 +42,7 @@ std::string SuccessPrefix(size_t total) {
 
 // The options of a packet that carries them (a request or an OACK), names in lower case.
 Options OptionsOf(const std::string& packet) {
+  if (packet.size() < 2) return {};
   std::vector<std::string> fields;
   for (size_t at = 2; at < packet.size();) {
     size_t end = packet.find('\0', at);
