@@ -30,16 +30,19 @@ class NetasciiReadFile : public TransferFile {
 };
 
 // The receiving side: stores CR LF as LF and CR NUL as CR. A CR at the end of a block waits for the next
-// one; when the transfer ends on it (which a correct peer never sends), it is written as the file is
-// closed.
+// one; when the transfer ends on it (which a correct peer never sends), it is written when the transfer
+// completes, or as the file is closed.
 class NetasciiWriteFile : public TransferFile {
  public:
   explicit NetasciiWriteFile(std::unique_ptr<TransferFile> file) : m_file(std::move(file)) {}
   ~NetasciiWriteFile() override;
   long Read(std::uint8_t* buffer, size_t size) override;
   bool Write(const std::uint8_t* data, size_t size) override;
+  bool Complete() override;
 
  private:
+  bool WriteHeldCr();
+
   std::unique_ptr<TransferFile> m_file;
   LineEndDecoder m_decoder{LineEndRules::Netascii};
   std::string m_text;

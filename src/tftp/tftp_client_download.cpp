@@ -18,8 +18,10 @@ long TftpClientDownload::Read(std::uint8_t*, size_t) {
 }
 
 bool TftpClientDownload::Write(const std::uint8_t* data, size_t size) {
-  if (!m_file.IsOpen() || !m_file.Write(data, size)) return false;
-  if (size == kBlockSize) return true;
+  return m_file.IsOpen() && m_file.Write(data, size);
+}
+
+bool TftpClientDownload::Complete() {
   int error = 0;
   bool placed = m_file.Commit(m_placement, error);
   m_claim.Close();

@@ -22,6 +22,8 @@ class TftpClientDownload : public TransferFile {
   long Read(std::uint8_t* buffer, size_t size) override;
   // The last block also puts the file in place; false when that fails, as for a failed write.
   bool Write(const std::uint8_t* data, size_t size) override;
+  // Puts the received file in place of the target.
+  bool Complete() override;
 
  private:
   DownloadFile m_file;

@@ -425,7 +425,13 @@ void TransferEngine::OnData(const Packet& packet, TimePoint now) {
       ReportError(kErrDiskFull, "Disk full or allocation exceeded");
       return;
     }
-    if (packet.payload.size() < m_blockSize) m_bLastBlock = true;
+    if (packet.payload.size() < m_blockSize) {
+      m_bLastBlock = true;
+      if (!m_file->Complete()) {
+        ReportError(kErrDiskFull, "Disk full or allocation exceeded");
+        return;
+      }
+    }
     m_gapAcked = false;
     if (++m_sinceAck >= m_windowSize || m_bLastBlock) {
       m_sinceAck = 0;

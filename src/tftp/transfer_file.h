@@ -13,6 +13,8 @@ class TransferFile {
   virtual long Read(std::uint8_t* buffer, size_t size) = 0;
   // Writes all bytes; false on an error (disk full and the like).
   virtual bool Write(const std::uint8_t* data, size_t size) = 0;
+  // The final block has been written: whatever makes the file complete happens now; false on a failure.
+  virtual bool Complete() { return true; }
 };
 
 }  // namespace hx::tftp
