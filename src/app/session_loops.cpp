@@ -1,5 +1,7 @@
 #include "app/session_loops.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <asio/executor_work_guard.hpp>
 #include <mutex>
@@ -44,10 +46,21 @@ void AddThread(const std::shared_ptr<SessionLoops::State>& state) {
   });
 }
 
+// The CPUs this process may run on. A thread more than that only takes turns with the others: with two
+// threads on one CPU every packet of a lock-step transfer woke the other thread, and the transfer took
+// 1.2 times as long as with one.
+unsigned UsableCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 }  // namespace
 
 SessionLoops::SessionLoops(unsigned threads) : m_state(std::make_shared<State>()) {
-  m_state->base = threads ? threads : std::max(2u, std::thread::hardware_concurrency());
+  m_state->base = threads ? threads : UsableCpus();
   std::lock_guard guard(m_state->lock);
   for (size_t i = 0; i < m_state->base; ++i) AddThread(m_state);
 }

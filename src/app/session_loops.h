@@ -6,15 +6,15 @@
 
 namespace hx {
 
-// The event loop that every session runs on: one io_context shared by a thread per core. A session is an
-// object with a strand of this loop, so an idle session costs its sockets and no thread, and the loop's own
-// descriptors (epoll, eventfd, timerfd) are paid once for the whole process.
+// The event loop that every session runs on: one io_context shared by a thread per CPU the process may use.
+// A session is an object with a strand of this loop, so an idle session costs its sockets and no thread, and
+// the loop's own descriptors (epoll, eventfd, timerfd) are paid once for the whole process.
 //
 // A handler that must wait for long (a message box that waits for the operator) does so inside a
 // BlockingRegion: another thread joins the loop meanwhile, so the other sessions go on.
 class SessionLoops {
  public:
-  // `threads` 0: one per core, at least two.
+  // `threads` 0: one per CPU the process may run on.
   explicit SessionLoops(unsigned threads = 0);
   // Stops the loop and waits for its threads. A thread still held in a BlockingRegion is left to itself:
   // it keeps what it needs, and the process ends with it.

@@ -1,11 +1,11 @@
 #include "tftp/datagram_batch.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace hx::tftp {
 
-int ReceiveBatch::Receive(int socket, size_t count, size_t size) {
-  // One byte more than the longest datagram expected, so that a longer one shows as cut.
+std::span<std::uint8_t> ReceiveBatch::First(size_t count, size_t size) {
   size_t stride = size + 1;
   if (m_size != size || m_headers.size() < count) {
     m_size = size;
@@ -14,6 +14,7 @@ int ReceiveBatch::Receive(int socket, size_t count, size_t size) {
     m_headers.resize(count);
     m_sources.resize(count);
   }
+  m_count = count;
   for (size_t i = 0; i < count; ++i) {
     m_vectors[i] = iovec{m_storage.data() + i * stride, stride};
     m_headers[i] = mmsghdr{};
@@ -22,12 +23,31 @@ int ReceiveBatch::Receive(int socket, size_t count, size_t size) {
     m_headers[i].msg_hdr.msg_name = m_sources[i].data();
     m_headers[i].msg_hdr.msg_namelen = static_cast<socklen_t>(m_sources[i].capacity());
   }
+  return std::span(m_storage.data(), stride);
+}
+
+int ReceiveBatch::ReceiveMore(int socket, size_t length) {
+  m_headers[0].msg_len = static_cast<unsigned>(length);
+  if (m_count < 2) return 1;
+  int more = Take(socket, 1);
+  return 1 + std::max(more, 0);
+}
+
+int ReceiveBatch::Receive(int socket, size_t count, size_t size) {
+  First(count, size);
+  return Take(socket, 0);
+}
+
+int ReceiveBatch::Take(int socket, size_t from) {
   int received;
   do {
-    received = ::recvmmsg(socket, m_headers.data(), static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+    received = ::recvmmsg(socket, m_headers.data() + from, static_cast<unsigned>(m_count - from),
+                          MSG_DONTWAIT, nullptr);
   } while (received < 0 && errno == EINTR);
-  for (int i = 0; i < received; ++i)
-    m_sources[static_cast<size_t>(i)].resize(m_headers[static_cast<size_t>(i)].msg_hdr.msg_namelen);
+  for (int i = 0; i < received; ++i) {
+    size_t index = from + static_cast<size_t>(i);
+    m_sources[index].resize(m_headers[index].msg_hdr.msg_namelen);
+  }
   return received;
 }
 
@@ -63,7 +83,14 @@ int SendBatch::Flush(int socket) {
   }
   int failure = 0;
   for (size_t next = 0; next < count;) {
-    int sent = ::sendmmsg(socket, m_headers.data() + next, static_cast<unsigned>(count - next), 0);
+    // A call sends at most what a receive buffer of the system's default size takes: the peer, woken by
+    // the first datagram, gets the processor back only when the call returns, and a window of large blocks
+    // sent in one call would overflow a peer's buffer on the same processor.
+    size_t end = next + 1;
+    for (size_t bytes = m_vectors[next].iov_len; end < count && bytes + m_vectors[end].iov_len <= kBurstBytes;
+         ++end)
+      bytes += m_vectors[end].iov_len;
+    int sent = ::sendmmsg(socket, m_headers.data() + next, static_cast<unsigned>(end - next), 0);
     if (sent > 0) {
       next += static_cast<size_t>(sent);
       continue;

@@ -110,26 +110,22 @@ void TftpSession::SizeBuffers(int window, size_t datagram) {
 
 void TftpSession::StartReceiving() {
   if (m_ended) return;
-  m_socket.async_wait(asio::ip::udp::socket::wait_read,
-                      Bind([this](const std::error_code& error) { OnReadable(error); }));
+  // The first datagram is waited for as a plain receive (asio tries it at once, and needs no change of the
+  // descriptor's registration); the rest of a window that came with it is taken in one more call.
+  auto count = static_cast<size_t>(std::clamp(m_engine->WindowSize(), 1, kMaxBatch));
+  std::span<std::uint8_t> first = m_received.First(count, m_engine->MaxDatagram());
+  m_socket.async_receive_from(asio::buffer(first.data(), first.size()), m_received.FirstSource(),
+                              Bind([this](const std::error_code& error, size_t length) { OnReceived(error, length); }));
 }
 
-void TftpSession::OnReadable(const std::error_code& error) {
+void TftpSession::OnReceived(const std::error_code& error, size_t length) {
   if (m_ended || error == asio::error::operation_aborted) return;
   if (error) {
     Execute(m_engine->OnReceiveFailed(WinsockErrorNumber(error)));
     StartReceiving();
     return;
   }
-  auto count = static_cast<size_t>(std::clamp(m_engine->WindowSize(), 1, kMaxBatch));
-  int received = m_received.Receive(m_socket.native_handle(), count, m_engine->MaxDatagram());
-  if (received < 0) {
-    if (errno != EAGAIN && errno != EWOULDBLOCK)
-      Execute(m_engine->OnReceiveFailed(
-          WinsockErrorNumber(std::error_code(errno, asio::error::get_system_category()))));
-    StartReceiving();
-    return;
-  }
+  int received = m_received.ReceiveMore(m_socket.native_handle(), length);
   m_drained = false;
   for (int i = 0; i < received && !m_ended; ++i) {
     Endpoint from = m_received.From(i);

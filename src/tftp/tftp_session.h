@@ -53,7 +53,7 @@ class TftpSession : public Worker {
   asio::ip::udp::socket m_socket;
 
  private:
-  void OnReadable(const std::error_code& error);
+  void OnReceived(const std::error_code& error, size_t length);
   void Drain();
   // Sends what the batch holds; false when a failure ended this batch (the engine has been told).
   bool FlushSends();
