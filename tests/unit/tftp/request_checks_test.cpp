@@ -142,7 +142,7 @@ TEST(ParseRequest, GivesTheMode) {
     Bytes datagram = Request(1, Z("a") + Z(text));
     auto result = ParseRequest(std::span(datagram.data(), datagram.size()), kDir);
     ASSERT_TRUE(std::holds_alternative<hx::tftp::Request>(result));
-    EXPECT_EQ(std::get<hx::tftp::Request>(result), (hx::tftp::Request{"/srv/tftp/a", mode}));
+    EXPECT_EQ(std::get<hx::tftp::Request>(result), (hx::tftp::Request{"/srv/tftp/a", mode, {}}));
   }
 }
 
