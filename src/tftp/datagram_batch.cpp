@@ -1,7 +1,6 @@
 #include "tftp/datagram_batch.h"
 
 #include <algorithm>
-#include <sched.h>
 
 #include <cerrno>
 
@@ -93,8 +92,6 @@ int SendBatch::Flush(int socket) {
          ++end)
       bytes += m_vectors[end].iov_len;
     int sent = ::sendmmsg(socket, m_headers.data() + next, static_cast<unsigned>(end - next), 0);
-    // A large datagram alone fills much of a peer's buffer: the peer on this processor drains it first.
-    if (end - next == 1 && m_vectors[next].iov_len > kBurstBytes / 4 && end < count) ::sched_yield();
     if (sent > 0) {
       next += static_cast<size_t>(sent);
       continue;
