@@ -189,7 +189,7 @@ void Download::OnSend() {
     SendTextSpan();
     return;
   }
-  // The next span: four chunks, or what is left of the file. A span that is not full holds the last chunk.
+  // The next span: kSpan bytes, or what is left of the file. A span that is not full holds the last chunk.
   struct stat st {};
   if (::fstat(m_file.NativeHandle(), &st) != 0) {
     m_nSpan = m_nSpanSent = 0;
