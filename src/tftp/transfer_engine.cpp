@@ -11,6 +11,8 @@ namespace hx::tftp {
 namespace {
 
 constexpr int kMaxSettingTimeout = 24 * 60 * 60;
+// Between the bursts of a paced window: time for a receiver to empty its buffer.
+constexpr std::chrono::milliseconds kBurstGap{1};
 
 template <class... Args>
 std::string Format(const char* format, Args... args) {
@@ -86,6 +88,7 @@ void TransferEngine::Status(std::string text) {
 
 void TransferEngine::EndSession() {
   KillTimer();
+  m_burstAt.reset();
   m_file.reset();
   m_state = State::Ended;
   Push(Action::Kind::End);
@@ -219,20 +222,36 @@ bool TransferEngine::FillWindow() {
   return true;
 }
 
+std::optional<TimePoint> TransferEngine::Deadline() const {
+  if (m_burstAt && (!m_deadline || *m_burstAt < *m_deadline)) return m_burstAt;
+  return m_deadline;
+}
+
 void TransferEngine::SendWindow(TimePoint now) {
   if (!FillWindow()) return;
   m_period = Timeout();
   ArmTimer(now + m_period);
+  m_sent = 0;
+  SendBurst(now);
+}
+
+void TransferEngine::SendBurst(TimePoint now, bool retransmission) {
   size_t stride = kHeaderSize + m_blockSize;
-  for (size_t i = 0; i < m_count; ++i) {
+  size_t end = m_burst ? std::min(m_count, m_sent + m_burst) : m_count;
+  for (size_t i = m_sent; i < end; ++i) {
     size_t index = (m_first + i) % static_cast<size_t>(m_windowSize);
     size_t length = m_slotLength[index];
-    Send(std::span(m_slots.data() + index * stride, length), *m_peer, true);
-    if (DebugOn())
+    Send(std::span(m_slots.data() + index * stride, length), *m_peer, !retransmission);
+    if (DebugOn() && !retransmission)
       DebugLine(Format("TFTP: Thread %d, Sent %d bytes, Block Number = %d", m_options.threadNumber,
                        static_cast<int>(length - kHeaderSize),
                        int{static_cast<std::uint16_t>(m_nSendBlock + i)}));
   }
+  m_sent = end;
+  if (m_sent < m_count)
+    m_burstAt = now + kBurstGap;
+  else
+    m_burstAt.reset();
 }
 
 void TransferEngine::SendAck(TimePoint now) {
@@ -369,6 +388,10 @@ void TransferEngine::OnAck(std::uint16_t block, TimePoint now) {
   if (covered >= 1 && covered <= m_count) {
     AcceptProgress();
     size_t window = static_cast<size_t>(m_windowSize);
+    if (covered < m_sent)
+      m_burst = covered;  // the rest was lost: as much as got through goes at once from now on
+    else if (m_burst && covered == m_count && (m_burst *= 2) >= window)
+      m_burst = 0;
     for (size_t i = 0; i < covered; ++i) AddToTotal(m_slotLength[(m_first + i) % window] - kHeaderSize);
     m_nSendBlock = static_cast<std::uint16_t>(m_nSendBlock + covered);
     m_first = (m_first + covered) % window;
@@ -515,6 +538,10 @@ std::span<const Action> TransferEngine::OnSendFailed(int socketError) {
 
 std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
   Begin();
+  if (m_state == State::Transfer && m_burstAt && now >= *m_burstAt) {
+    m_burstAt.reset();
+    SendBurst(now);
+  }
   if (m_state == State::Idle || m_state == State::Ended || !m_deadline || now < *m_deadline) return Done();
   m_nDebug = m_settings.Debugging();
   if (m_state == State::Dally) {
@@ -533,7 +560,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
     if (DebugOn())
       DebugLine(Format("TFTP: Thread: %d Retry. Block = %d. Retries left = %d", m_options.threadNumber, block,
                        m_nRetriesLeft));
-    Retransmit();
+    Retransmit(now);
     // The next retransmission keeps to the rhythm of the first send.
     TimePoint next = *m_deadline + m_period;
     ArmTimer(next);
@@ -545,13 +572,12 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
   return Done();
 }
 
-void TransferEngine::Retransmit() {
+void TransferEngine::Retransmit(TimePoint now) {
   if (m_options.side == Side::Sending && !m_preamble) {
-    size_t stride = kHeaderSize + m_blockSize;
-    for (size_t i = 0; i < m_count; ++i) {
-      size_t index = (m_first + i) % static_cast<size_t>(m_windowSize);
-      Send(std::span(m_slots.data() + index * stride, m_slotLength[index]), *m_peer, false);
-    }
+    // Nothing came back: the window goes again in smaller bursts.
+    if (m_windowSize > 1) m_burst = std::max<size_t>(1, (m_burst ? m_burst : m_count) / 2);
+    m_sent = 0;
+    SendBurst(now, /*retransmission=*/true);
     return;
   }
   // Inside a window the receiver may have taken blocks since its last ACK: it acknowledges the latest.

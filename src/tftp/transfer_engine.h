@@ -49,6 +49,10 @@
 // not move the deadline), at most TRetries times; then the session gives up without an ERROR packet. A
 // duplicate ACK never makes the sender send twice (the sorcerer's apprentice): in lock-step it is ignored,
 // with a window the first one for a window start sends the window again and later ones wait for the timer.
+//
+// Pacing: a receiver whose socket buffer is smaller than a window loses its end. After such a loss (an ACK
+// that covers part of the window, or a timeout) the sender sends a window in bursts of the blocks that got
+// through, a millisecond apart, and doubles the burst with every window that arrives whole.
 namespace hx::tftp {
 
 using Clock = std::chrono::steady_clock;
@@ -144,7 +148,8 @@ class TransferEngine {
   std::span<const Action> OnTimer(TimePoint now);
 
   bool Ended() const { return m_state == State::Ended; }
-  std::optional<TimePoint> Deadline() const { return m_deadline; }
+  // When OnTimer is due: the retransmission deadline, or the next burst of a paced window if that is nearer.
+  std::optional<TimePoint> Deadline() const;
   const std::optional<Endpoint>& Peer() const { return m_peer; }
   std::uint64_t TotalBytes() const { return m_nTotalBytes; }
   // The longest datagram the session can be sent now: a DATA packet of the block size, or before a
@@ -175,6 +180,9 @@ class TransferEngine {
   void ApplyOptions(const TftpOptions& granted);
   // Sending side: fills the window from the file and sends all of it from its first block.
   void SendWindow(TimePoint now);
+  // Sends the window's next burst (all of what is left unless paced); a retransmission reports no failure
+  // and writes no debug lines for the blocks.
+  void SendBurst(TimePoint now, bool retransmission = false);
   bool FillWindow();
   // Receiving side: acknowledges the last block in order, and ends in success after the final one.
   void SendAck(TimePoint now);
@@ -185,7 +193,7 @@ class TransferEngine {
   void OnData(const Packet& packet, TimePoint now);
   void OnOack(const Packet& packet, TimePoint now);
   void OnDally(const Packet& packet);
-  void Retransmit();
+  void Retransmit(TimePoint now);
   // A packet was accepted: the retry budget is full again and a client's first answer has come.
   void AcceptProgress();
   bool DebugOn() const { return (m_nDebug & 1) != 0; }
@@ -226,6 +234,11 @@ class TransferEngine {
   size_t m_count = 0;
   bool m_readLast = false;                  // the final block is in the window
   std::optional<std::uint16_t> m_wentBack;  // the window start that a duplicate ACK has sent again
+  // Pacing, once the peer has lost part of a window: at most m_burst blocks back to back (0: the whole
+  // window), the next burst a moment later. m_sent blocks of the window's current transmission are out.
+  size_t m_burst = 0;
+  size_t m_sent = 0;
+  std::optional<TimePoint> m_burstAt;
 
   // Receiving side, with a window: blocks taken since the last ACK, and whether a gap was acknowledged.
   int m_sinceAck = 0;

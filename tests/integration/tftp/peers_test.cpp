@@ -84,13 +84,13 @@ TEST_F(Peers, CurlDownloadsAndUploadsByteForByte) {
   Start();
   std::string content = Content(70'000, 7);
   WriteFile(Dl() / "c.bin", content);
-  // curl asks for options first; the service answers without them and curl goes on in plain TFTP.
+  // curl asks for options (blksize 512, tsize); the service answers them in an OACK.
   EXPECT_EQ(Curl({"-o", "c.bin", Url("c.bin")}), 0);
   EXPECT_EQ(ReadFile(Work() / "c.bin"), content);
   EXPECT_EQ(Curl({"-T", "c.bin", Url("sub/c2.bin")}), 0);  // TMakeNewDirs is 1 by default
   EXPECT_EQ(ReadFile(Dl() / "sub" / "c2.bin"), content);
   EXPECT_TRUE(WaitForLog("TFTP: PUT " + DlDir() + "sub/c2.bin\r\n"));
-  EXPECT_TRUE(WaitForLog(Success(70'000) + "\r\n"));
+  EXPECT_TRUE(WaitForLog(Success(70'000) + " (blksize 512"));
 }
 
 TEST_F(Peers, RefusalsReachTftpHpaWithCodeAndText) {
