@@ -51,7 +51,7 @@ TEST_F(TftpClientPeers, GetFromTftpdHpa) {
   TempDir served;
   for (size_t size : kSizes) WriteFile(served.Path() / Name("g", size), PatternBytes(size, static_cast<unsigned>(size)));
   Tftpd server(served.Path(), /*allowCreate=*/false);
-  if (!server.Started()) GTEST_SKIP() << "tftpd-hpa is not available";
+  ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) is missing or did not start";
 
   for (size_t size : kSizes) {
     SCOPED_TRACE(size);
@@ -80,7 +80,7 @@ TEST_F(TftpClientPeers, GetFromTftpdHpa) {
 TEST_F(TftpClientPeers, PutToTftpdHpa) {
   TempDir served;
   Tftpd server(served.Path(), /*allowCreate=*/true);
-  if (!server.Started()) GTEST_SKIP() << "tftpd-hpa is not available";
+  ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) is missing or did not start";
 
   for (size_t size : kSizes) {
     SCOPED_TRACE(size);
@@ -104,7 +104,7 @@ TEST_F(TftpClientPeers, PutToTftpdHpa) {
 TEST_F(TftpClientPeers, RefusalsOfTftpdHpa) {
   TempDir served;
   Tftpd server(served.Path(), /*allowCreate=*/false);
-  if (!server.Started()) GTEST_SKIP() << "tftpd-hpa is not available";
+  ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) is missing or did not start";
 
   ToolRun run = Tftp("get", server.Port(), "missing.bin", client.Path() / "missing.bin");
   EXPECT_EQ(run.status, 1);
