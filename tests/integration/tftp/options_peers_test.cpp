@@ -164,6 +164,32 @@ class OptionsPeers : public TftpServerFixture {
     WaitUntil([&] { return fs::file_size(path, ignored) == content.size(); });
     return Holds(path, content);
   }
+  // `harbinex tftp get` of `name` from the server on `port`, served from `served`, into the client's folder,
+  // then `put` of it back as up.bin, each through a relay: byte for byte, with `granted` in the OACK, DATA
+  // of `block` bytes, and with a window no more ACKs than about one a window.
+  static void GetAndPut(const fs::path& client, std::uint16_t port, const fs::path& served,
+                        const std::string& name, const std::string& content,
+                        const std::vector<std::string>& options, const Options& granted, size_t block,
+                        size_t window) {
+    for (const char* direction : {"get", "put"}) {
+      SCOPED_TRACE(direction);
+      bool get = direction == std::string("get");
+      std::error_code ignored;
+      if (!get) fs::remove(served / "up.bin", ignored);  // left by the server before
+      LossyRelay relay(port, 0);
+      ToolRun run =
+          HarbinexTftp(client, direction, relay.Port(), get ? name : "up.bin", client / name, options);
+      EXPECT_EQ(run.status, 0) << run.out << run.err;
+      EXPECT_TRUE(run.out.starts_with(SuccessPrefix(content.size()))) << run.out;
+      EXPECT_TRUE(get ? Holds(client / name, content) : Arrived(served / "up.bin", content));
+      LossyRelay::Counts counts = relay.Snapshot();
+      EXPECT_EQ(OackOf(counts.firstToClient), granted);
+      EXPECT_EQ(FirstDataSize(get ? counts.firstToClient : counts.firstToServer), 4 + block);
+      if (window > 1) {
+        EXPECT_LE(get ? counts.toServer : counts.toClient, AcksAtMost(content.size(), block, window));
+      }
+    }
+  }
 };
 
 TEST_F(OptionsPeers, CurlDownloadsWithBlockSizes8_1468And65464) {
@@ -220,110 +246,39 @@ TEST_F(OptionsPeers, AtftpGetsAndPutsWithBlksizeWindowsizeAndTsize) {
   }
 }
 
-TEST_F(OptionsPeers, HarbinexClientWithBlksizeAndTsizeAgainstTftpdHpa) {
+TEST_F(OptionsPeers, HarbinexClientAgainstTftpdHpaAtftpdAndTheService) {
   TempDir served;
   TempDir client;
-  WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=0"});
+  WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=1"});
   const size_t size = 300'000;
   const std::string content = Content(size, 13);
+  const std::string tsize = std::to_string(size);
   WriteFile(served.Path() / "h.bin", content);
-  tftpc::Tftpd server(served.Path(), /*allowCreate=*/true);
-  ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) is missing or did not start: "
-                                << server.Output();
   {
-    LossyRelay relay(server.Port(), 0);
-    ToolRun run = HarbinexTftp(client.Path(), "get", relay.Port(), "h.bin", client.Path() / "h.bin",
-                               {"--blksize", "65464"});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(size))) << run.out;
-    EXPECT_TRUE(Holds(client.Path() / "h.bin", content));
-    LossyRelay::Counts counts = relay.Snapshot();
-    EXPECT_EQ(OackOf(counts.firstToClient), (Options{{"blksize", "65464"}, {"tsize", std::to_string(size)}}));
-    EXPECT_EQ(FirstDataSize(counts.firstToClient), 4u + 65464);
+    SCOPED_TRACE("tftpd-hpa: blksize and tsize");
+    tftpc::Tftpd server(served.Path(), /*allowCreate=*/true);
+    ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) is missing or did not start: "
+                                  << server.Output();
+    GetAndPut(client.Path(), server.Port(), served.Path(), "h.bin", content, {"--blksize", "65464"},
+              {{"blksize", "65464"}, {"tsize", tsize}}, 65464, 1);
   }
   {
-    LossyRelay relay(server.Port(), 0);
-    ToolRun run = HarbinexTftp(client.Path(), "put", relay.Port(), "up.bin", client.Path() / "h.bin",
-                               {"--blksize", "1468"});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(size))) << run.out;
-    EXPECT_TRUE(Arrived(served.Path() / "up.bin", content));
-    LossyRelay::Counts counts = relay.Snapshot();
-    EXPECT_EQ(OackOf(counts.firstToClient), (Options{{"blksize", "1468"}, {"tsize", std::to_string(size)}}));
-    EXPECT_EQ(FirstDataSize(counts.firstToServer), 4u + 1468);
-  }
-}
-
-TEST_F(OptionsPeers, HarbinexClientWithBlksizeWindowsizeAndTsizeAgainstAtftpd) {
-  TempDir served;
-  TempDir client;
-  WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=0"});
-  const size_t size = 400'000;
-  const std::string content = Content(size, 29);
-  WriteFile(served.Path() / "w.bin", content);
-  Atftpd server(served.Path());
-  ASSERT_TRUE(server.Started()) << "atftpd (" << kAtftpd
-                                << ", unpacked by scripts/install-deps) is missing or "
-                                << "did not start: " << server.Output();
-  const std::vector<std::string> options = {"--blksize", "1468", "--windowsize", "16"};
-  const Options granted = {{"blksize", "1468"}, {"tsize", std::to_string(size)}, {"windowsize", "16"}};
-  {
-    LossyRelay relay(server.Port(), 0);
-    ToolRun run = HarbinexTftp(client.Path(), "get", relay.Port(), "w.bin", client.Path() / "w.bin", options);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(size))) << run.out;
-    EXPECT_TRUE(Holds(client.Path() / "w.bin", content));
-    LossyRelay::Counts counts = relay.Snapshot();
-    EXPECT_EQ(OackOf(counts.firstToClient), granted);
-    EXPECT_EQ(FirstDataSize(counts.firstToClient), 4u + 1468);
-    EXPECT_LE(counts.toServer, AcksAtMost(size, 1468, 16));
+    SCOPED_TRACE("atftpd: windowsize too");
+    Atftpd server(served.Path());
+    ASSERT_TRUE(server.Started()) << "atftpd (" << kAtftpd
+                                  << ", unpacked by scripts/install-deps) is missing or "
+                                  << "did not start: " << server.Output();
+    GetAndPut(client.Path(), server.Port(), served.Path(), "h.bin", content,
+              {"--blksize", "1468", "--windowsize", "16"},
+              {{"blksize", "1468"}, {"tsize", tsize}, {"windowsize", "16"}}, 1468, 16);
   }
   {
-    LossyRelay relay(server.Port(), 0);
-    ToolRun run =
-        HarbinexTftp(client.Path(), "put", relay.Port(), "up.bin", client.Path() / "w.bin", options);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(size))) << run.out;
-    EXPECT_TRUE(Arrived(served.Path() / "up.bin", content));
-    LossyRelay::Counts counts = relay.Snapshot();
-    EXPECT_EQ(OackOf(counts.firstToClient), granted);
-    EXPECT_EQ(FirstDataSize(counts.firstToServer), 4u + 1468);
-    EXPECT_LE(counts.toClient, AcksAtMost(size, 1468, 16));
-  }
-}
-
-TEST_F(OptionsPeers, HarbinexClientWithAllFourOptionsAgainstTheService) {
-  Start();
-  TempDir client;
-  WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=0"});
-  const size_t size = 500'000;
-  const std::string content = Content(size, 17);
-  WriteFile(Dl() / "s.bin", content);
-  const std::vector<std::string> options = {"--blksize", "1468", "--windowsize", "16", "--timeout", "2"};
-  const Options granted = {
-      {"blksize", "1468"}, {"timeout", "2"}, {"tsize", std::to_string(size)}, {"windowsize", "16"}};
-  {
-    LossyRelay relay(Port(), 0);
-    ToolRun run = HarbinexTftp(client.Path(), "get", relay.Port(), "s.bin", client.Path() / "s.bin", options);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(size))) << run.out;
-    EXPECT_TRUE(Holds(client.Path() / "s.bin", content));
-    LossyRelay::Counts counts = relay.Snapshot();
-    EXPECT_EQ(OackOf(counts.firstToClient), granted);
-    EXPECT_EQ(FirstDataSize(counts.firstToClient), 4u + 1468);
-    EXPECT_LE(counts.toServer, AcksAtMost(size, 1468, 16));
-  }
-  {
-    LossyRelay relay(Port(), 0);
-    ToolRun run =
-        HarbinexTftp(client.Path(), "put", relay.Port(), "back.bin", client.Path() / "s.bin", options);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(size))) << run.out;
-    EXPECT_TRUE(Arrived(Dl() / "back.bin", content));
-    LossyRelay::Counts counts = relay.Snapshot();
-    EXPECT_EQ(OackOf(counts.firstToClient), granted);
-    EXPECT_EQ(FirstDataSize(counts.firstToServer), 4u + 1468);
-    EXPECT_LE(counts.toClient, AcksAtMost(size, 1468, 16));
+    SCOPED_TRACE("Harbinex: all four options");
+    Start();
+    WriteFile(Dl() / "h.bin", content);
+    GetAndPut(client.Path(), Port(), Dl(), "h.bin", content,
+              {"--blksize", "1468", "--windowsize", "16", "--timeout", "2"},
+              {{"blksize", "1468"}, {"timeout", "2"}, {"tsize", tsize}, {"windowsize", "16"}}, 1468, 16);
   }
 }
 
@@ -351,27 +306,24 @@ class OptionsOverALossyLink : public OptionsPeers {
   TempDir client;
 };
 
-TEST_F(OptionsOverALossyLink, HarbinexClientGets40MiB) {
+TEST_F(OptionsOverALossyLink, HarbinexClientGetsAndPuts40MiB) {
   const std::string content = Content(kSize, 19);
   WriteFile(Dl() / "big.bin", content);
+  {
+    LossyRelay relay(Port(), 50);
+    ToolRun run = HarbinexTftp(client.Path(), "get", relay.Port(), "big.bin", client.Path() / "big.bin",
+                               kOptions, kLimit);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(run.out.starts_with(SuccessPrefix(kSize))) << run.out;
+    EXPECT_TRUE(Holds(client.Path() / "big.bin", content));
+    ExpectLossAndBlockSize(relay);
+  }
   LossyRelay relay(Port(), 50);
-  ToolRun run = HarbinexTftp(client.Path(), "get", relay.Port(), "big.bin", client.Path() / "big.bin",
-                             kOptions, kLimit);
+  ToolRun run =
+      HarbinexTftp(client.Path(), "put", relay.Port(), "up.bin", client.Path() / "big.bin", kOptions, kLimit);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(run.out.starts_with(SuccessPrefix(kSize))) << run.out;
-  EXPECT_TRUE(Holds(client.Path() / "big.bin", content));
-  ExpectLossAndBlockSize(relay);
-}
-
-TEST_F(OptionsOverALossyLink, HarbinexClientPuts40MiB) {
-  const std::string content = Content(kSize, 23);
-  WriteFile(client.Path() / "big.bin", content);
-  LossyRelay relay(Port(), 50);
-  ToolRun run = HarbinexTftp(client.Path(), "put", relay.Port(), "big.bin", client.Path() / "big.bin",
-                             kOptions, kLimit);
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_TRUE(run.out.starts_with(SuccessPrefix(kSize))) << run.out;
-  EXPECT_TRUE(Arrived(Dl() / "big.bin", content));
+  EXPECT_TRUE(Arrived(Dl() / "up.bin", content));
   ExpectLossAndBlockSize(relay);
 }
 

@@ -163,21 +163,12 @@ TEST_F(TftpClientLastValues, OptionFieldsAreCheckedFilledAndKept) {
     TftpClientField expected;
     const char* message;
   };
+  // One of each kind: below, above, not a number; the ranges themselves come from tftp_options.h.
   const Refusal refusals[] = {
       {&TftpClientForm::blockSize, "7", TftpClientField::BlockSize,
        "Please enter an integer between 8 and 65464."},
-      {&TftpClientForm::blockSize, "65465", TftpClientField::BlockSize,
-       "Please enter an integer between 8 and 65464."},
-      {&TftpClientForm::blockSize, "1k", TftpClientField::BlockSize, "Please enter an integer."},
-      {&TftpClientForm::blockSize, " ", TftpClientField::BlockSize, "Please enter an integer."},
-      {&TftpClientForm::windowSize, "0", TftpClientField::WindowSize,
-       "Please enter an integer between 1 and 65535."},
       {&TftpClientForm::windowSize, "65536", TftpClientField::WindowSize,
        "Please enter an integer between 1 and 65535."},
-      {&TftpClientForm::timeout, "256", TftpClientField::Timeout,
-       "Please enter an integer between 1 and 255."},
-      {&TftpClientForm::timeout, "-5", TftpClientField::Timeout,
-       "Please enter an integer between 1 and 255."},
       {&TftpClientForm::timeout, "5s", TftpClientField::Timeout, "Please enter an integer."},
   };
   for (const auto& r : refusals) {
