@@ -1,4 +1,5 @@
 #include "support/lossy_relay.h"
+#include "support/loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,14 +18,6 @@ constexpr std::size_t kKeptDatagrams = 8;
 // A window of 64 blocks of 65,464 bytes is 4 MiB in flight; the relay must not lose any of it in a full
 // receive buffer, only the datagrams it drops on purpose.
 constexpr int kBufferBytes = 8 * 1024 * 1024;
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 // A UDP socket on a free port of 127.0.0.1; sets `port`.
 int BoundSocket(std::uint16_t& port) {

@@ -13,22 +13,16 @@
 
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "support/loopback.h"
 
 namespace hx {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Loopback;
 
 constexpr unsigned kOpenFiles = 64;  // soft and hard: room for a few dozen sessions
 constexpr int kFlood = 150;
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 struct Sockets {
   std::vector<int> fds;

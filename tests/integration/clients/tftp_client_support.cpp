@@ -14,21 +14,21 @@
 
 #include "integration/clients/ftp_client_peers.h"
 #include "support/harbinex_process.h"
+#include "support/loopback.h"
 
 namespace hx::test::tftpc {
 namespace {
 
 constexpr const char* kTftpd = "/usr/sbin/in.tftpd";
 
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
+
+void PutU16(std::string& out, std::uint16_t value) {
+  out.push_back(static_cast<char>(value >> 8));
+  out.push_back(static_cast<char>(value & 0xFF));
 }
 
-// Whether something holds the UDP port: binding it fails then.
+}  // namespace
+
 bool UdpPortTaken(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -37,13 +37,6 @@ bool UdpPortTaken(std::uint16_t port) {
   ::close(fd);
   return taken;
 }
-
-void PutU16(std::string& out, std::uint16_t value) {
-  out.push_back(static_cast<char>(value >> 8));
-  out.push_back(static_cast<char>(value & 0xFF));
-}
-
-}  // namespace
 
 UdpSocket::UdpSocket(const char* localAddress)
     : m_ipv6(std::string_view(localAddress).find(':') != std::string_view::npos) {

@@ -44,6 +44,8 @@ class UdpSocket {
 
 // A UDP port of 127.0.0.1 on which nothing listens: free a moment ago.
 std::uint16_t FreeUdpPort();
+// Whether something holds the UDP port of 127.0.0.1: binding it fails then.
+bool UdpPortTaken(std::uint16_t port);
 
 // tftpd-hpa serving `dir` (`in.tftpd -L -s DIR -a 127.0.0.1:PORT`, with `-c` when uploads may create files)
 // on a free port, stopped by its process id when the object goes. The directory is opened up for the user

@@ -14,17 +14,10 @@
 #include "app/frontend.h"
 #include "users/password_file.h"
 #include "users/user_profile.h"
+#include "support/loopback.h"
 
 namespace hx::test {
 namespace {
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
   pollfd p{fd, POLLIN, 0};

@@ -105,25 +105,13 @@ class Atftpd {
     m_process = std::make_unique<PeerProcess>(std::vector<std::string>{
         kAtftpd, "--daemon", "--no-fork", "--logfile", "-", "--port", std::to_string(m_port),
         "--bind-address", "127.0.0.1", "--user", "nobody", "--group", "nogroup", dir.string()});
-    m_started = m_process->Started() && WaitUntil([&] { return PortTaken(); }, std::chrono::seconds(5));
+    m_started = m_process->Started() && WaitUntil([&] { return tftpc::UdpPortTaken(m_port); }, std::chrono::seconds(5));
   }
   bool Started() const { return m_started; }
   std::uint16_t Port() const { return m_port; }
   std::string Output() const { return m_process ? m_process->Output() : std::string(); }
 
  private:
-  // Binding the port fails once the server holds it.
-  bool PortTaken() const {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool taken =
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
-    ::close(fd);
-    return taken;
-  }
   std::unique_ptr<PeerProcess> m_process;
   std::uint16_t m_port = 0;
   bool m_started = false;
