@@ -126,8 +126,7 @@ void TftpClientSession::StartClient(Side side) {
   ClientRequest clientRequest;
   clientRequest.request = request;
   clientRequest.options = asked;
-  SizeBuffers(asked.windowSize.value_or(1),
-              kHeaderSize + static_cast<size_t>(asked.blockSize.value_or(kBlockSize)));
+  SizeBuffers(asked);
   clientRequest.server = *server;
   clientRequest.sendFailurePrefix = SendFailurePrefix(put);
   clientRequest.noAnswerPrefix = NoAnswerPrefix(put);

@@ -94,8 +94,7 @@ void TftpServerSession::Serve(Side side) {
     granted =
         GrantOptions(request.options, OptionLimits{m_settings.MaxBlockSize(), m_settings.MaxWindowSize()},
                      side == Side::Sending, netascii, fileSize);
-  SizeBuffers(granted.windowSize.value_or(1),
-              kHeaderSize + static_cast<size_t>(granted.blockSize.value_or(kBlockSize)));
+  SizeBuffers(granted);
   Execute(engine.Start(std::move(file), Clock::now(), granted));
   StartReceiving();
 }

@@ -94,8 +94,10 @@ bool TftpSession::FlushSends() {
   return false;
 }
 
-void TftpSession::SizeBuffers(int window, size_t datagram) {
+void TftpSession::SizeBuffers(const TftpOptions& options) {
+  int window = options.windowSize.value_or(1);
   if (window <= 1) return;
+  size_t datagram = kHeaderSize + static_cast<size_t>(options.blockSize.value_or(kBlockSize));
   // Each datagram costs about twice its size in buffer; a few megabytes at most.
   int bytes =
       static_cast<int>(std::min<size_t>(static_cast<size_t>(window) * 2 * (datagram + 64), 16u << 20));

@@ -36,9 +36,9 @@ class TftpSession : public Worker {
   void Execute(std::span<const Action> actions);
   // Receives datagrams for the engine until the session ends, as many at a time as a window holds.
   void StartReceiving();
-  // Socket buffers for a window of `window` datagrams of up to `datagram` bytes: a window arrives and
-  // leaves at once, and the default buffers drop most of a large one.
-  void SizeBuffers(int window, size_t datagram);
+  // Socket buffers for the window and block size of `options`: a window arrives and leaves at once, and the
+  // default buffers drop most of a large one.
+  void SizeBuffers(const TftpOptions& options);
   bool Ended() const { return m_ended; }
 
   void SetCell(int column, std::string_view text);
