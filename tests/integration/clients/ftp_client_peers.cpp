@@ -96,6 +96,29 @@ PeerProcess::~PeerProcess() {
   if (!m_outputPath.empty()) ::unlink(m_outputPath.c_str());
 }
 
+bool PeerProcess::Running() {
+  if (m_pid <= 0) return false;
+  int status = 0;
+  if (::waitpid(m_pid, &status, WNOHANG) != m_pid) return true;
+  m_pid = -1;
+  return false;
+}
+
+std::unique_ptr<PeerProcess> StartTcpPeer(const std::function<std::vector<std::string>(std::uint16_t)>& argv,
+                                          std::uint16_t& port) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port = FreeTcpPort();
+    auto process = std::make_unique<PeerProcess>(argv(port));
+    while (process->Running() && std::chrono::steady_clock::now() < deadline) {
+      if (WaitForTcpPort(port, std::chrono::milliseconds(0))) return process;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+  }
+  return nullptr;
+}
+
 std::string PeerProcess::Output() const {
   std::ifstream in(m_outputPath);
   std::stringstream text;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,12 +29,20 @@ class PeerProcess {
   PeerProcess& operator=(const PeerProcess&) = delete;
 
   bool Started() const { return m_pid > 0; }
+  // Whether the peer still runs; one that ended is reaped here.
+  bool Running();
   std::string Output() const;
 
  private:
   pid_t m_pid = -1;
   std::string m_outputPath;
 };
+
+// Starts a TCP server whose command line `argv(port)` names its port, on a free port of 127.0.0.1: a server that
+// exits because another test took the port between the probe and its bind is started again on a new one. Sets
+// `port`; null when it never listened within 15 seconds.
+std::unique_ptr<PeerProcess> StartTcpPeer(const std::function<std::vector<std::string>(std::uint16_t)>& argv,
+                                          std::uint16_t& port);
 
 // One accepted control connection of the fake server, with blocking helpers that all time out.
 class FakeControl {

@@ -36,11 +36,13 @@ class PyftpdlibClient : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_root = std::make_unique<TempDir>();
-    s_port = FreeTcpPort();
-    s_server = std::make_unique<PeerProcess>(
-        std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                                 std::to_string(s_port), "-d", s_root->Path().string(), "-w", "-D"});
-    s_ready = s_server->Started() && WaitForTcpPort(s_port);
+    s_server = StartTcpPeer(
+        [](std::uint16_t port) {
+          return std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                                          std::to_string(port), "-d", s_root->Path().string(), "-w", "-D"};
+        },
+        s_port);
+    s_ready = s_server != nullptr;
   }
   static void TearDownTestSuite() {
     s_server.reset();
@@ -177,12 +179,16 @@ TEST(PyftpdlibLogin, UserAndPassword) {
   TempDir root;
   TempDir app;
   WriteFile(root.Path() / "private.txt", "for alice only");
-  std::uint16_t port = FreeTcpPort();
   // The server script lies beside this file.
   const auto script = std::filesystem::path(__FILE__).parent_path() / "ftp_client_pyftpd_user.py";
-  PeerProcess server({"/usr/bin/python3", script.string(), std::to_string(port), root.Path().string(), "alice",
-                      "s3cret!"});
-  ASSERT_TRUE(server.Started() && WaitForTcpPort(port)) << server.Output();
+  std::uint16_t port = 0;
+  auto server = StartTcpPeer(
+      [&](std::uint16_t free) {
+        return std::vector<std::string>{"/usr/bin/python3", script.string(), std::to_string(free),
+                                        root.Path().string(), "alice", "s3cret!"};
+      },
+      port);
+  ASSERT_NE(server, nullptr) << "pyftpdlib did not start";
 
   ToolRun good = RunHarbinex({"ftp", "get", HostPort(port), "alice", "s3cret!", "private.txt",
                               (app.Path() / "private.txt").string(), "--dir", app.Path().string()});

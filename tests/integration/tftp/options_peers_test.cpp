@@ -101,11 +101,16 @@ class Atftpd {
     if (::access(kAtftpd, X_OK) != 0) return;
     // It drops to nobody, who must read and write the folder.
     fs::permissions(dir, fs::perms::all);
-    m_port = tftpc::FreeUdpPort();
-    m_process = std::make_unique<PeerProcess>(std::vector<std::string>{
-        kAtftpd, "--daemon", "--no-fork", "--logfile", "-", "--port", std::to_string(m_port),
-        "--bind-address", "127.0.0.1", "--user", "nobody", "--group", "nogroup", dir.string()});
-    m_started = m_process->Started() && WaitUntil([&] { return tftpc::UdpPortTaken(m_port); }, std::chrono::seconds(5));
+    // A port another test takes between the probe and the bind is retried with a new one.
+    for (int attempt = 0; attempt < 3 && !m_started; ++attempt) {
+      m_port = tftpc::FreeUdpPort();
+      m_process = std::make_unique<PeerProcess>(std::vector<std::string>{
+          kAtftpd, "--daemon", "--no-fork", "--logfile", "-", "--port", std::to_string(m_port), "--bind-address",
+          "127.0.0.1", "--user", "nobody", "--group", "nogroup", dir.string()});
+      m_started = WaitUntil([&] { return tftpc::UdpPortTaken(m_port) || !m_process->Running(); },
+                            std::chrono::seconds(5)) &&
+                  m_process->Running();
+    }
   }
   bool Started() const { return m_started; }
   std::uint16_t Port() const { return m_port; }
