@@ -13,6 +13,8 @@ namespace {
 constexpr int kMaxSettingTimeout = 24 * 60 * 60;
 // Between the bursts of a paced window: time for a receiver to empty its buffer.
 constexpr std::chrono::milliseconds kBurstGap{1};
+// Bounds of the wait for a window's ACK before the probe.
+constexpr std::chrono::milliseconds kMinProbeWait{10};
 
 template <class... Args>
 std::string Format(const char* format, Args... args) {
@@ -89,6 +91,7 @@ void TransferEngine::Status(std::string text) {
 void TransferEngine::EndSession() {
   KillTimer();
   m_burstAt.reset();
+  m_probeAt.reset();
   m_file.reset();
   m_state = State::Ended;
   Push(Action::Kind::End);
@@ -223,21 +226,32 @@ bool TransferEngine::FillWindow() {
 }
 
 std::optional<TimePoint> TransferEngine::Deadline() const {
-  if (m_burstAt && (!m_deadline || *m_burstAt < *m_deadline)) return m_burstAt;
-  return m_deadline;
+  std::optional<TimePoint> next = m_deadline;
+  for (const auto& other : {m_burstAt, m_probeAt})
+    if (other && (!next || *other < *next)) next = other;
+  return next;
 }
 
-void TransferEngine::SendWindow(TimePoint now) {
+void TransferEngine::SendWindow(TimePoint now, bool afterLoss) {
   if (!FillWindow()) return;
   m_period = Timeout();
   ArmTimer(now + m_period);
   m_sent = 0;
-  SendBurst(now);
+  m_probed = false;
+  if (!afterLoss) {
+    SendBurst(now);
+    return;
+  }
+  // The receiver may still hold blocks of the lost window that it is going to drop: had the first blocks of the
+  // window gone at once they could be lost behind those again, and a receiver that acknowledges a gap only once
+  // would wait for its timeout.
+  m_probeAt.reset();
+  m_burstAt = now + kBurstGap;
 }
 
 void TransferEngine::SendBurst(TimePoint now, bool retransmission) {
   size_t stride = kHeaderSize + m_blockSize;
-  size_t end = m_burst ? std::min(m_count, m_sent + m_burst) : m_count;
+  size_t end = std::min(m_count, m_sent + m_pacer.Burst(m_count));
   for (size_t i = m_sent; i < end; ++i) {
     size_t index = (m_first + i) % static_cast<size_t>(m_windowSize);
     size_t length = m_slotLength[index];
@@ -248,10 +262,25 @@ void TransferEngine::SendBurst(TimePoint now, bool retransmission) {
                        int{static_cast<std::uint16_t>(m_nSendBlock + i)}));
   }
   m_sent = end;
-  if (m_sent < m_count)
+  m_lastBurst = now;
+  m_probeAt.reset();
+  if (m_sent < m_count) {
     m_burstAt = now + kBurstGap;
-  else
-    m_burstAt.reset();
+    return;
+  }
+  m_burstAt.reset();
+  if (m_windowSize > 1) {
+    auto wait = std::clamp<std::chrono::steady_clock::duration>(4 * m_ackDelay, kMinProbeWait,
+                                                                std::chrono::milliseconds(m_period) / 4);
+    m_probeAt = now + wait;
+  }
+}
+
+void TransferEngine::SendProbe() {
+  size_t stride = kHeaderSize + m_blockSize;
+  size_t index = (m_first + m_count - 1) % static_cast<size_t>(m_windowSize);
+  Send(std::span(m_slots.data() + index * stride, m_slotLength[index]), *m_peer, false);
+  m_probed = true;
 }
 
 void TransferEngine::SendAck(TimePoint now) {
@@ -388,19 +417,20 @@ void TransferEngine::OnAck(std::uint16_t block, TimePoint now) {
   if (covered >= 1 && covered <= m_count) {
     AcceptProgress();
     size_t window = static_cast<size_t>(m_windowSize);
-    if (covered < m_sent)
-      m_burst = covered;  // the rest was lost: as much as got through goes at once from now on
-    else if (m_burst && covered == m_count && (m_burst *= 2) >= window)
-      m_burst = 0;
+    bool lost = covered < m_sent;
+    m_pacer.OnAck(covered, m_sent, m_count, window);
+    if (covered == m_count && !m_probed) m_ackDelay = now - m_lastBurst;
     for (size_t i = 0; i < covered; ++i) AddToTotal(m_slotLength[(m_first + i) % window] - kHeaderSize);
     m_nSendBlock = static_cast<std::uint16_t>(m_nSendBlock + covered);
     m_first = (m_first + covered) % window;
     m_count -= covered;
+    // A receiver that had the whole window acknowledges the probe as well: that ACK is no loss.
+    if (m_probed) m_wentBack = m_nSendBlock;
     KillTimer();
     if (m_count == 0 && m_readLast)
       Success(now);
     else
-      SendWindow(now);  // from the block after the acknowledged one
+      SendWindow(now, lost);  // from the block after the acknowledged one
     return;
   }
   if (block != static_cast<std::uint16_t>(m_nSendBlock - 1)) return;
@@ -409,7 +439,7 @@ void TransferEngine::OnAck(std::uint16_t block, TimePoint now) {
   if (m_windowSize > 1 && m_wentBack != m_nSendBlock) {
     m_wentBack = m_nSendBlock;
     KillTimer();
-    SendWindow(now);
+    SendWindow(now, /*afterLoss=*/true);
     return;
   }
   Push(Action::Kind::DrainQueued);
@@ -542,6 +572,10 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
     m_burstAt.reset();
     SendBurst(now);
   }
+  if (m_state == State::Transfer && m_probeAt && now >= *m_probeAt) {
+    m_probeAt.reset();
+    SendProbe();
+  }
   if (m_state == State::Idle || m_state == State::Ended || !m_deadline || now < *m_deadline) return Done();
   m_nDebug = m_settings.Debugging();
   if (m_state == State::Dally) {
@@ -575,7 +609,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
 void TransferEngine::Retransmit(TimePoint now) {
   if (m_options.side == Side::Sending && !m_preamble) {
     // Nothing came back: the window goes again in smaller bursts.
-    if (m_windowSize > 1) m_burst = std::max<size_t>(1, (m_burst ? m_burst : m_count) / 2);
+    if (m_windowSize > 1) m_pacer.OnSilence(m_count);
     m_sent = 0;
     SendBurst(now, /*retransmission=*/true);
     return;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tftp/burst_pacer.h"
 #include "tftp/request_checks.h"
 #include "tftp/tftp_options.h"
 #include "tftp/tftp_packets.h"
@@ -179,10 +180,11 @@ class TransferEngine {
   // Applies what was granted: block size, window, timeout, and the announced size as the row's total.
   void ApplyOptions(const TftpOptions& granted);
   // Sending side: fills the window from the file and sends all of it from its first block.
-  void SendWindow(TimePoint now);
+  void SendWindow(TimePoint now, bool afterLoss = false);
   // Sends the window's next burst (all of what is left unless paced); a retransmission reports no failure
   // and writes no debug lines for the blocks.
   void SendBurst(TimePoint now, bool retransmission = false);
+  void SendProbe();
   bool FillWindow();
   // Receiving side: acknowledges the last block in order, and ends in success after the final one.
   void SendAck(TimePoint now);
@@ -234,11 +236,19 @@ class TransferEngine {
   size_t m_count = 0;
   bool m_readLast = false;                  // the final block is in the window
   std::optional<std::uint16_t> m_wentBack;  // the window start that a duplicate ACK has sent again
-  // Pacing, once the peer has lost part of a window: at most m_burst blocks back to back (0: the whole
-  // window), the next burst a moment later. m_sent blocks of the window's current transmission are out.
-  size_t m_burst = 0;
+  // Pacing: a window goes in bursts, the next a moment after the last (m_burstAt). m_sent blocks of the
+  // window's current transmission are out, the last of them at m_lastBurst.
+  BurstPacer m_pacer;
   size_t m_sent = 0;
   std::optional<TimePoint> m_burstAt;
+  TimePoint m_lastBurst{};
+  // A receiver that acknowledges only at the end of a window, or at a gap it sees, says nothing when the end
+  // of a window is lost, and the window would wait for a whole timeout. When the ACK is overdue (m_probeAt, a
+  // few times the delay of the last window's ACK) the window's last block goes again as a probe: a receiver
+  // missing blocks sees a gap and acknowledges what it has.
+  std::optional<TimePoint> m_probeAt;
+  std::chrono::steady_clock::duration m_ackDelay{};
+  bool m_probed = false;
 
   // Receiving side, with a window: blocks taken since the last ACK, and whether a gap was acknowledged.
   int m_sinceAck = 0;
