@@ -96,6 +96,27 @@ TEST_F(Options, ServerReadSendsTheOackFirstThenBlocksOfTheGrantedSize) {
   EXPECT_EQ(r.Status(), "TFTP: Successful. Total bytes transferred: 2500");
 }
 
+TEST_F(Options, AnOverdueWindowAckIsProbedAndALossResentAMomentLaterInShorterBursts) {
+  using std::chrono::milliseconds;
+  TftpOptions granted;
+  granted.blockSize = 100;
+  granted.windowSize = 4;
+  StartServerWith(Side::Sending, std::string(1000, 'd'), granted);
+  EXPECT_EQ(Feed(AckPacket(0)).sends.size(), 4u);
+  // No ACK yet: well before the timeout the window's last block goes again.
+  ASSERT_EQ(engine->Deadline(), t0 + milliseconds(10));
+  Record r = Timer(t0 + milliseconds(10));
+  ASSERT_EQ(r.sends.size(), 1u);
+  EXPECT_EQ(r.sends[0].bytes, DataPacket(4, 100, 'd'));
+  // Blocks 3 and 4 were lost: the window goes again from block 3 a moment later, two blocks at a time.
+  EXPECT_TRUE(Feed(AckPacket(2), t0 + milliseconds(11)).sends.empty());
+  ASSERT_EQ(engine->Deadline(), t0 + milliseconds(12));
+  r = Timer(t0 + milliseconds(12));
+  ASSERT_EQ(r.sends.size(), 2u);
+  EXPECT_EQ(r.sends[0].bytes, DataPacket(3, 100, 'd'));
+  EXPECT_EQ(Timer(t0 + milliseconds(13)).sends.size(), 2u);
+}
+
 TEST_F(Options, ClientTakesAnOackRefusesABadOneAndCopesWithoutOne) {
   TftpOptions asked;
   asked.blockSize = 1024;
