@@ -44,7 +44,9 @@ QLineEdit* DigitsEdit(const char* name, QWidget* parent) {
   return edit;
 }
 
-int Ticked(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+int Ticked(const QCheckBox* box) {
+  return box->isChecked() ? 1 : 0;
+}
 
 }  // namespace
 
@@ -54,7 +56,11 @@ std::string WithTrailingSeparator(std::string dir) {
 }
 
 bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidget* parent) {
-  if (auto refusal = CheckProfileDirectory(dir)) {
+  // An emptied field names no directory; with a separator added it would be "/", and the servers would serve
+  // the whole file system.
+  std::optional<std::string> refusal =
+      dir.empty() ? std::optional(MissingDirectoryMessage(dir)) : CheckProfileDirectory(dir);
+  if (refusal) {
     modals.Message(parent, *refusal);
     field->setFocus();
     field->selectAll();
@@ -250,10 +256,11 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   usersLayout->addWidget(userSecurity);
   auto* note = new QGroupBox(" Note ", users);
   auto* noteLayout = new QVBoxLayout(note);
-  auto* noteText = new QLabel(QString::fromStdString(DisplayText(
-                                  "To allow additional rights for \"anonymous\"\r\nenable user-level security and\r\n"
-                                  "provide a user profile for \"anonymous\"\r\nin the \"Edit User Profile\" section below:")),
-                              note);
+  auto* noteText = new QLabel(
+      QString::fromStdString(DisplayText(
+          "To allow additional rights for \"anonymous\"\r\nenable user-level security and\r\n"
+          "provide a user profile for \"anonymous\"\r\nin the \"Edit User Profile\" section below:")),
+      note);
   noteText->setObjectName("note");
   noteText->setTextFormat(Qt::PlainText);
   noteLayout->addWidget(noteText);
