@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -70,7 +71,11 @@ bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidg
 }
 
 void BrowseForDirectory(QLineEdit* field, Modals& modals, QWidget* parent) {
-  std::optional<std::string> chosen = modals.ChooseDirectory(parent, "Select a Directory");
+  // The chooser opens where the field points, so that a neighbour of the current folder is a click away.
+  std::string current = field->text().toStdString();
+  std::error_code error;
+  if (!std::filesystem::is_directory(current, error)) current.clear();
+  std::optional<std::string> chosen = modals.ChooseDirectory(parent, "Select a Directory", current);
   if (!chosen || chosen->empty()) return;
   field->setText(QString::fromStdString(WithTrailingSeparator(*chosen)));
 }

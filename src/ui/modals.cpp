@@ -8,7 +8,9 @@ namespace {
 
 constexpr const char* kBoxTitle = "Harbinex";
 
-QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+QString ToQt(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 }  // namespace
 
@@ -45,14 +47,16 @@ bool QtModals::Question(QWidget* parent, const std::string& text, Icon icon) {
   return box.exec() == QMessageBox::Yes;
 }
 
-std::optional<std::string> QtModals::ChooseDirectory(QWidget* parent, const std::string& title) {
-  QString dir = QFileDialog::getExistingDirectory(parent, ToQt(title), QDir::homePath(),
-                                                  QFileDialog::ShowDirsOnly);
+std::optional<std::string> QtModals::ChooseDirectory(QWidget* parent, const std::string& title,
+                                                     const std::string& startDir) {
+  QString start = startDir.empty() ? QDir::homePath() : ToQt(startDir);
+  QString dir = QFileDialog::getExistingDirectory(parent, ToQt(title), start, QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return std::nullopt;
   return dir.toStdString();
 }
 
-std::optional<std::string> QtModals::ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) {
+std::optional<std::string> QtModals::ChooseFile(QWidget* parent, const std::string& startDir,
+                                                bool forSaving) {
   // QFileDialog asks before replacing an existing file unless told not to, and has no read-only box.
   QString path = forSaving ? QFileDialog::getSaveFileName(parent, QString(), ToQt(startDir))
                            : QFileDialog::getOpenFileName(parent, QString(), ToQt(startDir));

@@ -226,6 +226,13 @@ class ConfigSheetTest : public QObject {
     f.modals.chosenDirectory.reset();
     QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
     QCOMPARE(f.sheet->Tftp()->dir->text(), QString("/srv/tftp/"));
+    // The chooser opens at the folder in the field, or at the home folder when there is no such folder.
+    f.sheet->Tftp()->dir->setText(QString::fromStdString(f.Dir()));
+    QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
+    QCOMPARE(f.modals.chooserStartDirs.back(), f.Dir());
+    f.sheet->Tftp()->dir->setText(QString::fromStdString(f.Dir() + "nowhere/"));
+    QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
+    QCOMPARE(f.modals.chooserStartDirs.back(), std::string());
   }
 
   void withoutATrayTheOptionIsDisabledAndSaysWhy() {
