@@ -131,6 +131,16 @@ class UserDialogTest : public QObject {
                                       "/nowhere/ does not exist!\r\rPlease choose a valid directory"});
   }
 
+  void directoryFieldShowsAPathWhole() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    const QString path = "/home/operator/harbinex/transfers/incoming/";
+    UserInfoDialog info(Profile("ann", " ", path.toStdString()), modals);
+    info.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&info));
+    QVERIFY(info.dir->width() > info.dir->fontMetrics().horizontalAdvance(path));
+  }
+
   void directoryIsStoredAbsoluteAndNormal() {
     QTemporaryDir dir;
     RecordingModals modals;
