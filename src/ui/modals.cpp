@@ -12,6 +12,13 @@ QString ToQt(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+// A box centres itself on its owner. An owner off the screen (the window hidden in the tray) would put it
+// where that window last stood, or in the screen's corner when it was never shown: such a box has no owner
+// and centres on the screen.
+QWidget* BoxOwner(QWidget* parent) {
+  return parent && parent->window()->isVisible() ? parent : nullptr;
+}
+
 }  // namespace
 
 std::string DisplayText(const std::string& text) {
@@ -37,13 +44,13 @@ std::string DisplayText(const std::string& text) {
 }
 
 void QtModals::Message(QWidget* parent, const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, kBoxTitle, ToQt(DisplayText(text)), QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::NoIcon, kBoxTitle, ToQt(DisplayText(text)), QMessageBox::Ok, BoxOwner(parent));
   box.exec();
 }
 
 bool QtModals::Question(QWidget* parent, const std::string& text, Icon icon) {
   QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, kBoxTitle,
-                  ToQt(DisplayText(text)), QMessageBox::Yes | QMessageBox::No, parent);
+                  ToQt(DisplayText(text)), QMessageBox::Yes | QMessageBox::No, BoxOwner(parent));
   return box.exec() == QMessageBox::Yes;
 }
 
