@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -44,7 +45,9 @@ QLineEdit* DigitsEdit(const char* name, QWidget* parent) {
   return edit;
 }
 
-int Ticked(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+int Ticked(const QCheckBox* box) {
+  return box->isChecked() ? 1 : 0;
+}
 
 }  // namespace
 
@@ -54,7 +57,11 @@ std::string WithTrailingSeparator(std::string dir) {
 }
 
 bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidget* parent) {
-  if (auto refusal = CheckProfileDirectory(dir)) {
+  // An emptied field names no directory; with a separator added it would be "/", and the servers would serve
+  // the whole file system.
+  std::optional<std::string> refusal =
+      dir.empty() ? std::optional(MissingDirectoryMessage(dir)) : CheckProfileDirectory(dir);
+  if (refusal) {
     modals.Message(parent, *refusal);
     field->setFocus();
     field->selectAll();
@@ -64,7 +71,11 @@ bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidg
 }
 
 void BrowseForDirectory(QLineEdit* field, Modals& modals, QWidget* parent) {
-  std::optional<std::string> chosen = modals.ChooseDirectory(parent, "Select a Directory");
+  // The chooser opens where the field points, so that a neighbour of the current folder is a click away.
+  std::string current = field->text().toStdString();
+  std::error_code error;
+  if (!std::filesystem::is_directory(current, error)) current.clear();
+  std::optional<std::string> chosen = modals.ChooseDirectory(parent, "Select a Directory", current);
   if (!chosen || chosen->empty()) return;
   field->setText(QString::fromStdString(WithTrailingSeparator(*chosen)));
 }
@@ -250,10 +261,11 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   usersLayout->addWidget(userSecurity);
   auto* note = new QGroupBox(" Note ", users);
   auto* noteLayout = new QVBoxLayout(note);
-  auto* noteText = new QLabel(QString::fromStdString(DisplayText(
-                                  "To allow additional rights for \"anonymous\"\r\nenable user-level security and\r\n"
-                                  "provide a user profile for \"anonymous\"\r\nin the \"Edit User Profile\" section below:")),
-                              note);
+  auto* noteText = new QLabel(
+      QString::fromStdString(DisplayText(
+          "To allow additional rights for \"anonymous\"\r\nenable user-level security and\r\n"
+          "provide a user profile for \"anonymous\"\r\nin the \"Edit User Profile\" section below:")),
+      note);
   noteText->setObjectName("note");
   noteText->setTextFormat(Qt::PlainText);
   noteLayout->addWidget(noteText);

@@ -128,9 +128,10 @@ class FtpPage : public ConfigPage {
 // The text with "/" appended unless it already ends in one; an empty text becomes "/".
 std::string WithTrailingSeparator(std::string dir);
 // The directory step of taking a page back: adds the trailing separator to the member and checks the
-// directory; false after its message (focus on the field).
+// directory; an empty member is refused as a missing directory. False after its message (focus on the field).
 bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidget* parent);
-// The folder chooser of the Browse buttons: puts the chosen folder, with a trailing separator, into the field.
+// The folder chooser of the Browse buttons, opened at the field's directory when that exists: puts the chosen
+// folder, with a trailing separator, into the field.
 void BrowseForDirectory(QLineEdit* field, Modals& modals, QWidget* parent);
 
 }  // namespace hx

@@ -8,7 +8,16 @@ namespace {
 
 constexpr const char* kBoxTitle = "Harbinex";
 
-QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+QString ToQt(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// A box centres itself on its owner. An owner off the screen (the window hidden in the tray) would put it
+// where that window last stood, or in the screen's corner when it was never shown: such a box has no owner
+// and centres on the screen.
+QWidget* BoxOwner(QWidget* parent) {
+  return parent && parent->window()->isVisible() ? parent : nullptr;
+}
 
 }  // namespace
 
@@ -35,24 +44,26 @@ std::string DisplayText(const std::string& text) {
 }
 
 void QtModals::Message(QWidget* parent, const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, kBoxTitle, ToQt(DisplayText(text)), QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::NoIcon, kBoxTitle, ToQt(DisplayText(text)), QMessageBox::Ok, BoxOwner(parent));
   box.exec();
 }
 
 bool QtModals::Question(QWidget* parent, const std::string& text, Icon icon) {
   QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, kBoxTitle,
-                  ToQt(DisplayText(text)), QMessageBox::Yes | QMessageBox::No, parent);
+                  ToQt(DisplayText(text)), QMessageBox::Yes | QMessageBox::No, BoxOwner(parent));
   return box.exec() == QMessageBox::Yes;
 }
 
-std::optional<std::string> QtModals::ChooseDirectory(QWidget* parent, const std::string& title) {
-  QString dir = QFileDialog::getExistingDirectory(parent, ToQt(title), QDir::homePath(),
-                                                  QFileDialog::ShowDirsOnly);
+std::optional<std::string> QtModals::ChooseDirectory(QWidget* parent, const std::string& title,
+                                                     const std::string& startDir) {
+  QString start = startDir.empty() ? QDir::homePath() : ToQt(startDir);
+  QString dir = QFileDialog::getExistingDirectory(parent, ToQt(title), start, QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return std::nullopt;
   return dir.toStdString();
 }
 
-std::optional<std::string> QtModals::ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) {
+std::optional<std::string> QtModals::ChooseFile(QWidget* parent, const std::string& startDir,
+                                                bool forSaving) {
   // QFileDialog asks before replacing an existing file unless told not to, and has no read-only box.
   QString path = forSaving ? QFileDialog::getSaveFileName(parent, QString(), ToQt(startDir))
                            : QFileDialog::getOpenFileName(parent, QString(), ToQt(startDir));

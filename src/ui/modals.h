@@ -19,11 +19,14 @@ class Modals {
   virtual void Message(QWidget* parent, const std::string& text) = 0;
   // A Yes/No question; true for Yes.
   virtual bool Question(QWidget* parent, const std::string& text, Icon icon = Icon::None) = 0;
-  // A folder chooser; the chosen path without a trailing separator, or nullopt when cancelled.
-  virtual std::optional<std::string> ChooseDirectory(QWidget* parent, const std::string& title) = 0;
+  // A folder chooser opened at `startDir` (empty: the home folder); the chosen path without a trailing
+  // separator, or nullopt when cancelled.
+  virtual std::optional<std::string> ChooseDirectory(QWidget* parent, const std::string& title,
+                                                     const std::string& startDir) = 0;
   // A file chooser in `startDir`: an open dialog (an existing file) or a save dialog that asks before
   // replacing a file. The full path, or nullopt when cancelled.
-  virtual std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) = 0;
+  virtual std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir,
+                                                bool forSaving) = 0;
 };
 
 // The real thing: QMessageBox, QFileDialog.
@@ -31,8 +34,10 @@ class QtModals : public Modals {
  public:
   void Message(QWidget* parent, const std::string& text) override;
   bool Question(QWidget* parent, const std::string& text, Icon icon) override;
-  std::optional<std::string> ChooseDirectory(QWidget* parent, const std::string& title) override;
-  std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir, bool forSaving) override;
+  std::optional<std::string> ChooseDirectory(QWidget* parent, const std::string& title,
+                                             const std::string& startDir) override;
+  std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir,
+                                        bool forSaving) override;
 };
 
 // The text as a message box shows it: the texts break lines with CR, CR LF or LF, and a box shows LF only;

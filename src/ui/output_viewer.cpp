@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/modals.h"
 
@@ -20,7 +21,9 @@ int LinesModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() || !m_withColumn ? 0 : static_cast<int>(m_lines.Count());
 }
 
-int LinesModel::columnCount(const QModelIndex& parent) const { return parent.isValid() || !m_withColumn ? 0 : 1; }
+int LinesModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() || !m_withColumn ? 0 : 1;
+}
 
 QVariant LinesModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid()) return {};
@@ -46,7 +49,6 @@ OutputViewer::OutputViewer(const std::filesystem::path& path, Modals& modals, QW
   m_list->setSelectionMode(QAbstractItemView::SingleSelection);
   m_list->setAllColumnsShowFocus(true);
   m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  m_list->header()->setStretchLastSection(false);
   m_list->setModel(m_model);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -61,13 +63,21 @@ OutputViewer::OutputViewer(const std::filesystem::path& path, Modals& modals, QW
     return;
   }
   m_model->Reset(std::move(lines), true);
+  // The column fills the list and grows past it only for a line that needs it; then the horizontal scroll
+  // bar appears, and only then.
+  QHeaderView* header = m_list->header();
+  header->setMinimumSectionSize(
+      std::clamp(WidestLine(), header->minimumSectionSize(), header->maximumSectionSize()));
 }
 
-void OutputViewer::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (m_sized || m_model->columnCount() == 0) return;
-  m_sized = true;
-  m_list->setColumnWidth(0, width() - 10);
+int OutputViewer::WidestLine() const {
+  // Measuring every line of a file of millions would hold up the opening; in a proportional font the widest
+  // line is among the longest ones.
+  constexpr size_t kMeasured = 64;
+  int widest = 0;
+  for (size_t row : m_model->Lines().Longest(kMeasured))
+    widest = std::max(widest, m_list->sizeHintForIndex(m_model->index(static_cast<int>(row), 0)).width());
+  return widest;
 }
 
 }  // namespace hx

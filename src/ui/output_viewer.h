@@ -22,6 +22,7 @@ class LinesModel : public QAbstractTableModel {
 
   // Takes the lines; with `withColumn` false the list has no column (the file could not be opened).
   void Reset(ViewerLines lines, bool withColumn);
+  const ViewerLines& Lines() const { return m_lines; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -45,13 +46,12 @@ class OutputViewer : public QDialog {
   const LinesModel& Model() const { return *m_model; }
   QTreeView* List() const { return m_list; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
+  // The width the column needs for its widest line.
+  int WidestLine() const;
+
   LinesModel* m_model;
   QTreeView* m_list;
-  bool m_sized = false;
 };
 
 }  // namespace hx

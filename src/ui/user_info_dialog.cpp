@@ -54,6 +54,8 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
   password2->setObjectName("password2");
   dir->setObjectName("dir");
   dir->setText(QString::fromStdString(m_strDir));
+  // The form would give the field only what its labels leave over; a path needs room to be read.
+  dir->setMinimumWidth(kDirectoryRoom * dir->fontMetrics().averageCharWidth());
   browse->setObjectName("browse");
   connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
 

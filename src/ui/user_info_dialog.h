@@ -24,6 +24,7 @@ class UserInfoDialog : public QDialog {
   static constexpr int kMinPassword = 6;
   static constexpr int kMaxPassword = 8;
   static constexpr int kMaxName = 19;
+  static constexpr int kDirectoryRoom = 48;  // characters of a path the directory field shows at least
 
   UserInfoDialog(const std::string& profileLine, Modals& modals, QWidget* parent = nullptr);
 

@@ -1,6 +1,7 @@
 #include "ui/user_list_dialog.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,8 +11,8 @@
 #include <algorithm>
 
 #include "app/config_keys.h"
-#include "app/private_directory.h"
 #include "app/config_store.h"
+#include "app/private_directory.h"
 #include "app/server_app.h"
 #include "ui/modals.h"
 #include "ui/user_info_dialog.h"
@@ -47,6 +48,9 @@ UserListDialog::UserListDialog(UserDialogContext context, QWidget* parent)
   m_name->setObjectName("name");
   m_name->setEditable(true);
   m_name->setInsertPolicy(QComboBox::NoInsert);
+  // Names are case-sensitive: the box's own completer ignores case, and on leaving the box it would replace
+  // "ALICE" with the stored "alice", so that Delete User aimed at another user than the one typed.
+  m_name->completer()->setCaseSensitivity(Qt::CaseSensitive);
 
   auto* add = new QPushButton("Add User", this);
   auto* edit = new QPushButton("Edit User", this);
@@ -95,7 +99,7 @@ void UserListDialog::Refresh() {
 void UserListDialog::OnRowSelected() {
   QList<QTreeWidgetItem*> selected = m_list->selectedItems();
   if (selected.isEmpty()) return;
-  int match = m_name->findText(selected.front()->text(0), Qt::MatchStartsWith);
+  int match = m_name->findText(selected.front()->text(0), Qt::MatchFixedString | Qt::MatchCaseSensitive);
   if (match >= 0) m_name->setCurrentIndex(match);
 }
 
@@ -191,6 +195,7 @@ void UserListDialog::OnDeleteUser() {
   PasswordFile file(m_context.appDir, m_context.frontend);
   file.Remove(name);
   Refresh();
+  m_name->clearEditText();
 }
 
 }  // namespace hx

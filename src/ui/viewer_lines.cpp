@@ -1,11 +1,14 @@
 #include "ui/viewer_lines.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace hx {
 
-ViewerLines::ViewerLines(std::string text) : m_text(std::move(text)) { Index(); }
+ViewerLines::ViewerLines(std::string text) : m_text(std::move(text)) {
+  Index();
+}
 
 bool ViewerLines::Load(const std::filesystem::path& path) {
   // "a" creates a missing file and never truncates; the window may go on appending meanwhile.
@@ -47,6 +50,17 @@ std::string_view ViewerLines::Line(size_t index) const {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   }
   return line;
+}
+
+std::vector<size_t> ViewerLines::Longest(size_t count) const {
+  std::vector<size_t> indexes(Count());
+  for (size_t i = 0; i < indexes.size(); ++i) indexes[i] = i;
+  count = std::min(count, indexes.size());
+  auto longer = [this](size_t a, size_t b) { return Line(a).size() > Line(b).size(); };
+  std::partial_sort(indexes.begin(), indexes.begin() + static_cast<std::ptrdiff_t>(count), indexes.end(),
+                    longer);
+  indexes.resize(count);
+  return indexes;
 }
 
 }  // namespace hx

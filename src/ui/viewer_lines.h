@@ -22,6 +22,8 @@ class ViewerLines {
 
   size_t Count() const { return m_starts.size(); }
   std::string_view Line(size_t index) const;
+  // The indexes of the `count` longest lines (by bytes), longest first; fewer when the file has fewer.
+  std::vector<size_t> Longest(size_t count) const;
 
  private:
   void Index();

@@ -8,6 +8,10 @@
 
 namespace hx {
 
+std::string MissingDirectoryMessage(const std::string& dir) {
+  return "The directory " + dir + " does not exist!\r\rPlease choose a valid directory";
+}
+
 std::optional<std::string> CheckProfileDirectory(std::string& dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   struct stat st {};
@@ -17,7 +21,7 @@ std::optional<std::string> CheckProfileDirectory(std::string& dir) {
     if (!bare.empty() && ::stat(bare.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
       return dir + " exists, but is not a directory!\r\rPlease choose a valid directory name\r";
     }
-    return "The directory " + dir + " does not exist!\r\rPlease choose a valid directory";
+    return MissingDirectoryMessage(dir);
   }
   if (!S_ISDIR(st.st_mode)) {
     return dir + " exists, but is not a directory!\r\rPlease choose a valid directory name\r";

@@ -11,6 +11,9 @@ namespace hx {
 // holds the path with its trailing "/" either way.
 std::optional<std::string> CheckProfileDirectory(std::string& dir);
 
+// "The directory DIR does not exist!" and the request to choose a valid one.
+std::string MissingDirectoryMessage(const std::string& dir);
+
 // A directory as a profile stores it: absolute (a relative one is taken from the working directory) and
 // without
 // "." or ".." parts. The server makes it the root of a session, which it compares as text with the paths it

@@ -74,15 +74,28 @@ class ConfigSheetTest : public QObject {
     QTest::addColumn<QString>("retries");
     QTest::addColumn<QString>("timeout");
     QTest::addColumn<QString>("refusal");  // empty: accepted
-    QTest::newRow("timeout 1") << "5" << "1" << QString::fromStdString(kRangeTimeout);
-    QTest::newRow("timeout 16") << "5" << "16" << QString::fromStdString(kRangeTimeout);
-    QTest::newRow("timeout 2") << "5" << "2" << "";
-    QTest::newRow("timeout 15") << "5" << "15" << "";
-    QTest::newRow("retries 4") << "4" << "5" << QString::fromStdString(kRangeRetries);
-    QTest::newRow("retries 21") << "21" << "5" << QString::fromStdString(kRangeRetries);
-    QTest::newRow("retries 20") << "20" << "5" << "";
-    QTest::newRow("retries empty") << "" << "5" << "Please enter an integer.";
-    QTest::newRow("retries before timeout") << "4" << "1" << QString::fromStdString(kRangeRetries);
+    QTest::newRow("timeout 1") << "5"
+                               << "1" << QString::fromStdString(kRangeTimeout);
+    QTest::newRow("timeout 16") << "5"
+                                << "16" << QString::fromStdString(kRangeTimeout);
+    QTest::newRow("timeout 2") << "5"
+                               << "2"
+                               << "";
+    QTest::newRow("timeout 15") << "5"
+                                << "15"
+                                << "";
+    QTest::newRow("retries 4") << "4"
+                               << "5" << QString::fromStdString(kRangeRetries);
+    QTest::newRow("retries 21") << "21"
+                                << "5" << QString::fromStdString(kRangeRetries);
+    QTest::newRow("retries 20") << "20"
+                                << "5"
+                                << "";
+    QTest::newRow("retries empty") << ""
+                                   << "5"
+                                   << "Please enter an integer.";
+    QTest::newRow("retries before timeout") << "4"
+                                            << "1" << QString::fromStdString(kRangeRetries);
   }
 
   void numbersMustBeInRange() {
@@ -112,11 +125,13 @@ class ConfigSheetTest : public QObject {
       std::string typed;
       std::string refusal;
     } cases[] = {
-        {f.Dir() + "missing", "The directory " + f.Dir() + "missing/ does not exist!\r\rPlease choose a valid directory"},
+        {f.Dir() + "missing",
+         "The directory " + f.Dir() + "missing/ does not exist!\r\rPlease choose a valid directory"},
         {file, file + "/ exists, but is not a directory!\r\rPlease choose a valid directory name\r"},
-        {"/proc/", "Could not write to the directory you specified\r\rPossible Causes:\r\r 1) The directory or disk is "
-                   "write-protected \r 2) The directory is on a CD-ROM \r 3) This is a Network directory, and you do "
-                   "not have sufficient rights\r \r Please select a different directory...."},
+        {"/proc/",
+         "Could not write to the directory you specified\r\rPossible Causes:\r\r 1) The directory or disk is "
+         "write-protected \r 2) The directory is on a CD-ROM \r 3) This is a Network directory, and you do "
+         "not have sufficient rights\r \r Please select a different directory...."},
     };
     f.sheet->Tabs()->setCurrentIndex(2);
     for (const Case& c : cases) {
@@ -135,6 +150,24 @@ class ConfigSheetTest : public QObject {
     QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFDLDir.key), sub + "/");
     QVERIFY(std::filesystem::is_empty(sub));
     QCOMPARE(WithTrailingSeparator(""), std::string("/"));
+  }
+
+  void anEmptiedDirectoryIsRefused() {
+    SheetFixture f;
+    const std::vector<std::string> missing{
+        "The directory  does not exist!\r\rPlease choose a valid directory"};
+    f.FillTftp("5", "5");
+    f.sheet->Tftp()->dir->clear();
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages(), missing);
+    QVERIFY(!std::filesystem::exists(f.Dir() + "Harbinex.ini"));
+    f.sheet->Tftp()->dir->setText(QString::fromStdString(f.Dir()));
+    f.sheet->Tabs()->setCurrentIndex(2);
+    f.sheet->Ftp()->dir->clear();
+    f.modals.Clear();
+    f.sheet->Tabs()->setCurrentIndex(0);
+    QCOMPARE(f.modals.Messages(), missing);
+    QCOMPARE(f.sheet->Tabs()->currentIndex(), 2);
   }
 
   void leavingARefusingPageKeepsItInFront() {
@@ -193,6 +226,13 @@ class ConfigSheetTest : public QObject {
     f.modals.chosenDirectory.reset();
     QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
     QCOMPARE(f.sheet->Tftp()->dir->text(), QString("/srv/tftp/"));
+    // The chooser opens at the folder in the field, or at the home folder when there is no such folder.
+    f.sheet->Tftp()->dir->setText(QString::fromStdString(f.Dir()));
+    QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
+    QCOMPARE(f.modals.chooserStartDirs.back(), f.Dir());
+    f.sheet->Tftp()->dir->setText(QString::fromStdString(f.Dir() + "nowhere/"));
+    QTest::mouseClick(f.sheet->Tftp()->browse, Qt::LeftButton);
+    QCOMPARE(f.modals.chooserStartDirs.back(), std::string());
   }
 
   void withoutATrayTheOptionIsDisabledAndSaysWhy() {
@@ -209,7 +249,8 @@ class ConfigSheetTest : public QObject {
     f.sheet->Ftp()->dir->setText(QString::fromStdString(f.Dir()));
     f.sheet->Ftp()->passivePorts->setText("5000");
     f.sheet->accept();
-    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Please enter 0 or a range of ports such as 50000-50100."});
+    QCOMPARE(f.modals.Messages(),
+             std::vector<std::string>{"Please enter 0 or a range of ports such as 50000-50100."});
     QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
     f.sheet->Ftp()->passivePorts->setText("50000-50100");
     f.sheet->Ftp()->passiveAddress->setText("192.0.2.7");
@@ -264,7 +305,8 @@ class ConfigSheetTest : public QObject {
     // A directory in place of the file: no write can replace it.
     std::filesystem::create_directory(f.Dir() + "Harbinex.ini");
     f.sheet->accept();
-    QCOMPARE(f.modals.Messages(), std::vector<std::string>{"Error writing configuration file " + f.Dir() + "Harbinex.ini"});
+    QCOMPARE(f.modals.Messages(),
+             std::vector<std::string>{"Error writing configuration file " + f.Dir() + "Harbinex.ini"});
     QVERIFY(f.sheet->isVisible());
     QVERIFY(f.sheet->result() != QDialog::Accepted);
   }

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
 #include <filesystem>
@@ -59,9 +60,10 @@ class LogViewerTest : public QObject {
     f.modals.answers = {false};
     debugging->trigger();
     QCOMPARE(f.modals.questions.back(),
-             std::string("Warning!\n \t\t\t\t\t\t\t\t\t\tDebugging causes file transfers to be very slow.\n "
-                         "\t\t\t\t\t\t\t\t\t\tIn some cases, it may cause them to fail.\n \t\t\t\t\t\t\t\t\t\tDo you "
-                         "still wish to enable debugging?"));
+             std::string(
+                 "Warning!\n \t\t\t\t\t\t\t\t\t\tDebugging causes file transfers to be very slow.\n "
+                 "\t\t\t\t\t\t\t\t\t\tIn some cases, it may cause them to fail.\n \t\t\t\t\t\t\t\t\t\tDo you "
+                 "still wish to enable debugging?"));
     QVERIFY(!debugging->isChecked());
     QCOMPARE(f.app->Log().DebugMask(), 0);
 
@@ -116,6 +118,10 @@ class LogViewerTest : public QObject {
     QCOMPARE(dialog.findChild<QPushButton*>("tftpOnly")->text(), QString("Tftp Only"));
     QCOMPARE(dialog.findChild<QPushButton*>("ftpOnly")->text(), QString("Ftp Only"));
     QCOMPARE(dialog.findChild<QPushButton*>("both")->text(), QString("Both Tftp and Ftp"));
+    // Wide enough for its title beside the frame's buttons, instead of "D…".
+    dialog.show();
+    QFontMetrics metrics = dialog.fontMetrics();
+    QVERIFY(dialog.width() >= metrics.horizontalAdvance("Debugging Type") + 4 * metrics.height());
   }
 
   void viewerLinesFollowTheLineRule_data() {
@@ -176,8 +182,29 @@ class LogViewerTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     viewer.List()->scrollToBottom();
     QModelIndex last = viewer.Model().index(999999, 0);
-    QCOMPARE(viewer.Model().data(last, Qt::DisplayRole).toString(), QString("December 07, 2024 21:03:00 TFTP: line 999999"));
+    QCOMPARE(viewer.Model().data(last, Qt::DisplayRole).toString(),
+             QString("December 07, 2024 21:03:00 TFTP: line 999999"));
     QVERIFY(viewer.List()->visualRect(last).isValid());
+  }
+
+  void horizontalScrollBarOnlyForALongLine() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string shortPath = dir.path().toStdString() + "/short.log";
+    std::string longPath = dir.path().toStdString() + "/long.log";
+    WriteText(shortPath, "January 02, 1998 09:05:07 TFTP: one\r\ntwo\r\n");
+    WriteText(longPath, "short\r\n" + std::string(300, 'W') + "\r\nshort\r\n");
+    OutputViewer fits(shortPath, modals);
+    OutputViewer tooWide(longPath, modals);
+    fits.show();
+    tooWide.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&fits) && QTest::qWaitForWindowExposed(&tooWide));
+    QTRY_VERIFY(tooWide.List()->horizontalScrollBar()->isVisible());
+    QVERIFY(!fits.List()->horizontalScrollBar()->isVisible());
+    // The long line can be scrolled into view whole.
+    QModelIndex row = tooWide.Model().index(1, 0);
+    QVERIFY(tooWide.List()->columnWidth(0) >= tooWide.List()->sizeHintForIndex(row).width());
+    QCOMPARE(fits.List()->columnWidth(0), fits.List()->viewport()->width());
   }
 
   void menuOpensTheViewers() {

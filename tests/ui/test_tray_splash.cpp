@@ -3,10 +3,12 @@
 #include <QDialog>
 #include <QMenu>
 #include <QPointer>
+#include <QScreen>
 #include <QTest>
 
 #include "app/config_keys.h"
 #include "ui/art.h"
+#include "ui/modals.h"
 #include "ui/splash_panel.h"
 #include "ui/tray_icon.h"
 #include "ui_fixture.h"
@@ -54,8 +56,8 @@ class TrayAndSplashTest : public QObject {
     WindowFixture f;
     QStringList texts;
     for (QAction* a : f.window->TrayMenu()->actions()) texts << (a->isSeparator() ? "-" : a->text());
-    QCOMPARE(texts, (QStringList{"&About", "-", "&Configure", "Show Window", "-", "Toggle FTP", "Toggle TFTP", "-",
-                                 "E&xit"}));
+    QCOMPARE(texts, (QStringList{"&About", "-", "&Configure", "Show Window", "-", "Toggle FTP", "Toggle TFTP",
+                                 "-", "E&xit"}));
     QCOMPARE(f.window->TrayMenu()->defaultAction()->text(), QString("&About"));
     // Its toggles are the window's.
     f.modals.answers = {true};
@@ -92,6 +94,21 @@ class TrayAndSplashTest : public QObject {
     QVERIFY(f.window->Tray().Visible());
   }
 
+  void aBoxOverAHiddenWindowIsCentredOnTheScreen() {
+    QWidget hidden;  // as the window is while the program sits in the tray
+    hidden.setGeometry(0, 0, 100, 100);
+    QtModals modals;
+    QPoint centre;
+    OnNextModal([&](QWidget* box) {
+      centre = box->frameGeometry().center();
+      static_cast<QDialog*>(box)->accept();
+    });
+    modals.Message(&hidden, "TFTP listener failed");
+    QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    QVERIFY2((centre - screenCentre).manhattanLength() <= 2,
+             qPrintable(QString("box centred at %1,%2").arg(centre.x()).arg(centre.y())));
+  }
+
   void withoutATrayTheWindowStartsAndSaysWhy() {
     WindowFixture f("[General]\r\nSystemTray=1\r\n");
     QVERIFY(f.started);
@@ -124,8 +141,8 @@ class TrayAndSplashTest : public QObject {
   }
 
   void artIsCrispAtEverySize() {
-    for (ToolbarImage image : {ToolbarImage::TftpOn, ToolbarImage::FtpOn, ToolbarImage::Config, ToolbarImage::Exit,
-                               ToolbarImage::TftpOff, ToolbarImage::FtpOff}) {
+    for (ToolbarImage image : {ToolbarImage::TftpOn, ToolbarImage::FtpOn, ToolbarImage::Config,
+                               ToolbarImage::Exit, ToolbarImage::TftpOff, ToolbarImage::FtpOff}) {
       QIcon icon = ToolbarIcon(image);
       for (qreal ratio : {1.0, 2.0}) {
         QPixmap pixmap = icon.pixmap(QSize(32, 32), ratio);

@@ -131,6 +131,16 @@ class UserDialogTest : public QObject {
                                       "/nowhere/ does not exist!\r\rPlease choose a valid directory"});
   }
 
+  void directoryFieldShowsAPathWhole() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    const QString path = "/home/operator/harbinex/transfers/incoming/";
+    UserInfoDialog info(Profile("ann", " ", path.toStdString()), modals);
+    info.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&info));
+    QVERIFY(info.dir->width() > info.dir->fontMetrics().horizontalAdvance(path));
+  }
+
   void directoryIsStoredAbsoluteAndNormal() {
     QTemporaryDir dir;
     RecordingModals modals;
@@ -259,6 +269,42 @@ class UserDialogTest : public QObject {
     QVERIFY(f.FileNames().empty());
     QCOMPARE(f.list->List()->topLevelItemCount(), 0);
     QCOMPARE(f.list->NameBox()->count(), 0);
+  }
+
+  // The name is typed into the box and the focus leaves it, as a person would before pressing a button.
+  void typedNamesKeepTheirCase() {
+    UsersFixture f;
+    f.fill = UsersFixture::Password("passwd");
+    for (const char* name : {"alice", "bob"}) {
+      f.Type(name);
+      f.list->OnAddUser();
+    }
+    f.list->show();
+    f.list->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.list.get()));
+    auto typeAndLeave = [&](const QString& name) {
+      QLineEdit* edit = f.list->NameBox()->lineEdit();
+      edit->setFocus();
+      edit->clear();
+      QTest::keyClicks(edit, name);
+      f.list->List()->setFocus();
+      QCOMPARE(f.list->NameBox()->currentText(), name);
+    };
+    typeAndLeave("ALICE");
+    f.modals.Clear();
+    f.list->OnDeleteUser();
+    QCOMPARE(
+        f.modals.Messages(),
+        std::vector<std::string>{"The user ALICE was not found!\r\nPlease specify a existing user name"});
+    QVERIFY(f.modals.questions.empty());
+    typeAndLeave("Bob");
+    f.list->OnAddUser();
+    QCOMPARE(f.FileNames(), (std::vector<std::string>{"alice", "bob", "Bob"}));
+    // After a deletion the box is empty, so that no second press can aim at a name that has gone.
+    typeAndLeave("bob");
+    f.list->OnDeleteUser();
+    QCOMPARE(f.FileNames(), (std::vector<std::string>{"alice", "Bob"}));
+    QCOMPARE(f.list->NameBox()->currentText(), QString());
   }
 };
 

@@ -40,8 +40,10 @@ class RecordingModals : public Modals {
     answers.pop_front();
     return answer;
   }
-  std::optional<std::string> ChooseDirectory(QWidget*, const std::string& title) override {
+  std::optional<std::string> ChooseDirectory(QWidget*, const std::string& title,
+                                             const std::string& startDir) override {
     chooserTitles.push_back(title);
+    chooserStartDirs.push_back(startDir);
     return chosenDirectory;
   }
   std::optional<std::string> ChooseFile(QWidget*, const std::string& startDir, bool forSaving) override {
@@ -70,6 +72,7 @@ class RecordingModals : public Modals {
   std::optional<std::string> chosenDirectory;
   std::optional<std::string> chosenFile;
   std::vector<std::string> chooserTitles;
+  std::vector<std::string> chooserStartDirs;
   std::vector<std::string> fileChooserDirs;
   std::vector<bool> fileChooserSaving;
 };
