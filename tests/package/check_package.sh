@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Debian package of a configured and built tree, checks its name, dependencies and files, installs it
-# with dpkg into a throw-away root, runs the installed `harbinex --version` there and checks the installed
-# service unit with systemd-analyze, the manual page with man, the menu entry and the AppStream file with their
-# validators. Usage: check_package.sh BUILD_DIR VERSION
+# with dpkg into a throw-away root, runs the installed `harbinex --version` there, checks the program directory
+# the installed program gives an ordinary user, the service unit with systemd-analyze, the manual page with man,
+# the menu entry and the AppStream file with their validators. Usage: check_package.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$(cd "$1" && pwd)
 version=$2
@@ -53,6 +53,18 @@ major_minor=${version%.*}
 want="Harbinex Version $major_minor.$(printf '%03d' "${version##*.}")"
 got=$("$installed" --version) || fail "the installed harbinex --version failed"
 [ "$got" = "$want" ] || fail "installed harbinex --version printed '$got', not '$want'"
+
+# An installed program, whose folder its user cannot write, keeps its files in that user's configuration folder.
+chmod 755 "$work"
+home="$work/home"
+mkdir -m 755 "$home"
+chown nobody: "$home"
+as_nobody=(env -i HOME="$home" PATH=/usr/bin:/bin setpriv --reuid=nobody --regid=nogroup --clear-groups)
+help=$("${as_nobody[@]}" "$installed" --help) || fail "the installed harbinex --help failed"
+[[ "$help" == *"program directory: $home/.config/harbinex/"* ]] || fail "--help as nobody: $help"
+"${as_nobody[@]}" "$installed" users list >/dev/null || fail "the installed harbinex users list failed as nobody"
+[ "$(stat -c %a "$home/.config/harbinex")" = 700 ] || fail "~/.config/harbinex is not mode 0700"
+[ ! -e "$root$prefix/bin/Harbinex.pwd" ] || fail "the installed program wrote beside itself"
 
 # The unit is checked inside the root, where its ExecStart exists; the targets it names come from the host.
 unit="$root$prefix/lib/systemd/system/harbinex.service"
