@@ -34,9 +34,9 @@ set(CPACK_PACKAGE_NAME harbinex)
 set(CPACK_PACKAGE_VENDOR Harbinex)
 set(CPACK_PACKAGE_CONTACT "Harbinex developers <harbinex@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TFTP and FTP server with TFTP and FTP clients")
-set(CPACK_PACKAGE_DESCRIPTION
-    "One process runs a TFTP server and an FTP server side by side, plus a TFTP client and an FTP client that "
-    "fetch or send one file, in a window or headless as a systemd service.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "One process runs a TFTP server and an FTP server side by side, plus a TFTP client and an FTP client "
+       "that fetch or send one file, in a window or headless as a systemd service.")
 # The package installs where this build was configured to (scripts/package: /usr).
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
