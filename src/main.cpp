@@ -1,19 +1,23 @@
 // The command line: the window, the headless server, the two client commands and the profile commands.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/config_keys.h"
 #include "app/console_frontend.h"
+#include "app/program_directory.h"
 #include "app/resource_limits.h"
 #include "app/server_app.h"
-#include "ftp/server/ftp_listener.h"
-#include "tftp/tftp_listener.h"
+#include "app/version.h"
 #include "ftp/client/ftp_client_command.h"
+#include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_client_command.h"
+#include "tftp/tftp_listener.h"
 #include "users/users_command.h"
 #ifdef HX_HAVE_UI
 #include "ui/run_window.h"
@@ -27,11 +31,43 @@ constexpr const char* kUsage =
     "  harbinex --headless [--dir DIR]\n"
     "  harbinex tftp get|put HOST[:PORT] REMOTE LOCAL [--blksize N] [--windowsize N] [--timeout S] "
     "[--dir DIR]\n"
-    "  harbinex ftp  get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--dir DIR]\n"
+    "  harbinex ftp  get|put HOST[:PORT] USER PASSWORD REMOTE LOCAL [--passive] [--dir DIR]\n"
     "  harbinex users list [--dir DIR]\n"
     "  harbinex users add NAME --password PW --home DIR [--rights LIST] [--dir DIR]\n"
     "  harbinex users edit NAME [--password PW] [--home DIR] [--rights LIST] [--dir DIR]\n"
-    "  harbinex users delete NAME [--dir DIR]\n";
+    "  harbinex users delete NAME [--dir DIR]\n"
+    "  harbinex --help | --version\n";
+
+// The rest of --help: what each command and option does, and the files of the program directory.
+constexpr const char* kHelp =
+    "\n"
+    "commands:\n"
+    "  (none)            the window; headless when there is no display or no window built in\n"
+    "  --headless        the TFTP and FTP servers without a window, until SIGINT or SIGTERM\n"
+    "  tftp get|put      fetch or send one file with the TFTP client\n"
+    "  ftp get|put       fetch or send one file with the FTP client\n"
+    "  users             list, add, edit or delete the FTP user profiles\n"
+    "  --help, -h        this text\n"
+    "  --version         the program's version\n"
+    "\n"
+    "options:\n"
+    "  --dir DIR         the program directory, which holds the files below\n"
+    "  --blksize N       TFTP block size to ask for, 8 to 65464 bytes\n"
+    "  --windowsize N    TFTP blocks sent before an acknowledgement, 1 to 65535\n"
+    "  --timeout S       TFTP seconds before a retransmission, 1 to 255\n"
+    "  --passive         FTP data connection opened by the client (PASV)\n"
+    "  --password PW     profile password; PW or PASSWORD \"-\" reads one line of standard input\n"
+    "  --home DIR        profile upload/download directory\n"
+    "  --rights LIST     comma list of login, upload, download, overwrite, rename, delete, mkdir, rmdir\n"
+    "\n"
+    "files of the program directory:\n"
+    "  Harbinex.ini      configuration\n"
+    "  Harbinex.log      transfer log\n"
+    "  Harbinex.dbg      debug trace\n"
+    "  Harbinex.pwd      FTP user profiles\n"
+    "Without --dir the program directory is the executable's folder, or for an installed program\n"
+    "$XDG_CONFIG_HOME/harbinex (~/.config/harbinex when XDG_CONFIG_HOME is unset), made with mode 0700.\n"
+    "\n";
 
 hx::ServerApp::Services MakeServices() {
   hx::ServerApp::Services services;
@@ -93,12 +129,34 @@ int main(int argc, char** argv) {
   // Not fatal: the program serves with the limit it was given, only fewer sessions at once.
   hx::RaiseOpenFileLimit();
   hx::CommandLine line = hx::ParseCommandLine(argc, argv);
-  std::string dir = line.dir.value_or(hx::ExecutableDirectory());
+  const auto& args = line.args;
+  std::optional<std::string> chosen = hx::ProgramDirectory(line.dir);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    std::printf("program directory: %s\n", chosen ? chosen->c_str() : "(none: set HOME or XDG_CONFIG_HOME)");
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("%s\n", hx::kAboutVersionText);
+    return 0;
+  }
+  if (!chosen) {
+    std::fputs("harbinex: neither HOME nor XDG_CONFIG_HOME names a folder for the settings; use --dir DIR\n",
+               stderr);
+    return 2;
+  }
+  std::string dir = *chosen;
+  // The configuration folder of an installed program is made at its first start; a --dir or the executable's
+  // folder must exist already.
+  if (!line.dir && dir != hx::ExecutableDirectory() && !hx::CreatePrivateFolders(dir)) {
+    std::fprintf(stderr, "harbinex: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
+    return 1;
+  }
   if (!std::filesystem::is_directory(dir)) {
     std::fprintf(stderr, "harbinex: %s is not a directory\n", dir.c_str());
     return 2;
   }
-  const auto& args = line.args;
   if (!args.empty() && args[0] == "--headless" && args.size() == 1) return RunHeadless(dir);
   if (!args.empty() && args[0] == "tftp") {
     line.args.erase(line.args.begin());
@@ -111,10 +169,6 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "users") {
     line.args.erase(line.args.begin());
     return hx::RunUsersCommand(line, dir);
-  }
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(kUsage, stdout);
-    return 0;
   }
   if (args.empty()) {
 #ifdef HX_HAVE_UI

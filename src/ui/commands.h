@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/version.h"
+
 namespace hx {
 
 // The commands of the window with their texts: the menu text, and the prompt that the status bar shows while
@@ -44,6 +46,6 @@ inline constexpr const char* kTftpOffPane = "   TFTP: Off   ";
 inline constexpr const char* kFtpOnPane = "   FTP: On   ";
 inline constexpr const char* kFtpOffPane = "   FTP: Off   ";
 inline constexpr const char* kTrayTip = "Vantrel Harbinex";
-inline constexpr const char* kAboutText = "Harbinex Version 1.1.007";
+inline constexpr const char* kAboutText = kAboutVersionText;
 
 }  // namespace hx
