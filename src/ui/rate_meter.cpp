@@ -6,20 +6,14 @@
 namespace hx {
 
 double RateMeter::Sample(int id, std::uint64_t bytes, Clock::time_point now) {
-  std::deque<Sample_>& samples = m_sessions[id];
+  std::deque<Point>& samples = m_sessions[id];
   // A count that went down belongs to a new transfer of the same session (FTP): its rate starts afresh.
   if (!samples.empty() && bytes < samples.back().bytes) samples.clear();
   samples.push_back({now, bytes});
   while (samples.size() > 2 && now - samples[1].at >= kWindow) samples.pop_front();
-  const Sample_& first = samples.front();
+  const Point& first = samples.front();
   double seconds = std::chrono::duration<double>(now - first.at).count();
   return seconds > 0 ? static_cast<double>(bytes - first.bytes) / seconds : 0.0;
-}
-
-void RateMeter::ForgetUnsampledSince(Clock::time_point since) {
-  std::erase_if(m_sessions, [since](const auto& entry) {
-    return entry.second.empty() || entry.second.back().at < since;
-  });
 }
 
 std::string FormatRate(double bytesPerSecond) {

@@ -21,16 +21,13 @@ class RateMeter {
   // Records the count of the session at `now` and returns its rate in bytes a second.
   double Sample(int id, std::uint64_t bytes, Clock::time_point now);
   void Forget(int id) { m_sessions.erase(id); }
-  // Drops the sessions that were not sampled since `since`.
-  void ForgetUnsampledSince(Clock::time_point since);
-  size_t Size() const { return m_sessions.size(); }
 
  private:
-  struct Sample_ {
+  struct Point {
     Clock::time_point at;
     std::uint64_t bytes;
   };
-  std::unordered_map<int, std::deque<Sample_>> m_sessions;
+  std::unordered_map<int, std::deque<Point>> m_sessions;
 };
 
 // "12.4 MB/s": bytes a second in units of 1000, one decimal from KB/s up.
