@@ -115,6 +115,12 @@ bool IsRefusalReply(std::string_view status) {
          status[1] <= '9' && status[2] >= '0' && status[2] <= '9' && (status[3] == ' ' || status[3] == '-');
 }
 
+// The FTP client shows the server's reply when its transfer or its session has been closed.
+bool IsClosingReply(std::string_view status) {
+  return (status.starts_with("226") || status.starts_with("221")) && status.size() >= 4 &&
+         (status[3] == ' ' || status[3] == '-');
+}
+
 }  // namespace
 
 bool IsFailureStatus(std::string_view type, std::string_view status) {
@@ -123,7 +129,8 @@ bool IsFailureStatus(std::string_view type, std::string_view status) {
 }
 
 bool IsEndStatus(std::string_view type, std::string_view status) {
-  return InTable(kSuccesses, status) || IsFailureStatus(type, status);
+  return InTable(kSuccesses, status) || (type == "Ftp Client" && IsClosingReply(status)) ||
+         IsFailureStatus(type, status);
 }
 
 }  // namespace hx

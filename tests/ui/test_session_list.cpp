@@ -82,6 +82,9 @@ class SessionListTest : public QObject {
     activity = model.Measure(t0 + std::chrono::seconds(2));
     QCOMPARE(model.Shown(model.RowOf(1), kListProgress), QString());
     QCOMPARE(activity.running, 1);
+    model.Apply({Cell(2, kColStatus, "226 File transfer successful.")}, {});
+    QCOMPARE(model.Measure(t0 + std::chrono::seconds(3)).running, 0);
+    QCOMPARE(model.Shown(model.RowOf(2), kListProgress), QString());
   }
 
   void failuresShowInTheErrorColour() {
