@@ -70,6 +70,8 @@ inline constexpr IntSetting kLogging{kGeneral, "Logging", kKeep, 1, 0};
 inline constexpr IntSetting kDebugging{kGeneral, "Debugging", kReset, 0, 0};
 // 1: the services listen on IPv6 and IPv4 with one socket each; 0: IPv4 only, for hosts without IPv6.
 inline constexpr IntSetting kIPv6{kGeneral, "IPv6", kKeep, 1, 1};
+// Where the main window was when the program last ended: "x,y,width,height,maximised"; empty at first.
+inline constexpr TextSetting kWindowPlacement{kGeneral, "WindowPlacement", kNone, "", ""};
 // TFTP
 inline constexpr IntSetting kTftpServer{kTftp, "TFTPServer", kKeep, 1, 1};
 // A transfer creates no directory unless the file says so; the sheet shows a missing key ticked.
@@ -105,11 +107,13 @@ inline constexpr IntSetting kFPassive{kFtp, "FPassive", kKeep, 1, 1};
 inline constexpr TextSetting kFDLDir{kFtp, "FDLDir", kTransferDir, "", ""};
 inline constexpr TextSetting kFPassivePorts{kFtp, "FPassivePorts", kKeep, "0", "0"};
 inline constexpr TextSetting kFPassiveAddress{kFtp, "FPassiveAddress", kKeep, "", ""};
-// Widths of the session list's columns, written when the window closes.
+// Widths of the session list's columns, written when the window closes. A missing width is scaled from the
+// default by the width of the window's font (the defaults suit an 8-point font of 6-pixel letters).
 inline constexpr IntSetting kWidthTime{kColumnWidth, "Time", kNone, 0, 65};
 inline constexpr IntSetting kWidthType{kColumnWidth, "Type", kNone, 0, 50};
 inline constexpr IntSetting kWidthPeer{kColumnWidth, "Peer", kNone, 0, 80};
 inline constexpr IntSetting kWidthBytes{kColumnWidth, "Bytes", kNone, 0, 60};
+inline constexpr IntSetting kWidthProgress{kColumnWidth, "Progress", kNone, 0, 120};
 inline constexpr IntSetting kWidthCommand{kColumnWidth, "Command", kNone, 0, 80};
 inline constexpr IntSetting kWidthStatus{kColumnWidth, "Status", kNone, 0, 80};
 // The TFTP client dialog's last values, in TLastGet or TLastPut. An empty local name shows TDLDir.
@@ -146,7 +150,7 @@ inline constexpr AnySetting kSettings[] = {
     &kTLastPort,       &kTLastLocalName, &kTLastRemoteName, &kTLastBlockSize,
     &kTLastWindowSize, &kTLastTimeout,    &kFLastHost,
     &kFLastPort,       &kFLastLocalName, &kFLastRemoteName, &kFLastUser,
-    &kFLastPassive,
+    &kFLastPassive,    &kWidthProgress,  &kWindowPlacement,
 };
 
 // The value of the key as a reader sees it: its read default when the key is missing.

@@ -3,9 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
@@ -27,9 +31,14 @@
 namespace hx {
 namespace {
 
-constexpr const cfg::IntSetting* kColumnWidths[kShownColumns] = {&cfg::kWidthTime,    &cfg::kWidthType,
-                                                                   &cfg::kWidthPeer,    &cfg::kWidthBytes,
-                                                                   &cfg::kWidthCommand, &cfg::kWidthStatus};
+constexpr const cfg::IntSetting* kColumnWidths[kListColumns] = {
+    &cfg::kWidthTime,     &cfg::kWidthType,    &cfg::kWidthPeer,  &cfg::kWidthBytes,
+    &cfg::kWidthProgress, &cfg::kWidthCommand, &cfg::kWidthStatus};
+
+// The default widths suit an 8-point font whose letters average 6 pixels; other fonts scale them.
+constexpr double kDefaultsCharWidth = 6.0;
+// How often Progress and the activity pane are brought up to date.
+constexpr int kMeasureIntervalMs = 400;
 
 constexpr const char* kTftpOffWarning = "Warning! This will disable the TFTP Server\nDo you wish to proceed?";
 constexpr const char* kFtpOffWarning = "Warning! This will disable the FTP Server\nDo you wish to proceed?";
@@ -61,6 +70,9 @@ MainWindow::MainWindow(ServerApp& app, WindowFrontend& frontend, Modals& modals,
     m_model->Apply(batch, [this] { return m_app.Registry().Rows(); });
   });
   resize(560, 320);
+  m_measureTimer.setInterval(kMeasureIntervalMs);
+  connect(&m_measureTimer, &QTimer::timeout, this, &MainWindow::Measure);
+  m_measureTimer.start();
 }
 
 MainWindow::~MainWindow() {
@@ -188,6 +200,12 @@ void MainWindow::BuildStatusBar() {
   statusBar()->addWidget(m_tftpPane);
   statusBar()->addWidget(m_ftpPane);
   statusBar()->addWidget(m_promptPane, 1);
+  m_activityPane = new QLabel(this);
+  m_activityPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  m_activityPane->setMinimumWidth(
+      m_activityPane->fontMetrics().horizontalAdvance(ActivityText({999, 999.9e6})) + 8);
+  m_activityPane->setText(ActivityText({}));
+  statusBar()->addPermanentWidget(m_activityPane);
   statusBar()->setSizeGripEnabled(true);
   m_tftpPane->setText(kTftpOffPane);
   m_ftpPane->setText(kFtpOffPane);
@@ -198,8 +216,12 @@ void MainWindow::BuildList() {
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   m_model = new SessionModel(this);
+  m_model->SetErrorColour(ErrorColour(palette()));
+  m_sorted = new QSortFilterProxyModel(this);
+  m_sorted->setSourceModel(m_model);
+  m_sorted->setSortRole(kSortRole);
   m_list = new SessionView(central);
-  m_list->setModel(m_model);
+  m_list->setModel(m_sorted);
   layout->addWidget(m_list);
   setCentralWidget(central);
   ReadColumnWidths();
@@ -241,7 +263,10 @@ bool MainWindow::Start() {
   m_trayIcon.Install(this, kTrayTip, ProgramIcon(), m_trayMenu, trayAvailable);
   if (SystemTraySet() && m_trayIcon.Available()) return true;  // only the icon shows
   if (SystemTraySet()) m_modals.Message(nullptr, kNoTrayMessage);
-  show();
+  if (ReadPlacement())
+    showMaximized();
+  else
+    show();
   if (m_options.splash) ShowSplash(this);
   return true;
 }
@@ -327,22 +352,61 @@ void MainWindow::OnEnableLogging() {
 
 void MainWindow::OnToggleStatusWindow() {
   if (!m_listHidden) {
-    // The rows go on being updated while the list is hidden; only their painting is saved.
+    // The rows go on being updated while the list is hidden; only their painting is saved. Where the list
+    // was scrolled to and which row was selected are kept for its return: hiding it moves the focus away and
+    // a view that gets it back would select its current row.
     m_shownGeometry = geometry();
-    int listHeight = m_list->height();
-    m_list->hide();
+    m_listPlace = ListPlace{m_list->verticalScrollBar()->value(), m_list->horizontalScrollBar()->value(),
+                            SelectedSession()};
+    centralWidget()->hide();
     m_listHidden = true;
-    centralWidget()->setMinimumHeight(0);
-    resize(width(), height() - listHeight + 10);
+    // Nothing but menu, toolbar and status bar: the window as low as its layout lets it be.
+    layout()->activate();
+    resize(width(), minimumSizeHint().height());
   } else {
-    m_list->show();
+    centralWidget()->show();
     m_listHidden = false;
     setGeometry(m_shownGeometry);
-    m_list->viewport()->update();
+    RestoreListPlace();
+    // The scroll range follows the new geometry only when the layout has run.
+    QTimer::singleShot(0, this, &MainWindow::RestoreListPlace);
   }
 }
 
-void MainWindow::OnClearCompleted() { m_app.Registry().ClearCompletedSessions(); }
+int MainWindow::SelectedSession() const {
+  const QModelIndexList rows = m_list->selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : m_model->SessionIdAt(m_sorted->mapToSource(rows.first()).row());
+}
+
+void MainWindow::RestoreListPlace() {
+  if (m_listHidden) return;
+  QItemSelectionModel* selection = m_list->selectionModel();
+  int row = m_listPlace.selectedSession < 0 ? -1 : m_model->RowOf(m_listPlace.selectedSession);
+  if (row >= 0) {
+    QModelIndex index = m_sorted->mapFromSource(m_model->index(row, 0));
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  } else {
+    selection->clearSelection();
+  }
+  m_list->verticalScrollBar()->setValue(m_listPlace.vertical);
+  m_list->horizontalScrollBar()->setValue(m_listPlace.horizontal);
+}
+
+QString MainWindow::ActivityText(const Activity& activity) {
+  QString text = QString("Running: %1").arg(activity.running);
+  if (activity.running > 0) text += QString::fromStdString(" \u00b7 " + FormatRate(activity.bytesPerSecond));
+  return text;
+}
+
+void MainWindow::Measure() {
+  Activity activity = m_model->Measure(RateMeter::Clock::now());
+  QString text = ActivityText(activity);
+  if (m_activityPane->text() != text) m_activityPane->setText(text);
+}
+
+void MainWindow::OnClearCompleted() {
+  m_app.Registry().ClearCompletedSessions();
+}
 
 void MainWindow::OnShowWindow() {
   m_trayIcon.RemoveFromTray();
@@ -356,7 +420,9 @@ void MainWindow::OnTrayDoubleClick() {
   OnAbout();
 }
 
-void MainWindow::ShowPrompt(const QString& prompt) { m_promptPane->setText(prompt.isEmpty() ? kReadyPrompt : prompt); }
+void MainWindow::ShowPrompt(const QString& prompt) {
+  m_promptPane->setText(prompt.isEmpty() ? kReadyPrompt : prompt);
+}
 
 bool MainWindow::event(QEvent* event) {
   // Prompts go to the third pane; the first two keep the service states.
@@ -389,20 +455,65 @@ void MainWindow::OnOK() {
 }
 
 void MainWindow::Quit() {
+  WritePlacement();
   hide();
   WriteColumnWidths();
   // The log is closed by the core's shut-down, which the caller runs when the loop has ended.
   QCoreApplication::quit();
 }
 
+double FontWidthScale(const QFontMetrics& metrics) {
+  static const QString kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  return metrics.horizontalAdvance(kLetters) / double(kLetters.size()) / kDefaultsCharWidth;
+}
+
 void MainWindow::ReadColumnWidths() {
-  for (int column = 0; column < kShownColumns; ++column)
-    m_list->setColumnWidth(column, cfg::Read(m_app.Config(), *kColumnWidths[column]));
+  // A stored width is in the pixels of the font it was dragged in; a default is scaled to this one.
+  const double scale = FontWidthScale(m_list->fontMetrics());
+  for (int column = 0; column < kListColumns; ++column) {
+    const cfg::IntSetting& setting = *kColumnWidths[column];
+    int stored = m_app.Config().GetProfileInt(setting.section, setting.key, -1);
+    m_list->setColumnWidth(column, stored >= 0 ? stored : qRound(setting.read * scale));
+  }
 }
 
 void MainWindow::WriteColumnWidths() {
-  for (int column = 0; column < kShownColumns; ++column)
+  for (int column = 0; column < kListColumns; ++column)
     cfg::Write(m_app.Config(), *kColumnWidths[column], m_list->columnWidth(column));
+}
+
+bool MainWindow::ReadPlacement() {
+  QStringList parts = QString::fromStdString(cfg::Read(m_app.Config(), cfg::kWindowPlacement)).split(',');
+  if (parts.size() != 5) return false;
+  int values[5];
+  for (int i = 0; i < 5; ++i) {
+    bool ok = false;
+    values[i] = parts[i].trimmed().toInt(&ok);
+    if (!ok) return false;
+  }
+  QRect placed(values[0], values[1], values[2], values[3]);
+  if (placed.width() < 100 || placed.height() < 50) return false;
+  // A screen that has gone since (a second monitor unplugged) leaves the window where the desktop puts it.
+  bool onScreen = false;
+  for (QScreen* screen : QGuiApplication::screens())
+    onScreen = onScreen || screen->availableGeometry().intersects(placed);
+  if (!onScreen) return false;
+  setGeometry(placed);
+  return values[4] != 0;
+}
+
+void MainWindow::WritePlacement() {
+  // The size and place the window has when it is neither maximised nor without its list.
+  QRect placed = m_listHidden ? m_shownGeometry : normalGeometry();
+  if (!placed.isValid()) placed = geometry();
+  cfg::Write(m_app.Config(), cfg::kWindowPlacement,
+             QString("%1,%2,%3,%4,%5")
+                 .arg(placed.x())
+                 .arg(placed.y())
+                 .arg(placed.width())
+                 .arg(placed.height())
+                 .arg(isMaximized() ? 1 : 0)
+                 .toStdString());
 }
 
 }  // namespace hx

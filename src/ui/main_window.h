@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QRect>
+#include <QTimer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,7 +16,9 @@
 #include "ui/tray_icon.h"
 
 class QAction;
+class QFontMetrics;
 class QMenu;
+class QSortFilterProxyModel;
 class QToolBar;
 
 namespace hx {
@@ -25,6 +28,11 @@ class ServerApp;
 class SessionModel;
 class SessionView;
 class WindowFrontend;
+struct Activity;
+
+// The scale of the session list's default column widths for a font: its average letter width against the
+// width the defaults were chosen for.
+double FontWidthScale(const QFontMetrics& metrics);
 
 struct WindowOptions {
   // Whether the desktop has a system tray; nullopt asks the desktop.
@@ -76,6 +84,9 @@ class MainWindow : public QMainWindow {
   QString FtpPaneText() const { return m_ftpPane->text(); }
   SessionView* SessionList() const { return m_list; }
   SessionModel* Sessions() const { return m_model; }
+  QString ActivityPaneText() const { return m_activityPane->text(); }
+  // Brings Progress and the activity pane up to date (a timer does it a few times a second).
+  void Measure();
   TrayIcon& Tray() { return m_trayIcon; }
   bool StatusWindowShown() const { return !m_listHidden; }
 
@@ -116,6 +127,12 @@ class MainWindow : public QMainWindow {
 
   void ReadColumnWidths();
   void WriteColumnWidths();
+  // Places the window as it was when the program last ended; true when it was maximised.
+  bool ReadPlacement();
+  void WritePlacement();
+  int SelectedSession() const;
+  void RestoreListPlace();
+  static QString ActivityText(const Activity& activity);
   bool SystemTraySet() const;
 
   ServerApp& m_app;
@@ -131,7 +148,9 @@ class MainWindow : public QMainWindow {
   QLabel* m_tftpPane = nullptr;
   QLabel* m_ftpPane = nullptr;
   QLabel* m_promptPane = nullptr;
+  QLabel* m_activityPane = nullptr;
   SessionModel* m_model = nullptr;
+  QSortFilterProxyModel* m_sorted = nullptr;
   SessionView* m_list = nullptr;
   QMenu* m_trayMenu = nullptr;
   TrayIcon m_trayIcon;
@@ -139,6 +158,13 @@ class MainWindow : public QMainWindow {
   bool m_bInitializing = true;
   bool m_listHidden = false;
   QRect m_shownGeometry;
+  // Where the list stood when it was hidden.
+  struct ListPlace {
+    int vertical = 0;
+    int horizontal = 0;
+    int selectedSession = -1;
+  } m_listPlace;
+  QTimer m_measureTimer;
 };
 
 }  // namespace hx

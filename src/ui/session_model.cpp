@@ -1,17 +1,55 @@
 #include "ui/session_model.h"
 
+#include <QBrush>
+#include <QPalette>
 #include <algorithm>
 #include <set>
-#include <unordered_set>
 #include <utility>
+
+#include "ui/session_status.h"
 
 namespace hx {
 
 QString SessionColumnHeading(int column) {
-  static const char* const kHeadings[kShownColumns] = {"Start Time", "Type",    "Peer",
-                                                       "Bytes",      "Command", "Status"};
-  return column >= 0 && column < kShownColumns ? kHeadings[column] : QString();
+  static const char* const kHeadings[kListColumns] = {"Start Time", "Type",    "Peer",  "Bytes",
+                                                      "Progress",   "Command", "Status"};
+  return column >= 0 && column < kListColumns ? kHeadings[column] : QString();
 }
+
+int CellOfColumn(int column) {
+  static const int kCells[kListColumns] = {kColStartTime, kColType,  kColPeer, kColBytes, -1,
+                                           kColCommand,   kColStatus};
+  return column >= 0 && column < kListColumns ? kCells[column] : -1;
+}
+
+QColor ErrorColour(const QPalette& palette) {
+  return palette.color(QPalette::Base).lightness() < 128 ? QColor(0xff, 0x7b, 0x72)
+                                                         : QColor(0xc0, 0x1c, 0x28);
+}
+
+namespace {
+
+// The list column that shows a cell; the total shows in Progress.
+int ColumnOfCell(int cell) {
+  switch (cell) {
+    case kColStartTime:
+      return kListTime;
+    case kColType:
+      return kListType;
+    case kColPeer:
+      return kListPeer;
+    case kColBytes:
+      return kListBytes;
+    case kColCommand:
+      return kListCommand;
+    case kColStatus:
+      return kListStatus;
+    default:
+      return kListProgress;
+  }
+}
+
+}  // namespace
 
 SessionModel::SessionModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -20,24 +58,51 @@ int SessionModel::rowCount(const QModelIndex& parent) const {
 }
 
 int SessionModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kShownColumns;
+  return parent.isValid() ? 0 : kListColumns;
 }
 
 QVariant SessionModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kShownColumns) return {};
-  if (role == Qt::DisplayRole) return Cell(index.row(), index.column());
-  if (role == Qt::TextAlignmentRole) {
-    Qt::Alignment horizontal = index.column() == kColBytes ? Qt::AlignRight : Qt::AlignLeft;
-    return QVariant::fromValue(horizontal | Qt::AlignVCenter);
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kListColumns) return {};
+  const int column = index.column();
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: {
+      QString text = Shown(index.row(), column);
+      if (role == Qt::ToolTipRole && text.isEmpty()) return {};
+      return text;
+    }
+    case Qt::TextAlignmentRole: {
+      Qt::Alignment horizontal = column == kListBytes ? Qt::AlignRight : Qt::AlignLeft;
+      return QVariant::fromValue(horizontal | Qt::AlignVCenter);
+    }
+    case Qt::ForegroundRole:
+      if (column == kListStatus && Failed(index.row())) return QBrush(m_errorColour);
+      return {};
+    case kShareRole: {
+      auto it = m_progress.find(SessionIdAt(index.row()));
+      return it == m_progress.end() ? -1.0 : it->second.share;
+    }
+    case kSortRole: {
+      const SessionRow& row = m_rows[static_cast<size_t>(DisplayRow(index.row()))];
+      if (column == kListTime) return row.id;  // the order the sessions started in
+      if (column == kListBytes)
+        return QVariant::fromValue<qulonglong>(ParseCount(row.cells[kColBytes]).value_or(0));
+      if (column == kListProgress) {
+        auto it = m_progress.find(row.id);
+        return it == m_progress.end() ? -1.0 : it->second.share;
+      }
+      return Shown(index.row(), column);
+    }
+    default:
+      return {};
   }
-  return {};
 }
 
 QVariant SessionModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal) return {};
   if (role == Qt::DisplayRole) return SessionColumnHeading(section);
   if (role == Qt::TextAlignmentRole) {
-    Qt::Alignment horizontal = section == kColBytes ? Qt::AlignRight : Qt::AlignLeft;
+    Qt::Alignment horizontal = section == kListBytes ? Qt::AlignRight : Qt::AlignLeft;
     return QVariant::fromValue(horizontal | Qt::AlignVCenter);
   }
   return {};
@@ -54,10 +119,35 @@ int SessionModel::SessionIdAt(int row) const {
   return row >= 0 && index >= 0 ? m_rows[static_cast<size_t>(index)].id : -1;
 }
 
+int SessionModel::RowOf(int id) const {
+  int index = IndexOf(id);
+  return index < 0 ? -1 : DisplayRow(index);
+}
+
 QString SessionModel::Cell(int row, int column) const {
   int index = DisplayRow(row);
   if (row < 0 || index < 0 || column < 0 || column >= kSessionColumns) return {};
   return QString::fromStdString(m_rows[static_cast<size_t>(index)].cells[static_cast<size_t>(column)]);
+}
+
+QString SessionModel::Shown(int row, int column) const {
+  int index = DisplayRow(row);
+  if (row < 0 || index < 0) return {};
+  const SessionRow& session = m_rows[static_cast<size_t>(index)];
+  if (column == kListProgress) {
+    auto it = m_progress.find(session.id);
+    return it == m_progress.end() ? QString() : QString::fromStdString(it->second.text);
+  }
+  if (column == kListBytes) return QString::fromStdString(GroupThousands(session.cells[kColBytes]));
+  int cell = CellOfColumn(column);
+  return cell < 0 ? QString() : QString::fromStdString(session.cells[static_cast<size_t>(cell)]);
+}
+
+bool SessionModel::Failed(int row) const {
+  int index = DisplayRow(row);
+  if (row < 0 || index < 0) return false;
+  const SessionRow& session = m_rows[static_cast<size_t>(index)];
+  return session.id != 0 && IsFailureStatus(session.cells[kColType], session.cells[kColStatus]);
 }
 
 void SessionModel::Insert(int id) {
@@ -74,11 +164,27 @@ void SessionModel::Insert(int id) {
   endInsertRows();
 }
 
+void SessionModel::Track(const SessionRow& row, int column) {
+  if (row.id == 0) return;  // the version row
+  if (column == kColStatus && IsEndStatus(row.cells[kColType], row.cells[kColStatus])) {
+    m_settled.insert(row.id);
+  } else if (column == kColBytes) {
+    m_settled.erase(row.id);
+    m_measured.insert(row.id);
+  } else if (column == kColTotal && !m_settled.count(row.id)) {
+    m_measured.insert(row.id);
+  }
+}
+
+bool SessionModel::Transferring(const SessionRow& row) const {
+  return !m_settled.count(row.id) && !row.cells[kColBytes].empty();
+}
+
 void SessionModel::Apply(const std::vector<SessionNotice>& batch,
                          const std::function<std::vector<SessionRow>()>& snapshot) {
   // Cell changes are collected and announced once per cell, each on its own: a view repaints only the cells
   // it shows, so a burst of progress updates of rows out of sight costs nothing.
-  std::set<std::pair<int, int>> changed;  // (id, column)
+  std::set<std::pair<int, int>> changed;  // (id, list column)
   auto flush = [&] {
     for (auto [id, column] : changed) {
       int index = IndexOf(id);
@@ -97,9 +203,11 @@ void SessionModel::Apply(const std::vector<SessionNotice>& batch,
       case SessionNotice::Kind::CellChanged: {
         int index = IndexOf(notice.sessionId);
         if (index < 0 || notice.column < 0 || notice.column >= kSessionColumns) break;  // cleared meanwhile
-        m_rows[static_cast<size_t>(index)].cells[static_cast<size_t>(notice.column)] = notice.text;
-        // The total is kept for the Bytes column's share, not shown as a cell of its own.
-        changed.emplace(notice.sessionId, notice.column < kShownColumns ? notice.column : int{kColBytes});
+        SessionRow& row = m_rows[static_cast<size_t>(index)];
+        row.cells[static_cast<size_t>(notice.column)] = notice.text;
+        Track(row, notice.column);
+        // The total is no column of its own; Progress shows it when the window next measures.
+        if (notice.column != kColTotal) changed.emplace(notice.sessionId, ColumnOfCell(notice.column));
         break;
       }
       case SessionNotice::Kind::RowsRemoved:
@@ -124,18 +232,73 @@ void SessionModel::SyncTo(const std::vector<SessionRow>& snapshot) {
     while (index >= 0 && !live.count(m_rows[static_cast<size_t>(index)].id)) --index;
     int first = index + 1;
     beginRemoveRows({}, DisplayRow(last), DisplayRow(first));
+    for (int gone = first; gone <= last; ++gone) {
+      int id = m_rows[static_cast<size_t>(gone)].id;
+      m_measured.erase(id);
+      m_settled.erase(id);
+      m_progress.erase(id);
+      m_meter.Forget(id);
+    }
     m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
     endRemoveRows();
   }
   for (const SessionRow& row : snapshot) {
     Insert(row.id);
     int index = IndexOf(row.id);
-    if (m_rows[static_cast<size_t>(index)].cells != row.cells) {
-      m_rows[static_cast<size_t>(index)].cells = row.cells;
+    SessionRow& mine = m_rows[static_cast<size_t>(index)];
+    if (mine.cells != row.cells) {
+      bool bytesMoved = mine.cells[kColBytes] != row.cells[kColBytes];
+      mine.cells = row.cells;
+      if (bytesMoved) Track(mine, kColBytes);
+      Track(mine, kColStatus);
       int display = DisplayRow(index);
-      emit dataChanged(this->index(display, 0), this->index(display, kShownColumns - 1), {Qt::DisplayRole});
+      emit dataChanged(this->index(display, 0), this->index(display, kListColumns - 1), {Qt::DisplayRole});
     }
   }
+}
+
+Activity SessionModel::Measure(RateMeter::Clock::time_point now) {
+  Activity activity;
+  for (auto it = m_measured.begin(); it != m_measured.end();) {
+    const int id = *it;
+    int index = IndexOf(id);
+    Progress progress;
+    bool moving = index >= 0 && Transferring(m_rows[static_cast<size_t>(index)]);
+    if (moving) {
+      const SessionRow& row = m_rows[static_cast<size_t>(index)];
+      std::uint64_t bytes = ParseCount(row.cells[kColBytes]).value_or(0);
+      double rate = m_meter.Sample(id, bytes, now);
+      std::optional<int> percent;
+      if (auto total = ParseCount(row.cells[kColTotal]); total && *total > 0) {
+        std::uint64_t done = std::min(bytes, *total);
+        percent = static_cast<int>(done * 100 / *total);
+        progress.share = static_cast<double>(done) / static_cast<double>(*total);
+      }
+      progress.text = FormatProgress(percent, rate);
+      ++activity.running;
+      activity.bytesPerSecond += rate;
+      ++it;
+    } else {
+      m_meter.Forget(id);
+      it = m_measured.erase(it);
+    }
+    if (index < 0) {
+      m_progress.erase(id);
+      continue;
+    }
+    auto shown = m_progress.find(id);
+    bool same = shown == m_progress.end()
+                    ? !moving
+                    : moving && shown->second.text == progress.text && shown->second.share == progress.share;
+    if (same) continue;
+    if (moving)
+      m_progress[id] = std::move(progress);
+    else
+      m_progress.erase(id);
+    QModelIndex cell = this->index(DisplayRow(index), kListProgress);
+    emit dataChanged(cell, cell, {Qt::DisplayRole});
+  }
+  return activity;
 }
 
 }  // namespace hx

@@ -1,13 +1,44 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
+#include <chrono>
 #include <functional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/session_table.h"
+#include "ui/rate_meter.h"
 #include "ui/window_frontend.h"
 
+class QPalette;
+
 namespace hx {
+
+// The columns of the list: the shown cells of a row, with the progress the window works out from them after
+// Bytes.
+enum ListColumn : int {
+  kListTime = 0,
+  kListType,
+  kListPeer,
+  kListBytes,
+  kListProgress,
+  kListCommand,
+  kListStatus,
+};
+inline constexpr int kListColumns = 7;
+
+// Roles beyond Qt's own: the value a column sorts by, and the share of a progress bar (0..1, or -1 for none).
+inline constexpr int kSortRole = Qt::UserRole;
+inline constexpr int kShareRole = Qt::UserRole + 1;
+
+// What is moving at one moment: the sessions that transfer and their rates together.
+struct Activity {
+  int running = 0;
+  double bytesPerSecond = 0;
+};
 
 // The session list as the view sees it: a copy of the core's session table, kept current by the notices of
 // the window's front end. Rows are shown newest first, which is the order of their ids (the version row, id
@@ -25,24 +56,56 @@ class SessionModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   // Applies a batch of notices; `snapshot` reads the core's table, for the notice that rows were removed.
-  void Apply(const std::vector<SessionNotice>& batch, const std::function<std::vector<SessionRow>()>& snapshot);
+  void Apply(const std::vector<SessionNotice>& batch,
+             const std::function<std::vector<SessionRow>()>& snapshot);
   // Makes the copy equal to the core's table: rows gone are removed, new rows inserted, cells refreshed.
   void SyncTo(const std::vector<SessionRow>& snapshot);
 
+  // Samples the byte counts of the transferring sessions and refreshes their Progress cells; the window calls
+  // it a few times a second. Returns what is moving.
+  Activity Measure(RateMeter::Clock::time_point now);
+
   // The session id of a shown row; -1 when out of range.
   int SessionIdAt(int row) const;
+  // The shown row of a session id; -1 when it has none.
+  int RowOf(int id) const;
+  // A cell of the core's row (SessionColumn) at a shown row.
   QString Cell(int row, int column) const;
+  // The text of a list column (ListColumn) at a shown row, as the list shows it.
+  QString Shown(int row, int column) const;
+  bool Failed(int row) const;
+
+  // The colour of a failed session's Status.
+  void SetErrorColour(QColor colour) { m_errorColour = colour; }
 
  private:
+  struct Progress {
+    std::string text;
+    double share = -1;
+  };
+
   // Index into m_rows of the id, or -1.
   int IndexOf(int id) const;
   int DisplayRow(int index) const { return static_cast<int>(m_rows.size()) - 1 - index; }
   void Insert(int id);
+  // Follows a changed cell: a Bytes count puts the session among those measured, an ending Status takes it
+  // out.
+  void Track(const SessionRow& row, int column);
+  bool Transferring(const SessionRow& row) const;
 
-  std::vector<SessionRow> m_rows;  // ascending by id; display order is the reverse
+  std::vector<SessionRow> m_rows;      // ascending by id; display order is the reverse
+  std::unordered_set<int> m_measured;  // sessions whose Bytes moved since their last end
+  std::unordered_set<int> m_settled;   // sessions whose Status says they (or their transfer) ended
+  std::unordered_map<int, Progress> m_progress;
+  RateMeter m_meter;
+  QColor m_errorColour{0xc0, 0x1c, 0x28};
 };
 
-// Headings and alignment of the six columns.
+// Headings of the list's columns.
 QString SessionColumnHeading(int column);
+// The core's cell shown in a list column; -1 for Progress, which is no cell.
+int CellOfColumn(int column);
+// The colour of failure texts, for the palette's background: a red that reads on light and dark alike.
+QColor ErrorColour(const QPalette& palette);
 
 }  // namespace hx

@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QPainter>
 
+#include "ui/session_delegate.h"
+
 namespace hx {
 
 SessionView::SessionView(QWidget* parent) : QTableView(parent) {
@@ -12,13 +14,18 @@ SessionView::SessionView(QWidget* parent) : QTableView(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
   setCornerButtonEnabled(false);
+  setItemDelegate(new SessionDelegate(this));
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  horizontalHeader()->setStretchLastSection(false);
+  horizontalHeader()->setStretchLastSection(true);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setMinimumSectionSize(8);
+  // No column is sorted at first: the rows stay newest first until a header is clicked.
+  horizontalHeader()->setSortIndicatorClearable(true);
+  horizontalHeader()->setSortIndicator(-1, Qt::DescendingOrder);
+  setSortingEnabled(true);
 }
 
 void SessionView::paintEvent(QPaintEvent* event) {
@@ -35,9 +42,14 @@ void SessionView::paintEvent(QPaintEvent* event) {
       if (edge >= 0) painter.drawLine(edge, 0, edge, height);
     }
     if (model()->rowCount() > 0) {
+      // Row k starts at k * rowHeight - verticalOffset() (all rows have one height), also past the last row.
       const int rowHeight = this->rowHeight(0);
-      for (int k = 1; rowHeight > 0 && k <= height / rowHeight; ++k)
-        painter.drawLine(0, k * rowHeight - 1, width, k * rowHeight - 1);
+      const int offset = verticalOffset();
+      for (int k = rowHeight > 0 ? offset / rowHeight + 1 : 0; rowHeight > 0; ++k) {
+        int y = k * rowHeight - offset - 1;
+        if (y >= height) break;
+        if (y >= 0) painter.drawLine(0, y, width, y);
+      }
     }
   }
 }

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QToolBar>
@@ -63,7 +65,8 @@ class MainWindowTest : public QObject {
           {"Clear completed sessions from list",
            "Clears the display list of any sessions that have already completed"}}},
         {"&Server Control",
-         {{"Toggle &Tftp Server", "Toggle TFTP Server ON or OFF"}, {"Toggle Ftp S&erver", "Toggle FTP Server ON or OFF"}}},
+         {{"Toggle &Tftp Server", "Toggle TFTP Server ON or OFF"},
+          {"Toggle Ftp S&erver", "Toggle FTP Server ON or OFF"}}},
         {"C&lients",
          {{"Ftp Client (Get File)", "Get a file from an FTP server"},
           {"Ftp Client (Put File)", "Send a file to an FTP server"},
@@ -113,7 +116,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.window->PromptText(), QString("Ready"));
     // A menu item under the cursor shows its prompt; nothing under the cursor shows "Ready".
     f.window->Action(Command::ClearCompleted)->showStatusText(f.window->menuBar());
-    QCOMPARE(f.window->PromptText(), QString("Clears the display list of any sessions that have already completed"));
+    QCOMPARE(f.window->PromptText(),
+             QString("Clears the display list of any sessions that have already completed"));
     QStatusTipEvent none{QString()};
     QCoreApplication::sendEvent(f.window->menuBar(), &none);
     QCOMPARE(f.window->PromptText(), QString("Ready"));
@@ -126,7 +130,8 @@ class MainWindowTest : public QObject {
     f.modals.answers = {false};
     f.window->TftpButton()->trigger();  // pressed button released: the switch-off
     QCOMPARE(f.modals.questions.size(), size_t{1});
-    QCOMPARE(f.modals.questions[0], std::string("Warning! This will disable the TFTP Server\nDo you wish to proceed?"));
+    QCOMPARE(f.modals.questions[0],
+             std::string("Warning! This will disable the TFTP Server\nDo you wish to proceed?"));
     QVERIFY(f.modals.lastIcon == Modals::Icon::Exclamation);
     QVERIFY(f.app->TftpServiceOn());
     QVERIFY(f.window->TftpButton()->isChecked());
@@ -138,7 +143,8 @@ class MainWindowTest : public QObject {
     WindowFixture f;
     f.modals.answers = {true};
     f.window->Action(Command::ToggleFtp)->trigger();
-    QCOMPARE(f.modals.questions.back(), std::string("Warning! This will disable the FTP Server\nDo you wish to proceed?"));
+    QCOMPARE(f.modals.questions.back(),
+             std::string("Warning! This will disable the FTP Server\nDo you wish to proceed?"));
     QVERIFY(!f.app->FtpServiceOn());
     QVERIFY(!f.window->FtpButton()->isChecked());
     QCOMPARE(f.window->FtpButton()->toolTip(), QString("FTP Server is OFF. Select this button to enable it"));
@@ -193,18 +199,25 @@ class MainWindowTest : public QObject {
 
   void columnWidthsComeFromTheSettingsAndGoBackOnQuit() {
     {
+      // Defaults are scaled to the font, so that the list's texts fit as they did in the font they suit.
       WindowFixture f;
-      const int defaults[] = {65, 50, 80, 60, 80, 80};
-      for (int c = 0; c < 6; ++c) QCOMPARE(f.window->SessionList()->columnWidth(c), defaults[c]);
+      QFontMetrics metrics = f.window->SessionList()->fontMetrics();
+      const double scale = FontWidthScale(metrics);
+      QVERIFY(scale > 0);
+      const int defaults[] = {65, 50, 80, 60, 120, 80};
+      for (int c = 0; c < 6; ++c)
+        QCOMPARE(f.window->SessionList()->columnWidth(c), qRound(defaults[c] * scale));
+      QVERIFY(f.window->SessionList()->columnWidth(kListType) >= metrics.horizontalAdvance("Tftp Srv") + 8);
     }
-    WindowFixture f("[ColumnWidth]\r\nTime=120\r\nStatus=200\r\n");
+    WindowFixture f("[ColumnWidth]\r\nTime=120\r\nCommand=200\r\n");
     QCOMPARE(f.window->SessionList()->columnWidth(0), 120);
-    QCOMPARE(f.window->SessionList()->columnWidth(5), 200);
+    QCOMPARE(f.window->SessionList()->columnWidth(kListCommand), 200);
     f.window->SessionList()->setColumnWidth(2, 144);
     f.window->show();
     f.modals.answers = {false};
     f.window->OnOK();
-    QCOMPARE(f.modals.questions.back(), std::string("This will close this application.\nDo you really want to quit?"));
+    QCOMPARE(f.modals.questions.back(),
+             std::string("This will close this application.\nDo you really want to quit?"));
     QVERIFY(f.window->isVisible());
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Peer", -1), -1);
     f.modals.answers = {true};
@@ -212,7 +225,8 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.window->isVisible());
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Peer", -1), 144);
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Time", -1), 120);
-    QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Bytes", -1), 60);
+    QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Bytes", -1),
+             qRound(60 * FontWidthScale(f.window->SessionList()->fontMetrics())));
   }
 
   void closeBoxAsksToo() {
@@ -239,13 +253,45 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.modals.Messages().back(), std::string("Could not create TFTP session! Insufficient memory?"));
   }
 
+  void windowPlacementIsRestoredAndStored() {
+    WindowFixture f("[General]\r\nWindowPlacement=30,40,610,330,0\r\n");
+    QVERIFY(f.started);
+    QCOMPARE(f.window->geometry().size(), QSize(610, 330));
+    QVERIFY(!f.window->isMaximized());
+    f.window->resize(640, 360);
+    f.window->Quit();
+    QStringList stored =
+        QString::fromStdString(f.Config().GetProfileString("General", "WindowPlacement", "")).split(',');
+    QCOMPARE(stored.size(), 5);
+    QCOMPARE(stored.mid(2), (QStringList{"640", "360", "0"}));
+  }
+
+  void toggleStatusWindowTwiceKeepsScrollAndSelection() {
+    WindowFixture f;
+    f.window->show();
+    std::vector<SessionNotice> rows;
+    for (int id = 1; id <= 200; ++id) rows.push_back({SessionNotice::Kind::RowInserted, id, 0, {}});
+    f.window->Sessions()->Apply(rows, {});
+    SessionView* list = f.window->SessionList();
+    list->selectRow(40);
+    list->verticalScrollBar()->setValue(30);
+    for (int i = 0; i < 2; ++i) f.window->Action(Command::ToggleStatusWindow)->trigger();
+    QTRY_COMPARE(list->verticalScrollBar()->value(), 30);
+    QCoreApplication::processEvents();
+    QCOMPARE(list->verticalScrollBar()->value(), 30);
+    QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(list->selectionModel()->selectedRows().first().row(), 40);
+  }
+
   void toggleStatusWindowHidesOnlyThePainting() {
     WindowFixture f;
     f.window->show();
     int before = f.window->height();
     f.window->Action(Command::ToggleStatusWindow)->trigger();
     QVERIFY(!f.window->SessionList()->isVisible());
-    QVERIFY(f.window->height() < before);
+    // No band is left between toolbar and status bar.
+    QTRY_COMPARE(f.window->statusBar()->geometry().top(),
+                 f.window->findChild<QToolBar*>()->geometry().bottom() + 1);
     f.app->Registry().SetSessionText(0, kColCommand, "while hidden");
     QTRY_COMPARE(f.window->Sessions()->Cell(0, kColCommand), QString("while hidden"));
     f.window->Action(Command::ToggleStatusWindow)->trigger();

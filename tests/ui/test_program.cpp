@@ -51,10 +51,12 @@ class ProgramTest : public QObject {
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
-    // Ended by the quit step: the column widths are stored, and nothing went to the console of a headless run.
+    // Ended by the quit step: the column widths and the placement are stored, and nothing went to the console
+    // of a headless run.
     std::string written = ReadText(ini);
     QVERIFY(written.find("[ColumnWidth]") != std::string::npos);
-    QVERIFY(written.find("Status=80") != std::string::npos);
+    QVERIFY(written.find("Status=") != std::string::npos);
+    QVERIFY(written.find("WindowPlacement=") != std::string::npos);
     QVERIFY(!program.readAllStandardOutput().contains("listening on port"));
   }
 };

@@ -1,4 +1,5 @@
 // The session list: the model over the core's table, the notices that keep it current, clearing, the grid.
+#include <QBrush>
 #include <QHeaderView>
 #include <QImage>
 #include <QTest>
@@ -14,7 +15,9 @@
 namespace hx::test {
 namespace {
 
-SessionNotice Inserted(int id) { return {SessionNotice::Kind::RowInserted, id, 0, {}}; }
+SessionNotice Inserted(int id) {
+  return {SessionNotice::Kind::RowInserted, id, 0, {}};
+}
 SessionNotice Cell(int id, int column, std::string text) {
   return {SessionNotice::Kind::CellChanged, id, column, std::move(text)};
 }
@@ -36,21 +39,96 @@ class SessionListTest : public QObject {
  private slots:
   void headingsAndAlignment() {
     SessionModel model;
-    const char* headings[] = {"Start Time", "Type", "Peer", "Bytes", "Command", "Status"};
-    QCOMPARE(model.columnCount(), 6);
-    for (int c = 0; c < 6; ++c) QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString(headings[c]));
+    const char* headings[] = {"Start Time", "Type", "Peer", "Bytes", "Progress", "Command", "Status"};
+    QCOMPARE(model.columnCount(), 7);
+    for (int c = 0; c < 7; ++c)
+      QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString(headings[c]));
     model.Apply({Inserted(0), Cell(0, kColBytes, "512")}, {});
     auto alignment = [&](int column) {
-      return model.data(model.index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask;
+      return model.data(model.index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>() &
+             Qt::AlignHorizontal_Mask;
     };
-    QCOMPARE(alignment(kColBytes), Qt::Alignment(Qt::AlignRight));
-    QCOMPARE(alignment(kColPeer), Qt::Alignment(Qt::AlignLeft));
+    QCOMPARE(alignment(kListBytes), Qt::Alignment(Qt::AlignRight));
+    QCOMPARE(alignment(kListPeer), Qt::Alignment(Qt::AlignLeft));
+  }
+
+  void bytesAreGroupedAndEveryCellHasItsWholeTextAsTip() {
+    SessionModel model;
+    const char* status = "TFTP: Successful. Total bytes transferred: 12000000";
+    model.Apply({Inserted(1), Cell(1, kColBytes, "12000000"), Cell(1, kColStatus, status)}, {});
+    QCOMPARE(model.data(model.index(0, kListBytes), Qt::DisplayRole).toString(), QString("12,000,000"));
+    QCOMPARE(model.data(model.index(0, kListStatus), Qt::ToolTipRole).toString(), QString(status));
+    QCOMPARE(model.data(model.index(0, kListBytes), Qt::ToolTipRole).toString(), QString("12,000,000"));
+    QVERIFY(!model.data(model.index(0, kListPeer), Qt::ToolTipRole).isValid());
+  }
+
+  void progressShowsShareAndRateWhileTheTransferRuns() {
+    SessionModel model;
+    auto t0 = RateMeter::Clock::now();
+    model.Apply({Inserted(1), Cell(1, kColType, "Tftp Srv"), Cell(1, kColTotal, "1000000"),
+                 Cell(1, kColBytes, "0"), Inserted(2), Cell(2, kColType, "Ftp Srv"), Cell(2, kColBytes, "0")},
+                {});
+    model.Measure(t0);
+    model.Apply({Cell(1, kColBytes, "370000"), Cell(2, kColBytes, "2500000")}, {});
+    Activity activity = model.Measure(t0 + std::chrono::seconds(1));
+    QCOMPARE(model.Shown(model.RowOf(1), kListProgress), QString("37 % \u00b7 370.0 KB/s"));
+    QCOMPARE(model.data(model.index(model.RowOf(1), kListProgress), kShareRole).toDouble(), 0.37);
+    QCOMPARE(model.Shown(model.RowOf(2), kListProgress), QString("2.5 MB/s"));  // no total: the rate alone
+    QCOMPARE(activity.running, 2);
+    QCOMPARE(activity.bytesPerSecond, 2870000.0);
+    model.Apply({Cell(1, kColBytes, "1000000"),
+                 Cell(1, kColStatus, "TFTP: Successful. Total bytes transferred: 1000000")},
+                {});
+    activity = model.Measure(t0 + std::chrono::seconds(2));
+    QCOMPARE(model.Shown(model.RowOf(1), kListProgress), QString());
+    QCOMPARE(activity.running, 1);
+    model.Apply({Cell(2, kColStatus, "226 File transfer successful.")}, {});
+    QCOMPARE(model.Measure(t0 + std::chrono::seconds(3)).running, 0);
+    QCOMPARE(model.Shown(model.RowOf(2), kListProgress), QString());
+  }
+
+  void failuresShowInTheErrorColour() {
+    SessionModel model;
+    const QColor error(200, 0, 0);
+    model.SetErrorColour(error);
+    model.Apply(
+        {Inserted(1), Cell(1, kColType, "Tftp Srv"),
+         Cell(1, kColStatus, "File was not found. Aborting transfer"), Inserted(2),
+         Cell(2, kColType, "Tftp Srv"), Cell(2, kColStatus, "TFTP: Successful. Total bytes transferred: 5"),
+         Inserted(3), Cell(3, kColType, "Ftp Client"), Cell(3, kColStatus, "550 No such file"), Inserted(4),
+         Cell(4, kColType, "Ftp Srv"), Cell(4, kColStatus, "550 No such file")},
+        {});
+    auto colour = [&](int id) {
+      return model.data(model.index(model.RowOf(id), kListStatus), Qt::ForegroundRole);
+    };
+    QCOMPARE(colour(1).value<QBrush>().color(), error);
+    QVERIFY(!colour(2).isValid());
+    QCOMPARE(colour(3).value<QBrush>().color(), error);  // the server refused the client
+    QVERIFY(!colour(4).isValid());  // the server's own refusal of one command does not end its session
+    QVERIFY(!model.data(model.index(model.RowOf(1), kListCommand), Qt::ForegroundRole).isValid());
+  }
+
+  void headerClickSortsAndNewestFirstReturns() {
+    WindowFixture f;
+    f.window->Sessions()->Apply({Inserted(1), Cell(1, kColBytes, "900"), Inserted(2),
+                                 Cell(2, kColBytes, "12000000"), Inserted(3), Cell(3, kColBytes, "5000")},
+                                {});
+    QAbstractItemModel* shown = f.window->SessionList()->model();
+    auto bytesAt = [&](int row) { return shown->index(row, kListBytes).data().toString(); };
+    QCOMPARE(bytesAt(0), QString("5,000"));  // newest first
+    f.window->SessionList()->sortByColumn(kListBytes, Qt::DescendingOrder);
+    QCOMPARE(bytesAt(0), QString("12,000,000"));
+    QCOMPARE(bytesAt(1), QString("5,000"));
+    QCOMPARE(bytesAt(2), QString("900"));
+    f.window->SessionList()->horizontalHeader()->setSortIndicator(-1, Qt::DescendingOrder);
+    QCOMPARE(bytesAt(0), QString("5,000"));
+    QCOMPARE(bytesAt(3), QString());  // the version row stays last
   }
 
   void newestRowsFirstWhateverOrderTheyArrive() {
     SessionModel model;
-    model.Apply({Inserted(0), Cell(0, kColStatus, "Harbinex V1.1.007."), Inserted(2), Inserted(1), Inserted(3),
-                 Inserted(2), Cell(1, kColType, "Tftp Srv"), Cell(9, kColType, "gone")},
+    model.Apply({Inserted(0), Cell(0, kColStatus, "Harbinex V1.1.007."), Inserted(2), Inserted(1),
+                 Inserted(3), Inserted(2), Cell(1, kColType, "Tftp Srv"), Cell(9, kColType, "gone")},
                 {});
     QCOMPARE(model.rowCount(), 4);  // the repeated insert of 2 is ignored
     QCOMPARE(model.SessionIdAt(0), 3);
@@ -70,9 +148,8 @@ class SessionListTest : public QObject {
     SessionRow four{4, {}};  // inserted meanwhile, its notice still on the way
     std::vector<SessionRow> table = {four, two, version};
     int removedRows = 0;
-    connect(&model, &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int first, int last) {
-      removedRows += last - first + 1;
-    });
+    connect(&model, &QAbstractItemModel::rowsRemoved,
+            [&](const QModelIndex&, int first, int last) { removedRows += last - first + 1; });
     model.Apply({{SessionNotice::Kind::RowsRemoved, 0, 0, {}}, Inserted(4)}, [&] { return table; });
     QCOMPARE(removedRows, 2);
     QCOMPARE(model.rowCount(), 3);
@@ -88,9 +165,11 @@ class SessionListTest : public QObject {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&f] {
-        Worker* w = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<WaitingWorker>(f.app->Registry().Loops()));
+        Worker* w = f.app->Registry().StartWorker(WorkerKind::Tftp,
+                                                  std::make_unique<WaitingWorker>(f.app->Registry().Loops()));
         int id = w->m_nSessionId;
-        for (int i = 1; i <= kUpdates; ++i) f.app->Registry().SetSessionText(id, kColBytes, std::to_string(i * 512));
+        for (int i = 1; i <= kUpdates; ++i)
+          f.app->Registry().SetSessionText(id, kColBytes, std::to_string(i * 512));
         f.app->Registry().SetSessionText(id, kColStatus, "done");
         w->RequestStop();
       });
@@ -101,7 +180,8 @@ class SessionListTest : public QObject {
     QTRY_VERIFY([&] {
       for (int r = 0; r < f.window->Sessions()->rowCount(); ++r)
         for (int c = 0; c < kSessionColumns; ++c)
-          if (f.window->Sessions()->Cell(r, c).toStdString() != rows[static_cast<size_t>(r)].cells[static_cast<size_t>(c)])
+          if (f.window->Sessions()->Cell(r, c).toStdString() !=
+              rows[static_cast<size_t>(r)].cells[static_cast<size_t>(c)])
             return false;
       return true;
     }());
@@ -111,8 +191,10 @@ class SessionListTest : public QObject {
   void clearingKeepsTheVersionRowAndRunningSessions() {
     WindowFixture f;
     // The running one starts first: starting a session reaps finished ones, which would take `finished`.
-    Worker* running = f.app->Registry().StartWorker(WorkerKind::Ftp, std::make_unique<WaitingWorker>(f.app->Registry().Loops()));
-    Worker* finished = f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<Worker>(f.app->Registry().Loops()));
+    Worker* running = f.app->Registry().StartWorker(
+        WorkerKind::Ftp, std::make_unique<WaitingWorker>(f.app->Registry().Loops()));
+    Worker* finished =
+        f.app->Registry().StartWorker(WorkerKind::Tftp, std::make_unique<Worker>(f.app->Registry().Loops()));
     QVERIFY(finished && running);
     int runningId = running->m_nSessionId;
     QTRY_VERIFY(finished->Finished());
@@ -143,6 +225,32 @@ class SessionListTest : public QObject {
     QVERIFY(image.pixelColor(30, y - 2).rgb() != line.rgb());
     QCOMPARE(image.pixelColor(59, image.height() - 2).rgb(), line.rgb());
     QVERIFY(image.pixelColor(57, image.height() - 2).rgb() != line.rgb());
+  }
+
+  void gridFollowsTheScrolledRows() {
+    SessionModel model;
+    std::vector<SessionNotice> rows;
+    for (int id = 0; id < 100; ++id) rows.push_back(Inserted(id));
+    model.Apply(rows, {});
+    SessionView view;
+    view.setModel(&model);
+    view.resize(400, 300);
+    for (int c = 0; c < 7; ++c) view.setColumnWidth(c, 50);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const int h = view.rowHeight(0);
+    // A view whose height is no multiple of the row height ends on a cut row at the top once at the bottom.
+    view.resize(400, view.height() + h / 2 - view.viewport()->height() % h);
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QTRY_VERIFY(view.rowViewportPosition(view.rowAt(0)) < 0);
+    QImage image = view.viewport()->grab().toImage();
+    QColor line = view.palette().color(QPalette::Mid);
+    int last = model.rowCount() - 1;
+    for (int row : {last, last - 3}) {
+      int bottom = view.rowViewportPosition(row) + h - 1;
+      QCOMPARE(image.pixelColor(25, bottom).rgb(), line.rgb());
+      QVERIFY(image.pixelColor(25, bottom - h / 2).rgb() != line.rgb());
+    }
   }
 };
 

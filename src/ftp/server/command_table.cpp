@@ -30,7 +30,7 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"STOR", CommandId::Stor, &S::DoStor, kFieldUpload, reply::kNoUploadRight, kWaits},
       {"STOU", CommandId::Stou, &S::DoNotImplemented},
       {"APPE", CommandId::Appe, &S::DoAppe, kFieldUpload, reply::kNoUploadRight, kWaits},
-      {"ALLO", CommandId::Allo, &S::DoNotHere},
+      {"ALLO", CommandId::Allo, &S::DoAllo},
       {"REST", CommandId::Rest, &S::DoRest},
       {"RNFR", CommandId::Rnfr, &S::DoRnfr, kFieldRename, reply::kNoRenameRight},
       {"RNTO", CommandId::Rnto, &S::DoRnto},

@@ -96,6 +96,7 @@ class ControlSession {
   void DoAbor(std::string_view line, std::string_view argument);
   void DoNoop(std::string_view line, std::string_view argument);
   void DoNotHere(std::string_view line, std::string_view argument);
+  void DoAllo(std::string_view line, std::string_view argument);
   void DoNotImplemented(std::string_view line, std::string_view argument);
   void DoType(std::string_view line, std::string_view argument);
   void DoMode(std::string_view line, std::string_view argument);
@@ -178,6 +179,11 @@ class ControlSession {
   char m_chType = 'A';
   bool m_bRestart = false;
   std::int64_t m_lRestartPos = 0;
+  // The size the client announced for its next upload (ALLO) or asked for (SIZE of that path), for the
+  // share of it the session list shows.
+  std::optional<std::uint64_t> m_announcedSize;
+  std::string m_sizedPath;
+  std::uint64_t m_sizedBytes = 0;
   std::string m_strRenameFrom;
 
   std::shared_ptr<Download> m_pSendSocket;

@@ -178,6 +178,8 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
     }
     size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
   }
+  m_sizedPath = path;
+  m_sizedBytes = size;
   SendReply("213 " + std::to_string(size) + "\r\n");
 }
 

@@ -2,6 +2,7 @@
 // PASV, EPSV), ABOR, NOOP, the refusals, and the information commands TYPE, MODE, STRU, SYST, HELP, FEAT,
 // OPTS and STAT.
 #include <algorithm>
+#include <charconv>
 
 #include "app/address_text.h"
 #include "app/config_keys.h"
@@ -172,6 +173,14 @@ void ControlSession::DoAbor(std::string_view, std::string_view) {
 void ControlSession::DoNoop(std::string_view, std::string_view) { SendReply(reply::kNoopOk); }
 
 void ControlSession::DoNotHere(std::string_view, std::string_view) { SendReply(reply::kNotImplementedHere); }
+
+void ControlSession::DoAllo(std::string_view line, std::string_view argument) {
+  // Nothing is reserved; the size only tells the session list how far the next upload has come.
+  std::uint64_t size = 0;
+  auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), size);
+  if (error == std::errc() && end != argument.data()) m_announcedSize = size;
+  DoNotHere(line, argument);
+}
 
 void ControlSession::DoNotImplemented(std::string_view line, std::string_view) {
   SendReply(FormatReply(reply::kNotImplementedFormat, line));

@@ -9,6 +9,7 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/session_table.h"
 #include "ftp/server/arguments.h"
 #include "ftp/server/control_session.h"
 #include "ftp/server/data_connection.h"
@@ -118,6 +119,9 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
   if (!opener) return;
   LogEntry("FTP: Starting GET file transfer of " + path);
+  // The count the row's Bytes reaches (it counts from the start of the file, as a restart does not), for the
+  // session list's share; a type A transfer sends more than the file holds.
+  SetSessionText(kColTotal, m_chType == 'A' ? std::string() : std::to_string(file.Size()));
   SendReply(reply::kAboutToOpen);
   auto download = std::make_shared<Download>(*this, std::move(socket), std::move(file), path, position);
   if (m_chType == 'A') download->ConvertLineEnds();
@@ -178,6 +182,11 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
   std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
   if (!opener) return;
   LogEntry("FTP: Starting PUT file transfer of " + path);
+  // Bytes counts from the start of the file; ALLO announces what is sent from the restart position on.
+  std::optional<std::uint64_t> announced = std::exchange(m_announcedSize, std::nullopt);
+  if (announced) *announced += position;
+  if (!announced && path == m_sizedPath) announced = m_sizedBytes;
+  SetSessionText(kColTotal, announced ? std::to_string(*announced) : std::string());
   SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
   UploadFile upload{m_context.shares, std::move(files), path, std::move(file), !append && !restart, position};
   m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(upload));

@@ -146,6 +146,38 @@ TEST_F(FtpSessionCellsTest, BytesOfDownloadsAndUploads) {
   EXPECT_EQ(Cell(kColStatus), "226 File transfer successful");
 }
 
+TEST_F(FtpSessionCellsTest, TotalOfDownloadsAndAnnouncedUploads) {
+  WriteFile(Root() / "f.bin", std::string(25000, 'f'));
+  auto client = Login();
+  DataListener data;
+  auto transfer = [&](const std::string& command, const std::string& sent) {
+    EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    client->Send(command + "\r\n");
+    client->Line();
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    if (sent.empty())
+      connection->ReceiveAll();
+    else
+      connection->Send(sent);
+    connection.reset();
+    client->Line();
+  };
+  transfer("RETR f.bin", "");
+  EXPECT_EQ(Cell(kColTotal), "");  // type A sends more than the file holds
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
+  transfer("RETR f.bin", "");
+  EXPECT_EQ(Cell(kColTotal), "25000");
+  transfer("STOR g.bin", "gg");
+  EXPECT_EQ(Cell(kColTotal), "");  // nothing announced
+  EXPECT_EQ(client->Command("ALLO 4000"), "202 Command not implemented on this site\r\n");
+  transfer("STOR h.bin", std::string(4000, 'h'));
+  EXPECT_EQ(Cell(kColTotal), "4000");
+  EXPECT_EQ(client->Command("SIZE f.bin"), "213 25000\r\n");
+  transfer("STOR f.bin", std::string(300, 'f'));
+  EXPECT_EQ(Cell(kColTotal), "25000");
+}
+
 TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
   ASSERT_TRUE(m_log.EnableLogging());
   ASSERT_TRUE(m_log.EnableDebugging(cfg::kSourceFtp));
@@ -164,9 +196,9 @@ TEST_F(FtpSessionCellsTest, LogFileAndDebugTrace) {
   EXPECT_TRUE(client->WaitClosed());
 
   std::string log = ReadFile(m_dir.Path() / "Harbinex.log");
-  for (const char* entry : {" FTP: Connection from 127.0.0.1\r\n", " FTP: Login attempt by: someone\r\n",
-                            " FTP: Login successful\r\n", " FTP: File Transfer successful\r\n",
-                            " FTP: Connection closed\r\n"})
+  for (const char* entry :
+       {" FTP: Connection from 127.0.0.1\r\n", " FTP: Login attempt by: someone\r\n",
+        " FTP: Login successful\r\n", " FTP: File Transfer successful\r\n", " FTP: Connection closed\r\n"})
     EXPECT_NE(log.find(entry), std::string::npos) << entry << " in\n" << log;
 
   std::string trace = ReadFile(m_dir.Path() / "Harbinex.dbg");

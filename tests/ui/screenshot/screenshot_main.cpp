@@ -18,14 +18,14 @@
 #include "ui/beside_gui.h"
 #include "ui/client_launcher.h"
 #include "ui/config_sheet.h"
+#include "ui/ftp_file_dialog.h"
 #include "ui/main_window.h"
 #include "ui/modals.h"
 #include "ui/session_view.h"
-#include "ui/ftp_file_dialog.h"
 #include "ui/tftp_file_dialog.h"
 #include "ui/user_info_dialog.h"
-#include "users/password_codec.h"
 #include "ui/window_frontend.h"
+#include "users/password_codec.h"
 
 namespace {
 
@@ -75,21 +75,24 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ui_screenshot: the services did not start\n");
       return 1;
     }
-    window.resize(890, 340);
-    // Widths as an operator would drag them, so that the texts show whole.
-    for (auto [column, width] : {std::pair{1, 78}, std::pair{3, 70}, std::pair{4, 190}, std::pair{5, 300}})
+    window.resize(1040, 700);
+    // Widths as an operator would drag them, so that the texts show whole; Status reaches the edge.
+    for (auto [column, width] : {std::pair{1, 78}, std::pair{3, 80}, std::pair{4, 170}, std::pair{5, 170}})
       window.SessionList()->setColumnWidth(column, width);
     window.show();
 
-    // A few transfers with the program's own TFTP server, by the tftp-hpa client, and a session of each of
-    // the program's own clients.
+    // An operator's morning: twenty devices fetching their firmware from the program's own TFTP server (the
+    // tftp-hpa client), one asking for a file that is not there, one that is done at once, and a session of
+    // each of the program's own clients.
     QString port = QString::number(*app.TftpPort());
     std::vector<std::unique_ptr<QProcess>> clients;
-    for (const char* name : {"small.txt", "firmware.bin", "firmware.bin", "missing.img", "firmware.bin"}) {
+    std::vector<const char*> names = {"small.txt", "missing.img"};
+    names.insert(names.begin() + 1, 20, "firmware.bin");
+    for (const char* name : names) {
       auto client = std::make_unique<QProcess>();
       client->start("tftp", {"127.0.0.1", port, "-m", "binary", "-c", "get", name, "/dev/null"});
       clients.push_back(std::move(client));
-      Wait(120);
+      Wait(40);
     }
     hx::ftpc::FtpClientJob job;
     job.host = "127.0.0.1";
@@ -105,7 +108,8 @@ int main(int argc, char** argv) {
     tftpJob.remoteName = "small.txt";
     tftpJob.localName = dir.toStdString() + "small-copy.txt";
     hx::MakeClientLauncher(app).startTftp(tftpJob);
-    Wait(250);
+    // Long enough for the rates of the Progress column to settle.
+    Wait(1500);
     ok &= Save(&window, out + "/main-window.png");
 
     hx::ConfigSheet sheet(hx::SheetContext{app.Config(), modals, frontend, app.AppDir(), true}, &window);
@@ -122,7 +126,8 @@ int main(int argc, char** argv) {
     client.host->setText("192.0.2.10");
     client.remoteName->setText("boot/pxelinux.0");
     client.blockSize->setText("1468");
-    client.localName->setText(QString::fromStdString(app.Config().GetProfileString("TFTP", "TDLDir", "") + "pxelinux.0"));
+    client.localName->setText(
+        QString::fromStdString(app.Config().GetProfileString("TFTP", "TDLDir", "") + "pxelinux.0"));
     client.show();
     Wait(200);
     ok &= Save(&client, out + "/tftp-client.png");
@@ -139,15 +144,19 @@ int main(int argc, char** argv) {
     ok &= Save(&ftp, out + "/ftp-client.png");
     ftp.hide();
 
-    hx::UserInfoDialog user("operator||" + hx::EncodePassword("secret") + "||" + dir.toStdString() +
-                                "||1||1||1||1||0||0||1||0",
-                            modals, &window);
+    hx::UserInfoDialog user(
+        "operator||" + hx::EncodePassword("secret") + "||" + dir.toStdString() + "||1||1||1||1||0||0||1||0",
+        modals, &window);
     user.show();
     Wait(200);
     ok &= Save(&user, out + "/user-information.png");
     user.hide();
 
-    for (auto& c : clients) c->waitForFinished(20000);
+    // The downloads are still running; they have served their purpose.
+    for (auto& c : clients) {
+      c->kill();
+      c->waitForFinished(5000);
+    }
     hx::RunBesideGui([&app] { return app.ExitInstance(); });
     frontend.Detach();
   }

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string_view>
+
+namespace hx {
+
+// What a row's Status says about its session, read from the texts the sessions set (no Qt here).
+// A failure is recognised by a table of the texts the sessions set when they fail, never by the words in it.
+bool IsFailureStatus(std::string_view type, std::string_view status);
+// The session (or, on an FTP control connection, its transfer) has come to an end, well or not.
+bool IsEndStatus(std::string_view type, std::string_view status);
+
+}  // namespace hx
