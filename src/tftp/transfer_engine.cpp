@@ -13,7 +13,7 @@ namespace {
 constexpr int kMaxSettingTimeout = 24 * 60 * 60;
 // Between the bursts of a paced window: time for a receiver to empty its buffer.
 constexpr std::chrono::milliseconds kBurstGap{1};
-// Bounds of the wait for a window's ACK before the probe.
+// The shortest wait for a window's ACK before the probe (at most a quarter of the timeout).
 constexpr std::chrono::milliseconds kMinProbeWait{10};
 
 template <class... Args>
