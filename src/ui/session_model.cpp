@@ -31,22 +31,9 @@ namespace {
 
 // The list column that shows a cell; the total shows in Progress.
 int ColumnOfCell(int cell) {
-  switch (cell) {
-    case kColStartTime:
-      return kListTime;
-    case kColType:
-      return kListType;
-    case kColPeer:
-      return kListPeer;
-    case kColBytes:
-      return kListBytes;
-    case kColCommand:
-      return kListCommand;
-    case kColStatus:
-      return kListStatus;
-    default:
-      return kListProgress;
-  }
+  for (int column = 0; column < kListColumns; ++column)
+    if (CellOfColumn(column) == cell) return column;
+  return kListProgress;
 }
 
 }  // namespace
@@ -78,19 +65,14 @@ QVariant SessionModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       if (column == kListStatus && Failed(index.row())) return QBrush(m_errorColour);
       return {};
-    case kShareRole: {
-      auto it = m_progress.find(SessionIdAt(index.row()));
-      return it == m_progress.end() ? -1.0 : it->second.share;
-    }
+    case kShareRole:
+      return ShareOf(SessionIdAt(index.row()));
     case kSortRole: {
       const SessionRow& row = m_rows[static_cast<size_t>(DisplayRow(index.row()))];
       if (column == kListTime) return row.id;  // the order the sessions started in
       if (column == kListBytes)
         return QVariant::fromValue<qulonglong>(ParseCount(row.cells[kColBytes]).value_or(0));
-      if (column == kListProgress) {
-        auto it = m_progress.find(row.id);
-        return it == m_progress.end() ? -1.0 : it->second.share;
-      }
+      if (column == kListProgress) return ShareOf(row.id);
       return Shown(index.row(), column);
     }
     default:
@@ -117,6 +99,11 @@ int SessionModel::IndexOf(int id) const {
 int SessionModel::SessionIdAt(int row) const {
   int index = DisplayRow(row);
   return row >= 0 && index >= 0 ? m_rows[static_cast<size_t>(index)].id : -1;
+}
+
+double SessionModel::ShareOf(int id) const {
+  auto it = m_progress.find(id);
+  return it == m_progress.end() ? -1.0 : it->second.share;
 }
 
 int SessionModel::RowOf(int id) const {

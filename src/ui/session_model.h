@@ -87,6 +87,8 @@ class SessionModel : public QAbstractTableModel {
   // Index into m_rows of the id, or -1.
   int IndexOf(int id) const;
   int DisplayRow(int index) const { return static_cast<int>(m_rows.size()) - 1 - index; }
+  // The share of a session's progress bar (0..1), or -1 for none.
+  double ShareOf(int id) const;
   void Insert(int id);
   // Follows a changed cell: a Bytes count puts the session among those measured, an ending Status takes it
   // out.
