@@ -70,6 +70,9 @@ inline constexpr IntSetting kLogging{kGeneral, "Logging", kKeep, 1, 0};
 inline constexpr IntSetting kDebugging{kGeneral, "Debugging", kReset, 0, 0};
 // 1: the services listen on IPv6 and IPv4 with one socket each; 0: IPv4 only, for hosts without IPv6.
 inline constexpr IntSetting kIPv6{kGeneral, "IPv6", kKeep, 1, 1};
+// 0: a file beneath a served folder with more than one hard link is served only when it belongs to the
+// program's user (a link to a file outside the folder would otherwise lead out of it); 1: no such check.
+inline constexpr IntSetting kFollowHardLinks{kGeneral, "FollowHardLinks", kKeep, 0, 0};
 // Where the main window was when the program last ended: "x,y,width,height,maximised"; empty at first.
 inline constexpr TextSetting kWindowPlacement{kGeneral, "WindowPlacement", kNone, "", ""};
 // TFTP
@@ -85,6 +88,11 @@ inline constexpr IntSetting kTOptions{kTftp, "TOptions", kKeep, 1, 1};
 // The largest block size and window the server grants (blksize, windowsize).
 inline constexpr IntSetting kTMaxBlockSize{kTftp, "TMaxBlockSize", kKeep, 65464, 65464};
 inline constexpr IntSetting kTMaxWindowSize{kTftp, "TMaxWindowSize", kKeep, 64, 64};
+// MiB that the blocks in flight of all TFTP sessions may take together; a request whose window would not fit
+// is granted a smaller one.
+inline constexpr IntSetting kTMemoryLimit{kTftp, "TMemoryLimit", kKeep, 256, 256};
+// Sessions at once from one peer address; 0: no cap.
+inline constexpr IntSetting kTPerAddress{kTftp, "TPerAddress", kKeep, 64, 64};
 inline constexpr TextSetting kTDLDir{kTftp, "TDLDir", kTransferDir, "", ""};
 // FTP
 inline constexpr IntSetting kFtpServer{kFtp, "FTPServer", kKeep, 1, 1};
@@ -103,6 +111,8 @@ inline constexpr IntSetting kFDataTimeout{kFtp, "FDataTimeout", kKeep, 300, 300}
 // Passive mode (PASV, EPSV) is on; its listeners take any free port ("0") or one of a range ("50000-50100"),
 // and announce the control connection's local address unless another one is set (behind NAT).
 inline constexpr IntSetting kFPassive{kFtp, "FPassive", kKeep, 1, 1};
+// Control connections at once from one peer address; 0: no cap.
+inline constexpr IntSetting kFPerAddress{kFtp, "FPerAddress", kKeep, 16, 16};
 // Also the FTP client's default local directory.
 inline constexpr TextSetting kFDLDir{kFtp, "FDLDir", kTransferDir, "", ""};
 inline constexpr TextSetting kFPassivePorts{kFtp, "FPassivePorts", kKeep, "0", "0"};
@@ -138,19 +148,33 @@ using AnySetting = std::variant<const IntSetting*, const TextSetting*>;
 
 // Every setting; start-up writes them in this order (the file keeps the order of first writes).
 inline constexpr AnySetting kSettings[] = {
-    &kSystemTray,      &kQuorin,         &kLogging,         &kDebugging,
-    &kTftpServer,      &kFtpServer,      &kTMakeNewDirs,    &kTOverWriteFiles,
-    &kTRetries,        &kTTimeout,       &kTPort,           &kFPort,
-    &kFDataPort,       &kIPv6,           &kTOptions,        &kTMaxBlockSize,
-    &kTMaxWindowSize,  &kTDLDir,         &kFAllowUpload,    &kFAllowDownload,
-    &kFOverwrite,      &kAnonAllowed,    &kUserSecurity,    &kFIdleTimeout,
-    &kFDataTimeout,    &kFPassive,       &kFDLDir,          &kFPassivePorts,
-    &kFPassiveAddress, &kWidthTime,      &kWidthType,       &kWidthPeer,
-    &kWidthBytes,      &kWidthCommand,   &kWidthStatus,     &kTLastHost,
-    &kTLastPort,       &kTLastLocalName, &kTLastRemoteName, &kTLastBlockSize,
-    &kTLastWindowSize, &kTLastTimeout,    &kFLastHost,
-    &kFLastPort,       &kFLastLocalName, &kFLastRemoteName, &kFLastUser,
-    &kFLastPassive,    &kWidthProgress,  &kWindowPlacement,
+    &kSystemTray,      &kQuorin,
+    &kLogging,         &kDebugging,
+    &kTftpServer,      &kFtpServer,
+    &kTMakeNewDirs,    &kTOverWriteFiles,
+    &kTRetries,        &kTTimeout,
+    &kTPort,           &kFPort,
+    &kFDataPort,       &kIPv6,
+    &kTOptions,        &kTMaxBlockSize,
+    &kTMaxWindowSize,  &kTDLDir,
+    &kFAllowUpload,    &kFAllowDownload,
+    &kFOverwrite,      &kAnonAllowed,
+    &kUserSecurity,    &kFIdleTimeout,
+    &kFDataTimeout,    &kFPassive,
+    &kFDLDir,          &kFPassivePorts,
+    &kFPassiveAddress, &kWidthTime,
+    &kWidthType,       &kWidthPeer,
+    &kWidthBytes,      &kWidthCommand,
+    &kWidthStatus,     &kTLastHost,
+    &kTLastPort,       &kTLastLocalName,
+    &kTLastRemoteName, &kTLastBlockSize,
+    &kTLastWindowSize, &kTLastTimeout,
+    &kFLastHost,       &kFLastPort,
+    &kFLastLocalName,  &kFLastRemoteName,
+    &kFLastUser,       &kFLastPassive,
+    &kWidthProgress,   &kWindowPlacement,
+    &kFollowHardLinks, &kTMemoryLimit,
+    &kTPerAddress,     &kFPerAddress,
 };
 
 // The value of the key as a reader sees it: its read default when the key is missing.
