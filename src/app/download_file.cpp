@@ -55,14 +55,20 @@ DownloadFile& DownloadFile::operator=(DownloadFile&& other) noexcept {
 
 DownloadFile DownloadFile::Create(const std::filesystem::path& target, const struct stat* existing,
                                   int& error, Temporary temporary) {
+  return Create(RootedFileSystem::Unconfined(), target.string(), existing, error, temporary);
+}
+
+DownloadFile DownloadFile::Create(const RootedFileSystem& files, const std::string& target,
+                                  const struct stat* existing, int& error, Temporary temporary) {
   DownloadFile file;
-  file.m_name = target.filename().string();
+  size_t slash = target.rfind('/');
+  file.m_name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (file.m_name.empty() || file.m_name == "." || file.m_name == "..") {
     error = EISDIR;
     return file;
   }
-  std::filesystem::path dir = target.parent_path();
-  file.m_dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  file.m_dirFd = files.Open(dir, O_PATH | O_DIRECTORY);
   if (file.m_dirFd < 0) {
     error = errno;
     return file;

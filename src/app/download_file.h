@@ -6,13 +6,15 @@
 #include <filesystem>
 #include <string>
 
+#include "app/rooted_file_system.h"
+
 namespace hx {
 
-// The local file of a client download. The data goes to a temporary file in the target's folder, which takes
-// the target's place only when the download has succeeded (Commit): until then the target stays as it was,
-// and a download that fails or is abandoned leaves nothing behind. The temporary is unnamed (O_TMPFILE) where
-// the file system allows it, so that not even a crash leaves a trace; elsewhere it is a hidden file named
-// after the target, removed on any failure.
+// A file received whole: a client download, or an upload that overwrites a file of the servers. The data goes
+// to a temporary file in the target's folder, which takes the target's place only when the download has
+// succeeded (Commit): until then the target stays as it was, and a download that fails or is abandoned leaves
+// nothing behind. The temporary is unnamed (O_TMPFILE) where the file system allows it, so that not even a
+// crash leaves a trace; elsewhere it is a hidden file named after the target, removed on any failure.
 class DownloadFile {
  public:
   enum class Temporary {
@@ -34,8 +36,16 @@ class DownloadFile {
   // failure returns a closed file and sets `error` to the errno value.
   static DownloadFile Create(const std::filesystem::path& target, const struct stat* existing, int& error,
                              Temporary temporary = Temporary::PreferUnnamed);
+  // The same beneath the root of `files`: the target's folder is opened through it, so that no link leads
+  // the temporary, or the file that replaces the target, out of the root.
+  static DownloadFile Create(const RootedFileSystem& files, const std::string& target,
+                             const struct stat* existing, int& error,
+                             Temporary temporary = Temporary::PreferUnnamed);
 
   bool IsOpen() const { return m_fd >= 0; }
+  // The temporary's descriptor, for calls that move data into it without a copy (splice). It stays owned
+  // by the file.
+  int NativeHandle() const { return m_fd; }
   // Writes all bytes; false on an error (disk full and the like), with errno set.
   bool Write(const void* data, size_t size);
   // Flushes the file to the disk and puts it at the target. Either way the file is closed afterwards and no

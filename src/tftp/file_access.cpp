@@ -61,6 +61,25 @@ bool SharedTransferFile::Write(const std::uint8_t* data, size_t size) {
   return m_file.Write(data, size);
 }
 
+ReplacingTransferFile::ReplacingTransferFile(DownloadFile file, SharedFile claim,
+                                             DownloadFile::Placement placement)
+    : m_file(std::move(file)), m_claim(std::move(claim)), m_placement(placement) {}
+
+long ReplacingTransferFile::Read(std::uint8_t*, size_t) {
+  return -1;
+}
+
+bool ReplacingTransferFile::Write(const std::uint8_t* data, size_t size) {
+  return m_file.IsOpen() && m_file.Write(data, size);
+}
+
+bool ReplacingTransferFile::Complete() {
+  int error = 0;
+  bool placed = m_file.Commit(m_placement, error);
+  m_claim.Close();
+  return placed;
+}
+
 OpenResult OpenForSend(FileShareTable& shares, const std::string& path) {
   return OpenForSend(shares, RootedFileSystem::Unconfined(), path);
 }
@@ -126,10 +145,22 @@ OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files,
     if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting");
     return std::make_unique<SharedTransferFile>(std::move(file));
   }
-  SharedFile file = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
-                                     Disposition::CreateAlways, error);
+  return OpenReplacement(shares, files, path);
+}
+
+OpenResult OpenReplacement(FileShareTable& shares, const RootedFileSystem& files, const std::string& path) {
+  // Opened for writing but not truncated: the open proves that it may be written, and its claim keeps other
+  // sessions away from it until the replacement has taken its place.
+  int error = 0;
+  SharedFile claim = files.OpenShared(shares, path, FileAccess::Write, ShareMode::Exclusive,
+                                      Disposition::OpenExisting, error);
+  struct stat st {};
+  DownloadFile file;
+  if (claim.IsOpen() && ::fstat(claim.NativeHandle(), &st) == 0)
+    file = DownloadFile::Create(files, path, &st, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting.");
-  return std::make_unique<SharedTransferFile>(std::move(file));
+  return std::make_unique<ReplacingTransferFile>(std::move(file), std::move(claim),
+                                                 DownloadFile::Placement::Replace);
 }
 
 std::optional<Rejection> MakeDirectories(const RootedFileSystem& files, const std::string& path,

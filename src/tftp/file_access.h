@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/download_file.h"
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
 #include "tftp/request_checks.h"
@@ -37,6 +38,24 @@ class SharedTransferFile : public TransferFile {
   bool m_atEnd = false;
 };
 
+// A file received into a DownloadFile beside its target, which takes the target's place when the final block
+// completes it. A transfer that ends any other way leaves the target as it was and no file behind.
+class ReplacingTransferFile : public TransferFile {
+ public:
+  // `claim`, when open, holds the existing target against other sessions until it has been replaced.
+  ReplacingTransferFile(DownloadFile file, SharedFile claim, DownloadFile::Placement placement);
+
+  long Read(std::uint8_t* buffer, size_t size) override;
+  bool Write(const std::uint8_t* data, size_t size) override;
+  // Puts the received file in place of the target; false when that fails, as for a failed write.
+  bool Complete() override;
+
+ private:
+  DownloadFile m_file;
+  SharedFile m_claim;
+  DownloadFile::Placement m_placement;
+};
+
 // The settings that decide what a write request may do, read for each request.
 struct ReceiveRules {
   bool makeNewDirs = false;     // TFTP/TMakeNewDirs
@@ -54,9 +73,13 @@ std::vector<Rejection> Refuse(std::uint16_t code, std::string text);
 // TDLDir.
 OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, const std::string& path);
 // Opens the file for writing, alone: creates it (and the directories leading to it, when allowed) or,
-// when allowed, truncates an existing writable one.
+// when allowed, replaces an existing writable one. The replacement is written beside it and takes its place
+// only when the transfer completes; until then the old file stays whole and claimed, so that other sessions
+// neither read nor write it, as while a file is being received.
 OpenResult OpenForReceive(FileShareTable& shares, const RootedFileSystem& files, const std::string& path,
                           const ReceiveRules& rules);
+// Opens the replacement of the existing file `path` (see OpenForReceive), without any check of the rules.
+OpenResult OpenReplacement(FileShareTable& shares, const RootedFileSystem& files, const std::string& path);
 // The refusals of a write request, checked before anything is written: a link out of the directory, a
 // protected file, an existing file without TOverWriteFiles, or missing directories that may not or cannot
 // be created (those that can are created here). nullopt when the transfer may go on; `exists` then tells

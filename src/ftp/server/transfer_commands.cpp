@@ -143,6 +143,7 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
     return;
   }
   RootedFileSystem files = Files();
+  // Checked again when the file is created: a name that appears before the data connection is refused too.
   if (GetRight(kFieldOverwrite) == 0 && ProbePath(files, path) != PathKind::Missing) {
     SendReply(reply::kNoOverwriteRight);
     return;
@@ -188,7 +189,14 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
   if (!announced && path == m_sizedPath) announced = m_sizedBytes;
   SetSessionText(kColTotal, announced ? std::to_string(*announced) : std::string());
   SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
-  UploadFile upload{m_context.shares, std::move(files), path, std::move(file), !append && !restart, position};
+  UploadFile upload{.shares = m_context.shares,
+                    .files = std::move(files),
+                    .path = path,
+                    .file = std::move(file),
+                    .replace = !append && !restart,
+                    .append = append,
+                    .mayOverwrite = GetRight(kFieldOverwrite) != 0,
+                    .position = position};
   m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(upload));
   if (m_chType == 'A') m_pRecvSocket->ConvertLineEnds();
   m_pRecvSocket->Connect(std::move(opener));

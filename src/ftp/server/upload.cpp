@@ -1,5 +1,7 @@
 #include "ftp/server/upload.h"
 
+#include <sys/stat.h>
+
 #include <asio/post.hpp>
 #include <cerrno>
 
@@ -53,6 +55,7 @@ void Upload::Close() {
   m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
+  m_replacement.Discard();
   m_file.Close();
 }
 
@@ -70,8 +73,8 @@ void Upload::OnConnect(std::error_code error) {
     m_session.TransferEnded();
     return;
   }
-  if (!PrepareFile()) {
-    m_session.SendReply(reply::kFileUnavailable);
+  if (const char* refusal = PrepareFile()) {
+    m_session.SendReply(refusal);
     m_session.LogEntry("FTP: Transfer was aborted");
     Close();
     m_session.TransferEnded();
@@ -87,14 +90,38 @@ void Upload::OnConnect(std::error_code error) {
   Receive();
 }
 
-bool Upload::PrepareFile() {
+const char* Upload::PrepareFile() {
   int error = 0;
-  if (!m_file.IsOpen())
+  if (!m_file.IsOpen()) {
+    // A file missing at the command is created only while it is still missing: a session without the
+    // Overwrite right never writes over a file that appeared since (another session's upload, say).
     m_file = m_target.files.OpenShared(m_target.shares, m_target.path, FileAccess::Write,
-                                       ShareMode::Exclusive, Disposition::OpenAlways, error);
-  if (!m_file.IsOpen()) return false;
-  if (m_target.truncate && !m_file.Truncate(0)) return false;
-  return m_file.Seek(m_target.position);
+                                       ShareMode::Exclusive, Disposition::CreateNew, error);
+    bool created = m_file.IsOpen();
+    if (!created && error == EEXIST) {
+      if (!m_target.mayOverwrite) return reply::kNoOverwriteRight;
+      m_file = m_target.files.OpenShared(m_target.shares, m_target.path, FileAccess::Write,
+                                         ShareMode::Exclusive, Disposition::OpenExisting, error);
+      if (m_target.append) m_target.position = m_file.IsOpen() ? m_file.Size() : 0;
+    }
+    if (!m_file.IsOpen()) return reply::kFileUnavailable;
+    if (created) m_target.replace = false;  // a file of its own is written in place
+  }
+  if (m_target.replace) {
+    struct stat st {};
+    if (::fstat(m_file.NativeHandle(), &st) == 0)
+      m_replacement = DownloadFile::Create(m_target.files, m_target.path, &st, error);
+    return m_replacement.IsOpen() ? nullptr : reply::kFileUnavailable;
+  }
+  return m_file.Seek(m_target.position) ? nullptr : reply::kFileUnavailable;
+}
+
+int Upload::TargetHandle() const {
+  return m_replacement.IsOpen() ? m_replacement.NativeHandle() : m_file.NativeHandle();
+}
+
+bool Upload::WriteTarget(const void* data, size_t size) {
+  return m_replacement.IsOpen() ? m_replacement.Write(data, size) : m_file.Write(data, size);
 }
 
 void Upload::Receive() {
@@ -111,14 +138,11 @@ void Upload::Receive() {
 void Upload::OnReceived(std::error_code error, size_t count) {
   if (m_ended) return;
   if (error == asio::error::eof) {
-    bool written = WriteHeldCr();
-    m_file.Close();
-    EndReceive(!written);
+    EndReceive(!WriteHeldCr());
     return;
   }
   std::uint64_t before = m_nTotal;
   if (error || !WriteReceived(count)) {
-    m_file.Close();
     EndReceive(true);
     return;
   }
@@ -128,14 +152,13 @@ void Upload::OnReceived(std::error_code error, size_t count) {
 void Upload::OnReadable(std::error_code error) {
   if (m_ended) return;
   int moveError = 0;
-  long count = error ? -1 : m_pipe.Move(m_socket.native_handle(), m_file.NativeHandle(), kReceive, moveError);
+  long count = error ? -1 : m_pipe.Move(m_socket.native_handle(), TargetHandle(), kReceive, moveError);
   if (count < 0 && !error && moveError == EAGAIN) {
     Receive();
     return;
   }
   if (count <= 0) {
     // The end of the data (0), or a failure of the connection or the file.
-    m_file.Close();
     EndReceive(count < 0);
     return;
   }
@@ -154,13 +177,13 @@ void Upload::Received(std::uint64_t count) {
 
 bool Upload::WriteReceived(size_t count) {
   if (!m_decoder) {
-    if (!m_file.Write(m_buffer.data(), count)) return false;
+    if (!WriteTarget(m_buffer.data(), count)) return false;
     m_nTotal += count;
     return true;
   }
   m_text.clear();
   m_decoder->Decode(std::string_view(m_buffer.data(), count), m_text);
-  if (!m_file.Write(m_text.data(), m_text.size())) return false;
+  if (!WriteTarget(m_text.data(), m_text.size())) return false;
   m_nTotal += m_text.size();
   return true;
 }
@@ -170,7 +193,7 @@ bool Upload::WriteHeldCr() {
   m_text.clear();
   m_decoder->Finish(m_text);
   if (m_text.empty()) return true;
-  if (!m_file.Write(m_text.data(), m_text.size())) return false;
+  if (!WriteTarget(m_text.data(), m_text.size())) return false;
   m_nTotal += m_text.size();
   m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
   return true;
@@ -182,6 +205,14 @@ void Upload::EndReceive(bool aborted) {
   m_stallTimer.Cancel();
   std::error_code ignored;
   m_socket.close(ignored);
+  // Every byte is in the replacement: now it takes the old file's place, which anything else leaves as it
+  // was. The file is free before the reply, for a client that fetches it at once.
+  if (!aborted && m_replacement.IsOpen()) {
+    int error = 0;
+    aborted = !m_replacement.Commit(DownloadFile::Placement::Replace, error);
+  }
+  m_replacement.Discard();
+  m_file.Close();
   if (aborted) {
     m_session.SendReply(reply::kTransferFailed);
     m_session.SendReply(reply::kUploadAborted);
@@ -190,7 +221,6 @@ void Upload::EndReceive(bool aborted) {
     m_session.SendReply(reply::kUploadOk);
     m_session.LogEntry("FTP: Transfer was successful");
   }
-  m_file.Close();
   m_session.TransferEnded();
 }
 

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/download_file.h"
 #include "app/line_endings.h"
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
@@ -28,7 +29,9 @@ struct UploadFile {
   RootedFileSystem files;
   std::string path;
   SharedFile file;             // open when the file existed
-  bool truncate = false;       // STOR without REST: the old content goes once the connection is up
+  bool replace = false;        // STOR without REST: an existing file is replaced whole when the upload ends
+  bool append = false;         // APPE: writing starts at the end of the file as it is when opened
+  bool mayOverwrite = false;   // the Overwrite right: a file that appeared since the command may be written
   std::uint64_t position = 0;  // where writing starts
 };
 
@@ -40,6 +43,11 @@ struct UploadFile {
 // write failure, or ABOR, ends it as aborted ("426 Transfer terminated abnormally", "226 ABORT command
 // successful"), keeping the bytes written so far; so does a connection that moves no byte for FDataTimeout
 // seconds. A connect that fails gets "425 Can't open data connection".
+//
+// A STOR over an existing file writes into a temporary file beside it, which takes its place only when the
+// upload has succeeded: an aborted or failed one leaves the old file as it was and no temporary behind. The
+// old file stays claimed meanwhile, so that no other session reads or writes it, as during any upload. A new
+// file, an APPE and a STOR after REST are written in place and keep what arrived.
 //
 // In type A the CR LF line ends that arrive are stored as LF; the Bytes cell and the debug lines then count
 // the bytes written to the file, which is the file position that REST names.
@@ -60,8 +68,12 @@ class Upload : public std::enable_shared_from_this<Upload> {
 
  private:
   void OnConnect(std::error_code error);
-  // Creates, cuts and positions the file now that data can come; false when the file cannot be written.
-  bool PrepareFile();
+  // Creates or opens and positions the file now that data can come; nullptr when it is ready, otherwise
+  // the reply that refuses the upload.
+  const char* PrepareFile();
+  // The descriptor that received data goes to: the replacement, or the file itself.
+  int TargetHandle() const;
+  bool WriteTarget(const void* data, size_t size);
   void Receive();
   void OnReceived(std::error_code error, size_t count);
   // Binary: the socket has data (or its end) for the pipe to move.
@@ -80,6 +92,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   std::unique_ptr<DataOpener> m_opener;
   UploadFile m_target;
   SharedFile& m_file;          // m_target's file
+  DownloadFile m_replacement;  // open while it is to replace m_file
   SplicePipe m_pipe;           // binary: socket to file without a copy here
   std::vector<char> m_buffer;  // the copying path
   std::uint64_t m_nTotal;

@@ -136,6 +136,33 @@ TEST_F(FtpPassiveTest, EpsvArguments) {
   EXPECT_NE(PassivePort(client->Command("EPSV")), 0);
 }
 
+// The Overwrite right holds when the file is created: a name that another session stores between a STOR's
+// 150 and its data connection is refused, and the other session's file stays as it was stored.
+TEST_F(FtpPassiveTest, PendingStoreNeverOverwritesAFileThatAppearedMeanwhile) {
+  SetSetting("FTP", "UserSecurity", "1");  // anonymous with the settings' rights: upload, but no overwrite
+  const std::string opening = "150 Opening BINARY mode data connection for race.bin.\r\n";
+  auto pending = Login();
+  std::string reply = pending->Command("PASV");
+  std::uint16_t port = PassivePort(reply);
+  ASSERT_NE(port, 0) << reply;
+  EXPECT_EQ(pending->Command("STOR race.bin"), opening);
+
+  auto other = Login();
+  auto data = Passive(*other, "PASV", "STOR race.bin", opening);
+  ASSERT_TRUE(data);
+  ASSERT_TRUE(data->Send("theirs"));
+  data.reset();
+  EXPECT_EQ(other->Line(), "226 File transfer successful\r\n");
+
+  data = TcpConnection::Connect(port);
+  ASSERT_TRUE(data);
+  data->Send("mine");
+  EXPECT_EQ(pending->Line(), "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_TRUE(data->WaitClosed());
+  EXPECT_EQ(ReadFile(Root() / "race.bin"), "theirs");
+  EXPECT_EQ(pending->Command("NOOP"), "200 Command OK\r\n");
+}
+
 TEST_F(FtpPassiveTest, ConnectionFromAnotherAddressIsIgnored) {
   const std::string content = RandomBytes(5000, 7);
   WriteFile(Root() / "f.bin", content);

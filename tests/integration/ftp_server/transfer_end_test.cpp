@@ -141,6 +141,54 @@ TEST_F(FtpTransferEndTest, ClientResettingAnUploadAbortsIt) {
   EXPECT_TRUE(WaitForLog("FTP: Transfer was aborted"));
 }
 
+// A STOR over an existing file replaces it whole or not at all: ABOR and a client that resets its data
+// connection leave the old file as it was and nothing beside it; a finished upload replaces it and keeps
+// its permissions.
+TEST_F(FtpTransferEndTest, OverwriteReplacesTheFileOnlyWhenTheUploadSucceeds) {
+  const std::string old = RandomBytes(5000, 3);
+  WriteFile(Root() / "keep.bin", old);
+  std::filesystem::permissions(Root() / "keep.bin", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write |
+                                                        std::filesystem::perms::group_read);
+  const auto mode = std::filesystem::status(Root() / "keep.bin").permissions();
+  auto client = Login();
+  EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");  // the bytes as they are
+  for (bool abor : {true, false}) {
+    SCOPED_TRACE(abor ? "ABOR" : "reset");
+    DataListener data;
+    EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client->Command("STOR keep.bin"), "150 Opening BINARY mode data connection for keep.bin.\r\n");
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->Send(std::string(256 * 1024, 'p')));
+    if (abor) {
+      EXPECT_EQ(client->Command("ABOR"), "426 Transfer terminated abnormally\r\n");
+      EXPECT_EQ(client->Line(), "226 ABORT command successful\r\n");
+    } else {
+      connection->Reset();
+      EXPECT_EQ(client->Lines(2), (std::vector<std::string>{"426 Transfer terminated abnormally\r\n",
+                                                            "226 ABORT command successful\r\n"}));
+    }
+    EXPECT_EQ(ReadFile(Root() / "keep.bin"), old);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(Root()), std::filesystem::directory_iterator()),
+        2);  // keep.bin and big.bin
+  }
+  const std::string fresh = RandomBytes(300000, 4);
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR keep.bin"), "150 Opening BINARY mode data connection for keep.bin.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(connection->Send(fresh));
+  connection.reset();
+  EXPECT_EQ(client->Line(), "226 File transfer successful\r\n");
+  EXPECT_EQ(ReadFile(Root() / "keep.bin"), fresh);
+  EXPECT_EQ(std::filesystem::status(Root() / "keep.bin").permissions(), mode);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Root()), std::filesystem::directory_iterator()),
+            2);
+}
+
 // Binary uploads move from the socket to the file without a buffer of the server's own, type A ones through
 // it: a full file system ends either as aborted, and the session goes on.
 TEST_F(FtpTransferEndTest, UploadsIntoAFullFileSystemAreAborted) {
@@ -166,6 +214,19 @@ TEST_F(FtpTransferEndTest, UploadsIntoAFullFileSystemAreAborted) {
                                                           "226 ABORT command successful\r\n"}));
     EXPECT_EQ(client->Command("DELE full/up.bin"), "250 Requested file action OK, completed\r\n");
   }
+  // Over an existing file, the old one stays whole and nothing is left beside it.
+  WriteFile(full / "kept.bin", "old");
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR full/kept.bin").substr(0, 4), "150 ");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  connection->Send(std::string(1 << 20, 'f'));
+  EXPECT_EQ(client->Lines(2), (std::vector<std::string>{"426 Transfer terminated abnormally\r\n",
+                                                        "226 ABORT command successful\r\n"}));
+  EXPECT_EQ(ReadFile(full / "kept.bin"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(full), std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST_F(FtpTransferEndTest, SecondDataCommandWhileATransferRuns) {

@@ -2,6 +2,10 @@
 // in a transfer, short and oversized datagrams, lost ACKs and a client that falls silent.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "server_fixture.h"
 
 namespace hx::test {
@@ -194,6 +198,82 @@ TEST_F(RawPackets, LostFinalAckIsRepeatedAndTheFileIsFreeAtOnce) {
   // The upload and the get; the get's line follows the client's last ACK, which may arrive after it exits.
   EXPECT_TRUE(
       WaitUntil([&] { return Count(LogFile(), "TFTP: Successful. Total bytes transferred: 13") == 2u; }));
+}
+
+// An upload over an existing file goes to a file beside it, which takes the old one's place only when the
+// transfer succeeds: cut off by the client, or unable to take that place, it leaves the old file whole and
+// nothing beside it.
+TEST_F(RawPackets, OverwritingUploadReplacesTheFileOnlyWhenItSucceeds) {
+  Start({"TFTP/TOverWriteFiles=1"});
+  const std::filesystem::path target = Dl() / "img.bin";
+  const std::string old = Content(1000, 7);
+  WriteFile(target, old);
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read);
+  auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(Dl()))
+      found.push_back(entry.path().filename());
+    return found;
+  };
+  // Starts an upload of img.bin and sends its first block; the session's port, or 0 when refused (the file
+  // is still claimed by the session before).
+  auto begin = [&](UdpPeer& client) -> std::uint16_t {
+    client.SendTo(Port(), Request(2, "img.bin", "octet"));
+    auto ack0 = client.Receive();
+    if (!ack0 || OpcodeOf(*ack0) != 4) return 0;
+    client.SendTo(ack0->port, Data(1, std::string(512, 'n')));
+    auto ack1 = client.Receive();
+    EXPECT_TRUE(ack1 && OpcodeOf(*ack1) == 4 && NumberOf(*ack1) == 1);
+    return ack0->port;
+  };
+  auto next = [&](std::unique_ptr<UdpPeer>& client) {
+    std::uint16_t port = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+      client = std::make_unique<UdpPeer>();
+      return (port = begin(*client)) != 0;
+    }));
+    return port;
+  };
+
+  // The client gives up after a block.
+  std::unique_ptr<UdpPeer> client;
+  std::uint16_t port = next(client);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(ReadFile(target), old);
+  client->SendTo(port, {0, 5, 0, 0, 'b', 'y', 'e', 0});
+
+  // The old file cannot take the new one's place (a directory took its name meanwhile).
+  port = next(client);
+  ASSERT_NE(port, 0);
+  std::filesystem::rename(target, Dl() / "kept.bin");
+  std::filesystem::create_directory(target);
+  client->SendTo(port, Data(2, "tail"));
+  auto failed = client->Receive();
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(OpcodeOf(*failed), 5);
+  EXPECT_EQ(NumberOf(*failed), 3);
+  EXPECT_EQ(ErrorText(*failed), "Disk full or allocation exceeded");
+  EXPECT_TRUE(WaitForLog("TFTP: ERROR. Disk full or allocation exceeded\r\n"));
+  EXPECT_TRUE(std::filesystem::is_directory(target));
+  std::filesystem::remove(target);
+  std::filesystem::rename(Dl() / "kept.bin", target);
+  EXPECT_EQ(ReadFile(target), old);
+  EXPECT_EQ(names(), std::vector<std::string>{"img.bin"});
+
+  // A complete upload replaces the file whole and keeps its permissions.
+  port = next(client);
+  ASSERT_NE(port, 0);
+  client->SendTo(port, Data(2, "tail"));
+  auto last = client->Receive();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->bytes, Ack(2));
+  EXPECT_EQ(ReadFile(target), std::string(512, 'n') + "tail");
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write |
+                                                               std::filesystem::perms::group_read);
+  EXPECT_EQ(names(), std::vector<std::string>{"img.bin"});
 }
 
 TEST_F(RawPackets, SilentClientSeesTheBlockThreeTimesThenNothing) {

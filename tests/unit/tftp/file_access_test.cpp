@@ -155,13 +155,28 @@ TEST_F(FileAccess, ReceiveOverwritesOnlyWhenAllowedAndWritable) {
             std::vector<Rejection>{kNoOverwrite});
   EXPECT_EQ(ReadFile(PathOf("old.bin")), "old content");
 
-  OpenResult result = OpenForReceive(shares, PathOf("old.bin"), {false, true});
-  auto file = FileOf(result);
-  ASSERT_TRUE(file);
+  // The new content replaces the old whole, and only once the transfer completes; the mode stays.
+  fs::permissions(PathOf("old.bin"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
   const std::uint8_t data[] = {'n'};
-  EXPECT_TRUE(file->Write(data, 1));
-  file.reset();
-  EXPECT_EQ(ReadFile(PathOf("old.bin")), "n");  // truncated, then written
+  for (bool complete : {false, true}) {
+    SCOPED_TRACE(complete);
+    OpenResult result = OpenForReceive(shares, PathOf("old.bin"), {false, true});
+    auto file = FileOf(result);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Write(data, 1));
+    EXPECT_EQ(ReadFile(PathOf("old.bin")), "old content");
+    // Nobody else reads or writes it meanwhile.
+    EXPECT_EQ(RejectionsOf(OpenForSend(shares, PathOf("old.bin"))),
+              (std::vector<Rejection>{{2, "File access error", ""}}));
+    if (complete) {
+      EXPECT_TRUE(file->Complete());
+    }
+    file.reset();
+    EXPECT_EQ(ReadFile(PathOf("old.bin")), complete ? "n" : "old content");
+    EXPECT_EQ(fs::status(PathOf("old.bin")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+  }
 
   // Read-only (owner write bit clear) is protected even with overwriting on; so are directories and pipes.
   WriteFile(PathOf("ro.bin"), "keep");
