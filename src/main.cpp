@@ -114,9 +114,11 @@ int RunHeadless(const std::string& dir) {
   if (auto port = app.FtpPort()) std::printf("FTP server listening on port %u\n", unsigned{*port});
   std::fflush(stdout);
 
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  // Waiting for the signal, this thread also prints the folds of repeated messages whose second is over.
+  const timespec tick{0, 500'000'000};
+  while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) frontend.PrintDueNotices();
   int code = app.ExitInstance();
+  frontend.FlushNotices();
   std::fflush(stdout);
   // Sessions that ignored every stop request still run; leaving without destructors lets the process end.
   if (app.AbandonedWorkers() > 0) std::_Exit(code);

@@ -20,7 +20,8 @@ std::string WithSlash(const std::string& dir) {
 
 }  // namespace
 
-ClientConsole::ClientConsole() : ConsoleFrontend(/*echoLog=*/false), m_showProgress(::isatty(STDERR_FILENO) == 1) {}
+ClientConsole::ClientConsole()
+    : ConsoleFrontend(/*echoLog=*/false), m_showProgress(::isatty(STDERR_FILENO) == 1) {}
 
 void ClientConsole::CellChanged(int, int column, const std::string& text) {
   if (!m_showProgress || (column != kColBytes && column != kColStatus)) return;
@@ -41,14 +42,13 @@ void ClientConsole::DrawLocked() {
 }
 
 void ClientConsole::MessageBox(const std::string& text) {
-  {
-    std::lock_guard guard(m_outputLock);
-    if (m_lineShown) {
-      std::fputs("\r\033[K", stderr);
-      m_lineShown = false;
-    }
+  std::lock_guard guard(m_outputLock);
+  if (m_lineShown) {
+    std::fputs("\r\033[K", stderr);
+    m_lineShown = false;
   }
-  ConsoleFrontend::MessageBox(text);
+  // One session shows a few messages at most, each of them the command's answer: none is folded.
+  PrintMessageLocked(text);
 }
 
 void ClientConsole::EndProgress() {

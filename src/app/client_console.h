@@ -14,9 +14,10 @@ namespace hx {
 
 class Worker;
 
-// The front end of a client command: message boxes go to stderr as "harbinex: TEXT"; on a terminal the
-// session's Bytes and Status are shown as one progress line on stderr, rewritten in place at most ten times a
-// second (and at every new Status). Log entries are not echoed: stdout carries only the final Status.
+// The front end of a client command: message boxes go to stderr as "harbinex: TEXT", each one as it comes
+// (nothing is folded); on a terminal the session's Bytes and Status are shown as one progress line on stderr,
+// rewritten in place at most ten times a second (and at every new Status). Log entries are not echoed: stdout
+// carries only the final Status.
 class ClientConsole : public ConsoleFrontend {
  public:
   ClientConsole();

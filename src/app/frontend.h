@@ -22,9 +22,12 @@ class Frontend {
   // file is on.
   virtual void LogEntry(int source, const std::string& stampedLine) { (void)source, (void)stampedLine; }
 
-  // A message box with an OK button. The window blocks the caller until it is dismissed; the console
-  // prints it and returns at once. The text is as the caller made it: a front end that prints it on a
-  // terminal escapes it (EscapeControlCharsKeepingLines).
+  // A message for the operator, a message box with an OK button in the behaviour. It never waits for the
+  // operator when it comes from any thread but the window's own: the window queues it as a notice and shows
+  // it without a modal box, the headless console prints it at once; both fold repeats of one text
+  // (NoticeFolder), so that a peer that makes a failure happen again and again cannot flood the operator.
+  // The text is as the caller made it: a front end that prints it on a terminal escapes it
+  // (EscapeControlCharsKeepingLines).
   virtual void MessageBox(const std::string& text) = 0;
 };
 

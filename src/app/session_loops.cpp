@@ -28,7 +28,8 @@ namespace {
 // The loop the calling thread runs, if it is one of a SessionLoops' threads.
 thread_local std::weak_ptr<SessionLoops::State> t_state;
 
-// Threads added for blocked ones beyond this many are not worth it: the operator has that many boxes open.
+// Threads added for blocked ones beyond this many are not worth it: that many slow lookups at once mean a
+// resolver that does not answer.
 constexpr size_t kMaxExtraThreads = 64;
 
 void AddThread(const std::shared_ptr<SessionLoops::State>& state) {

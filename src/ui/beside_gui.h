@@ -11,9 +11,8 @@
 namespace hx {
 
 // Runs `fn` on a thread of its own and keeps the GUI thread's events flowing until it returns, then returns
-// its result. For calls into the core that may wait on a thread which itself waits for the GUI (a listener
-// that reports a failure in a message box while the service is being switched, a worker that shows a box
-// while it is being stopped): the box is served meanwhile, so nobody deadlocks. User input to the windows is
+// its result. For calls into the core that may wait on other threads for a while (a service being switched, the
+// workers being stopped): the window goes on taking the messages and changes they report meanwhile. User input to the windows is
 // held back until the call is done; a message box shown meanwhile takes input as usual. Events are processed
 // by hand rather than by a nested event loop, which would return at once once the application has been told
 // to quit, and shut-down is exactly when this must still work.

@@ -23,6 +23,7 @@
 #include "ui/art.h"
 #include "ui/beside_gui.h"
 #include "ui/modals.h"
+#include "ui/notice_pane.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
 #include "ui/splash_panel.h"
@@ -69,6 +70,7 @@ MainWindow::MainWindow(ServerApp& app, WindowFrontend& frontend, Modals& modals,
   m_frontend.SetNoticeSink([this](std::vector<SessionNotice>& batch) {
     m_model->Apply(batch, [this] { return m_app.Registry().Rows(); });
   });
+  m_frontend.SetMessageSink([this](const std::string& text) { m_notices->Add(text); });
   resize(560, 320);
   m_measureTimer.setInterval(kMeasureIntervalMs);
   connect(&m_measureTimer, &QTimer::timeout, this, &MainWindow::Measure);
@@ -77,6 +79,7 @@ MainWindow::MainWindow(ServerApp& app, WindowFrontend& frontend, Modals& modals,
 
 MainWindow::~MainWindow() {
   m_frontend.SetNoticeSink(nullptr);
+  m_frontend.SetMessageSink(nullptr);
   m_frontend.SetDialogParent(nullptr);
 }
 
@@ -200,6 +203,8 @@ void MainWindow::BuildStatusBar() {
   statusBar()->addWidget(m_tftpPane);
   statusBar()->addWidget(m_ftpPane);
   statusBar()->addWidget(m_promptPane, 1);
+  m_notices = new NoticePane(this);
+  statusBar()->addWidget(m_notices, 1);
   m_activityPane = new QLabel(this);
   m_activityPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   m_activityPane->setMinimumWidth(
@@ -257,7 +262,12 @@ bool MainWindow::Start() {
   Action(Command::EnableDebugging)->setChecked(false);
   ShowPrompt(kReadyPrompt);
   m_bInitializing = false;
-  if (!started) return false;
+  if (!started) {
+    // The program ends here, so what the start reported waits for the operator this time, box after box.
+    m_notices->CloseBox();
+    for (const std::string& line : m_notices->Lines()) m_modals.Message(nullptr, line);
+    return false;
+  }
 
   bool trayAvailable = m_options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
   m_trayIcon.Install(this, kTrayTip, ProgramIcon(), m_trayMenu, trayAvailable);

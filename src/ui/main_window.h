@@ -24,6 +24,7 @@ class QToolBar;
 namespace hx {
 
 class Modals;
+class NoticePane;
 class ServerApp;
 class SessionModel;
 class SessionView;
@@ -48,8 +49,9 @@ struct WindowOptions {
 
 // The main window "Harbinex": menus, toolbar and status bar around the session list. It switches the
 // services, starts the client transfers, opens the configuration sheet, the viewers and the About box, and
-// ends the program after asking. Everything here runs on the GUI thread; calls into the core that may wait
-// for another thread run beside the event loop (RunBesideGui), so that a worker's message box is served.
+// ends the program after asking. Messages that sessions and listeners report go to the notice pane of the
+// status bar. Everything here runs on the GUI thread; calls into the core that may wait for another thread
+// run beside the event loop (RunBesideGui), so that the window goes on being served meanwhile.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -85,6 +87,7 @@ class MainWindow : public QMainWindow {
   SessionView* SessionList() const { return m_list; }
   SessionModel* Sessions() const { return m_model; }
   QString ActivityPaneText() const { return m_activityPane->text(); }
+  NoticePane* Notices() const { return m_notices; }
   // Brings Progress and the activity pane up to date (a timer does it a few times a second).
   void Measure();
   TrayIcon& Tray() { return m_trayIcon; }
@@ -149,6 +152,7 @@ class MainWindow : public QMainWindow {
   QLabel* m_ftpPane = nullptr;
   QLabel* m_promptPane = nullptr;
   QLabel* m_activityPane = nullptr;
+  NoticePane* m_notices = nullptr;
   SessionModel* m_model = nullptr;
   QSortFilterProxyModel* m_sorted = nullptr;
   SessionView* m_list = nullptr;

@@ -48,6 +48,16 @@ void QtModals::Message(QWidget* parent, const std::string& text) {
   box.exec();
 }
 
+QMessageBox* ShowBoxWithoutWaiting(QWidget* parent, const std::string& text) {
+  auto* box = new QMessageBox(QMessageBox::NoIcon, kBoxTitle, ToQt(DisplayText(text)), QMessageBox::Ok,
+                              BoxOwner(parent));
+  box->setWindowModality(Qt::NonModal);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setAttribute(Qt::WA_ShowWithoutActivating);
+  box->show();
+  return box;
+}
+
 bool QtModals::Question(QWidget* parent, const std::string& text, Icon icon) {
   QMessageBox box(icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, kBoxTitle,
                   ToQt(DisplayText(text)), QMessageBox::Yes | QMessageBox::No, BoxOwner(parent));

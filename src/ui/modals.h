@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+class QMessageBox;
 class QWidget;
 
 namespace hx {
@@ -39,6 +40,10 @@ class QtModals : public Modals {
   std::optional<std::string> ChooseFile(QWidget* parent, const std::string& startDir,
                                         bool forSaving) override;
 };
+
+// A message box with an OK button that does not wait: it is shown and returned at once, takes no focus from
+// the window the operator works in, and deletes itself when dismissed. The caller keeps at most one open.
+QMessageBox* ShowBoxWithoutWaiting(QWidget* parent, const std::string& text);
 
 // The text as a message box shows it: the texts break lines with CR, CR LF or LF, and a box shows LF only;
 // the indentation at the start of a line is left out.

@@ -4,7 +4,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/session_loops.h"
 #include "app/shown_text.h"
 #include "ui/modals.h"
 
@@ -20,30 +19,59 @@ void WindowFrontend::CellChanged(int sessionId, int column, const std::string& t
   Post({SessionNotice::Kind::CellChanged, sessionId, column, text});
 }
 
-void WindowFrontend::RowsRemoved() { Post({SessionNotice::Kind::RowsRemoved, 0, 0, {}}); }
+void WindowFrontend::RowsRemoved() {
+  Post({SessionNotice::Kind::RowsRemoved, 0, 0, {}});
+}
 
 void WindowFrontend::Post(SessionNotice notice) {
   if (m_detached.load()) return;
   {
     std::lock_guard guard(m_queueLock);
     m_queue.push_back(std::move(notice));
-    if (m_drainPosted) return;
-    m_drainPosted = true;
+    if (DrainPostedLocked()) return;
   }
+  PostDrain();
+}
+
+void WindowFrontend::PostMessage(const std::string& text) {
+  {
+    std::lock_guard guard(m_queueLock);
+    m_messages.push_back(text);
+    if (DrainPostedLocked()) return;
+  }
+  PostDrain();
+}
+
+bool WindowFrontend::DrainPostedLocked() {
+  bool posted = m_drainPosted;
+  m_drainPosted = true;
+  return posted;
+}
+
+void WindowFrontend::PostDrain() {
   // The batch is handed over a moment later, so that a busy server makes a few large batches (and a few
   // repaints) a second rather than one per notice.
   QMetaObject::invokeMethod(
-      this, [this] { QTimer::singleShot(kBatchDelayMs, this, &WindowFrontend::Drain); }, Qt::QueuedConnection);
+      this, [this] { QTimer::singleShot(kBatchDelayMs, this, &WindowFrontend::Drain); },
+      Qt::QueuedConnection);
 }
 
 void WindowFrontend::Drain() {
   std::vector<SessionNotice> batch;
+  std::vector<std::string> messages;
   {
     std::lock_guard guard(m_queueLock);
     batch.swap(m_queue);
+    messages.swap(m_messages);
     m_drainPosted = false;
   }
   if (!batch.empty() && m_sink) m_sink(batch);
+  for (const std::string& text : messages) {
+    if (m_messageSink)
+      m_messageSink(text);
+    else
+      m_modals.Message(m_parent, text);
+  }
 }
 
 void WindowFrontend::MessageBox(const std::string& text) {
@@ -55,11 +83,9 @@ void WindowFrontend::MessageBox(const std::string& text) {
     m_modals.Message(m_parent, text);
     return;
   }
-  // The GUI thread never waits for a thread that can be in here (it runs such calls beside its own event
-  // loop, see RunBesideGui), so this cannot deadlock. A session loop thread is replaced meanwhile.
-  BlockingRegion waitForOperator;
-  QMetaObject::invokeMethod(
-      this, [this, &text] { m_modals.Message(m_parent, text); }, Qt::BlockingQueuedConnection);
+  // A session goes on at once: a box that waited for the operator would hold its thread, and a peer that
+  // makes a failure happen again and again would hold every thread of the servers.
+  PostMessage(text);
 }
 
 }  // namespace hx

@@ -9,7 +9,8 @@ int main(int argc, char** argv) {
   hx::InitUiResources();
   int failures = 0;
   for (auto run : {RunMainWindowTests, RunSessionListTests, RunConfigSheetTests, RunUserDialogTests,
-                   RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests, RunProgramTests})
+                   RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests, RunProgramTests,
+                   RunServersBesideWindowTests})
     failures += run(argc, argv);
   return failures == 0 ? 0 : 1;
 }

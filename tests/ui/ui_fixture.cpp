@@ -3,6 +3,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <QMessageBox>
+
+#include "ftp/server/ftp_listener.h"
+#include "tftp/tftp_listener.h"
 #include "ui/beside_gui.h"
 
 namespace hx::test {
@@ -12,7 +16,9 @@ WindowFixture::WindowFixture(Options o) {
   switches->tftpOpens = o.tftpOpens;
   switches->ftpOpens = o.ftpOpens;
   frontend = std::make_unique<WindowFrontend>(modals);
-  app = std::make_unique<ServerApp>(Dir(), *frontend, FakeServices(switches));
+  ServerApp::Services services =
+      o.realServices ? ServerApp::Services{MakeTftpListener, MakeFtpListener} : FakeServices(switches);
+  app = std::make_unique<ServerApp>(Dir(), *frontend, std::move(services));
   WindowOptions options;
   options.trayAvailable = o.trayAvailable;
   options.splash = false;
@@ -45,6 +51,13 @@ QPointer<QTimer> OnNextModal(std::function<void(QWidget*)> act) {
   });
   timer->start(10);
   return timer;
+}
+
+int OpenMessageBoxes() {
+  int open = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) ++open;
+  return open;
 }
 
 void WriteText(const std::string& path, const std::string& text) {

@@ -118,9 +118,12 @@ class WindowFixture {
     bool trayAvailable = false;
     bool tftpOpens = true;
     bool ftpOpens = true;
+    // The program's own TFTP and FTP listeners instead of the fakes.
+    bool realServices = false;
   };
   explicit WindowFixture(Options options);
-  explicit WindowFixture(const std::string& ini = "") : WindowFixture(Options{ini, {}, false, true, true}) {}
+  explicit WindowFixture(const std::string& ini = "")
+      : WindowFixture(Options{ini, {}, false, true, true, false}) {}
   ~WindowFixture();
 
   std::string Dir() const { return dir.path().toStdString() + "/"; }
@@ -139,6 +142,9 @@ class WindowFixture {
 // Runs `act` on the next modal dialog once it is up (polled, bounded), e.g. to press one of its buttons.
 // Returns the polling timer, so that a test expecting no dialog can stop it.
 QPointer<QTimer> OnNextModal(std::function<void(QWidget*)> act);
+
+// The message boxes on the screen.
+int OpenMessageBoxes();
 
 // Writes a file whole.
 void WriteText(const std::string& path, const std::string& text);

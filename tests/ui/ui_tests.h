@@ -9,3 +9,4 @@ int RunClientDialogTests(int argc, char** argv);
 int RunLogViewerTests(int argc, char** argv);
 int RunTrayAndSplashTests(int argc, char** argv);
 int RunProgramTests(int argc, char** argv);
+int RunServersBesideWindowTests(int argc, char** argv);
