@@ -4,14 +4,17 @@
 
 namespace hx {
 
+class BlockingPool;
 class ConfigStore;
 class FileShareTable;
 class Frontend;
+class TextSizeCache;
 class TransferLog;
 class WorkerRegistry;
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
-// registry, the log, the front end and the table of open files. Settings are read where they are used.
+// registry, the log, the front end, the table of open files, and the pool for slow file-system work with what
+// it has found out. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -19,6 +22,8 @@ struct AppContext {
   TransferLog& log;
   Frontend& frontend;
   FileShareTable& shares;
+  BlockingPool& blocking;
+  TextSizeCache& textSizes;
 };
 
 }  // namespace hx

@@ -4,9 +4,11 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/blocking_pool.h"
 #include "app/config_store.h"
 #include "app/console_frontend.h"
 #include "app/shared_file.h"
+#include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
 
@@ -58,6 +60,9 @@ class ClientCommandApp {
   TransferLog m_log;
   // Declared last so that it is destroyed first: it joins the workers, which use everything above.
   WorkerRegistry m_registry;
+  // Stopped before the registry goes: its jobs post to the session loop.
+  BlockingPool m_blocking;
+  TextSizeCache m_textSizes;
   AppContext m_context;
 };
 

@@ -24,7 +24,7 @@ ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services 
       m_config(m_strAppDir + "Harbinex.ini"),
       m_registry(frontend),
       m_log(m_strAppDir, m_config, frontend),
-      m_context{m_strAppDir, m_config, m_registry, m_log, frontend, m_shares} {
+      m_context{m_strAppDir, m_config, m_registry, m_log, frontend, m_shares, m_blocking, m_textSizes} {
   m_registry.SetFailureLog([this](WorkerKind kind, const std::string& line) {
     m_log.OnLogLine(kind == WorkerKind::Tftp ? cfg::kSourceTftp : cfg::kSourceFtp, line);
   });
@@ -90,6 +90,8 @@ int ServerApp::ExitInstance() {
     });
   }
   m_abandoned = m_registry.StopAllWorkers();
+  // After the sessions: what they still wait for is dropped, and running work ends with its stopped session.
+  m_blocking.Stop();
   m_log.Close();
   return 0;
 }

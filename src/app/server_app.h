@@ -8,11 +8,13 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/blocking_pool.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/listener.h"
 #include "app/network_thread.h"
 #include "app/shared_file.h"
+#include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
 
@@ -79,6 +81,9 @@ class ServerApp {
   WorkerRegistry m_registry;
   TransferLog m_log;
   FileShareTable m_shares;
+  // Destroyed before the registry: its jobs post to the session loop.
+  BlockingPool m_blocking;
+  TextSizeCache m_textSizes;
   AppContext m_context;
   NetworkThread m_network;
   mutable std::mutex m_serviceLock;

@@ -59,6 +59,9 @@ std::variant<Request, Rejection> ParseRequest(std::span<const std::uint8_t> data
     return Rejection{kErrAccessViolation, "Access denied for this directory", {}};
   if (name.find_first_of("*?<>|\"") != std::string::npos)
     return Rejection{kErrNotDefined, "Bad characters in filename. Aborting transfer", {}};
+  // A name with a line break would break every reply and listing line that shows it.
+  if (RequestOpcode(datagram) == kOpWrq && name.find_first_of("\r\n") != std::string::npos)
+    return Rejection{kErrNotDefined, "Illegal file name", {}};
 
   path += name;
   auto end = std::unique(path.begin(), path.end(), [](char a, char b) { return a == '/' && b == '/'; });

@@ -75,6 +75,8 @@ void ControlSession::Start() {
 }
 
 void ControlSession::Shutdown() {
+  m_stopWork->store(true, std::memory_order_relaxed);
+  m_statReader.reset();
   CloseTransfers();
   m_endTimer.cancel();
   m_idleTimer.cancel();
@@ -143,7 +145,8 @@ void ControlSession::ArmIdleTimer() {
   int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
   auto now = std::chrono::steady_clock::now();
-  auto deadline = TransferRunning() ? now + std::chrono::seconds(limit) : m_lastActivity + std::chrono::seconds(limit);
+  auto deadline = TransferRunning() || m_blockingPending ? now + std::chrono::seconds(limit)
+                                                         : m_lastActivity + std::chrono::seconds(limit);
   m_idleArmed = true;
   m_idleTimer.expires_at(std::max(deadline, now));
   m_idleTimer.async_wait(m_worker.Bind([this](std::error_code error) {
@@ -156,7 +159,8 @@ void ControlSession::OnIdleTimer() {
   if (m_ending) return;
   int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
-  if (TransferRunning() || std::chrono::steady_clock::now() < m_lastActivity + std::chrono::seconds(limit)) {
+  if (TransferRunning() || m_blockingPending ||
+      std::chrono::steady_clock::now() < m_lastActivity + std::chrono::seconds(limit)) {
     ArmIdleTimer();
     return;
   }
@@ -170,7 +174,8 @@ void ControlSession::OnIdleTimer() {
 // ---- reading and dispatch -------------------------------------------------------------------------------
 
 bool ControlSession::CanProcess() const {
-  return !m_ending && !m_pListing && !m_loginPause && m_output.size() + m_writing.size() < kOutputBound;
+  return !m_ending && !m_pListing && !m_loginPause && !m_blockingPending && !m_statReader &&
+         m_output.size() + m_writing.size() < kOutputBound;
 }
 
 void ControlSession::ResumeProcessing() {
@@ -197,6 +202,10 @@ void ControlSession::ReadMore() {
 }
 
 void ControlSession::ProcessLines() {
+  if (m_statReader) {
+    if (!m_blockingPending && !m_ending && m_output.size() + m_writing.size() < kOutputBound) ContinueStat();
+    return;
+  }
   while (CanProcess()) {
     LineReader::Event event = m_reader.Next();
     if (event.kind == LineReader::Kind::Line) {

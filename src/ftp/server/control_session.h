@@ -3,6 +3,7 @@
 #include <array>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -11,8 +12,10 @@
 #include <string_view>
 
 #include "app/app_context.h"
+#include "app/blocking_pool.h"
 #include "app/rooted_file_system.h"
 #include "ftp/server/command_table.h"
+#include "ftp/server/ftp_worker.h"
 #include "ftp/server/line_reader.h"
 #include "ftp/server/resolve_path.h"
 
@@ -20,17 +23,18 @@ namespace hx::ftpd {
 
 class DataOpener;
 class Download;
-class FtpWorker;
 class Upload;
 class ListingJob;
+class ListingReader;
+struct ListingPart;
 class PassiveListener;
 
 // One FTP control connection with all the state of its session, run on its worker's strand.
 //
 // Commands are read and executed one line at a time. While a download or upload runs, reading goes on, so
-// ABOR, NOOP and the rest are served between the transfer's steps; while a listing is sent, and while
-// replies wait to be written beyond a bound, the next line waits. Replies are written in order; each
-// updates the Status cell.
+// ABOR, NOOP and the rest are served between the transfer's steps; while a listing is sent, while a command
+// waits for its work on the blocking pool (SIZE in type A, a listing's search), and while replies wait to be
+// written beyond a bound, the next line waits. Replies are written in order; each updates the Status cell.
 //
 // The session ends on QUIT, when the client closes the control connection, when a reply cannot be written,
 // or when its worker is told to stop; it then closes its transfer, its files and its sockets.
@@ -126,6 +130,11 @@ class ControlSession {
   void DoSize(std::string_view line, std::string_view argument);
   void DoMdtm(std::string_view line, std::string_view argument);
   void DoRest(std::string_view line, std::string_view argument);
+  // SIZE's answer, remembered for the share that the session list shows of an upload of that path.
+  void SizeKnown(const std::string& path, std::uint64_t size);
+  // STOR, APPE, MKD and RNTO: a name that would hold a line break or a NUL is refused with "553 Illegal file
+  // name"; true after that reply.
+  bool RefuseIllegalName(std::string_view argument);
   bool ResolvePath(std::string& path, PathMode mode) const;
   // Every file-system call of the session goes through this: nothing outside the root is reachable.
   RootedFileSystem Files() const { return RootedFileSystem(m_strRootDir); }
@@ -137,6 +146,15 @@ class ControlSession {
   void DoAppe(std::string_view line, std::string_view argument);
   void ListCommand(std::string_view argument, bool namesOnly);
   void StoreCommand(std::string_view argument, bool append);
+  // STAT of a path: its listing as reply lines, a part at a time, each part once the ones before have gone
+  // out, so that a client that does not read holds at most about one part.
+  void SendStatPart(std::shared_ptr<ListingReader> reader, ListingPart part);
+  void ContinueStat();
+  // Runs `work` on the blocking pool and then `done(result)` on the session's strand, unless the session has
+  // ended by then; no command is read in between, so replies stay in order. False, with neither run, when
+  // the pool refuses the work; the caller replies.
+  template <class Work, class Done>
+  bool Offload(Work work, Done done, BlockingPool::Admission admission = BlockingPool::Admission::New);
   bool TransferRunning() const;
   // How the next data command gets its connection: the passive listener of the last PASV or EPSV (taken:
   // one connection per command), or a connect from the data port to the address of the last PORT or EPRT,
@@ -185,6 +203,10 @@ class ControlSession {
   std::string m_sizedPath;
   std::uint64_t m_sizedBytes = 0;
   std::string m_strRenameFrom;
+  bool m_blockingPending = false;  // a command waits for its work on the blocking pool
+  // Set when the session ends, for work of it that is still running on the pool.
+  std::shared_ptr<std::atomic<bool>> m_stopWork = std::make_shared<std::atomic<bool>>(false);
+  std::shared_ptr<ListingReader> m_statReader;  // the rest of a STAT listing, to follow its last part
 
   std::shared_ptr<Download> m_pSendSocket;
   std::shared_ptr<Upload> m_pRecvSocket;
@@ -204,5 +226,18 @@ class ControlSession {
   bool m_ending = false;
   bool m_ended = false;
 };
+
+template <class Work, class Done>
+bool ControlSession::Offload(Work work, Done done, BlockingPool::Admission admission) {
+  auto finish = [this, done = std::move(done)](auto result) mutable {
+    m_blockingPending = false;
+    if (m_ending) return;
+    done(std::move(result));
+    ResumeProcessing();
+  };
+  Worker& worker = m_worker;
+  m_blockingPending = m_context.blocking.Run(worker, std::move(work), std::move(finish), admission);
+  return m_blockingPending;
+}
 
 }  // namespace hx::ftpd

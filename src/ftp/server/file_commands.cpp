@@ -5,11 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 
 #include "app/shared_file.h"
+#include "app/text_size_cache.h"
 #include "ftp/server/arguments.h"
+#include "ftp/server/ascii_size.h"
 #include "ftp/server/control_session.h"
 #include "ftp/server/info_replies.h"
 #include "ftp/server/login_rules.h"
@@ -45,6 +46,15 @@ class InUseGuard {
 
 }  // namespace
 
+bool ControlSession::RefuseIllegalName(std::string_view argument) {
+  // A client cannot send a line break inside a command, but a name with a NUL (a CR in the form of RFC 2640
+  // ends the line here and leaves its NUL) would be cut short by the system, and names made by other means
+  // must not become new ones either.
+  if (argument.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) return false;
+  SendReply(reply::kIllegalFileName);
+  return true;
+}
+
 bool ControlSession::ResolvePath(std::string& path, PathMode mode) const {
   RootedFileSystem files = Files();
   return ftpd::ResolvePath(path, mode, m_strRootDir, m_strCurDir,
@@ -68,10 +78,11 @@ void ControlSession::DoCdup(std::string_view, std::string_view) {
 void ControlSession::DoPwd(std::string_view, std::string_view) {
   size_t skip = m_strRootDir.empty() ? 0 : m_strRootDir.size() - 1;
   std::string shown = m_strCurDir.size() > skip ? m_strCurDir.substr(skip) : std::string("/");
-  SendReply(FormatReply(reply::kPwdFormat, shown));
+  SendReply(FormatReply(reply::kPwdFormat, NameForReply(shown)));
 }
 
 void ControlSession::DoMkd(std::string_view, std::string_view argument) {
+  if (RefuseIllegalName(argument)) return;
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("550 %s\r\n", path));
@@ -129,7 +140,9 @@ void ControlSession::DoRnfr(std::string_view, std::string_view argument) {
 
 void ControlSession::DoRnto(std::string_view, std::string_view argument) {
   std::string path(argument);
-  if (!ResolvePath(path, PathMode::Plain)) {
+  if (RefuseIllegalName(argument)) {
+    // The pending rename is over, as after any other refusal.
+  } else if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("553 %s\r\n", path));
   } else {
     RootedFileSystem files = Files();
@@ -150,34 +163,45 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
     SendReply(FormatReply("213 %s\r\n", path));
     return;
   }
-  std::uint64_t size = 0;
-  if (m_chType == 'A') {
-    // The size as sent in ASCII, every LF counting as CR LF: the file is read whole.
-    int error = 0;
-    SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
-                                         Disposition::OpenExisting, error);
-    if (!file.IsOpen()) {
-      SendReply(reply::kSizeError);
-      return;
-    }
-    std::array<char, 10240> block;
-    for (;;) {
-      long count = file.Read(block.data(), block.size());
-      if (count < 0) {
-        SendReply(reply::kSizeError);
-        return;
-      }
-      size += CountAsciiBytes(std::string_view(block.data(), static_cast<size_t>(count)));
-      if (count < static_cast<long>(block.size())) break;
-    }
-  } else {
+  if (m_chType != 'A') {
     struct stat st {};
     if (!Files().Stat(path, st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
       SendReply(reply::kSizeError);
       return;
     }
-    size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    SizeKnown(path, S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size));
+    return;
   }
+  // The size as sent in ASCII, every LF counting as CR LF: the file is read whole, on the blocking pool,
+  // unless this version of it has been counted before. The file is opened here, so that one in use is
+  // refused as before.
+  int error = 0;
+  SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
+                                       Disposition::OpenExisting, error);
+  if (!file.IsOpen()) {
+    SendReply(reply::kSizeError);
+    return;
+  }
+  if (std::optional<FileVersionKey> version = FileVersionOf(file.NativeHandle())) {
+    if (std::optional<std::uint64_t> known = m_context.textSizes.Find(*version)) {
+      file.Close();
+      SizeKnown(path, *known);
+      return;
+    }
+  }
+  auto count = [file = std::move(file), &cache = m_context.textSizes, stop = m_stopWork]() mutable {
+    return AsciiSizeOf(std::move(file), cache, *stop);
+  };
+  auto answer = [this, path](std::optional<std::uint64_t> size) {
+    if (size)
+      SizeKnown(path, *size);
+    else
+      SendReply(reply::kSizeError);
+  };
+  if (!Offload(std::move(count), std::move(answer))) SendReply(reply::kServerBusy);
+}
+
+void ControlSession::SizeKnown(const std::string& path, std::uint64_t size) {
   m_sizedPath = path;
   m_sizedBytes = size;
   SendReply("213 " + std::to_string(size) + "\r\n");

@@ -1,6 +1,8 @@
 #include "ftp/server/info_replies.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace hx::ftpd {
 
@@ -98,7 +100,36 @@ std::string FormatMdtmTime(std::time_t modified) {
 }
 
 std::uint64_t CountAsciiBytes(std::string_view block) {
-  return block.size() + static_cast<std::uint64_t>(std::count(block.begin(), block.end(), '\n'));
+  // Eight bytes at a time, as SIZE in type A reads whole files: a byte of `word ^ kLf` is zero exactly where
+  // the byte is an LF, and its high bit in `~(((x & 0x7f..) + 0x7f..) | x)` is set exactly for a zero byte
+  // (no carry crosses a byte).
+  constexpr std::uint64_t kLow = 0x7f7f7f7f7f7f7f7fULL;
+  constexpr std::uint64_t kLf = 0x0a0a0a0a0a0a0a0aULL;
+  std::uint64_t lineFeeds = 0;
+  size_t at = 0;
+  for (; at + 8 <= block.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, block.data() + at, sizeof word);
+    std::uint64_t x = word ^ kLf;
+    lineFeeds += static_cast<std::uint64_t>(std::popcount(~(((x & kLow) + kLow) | x) & ~kLow));
+  }
+  lineFeeds += static_cast<std::uint64_t>(
+      std::count(block.begin() + static_cast<std::ptrdiff_t>(at), block.end(), '\n'));
+  return block.size() + lineFeeds;
+}
+
+std::string NameForReply(std::string_view name) {
+  std::string shown;
+  shown.reserve(name.size());
+  for (char c : name) {
+    if (c == '\r') {
+      shown += '\r';
+      shown += '\0';
+    } else {
+      shown += c == '\n' ? '?' : c;
+    }
+  }
+  return shown;
 }
 
 std::string FormatReply(const char* format, std::string_view value) {

@@ -31,6 +31,10 @@ std::string FormatMdtmTime(std::time_t modified);
 // The size of a file with every LF sent as CR LF: each byte counts 1, each LF 1 more.
 std::uint64_t CountAsciiBytes(std::string_view block);
 
+// A file name as it may appear in a reply or a listing line: a CR is sent as CR NUL (as in RFC 2640) and an
+// LF as "?", so that no name can end a line (and with it a reply) early.
+std::string NameForReply(std::string_view name);
+
 // "%s" filled into a reply format (a format holds at most one "%s").
 std::string FormatReply(const char* format, std::string_view value);
 

@@ -1,36 +1,20 @@
 #include "ftp/server/listing.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <iterator>
+
+#include "ftp/server/info_replies.h"
+#include "ftp/server/listing_reader.h"
 
 namespace hx::ftpd {
 namespace {
-
-bool StatEntry(const RootedFileSystem& files, const std::string& path, ListEntry& entry) {
-  struct stat st {};
-  // A link that points nowhere, or out of the root, is still listed, with what the link itself says.
-  if (!files.Stat(path, st) && !files.LinkStat(path, st)) return false;
-  // Pipes, sockets and devices are not files a client can fetch.
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) return false;
-  entry.isDirectory = S_ISDIR(st.st_mode);
-  entry.size = entry.isDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
-  entry.modified = st.st_mtime;
-  entry.mode = st.st_mode & 0777;
-  return true;
-}
 
 std::string PermissionText(std::uint32_t mode) {
   std::string text = "rwxrwxrwx";
   for (int bit = 0; bit < 9; ++bit)
     if ((mode & (0400u >> bit)) == 0) text[static_cast<size_t>(bit)] = '-';
   return text;
-}
-
-int DotRank(const std::string& name) {
-  return name == "." ? 0 : name == ".." ? 1 : 2;
 }
 
 }  // namespace
@@ -42,7 +26,8 @@ std::string ListArgument(std::string_view argument) {
 }
 
 std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bool namesOnly) {
-  if (namesOnly) return entry.name + "\r\n";
+  std::string name = NameForReply(entry.name);
+  if (namesOnly) return name + "\r\n";
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char head[96];
@@ -50,7 +35,7 @@ std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bo
                 entry.isDirectory ? 'd' : '-', PermissionText(entry.mode).c_str(), entry.size,
                 kMonths[(modified.tm_mon % 12 + 12) % 12], modified.tm_mday, modified.tm_hour,
                 modified.tm_min);
-  return head + entry.name + "\r\n";
+  return head + name + "\r\n";
 }
 
 std::string FormatListLine(const ListEntry& entry, bool namesOnly) {
@@ -92,34 +77,12 @@ bool MatchWildcard(std::string_view pattern, std::string_view name) {
 }
 
 std::vector<ListEntry> FindEntries(const RootedFileSystem& files, const std::string& pattern) {
+  ListingReader reader(files, pattern);
   std::vector<ListEntry> entries;
-  size_t slash = pattern.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : pattern.substr(0, slash + 1);
-  std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-  if (namePattern.empty()) return entries;
-
-  if (namePattern.find_first_of("*?") == std::string::npos) {
-    ListEntry entry;
-    entry.name = namePattern;
-    if (StatEntry(files, pattern, entry)) entries.push_back(std::move(entry));
-    return entries;
+  while (!reader.Done()) {
+    std::vector<ListEntry> part = reader.NextEntries();
+    entries.insert(entries.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
   }
-
-  std::optional<std::vector<std::string>> names = files.ReadDirectory(dir);
-  if (!names) return entries;
-  for (std::string& name : *names) {
-    if (!MatchWildcard(namePattern, name)) continue;
-    ListEntry entry;
-    entry.name = std::move(name);
-    bool found = StatEntry(files, dir + entry.name, entry);
-    // The root's ".." lies outside it; it is listed, as every directory's is, with the root's own details.
-    if (!found && entry.name == "..") found = StatEntry(files, dir, entry);
-    if (found) entries.push_back(std::move(entry));
-  }
-  std::sort(entries.begin(), entries.end(), [](const ListEntry& a, const ListEntry& b) {
-    int ra = DotRank(a.name), rb = DotRank(b.name);
-    return ra != rb ? ra < rb : a.name < b.name;
-  });
   return entries;
 }
 

@@ -25,7 +25,7 @@ std::string ListArgument(std::string_view argument);
 // A listing line: the name alone for NLST; for LIST "%c%s 1 owner group %9lld %s %s" with the type ('d' for
 // a directory, '-' otherwise) and the permission bits as Unix clients read them ("rwxr-xr-x"), the full
 // 64-bit size, the modification time as "%b %d %H:%M" (English month, local time) and the name. Both end in
-// CR LF.
+// CR LF; a name's own line breaks are written as NameForReply writes them.
 std::string FormatListLine(const ListEntry& entry, bool namesOnly);
 // The same with the modification time already broken down, for callers that fix the time zone.
 std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bool namesOnly);
@@ -38,10 +38,7 @@ std::string NameListPrefix(std::string_view argument, bool namedDirectory);
 // names without a dot included.
 bool MatchWildcard(std::string_view pattern, std::string_view name);
 
-// The directory search: `pattern` is a local path whose last component may hold wildcards. A pattern naming
-// a directory's entries returns "." and ".." too. Entries come sorted by name, "." and ".." first; nothing
-// found gives an empty list. Everything is read through `files`: a link that leads out of the root is listed
-// as the link itself, never with what it points to.
+// The whole directory search at once (see ListingReader, which the server uses to list a part at a time).
 std::vector<ListEntry> FindEntries(const RootedFileSystem& files, const std::string& pattern);
 
 }  // namespace hx::ftpd

@@ -54,6 +54,9 @@ inline constexpr const char* kPending = "350 Requested file action pending furth
 inline constexpr const char* kRenameFailed = "553 Could not rename file\r\n";
 inline constexpr const char* kSizeError = "213 Error accessing file\r\n";
 inline constexpr const char* kMdtmUnavailable = "213 File status unavailable\r\n";
+inline constexpr const char* kIllegalFileName = "553 Illegal file name\r\n";
+// Work that would read the disk at length waits for the blocking pool, and too much waits already.
+inline constexpr const char* kServerBusy = "451 Server busy, try again later\r\n";
 inline constexpr const char* kSyntaxError = "501 Syntax error in parameters\r\n";
 inline constexpr const char* kFileNotFound = "213 File not found\r\n";
 inline constexpr const char* kFileStatusBegin = "213- File status\r\n";

@@ -15,6 +15,7 @@
 #include "ftp/server/ftp_worker.h"
 #include "ftp/server/info_replies.h"
 #include "ftp/server/listing.h"
+#include "ftp/server/listing_reader.h"
 #include "ftp/server/passive_listener.h"
 #include "ftp/server/replies.h"
 #include "ftp/server/upload.h"
@@ -221,15 +222,45 @@ void ControlSession::DoStat(std::string_view, std::string_view argument) {
     return;
   }
   std::string path(argument);
-  std::vector<ListEntry> entries;
-  if (ResolvePath(path, PathMode::List)) entries = FindEntries(Files(), path);
-  if (entries.empty()) {
-    SendReply(reply::kFileNotFound);
+  // A failed resolution names nothing (its error text is not a path to search).
+  bool resolved = ResolvePath(path, PathMode::List);
+  auto reader = std::make_shared<ListingReader>(Files(), resolved ? path : std::string());
+  bool queued = Offload([reader] { return NextListingPart(*reader, false, {}); },
+                        [this, reader](ListingPart first) {
+                          if (first.text.empty()) {
+                            SendReply(reply::kFileNotFound);
+                            return;
+                          }
+                          SendReply(reply::kFileStatusBegin);
+                          SendStatPart(reader, std::move(first));
+                        });
+  if (!queued) SendReply(reply::kServerBusy);
+}
+
+void ControlSession::SendStatPart(std::shared_ptr<ListingReader> reader, ListingPart part) {
+  // Each line is a reply line of its own, as it always was; names cannot hold a CR LF (NameForReply).
+  for (size_t at = 0; at < part.text.size();) {
+    size_t end = part.text.find("\r\n", at);
+    end = end == std::string::npos ? part.text.size() : end + 2;
+    SendReply(std::string_view(part.text).substr(at, end - at));
+    at = end;
+  }
+  if (part.last) {
+    SendReply(reply::kFileStatusEnd);
     return;
   }
-  SendReply(reply::kFileStatusBegin);
-  for (const ListEntry& entry : entries) SendReply(FormatListLine(entry, false));
-  SendReply(reply::kFileStatusEnd);
+  // The next part follows once these lines have gone out (ProcessLines).
+  m_statReader = std::move(reader);
+  ResumeProcessing();
+}
+
+void ControlSession::ContinueStat() {
+  std::shared_ptr<ListingReader> reader = std::move(m_statReader);
+  bool queued = Offload([reader] { return NextListingPart(*reader, false, {}); },
+                        [this, reader](ListingPart part) { SendStatPart(reader, std::move(part)); },
+                        BlockingPool::Admission::Continuation);
+  // Only a pool that has stopped refuses: the reply still ends as a reply must.
+  if (!queued) SendReply(reply::kFileStatusEnd);
 }
 
 }  // namespace hx::ftpd

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <utility>
 
 #include "app/config_keys.h"
@@ -18,6 +19,7 @@
 #include "ftp/server/info_replies.h"
 #include "ftp/server/listing.h"
 #include "ftp/server/listing_job.h"
+#include "ftp/server/listing_reader.h"
 #include "ftp/server/login_rules.h"
 #include "ftp/server/passive_listener.h"
 #include "ftp/server/replies.h"
@@ -66,24 +68,31 @@ void ControlSession::DoNlst(std::string_view, std::string_view argument) {
 void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   std::string named = ListArgument(argument);
   std::string path = named;
-  std::vector<ListEntry> entries;
   // A failed resolution names nothing (its error text is not a path to search).
-  if (ResolvePath(path, PathMode::List)) entries = FindEntries(Files(), path);
-  if (entries.empty()) {
-    SendReply(reply::kFileUnavailable);
-    return;
-  }
+  bool resolved = ResolvePath(path, PathMode::List);
   // A directory argument was turned into the pattern of its entries.
   bool namedDirectory = path.ends_with("*.*") && !named.ends_with("*.*");
   std::string prefix = namesOnly ? NameListPrefix(named, namedDirectory) : std::string();
-  asio::ip::tcp::socket socket(m_worker.Executor());
-  std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
-  if (!opener) return;
-  SendReply(reply::kAboutToOpen);
-  std::string listing;
-  for (const ListEntry& entry : entries) listing += prefix + FormatListLine(entry, namesOnly);
-  m_pListing = std::make_shared<ListingJob>(*this, std::move(socket), std::move(listing));
-  m_pListing->Connect(std::move(opener));
+  auto reader = std::make_shared<ListingReader>(Files(), resolved ? path : std::string());
+  // The search and the lines are made on the blocking pool, a part at a time; the first part tells whether
+  // there is anything to list.
+  std::function<ListingPart()> nextPart = [reader, namesOnly, prefix] {
+    return NextListingPart(*reader, namesOnly, prefix);
+  };
+  auto start = [this, nextPart](ListingPart first) {
+    if (first.text.empty()) {
+      SendReply(reply::kFileUnavailable);
+      return;
+    }
+    asio::ip::tcp::socket socket(m_worker.Executor());
+    std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
+    if (!opener) return;
+    SendReply(reply::kAboutToOpen);
+    m_pListing = std::make_shared<ListingJob>(*this, m_context.blocking, m_worker, std::move(socket),
+                                              std::move(first), nextPart);
+    m_pListing->Connect(std::move(opener));
+  };
+  if (!Offload(nextPart, std::move(start))) SendReply(reply::kServerBusy);
 }
 
 void ControlSession::DoRetr(std::string_view, std::string_view argument) {
@@ -137,6 +146,7 @@ void ControlSession::DoAppe(std::string_view, std::string_view argument) {
 }
 
 void ControlSession::StoreCommand(std::string_view argument, bool append) {
+  if (RefuseIllegalName(argument)) return;
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("550 %s\r\n", path));

@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/blocking_pool.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/shared_file.h"
+#include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
 #include "ftp/client/ftp_client_start.h"
@@ -65,7 +67,9 @@ class FtpClientSessionTest : public ::testing::Test {
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
   WorkerRegistry registry{frontend};
-  AppContext app{dir.Dir(), config, registry, log, frontend, shares};
+  BlockingPool blocking;  // after the registry, so that it is stopped first
+  TextSizeCache textSizes;
+  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes};
 };
 
 std::string LogIn(test::FakeControl& c) {

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/blocking_pool.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/shared_file.h"
+#include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
 #include "integration/clients/tftp_client_support.h"
@@ -93,7 +95,9 @@ class TftpClientSessionTest : public ::testing::Test {
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
   WorkerRegistry registry{frontend};  // after everything its workers use, so that it is destroyed first
-  AppContext context{dir.Dir(), config, registry, log, frontend, shares};
+  BlockingPool blocking;              // after the registry, so that it is stopped first
+  TextSizeCache textSizes;
+  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes};
 };
 
 TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAndDallies) {

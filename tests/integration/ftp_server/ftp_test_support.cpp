@@ -200,11 +200,15 @@ std::string PortArgumentFor(std::uint16_t port) {
   return "127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
 }
 
-void FtpServerTest::StartServer(const std::vector<std::string>& extraIni) {
+void FtpServerTest::StartServer(const std::vector<std::string>& extraIni, bool withTftp) {
   std::filesystem::create_directories(Root());
   std::vector<std::string> ini = {
       "General/Logging=0", "General/Quorin=0", "TFTP/TFTPServer=0", "TFTP/TPort=0",
       "FTP/FPort=0",       "FTP/FDataPort=0",  "FTP/AnonAllowed=1", "FTP/FDLDir=" + RootDir()};
+  if (withTftp) {
+    ini[2] = "TFTP/TFTPServer=1";
+    ini.push_back("TFTP/TDLDir=" + RootDir());
+  }
   // A test's own entries replace the defaults of the same key.
   for (const std::string& entry : extraIni) {
     std::string key = entry.substr(0, entry.find('='));
@@ -212,7 +216,7 @@ void FtpServerTest::StartServer(const std::vector<std::string>& extraIni) {
     ini.push_back(entry);
   }
   WriteIni(m_dir.Path(), ini);
-  m_program = std::make_unique<HarbinexProcess>(m_dir.Path(), /*expectTftp=*/false, /*expectFtp=*/true);
+  m_program = std::make_unique<HarbinexProcess>(m_dir.Path(), withTftp, /*expectFtp=*/true);
 }
 
 void FtpServerTest::TearDown() {

@@ -89,15 +89,17 @@ std::uint16_t UnusedPort();
 std::string PortArgumentFor(std::uint16_t port);
 
 // Starts a headless harbinex in a temporary directory whose FTP root is "root", with anonymous logins
-// allowed, FDataPort 0 and Quorin 0 unless the test says otherwise.
+// allowed, FDataPort 0 and Quorin 0 unless the test says otherwise. `withTftp` also starts the TFTP service,
+// serving the same root.
 class FtpServerTest : public ::testing::Test {
  protected:
-  void StartServer(const std::vector<std::string>& extraIni = {});
+  void StartServer(const std::vector<std::string>& extraIni = {}, bool withTftp = false);
   void TearDown() override;
 
   std::filesystem::path Root() const { return m_dir.Path() / "root"; }
   std::string RootDir() const { return Root().string() + "/"; }
   std::uint16_t Port() const { return m_program->FtpPort(); }
+  std::uint16_t TftpPort() const { return m_program->TftpPort(); }
   // A connection that has read the banner.
   std::unique_ptr<ControlClient> Connect();
   // A connection logged in (anonymous unless told), with its 230 read.

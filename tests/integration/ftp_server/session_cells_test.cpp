@@ -3,11 +3,13 @@
 #include <mutex>
 
 #include "app/app_context.h"
+#include "app/blocking_pool.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
 #include "app/network_thread.h"
 #include "app/shared_file.h"
+#include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_listener.h"
@@ -71,7 +73,10 @@ class FtpSessionCellsTest : public ::testing::Test {
   WorkerRegistry m_registry{m_frontend};
   TransferLog m_log{m_dir.Path(), m_config, m_frontend};
   FileShareTable m_shares;
-  AppContext m_context{m_dir.Dir(), m_config, m_registry, m_log, m_frontend, m_shares};
+  BlockingPool m_blocking;  // after the registry, so that it is stopped first
+  TextSizeCache m_textSizes;
+  AppContext m_context{m_dir.Dir(), m_config, m_registry, m_log,
+                       m_frontend,  m_shares, m_blocking, m_textSizes};
   NetworkThread m_network;
   std::unique_ptr<Listener> m_listener;
 };

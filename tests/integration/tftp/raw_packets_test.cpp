@@ -35,6 +35,7 @@ TEST_F(RawPackets, MalformedRequestsGetTheirErrorFromANewPort) {
       {Request(1, "a", "MAIL"), 4, "Unknown transfer mode : mail"},
       {Request(1, "a\\..\\b", "octet"), 2, "Access denied for this directory"},
       {Request(2, "a|b", "netascii"), 0, "Bad characters in filename. Aborting transfer"},
+      {Request(2, "a\r\nb", "octet"), 0, "Illegal file name"},
       {Request(1, "missing", "NetAscii"), 1, "File was not found. Aborting transfer"},
   };
   for (const Case& c : cases) {

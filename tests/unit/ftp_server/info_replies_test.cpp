@@ -81,6 +81,13 @@ TEST(InfoRepliesTest, AsciiSizeCountsEveryLfTwice) {
   EXPECT_EQ(CountAsciiBytes("a\r\nb"), 5u);                              // a CR LF pair counts 3
   EXPECT_EQ(CountAsciiBytes(""), 0u);
   EXPECT_EQ(CountAsciiBytes("\n\n"), 4u);
+  // Every byte value at every position of a word: only LF counts.
+  std::string all;
+  for (int round = 0; round < 9; ++round)
+    for (int value = 0; value < 256; ++value) all += static_cast<char>((value + round) % 256);
+  all += "\n\n\n";
+  EXPECT_EQ(CountAsciiBytes(all), all.size() + 12u);
+  EXPECT_EQ(CountAsciiBytes(std::string(4099, '\n')), 8198u);
 }
 
 TEST(InfoRepliesTest, FormatReply) {

@@ -1,13 +1,29 @@
 #include "ftp/server/listing.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
+#include <set>
+
+#include "ftp/server/listing_reader.h"
 #include "support/temp_dir.h"
 
 namespace hx::ftpd {
 namespace {
+
+using namespace std::string_literals;
+
+std::vector<std::string> DirectoryOrder(const std::filesystem::path& path) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return names;
+  while (const dirent* item = ::readdir(dir)) names.emplace_back(item->d_name);
+  ::closedir(dir);
+  return names;
+}
 
 std::tm Time(int month, int day, int hour, int minute) {
   std::tm t{};
@@ -49,6 +65,12 @@ TEST(ListingTest, LineFormat) {
        "---------- 1 owner group 5368709120 Jun 01 09:05 huge\r\n"},
       {{"with blank.txt", false, 1, 0}, Time(2, 3, 4, 5), true, "with blank.txt\r\n"},
       {{"sub", true, 0, 0}, Time(2, 3, 4, 5), true, "sub\r\n"},
+      // A name's own line breaks cannot end the line: CR is sent as CR NUL, LF as "?".
+      {{"a\r\n226 x", false, 1, 0},
+       Time(2, 3, 4, 5),
+       false,
+       "---------- 1 owner group         1 Mar 03 04:05 a\r\0?226 x\r\n"s},
+      {{"a\r\n226 x", false, 1, 0}, Time(2, 3, 4, 5), true, "a\r\0?226 x\r\n"s},
   };
   for (const auto& c : cases)
     EXPECT_EQ(FormatListLineAt(c.entry, c.time, c.namesOnly), c.line) << c.entry.name;
@@ -124,6 +146,52 @@ TEST(ListingTest, DirectorySearch) {
   EXPECT_TRUE(FindEntries(files, dir.Dir() + "missing").empty());
   EXPECT_TRUE(FindEntries(files, dir.Dir() + "*.none").empty());
   EXPECT_TRUE(FindEntries(files, dir.Dir() + "nodir/*.*").empty());
+}
+
+// A folder listed a part at a time: sorted as a whole up to the sort limit, in the directory's order beyond
+// it; either way every entry comes once, no part is larger than the part size, and only the last one is
+// marked last.
+TEST(ListingTest, PartWiseListing) {
+  test::TempDir dir;
+  for (int i = 0; i < 25; ++i) test::WriteFile(dir.Path() / ("f" + std::to_string(100 + i)), "x");
+  RootedFileSystem files(dir.Dir());
+  struct Case {
+    size_t sortLimit;
+    bool sorted;
+  } cases[] = {{100, true}, {27, true}, {26, false}, {5, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sortLimit);
+    ListingReader reader(files, dir.Dir() + "*.*", 10, c.sortLimit);
+    std::vector<std::string> names;
+    std::vector<size_t> sizes;
+    std::string text;
+    while (!reader.Done()) {
+      std::vector<ListEntry> part = reader.NextEntries();
+      sizes.push_back(part.size());
+      for (const ListEntry& entry : part) names.push_back(entry.name);
+    }
+    EXPECT_EQ(sizes, (std::vector<size_t>{10, 10, 7}));
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 27u);
+    std::vector<std::string> inOrder = names;
+    std::sort(inOrder.begin() + 2, inOrder.end());
+    EXPECT_EQ(names, c.sorted ? inOrder : DirectoryOrder(dir.Path()));
+    if (c.sorted) {
+      EXPECT_EQ(names[0] + names[1], "...");
+    }
+  }
+  // The text of the parts is the lines of the whole listing, in the same order.
+  std::vector<ListEntry> all = FindEntries(files, dir.Dir() + "*.*");
+  std::string whole;
+  for (const ListEntry& entry : all) whole += "sub/" + FormatListLine(entry, true);
+  ListingReader reader(files, dir.Dir() + "*.*", 4);
+  std::string joined;
+  for (;;) {
+    ListingPart part = NextListingPart(reader, true, "sub/");
+    joined += part.text;
+    if (part.last) break;
+    EXPECT_FALSE(part.text.empty());
+  }
+  EXPECT_EQ(joined, whole);
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ const Rejection kMalformed{4, "Malformed name in PUT request", ""};
 const Rejection kTooLong{0, "Filename exceeds maximum allowable path", ""};
 const Rejection kDotDot{2, "Access denied for this directory", ""};
 const Rejection kBadChars{0, "Bad characters in filename. Aborting transfer", ""};
+const Rejection kIllegalName{0, "Illegal file name", ""};
 const Rejection kNoDir{0, "Problem accessing upload/download directory",
                        "TFTP:Could not determine upload/download directory!\nAborting transfer!"};
 
@@ -78,6 +79,11 @@ std::vector<Case> Cases() {
       {"dots inside a name", Request(1, Z("a..b") + Z("octet")), kDir, "", kDotDot},
       {"deep parent", Request(1, Z("x/y/../../../z") + Z("octet")), kDir, "", kDotDot},
       {"parent before bad characters", Request(1, Z("..*") + Z("octet")), kDir, "", kDotDot},
+      // No new name may hold a line break; an existing one can still be read.
+      {"write of CR LF", Request(2, Z("a\r\nb") + Z("octet")), kDir, "", kIllegalName},
+      {"write of CR", Request(2, Z("a\rb") + Z("octet")), kDir, "", kIllegalName},
+      {"write of LF in a subdirectory", Request(2, Z("d\n/b") + Z("octet")), kDir, "", kIllegalName},
+      {"read of CR LF", Request(1, Z("a\r\nb") + Z("octet")), kDir, "/srv/tftp/a\r\nb", kNone},
   };
   for (char c : std::string("*?<>|\""))
     cases.push_back(
