@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/served_root.h"
+
 namespace hx {
 
 class ConfigStore;
@@ -11,7 +13,8 @@ class TransferLog;
 class WorkerRegistry;
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
-// registry, the log, the front end and the table of open files. Settings are read where they are used.
+// registry, the log, the front end, the table of open files and the served folders, held open. Settings are
+// read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -19,6 +22,7 @@ struct AppContext {
   TransferLog& log;
   Frontend& frontend;
   FileShareTable& shares;
+  ServedRoots roots{};
 };
 
 }  // namespace hx
