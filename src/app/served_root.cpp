@@ -97,7 +97,8 @@ bool ServedRoot::Removed() const {
 
 std::string ServedRoot::RefusalText() const {
   if (m_state == State::Missing) return std::string(kFolderMissingText) + ": " + m_path;
-  return "Transfer folder not served: " + m_path + " belongs to another user and everyone may write to it";
+  return "Transfer folder not served: " + m_path +
+         " is another user's link, or another user's folder that everyone may write to";
 }
 
 ServedRootLookup ServedRoots::Get(const std::string& text) {
