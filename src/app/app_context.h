@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/served_root.h"
+
 namespace hx {
 
 class BlockingPool;
@@ -13,8 +15,8 @@ class TransferLog;
 class WorkerRegistry;
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
-// registry, the log, the front end, the table of open files, and the pool for slow file-system work with what
-// it has found out. Settings are read where they are used.
+// registry, the log, the front end, the table of open files, the pool for slow file-system work with what it
+// has found out, and the served folders, held open. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -24,6 +26,7 @@ struct AppContext {
   FileShareTable& shares;
   BlockingPool& blocking;
   TextSizeCache& textSizes;
+  ServedRoots roots{};
 };
 
 }  // namespace hx

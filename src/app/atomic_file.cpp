@@ -9,6 +9,8 @@
 #include <mutex>
 #include <random>
 
+#include "app/program_file.h"
+
 namespace hx {
 namespace {
 
@@ -104,7 +106,7 @@ bool WriteNamed(const std::filesystem::path& path, const std::string& content, m
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenProgramFile(path, O_RDONLY, 0);
   if (fd < 0) return std::nullopt;
   std::string content;
   char buffer[16384];
@@ -135,7 +137,7 @@ bool RewriteFileAtomically(const std::filesystem::path& path,
   if (!next) return true;
 
   struct stat old {};
-  mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : newFileMode;
+  mode_t mode = ::lstat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : newFileMode;
   std::string temp;
   Written written = WriteUnnamed(path, *next, mode, temp);
   if (written == Written::kUnsupported)
@@ -150,7 +152,7 @@ bool RewriteFileAtomically(const std::filesystem::path& path,
 
 WriterLock::WriterLock(const std::filesystem::path& file) {
   const std::string name = file.string() + ".lock";
-  m_fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  m_fd = OpenProgramFile(name, O_RDWR | O_CREAT, 0600);
   if (m_fd < 0) return;
   int rc;
   do {

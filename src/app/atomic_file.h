@@ -9,7 +9,8 @@
 
 namespace hx {
 
-// Reads a whole file. Returns nullopt when it does not exist or cannot be read (errno tells which).
+// Reads a whole file of the program (OpenProgramFile: never through a link). Returns nullopt when it does not
+// exist or cannot be read (errno tells which).
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
 // Rewrites a file whole: `edit` gets the current content (empty when the file is missing) and returns the new
@@ -23,7 +24,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 // then untouched.
 bool RewriteFileAtomically(const std::filesystem::path& path,
                            const std::function<std::optional<std::string>(const std::string& current)>& edit,
-                           mode_t newFileMode = 0644);
+                           mode_t newFileMode = 0600);
 
 // The lock that writers of one file hold across read, change and rename, in every process: an exclusive flock
 // on the lock file beside it ("NAME.lock", created when missing and left in place). Locking the file itself

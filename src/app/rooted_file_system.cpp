@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "app/served_root.h"
+
 namespace hx {
 namespace {
 
@@ -100,6 +102,13 @@ RootedFileSystem::RootedFileSystem(std::string root, bool confined)
   if (m_confined && (m_root.empty() || m_root.back() != '/')) m_root += m_root.empty() ? "./" : "/";
 }
 
+RootedFileSystem::RootedFileSystem(std::string root, std::shared_ptr<const ServedRoot> held,
+                                   bool followHardLinks)
+    : RootedFileSystem(std::move(root), true) {
+  m_held = std::move(held);
+  m_followHardLinks = followHardLinks;
+}
+
 RootedFileSystem RootedFileSystem::Unconfined() {
   return RootedFileSystem(std::string(), false);
 }
@@ -137,13 +146,31 @@ int RootedFileSystem::OpenBeneath(const std::string& relative, int flags, mode_t
   // openat2 refuses flags that mean nothing with O_PATH.
   flags |= (flags & O_PATH) ? O_CLOEXEC : O_CLOEXEC | O_NOCTTY;
   if (!m_confined) return ::open(relative.c_str(), flags, mode);
-  Descriptor root(::open(m_root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (root.Get() < 0) return -1;
+  int opened = -1;
+  int rootFd = RootDescriptor(opened);
+  Descriptor root(opened);
+  if (rootFd < 0) return -1;
   if (!g_forceWalk) {
-    int fd = Openat2Beneath(root.Get(), relative, flags, mode);
+    int fd = Openat2Beneath(rootFd, relative, flags, mode);
     if (fd >= 0 || errno != ENOSYS) return fd;
   }
-  return WalkBeneath(root.Get(), relative, flags, mode);
+  return WalkBeneath(rootFd, relative, flags, mode);
+}
+
+int RootedFileSystem::RootDescriptor(int& opened) const {
+  opened = -1;
+  if (!m_held) return opened = ::open(m_root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (m_held->Descriptor() < 0) errno = m_held->Error();
+  return m_held->Descriptor();
+}
+
+bool RootedFileSystem::MayServe(int fd, struct stat& st) const {
+  if (::fstat(fd, &st) != 0) return false;
+  if (!m_confined || m_followHardLinks || !S_ISREG(st.st_mode) || st.st_nlink <= 1 ||
+      st.st_uid == ::geteuid())
+    return true;
+  errno = EACCES;
+  return false;
 }
 
 int RootedFileSystem::OpenParent(const std::string& path, std::string& name) const {
@@ -178,7 +205,13 @@ bool RootedFileSystem::LinkStat(const std::string& path, struct stat& st) const 
 int RootedFileSystem::Open(const std::string& path, int flags, mode_t mode) const {
   std::optional<std::string> relative = Inside(path);
   if (!relative) return -1;
-  return OpenBeneath(*relative, flags, mode);
+  if (flags & O_PATH) return OpenBeneath(*relative, flags, mode);
+  // A file is emptied only after it passed the check: a refused one keeps its content.
+  Descriptor fd(OpenBeneath(*relative, flags & ~O_TRUNC, mode));
+  struct stat st {};
+  if (fd.Get() < 0 || !MayServe(fd.Get(), st)) return -1;
+  if ((flags & O_TRUNC) && S_ISREG(st.st_mode) && st.st_size != 0 && ::ftruncate(fd.Get(), 0) != 0) return -1;
+  return fd.Release();
 }
 
 SharedFile RootedFileSystem::OpenShared(FileShareTable& shares, const std::string& path, FileAccess access,

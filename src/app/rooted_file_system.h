@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "app/shared_file.h"
 
 namespace hx {
+
+class ServedRoot;
 
 // Every file-system call the servers make on behalf of a peer: each path is resolved beneath the session's
 // root, so that no symbolic link or ".." ever leads a peer out of it. A link whose target stays inside the
@@ -21,11 +24,19 @@ namespace hx {
 // Paths are local paths as the servers build them: the root followed by the path inside it. A path that
 // does not begin with the root is refused. Calls return false (or -1, or nullopt) with errno set, as the
 // system calls they stand for.
+//
+// A regular file with more than one hard link may be another name of a file outside the root: unless hard
+// links are followed, such a file is opened (for reading or writing) only when it belongs to the program's
+// user, and is otherwise refused as not accessible (EACCES).
 class RootedFileSystem {
  public:
   // Confines every call to `root` (a local directory, with or without a final "/"; an empty root is the
-  // current directory).
+  // current directory), which is looked up by its name at each call.
   explicit RootedFileSystem(std::string root);
+  // Confines every call to the folder `held`, which `root` names in the paths: the servers' folders, held
+  // open (ServedRoot) so that a change of the name between calls leads nowhere. A folder that is not open
+  // fails every call with its Error(); without one (nullptr) the root is looked up by its name.
+  RootedFileSystem(std::string root, std::shared_ptr<const ServedRoot> held, bool followHardLinks);
   // The operator's own clients: any local path, links followed as the system does.
   static RootedFileSystem Unconfined();
 
@@ -56,6 +67,11 @@ class RootedFileSystem {
  private:
   RootedFileSystem(std::string root, bool confined);
 
+  // The descriptor of the root, `opened` taking one that is opened for the call; -1 with errno set.
+  int RootDescriptor(int& opened) const;
+  // Whether the file opened as `fd` may be served: see the class comment on hard links.
+  bool MayServe(int fd, struct stat& st) const;
+
   // The path inside the root ("." for the root itself), or nullopt (errno EXDEV) when it lies outside.
   std::optional<std::string> Inside(const std::string& path) const;
   // Opens `relative` beneath the root; the path must come from Inside().
@@ -65,6 +81,8 @@ class RootedFileSystem {
 
   std::string m_root;  // ends in "/" when confined
   bool m_confined;
+  std::shared_ptr<const ServedRoot> m_held;  // nullptr: the root is opened by its name for each call
+  bool m_followHardLinks = false;
 };
 
 }  // namespace hx

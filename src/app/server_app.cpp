@@ -9,6 +9,9 @@
 namespace hx {
 namespace {
 
+// No stored value holds a line break: the text stands for a key that is not there.
+constexpr const char* kNoStoredText = "\n";
+
 std::string WithTrailingSlash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
@@ -48,17 +51,31 @@ bool ServerApp::StartSetting(const cfg::IntSetting& setting) {
 }
 
 bool ServerApp::StartSetting(const cfg::TextSetting& setting) {
-  std::string fallback = setting.first;
-  if (setting.start == cfg::kTransferDir) {
-    // Asked again for each directory, as the user's folder may go away in between.
-    std::optional<std::string> temp = PrivateTransferDirectory();
-    if (!temp) {
-      m_frontend.MessageBox("Failed getting Download Directory!");
-      return false;
-    }
-    fallback = *temp;
+  if (setting.start != cfg::kTransferDir) {
+    cfg::Write(m_config, setting, cfg::ReadOr(m_config, setting, setting.first));
+    return true;
   }
-  cfg::Write(m_config, setting, cfg::ReadOr(m_config, setting, fallback));
+  // A missing key gets the private folder; a key that names a private folder gets it made again when it
+  // is missing (or the next free one, while another user holds its name); any other folder stays as it is.
+  std::string stored = cfg::ReadOr(m_config, setting, kNoStoredText);
+  bool missing = stored == kNoStoredText;
+  if (!missing && !IsPrivateFolder(stored)) {
+    cfg::Write(m_config, setting, stored);
+    return true;
+  }
+  std::optional<PrivateFolder> folder = SettlePrivateFolder(missing ? DefaultPrivateFolder() : stored);
+  if (!folder) {
+    m_frontend.MessageBox("Failed getting Download Directory!");
+    return false;
+  }
+  // Said once, though both directories start with the same folder.
+  if (!folder->taken.empty() && folder->taken != m_takenFolderNoticed) {
+    m_takenFolderNoticed = folder->taken;
+    m_frontend.MessageBox("The folder " + folder->taken +
+                          " is held by another user or open to others; transfers use " + folder->path +
+                          " instead.");
+  }
+  cfg::Write(m_config, setting, missing || !folder->taken.empty() ? folder->path : stored);
   return true;
 }
 

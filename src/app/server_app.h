@@ -90,6 +90,7 @@ class ServerApp {
   std::unique_ptr<Listener> m_pTftpListener;
   std::unique_ptr<Listener> m_pFtpListener;
   size_t m_abandoned = 0;
+  std::string m_takenFolderNoticed;  // the private folder's name that the operator has been told is taken
 };
 
 }  // namespace hx

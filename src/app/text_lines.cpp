@@ -1,8 +1,11 @@
 #include "app/text_lines.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/atomic_file.h"
+#include "app/program_file.h"
+#include "app/transfer_log.h"
 
 namespace hx {
 
@@ -21,9 +24,11 @@ std::vector<std::string> SplitViewerLines(std::string_view text) {
 }
 
 std::optional<std::vector<std::string>> ReadViewerLines(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.c_str(), "ab");  // creates a missing file, truncates nothing
-  if (!file) return std::nullopt;
-  std::fclose(file);
+  // A missing file is created as the log would create it; nothing is truncated.
+  mode_t mode = path.extension() == ".log" ? kLogFileMode : kDebugFileMode;
+  int fd = OpenProgramFile(path, O_RDONLY | O_CREAT, mode);
+  if (fd < 0) return std::nullopt;
+  ::close(fd);
   auto content = ReadWholeFile(path);
   if (!content) return std::nullopt;
   return SplitViewerLines(*content);

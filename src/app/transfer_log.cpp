@@ -1,8 +1,12 @@
 #include "app/transfer_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "app/program_file.h"
 #include "app/shown_text.h"
 
 namespace hx {
@@ -16,7 +20,13 @@ std::tm LocalNow() {
 }
 
 // Opens for appending, creating the file when missing and never truncating it.
-std::FILE* OpenAppend(const std::filesystem::path& path) { return std::fopen(path.c_str(), "ab"); }
+std::FILE* OpenAppend(const std::filesystem::path& path, mode_t newFileMode) {
+  int fd = OpenProgramFile(path, O_WRONLY | O_APPEND | O_CREAT, newFileMode);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "ab");
+  if (!file) ::close(fd);
+  return file;
+}
 
 }  // namespace
 
@@ -79,7 +89,7 @@ void TransferLog::Start() {
 
 bool TransferLog::EnableLogging() {
   cfg::Write(m_config, cfg::kLogging, 1);
-  std::FILE* file = OpenAppend(LogPath());
+  std::FILE* file = OpenAppend(LogPath(), kLogFileMode);
   if (!file) {
     m_frontend.MessageBox("Error opening log file");
     cfg::Write(m_config, cfg::kLogging, 0);
@@ -101,7 +111,7 @@ void TransferLog::DisableLogging() {
 }
 
 bool TransferLog::EnableDebugging(int mask) {
-  std::FILE* file = OpenAppend(DebugPath());
+  std::FILE* file = OpenAppend(DebugPath(), kDebugFileMode);
   if (!file) {
     m_frontend.MessageBox("Error opening debug file");
     cfg::Write(m_config, cfg::kDebugging, 0);

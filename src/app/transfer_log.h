@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -21,6 +23,11 @@ std::string FormatLogLine(const std::tm& local, std::string_view text);
 // quotes a reply or command whole quotes its CR LF too; that is the wire's framing, which the trace has
 // always shown as the end of the line (followed by the program's own CR LF), not text of the peer.
 std::string FormatDebugLine(const std::tm& local, std::string_view text);
+
+// The modes a new log file and a new debug trace get, whatever the umask: the log may be shared with the
+// owner's group, the trace (which quotes commands and replies whole) with nobody.
+inline constexpr mode_t kLogFileMode = 0640;
+inline constexpr mode_t kDebugFileMode = 0600;
 
 // The transfer log "Harbinex.log" and the debug trace "Harbinex.dbg" of the program directory. Any thread may
 // hand in a line; lines are written whole, one at a time, each with one write and a flush, and the caller

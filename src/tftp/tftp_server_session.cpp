@@ -8,6 +8,7 @@
 #include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/served_root.h"
 #include "app/session_table.h"
 #include "tftp/file_access.h"
 #include "tftp/netascii_file.h"
@@ -57,6 +58,16 @@ void TftpServerSession::Serve(Side side) {
   const std::string& path = request.path;
   Execute(engine.OpenFile(path));
 
+  // The folder is held open; requests beneath a private folder that vanished and cannot be made again are
+  // refused, and the log says so once.
+  ServedRootLookup root = m_context.roots.Get(downloadDir);
+  if (root.newlyRefused) LogLine("TFTP: " + root.root->RefusalText());
+  if (root.root->GetState() == ServedRoot::State::Missing) {
+    Rejection missing{kErrNotDefined, kFolderMissingText, {}};
+    Execute(engine.Reject(std::span(&missing, 1)));
+    return;
+  }
+
   // A write that announces its size (tsize) is refused before it touches a file when the size cannot fit.
   bool negotiate = request.options.Any() && m_settings.OptionsEnabled();
   if (negotiate && side == Side::Receiving && request.options.transferSize &&
@@ -66,7 +77,7 @@ void TftpServerSession::Serve(Side side) {
     return;
   }
 
-  RootedFileSystem files(downloadDir);
+  RootedFileSystem files(downloadDir, root.root, cfg::Read(m_context.config, cfg::kFollowHardLinks) != 0);
   OpenResult opened;
   if (side == Side::Sending) {
     opened = OpenForSend(m_context.shares, files, path);

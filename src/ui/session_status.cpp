@@ -19,6 +19,7 @@ constexpr std::array kFailures = {
     StatusText{Match::Whole, "Malformed name in PUT request"},
     StatusText{Match::Start, "Unknown transfer mode : "},
     StatusText{Match::Whole, "Problem accessing upload/download directory"},
+    StatusText{Match::Whole, "Transfer folder is missing"},
     StatusText{Match::Whole, "Filename exceeds maximum allowable path"},
     StatusText{Match::Whole, "Access denied for this directory"},
     StatusText{Match::Whole, "Bad characters in filename. Aborting transfer"},

@@ -9,6 +9,7 @@
 
 #include "app/atomic_file.h"
 #include "app/frontend.h"
+#include "app/program_file.h"
 
 namespace hx {
 namespace {
@@ -19,7 +20,7 @@ constexpr mode_t kNewFileMode = 0600;
 
 // Opens for reading, creating the file when missing and never truncating it, and reads it whole.
 bool ReadCreating(const std::filesystem::path& path, std::string& content) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kNewFileMode);
+  int fd = OpenProgramFile(path, O_RDONLY | O_CREAT, kNewFileMode);
   if (fd < 0) return false;
   char buffer[8192];
   for (;;) {

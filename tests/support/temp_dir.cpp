@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 
+#include <pwd.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -32,6 +34,16 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+uid_t NobodyUid() {
+  const passwd* entry = ::getpwnam("nobody");
+  return entry ? entry->pw_uid : 65534;
+}
+
+void GiveToNobody(const std::filesystem::path& path) {
+  if (::lchown(path.c_str(), NobodyUid(), static_cast<gid_t>(-1)) != 0)
+    throw std::runtime_error("lchown failed: " + path.string());
 }
 
 }  // namespace hx::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 
@@ -24,5 +26,10 @@ class TempDir {
 // Writes a file whole; creates missing directories.
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
+
+// The user "nobody": the other local user of tests that plant files and links as someone else would.
+uid_t NobodyUid();
+// Hands the file or link itself (never a link's target) to "nobody".
+void GiveToNobody(const std::filesystem::path& path);
 
 }  // namespace hx::test

@@ -251,7 +251,9 @@ void ControlSession::HandleLine(const std::string& line) {
     SendReply(row.refusal);
     return;
   }
-  (this->*row.handler)(line, CommandArgument(command, number));
+  std::string_view argument = CommandArgument(command, number);
+  if (UsesServedFolder(row.id, argument) && !ServedFolderPresent()) return;
+  (this->*row.handler)(line, argument);
   if (number == static_cast<int>(CommandId::User)) {
     m_bNeedUser = false;
     m_bNeedPass = true;

@@ -136,8 +136,13 @@ class ControlSession {
   // name"; true after that reply.
   bool RefuseIllegalName(std::string_view argument);
   bool ResolvePath(std::string& path, PathMode mode) const;
-  // Every file-system call of the session goes through this: nothing outside the root is reachable.
-  RootedFileSystem Files() const { return RootedFileSystem(m_strRootDir); }
+  // Every file-system call of the session goes through this: nothing outside the root is reachable. The
+  // root is the folder held open under its name (AppContext::roots).
+  RootedFileSystem Files() const;
+  // False after the reply that refuses a command beneath a served folder that is missing.
+  bool ServedFolderPresent();
+  // Whether the command works beneath the session's folder (STAT only with a name).
+  static bool UsesServedFolder(CommandId id, std::string_view argument);
   // Data commands (transfer_commands.cpp).
   void DoList(std::string_view line, std::string_view argument);
   void DoNlst(std::string_view line, std::string_view argument);

@@ -61,6 +61,8 @@ inline constexpr const char* kSyntaxError = "501 Syntax error in parameters\r\n"
 inline constexpr const char* kFileNotFound = "213 File not found\r\n";
 inline constexpr const char* kFileStatusBegin = "213- File status\r\n";
 inline constexpr const char* kFileStatusEnd = "213 File status complete\r\n";
+// Every command beneath the session's folder while it is missing (ServedRoot::State::Missing).
+inline constexpr const char* kFolderMissing = "550 Transfer folder is missing\r\n";
 
 // Data connections and transfers.
 inline constexpr const char* kCantOpenData = "425 Can't open data connection\r\n";

@@ -2,7 +2,9 @@
 // trying to leave the root.
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "ftp_test_support.h"
@@ -207,6 +209,35 @@ TEST_F(FtpFileCommandsTest, LinksOutOfTheRootLeadNowhere) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path() / "outdir"), {}), 1);
   EXPECT_TRUE(std::filesystem::exists(Root() / "a.txt"));
   EXPECT_FALSE(data.Accept(std::chrono::milliseconds(0)));  // no data connection was ever opened
+}
+
+// The default private folder removed and its name taken by another user's link: every command beneath it
+// is refused with a clear reply, none reaches the link's target, and the log says so once.
+TEST_F(FtpFileCommandsTest, SwappedPrivateFolderIsNeverFollowed) {
+  std::string folder = (m_dir.Path() / ("harbinex-" + std::to_string(::geteuid()))).string();
+  SetSetting("FTP", "FDLDir", folder + "/");
+  auto client = Login("user", "pw");
+  EXPECT_EQ(client->Command("MKD made"), "257 MKD Command successful.\r\n");  // made when first used
+  EXPECT_TRUE(std::filesystem::is_directory(folder + "/made"));
+
+  std::filesystem::remove_all(folder);
+  WriteFile(m_dir.Path() / "outdir" / "secret", "secret");
+  std::filesystem::create_directory_symlink(m_dir.Path() / "outdir", folder);
+  GiveToNobody(folder);
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  for (const char* command :
+       {"RETR secret", "STOR new", "APPE secret", "LIST", "NLST", "SIZE secret", "MDTM secret", "CWD made",
+        "MKD made", "DELE secret", "RNFR secret", "STAT secret"})
+    EXPECT_EQ(client->Command(command), "550 Transfer folder is missing\r\n") << command;
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+  EXPECT_EQ(ReadFile(m_dir.Path() / "outdir" / "secret"), "secret");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path() / "outdir"), {}), 1);
+  EXPECT_FALSE(data.Accept(std::chrono::milliseconds(0)));
+  std::string entry = "FTP: Transfer folder is missing: " + folder;
+  ASSERT_TRUE(WaitForLog(entry));
+  std::vector<std::string> entries = LogEntries();
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), entry), 1);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // from one client port, and a transfer that outlives the service being switched off.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <mutex>
 
 #include "app/frontend.h"
@@ -154,6 +157,62 @@ TEST_F(InProcess, TransferOutlivesTheServiceBeingSwitchedOff) {
     }
   }
   EXPECT_TRUE(RowWithStatus("TFTP: Successful. Total bytes transferred: 1500"));
+}
+
+// The default private folder removed and its name taken by another user's link: no request reaches the
+// link's target, each is refused with a clear text, and the log says so once.
+TEST_F(InProcess, SwappedPrivateFolderIsNeverFollowed) {
+  ASSERT_TRUE(app->Log().EnableLogging());
+  std::string folder = (dir.Path() / ("harbinex-" + std::to_string(::geteuid()))).string();
+  app->Config().WriteProfileString("TFTP", "TDLDir", folder + "/");
+  UdpPeer first;
+  first.SendTo(port, Request(1, "none.bin", "octet"));
+  auto notFound = first.Receive();
+  ASSERT_TRUE(notFound);
+  EXPECT_EQ(ErrorText(*notFound), "File was not found. Aborting transfer");  // made, and empty
+
+  std::filesystem::remove_all(folder);
+  TempDir other;
+  WriteFile(other.Path() / "secret", "secret");
+  std::filesystem::create_directory_symlink(other.Path(), folder);
+  GiveToNobody(folder);
+  for (int opcode : {2, 1, 2}) {
+    UdpPeer client;
+    client.SendTo(port, Request(opcode, opcode == 1 ? "secret" : "new.bin", "octet"));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(OpcodeOf(*reply), 5);
+    EXPECT_EQ(NumberOf(*reply), 0);
+    EXPECT_EQ(ErrorText(*reply), "Transfer folder is missing");
+  }
+  EXPECT_FALSE(std::filesystem::exists(other.Path() / "new.bin"));
+  EXPECT_EQ(ReadFile(other.Path() / "secret"), "secret");
+  ASSERT_TRUE(RowWithStatus("Transfer folder is missing"));
+  std::string log = ReadFile(dir.Path() / "Harbinex.log");
+  // The folder is named once; each refusal has its "ERROR." line as every refusal does.
+  size_t at = log.find("TFTP: Transfer folder is missing: " + folder);
+  EXPECT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find("folder is missing: ", at + 20), std::string::npos) << log;
+}
+
+// A hard link beneath the folder to another user's file outside it is refused, unless FollowHardLinks says
+// otherwise.
+TEST_F(InProcess, HardLinkToAnotherUsersFileIsServedOnlyWhenAllowed) {
+  TempDir other;
+  WriteFile(other.Path() / "theirs", "theirs");
+  GiveToNobody(other.Path() / "theirs");
+  std::filesystem::create_hard_link(other.Path() / "theirs", dir.Path() / "linked");
+  for (int follow : {0, 1}) {
+    app->Config().WriteProfileInt("General", "FollowHardLinks", follow);
+    UdpPeer client;
+    client.SendTo(port, Request(1, "linked", "octet"));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(OpcodeOf(*reply), follow ? 3 : 5) << follow;
+    EXPECT_EQ(follow ? PayloadOf(*reply) : ErrorText(*reply), follow ? "theirs" : "File access error")
+        << follow;
+    if (follow) client.SendTo(reply->port, Ack(1));
+  }
 }
 
 }  // namespace

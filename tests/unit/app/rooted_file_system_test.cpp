@@ -107,6 +107,36 @@ TEST_P(RootedFileSystemTest, OpensNeitherPipesNorDirectoriesAsFiles) {
                    .IsOpen());
 }
 
+// A hard link beneath the root to another user's file outside it is no way out: it is refused (and left
+// as it was) unless hard links are followed; the program's own files with more than one name are served.
+TEST_P(RootedFileSystemTest, HardLinksToOtherUsersFilesAreRefused) {
+  test::WriteFile(dir.Path() / "outside" / "theirs", "theirs");
+  test::GiveToNobody(dir.Path() / "outside" / "theirs");
+  fs::create_hard_link(dir.Path() / "outside" / "theirs", Root() + "theirs");
+  test::WriteFile(dir.Path() / "outside" / "own", "own");
+  fs::create_hard_link(dir.Path() / "outside" / "own", Root() + "own");
+  struct Case {
+    const char* name;
+    bool follow;
+    bool served;
+  } cases[] = {{"theirs", false, false}, {"theirs", true, true}, {"own", false, true}};
+  for (const Case& c : cases) {
+    RootedFileSystem files(Root(), nullptr, c.follow);
+    std::string path = Root() + c.name;
+    int error = 0;
+    SharedFile read = files.OpenShared(shares, path, FileAccess::Read, ShareMode::DenyNone,
+                                       Disposition::OpenExisting, error);
+    EXPECT_EQ(read.IsOpen(), c.served) << c.name << c.follow;
+    EXPECT_EQ(error, c.served ? 0 : EACCES);
+    read = SharedFile();
+    int fd = files.Open(path, O_WRONLY | O_TRUNC);
+    EXPECT_EQ(fd >= 0, c.served) << c.name << c.follow;
+    if (fd >= 0) ::close(fd);
+    // Emptied through the link where it is served; untouched where it is refused.
+    EXPECT_EQ(test::ReadFile(dir.Path() / "outside" / c.name), c.served ? "" : c.name);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Resolution, RootedFileSystemTest, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) {
                            return info.param ? "ComponentWalk" : "Openat2";

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "app/private_directory.h"
 
@@ -129,7 +130,8 @@ TEST(ServerAppTest, DefaultTransferFolderIsPrivate) {
   ::setenv("TMPDIR", dir.Path().c_str(), 1);
   std::filesystem::create_directory(dir.Path() / "elsewhere");
   std::filesystem::create_directory_symlink(dir.Path() / "elsewhere", own);
-  EXPECT_EQ(PrivateTransferDirectory(), std::nullopt);  // a planted link is refused
+  EXPECT_EQ(PrivateTransferDirectory(), own + "-1/");  // a planted link is never followed
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "elsewhere"));
   std::filesystem::remove(own);
   EXPECT_EQ(PrivateTransferDirectory(), own + "/");
   struct stat st {};
@@ -145,6 +147,51 @@ TEST(ServerAppTest, DefaultTransferFolderIsPrivate) {
     ::setenv("TMPDIR", savedValue.c_str(), 1);
   else
     ::unsetenv("TMPDIR");
+}
+
+// Another user holds the private folder's name at the start: the program says so once and uses the first
+// "harbinex-UID-N" that is free or its own.
+TEST(ServerAppTest, PrivateFolderNameHeldByAnotherUser) {
+  test::TempDir dir;
+  std::string own = (dir.Path() / ("harbinex-" + std::to_string(::geteuid()))).string();
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  } cases[] = {{"a directory of nobody",
+                [&] {
+                  std::filesystem::create_directory(own);
+                  test::GiveToNobody(own);
+                }},
+               {"a link of nobody", [&] {
+                  std::filesystem::create_directory_symlink(dir.Path() / "target", own);
+                  test::GiveToNobody(own);
+                }}};
+  std::filesystem::create_directory(dir.Path() / "target");
+  for (const Case& c : cases) {
+    test::TempDir program;
+    c.plant();
+    // "-1" is taken too (someone else's file), "-2" is free.
+    test::WriteFile(own + "-1", "");
+    test::GiveToNobody(own + "-1");
+    test::WriteFile(program.Path() / "Harbinex.ini",
+                    "[TFTP]\nTDLDir=" + own + "/\n[FTP]\nFDLDir=" + own + "\n");
+    test::RecordingFrontend frontend;
+    ServerApp app(program.Path(), frontend, FakeServices(true, true));
+    ASSERT_TRUE(app.InitInstance()) << c.what;
+    EXPECT_EQ(app.Config().GetProfileString("TFTP", "TDLDir"), own + "-2/") << c.what;
+    EXPECT_EQ(app.Config().GetProfileString("FTP", "FDLDir"), own + "-2/") << c.what;
+    struct stat st {};
+    ASSERT_EQ(::lstat((own + "-2").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700 && st.st_uid == ::geteuid());
+    std::vector<std::string> messages = frontend.Messages();
+    ASSERT_EQ(messages.size(), 1u) << c.what;
+    EXPECT_NE(messages[0].find(own), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "target"));
+    app.ExitInstance();
+    std::filesystem::remove(own);
+    std::filesystem::remove(own + "-1");
+    std::filesystem::remove(own + "-2");
+  }
 }
 
 }  // namespace

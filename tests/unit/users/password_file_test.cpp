@@ -31,6 +31,29 @@ class PasswordFileTest : public ::testing::Test {
   RecordingFrontend frontend;
 };
 
+// A link planted as the password file is neither read nor written through, and a dangling one creates
+// nothing; a new file is 0600 whatever the umask.
+TEST_F(PasswordFileTest, PlantedLinkIsNotFollowed) {
+  for (bool dangling : {false, true}) {
+    std::filesystem::path target = dir.Path() / (dangling ? "absent" : "target");
+    if (!dangling) test::WriteFile(target, "bob||x||/srv||1||1||1||0||0||0||0||0\r\n");
+    std::filesystem::create_symlink(target, File());
+    PasswordFile store(dir.Dir(), frontend);
+    EXPECT_EQ(store.Find("bob"), "");
+    EXPECT_FALSE(store.Add("eve||x||/srv||1||1||1||0||0||0||0||0"));
+    EXPECT_TRUE(std::filesystem::is_symlink(File()));
+    EXPECT_EQ(std::filesystem::exists(target), !dangling);
+    EXPECT_EQ(test::ReadFile(target), dangling ? "" : "bob||x||/srv||1||1||1||0||0||0||0||0\r\n");
+    std::filesystem::remove(File());
+  }
+  mode_t saved = ::umask(0);
+  PasswordFile store(dir.Dir(), frontend);
+  ::umask(saved);
+  struct stat st {};
+  ASSERT_EQ(::lstat(File().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 TEST_F(PasswordFileTest, MissingFileIsCreatedEmpty) {
   PasswordFile store(dir.Dir(), frontend);
   struct stat st {};
