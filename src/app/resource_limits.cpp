@@ -12,4 +12,8 @@ bool RaiseOpenFileLimit() {
   return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
+bool IsOutOfDescriptors(const std::error_code& error) {
+  return error == std::errc::too_many_files_open || error == std::errc::too_many_files_open_in_system;
+}
+
 }  // namespace hx
