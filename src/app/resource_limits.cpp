@@ -2,6 +2,9 @@
 
 #include <sys/resource.h>
 
+#include <asio/error.hpp>
+#include <cerrno>
+
 namespace hx {
 
 bool RaiseOpenFileLimit() {
@@ -13,7 +16,10 @@ bool RaiseOpenFileLimit() {
 }
 
 bool IsOutOfDescriptors(const std::error_code& error) {
-  return error == std::errc::too_many_files_open || error == std::errc::too_many_files_open_in_system;
+  // Asio reports system errors in a category of its own, which does not compare equal to std::errc.
+  bool system = error.category() == asio::error::get_system_category() ||
+                error.category() == std::system_category() || error.category() == std::generic_category();
+  return system && (error.value() == EMFILE || error.value() == ENFILE);
 }
 
 }  // namespace hx

@@ -83,6 +83,10 @@ TEST(FloodTest, SessionsBeyondTheDescriptorLimitAreRefusedAndTheServiceGoesOn) {
   {
     Sockets tftp;
     std::string request = std::string("\0\1boot.bin\0octet\0", 17);
+    // Every request is answered: its first block, or the refusal of a server out of descriptors (for the
+    // session's socket or for its file), which the log explains. Each is sent once the one before has its
+    // answer, so that the service's queue never overflows and drops one.
+    int served = 0, busy = 0;
     for (int i = 0; i < kFlood; ++i) {
       int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
       ASSERT_GE(fd, 0);
@@ -91,13 +95,8 @@ TEST(FloodTest, SessionsBeyondTheDescriptorLimitAreRefusedAndTheServiceGoesOn) {
       ASSERT_EQ(::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&server),
                          sizeof server),
                 static_cast<ssize_t>(request.size()));
-    }
-    // Every request is answered: its first block, or the refusal of a server out of descriptors (for the
-    // session's socket or for its file), which the log explains.
-    int served = 0, busy = 0;
-    for (int fd : tftp.fds) {
       std::string first = FirstBytes(fd, 10s);
-      if (first.size() == 516 && first.compare(0, 4, std::string("\0\3\0\1", 4)) == 0) ++served;
+      if (first.compare(0, 4, std::string("\0\3\0\1", 4)) == 0) ++served;  // DATA 1
       if (first == std::string("\0\5\0\0Server busy, try again\0", 27)) ++busy;
     }
     EXPECT_GT(served, 0);

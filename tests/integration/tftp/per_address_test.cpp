@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <regex>
 
 #include "server_fixture.h"
 
@@ -26,7 +25,9 @@ TEST_F(PerAddress, SessionsBeyondTheCapAreRefusedFromTheServicePort) {
   const Case cases[] = {{"TFTP/TPerAddress=64", true}, {"TFTP/TPerAddress=0", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cap);
-    if (program) EXPECT_EQ(program->Stop(), 0);
+    if (program) {
+      EXPECT_EQ(program->Stop(), 0);
+    }
     // Sessions stay while their first block waits for its ACK.
     Start({c.cap, "TFTP/TTimeout=10"});
     WriteFile(Dl() / "f.bin", Content(2000));
@@ -64,8 +65,9 @@ TEST_F(PerAddress, JunkFloodCostsALineASecondAndACount) {
   UdpPeer peer;
   const Bytes junk[] = {{0, 5, 0, 0, 'x', 0}, {0, 4, 0, 1}, {}, {7}};
   constexpr int kJunk = 1000;
-  for (int i = 0; i < kJunk; ++i) peer.SendTo(Port(), junk[i % 4]);
+  // The request first: a flood may overflow the port's queue, and what comes last is lost first.
   peer.SendTo(Port(), Request(1, "missing", "octet"));
+  for (int i = 0; i < kJunk; ++i) peer.SendTo(Port(), junk[i % 4]);
   // The only answer is the one for the read request.
   auto reply = peer.Receive();
   ASSERT_TRUE(reply);
@@ -74,13 +76,14 @@ TEST_F(PerAddress, JunkFloodCostsALineASecondAndACount) {
   std::string log = LogFile();
   // The first junk datagram of a second has its session and line as any datagram; the rest are counted.
   size_t lines = Count(log, "TFTP: Connection from address 127.0.0.1") - 1;  // the request's own
-  std::smatch folded;
-  ASSERT_TRUE(std::regex_search(log, folded,
-                                std::regex("TFTP: Ignored ([0-9]+) more datagrams that were not requests")));
+  const std::string summary = "TFTP: Ignored ";
+  size_t at = log.find(summary);
+  ASSERT_NE(at, std::string::npos);
+  unsigned long folded = std::stoul(log.substr(at + summary.size()));
   EXPECT_GE(lines, 1u);
   EXPECT_LE(lines, 3u);
-  EXPECT_GE(std::stoi(folded[1]), 1);
-  EXPECT_LE(lines + std::stoul(folded[1]), static_cast<size_t>(kJunk));  // the system may drop some
+  EXPECT_GE(folded, 1u);
+  EXPECT_LE(lines + folded, static_cast<size_t>(kJunk));  // the system may drop some
   EXPECT_LE(Count(log, "\r\n"), 10u);
   EXPECT_FALSE(peer.Receive(std::chrono::milliseconds(200)));
 }
