@@ -98,8 +98,8 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
       systemTray(CheckBox("Iconize program to System Tray?", "systemTray", this)),
       quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)),
       ipv6(CheckBox("Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)),
-      followHardLinks(
-          CheckBox("Follow hard links (serve files with several links whoever owns them)", "followHardLinks", this)) {
+      followHardLinks(CheckBox("Follow hard links (serve files with several links whoever owns them)",
+                               "followHardLinks", this)) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(systemTray);
   if (!trayAvailable) {
