@@ -2,6 +2,9 @@
 
 #include <sys/resource.h>
 
+#include <asio/error.hpp>
+#include <cerrno>
+
 namespace hx {
 
 bool RaiseOpenFileLimit() {
@@ -10,6 +13,13 @@ bool RaiseOpenFileLimit() {
   if (limit.rlim_cur == limit.rlim_max) return true;
   limit.rlim_cur = limit.rlim_max;
   return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+bool IsOutOfDescriptors(const std::error_code& error) {
+  // Asio reports system errors in a category of its own, which does not compare equal to std::errc.
+  bool system = error.category() == asio::error::get_system_category() ||
+                error.category() == std::system_category() || error.category() == std::generic_category();
+  return system && (error.value() == EMFILE || error.value() == ENFILE);
 }
 
 }  // namespace hx

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <utility>
 
+#include "app/address_counts.h"
+
 namespace hx {
 
 class SessionLoops;
@@ -39,6 +41,8 @@ class Worker {
   void Join();
 
   const SessionExecutor& Executor() const { return m_executor; }
+  // The slot of the peer address this session counts against; it is given back when the worker is destroyed.
+  void HoldAddressSlot(AddressSlot slot) { m_addressSlot = std::move(slot); }
 
   // Wraps a completion handler of this session (see the class note). The handler runs with the session's
   // number as the thread number of debug lines, and an exception it throws ends the session.
@@ -73,7 +77,9 @@ class Worker {
   // Counts one handler as pending for as long as it exists.
   class Pending {
    public:
-    explicit Pending(Worker* owner) : m_owner(owner) { m_owner->m_pending.fetch_add(1, std::memory_order_relaxed); }
+    explicit Pending(Worker* owner) : m_owner(owner) {
+      m_owner->m_pending.fetch_add(1, std::memory_order_relaxed);
+    }
     Pending(Pending&& other) noexcept : m_owner(std::exchange(other.m_owner, nullptr)) {}
     Pending& operator=(Pending&&) = delete;
     // The last touch of the worker: once the count is down, its owner may destroy it.
@@ -107,6 +113,7 @@ class Worker {
     int m_previous;
   };
 
+  AddressSlot m_addressSlot;
   std::atomic<int> m_pending{0};
   std::atomic<bool> m_ended{false};
 };

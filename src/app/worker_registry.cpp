@@ -26,7 +26,8 @@ WorkerRegistry::WorkerRegistry(Frontend& frontend, unsigned loopThreads)
     : m_loops(loopThreads), m_frontend(frontend) {}
 
 WorkerRegistry::~WorkerRegistry() {
-  // A worker is destroyed only after it has finished, so that no handler runs on a half-destroyed session. Workers abandoned by StopAllWorkers are not in the lists any more.
+  // A worker is destroyed only after it has finished, so that no handler runs on a half-destroyed session.
+  // Workers abandoned by StopAllWorkers are not in the lists any more.
   for (auto* list : {&m_tftpWorkers, &m_ftpWorkers}) {
     for (auto& worker : *list) worker->RequestStop();
     for (auto& worker : *list) worker->Join();
@@ -53,12 +54,16 @@ void WorkerRegistry::KeepCompletedRows(bool keep) {
 }
 
 Worker* WorkerRegistry::StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker) {
+  if (!worker->Create()) {
+    ReportStartFailure(kind);
+    return nullptr;
+  }
+  return StartCreated(kind, std::move(worker));
+}
+
+Worker* WorkerRegistry::StartCreated(WorkerKind kind, std::unique_ptr<Worker> worker) {
   Worker* raw = worker.get();
   try {
-    if (!worker->Create()) {
-      ReportStartFailure(kind);
-      return nullptr;
-    }
     Add(kind, std::move(worker));
   } catch (const std::bad_alloc&) {
     ReportStartFailure(kind);
@@ -66,6 +71,14 @@ Worker* WorkerRegistry::StartWorker(WorkerKind kind, std::unique_ptr<Worker> wor
   }
   raw->Resume();
   return raw;
+}
+
+AddressSlot WorkerRegistry::TakeAddressSlot(PerAddress what, const asio::ip::address& peer, int cap) {
+  AddressCounts& counts = m_perAddress[static_cast<size_t>(what)];
+  AddressSlot slot = counts.TryTake(peer, cap);
+  if (slot) return slot;
+  ReapFinishedWorkers();
+  return counts.TryTake(peer, cap);
 }
 
 void WorkerRegistry::ReportStartFailure(WorkerKind kind) {
@@ -83,9 +96,13 @@ void WorkerRegistry::ReportStartFailure(WorkerKind kind) {
   m_frontend.MessageBox(text);
 }
 
-void WorkerRegistry::AddTftpSession(std::unique_ptr<Worker> worker) { Add(WorkerKind::Tftp, std::move(worker)); }
+void WorkerRegistry::AddTftpSession(std::unique_ptr<Worker> worker) {
+  Add(WorkerKind::Tftp, std::move(worker));
+}
 
-void WorkerRegistry::AddFtpSession(std::unique_ptr<Worker> worker) { Add(WorkerKind::Ftp, std::move(worker)); }
+void WorkerRegistry::AddFtpSession(std::unique_ptr<Worker> worker) {
+  Add(WorkerKind::Ftp, std::move(worker));
+}
 
 void WorkerRegistry::Add(WorkerKind kind, std::unique_ptr<Worker> worker) {
   ReapFinishedWorkers();
@@ -138,7 +155,8 @@ void WorkerRegistry::ReapFinishedWorkers() {
       std::vector<int> ended;
       for (const auto& worker : finished) ended.push_back(worker->m_nSessionId);
       std::sort(ended.begin(), ended.end());
-      removedRows = m_table.RemoveUnless([&](int id) { return !std::binary_search(ended.begin(), ended.end(), id); });
+      removedRows =
+          m_table.RemoveUnless([&](int id) { return !std::binary_search(ended.begin(), ended.end(), id); });
     }
   }
   if (removedRows) m_frontend.RowsRemoved();
@@ -214,7 +232,8 @@ std::vector<SessionRow> WorkerRegistry::Rows() const {
 std::string WorkerRegistry::CellText(int sessionId, int column) const {
   std::lock_guard guard(m_registryLock);
   const SessionRow* row = m_table.Find(sessionId);
-  return row && column >= 0 && column < kSessionColumns ? row->cells[static_cast<size_t>(column)] : std::string();
+  return row && column >= 0 && column < kSessionColumns ? row->cells[static_cast<size_t>(column)]
+                                                        : std::string();
 }
 
 size_t WorkerRegistry::WorkerCount(WorkerKind kind) const {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/address_counts.h"
 #include "app/session_loops.h"
 #include "app/session_table.h"
 #include "app/worker.h"
@@ -18,6 +19,8 @@ namespace hx {
 class Frontend;
 
 enum class WorkerKind { Tftp, Ftp };
+// What is counted per peer address: TFTP sessions, FTP control connections, passive listeners.
+enum class PerAddress { TftpSessions, FtpConnections, PassiveListeners };
 
 // The running and finished workers of both services, the session counter and the session table, all under
 // one lock (the registry lock), so that finding a row and writing its cell is one step that clearing can
@@ -40,13 +43,22 @@ class WorkerRegistry {
   void InsertVersionRow(const std::string& status);
 
   // Starts a session in the order every creator follows: create it (on failure ReportStartFailure and
-  // nullptr), register it with a new row and its start time, resume it. The registry owns the worker from then
-  // on.
+  // nullptr), register it with a new row and its start time, resume it. The registry owns the worker from
+  // then on.
   Worker* StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker);
   // A session that could not be created: the message box "Could not create TFTP session! Insufficient
   // memory?" or its FTP twin, and the same as a log line, at most once a second per service, so that a
   // flood of requests cannot flood the operator.
   void ReportStartFailure(WorkerKind kind);
+
+  // The second half of StartWorker, for a creator that calls Create itself to tell why it failed: registers
+  // the created worker and resumes it; nullptr when there was no memory for its row (reported).
+  Worker* StartCreated(WorkerKind kind, std::unique_ptr<Worker> worker);
+
+  // A slot for one more session of `peer`, or an empty slot when the address holds `cap` already (0: no cap).
+  // At the cap, finished workers are reaped and the count asked again, so that a session that has ended
+  // never counts.
+  AddressSlot TakeAddressSlot(PerAddress what, const asio::ip::address& peer, int cap);
 
   // Registers a created, suspended worker: a new session id and a new top row with the start time.
   void AddTftpSession(std::unique_ptr<Worker> worker);
@@ -60,10 +72,11 @@ class WorkerRegistry {
   void ReapFinishedWorkers();
   // Removes the rows of every session that is neither running nor the version row.
   void ClearCompletedSessions();
-  // Asks every running worker to stop: per list at most `maxRequests` requests, `interval` apart, counted over
-  // all its workers together. Workers still running after that are abandoned (never destroyed); returns
+  // Asks every running worker to stop: per list at most `maxRequests` requests, `interval` apart, counted
+  // over all its workers together. Workers still running after that are abandoned (never destroyed); returns
   // how many were.
-  size_t StopAllWorkers(std::chrono::milliseconds interval = std::chrono::milliseconds(100), int maxRequests = 25);
+  size_t StopAllWorkers(std::chrono::milliseconds interval = std::chrono::milliseconds(100),
+                        int maxRequests = 25);
 
   std::vector<SessionRow> Rows() const;
   std::string CellText(int sessionId, int column) const;
@@ -72,10 +85,14 @@ class WorkerRegistry {
 
  private:
   void Add(WorkerKind kind, std::unique_ptr<Worker> worker);
-  // The ids of the rows that stay when completed ones are cleared, sorted: the version row and every worker's.
+  // The ids of the rows that stay when completed ones are cleared, sorted: the version row and every
+  // worker's.
   std::vector<int> LiveIds() const;
-  size_t StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval, int maxRequests);
+  size_t StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval,
+                  int maxRequests);
 
+  // Before the loop: a handler destroyed with the loop may still hold a slot.
+  AddressCounts m_perAddress[3];
   // First in, last out: every worker's handlers run on it until the worker has finished.
   SessionLoops m_loops;
   Frontend& m_frontend;

@@ -1,7 +1,10 @@
 #include "tftp/engine_settings.h"
 
+#include <algorithm>
+
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "tftp/tftp_options.h"
 
 namespace hx::tftp {
 
@@ -16,7 +19,8 @@ void ConfigEngineSettings::Refresh() const {
   m_nTimeout = cfg::Read(m_config, cfg::kTTimeout);
   m_bOptions = cfg::Read(m_config, cfg::kTOptions) != 0;
   m_nMaxBlockSize = cfg::Read(m_config, cfg::kTMaxBlockSize);
-  m_nMaxWindowSize = cfg::Read(m_config, cfg::kTMaxWindowSize);
+  m_nMaxWindowSize =
+      std::clamp(cfg::Read(m_config, cfg::kTMaxWindowSize), kMinWindowSize, kMaxGrantedWindowSize);
   m_read = true;
   m_readAt = now;
 }

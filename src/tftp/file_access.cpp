@@ -19,12 +19,20 @@ bool LeadsOutside(int error) {
   return error == EXDEV || error == ELOOP;
 }
 
+bool OutOfDescriptors(int error) {
+  return error == EMFILE || error == ENFILE;
+}
+
 }  // namespace
 
 std::vector<Rejection> Refuse(std::uint16_t code, std::string text) {
   std::vector<Rejection> list;
   list.push_back(Rejection{code, std::move(text), {}});
   return list;
+}
+
+bool IsServerBusy(const std::vector<Rejection>& rejections) {
+  return rejections.size() == 1 && rejections.front().text == kServerBusy;
 }
 
 long SharedTransferFile::Read(std::uint8_t* buffer, size_t size) {
@@ -93,6 +101,7 @@ OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, co
   if (!files.Stat(path, st)) {
     // A link that leads out of the directory is there, but not for this peer.
     if (LeadsOutside(errno)) return Refuse(kErrAccessViolation, "File access error");
+    if (OutOfDescriptors(errno)) return Refuse(kErrNotDefined, kServerBusy);
     return Refuse(kErrFileNotFound, "File was not found. Aborting transfer");
   }
   if (S_ISDIR(st.st_mode)) return Refuse(kErrNotDefined, "Cannot GET a directory!");
@@ -101,7 +110,9 @@ OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, co
   int error = 0;
   SharedFile file =
       files.OpenShared(shares, path, FileAccess::Read, ShareMode::DenyNone, Disposition::OpenExisting, error);
-  if (!file.IsOpen()) return Refuse(kErrAccessViolation, "File access error");
+  if (!file.IsOpen())
+    return Refuse(OutOfDescriptors(error) ? kErrNotDefined : kErrAccessViolation,
+                  OutOfDescriptors(error) ? kServerBusy : "File access error");
   return std::make_unique<SharedTransferFile>(std::move(file));
 }
 

@@ -68,6 +68,13 @@ using OpenResult = std::variant<std::unique_ptr<TransferFile>, std::vector<Rejec
 // A refusal with one ERROR packet.
 std::vector<Rejection> Refuse(std::uint16_t code, std::string text);
 
+// What a peer is told when the server has no descriptor left for its session or its file, and the log line
+// that tells the operator why.
+inline constexpr const char* kServerBusy = "Server busy, try again";
+inline constexpr const char* kOutOfDescriptorsLine = "TFTP: ERROR. Server busy: out of file descriptors";
+// True for the refusal of a server out of descriptors.
+bool IsServerBusy(const std::vector<Rejection>& rejections);
+
 // Opens an existing regular file for reading; others may read and write it meanwhile, but a file that
 // another session is receiving is refused. Every path goes through `files`, which keeps the server inside
 // TDLDir.

@@ -2,6 +2,8 @@
 
 #include <asio/error.hpp>
 #include <asio/ip/udp.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
 #include <optional>
 #include <span>
 #include <vector>
@@ -10,8 +12,12 @@
 #include "app/config_store.h"
 #include "app/frontend.h"
 #include "app/listen_address.h"
+#include "app/rate_fold.h"
 #include "app/socket_error_text.h"
+#include "app/transfer_log.h"
 #include "app/worker_registry.h"
+#include "tftp/file_access.h"
+#include "tftp/request_checks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_server_session.h"
 
@@ -44,24 +50,76 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
     Receive();
   }
 
-  // Nothing about the request is examined here: the session answers whatever came. A session that cannot be
-  // had (no descriptor, no memory) refuses this request only; the service goes on.
+  // Only the opcode is looked at here: the session answers whatever came. A session that cannot be had (its
+  // address at the cap, no descriptor, no memory) refuses this request only; the service goes on.
   void StartSession(size_t length) {
+    std::span<const std::uint8_t> datagram(m_buffer.data(), length);
+    std::uint16_t opcode = tftp::RequestOpcode(datagram);
+    bool request = opcode == tftp::kOpRrq || opcode == tftp::kOpWrq;
+    // Anything else gets no answer, and a row and a log line only for the first of a second: a flood of
+    // junk must not flood the table and the log.
+    if (!request && !m_junk.Admit(std::chrono::steady_clock::now())) {
+      ReportFoldedJunkLater();
+      return;
+    }
+    int cap = cfg::Read(m_context.config, cfg::kTPerAddress);
+    AddressSlot slot = m_context.registry.TakeAddressSlot(PerAddress::TftpSessions, m_from.address(), cap);
+    if (!slot) {
+      if (request) Answer("Too many sessions from your address");
+      return;
+    }
     std::unique_ptr<tftp::TftpServerSession> session;
     try {
-      session =
-          std::make_unique<tftp::TftpServerSession>(m_context, std::span(m_buffer.data(), length), m_from);
+      session = std::make_unique<tftp::TftpServerSession>(m_context, datagram, m_from);
     } catch (const std::exception&) {
       m_context.registry.ReportStartFailure(WorkerKind::Tftp);
       return;
     }
-    m_context.registry.StartWorker(WorkerKind::Tftp, std::move(session));
+    session->HoldAddressSlot(std::move(slot));
+    if (!session->Create()) {
+      if (!session->OutOfDescriptors()) {
+        m_context.registry.ReportStartFailure(WorkerKind::Tftp);
+        return;
+      }
+      Answer(tftp::kServerBusy);
+      if (m_busy.Admit(std::chrono::steady_clock::now()))
+        m_context.log.OnLogLine(cfg::kSourceTftp, tftp::kOutOfDescriptorsLine);
+      return;
+    }
+    m_context.registry.StartCreated(WorkerKind::Tftp, std::move(session));
+  }
+
+  // ERROR 0 from the service's own port, to a request that gets no session.
+  void Answer(std::string_view text) {
+    tftp::PacketBuffer packet;
+    size_t length = tftp::BuildError(packet, tftp::kErrNotDefined, text);
+    std::error_code ignored;
+    m_socket.send_to(asio::buffer(packet.data(), length), m_from, 0, ignored);
+  }
+
+  // One line when the window of the first junk datagram ends, with the number of those it folded.
+  void ReportFoldedJunkLater() {
+    if (m_junkReportPending) return;
+    m_junkReportPending = true;
+    m_junkTimer.expires_at(m_junk.WindowEnd());
+    m_junkTimer.async_wait([self = shared_from_this()](const std::error_code& error) {
+      self->m_junkReportPending = false;
+      if (error || !self->m_socket.is_open()) return;
+      std::uint64_t folded = self->m_junk.TakeFolded();
+      if (folded)
+        self->m_context.log.OnLogLine(cfg::kSourceTftp, "TFTP: Ignored " + std::to_string(folded) +
+                                                            " more datagrams that were not requests");
+    });
   }
 
   AppContext& m_context;
   udp::socket m_socket;
   std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(tftp::kMaxRequest + 1);
   udp::endpoint m_from;
+  RateFold m_junk;
+  asio::steady_timer m_junkTimer{m_socket.get_executor()};
+  bool m_junkReportPending = false;
+  RateFold m_busy;
 };
 
 class TftpListener : public Listener {
@@ -72,6 +130,7 @@ class TftpListener : public Listener {
   ~TftpListener() override {
     std::error_code ignored;
     m_receiver->m_socket.close(ignored);
+    m_receiver->m_junkTimer.cancel();
   }
 
   bool Open() override {

@@ -11,6 +11,9 @@ inline constexpr int kMinBlockSize = 8;  // blksize, RFC 2348
 inline constexpr int kMaxBlockSize = 65464;
 inline constexpr int kMinWindowSize = 1;  // windowsize, RFC 7440
 inline constexpr int kMaxWindowSize = 65535;
+// The largest window the server grants (TMaxWindowSize), whatever the setting says: a window is memory held
+// per session, and beyond 64 blocks a larger one no longer speeds a transfer up.
+inline constexpr int kMaxGrantedWindowSize = 64;
 inline constexpr int kMinTimeoutSeconds = 1;  // timeout, RFC 2349
 inline constexpr int kMaxTimeoutSeconds = 255;
 

@@ -8,6 +8,7 @@
 #include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/resource_limits.h"
 #include "app/served_root.h"
 #include "app/session_table.h"
 #include "tftp/file_access.h"
@@ -25,7 +26,12 @@ TftpServerSession::TftpServerSession(AppContext& context, std::span<const std::u
 
 bool TftpServerSession::Prepare() {
   // An IPv4 peer of the dual-stack listener is served from an IPv4 socket, as it would be without IPv6.
-  return !OpenSocket(m_peer.protocol());
+  m_socketError = OpenSocket(m_peer.protocol());
+  return !m_socketError;
+}
+
+bool TftpServerSession::OutOfDescriptors() const {
+  return IsOutOfDescriptors(m_socketError);
 }
 
 void TftpServerSession::Run() {
@@ -88,6 +94,7 @@ void TftpServerSession::Serve(Side side) {
     opened = OpenForReceive(m_context.shares, files, path, rules);
   }
   if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {
+    if (IsServerBusy(*rejections)) LogLine(kOutOfDescriptorsLine);
     Execute(engine.Reject(*rejections));
     return;
   }

@@ -25,6 +25,9 @@ namespace {
 
 // A server that grants less than the classic block size would only slow its clients down.
 constexpr int kSmallestMaxBlockSize = 512;
+// The ranges of the memory ceiling (MiB) and of the caps per address (0: no cap).
+constexpr int kMaxMemoryLimit = 65536;
+constexpr int kMaxPerAddress = 65535;
 
 QCheckBox* CheckBox(const char* text, const char* name, QWidget* parent) {
   auto* box = new QCheckBox(text, parent);
@@ -91,9 +94,12 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
       m_bSystemTray(cfg::ReadOnSheet(config, cfg::kSystemTray)),
       m_bQuorin(cfg::ReadOnSheet(config, cfg::kQuorin)),
       m_bIPv6(cfg::ReadOnSheet(config, cfg::kIPv6)),
+      m_bFollowHardLinks(cfg::ReadOnSheet(config, cfg::kFollowHardLinks)),
       systemTray(CheckBox("Iconize program to System Tray?", "systemTray", this)),
       quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)),
-      ipv6(CheckBox("Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)) {
+      ipv6(CheckBox("Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)),
+      followHardLinks(CheckBox("Follow hard links (serve files with several links whoever owns them)",
+                               "followHardLinks", this)) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(systemTray);
   if (!trayAvailable) {
@@ -106,6 +112,7 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
   }
   layout->addWidget(quorin);
   layout->addWidget(ipv6);
+  layout->addWidget(followHardLinks);
   layout->addStretch(1);
 }
 
@@ -113,6 +120,7 @@ void GeneralPage::Fill() {
   systemTray->setChecked(m_bSystemTray != 0);
   quorin->setChecked(m_bQuorin != 0);
   ipv6->setChecked(m_bIPv6 != 0);
+  followHardLinks->setChecked(m_bFollowHardLinks != 0);
 }
 
 bool GeneralPage::TakeBack() {
@@ -120,6 +128,7 @@ bool GeneralPage::TakeBack() {
   m_bSystemTray = Ticked(systemTray);
   m_bQuorin = Ticked(quorin);
   m_bIPv6 = Ticked(ipv6);
+  m_bFollowHardLinks = Ticked(followHardLinks);
   return true;
 }
 
@@ -133,6 +142,8 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
       m_bOptions(cfg::ReadOnSheet(config, cfg::kTOptions)),
       m_nMaxBlockSize(cfg::ReadOnSheet(config, cfg::kTMaxBlockSize)),
       m_nMaxWindowSize(cfg::ReadOnSheet(config, cfg::kTMaxWindowSize)),
+      m_nMemoryLimit(cfg::ReadOnSheet(config, cfg::kTMemoryLimit)),
+      m_nPerAddress(cfg::ReadOnSheet(config, cfg::kTPerAddress)),
       makeNewDirs(CheckBox("Create directory names in incoming file requests?", "makeNewDirs", this)),
       overwrite(CheckBox("Allow overwrite of existing files?", "overwrite", this)),
       dir(Edit("dir", this)),
@@ -142,6 +153,8 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
       options(CheckBox("Negotiate options (blksize, windowsize, tsize, timeout)", "options", this)),
       maxBlockSize(DigitsEdit("maxBlockSize", this)),
       maxWindowSize(DigitsEdit("maxWindowSize", this)),
+      memoryLimit(DigitsEdit("memoryLimit", this)),
+      perAddress(DigitsEdit("perAddress", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
@@ -167,8 +180,12 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
   auto* limits = new QGridLayout;
   limits->addWidget(new QLabel("Largest block size granted (512-65464):", this), 0, 0);
   limits->addWidget(maxBlockSize, 0, 1);
-  limits->addWidget(new QLabel("Largest window granted, in blocks (1-65535):", this), 1, 0);
+  limits->addWidget(new QLabel("Largest window granted, in blocks (1-64):", this), 1, 0);
   limits->addWidget(maxWindowSize, 1, 1);
+  limits->addWidget(new QLabel("Memory for blocks in flight (MiB, 1-65536):", this), 2, 0);
+  limits->addWidget(memoryLimit, 2, 1);
+  limits->addWidget(new QLabel("Sessions per address (0: no limit):", this), 3, 0);
+  limits->addWidget(perAddress, 3, 1);
   limits->setColumnStretch(2, 1);
   layout->addLayout(limits);
   layout->addStretch(1);
@@ -183,6 +200,8 @@ void TftpPage::Fill() {
   options->setChecked(m_bOptions != 0);
   maxBlockSize->setText(QString::number(m_nMaxBlockSize));
   maxWindowSize->setText(QString::number(m_nMaxWindowSize));
+  memoryLimit->setText(QString::number(m_nMemoryLimit));
+  perAddress->setText(QString::number(m_nPerAddress));
   // The field shows the value as read; the member, once the page has been shown, ends in a separator.
   m_strDir = WithTrailingSeparator(m_strDir);
 }
@@ -204,9 +223,15 @@ bool TftpPage::TakeBack() {
   if (!newMaxBlockSize) return false;
   m_nMaxBlockSize = *newMaxBlockSize;
   std::optional<int> newMaxWindowSize =
-      TakeIntInRange(maxWindowSize, tftp::kMinWindowSize, tftp::kMaxWindowSize, m_modals, this);
+      TakeIntInRange(maxWindowSize, tftp::kMinWindowSize, tftp::kMaxGrantedWindowSize, m_modals, this);
   if (!newMaxWindowSize) return false;
   m_nMaxWindowSize = *newMaxWindowSize;
+  std::optional<int> newMemoryLimit = TakeIntInRange(memoryLimit, 1, kMaxMemoryLimit, m_modals, this);
+  if (!newMemoryLimit) return false;
+  m_nMemoryLimit = *newMemoryLimit;
+  std::optional<int> newPerAddress = TakeIntInRange(perAddress, 0, kMaxPerAddress, m_modals, this);
+  if (!newPerAddress) return false;
+  m_nPerAddress = *newPerAddress;
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }
 
@@ -223,6 +248,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       m_bPassive(cfg::ReadOnSheet(config, cfg::kFPassive)),
       m_strPassivePorts(cfg::ReadOnSheet(config, cfg::kFPassivePorts)),
       m_strPassiveAddress(cfg::ReadOnSheet(config, cfg::kFPassiveAddress)),
+      m_nPerAddress(cfg::ReadOnSheet(config, cfg::kFPerAddress)),
       anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
       allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
       allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),
@@ -236,6 +262,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       passive(CheckBox("Allow passive mode (PASV, EPSV)?", "passive", this)),
       passivePorts(Edit("passivePorts", this)),
       passiveAddress(Edit("passiveAddress", this)),
+      perAddress(DigitsEdit("perAddress", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   editUsers->setObjectName("editUsers");
@@ -278,6 +305,8 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   limitsLayout->addWidget(idleTimeout, 0, 1);
   limitsLayout->addWidget(new QLabel("Abort transfers stalled for (0-86400): ", limits), 1, 0);
   limitsLayout->addWidget(dataTimeout, 1, 1);
+  limitsLayout->addWidget(new QLabel("Connections per address (0-65535, 0: no limit): ", limits), 2, 0);
+  limitsLayout->addWidget(perAddress, 2, 1);
 
   auto* passiveBox = new QGroupBox(" Passive Mode ", this);
   auto* passiveLayout = new QGridLayout(passiveBox);
@@ -307,6 +336,7 @@ void FtpPage::Fill() {
   passive->setChecked(m_bPassive != 0);
   passivePorts->setText(QString::fromStdString(m_strPassivePorts));
   passiveAddress->setText(QString::fromStdString(m_strPassiveAddress));
+  perAddress->setText(QString::number(m_nPerAddress));
   m_strDir = WithTrailingSeparator(m_strDir);
 }
 
@@ -323,6 +353,9 @@ bool FtpPage::TakeBack() {
   std::optional<int> newDataTimeout = TakeIntInRange(dataTimeout, 0, 86400, m_modals, this);
   if (!newDataTimeout) return false;
   m_nDataTimeout = *newDataTimeout;
+  std::optional<int> newPerAddress = TakeIntInRange(perAddress, 0, kMaxPerAddress, m_modals, this);
+  if (!newPerAddress) return false;
+  m_nPerAddress = *newPerAddress;
   m_bPassive = Ticked(passive);
   std::string ports = passivePorts->text().trimmed().toStdString();
   if (!ftpd::ParsePortRange(ports)) {

@@ -45,10 +45,12 @@ class GeneralPage : public ConfigPage {
 
   int m_bSystemTray;
   int m_bQuorin;
-  int m_bIPv6;  // General/IPv6: the services listen on IPv6 too, from their next start
+  int m_bIPv6;             // General/IPv6: the services listen on IPv6 too, from their next start
+  int m_bFollowHardLinks;  // 1: files with several hard links are served whoever owns them
   QCheckBox* systemTray;
   QCheckBox* quorin;
   QCheckBox* ipv6;
+  QCheckBox* followHardLinks;
 
  protected:
   void Fill() override;
@@ -69,6 +71,8 @@ class TftpPage : public ConfigPage {
   int m_bOptions;        // 0: requests are served as if they carried no options
   int m_nMaxBlockSize;   // the largest blksize the server grants
   int m_nMaxWindowSize;  // the largest windowsize the server grants
+  int m_nMemoryLimit;    // MiB for the blocks in flight of all sessions
+  int m_nPerAddress;     // sessions at once from one address; 0 no cap
   QCheckBox* makeNewDirs;
   QCheckBox* overwrite;
   QLineEdit* dir;
@@ -78,6 +82,8 @@ class TftpPage : public ConfigPage {
   QCheckBox* options;
   QLineEdit* maxBlockSize;
   QLineEdit* maxWindowSize;
+  QLineEdit* memoryLimit;
+  QLineEdit* perAddress;
 
  protected:
   void Fill() override;
@@ -104,6 +110,7 @@ class FtpPage : public ConfigPage {
   int m_bPassive;
   std::string m_strPassivePorts;    // "0" or "first-last"
   std::string m_strPassiveAddress;  // empty: the control connection's local address
+  int m_nPerAddress;                // connections at once from one address; 0 no cap
   QCheckBox* anonAllowed;
   QCheckBox* allowDownload;
   QCheckBox* allowUpload;
@@ -117,6 +124,7 @@ class FtpPage : public ConfigPage {
   QCheckBox* passive;
   QLineEdit* passivePorts;
   QLineEdit* passiveAddress;
+  QLineEdit* perAddress;
 
  protected:
   void Fill() override;

@@ -19,9 +19,9 @@ ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
       m_general(new GeneralPage(m_context.config, m_context.trayAvailable)),
       m_tftp(new TftpPage(m_context.config, m_context.modals)),
       m_ftp(new FtpPage(m_context.config, m_context.modals, [this] {
-        UserListDialog users(UserDialogContext{m_context.config, m_context.modals, m_context.frontend,
-                                               m_context.appDir},
-                             this);
+        UserListDialog users(
+            UserDialogContext{m_context.config, m_context.modals, m_context.frontend, m_context.appDir},
+            this);
         users.exec();
       })) {
   setWindowTitle("Harbinex Configuration");
@@ -74,6 +74,7 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kSystemTray, m_general->m_bSystemTray);
   cfg::Write(config, cfg::kQuorin, m_general->m_bQuorin);
   cfg::Write(config, cfg::kIPv6, m_general->m_bIPv6);
+  cfg::Write(config, cfg::kFollowHardLinks, m_general->m_bFollowHardLinks);
   cfg::Write(config, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs);
   cfg::Write(config, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite);
   cfg::Write(config, cfg::kTRetries, m_tftp->m_nRetries);
@@ -82,6 +83,8 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kTOptions, m_tftp->m_bOptions);
   cfg::Write(config, cfg::kTMaxBlockSize, m_tftp->m_nMaxBlockSize);
   cfg::Write(config, cfg::kTMaxWindowSize, m_tftp->m_nMaxWindowSize);
+  cfg::Write(config, cfg::kTMemoryLimit, m_tftp->m_nMemoryLimit);
+  cfg::Write(config, cfg::kTPerAddress, m_tftp->m_nPerAddress);
   cfg::Write(config, cfg::kFAllowUpload, m_ftp->m_bAllowUpload);
   cfg::Write(config, cfg::kFAllowDownload, m_ftp->m_bAllowDownload);
   cfg::Write(config, cfg::kFOverwrite, m_ftp->m_bOverwrite);
@@ -93,6 +96,7 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kFPassive, m_ftp->m_bPassive);
   cfg::Write(config, cfg::kFPassivePorts, m_ftp->m_strPassivePorts);
   cfg::Write(config, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
+  cfg::Write(config, cfg::kFPerAddress, m_ftp->m_nPerAddress);
 
   // The store drops a failed write silently; reading back tells whether the file took the values.
   auto stringIs = [&config](const cfg::TextSetting& setting, const std::string& value) {
@@ -106,11 +110,15 @@ bool ConfigSheet::WriteSettings() {
     return config.GetProfileInt(setting.section, setting.key, value == 0 ? 1 : 0) == value;
   };
   return intIs(cfg::kSystemTray, m_general->m_bSystemTray) && intIs(cfg::kQuorin, m_general->m_bQuorin) &&
-         intIs(cfg::kIPv6, m_general->m_bIPv6) && intIs(cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
+         intIs(cfg::kIPv6, m_general->m_bIPv6) &&
+         intIs(cfg::kFollowHardLinks, m_general->m_bFollowHardLinks) &&
+         intIs(cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
          intIs(cfg::kTOverWriteFiles, m_tftp->m_bOverwrite) && intIs(cfg::kTRetries, m_tftp->m_nRetries) &&
          intIs(cfg::kTTimeout, m_tftp->m_nTimeout) && stringIs(cfg::kTDLDir, m_tftp->m_strDir) &&
          intIs(cfg::kTOptions, m_tftp->m_bOptions) && intIs(cfg::kTMaxBlockSize, m_tftp->m_nMaxBlockSize) &&
          intIs(cfg::kTMaxWindowSize, m_tftp->m_nMaxWindowSize) &&
+         intIs(cfg::kTMemoryLimit, m_tftp->m_nMemoryLimit) &&
+         intIs(cfg::kTPerAddress, m_tftp->m_nPerAddress) &&
          intIs(cfg::kFAllowUpload, m_ftp->m_bAllowUpload) &&
          intIs(cfg::kFAllowDownload, m_ftp->m_bAllowDownload) &&
          intIs(cfg::kFOverwrite, m_ftp->m_bOverwrite) && stringIs(cfg::kFDLDir, m_ftp->m_strDir) &&
@@ -119,7 +127,8 @@ bool ConfigSheet::WriteSettings() {
          intIs(cfg::kFIdleTimeout, m_ftp->m_nIdleTimeout) &&
          intIs(cfg::kFDataTimeout, m_ftp->m_nDataTimeout) && intIs(cfg::kFPassive, m_ftp->m_bPassive) &&
          stringIs(cfg::kFPassivePorts, m_ftp->m_strPassivePorts) &&
-         stringIs(cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
+         stringIs(cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress) &&
+         intIs(cfg::kFPerAddress, m_ftp->m_nPerAddress);
 }
 
 }  // namespace hx

@@ -191,12 +191,13 @@ class ConfigSheetTest : public QObject {
       const char* key;
       int value;
     } keys[] = {
-        {"General", "SystemTray", 0},  {"General", "Quorin", 0},       {"General", "IPv6", 1},
-        {"TFTP", "TMakeNewDirs", 1},   {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},
-        {"TFTP", "TTimeout", 5},       {"FTP", "FAllowUpload", 1},     {"FTP", "FAllowDownload", 1},
-        {"FTP", "FOverwrite", 0},      {"FTP", "AnonAllowed", 1},      {"FTP", "UserSecurity", 1},
-        {"FTP", "FPassive", 1},        {"TFTP", "TOptions", 1},        {"TFTP", "TMaxBlockSize", 65464},
-        {"TFTP", "TMaxWindowSize", 64}};
+        {"General", "SystemTray", 0},   {"General", "Quorin", 0},         {"General", "IPv6", 1},
+        {"TFTP", "TMakeNewDirs", 1},    {"TFTP", "TOverWriteFiles", 0},   {"TFTP", "TRetries", 5},
+        {"TFTP", "TTimeout", 5},        {"FTP", "FAllowUpload", 1},       {"FTP", "FAllowDownload", 1},
+        {"FTP", "FOverwrite", 0},       {"FTP", "AnonAllowed", 1},        {"FTP", "UserSecurity", 1},
+        {"FTP", "FPassive", 1},         {"TFTP", "TOptions", 1},          {"TFTP", "TMaxBlockSize", 65464},
+        {"TFTP", "TMaxWindowSize", 64}, {"TFTP", "TMemoryLimit", 256},    {"TFTP", "TPerAddress", 64},
+        {"FTP", "FPerAddress", 16},     {"General", "FollowHardLinks", 0}};
     for (const Key& k : keys) QCOMPARE(f.config->GetProfileInt(k.section, k.key, -1), k.value);
     QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassivePorts.key, "missing"), std::string("0"));
     QCOMPARE(f.config->GetProfileString(cfg::kFtp, cfg::kFPassiveAddress.key, "missing"), std::string());
@@ -276,15 +277,60 @@ class ConfigSheetTest : public QObject {
     page->maxBlockSize->setText("65464");
     page->maxWindowSize->setText("0");
     f.sheet->accept();
-    QCOMPARE(f.modals.Messages().back(), std::string("Please enter an integer between 1 and 65535."));
+    QCOMPARE(f.modals.Messages().back(), std::string("Please enter an integer between 1 and 64."));
+    page->maxWindowSize->setText("65");
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages().back(), std::string("Please enter an integer between 1 and 64."));
     QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
     page->options->setChecked(true);
-    page->maxWindowSize->setText("65535");
+    page->maxWindowSize->setText("64");
     f.sheet->accept();
     QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
     QCOMPARE(f.config->GetProfileInt("TFTP", "TOptions", -1), 1);
     QCOMPARE(f.config->GetProfileInt("TFTP", "TMaxBlockSize", -1), 65464);
-    QCOMPARE(f.config->GetProfileInt("TFTP", "TMaxWindowSize", -1), 65535);
+    QCOMPARE(f.config->GetProfileInt("TFTP", "TMaxWindowSize", -1), 64);
+  }
+
+  void limitSettingsAreShownCheckedAndWritten() {
+    SheetFixture f(true,
+                   "[General]\r\nFollowHardLinks=1\r\n[TFTP]\r\nTMemoryLimit=128\r\nTPerAddress=8\r\n"
+                   "[FTP]\r\nFPerAddress=4\r\n");
+    f.FillTftp("5", "5");
+    f.sheet->Tabs()->setCurrentIndex(2);
+    f.sheet->Ftp()->dir->setText(QString::fromStdString(f.Dir()));
+    struct Field {
+      int page;
+      QLineEdit* edit;
+      const cfg::IntSetting& setting;
+      QString read;
+      std::string refusal;  // of a value one beyond the range
+      QString beyond;
+      int written;
+    } fields[] = {
+        {1, f.sheet->Tftp()->memoryLimit, cfg::kTMemoryLimit, "128",
+         "Please enter an integer between 1 and 65536.", "0", 1},
+        {1, f.sheet->Tftp()->perAddress, cfg::kTPerAddress, "8",
+         "Please enter an integer between 0 and 65535.", "65536", 0},
+        {2, f.sheet->Ftp()->perAddress, cfg::kFPerAddress, "4",
+         "Please enter an integer between 0 and 65535.", "65536", 65535},
+    };
+    for (const Field& field : fields) {
+      f.sheet->Tabs()->setCurrentIndex(field.page);
+      QCOMPARE(field.edit->text(), field.read);
+      field.edit->setText(field.beyond);
+      f.sheet->accept();
+      QCOMPARE(f.modals.Messages().back(), field.refusal);
+      QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
+      field.edit->setText(QString::number(field.written));
+    }
+    f.sheet->Tabs()->setCurrentIndex(0);
+    QVERIFY(f.sheet->General()->followHardLinks->isChecked());
+    f.sheet->General()->followHardLinks->setChecked(false);
+    f.sheet->accept();
+    QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+    for (const Field& field : fields)
+      QCOMPARE(f.config->GetProfileInt(field.setting.section, field.setting.key, -1), field.written);
+    QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kFollowHardLinks.key, -1), 0);
   }
 
   void userListOpensFromTheFtpPage() {

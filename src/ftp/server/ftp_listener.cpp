@@ -13,6 +13,7 @@
 #include "app/config_store.h"
 #include "app/frontend.h"
 #include "app/listen_address.h"
+#include "app/resource_limits.h"
 #include "app/socket_error_text.h"
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_worker.h"
@@ -88,14 +89,23 @@ class FtpListener : public Listener {
     });
   }
 
-  // A connection whose session cannot be had (no memory, no room in the loop) is refused; the service goes on.
+  // A connection whose session cannot be had (its address at the cap, no memory, no room in the loop) is
+  // refused; the service goes on.
   void StartSession(asio::ip::tcp::socket socket) {
+    std::error_code error;
+    asio::ip::tcp::endpoint peer = socket.remote_endpoint(error);
+    if (error) return;  // gone already
+    int cap = cfg::Read(m_context.config, cfg::kFPerAddress);
+    AddressSlot slot = m_context.registry.TakeAddressSlot(PerAddress::FtpConnections, peer.address(), cap);
+    if (!slot) {
+      ftpd::RefuseConnection(socket.release(error), ftpd::reply::kTooManyFromAddress);
+      return;
+    }
     std::unique_ptr<ftpd::FtpWorker> worker;
     try {
       worker = std::make_unique<ftpd::FtpWorker>(m_context);
     } catch (const std::exception&) {
     }
-    std::error_code error;
     int connection = socket.release(error);
     if (error) return;
     if (!worker || !worker->Adopt(connection)) {
@@ -103,13 +113,9 @@ class FtpListener : public Listener {
       m_context.registry.ReportStartFailure(WorkerKind::Ftp);
       return;
     }
+    worker->HoldAddressSlot(std::move(slot));
     // A worker that cannot be started has been reported by the registry, and refuses its connection.
     m_context.registry.StartWorker(WorkerKind::Ftp, std::move(worker));
-  }
-
-  static bool IsOutOfDescriptors(const std::error_code& error) {
-    return error == asio::error::no_descriptors ||
-           (error.category() == asio::error::get_system_category() && error.value() == ENFILE);
   }
 
   // One descriptor is kept in reserve, so that a server out of descriptors can still take the next

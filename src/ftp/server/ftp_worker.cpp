@@ -45,10 +45,9 @@ void FtpWorker::OnStopRequest() {
   End();
 }
 
-void RefuseConnection(int connection) {
+void RefuseConnection(int connection, const char* reply) {
   if (connection < 0) return;
-  (void)::send(connection, reply::kTooManyConnections, std::strlen(reply::kTooManyConnections),
-               MSG_NOSIGNAL | MSG_DONTWAIT);
+  (void)::send(connection, reply, std::strlen(reply), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::close(connection);
 }
 

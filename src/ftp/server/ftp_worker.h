@@ -5,6 +5,7 @@
 
 #include "app/app_context.h"
 #include "app/worker.h"
+#include "ftp/server/replies.h"
 
 namespace hx::ftpd {
 
@@ -34,8 +35,8 @@ class FtpWorker : public Worker {
   std::unique_ptr<ControlSession> m_session;
 };
 
-// Answers a connection that cannot have a session with "421 Too many connections, try again later" and
-// closes it. Never waits: a client that does not read just sees the close.
-void RefuseConnection(int connection);
+// Answers a connection that cannot have a session with `reply` ("421 Too many connections, try again later"
+// unless told otherwise) and closes it. Never waits: a client that does not read just sees the close.
+void RefuseConnection(int connection, const char* reply = reply::kTooManyConnections);
 
 }  // namespace hx::ftpd

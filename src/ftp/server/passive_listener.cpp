@@ -84,6 +84,7 @@ void PassiveListener::CloseAfter(std::chrono::seconds limit) {
     self->m_timedOut = true;
     std::error_code ignored;
     self->m_acceptor.close(ignored);
+    self->m_slot.Reset();
   });
 }
 
@@ -128,6 +129,7 @@ void PassiveListener::AcceptNext() {
 void PassiveListener::Finish(std::error_code error) {
   std::error_code ignored;
   m_acceptor.close(ignored);
+  m_slot.Reset();
   m_timer.cancel();
   m_socket = nullptr;
   auto done = std::move(m_done);
@@ -138,6 +140,7 @@ void PassiveListener::Finish(std::error_code error) {
 void PassiveListener::Close() {
   std::error_code ignored;
   m_acceptor.close(ignored);
+  m_slot.Reset();
   m_timer.cancel();
   // The waiting transfer has ended; dropping its callback also ends the hold they have on each other.
   m_done = nullptr;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "app/address_counts.h"
 #include "ftp/server/data_connection.h"
 
 namespace hx::ftpd {
@@ -50,6 +51,8 @@ class PassiveListener : public std::enable_shared_from_this<PassiveListener> {
   void Accept(asio::ip::tcp::socket& socket, std::function<void(std::error_code)> done);
   // Closes at once; a waiting accept is dropped without a call.
   void Close();
+  // The slot of the peer's address that this listener counts against while it listens.
+  void HoldAddressSlot(AddressSlot slot) { m_slot = std::move(slot); }
   // False once it has closed (timed out, or taken its connection).
   bool IsOpen() const { return m_acceptor.is_open(); }
 
@@ -65,6 +68,7 @@ class PassiveListener : public std::enable_shared_from_this<PassiveListener> {
   asio::ip::tcp::socket* m_socket = nullptr;  // the data command's socket while it waits
   std::function<void(std::error_code)> m_done;
   bool m_timedOut = false;
+  AddressSlot m_slot;
 };
 
 // The opener of a data command after PASV or EPSV.

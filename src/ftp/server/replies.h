@@ -6,6 +6,7 @@ namespace hx::ftpd::reply {
 
 inline constexpr const char* kBanner = "220 Vantrel FTP Server Version 1.1\r\n";
 inline constexpr const char* kTooManyConnections = "421 Too many connections, try again later\r\n";
+inline constexpr const char* kTooManyFromAddress = "421 Too many connections from your address\r\n";
 inline constexpr const char* kIdleTimeout = "421 Timeout.\r\n";
 inline constexpr const char* kNotLoggedIn = "530 Not logged in\r\n";
 inline constexpr const char* kLineTooLong = "500 Command line too long\r\n";
@@ -66,6 +67,7 @@ inline constexpr const char* kFolderMissing = "550 Transfer folder is missing\r\
 
 // Data connections and transfers.
 inline constexpr const char* kCantOpenData = "425 Can't open data connection\r\n";
+inline constexpr const char* kTooManyPassive = "425 Too many passive connections from your address\r\n";
 inline constexpr const char* kTransferBusy =
     "450 Requested file action not taken. A transfer is in progress\r\n";
 inline constexpr const char* kAboutToOpen = "150 File status OK ; about to open data connection\r\n";

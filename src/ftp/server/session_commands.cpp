@@ -9,6 +9,7 @@
 #include "app/config_store.h"
 #include "app/socket_error_text.h"
 #include "app/text_util.h"
+#include "app/worker_registry.h"
 #include "ftp/server/arguments.h"
 #include "ftp/server/control_session.h"
 #include "ftp/server/download.h"
@@ -22,6 +23,10 @@
 
 namespace hx::ftpd {
 namespace {
+
+// Passive listeners waiting for their connection at once from one peer address (unless FPerAddress is 0):
+// a client needs one at a time, two when it transfers over two sessions.
+constexpr int kPassivePerAddress = 2;
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -98,6 +103,14 @@ void ControlSession::ClosePassive() {
 std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
   ClosePassive();
   m_portTarget.reset();
+  // Listeners that wait for a connection are capped per address like the connections themselves, so that
+  // one peer cannot hold the ports of a passive range.
+  int cap = cfg::Read(m_context.config, cfg::kFPerAddress) == 0 ? 0 : kPassivePerAddress;
+  AddressSlot slot = m_context.registry.TakeAddressSlot(PerAddress::PassiveListeners, m_peerAddress, cap);
+  if (!slot) {
+    SendReply(reply::kTooManyPassive);
+    return nullptr;
+  }
   std::error_code error;
   asio::ip::address local = Unmapped(m_socket.local_endpoint(error).address());
   std::optional<PortRange> ports = ParsePortRange(cfg::Read(m_context.config, cfg::kFPassivePorts));
@@ -108,6 +121,7 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
     SendReply(reply::kCantOpenData);
     return nullptr;
   }
+  listener->HoldAddressSlot(std::move(slot));
   listener->CloseAfter(DataTimeout());
   m_passive = listener;
   return listener;
@@ -171,9 +185,13 @@ void ControlSession::DoAbor(std::string_view, std::string_view) {
   }
 }
 
-void ControlSession::DoNoop(std::string_view, std::string_view) { SendReply(reply::kNoopOk); }
+void ControlSession::DoNoop(std::string_view, std::string_view) {
+  SendReply(reply::kNoopOk);
+}
 
-void ControlSession::DoNotHere(std::string_view, std::string_view) { SendReply(reply::kNotImplementedHere); }
+void ControlSession::DoNotHere(std::string_view, std::string_view) {
+  SendReply(reply::kNotImplementedHere);
+}
 
 void ControlSession::DoAllo(std::string_view line, std::string_view argument) {
   // Nothing is reserved; the size only tells the session list how far the next upload has come.
@@ -191,11 +209,17 @@ void ControlSession::DoType(std::string_view, std::string_view argument) {
   SendReply(TypeReply(argument, m_chType));
 }
 
-void ControlSession::DoMode(std::string_view, std::string_view argument) { SendReply(ModeReply(argument)); }
+void ControlSession::DoMode(std::string_view, std::string_view argument) {
+  SendReply(ModeReply(argument));
+}
 
-void ControlSession::DoStru(std::string_view, std::string_view argument) { SendReply(StruReply(argument)); }
+void ControlSession::DoStru(std::string_view, std::string_view argument) {
+  SendReply(StruReply(argument));
+}
 
-void ControlSession::DoSyst(std::string_view, std::string_view) { SendReply(SystemReply()); }
+void ControlSession::DoSyst(std::string_view, std::string_view) {
+  SendReply(SystemReply());
+}
 
 void ControlSession::DoHelp(std::string_view, std::string_view) {
   for (const char* text : kHelpLines) SendReply(text);

@@ -156,12 +156,24 @@ TEST_F(FtpControlTest, ClientClosingEndsTheSessionInEveryPhase) {
   EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
 }
 
-TEST_F(FtpControlTest, ManySessionsAtOnce) {
-  std::vector<std::unique_ptr<ControlClient>> clients;
-  for (int i = 0; i < 20; ++i) clients.push_back(Login());
-  for (auto& client : clients) EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
-  for (auto& client : clients)
-    EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
+TEST_F(FtpControlTest, ConnectionsPerAddressAreCapped) {
+  // The default cap of 16, then no cap: the seventeenth connection is refused only with the cap.
+  for (const char* cap : {"16", "0"}) {
+    SCOPED_TRACE(cap);
+    SetSetting("FTP", "FPerAddress", cap);
+    std::vector<std::unique_ptr<ControlClient>> clients;
+    for (int i = 0; i < 16; ++i) clients.push_back(Login());
+    ControlClient seventeenth(Port());
+    if (std::string(cap) == "16") {
+      EXPECT_EQ(seventeenth.Line(), "421 Too many connections from your address\r\n");
+      EXPECT_TRUE(seventeenth.WaitClosed());
+    } else {
+      EXPECT_EQ(seventeenth.Line(), "220 Vantrel FTP Server Version 1.1\r\n");
+    }
+    for (auto& client : clients) EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
+    for (auto& client : clients)
+      EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
+  }
 }
 
 TEST_F(FtpControlTest, StopRequestEndsSessionsInEveryState) {

@@ -12,9 +12,9 @@
 
 #include "app/config_store.h"
 #include "app/frontend.h"
+#include "support/loopback.h"
 #include "users/password_file.h"
 #include "users/user_profile.h"
-#include "support/loopback.h"
 
 namespace hx::test {
 namespace {

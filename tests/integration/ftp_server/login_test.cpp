@@ -27,13 +27,17 @@ TEST_F(FtpLoginTest, NamedUserWithHisHomeAndRights) {
   EXPECT_EQ(client->Command("CWD sub"), "250 CWD command successful\r\n");
   EXPECT_EQ(client->Command("CWD ../.."), "250 CWD command successful\r\n");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
-  EXPECT_EQ(client->Command("DELE bob.txt"), "550 File unavailable. User profile not allowed to delete files\r\n");
-  EXPECT_EQ(client->Command("MKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
-  EXPECT_EQ(client->Command("RMD sub"), "550 File unavailable. User profile not allowed to remove directories\r\n");
+  EXPECT_EQ(client->Command("DELE bob.txt"),
+            "550 File unavailable. User profile not allowed to delete files\r\n");
+  EXPECT_EQ(client->Command("MKD x"),
+            "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("RMD sub"),
+            "550 File unavailable. User profile not allowed to remove directories\r\n");
   EXPECT_EQ(client->Command("RNFR bob.txt"), "550 File unavailable. User profile has no access\r\n");
   DataListener data;
   EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
-  EXPECT_EQ(client->Command("STOR bob.txt"), "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  EXPECT_EQ(client->Command("STOR bob.txt"),
+            "550 File unavailable. Overwrite not allowed by user profile\r\n");
   EXPECT_EQ(client->Command("RETR bob.txt"), "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
@@ -44,8 +48,8 @@ TEST_F(FtpLoginTest, NamedUserWithHisHomeAndRights) {
 TEST_F(FtpLoginTest, ProfileKeptWithTheUsersCommand) {
   // The way a headless operator keeps profiles: the program's own command, while the server runs.
   std::string output;
-  ASSERT_EQ(RunCommand({HarbinexBinary(), "users", "add", "dave", "--password", "dave123", "--home", HomeDir("bob"),
-                        "--rights", "login,download,delete", "--dir", m_dir.Path().string()},
+  ASSERT_EQ(RunCommand({HarbinexBinary(), "users", "add", "dave", "--password", "dave123", "--home",
+                        HomeDir("bob"), "--rights", "login,download,delete", "--dir", m_dir.Path().string()},
                        output),
             0)
       << output;
@@ -73,8 +77,8 @@ TEST_F(FtpLoginTest, RefusedLogins) {
   SetSetting("FTP", "AnonAllowed", "0");
   struct Case {
     std::string user, password;
-  } cases[] = {{"bob", "secret2"}, {"bob", "secret"}, {"bob", ""}, {"Bob", "secret1"}, {"eve", "secret1"},
-               {"locked", "secret1"}, {"anonymous", "me@"}, {"", ""}};
+  } cases[] = {{"bob", "secret2"}, {"bob", "secret"},     {"bob", ""},          {"Bob", "secret1"},
+               {"eve", "secret1"}, {"locked", "secret1"}, {"anonymous", "me@"}, {"", ""}};
   // A connection each, all at once: every refusal takes its pause, and a connection ends at the fifth.
   std::vector<std::unique_ptr<ControlClient>> clients;
   for (const Case& c : cases) {
@@ -165,7 +169,8 @@ TEST_F(FtpLoginTest, ClientTextCannotForgeProfileFields) {
   auto client = Login("anonymous", "x||/||1||1||1||1||1||1||1||1");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
   EXPECT_EQ(client->Command("SIZE /etc/passwd"), "213 Error accessing file\r\n");
-  EXPECT_EQ(client->Command("MKD x"), "550 File unavailable. User profile not allowed to create directories\r\n");
+  EXPECT_EQ(client->Command("MKD x"),
+            "550 File unavailable. User profile not allowed to create directories\r\n");
 }
 
 TEST_F(FtpLoginTest, MalformedStoredPasswordsRefuseTheLogin) {

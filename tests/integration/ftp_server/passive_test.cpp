@@ -205,6 +205,7 @@ TEST_F(FtpPassiveTest, PortRangeIsRespected) {
   const std::uint16_t first = UnusedPort();
   const std::uint16_t last = static_cast<std::uint16_t>(first + 2);
   SetSetting("FTP", "FPassivePorts", std::to_string(first) + "-" + std::to_string(last));
+  SetSetting("FTP", "FPerAddress", "0");  // three listeners from one address
   auto client = Login();
   for (int i = 0; i < 6; ++i) {
     std::uint16_t port = PassivePort(client->Command(i % 2 ? "EPSV" : "PASV"));
@@ -220,6 +221,18 @@ TEST_F(FtpPassiveTest, PortRangeIsRespected) {
     EXPECT_LE(port, last) << i;
   }
   EXPECT_EQ(Login()->Command("PASV"), "425 Can't open data connection\r\n");
+}
+
+TEST_F(FtpPassiveTest, ThirdListenerOfAnAddressIsRefused) {
+  std::vector<std::unique_ptr<ControlClient>> clients;
+  for (int i = 0; i < 3; ++i) clients.push_back(Login());
+  EXPECT_NE(PassivePort(clients[0]->Command("PASV")), 0);
+  EXPECT_NE(PassivePort(clients[1]->Command("EPSV")), 0);
+  EXPECT_EQ(clients[2]->Command("PASV"), "425 Too many passive connections from your address\r\n");
+  // A session's new listener replaces its own earlier one, and a session that ends gives its listener up.
+  EXPECT_NE(PassivePort(clients[1]->Command("PASV")), 0);
+  EXPECT_EQ(clients[0]->Command("QUIT"), "221 Service closing control connection\r\n");
+  EXPECT_TRUE(WaitUntil([&] { return PassivePort(clients[2]->Command("EPSV")) != 0; }));
 }
 
 TEST_F(FtpPassiveTest, PassiveOffKeepsTheRefusal) {

@@ -62,22 +62,6 @@ TEST_F(RawPackets, VeryLongModeIsCutToFitTheErrorPacket) {
   EXPECT_EQ(ErrorText(*reply), ("Unknown transfer mode : " + std::string(505, 'm')).substr(0, 511));
 }
 
-TEST_F(RawPackets, OtherOpcodesAtThePortGetNoReply) {
-  Start();
-  UdpPeer peer;
-  peer.SendTo(Port(), {0, 5, 0, 0, 'x', 0});  // an ERROR packet
-  peer.SendTo(Port(), {0, 4, 0, 1});          // an ACK
-  peer.SendTo(Port(), {});                    // nothing at all
-  peer.SendTo(Port(), Request(1, "missing", "octet"));
-  // The only answer is the one for the read request.
-  auto reply = peer.Receive();
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(ErrorText(*reply), "File was not found. Aborting transfer");
-  // Each datagram still got a session of its own.
-  EXPECT_TRUE(WaitUntil([&] { return Count(LogFile(), "TFTP: Connection from address 127.0.0.1") == 4; }));
-  EXPECT_FALSE(peer.Receive(std::chrono::milliseconds(200)));
-}
-
 TEST_F(RawPackets, RequestLongerThanABlockIsReadWhole) {
   Start();
   UdpPeer peer;

@@ -36,11 +36,14 @@ std::uint16_t PortOf(const sockaddr_storage& storage) {
 
 }  // namespace
 
-UdpPeer::UdpPeer(bool ipv6) : m_ipv6(ipv6) {
+UdpPeer::UdpPeer(bool ipv6, const std::string& source) : m_ipv6(ipv6) {
   m_fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (m_fd < 0) throw std::runtime_error("socket failed");
   sockaddr_storage address{};
   socklen_t length = Loopback(ipv6, 0, address);
+  if (!source.empty() &&
+      ::inet_pton(AF_INET, source.c_str(), &reinterpret_cast<sockaddr_in*>(&address)->sin_addr) != 1)
+    throw std::runtime_error("bad source address");
   if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
     throw std::runtime_error("bind failed");
   length = sizeof address;

@@ -15,11 +15,11 @@ struct Datagram {
   std::uint16_t port = 0;  // the sender's port on the loopback address
 };
 
-// A raw UDP socket on 127.0.0.1 (or ::1) and a port of its own, for packets that no well-behaved client
-// sends; it talks to ports on the same loopback address.
+// A raw UDP socket on 127.0.0.1 (or ::1, or another IPv4 loopback address as `source`) and a port of its
+// own, for packets that no well-behaved client sends; it talks to ports on 127.0.0.1 (or ::1).
 class UdpPeer {
  public:
-  explicit UdpPeer(bool ipv6 = false);
+  explicit UdpPeer(bool ipv6 = false, const std::string& source = {});
   ~UdpPeer();
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <asio/ip/address.hpp>
 #include <atomic>
 #include <latch>
 #include <memory>
+#include <vector>
 
 #include "recording_frontend.h"
 #include "support/harbinex_process.h"
@@ -47,8 +49,10 @@ TEST(WorkerRegistryTest, IdsAscendAndNewestRowIsOnTop) {
   test::RecordingFrontend frontend;
   WorkerRegistry registry(frontend);
   registry.InsertVersionRow("Harbinex V1.1.007.");
-  auto* a = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops())));
-  auto* b = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
+  auto* a = static_cast<IdleWorker*>(
+      registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops())));
+  auto* b = static_cast<IdleWorker*>(
+      registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
   ASSERT_TRUE(a && b);
   EXPECT_EQ(a->m_nSessionId, 1);
   EXPECT_EQ(b->m_nSessionId, 2);
@@ -76,10 +80,13 @@ TEST(WorkerRegistryTest, ClearingKeepsVersionRowAndRunningSessionsOnly) {
 
   std::vector<IdleWorker*> ended;
   for (int i = 0; i < 3; ++i)
-    ended.push_back(static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops()))));
-  auto* running = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
+    ended.push_back(static_cast<IdleWorker*>(
+        registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops()))));
+  auto* running = static_cast<IdleWorker*>(
+      registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
   for (auto* w : ended) w->Finish();
-  ASSERT_TRUE(test::WaitUntil([&] { return ended[0]->Finished() && ended[1]->Finished() && ended[2]->Finished(); }));
+  ASSERT_TRUE(
+      test::WaitUntil([&] { return ended[0]->Finished() && ended[1]->Finished() && ended[2]->Finished(); }));
 
   registry.ClearCompletedSessions();
   auto rows = registry.Rows();
@@ -102,15 +109,16 @@ TEST(WorkerRegistryTest, StopAllWorkersBoundsRequestsAndAbandonsTheStubborn) {
   WorkerRegistry registry(frontend);
   std::atomic<int> politeRequests{0};
   for (int i = 0; i < 3; ++i)
-    registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops(), &politeRequests, false));
+    registry.StartWorker(WorkerKind::Ftp,
+                         std::make_unique<IdleWorker>(registry.Loops(), &politeRequests, false));
   EXPECT_EQ(registry.StopAllWorkers(1ms), 0u);
   // Each polite worker gets one request; the second visit finds it ended and destroys it.
   EXPECT_EQ(politeRequests.load(), 3);
   EXPECT_EQ(registry.WorkerCount(WorkerKind::Ftp), 0u);
 
   std::atomic<int> stubbornRequests{0};
-  auto* stubborn = static_cast<IdleWorker*>(
-      registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops(), &stubbornRequests, true)));
+  auto* stubborn = static_cast<IdleWorker*>(registry.StartWorker(
+      WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops(), &stubbornRequests, true)));
   EXPECT_EQ(registry.StopAllWorkers(1ms), 1u);
   ASSERT_TRUE(test::WaitUntil([&] { return stubbornRequests.load() == 25; }));
   EXPECT_EQ(registry.WorkerCount(WorkerKind::Tftp), 0u);
@@ -135,12 +143,15 @@ TEST(WorkerRegistryTest, RefusedSessionsGetNoRowAndAtMostOneReportASecond) {
   std::vector<std::string> logged;
   registry.SetFailureLog([&](WorkerKind, const std::string& line) { logged.push_back(line); });
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(registry.StartWorker(WorkerKind::Tftp, std::make_unique<UnpreparedWorker>(registry.Loops())), nullptr);
-  EXPECT_EQ(registry.StartWorker(WorkerKind::Ftp, std::make_unique<UnpreparedWorker>(registry.Loops())), nullptr);
+    EXPECT_EQ(registry.StartWorker(WorkerKind::Tftp, std::make_unique<UnpreparedWorker>(registry.Loops())),
+              nullptr);
+  EXPECT_EQ(registry.StartWorker(WorkerKind::Ftp, std::make_unique<UnpreparedWorker>(registry.Loops())),
+            nullptr);
   EXPECT_TRUE(registry.Rows().empty());
   EXPECT_EQ(registry.LastSessionId(), 0);
-  EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"Could not create TFTP session! Insufficient memory?",
-                                                            "Could not create FTP session! Insufficient memory?"}));
+  EXPECT_EQ(frontend.Messages(),
+            (std::vector<std::string>{"Could not create TFTP session! Insufficient memory?",
+                                      "Could not create FTP session! Insufficient memory?"}));
   EXPECT_EQ(logged, (std::vector<std::string>{"TFTP: Could not create TFTP session! Insufficient memory?",
                                               "FTP: Could not create FTP session! Insufficient memory?"}));
 }
@@ -150,8 +161,10 @@ TEST(WorkerRegistryTest, WithoutCompletedRowsASessionsRowGoesWithItsWorker) {
   WorkerRegistry registry(frontend);
   registry.KeepCompletedRows(false);
   registry.InsertVersionRow("v");
-  auto* done = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops())));
-  auto* running = static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
+  auto* done = static_cast<IdleWorker*>(
+      registry.StartWorker(WorkerKind::Tftp, std::make_unique<IdleWorker>(registry.Loops())));
+  auto* running = static_cast<IdleWorker*>(
+      registry.StartWorker(WorkerKind::Ftp, std::make_unique<IdleWorker>(registry.Loops())));
   done->Finish();
   ASSERT_TRUE(test::WaitUntil([&] { return done->Finished(); }));
   registry.ReapFinishedWorkers();
@@ -160,6 +173,37 @@ TEST(WorkerRegistryTest, WithoutCompletedRowsASessionsRowGoesWithItsWorker) {
   EXPECT_EQ(rows[0].id, running->m_nSessionId);
   EXPECT_EQ(rows[1].id, 0);
   running->Finish();
+}
+
+TEST(WorkerRegistryTest, SessionsPerAddressAreCappedUntilTheirWorkersEnd) {
+  test::RecordingFrontend frontend;
+  WorkerRegistry registry(frontend);
+  auto v4 = asio::ip::make_address("192.0.2.7");
+  auto mapped = asio::ip::make_address("::ffff:192.0.2.7");
+  auto other = asio::ip::make_address("2001:db8::7");
+  // Two sessions of the address run; the mapped form is the same peer.
+  std::vector<IdleWorker*> workers;
+  for (const auto& peer : {v4, mapped}) {
+    AddressSlot slot = registry.TakeAddressSlot(PerAddress::TftpSessions, peer, 2);
+    ASSERT_TRUE(slot);
+    auto worker = std::make_unique<IdleWorker>(registry.Loops());
+    worker->HoldAddressSlot(std::move(slot));
+    workers.push_back(static_cast<IdleWorker*>(registry.StartWorker(WorkerKind::Tftp, std::move(worker))));
+  }
+  EXPECT_FALSE(registry.TakeAddressSlot(PerAddress::TftpSessions, mapped, 2));
+  // Another address, another kind and no cap are not held up.
+  EXPECT_TRUE(registry.TakeAddressSlot(PerAddress::TftpSessions, other, 2));
+  EXPECT_TRUE(registry.TakeAddressSlot(PerAddress::FtpConnections, v4, 2));
+  EXPECT_TRUE(registry.TakeAddressSlot(PerAddress::TftpSessions, v4, 0));
+  // A session that has ended gives its slot back.
+  workers[0]->Finish();
+  ASSERT_TRUE(test::WaitUntil([&] { return registry.TakeAddressSlot(PerAddress::TftpSessions, v4, 2); }));
+  AddressSlot held = registry.TakeAddressSlot(PerAddress::TftpSessions, v4, 2);
+  EXPECT_TRUE(held);
+  EXPECT_FALSE(registry.TakeAddressSlot(PerAddress::TftpSessions, v4, 2));
+  held.Reset();
+  EXPECT_TRUE(registry.TakeAddressSlot(PerAddress::TftpSessions, v4, 2));
+  workers[1]->Finish();
 }
 
 }  // namespace

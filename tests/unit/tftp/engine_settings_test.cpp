@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "app/config_store.h"
 #include "support/temp_dir.h"
 
@@ -53,6 +55,17 @@ TEST(ConfigEngineSettings, ChangesApplyOnceTheValuesAreOldEnough) {
   EXPECT_EQ(held.Debugging(), 1);
   EXPECT_EQ(held.Retries(), 2);
   EXPECT_EQ(held.TimeoutSeconds(), 3);
+}
+
+TEST(ConfigEngineSettings, WindowIsReadAsOneToSixtyFour) {
+  test::TempDir dir;
+  ConfigStore config(dir.Path() / "Harbinex.ini");
+  ConfigEngineSettings settings(config, milliseconds(0));
+  const std::pair<int, int> cases[] = {{65535, 64}, {65, 64}, {64, 64}, {1, 1}, {0, 1}, {-5, 1}};
+  for (auto [written, read] : cases) {
+    config.WriteProfileInt("TFTP", "TMaxWindowSize", written);
+    EXPECT_EQ(settings.MaxWindowSize(), read) << written;
+  }
 }
 
 }  // namespace
