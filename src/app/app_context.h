@@ -9,9 +9,13 @@ class FileShareTable;
 class Frontend;
 class TransferLog;
 class WorkerRegistry;
+namespace tftp {
+class BlockPool;
+}
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
-// registry, the log, the front end and the table of open files. Settings are read where they are used.
+// registry, the log, the front end, the table of open files and the memory for TFTP blocks in flight that all
+// sessions share. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -19,6 +23,7 @@ struct AppContext {
   TransferLog& log;
   Frontend& frontend;
   FileShareTable& shares;
+  tftp::BlockPool& blocks;
 };
 
 }  // namespace hx

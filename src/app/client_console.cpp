@@ -20,7 +20,8 @@ std::string WithSlash(const std::string& dir) {
 
 }  // namespace
 
-ClientConsole::ClientConsole() : ConsoleFrontend(/*echoLog=*/false), m_showProgress(::isatty(STDERR_FILENO) == 1) {}
+ClientConsole::ClientConsole()
+    : ConsoleFrontend(/*echoLog=*/false), m_showProgress(::isatty(STDERR_FILENO) == 1) {}
 
 void ClientConsole::CellChanged(int, int column, const std::string& text) {
   if (!m_showProgress || (column != kColBytes && column != kColStatus)) return;
@@ -64,7 +65,7 @@ ClientCommandApp::ClientCommandApp(const std::string& appDir)
     : m_config(std::filesystem::path(appDir) / "Harbinex.ini"),
       m_log(std::filesystem::path(appDir), m_config, m_console),
       m_registry(m_console),
-      m_context{WithSlash(appDir), m_config, m_registry, m_log, m_console, m_shares} {
+      m_context{WithSlash(appDir), m_config, m_registry, m_log, m_console, m_shares, m_blocks} {
   if (cfg::ReadAsStarted(m_config, cfg::kLogging) != 0) m_log.EnableLogging();
 }
 

@@ -9,6 +9,7 @@
 #include "app/shared_file.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
+#include "tftp/block_pool.h"
 
 namespace hx {
 
@@ -53,6 +54,7 @@ class ClientCommandApp {
  private:
   ConfigStore m_config;
   FileShareTable m_shares;
+  tftp::BlockPool m_blocks;
   ClientConsole m_console;
   TransferLog m_log;
   // Declared last so that it is destroyed first: it joins the workers, which use everything above.

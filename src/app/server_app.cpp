@@ -24,7 +24,7 @@ ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services 
       m_config(m_strAppDir + "Harbinex.ini"),
       m_registry(frontend),
       m_log(m_strAppDir, m_config, frontend),
-      m_context{m_strAppDir, m_config, m_registry, m_log, frontend, m_shares} {
+      m_context{m_strAppDir, m_config, m_registry, m_log, frontend, m_shares, m_blocks} {
   m_registry.SetFailureLog([this](WorkerKind kind, const std::string& line) {
     m_log.OnLogLine(kind == WorkerKind::Tftp ? cfg::kSourceTftp : cfg::kSourceFtp, line);
   });

@@ -15,6 +15,7 @@
 #include "app/shared_file.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
+#include "tftp/block_pool.h"
 
 namespace hx {
 
@@ -79,6 +80,7 @@ class ServerApp {
   WorkerRegistry m_registry;
   TransferLog m_log;
   FileShareTable m_shares;
+  tftp::BlockPool m_blocks;
   AppContext m_context;
   NetworkThread m_network;
   mutable std::mutex m_serviceLock;

@@ -22,6 +22,7 @@
 #include "integration/clients/ftp_client_peers.h"
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "tftp/block_pool.h"
 
 namespace hx::ftpc {
 namespace {
@@ -54,10 +55,13 @@ class FtpClientSessionTest : public ::testing::Test {
     job.localName = (dir.Path() / local).string();
     return job;
   }
-  bool WaitFinished(const FtpClientWorker& worker, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  bool WaitFinished(const FtpClientWorker& worker,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     return test::WaitUntil([&] { return worker.Finished(); }, timeout);
   }
-  std::string Cell(const FtpClientWorker& worker, int column) { return registry.CellText(worker.m_nSessionId, column); }
+  std::string Cell(const FtpClientWorker& worker, int column) {
+    return registry.CellText(worker.m_nSessionId, column);
+  }
 
   test::TempDir dir;
   RecordingFrontend frontend;
@@ -65,7 +69,8 @@ class FtpClientSessionTest : public ::testing::Test {
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
   WorkerRegistry registry{frontend};
-  AppContext app{dir.Dir(), config, registry, log, frontend, shares};
+  tftp::BlockPool blocks;
+  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocks};
 };
 
 std::string LogIn(test::FakeControl& c) {
@@ -125,7 +130,8 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
     EXPECT_EQ(frontend.commands[5], "QUIT");
     EXPECT_TRUE(frontend.boxes.empty());
   }
-  EXPECT_NE(test::ReadFile(log.LogPath()).find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
+  EXPECT_NE(test::ReadFile(log.LogPath())
+                .find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
             std::string::npos);
   const std::string trace = test::ReadFile(log.DebugPath());
   EXPECT_NE(trace.find("Sent 10240 bytes"), std::string::npos) << trace;

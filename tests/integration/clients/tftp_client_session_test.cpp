@@ -19,6 +19,7 @@
 #include "integration/clients/tftp_client_support.h"
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "tftp/block_pool.h"
 #include "tftp/tftp_client_session.h"
 #include "tftp/tftp_client_start.h"
 
@@ -69,8 +70,8 @@ class TftpClientSessionTest : public ::testing::Test {
     config.WriteProfileInt("TFTP", "TTimeout", timeout);
     config.WriteProfileInt("TFTP", "TRetries", retries);
   }
-  tftp::TftpClientSession* Start(bool put, const std::string& host, std::uint16_t port, const std::string& remote,
-                                 const std::filesystem::path& local) {
+  tftp::TftpClientSession* Start(bool put, const std::string& host, std::uint16_t port,
+                                 const std::string& remote, const std::filesystem::path& local) {
     tftp::TftpClientJob job;
     job.put = put;
     job.host = host;
@@ -93,7 +94,8 @@ class TftpClientSessionTest : public ::testing::Test {
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
   WorkerRegistry registry{frontend};  // after everything its workers use, so that it is destroyed first
-  AppContext context{dir.Dir(), config, registry, log, frontend, shares};
+  tftp::BlockPool blocks;
+  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocks};
 };
 
 TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAndDallies) {

@@ -12,6 +12,7 @@
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_listener.h"
 #include "ftp_test_support.h"
+#include "tftp/block_pool.h"
 
 namespace hx::test {
 namespace {
@@ -71,7 +72,8 @@ class FtpSessionCellsTest : public ::testing::Test {
   WorkerRegistry m_registry{m_frontend};
   TransferLog m_log{m_dir.Path(), m_config, m_frontend};
   FileShareTable m_shares;
-  AppContext m_context{m_dir.Dir(), m_config, m_registry, m_log, m_frontend, m_shares};
+  tftp::BlockPool m_blocks;
+  AppContext m_context{m_dir.Dir(), m_config, m_registry, m_log, m_frontend, m_shares, m_blocks};
   NetworkThread m_network;
   std::unique_ptr<Listener> m_listener;
 };
