@@ -177,7 +177,7 @@ TEST_F(InProcess, AWindowBeyondTheMemoryLimitIsGrantedSmallerAndItsMemoryComesBa
   EXPECT_EQ(pairs, std::string("blksize\0"
                                "65464\0windowsize\0"
                                "16\0",
-                               31));
+                               28));
   tftp::BlockPool& pool = app->Context().blocks;
   EXPECT_EQ(pool.InUse(), 16u * (4 + 65464));
   // A client that acknowledges every block in order.

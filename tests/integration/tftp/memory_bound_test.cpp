@@ -64,6 +64,7 @@ TEST_F(MemoryBound, FiveHundredSilentWindowedReadsStayWithinTheLimit) {
   }
   EXPECT_EQ(data, kRequests);
   long peakMib = StatusKib(program->Pid(), "VmHWM") / 1024;
+  RecordProperty("peak_rss_mib", static_cast<int>(peakMib));
   EXPECT_GT(peakMib, 0);
   EXPECT_LT(peakMib, kLimitMib + 64) << "peak resident memory in MiB";
 }
