@@ -1,5 +1,7 @@
 #include "tftp/engine_settings.h"
 
+#include <algorithm>
+
 #include "app/config_keys.h"
 #include "app/config_store.h"
 
@@ -16,7 +18,8 @@ void ConfigEngineSettings::Refresh() const {
   m_nTimeout = cfg::Read(m_config, cfg::kTTimeout);
   m_bOptions = cfg::Read(m_config, cfg::kTOptions) != 0;
   m_nMaxBlockSize = cfg::Read(m_config, cfg::kTMaxBlockSize);
-  m_nMaxWindowSize = cfg::Read(m_config, cfg::kTMaxWindowSize);
+  // Every block of a window is held until its ACK: more than 64 is not granted, whatever the file says.
+  m_nMaxWindowSize = std::clamp(cfg::Read(m_config, cfg::kTMaxWindowSize), 1, kMaxGrantedWindow);
   m_read = true;
   m_readAt = now;
 }

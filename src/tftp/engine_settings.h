@@ -10,6 +10,9 @@ class ConfigStore;
 
 namespace hx::tftp {
 
+// The largest window the server grants (TMaxWindowSize is read within 1 to this).
+inline constexpr int kMaxGrantedWindow = 64;
+
 // The engine's settings as the configuration store holds them. The engine asks for them with every packet;
 // each look at the store costs a check of the file on disk, a good share of the time a block spends in the
 // program, so the values are looked at together and again only once `maxAge` has passed. A change made

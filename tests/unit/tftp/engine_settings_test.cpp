@@ -55,5 +55,16 @@ TEST(ConfigEngineSettings, ChangesApplyOnceTheValuesAreOldEnough) {
   EXPECT_EQ(held.TimeoutSeconds(), 3);
 }
 
+TEST(ConfigEngineSettings, MaxWindowSizeIsReadWithinOneAndSixtyFour) {
+  test::TempDir dir;
+  ConfigStore config(dir.Path() / "Harbinex.ini");
+  ConfigEngineSettings settings(config, milliseconds(0));
+  for (auto [written, read] : {std::pair{65535, 64}, std::pair{10000, 64}, std::pair{64, 64}, std::pair{2, 2},
+                               std::pair{0, 1}, std::pair{-5, 1}}) {
+    config.WriteProfileInt("TFTP", "TMaxWindowSize", written);
+    EXPECT_EQ(settings.MaxWindowSize(), read) << written;
+  }
+}
+
 }  // namespace
 }  // namespace hx::tftp
