@@ -64,8 +64,8 @@
 // one that covers a single block is taken for a receiver that acknowledges more often than the window asks,
 // and the rest stays out; one that covers more says that the rest was lost, and the sender goes back to the
 // block after it with as many blocks as got through. While the sender has fewer blocks out than the receiver
-// waits for, it sends the last of them a second time as a probe: the receiver sees a block it has and
-// acknowledges.
+// waits for, it sends the first of them a second time a moment later as a probe: the receiver sees a block it
+// has and acknowledges all it has.
 //
 // Pacing: a receiver whose socket buffer is smaller than a window loses its end. After such a loss (an ACK
 // that covers part of the window, or a timeout) the sender sends what it may in bursts of the blocks that got
@@ -283,6 +283,7 @@ class TransferEngine {
   std::optional<TimePoint> m_probeAt;
   std::chrono::steady_clock::duration m_ackDelay{};
   bool m_probed = false;
+  bool m_probeFirst = false;  // the probe is the first block out (not the last)
 
   // Receiving side, with a window: blocks taken since the last ACK, and whether a gap was acknowledged.
   int m_sinceAck = 0;

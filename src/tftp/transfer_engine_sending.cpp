@@ -69,11 +69,15 @@ void TransferEngine::SendBurst(TimePoint now) {
   m_burstAt.reset();
   if (m_windowSize <= 1 || m_sent == 0) return;
   if (!ReceiverWillAnswer()) {
-    // Fewer blocks out than the receiver waits for: it would say nothing until its timeout. A receiver that
-    // has just acknowledged a single block says more without being asked.
-    if (end > begin && !m_slid) SendProbe();
+    // Fewer blocks out than the receiver waits for: it would say nothing until its timeout. The first of them
+    // goes again a moment later (time for a small receive buffer to empty): a block the receiver has, which
+    // it answers with the ACK of all it has. A receiver that has just acknowledged a single block says more
+    // without being asked.
+    m_probeFirst = true;
+    if (end > begin && !m_slid) m_probeAt = now + kBurstGap;
     return;
   }
+  m_probeFirst = false;
   auto wait = std::clamp<std::chrono::steady_clock::duration>(4 * m_ackDelay, kMinProbeWait,
                                                               std::chrono::milliseconds(m_period) / 4);
   m_probeAt = now + wait;
@@ -81,7 +85,7 @@ void TransferEngine::SendBurst(TimePoint now) {
 
 void TransferEngine::SendProbe() {
   if (m_sent == 0) return;
-  Send(m_window.Packet(m_sent - 1), *m_peer, false);
+  Send(m_window.Packet(m_probeFirst ? 0 : m_sent - 1), *m_peer, false);
   m_probed = true;
 }
 
