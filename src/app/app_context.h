@@ -13,10 +13,14 @@ class Frontend;
 class TextSizeCache;
 class TransferLog;
 class WorkerRegistry;
+namespace tftp {
+class BlockPool;
+}
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
 // registry, the log, the front end, the table of open files, the pool for slow file-system work with what it
-// has found out, and the served folders, held open. Settings are read where they are used.
+// has found out, the memory for TFTP blocks in flight that all sessions share, and the served folders, held
+// open. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -26,6 +30,7 @@ struct AppContext {
   FileShareTable& shares;
   BlockingPool& blocking;
   TextSizeCache& textSizes;
+  tftp::BlockPool& blocks;
   ServedRoots roots{};
 };
 

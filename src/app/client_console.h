@@ -11,6 +11,7 @@
 #include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
+#include "tftp/block_pool.h"
 
 namespace hx {
 
@@ -56,6 +57,7 @@ class ClientCommandApp {
  private:
   ConfigStore m_config;
   FileShareTable m_shares;
+  tftp::BlockPool m_blocks;
   ClientConsole m_console;
   TransferLog m_log;
   // Declared last so that it is destroyed first: it joins the workers, which use everything above.

@@ -17,6 +17,7 @@
 #include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
+#include "tftp/block_pool.h"
 
 namespace hx {
 
@@ -84,6 +85,7 @@ class ServerApp {
   // Destroyed before the registry: its jobs post to the session loop.
   BlockingPool m_blocking;
   TextSizeCache m_textSizes;
+  tftp::BlockPool m_blocks;
   AppContext m_context;
   NetworkThread m_network;
   mutable std::mutex m_serviceLock;

@@ -4,13 +4,15 @@
 
 namespace hx::tftp {
 
-void BurstPacer::OnAck(size_t covered, size_t sent, size_t count, size_t window) {
+void BurstPacer::OnAck(size_t covered, size_t sent, bool wholeWindow, size_t window) {
   if (covered < sent)
-    m_burst = std::max<size_t>(1, covered % Burst(count));
-  else if (m_burst != 0 && covered == count && (m_burst *= 2) >= window)
+    m_burst = std::max<size_t>(1, covered % Burst(sent));
+  else if (m_burst != 0 && wholeWindow && (m_burst *= 2) >= window)
     m_burst = 0;
 }
 
-void BurstPacer::OnSilence(size_t count) { m_burst = std::max<size_t>(1, Burst(count) / 2); }
+void BurstPacer::OnSilence(size_t count) {
+  m_burst = std::max<size_t>(1, Burst(count) / 2);
+}
 
 }  // namespace hx::tftp

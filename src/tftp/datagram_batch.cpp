@@ -10,21 +10,21 @@ std::span<std::uint8_t> ReceiveBatch::First(size_t count, size_t size) {
   size_t stride = size + 1;
   if (m_size != size || m_headers.size() < count) {
     m_size = size;
-    m_storage.assign(count * stride, 0);
+    m_storage.reset(new std::uint8_t[count * stride]);
     m_vectors.resize(count);
     m_headers.resize(count);
     m_sources.resize(count);
   }
   m_count = count;
   for (size_t i = 0; i < count; ++i) {
-    m_vectors[i] = iovec{m_storage.data() + i * stride, stride};
+    m_vectors[i] = iovec{m_storage.get() + i * stride, stride};
     m_headers[i] = mmsghdr{};
     m_headers[i].msg_hdr.msg_iov = &m_vectors[i];
     m_headers[i].msg_hdr.msg_iovlen = 1;
     m_headers[i].msg_hdr.msg_name = m_sources[i].data();
     m_headers[i].msg_hdr.msg_namelen = static_cast<socklen_t>(m_sources[i].capacity());
   }
-  return std::span(m_storage.data(), stride);
+  return std::span(m_storage.get(), stride);
 }
 
 int ReceiveBatch::ReceiveMore(int socket, size_t length) {
@@ -55,7 +55,7 @@ int ReceiveBatch::Take(int socket, size_t from) {
 std::span<const std::uint8_t> ReceiveBatch::Bytes(int i) const {
   auto index = static_cast<size_t>(i);
   size_t length = std::min<size_t>(m_headers[index].msg_len, m_size);
-  return std::span(m_storage.data() + index * (m_size + 1), length);
+  return std::span(m_storage.get() + index * (m_size + 1), length);
 }
 
 bool ReceiveBatch::Cut(int i) const {

@@ -5,6 +5,7 @@
 #include <asio/ip/udp.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -37,7 +38,7 @@ class ReceiveBatch {
 
   size_t m_size = 0;
   size_t m_count = 0;
-  std::vector<std::uint8_t> m_storage;
+  std::unique_ptr<std::uint8_t[]> m_storage;  // not zero-filled: datagrams are received into it
   std::vector<iovec> m_vectors;
   std::vector<mmsghdr> m_headers;
   std::vector<asio::ip::udp::endpoint> m_sources;

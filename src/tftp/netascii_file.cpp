@@ -34,7 +34,9 @@ bool NetasciiReadFile::Write(const std::uint8_t*, size_t) {
   return false;
 }
 
-NetasciiWriteFile::~NetasciiWriteFile() { WriteHeldCr(); }
+NetasciiWriteFile::~NetasciiWriteFile() {
+  WriteHeldCr();
+}
 
 bool NetasciiWriteFile::WriteHeldCr() {
   m_text.clear();
@@ -42,7 +44,9 @@ bool NetasciiWriteFile::WriteHeldCr() {
   return m_text.empty() || m_file->Write(reinterpret_cast<const std::uint8_t*>(m_text.data()), m_text.size());
 }
 
-bool NetasciiWriteFile::Complete() { return WriteHeldCr() && m_file->Complete(); }
+bool NetasciiWriteFile::Complete() {
+  return WriteHeldCr() && m_file->Complete();
+}
 
 // Never called: the receiving side only writes.
 long NetasciiWriteFile::Read(std::uint8_t*, size_t) {

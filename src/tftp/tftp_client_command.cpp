@@ -94,7 +94,8 @@ int RunTftpClientCommand(CommandLine& line, const std::string& appDir) {
   if (session == nullptr) return 1;
   WaitForOutcome(app, *session);
   app.WaitAndReport(*session);
-  return tftp::TftpClientSucceeded(app.Context().registry.CellText(session->m_nSessionId, kColStatus)) ? 0 : 1;
+  return tftp::TftpClientSucceeded(app.Context().registry.CellText(session->m_nSessionId, kColStatus)) ? 0
+                                                                                                       : 1;
 }
 
 }  // namespace hx

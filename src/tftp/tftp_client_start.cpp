@@ -68,9 +68,13 @@ std::string OptionText(const std::optional<int>& value) {
 
 }  // namespace
 
-const char* TftpClientTitle(bool put) { return put ? "TFTP PUT File Information" : "TFTP GET File Information"; }
+const char* TftpClientTitle(bool put) {
+  return put ? "TFTP PUT File Information" : "TFTP GET File Information";
+}
 
-const char* TftpClientSection(bool put) { return put ? cfg::kTLastPut : cfg::kTLastGet; }
+const char* TftpClientSection(bool put) {
+  return put ? cfg::kTLastPut : cfg::kTLastGet;
+}
 
 TftpClientForm LoadTftpClientForm(const ConfigStore& config, bool put) {
   const char* section = TftpClientSection(put);
@@ -125,7 +129,8 @@ void SaveTftpClientValues(ConfigStore& config, const TftpClientJob& job) {
 TftpClientSession* StartTftpClient(AppContext& app, const TftpClientJob& job) {
   auto session = std::make_unique<TftpClientSession>(app, job);
   SaveTftpClientValues(app.config, job);
-  auto* started = static_cast<TftpClientSession*>(app.registry.StartWorker(WorkerKind::Tftp, std::move(session)));
+  auto* started =
+      static_cast<TftpClientSession*>(app.registry.StartWorker(WorkerKind::Tftp, std::move(session)));
   if (started) started->PostStart();
   return started;
 }

@@ -112,6 +112,15 @@ void TftpServerSession::Serve(Side side) {
     granted =
         GrantOptions(request.options, OptionLimits{m_settings.MaxBlockSize(), m_settings.MaxWindowSize()},
                      side == Side::Sending, netascii, fileSize);
+  if (side == Side::Sending) {
+    // The blocks in flight come from the memory all sessions share: a window that does not fit is granted
+    // smaller. Netascii can make a file up to twice as long on the way.
+    std::uint64_t sendSize = netascii ? 2 * fileSize : fileSize;
+    std::uint64_t limit =
+        static_cast<std::uint64_t>(std::max(0, cfg::Read(m_context.config, cfg::kTMemoryLimit)));
+    m_blocks = ReserveWindow(m_context.blocks, granted, sendSize, limit << 20);
+    engine.ExpectSize(sendSize);
+  }
   SizeBuffers(granted);
   Execute(engine.Start(std::move(file), Clock::now(), granted));
   StartReceiving();

@@ -15,8 +15,9 @@
 namespace hx::tftp {
 namespace {
 
-// Datagrams taken with one call at most.
+// Datagrams taken with one call at most, and by a sending side.
 constexpr int kMaxBatch = 64;
+constexpr int kSendingBatch = 4;
 
 }  // namespace
 
@@ -50,7 +51,6 @@ void TftpSession::LogLine(std::string_view text) {
 }
 
 void TftpSession::Execute(std::span<const Action> actions) {
-  bool drain = false;
   for (const Action& action : actions) {
     if (action.kind != Action::Kind::Send && !m_sends.Empty() && !FlushSends()) return;
     switch (action.kind) {
@@ -72,16 +72,12 @@ void TftpSession::Execute(std::span<const Action> actions) {
       case Action::Kind::MessageBox:
         m_context.frontend.MessageBox(action.text);
         break;
-      case Action::Kind::DrainQueued:
-        drain = true;
-        break;
       case Action::Kind::End:
         Finish();
         return;
     }
   }
   if (!m_sends.Empty() && !FlushSends()) return;
-  if (drain) Drain();
   if (!m_ended) SyncTimer();
 }
 
@@ -113,11 +109,14 @@ void TftpSession::SizeBuffers(const TftpOptions& options) {
 void TftpSession::StartReceiving() {
   if (m_ended) return;
   // The first datagram is waited for as a plain receive (asio tries it at once, and needs no change of the
-  // descriptor's registration); the rest of a window that came with it is taken in one more call.
-  auto count = static_cast<size_t>(std::clamp(m_engine->WindowSize(), 1, kMaxBatch));
+  // descriptor's registration); the rest of a window that came with it is taken in one more call. A sending
+  // side gets an ACK per window, and a few at a time are plenty.
+  int batch = m_engine->SendingSide() ? kSendingBatch : m_engine->WindowSize();
+  auto count = static_cast<size_t>(std::clamp(batch, 1, kMaxBatch));
   std::span<std::uint8_t> first = m_received.First(count, m_engine->MaxDatagram());
-  m_socket.async_receive_from(asio::buffer(first.data(), first.size()), m_received.FirstSource(),
-                              Bind([this](const std::error_code& error, size_t length) { OnReceived(error, length); }));
+  m_socket.async_receive_from(
+      asio::buffer(first.data(), first.size()), m_received.FirstSource(),
+      Bind([this](const std::error_code& error, size_t length) { OnReceived(error, length); }));
 }
 
 void TftpSession::OnReceived(const std::error_code& error, size_t length) {
@@ -128,28 +127,11 @@ void TftpSession::OnReceived(const std::error_code& error, size_t length) {
     return;
   }
   int received = m_received.ReceiveMore(m_socket.native_handle(), length);
-  m_drained = false;
-  for (int i = 0; i < received && !m_ended; ++i) {
-    Endpoint from = m_received.From(i);
-    // Dropped with what was queued when the engine asked for it: the rest of this batch was queued too.
-    if (m_drained && m_engine->Peer() && from == *m_engine->Peer()) continue;
-    Execute(m_engine->OnDatagram(m_received.Bytes(i), from, Clock::now(), m_received.Cut(i)));
-  }
+  // Every datagram that has come goes to the engine in order: it ignores what is stale (an ACK of a block
+  // acknowledged already, a block received already), so the newest ACK is the one that moves the transfer.
+  for (int i = 0; i < received && !m_ended; ++i)
+    Execute(m_engine->OnDatagram(m_received.Bytes(i), m_received.From(i), Clock::now(), m_received.Cut(i)));
   StartReceiving();
-}
-
-void TftpSession::Drain() {
-  m_drained = true;
-  // Only what is queued now: datagrams of the peer are dropped, any other source still gets its answer.
-  for (int i = 0; i < 1024 && !m_ended; ++i) {
-    std::error_code error;
-    if (m_socket.available(error) == 0 || error) return;
-    int received = m_drainedDatagram.Receive(m_socket.native_handle(), 1, m_engine->MaxDatagram());
-    if (received <= 0) return;
-    Endpoint from = m_drainedDatagram.From(0);
-    if (m_engine->Peer() && from == *m_engine->Peer()) continue;
-    Execute(m_engine->OnDatagram(m_drainedDatagram.Bytes(0), from, Clock::now(), m_drainedDatagram.Cut(0)));
-  }
 }
 
 void TftpSession::SyncTimer() {
@@ -178,9 +160,10 @@ void TftpSession::Finish() {
   std::error_code ignored;
   m_timer.cancel();
   m_socket.close(ignored);
-  // The engine (and with it the file) goes once the actions that ended it are done with.
+  // The engine (and with it the file and the blocks) goes once the actions that ended it are done with.
   Post([this] {
     m_engine.reset();
+    m_blocks = {};
     End();
   });
 }

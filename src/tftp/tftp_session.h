@@ -12,6 +12,7 @@
 
 #include "app/app_context.h"
 #include "app/worker.h"
+#include "tftp/block_pool.h"
 #include "tftp/datagram_batch.h"
 #include "tftp/engine_settings.h"
 #include "tftp/transfer_engine.h"
@@ -51,10 +52,11 @@ class TftpSession : public Worker {
   AppContext& m_context;
   ConfigEngineSettings m_settings;
   asio::ip::udp::socket m_socket;
+  // The share of the blocks' memory that this session holds (sending side); returned when it ends.
+  BlockPool::Reservation m_blocks;
 
  private:
   void OnReceived(const std::error_code& error, size_t length);
-  void Drain();
   // Sends what the batch holds; false when a failure ended this batch (the engine has been told).
   bool FlushSends();
   void SyncTimer();
@@ -65,9 +67,7 @@ class TftpSession : public Worker {
   std::uint64_t m_timerGeneration = 0;
   std::optional<TransferEngine> m_engine;
   bool m_ended = false;
-  bool m_drained = false;  // the engine dropped what was queued: the rest of a batch goes too
   ReceiveBatch m_received;
-  ReceiveBatch m_drainedDatagram;
   SendBatch m_sends;
 };
 

@@ -11,17 +11,8 @@ namespace hx::tftp {
 namespace {
 
 constexpr int kMaxSettingTimeout = 24 * 60 * 60;
-// Between the bursts of a paced window: time for a receiver to empty its buffer.
-constexpr std::chrono::milliseconds kBurstGap{1};
-// The shortest wait for a window's ACK before the probe (at most a quarter of the timeout).
-constexpr std::chrono::milliseconds kMinProbeWait{10};
-
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
+// A session ends when its peer has been silent this long, whatever the timeout and the retries say.
+constexpr std::chrono::seconds kMaxSilence{60};
 
 }  // namespace
 
@@ -60,6 +51,7 @@ void TransferEngine::Send(std::span<const std::uint8_t> bytes, const Endpoint& t
 }
 
 void TransferEngine::ArmTimer(TimePoint deadline) {
+  deadline = std::min(deadline, m_lastHeard + kMaxSilence);
   m_deadline = deadline;
   Push(Action::Kind::ArmTimer).deadline = deadline;
 }
@@ -93,6 +85,7 @@ void TransferEngine::EndSession() {
   m_burstAt.reset();
   m_probeAt.reset();
   m_file.reset();
+  m_window.Release();
   m_state = State::Ended;
   Push(Action::Kind::End);
 }
@@ -139,11 +132,12 @@ std::span<const Action> TransferEngine::Start(std::unique_ptr<TransferFile> file
   m_file = std::move(file);
   m_nDebug = m_settings.Debugging();
   m_nRetriesLeft = m_settings.Retries();
+  m_lastHeard = now;
   m_state = State::Transfer;
   if (!granted.Any()) {
     ApplyOptions({});
     if (m_options.side == Side::Sending)
-      SendWindow(now);
+      StartSending(now);
     else
       SendAck(now);
     return Done();
@@ -167,6 +161,7 @@ std::span<const Action> TransferEngine::StartClient(std::unique_ptr<TransferFile
   m_file = std::move(file);
   m_nDebug = m_settings.Debugging();
   m_nRetriesLeft = m_settings.Retries();
+  m_lastHeard = now;
   m_sendFailurePrefix = request.sendFailurePrefix;
   m_noAnswerPrefix = request.noAnswerPrefix;
   m_noAnswerError = request.noAnswerError;
@@ -196,33 +191,10 @@ void TransferEngine::ApplyOptions(const TftpOptions& granted) {
   m_blockSize = granted.blockSize ? static_cast<size_t>(*granted.blockSize) : kBlockSize;
   m_windowSize = granted.windowSize.value_or(1);
   m_timeoutSeconds = granted.timeoutSeconds;
-  if (m_options.side == Side::Sending) {
-    size_t stride = kHeaderSize + m_blockSize;
-    m_slots.assign(static_cast<size_t>(m_windowSize) * stride, 0);
-    m_slotLength.assign(static_cast<size_t>(m_windowSize), 0);
-  }
+  if (m_options.side == Side::Sending)
+    m_window.Reset(m_blockSize, static_cast<size_t>(m_windowSize), m_sizeHint);
   // The share of the file that has gone over can be shown from here on.
   if (granted.transferSize) SetCell(kColTotal, std::to_string(*granted.transferSize));
-}
-
-bool TransferEngine::FillWindow() {
-  size_t stride = kHeaderSize + m_blockSize;
-  auto window = static_cast<size_t>(m_windowSize);
-  while (m_count < window && !m_readLast) {
-    size_t index = (m_first + m_count) % window;
-    std::uint8_t* slot = m_slots.data() + index * stride;
-    long count = m_file ? m_file->Read(slot + kHeaderSize, m_blockSize) : 0;
-    if (count < 0) {
-      ReportError(kErrAccessViolation, "File access error");
-      return false;
-    }
-    if (static_cast<size_t>(count) < m_blockSize) m_readLast = true;
-    WriteU16(slot, kOpData);
-    WriteU16(slot + 2, static_cast<std::uint16_t>(m_nSendBlock + m_count));
-    m_slotLength[index] = kHeaderSize + static_cast<size_t>(count);
-    ++m_count;
-  }
-  return true;
 }
 
 std::optional<TimePoint> TransferEngine::Deadline() const {
@@ -230,57 +202,6 @@ std::optional<TimePoint> TransferEngine::Deadline() const {
   for (const auto& other : {m_burstAt, m_probeAt})
     if (other && (!next || *other < *next)) next = other;
   return next;
-}
-
-void TransferEngine::SendWindow(TimePoint now, bool afterLoss) {
-  if (!FillWindow()) return;
-  m_period = Timeout();
-  ArmTimer(now + m_period);
-  m_sent = 0;
-  m_probed = false;
-  if (!afterLoss) {
-    SendBurst(now);
-    return;
-  }
-  // The receiver may still hold blocks of the lost window that it is going to drop: had the first blocks of the
-  // window gone at once they could be lost behind those again, and a receiver that acknowledges a gap only once
-  // would wait for its timeout.
-  m_probeAt.reset();
-  m_burstAt = now + kBurstGap;
-}
-
-void TransferEngine::SendBurst(TimePoint now, bool retransmission) {
-  size_t stride = kHeaderSize + m_blockSize;
-  size_t end = std::min(m_count, m_sent + m_pacer.Burst(m_count));
-  for (size_t i = m_sent; i < end; ++i) {
-    size_t index = (m_first + i) % static_cast<size_t>(m_windowSize);
-    size_t length = m_slotLength[index];
-    Send(std::span(m_slots.data() + index * stride, length), *m_peer, !retransmission);
-    if (DebugOn() && !retransmission)
-      DebugLine(Format("TFTP: Thread %d, Sent %d bytes, Block Number = %d", m_options.threadNumber,
-                       static_cast<int>(length - kHeaderSize),
-                       int{static_cast<std::uint16_t>(m_nSendBlock + i)}));
-  }
-  m_sent = end;
-  m_lastBurst = now;
-  m_probeAt.reset();
-  if (m_sent < m_count) {
-    m_burstAt = now + kBurstGap;
-    return;
-  }
-  m_burstAt.reset();
-  if (m_windowSize > 1) {
-    auto wait = std::clamp<std::chrono::steady_clock::duration>(4 * m_ackDelay, kMinProbeWait,
-                                                                std::chrono::milliseconds(m_period) / 4);
-    m_probeAt = now + wait;
-  }
-}
-
-void TransferEngine::SendProbe() {
-  size_t stride = kHeaderSize + m_blockSize;
-  size_t index = (m_first + m_count - 1) % static_cast<size_t>(m_windowSize);
-  Send(std::span(m_slots.data() + index * stride, m_slotLength[index]), *m_peer, false);
-  m_probed = true;
 }
 
 void TransferEngine::SendAck(TimePoint now) {
@@ -303,6 +224,7 @@ void TransferEngine::Success(TimePoint now) {
   if (m_granted.Any()) text += " (" + OptionsText(m_granted) + ")";
   Log(std::move(text));
   m_file.reset();  // closed and released now, not when the session has gone
+  m_window.Release();
   if (m_options.side == Side::Receiving) {
     m_state = State::Dally;
     ArmTimer(now + Timeout());
@@ -311,8 +233,9 @@ void TransferEngine::Success(TimePoint now) {
   EndSession();
 }
 
-void TransferEngine::AcceptProgress() {
+void TransferEngine::AcceptProgress(TimePoint now) {
   m_nRetriesLeft = m_settings.Retries();
+  m_lastHeard = now;
   if (m_state == State::AwaitAnswer) m_state = State::Transfer;
 }
 
@@ -371,78 +294,14 @@ void TransferEngine::OnOack(const Packet& packet, TimePoint now) {
     ReportError(kErrOptionNegotiation, "Option negotiation failed");
     return;
   }
-  AcceptProgress();
+  AcceptProgress(now);
   KillTimer();
   ApplyOptions(*granted);
   m_preamble = false;
   if (m_options.side == Side::Sending)
-    SendWindow(now);  // DATA 1
+    StartSending(now);  // DATA 1
   else
     SendAck(now);  // ACK 0
-}
-
-void TransferEngine::OnSendingSide(const Packet& packet, TimePoint now) {
-  switch (packet.kind) {
-    case Packet::Kind::Empty:
-      Status("Connection closed by peer!");
-      EndSession();
-      return;
-    case Packet::Kind::Ack:
-      if (DebugOn())
-        DebugLine(Format("TFTP: Thread %d, Got ACK = %d", m_options.threadNumber, int{packet.number}));
-      OnAck(packet.number, now);
-      return;
-    case Packet::Kind::Error:
-      Status("Error received from peer: " + std::string(packet.text));
-      EndSession();
-      return;
-    default:
-      ReportError(kErrNotDefined, "Unknown packet received. Aborting!");
-      return;
-  }
-}
-
-void TransferEngine::OnAck(std::uint16_t block, TimePoint now) {
-  if (m_preamble) {
-    // ACK 0 answers the request (a client's write) or the OACK (a server's read): DATA 1 follows.
-    if (block != 0) return;
-    m_preamble = false;
-    AcceptProgress();
-    KillTimer();
-    SendWindow(now);
-    return;
-  }
-  // How many blocks of the window this ACK covers: 1 for the first, m_count for all of them.
-  auto covered = static_cast<std::uint16_t>(block - m_nSendBlock + 1);
-  if (covered >= 1 && covered <= m_count) {
-    AcceptProgress();
-    size_t window = static_cast<size_t>(m_windowSize);
-    bool lost = covered < m_sent;
-    m_pacer.OnAck(covered, m_sent, m_count, window);
-    if (covered == m_count && !m_probed) m_ackDelay = now - m_lastBurst;
-    for (size_t i = 0; i < covered; ++i) AddToTotal(m_slotLength[(m_first + i) % window] - kHeaderSize);
-    m_nSendBlock = static_cast<std::uint16_t>(m_nSendBlock + covered);
-    m_first = (m_first + covered) % window;
-    m_count -= covered;
-    // A receiver that had the whole window acknowledges the probe as well: that ACK is no loss.
-    if (m_probed) m_wentBack = m_nSendBlock;
-    KillTimer();
-    if (m_count == 0 && m_readLast)
-      Success(now);
-    else
-      SendWindow(now, lost);  // from the block after the acknowledged one
-    return;
-  }
-  if (block != static_cast<std::uint16_t>(m_nSendBlock - 1)) return;
-  // A duplicate: answering each would double every later block (the sorcerer's apprentice). With a window
-  // the first one says that the window's first block was lost, and the window goes again once.
-  if (m_windowSize > 1 && m_wentBack != m_nSendBlock) {
-    m_wentBack = m_nSendBlock;
-    KillTimer();
-    SendWindow(now, /*afterLoss=*/true);
-    return;
-  }
-  Push(Action::Kind::DrainQueued);
 }
 
 void TransferEngine::OnReceivingSide(const Packet& packet, TimePoint now) {
@@ -469,7 +328,7 @@ void TransferEngine::OnData(const Packet& packet, TimePoint now) {
   if (DebugOn())
     DebugLine(Format("TFTP: Thread %d, Got DATA block = %d", m_options.threadNumber, int{block}));
   if (block == static_cast<std::uint16_t>(m_nRecvBlock + 1)) {
-    AcceptProgress();
+    AcceptProgress(now);
     m_preamble = false;
     m_nRecvBlock = block;
     AddToTotal(packet.payload.size());
@@ -496,10 +355,9 @@ void TransferEngine::OnData(const Packet& packet, TimePoint now) {
     }
     return;
   }
-  if (m_windowSize == 1) {
-    if (block == m_nRecvBlock) Push(Action::Kind::DrainQueued);
-    return;
-  }
+  // In lock-step a block received already (the sender missed the ACK, or the network doubled it) changes
+  // nothing: the timer acknowledges again if the next block does not come.
+  if (m_windowSize == 1) return;
   // A gap, or blocks sent again: once, the last block in order is acknowledged, and the sender starts its
   // window after it; the rest of the old window is dropped as it comes.
   if (!m_gapAcked) {
@@ -587,7 +445,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
     EndSession();
     return Done();
   }
-  if (m_nRetriesLeft > 0) {
+  if (m_nRetriesLeft > 0 && now < m_lastHeard + kMaxSilence) {
     --m_nRetriesLeft;
     int block = m_options.side == Side::Sending ? m_nSendBlock : m_nRecvBlock;
     Status(Format("Retry. Block = %d. Retries left = %d", block, m_nRetriesLeft));
@@ -595,9 +453,10 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
       DebugLine(Format("TFTP: Thread: %d Retry. Block = %d. Retries left = %d", m_options.threadNumber, block,
                        m_nRetriesLeft));
     Retransmit(now);
-    // The next retransmission keeps to the rhythm of the first send.
-    TimePoint next = *m_deadline + m_period;
-    ArmTimer(next);
+    // The next retransmission keeps to the rhythm of the first send; the sending side waits twice as long
+    // each time, so that a peer that has gone draws ever less.
+    if (m_options.side == Side::Sending) m_period *= 2;
+    ArmTimer(*m_deadline + m_period);
     return Done();
   }
   if (DebugOn()) DebugLine(Format("TFTP: Thread: %d No more retries left", m_options.threadNumber));
@@ -608,10 +467,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
 
 void TransferEngine::Retransmit(TimePoint now) {
   if (m_options.side == Side::Sending && !m_preamble) {
-    // Nothing came back: the window goes again in smaller bursts.
-    if (m_windowSize > 1) m_pacer.OnSilence(m_count);
-    m_sent = 0;
-    SendBurst(now, /*retransmission=*/true);
+    RetransmitFirstBlock(now);
     return;
   }
   // Inside a window the receiver may have taken blocks since its last ACK: it acknowledges the latest.

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <asio/ip/udp.hpp>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -13,6 +15,7 @@
 
 #include "tftp/burst_pacer.h"
 #include "tftp/request_checks.h"
+#include "tftp/send_window.h"
 #include "tftp/tftp_options.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/transfer_file.h"
@@ -22,17 +25,17 @@
 // The caller feeds it events (start, a datagram with its source, a timer, a failed send or receive) together
 // with the current time, and carries out the actions it returns, in order: send these bytes to that
 // endpoint, arm or kill the retransmission timer, write a cell of the session's row, hand a log or debug
-// line over, show a message box, drop the datagrams already queued, end the session.
+// line over, show a message box, end the session.
 //
 // Sides: the sending side sends DATA blocks and waits for their ACK; the receiving side acknowledges them.
 // Without options a block holds 512 bytes and one packet is in flight (lock-step). Options (RFC 2347) are
 // answered by the server with an OACK as the first packet of the transfer, which the client answers with
 // ACK 0 (a read) or DATA 1 (a write); they set the block size (blksize), the timeout for the session
-// (timeout) and the window (windowsize, RFC 7440): the sender sends up to a window of blocks and waits for
-// the ACK of the last; the receiver acknowledges at the end of each window, on the final block, and once on
-// a gap (with the last block it has in order), and the sender goes back to the block after the one
-// acknowledged. Block numbers run modulo 65536, also inside a window. A transfer ends on the first block
-// shorter than the block size.
+// (timeout) and the window (windowsize, RFC 7440): the sender has up to a window of blocks out and waits for
+// the ACK of the last; the receiver acknowledges at the end of each window (counted from its last ACK), on
+// the final block, and once on a gap or a block it has already (with the last block it has in order). Block
+// numbers run modulo 65536, also inside a window. A transfer ends on the first block shorter than the block
+// size.
 //
 // States:
 //   Idle          nothing started; a rejection may still be reported.
@@ -46,14 +49,28 @@
 // Transfer identifiers: once the peer is known, a datagram from any other address or port is answered with
 // ERROR code 5 "Unknown transfer ID" sent to that source and changes nothing else.
 //
-// The timer: what is in flight is resent every timeout seconds after it was first sent (retransmissions do
-// not move the deadline), at most TRetries times; then the session gives up without an ERROR packet. A
-// duplicate ACK never makes the sender send twice (the sorcerer's apprentice): in lock-step it is ignored,
-// with a window the first one for a window start sends the window again and later ones wait for the timer.
+// The timer: when nothing has come back for a timeout, the receiving side sends its last ACK again every
+// timeout seconds after the first (retransmissions do not move the deadline); the sending side sends only the
+// first block not yet acknowledged (or the OACK), and doubles the wait before each further retransmission.
+// After TRetries retransmissions, or 60 seconds without a packet accepted from the peer, whichever comes
+// first, the session gives up without an ERROR packet.
+//
+// Duplicates: an ACK of a block already acknowledged changes nothing (answering it would double every later
+// block: the sorcerer's apprentice), and so does a DATA block already received in lock-step.
+//
+// How much the sending side has out (slow start): after the OACK and after a timeout the sender may have at
+// most 4 blocks and 64 KiB out (at least one block), and as far as a window more with each ACK that covers
+// all that was out. An ACK that covers part of what was out lets as many blocks follow as it acknowledged:
+// one that covers a single block is taken for a receiver that acknowledges more often than the window asks,
+// and the rest stays out; one that covers more says that the rest was lost, and the sender goes back to the
+// block after it with as many blocks as got through. While the sender has fewer blocks out than the receiver
+// waits for, it sends the first of them a second time a moment later as a probe: the receiver sees a block it
+// has and acknowledges all it has.
 //
 // Pacing: a receiver whose socket buffer is smaller than a window loses its end. After such a loss (an ACK
-// that covers part of the window, or a timeout) the sender sends a window in bursts of the blocks that got
-// through, a millisecond apart, and doubles the burst with every window that arrives whole.
+// that covers part of the window, or a timeout) the sender sends what it may in bursts of the blocks that got
+// through, a millisecond apart, and doubles the burst with every ACK that covers all that was out. When a
+// whole window is out and its ACK is overdue, its last block goes again as a probe.
 namespace hx::tftp {
 
 using Clock = std::chrono::steady_clock;
@@ -80,12 +97,11 @@ struct Action {
     Send,      // `bytes` to `to`
     ArmTimer,  // the timer fires at `deadline` (replaces any earlier deadline)
     KillTimer,
-    SetCell,      // `column` of the session's row = `text`
-    Log,          // a transfer-log line
-    Debug,        // a debug-trace line
-    MessageBox,   // `text` to the operator
-    DrainQueued,  // drop the datagrams already waiting on the socket
-    End,          // the session is over: close the socket and leave
+    SetCell,     // `column` of the session's row = `text`
+    Log,         // a transfer-log line
+    Debug,       // a debug-trace line
+    MessageBox,  // `text` to the operator
+    End,         // the session is over: close the socket and leave
   };
   Kind kind = Kind::End;
   std::span<const std::uint8_t> bytes;  // valid until the next call into the engine
@@ -133,6 +149,9 @@ class TransferEngine {
   // side) or ACK 0 (receiving side).
   std::span<const Action> Start(std::unique_ptr<TransferFile> file, TimePoint now,
                                 const TftpOptions& granted = {});
+  // Sending side: the file is expected to hold `size` bytes (nullopt: not known), so that no buffer is
+  // larger than what is left of it. Before Start.
+  void ExpectSize(std::optional<std::uint64_t> size) { m_sizeHint = size; }
   // Client: the file is open; sends the request and waits up to twice TTimeout for the first answer.
   std::span<const Action> StartClient(std::unique_ptr<TransferFile> file, const ClientRequest& request,
                                       TimePoint now);
@@ -158,10 +177,20 @@ class TransferEngine {
   size_t MaxDatagram() const;
   // How many datagrams may arrive at once: the window.
   int WindowSize() const { return m_windowSize; }
+  bool SendingSide() const { return m_options.side == Side::Sending; }
+  // Sending side: the bytes of the buffers that hold blocks now.
+  size_t HeldBytes() const { return m_window.HeldBytes(); }
 
  private:
   enum class State { Idle, AwaitAnswer, Transfer, Dally, Ended };
 
+  // A debug or status line of printf's `format`.
+  template <class... Args>
+  static std::string Format(const char* format, Args... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+  }
   std::span<const Action> Done() const { return m_actions; }
   void Begin();
   Action& Push(Action::Kind kind);
@@ -179,13 +208,19 @@ class TransferEngine {
   void AddToTotal(size_t count);
   // Applies what was granted: block size, window, timeout, and the announced size as the row's total.
   void ApplyOptions(const TftpOptions& granted);
-  // Sending side: fills the window from the file and sends all of it from its first block.
-  void SendWindow(TimePoint now, bool afterLoss = false);
-  // Sends the window's next burst (all of what is left unless paced); a retransmission reports no failure
-  // and writes no debug lines for the blocks.
-  void SendBurst(TimePoint now, bool retransmission = false);
+  // Sending side: the first blocks go out (after ACK 0, the OACK's answer, or at once without options).
+  void StartSending(TimePoint now);
+  // Reads what may be out and sends what is not yet, at once or (after a loss) a moment later.
+  void SendMore(TimePoint now, bool afterLoss = false);
+  // Sends the next burst of what may be out (all of it unless paced), then a probe if the receiver would
+  // wait.
+  void SendBurst(TimePoint now);
+  // The last block sent goes again, for the receiver to acknowledge what it has.
   void SendProbe();
-  bool FillWindow();
+  // Blocks that may be out now: the slow-start limit, within the window.
+  size_t Allowed() const { return std::min(m_limit, static_cast<size_t>(m_windowSize)); }
+  // The receiver acknowledges on its own once it has everything that is out now.
+  bool ReceiverWillAnswer() const;
   // Receiving side: acknowledges the last block in order, and ends in success after the final one.
   void SendAck(TimePoint now);
   void Success(TimePoint now);
@@ -196,8 +231,9 @@ class TransferEngine {
   void OnOack(const Packet& packet, TimePoint now);
   void OnDally(const Packet& packet);
   void Retransmit(TimePoint now);
+  void RetransmitFirstBlock(TimePoint now);
   // A packet was accepted: the retry budget is full again and a client's first answer has come.
-  void AcceptProgress();
+  void AcceptProgress(TimePoint now);
   bool DebugOn() const { return (m_nDebug & 1) != 0; }
   std::chrono::seconds Timeout() const;
 
@@ -228,18 +264,16 @@ class TransferEngine {
   int m_windowSize = 1;
   std::optional<int> m_timeoutSeconds;
 
-  // Sending side: the blocks read and sent but not yet acknowledged, in a ring of m_windowSize slots of
-  // kHeaderSize + m_blockSize bytes; m_first is the slot of block m_nSendBlock.
-  std::vector<std::uint8_t> m_slots;
-  std::vector<size_t> m_slotLength;  // each slot's packet length
-  size_t m_first = 0;
-  size_t m_count = 0;
-  bool m_readLast = false;                  // the final block is in the window
-  std::optional<std::uint16_t> m_wentBack;  // the window start that a duplicate ACK has sent again
-  // Pacing: a window goes in bursts, the next a moment after the last (m_burstAt). m_sent blocks of the
-  // window's current transmission are out, the last of them at m_lastBurst.
-  BurstPacer m_pacer;
+  // Sending side: the blocks read and not yet acknowledged; m_sent of them (from the first) are out, and at
+  // most m_limit may be (slow start). m_sizeHint: the size the file is expected to have.
+  SendWindow m_window;
+  std::optional<std::uint64_t> m_sizeHint;
   size_t m_sent = 0;
+  size_t m_limit = 1;
+  bool m_slid = false;  // the last ACK covered a single block of several out
+  // Pacing: what may be out goes in bursts, the next a moment after the last (m_burstAt); the last burst went
+  // at m_lastBurst.
+  BurstPacer m_pacer;
   std::optional<TimePoint> m_burstAt;
   TimePoint m_lastBurst{};
   // A receiver that acknowledges only at the end of a window, or at a gap it sees, says nothing when the end
@@ -249,6 +283,7 @@ class TransferEngine {
   std::optional<TimePoint> m_probeAt;
   std::chrono::steady_clock::duration m_ackDelay{};
   bool m_probed = false;
+  bool m_probeFirst = false;  // the probe is the first block out (not the last)
 
   // Receiving side, with a window: blocks taken since the last ACK, and whether a gap was acknowledged.
   int m_sinceAck = 0;
@@ -256,6 +291,7 @@ class TransferEngine {
 
   std::optional<TimePoint> m_deadline;
   std::chrono::seconds m_period{0};
+  TimePoint m_lastHeard{};  // when the last packet from the peer was accepted (or the session started)
 
   std::vector<Action> m_actions;
   std::deque<PacketBuffer> m_errorPackets;  // ERROR packets of the current call; stable while it grows

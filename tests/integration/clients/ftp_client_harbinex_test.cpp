@@ -21,13 +21,14 @@ std::string RandomBytes(size_t size, unsigned seed) {
 class HarbinexServerClient : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteIni(server.Path(), {"TFTP/TFTPServer=0", "FTP/FPort=0", "FTP/FDataPort=0", "FTP/FDLDir=" + root.Dir(),
-                             "FTP/AnonAllowed=1", "FTP/FAllowUpload=1", "FTP/FAllowDownload=1"});
+    WriteIni(server.Path(),
+             {"TFTP/TFTPServer=0", "FTP/FPort=0", "FTP/FDataPort=0", "FTP/FDLDir=" + root.Dir(),
+              "FTP/AnonAllowed=1", "FTP/FAllowUpload=1", "FTP/FAllowDownload=1"});
   }
   ToolRun Ftp(const HarbinexProcess& process, const std::string& direction, const std::string& user,
               const std::string& password, const std::string& remote, const std::string& localName) {
-    return RunHarbinex({"ftp", direction, "127.0.0.1:" + std::to_string(process.FtpPort()), user, password, remote,
-                        (client.Path() / localName).string(), "--dir", client.Path().string()});
+    return RunHarbinex({"ftp", direction, "127.0.0.1:" + std::to_string(process.FtpPort()), user, password,
+                        remote, (client.Path() / localName).string(), "--dir", client.Path().string()});
   }
 
   TempDir server;  // the server's program directory
@@ -52,8 +53,9 @@ TEST_F(HarbinexServerClient, AnonymousGetAndPut) {
 }
 
 TEST_F(HarbinexServerClient, ProfileRightsAndPassword) {
-  ToolRun add = RunHarbinex({"users", "add", "carol", "--password", "pass1234", "--home", root.Path().string(),
-                             "--rights", "login,download", "--dir", server.Path().string()});
+  ToolRun add =
+      RunHarbinex({"users", "add", "carol", "--password", "pass1234", "--home", root.Path().string(),
+                   "--rights", "login,download", "--dir", server.Path().string()});
   ASSERT_EQ(add.status, 0) << add.err;
   HarbinexProcess process(server.Path(), false, true);
   WriteFile(root.Path() / "mine.txt", "carol's file");

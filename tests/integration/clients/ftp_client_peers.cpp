@@ -29,7 +29,8 @@ sockaddr_in Loopback(std::uint16_t port, const char* address = "127.0.0.1") {
 }
 
 long MillisLeft(std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<long>(left.count()) : 0;
 }
 
@@ -126,14 +127,18 @@ std::string PeerProcess::Output() const {
   return text.str();
 }
 
-FakeControl::~FakeControl() { Close(); }
+FakeControl::~FakeControl() {
+  Close();
+}
 
 void FakeControl::Close() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
 }
 
-void FakeControl::Send(const std::string& bytes) { WriteAll(m_fd, bytes); }
+void FakeControl::Send(const std::string& bytes) {
+  WriteAll(m_fd, bytes);
+}
 
 std::optional<std::string> FakeControl::ReadLine(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -164,7 +169,8 @@ bool FakeControl::ClientCloses(std::chrono::milliseconds timeout) {
 
 int FakeControl::PortOf(const std::string& portLine) {
   int h[4], p1 = -1, p2 = -1;
-  if (std::sscanf(portLine.c_str(), "PORT %d,%d,%d,%d,%d,%d", &h[0], &h[1], &h[2], &h[3], &p1, &p2) != 6) return -1;
+  if (std::sscanf(portLine.c_str(), "PORT %d,%d,%d,%d,%d,%d", &h[0], &h[1], &h[2], &h[3], &p1, &p2) != 6)
+    return -1;
   return p1 * 256 + p2;
 }
 

@@ -22,7 +22,9 @@ std::string RandomBytes(size_t size, unsigned seed) {
   return bytes;
 }
 
-std::string HostPort(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+std::string HostPort(std::uint16_t port) {
+  return "127.0.0.1:" + std::to_string(port);
+}
 
 // The names in a folder, hidden ones included.
 std::vector<std::string> Names(const std::filesystem::path& dir) {
@@ -38,8 +40,9 @@ class PyftpdlibClient : public ::testing::Test {
     s_root = std::make_unique<TempDir>();
     s_server = StartTcpPeer(
         [](std::uint16_t port) {
-          return std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                                          std::to_string(port), "-d", s_root->Path().string(), "-w", "-D"};
+          return std::vector<std::string>{
+              "/usr/bin/python3",      "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(port), "-d",
+              s_root->Path().string(), "-w", "-D"};
         },
         s_port);
     s_ready = s_server != nullptr;
@@ -52,8 +55,8 @@ class PyftpdlibClient : public ::testing::Test {
 
   ToolRun Ftp(const std::string& direction, const std::string& remote, const std::filesystem::path& local,
               const std::string& password = "guest@example", const std::string& stdinText = {}) {
-    return RunHarbinex({"ftp", direction, HostPort(s_port), "anonymous", password, remote, local.string(), "--dir",
-                        app.Path().string()},
+    return RunHarbinex({"ftp", direction, HostPort(s_port), "anonymous", password, remote, local.string(),
+                        "--dir", app.Path().string()},
                        stdinText);
   }
   std::filesystem::path Served(const std::string& name) const { return s_root->Path() / name; }
@@ -103,8 +106,8 @@ TEST_F(PyftpdlibClient, PutSendsTheFileAndLogsIt) {
     EXPECT_EQ(run.out, "221 Goodbye.\n");
     EXPECT_EQ(ReadFile(Served(name)), content) << size;
     EXPECT_NE(ReadFile(app.Path() / "Harbinex.log")
-                  .find(" File " + (local.Path() / name).string() + " Bytes transferred: " + std::to_string(size) +
-                        "\r\n"),
+                  .find(" File " + (local.Path() / name).string() +
+                        " Bytes transferred: " + std::to_string(size) + "\r\n"),
               std::string::npos)
         << size;
   }
@@ -184,8 +187,8 @@ TEST(PyftpdlibLogin, UserAndPassword) {
   std::uint16_t port = 0;
   auto server = StartTcpPeer(
       [&](std::uint16_t free) {
-        return std::vector<std::string>{"/usr/bin/python3", script.string(), std::to_string(free),
-                                        root.Path().string(), "alice", "s3cret!"};
+        return std::vector<std::string>{"/usr/bin/python3",   script.string(), std::to_string(free),
+                                        root.Path().string(), "alice",         "s3cret!"};
       },
       port);
   ASSERT_NE(server, nullptr) << "pyftpdlib did not start";
@@ -197,8 +200,8 @@ TEST(PyftpdlibLogin, UserAndPassword) {
   EXPECT_EQ(ReadFile(app.Path() / "Harbinex.ini").find("s3cret!"), std::string::npos);
 
   WriteFile(app.Path() / "up.txt", "from alice");
-  ToolRun put = RunHarbinex({"ftp", "put", HostPort(port), "alice", "-", "up.txt", (app.Path() / "up.txt").string(),
-                             "--dir", app.Path().string()},
+  ToolRun put = RunHarbinex({"ftp", "put", HostPort(port), "alice", "-", "up.txt",
+                             (app.Path() / "up.txt").string(), "--dir", app.Path().string()},
                             "s3cret!\r\n");
   ASSERT_EQ(put.status, 0) << put.out << put.err;
   EXPECT_EQ(ReadFile(root.Path() / "up.txt"), "from alice");

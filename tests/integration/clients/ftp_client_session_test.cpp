@@ -24,6 +24,7 @@
 #include "integration/clients/ftp_client_peers.h"
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "tftp/block_pool.h"
 
 namespace hx::ftpc {
 namespace {
@@ -56,10 +57,13 @@ class FtpClientSessionTest : public ::testing::Test {
     job.localName = (dir.Path() / local).string();
     return job;
   }
-  bool WaitFinished(const FtpClientWorker& worker, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  bool WaitFinished(const FtpClientWorker& worker,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     return test::WaitUntil([&] { return worker.Finished(); }, timeout);
   }
-  std::string Cell(const FtpClientWorker& worker, int column) { return registry.CellText(worker.m_nSessionId, column); }
+  std::string Cell(const FtpClientWorker& worker, int column) {
+    return registry.CellText(worker.m_nSessionId, column);
+  }
 
   test::TempDir dir;
   RecordingFrontend frontend;
@@ -69,7 +73,8 @@ class FtpClientSessionTest : public ::testing::Test {
   WorkerRegistry registry{frontend};
   BlockingPool blocking;  // after the registry, so that it is stopped first
   TextSizeCache textSizes;
-  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes};
+  tftp::BlockPool blocks;
+  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks};
 };
 
 std::string LogIn(test::FakeControl& c) {
@@ -129,7 +134,8 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
     EXPECT_EQ(frontend.commands[5], "QUIT");
     EXPECT_TRUE(frontend.boxes.empty());
   }
-  EXPECT_NE(test::ReadFile(log.LogPath()).find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
+  EXPECT_NE(test::ReadFile(log.LogPath())
+                .find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
             std::string::npos);
   const std::string trace = test::ReadFile(log.DebugPath());
   EXPECT_NE(trace.find("Sent 10240 bytes"), std::string::npos) << trace;

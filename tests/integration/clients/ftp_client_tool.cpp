@@ -61,7 +61,8 @@ ToolRun RunHarbinex(const std::vector<std::string>& args, const std::string& std
   bool killed = false;
   char buffer[4096];
   while (open > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       ::kill(pid, SIGKILL);
       killed = true;

@@ -30,13 +30,15 @@ const std::string kUsage =
 class TftpClientFailures : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteIni(app.Path(), {"TFTP/TTimeout=1", "TFTP/TRetries=1", "TFTP/TOverWriteFiles=0", "TFTP/TMakeNewDirs=0"});
+    WriteIni(app.Path(),
+             {"TFTP/TTimeout=1", "TFTP/TRetries=1", "TFTP/TOverWriteFiles=0", "TFTP/TMakeNewDirs=0"});
   }
   ToolRun Tftp(const std::string& direction, const std::string& hostPort, const std::string& remote,
                const fs::path& local) {
     return RunHarbinex({"tftp", direction, hostPort, remote, local.string(), "--dir", app.Path().string()});
   }
-  ToolRun Tftp(const std::string& direction, std::uint16_t port, const std::string& remote, const fs::path& local) {
+  ToolRun Tftp(const std::string& direction, std::uint16_t port, const std::string& remote,
+               const fs::path& local) {
     return Tftp(direction, "127.0.0.1:" + std::to_string(port), remote, local);
   }
   std::string Log() const { return ReadFile(app.Path() / "Harbinex.log"); }
@@ -88,7 +90,8 @@ TEST_F(TftpClientFailures, SilentServerEndsAfterTwoTimeoutsWithOneRequest) {
     SCOPED_TRACE(c.direction);
     UdpSocket silent;
     auto started = std::chrono::steady_clock::now();
-    ToolRun run = Tftp(c.direction, silent.Port(), "dir/remote.bin", app.Path() / (std::string(c.direction) + ".bin"));
+    ToolRun run =
+        Tftp(c.direction, silent.Port(), "dir/remote.bin", app.Path() / (std::string(c.direction) + ".bin"));
     auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, c.status);
@@ -118,7 +121,8 @@ TEST_F(TftpClientFailures, RefusedLocalFilesSendNothing) {
        "Unable to access file. Aborting"},
       {"local directory as the file", "get", "remote.bin", app.Path(),
        "User asked for a volume, directory, system or read-only file! Access denied!"},
-      {"missing file to send", "put", "remote.bin", app.Path() / "missing.bin", "File was not found. Aborting transfer"},
+      {"missing file to send", "put", "remote.bin", app.Path() / "missing.bin",
+       "File was not found. Aborting transfer"},
       {"directory to send", "put", "remote.bin", app.Path(), "Cannot GET a directory!"},
       {"remote name too long", "get", tooLong, app.Path() / "long.bin", tftp::kRemoteNameTooLong},
       {"remote name too long to send", "put", tooLong, app.Path() / "existing.bin", tftp::kRemoteNameTooLong},
@@ -168,20 +172,29 @@ TEST_F(TftpClientFailures, ValuesTheFormRefuses) {
       {{"tftp", "get", "127.0.0.1", "r", ""}, 1, "harbinex: This field cannot be left blank.\n"},
       {{"tftp", "get", "127.0.0.1:abc", "r", local}, 1, "harbinex: Please enter an integer.\n"},
       {{"tftp", "get", "127.0.0.1:", "r", local}, 1, "harbinex: Please enter an integer.\n"},
-      {{"tftp", "get", "127.0.0.1:0", "r", local}, 1, "harbinex: Please enter an integer between 1 and 65534.\n"},
-      {{"tftp", "put", "127.0.0.1:65535", "r", local}, 1, "harbinex: Please enter an integer between 1 and 65534.\n"},
+      {{"tftp", "get", "127.0.0.1:0", "r", local},
+       1,
+       "harbinex: Please enter an integer between 1 and 65534.\n"},
+      {{"tftp", "put", "127.0.0.1:65535", "r", local},
+       1,
+       "harbinex: Please enter an integer between 1 and 65534.\n"},
       {{"tftp", "get", "127.0.0.1:69", "", local}, 1, "harbinex: This field cannot be left blank.\n"},
       // Option values, anywhere among the arguments: refused with their name and exit status 2; a missing
       // or repeated one is a usage error; accepted ones leave the rest to the form.
-      {{"tftp", "--blksize", "65465", "put", "127.0.0.1", "r", local}, 2,
+      {{"tftp", "--blksize", "65465", "put", "127.0.0.1", "r", local},
+       2,
        "harbinex: --blksize: Please enter an integer between 8 and 65464.\n"},
-      {{"tftp", "get", "127.0.0.1", "--windowsize", "many", "r", local}, 2,
+      {{"tftp", "get", "127.0.0.1", "--windowsize", "many", "r", local},
+       2,
        "harbinex: --windowsize: Please enter an integer.\n"},
-      {{"tftp", "get", "127.0.0.1", "r", local, "--timeout", "0"}, 2,
+      {{"tftp", "get", "127.0.0.1", "r", local, "--timeout", "0"},
+       2,
        "harbinex: --timeout: Please enter an integer between 1 and 255.\n"},
       {{"tftp", "get", "127.0.0.1", "r", local, "--blksize"}, 2, kUsage},
       {{"tftp", "get", "127.0.0.1", "r", local, "--blksize", "512", "--blksize", "1024"}, 2, kUsage},
-      {{"tftp", "--timeout", "2", "get", "127.0.0.1:0", "r", "--windowsize", "16", local, "--blksize", "1468"}, 1,
+      {{"tftp", "--timeout", "2", "get", "127.0.0.1:0", "r", "--windowsize", "16", local, "--blksize",
+        "1468"},
+       1,
        "harbinex: Please enter an integer between 1 and 65534.\n"},
   };
   for (const Case& c : cases) {

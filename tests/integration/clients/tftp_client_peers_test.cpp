@@ -28,7 +28,9 @@ std::vector<std::string> Names(const fs::path& dir) {
   return names;
 }
 
-std::string Success(size_t total) { return "TFTP: Successful. Total bytes transferred: " + std::to_string(total) + "\n"; }
+std::string Success(size_t total) {
+  return "TFTP: Successful. Total bytes transferred: " + std::to_string(total) + "\n";
+}
 
 // Sizes around the block size: empty, short, exactly two blocks (ends with an empty DATA 3), and one that
 // passes several multiples of 5,120.
@@ -36,20 +38,26 @@ const std::vector<size_t> kSizes = {0, 700, 1024, 15'377};
 
 class TftpClientPeers : public ::testing::Test {
  protected:
-  void SetUp() override { WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=0"}); }
-
-  ToolRun Tftp(const std::string& direction, std::uint16_t port, const std::string& remote, const fs::path& local) {
-    return RunHarbinex({"tftp", direction, "127.0.0.1:" + std::to_string(port), remote, local.string(), "--dir",
-                        client.Path().string()});
+  void SetUp() override {
+    WriteIni(client.Path(), {"TFTP/TTimeout=2", "TFTP/TRetries=3", "TFTP/TOverWriteFiles=0"});
   }
-  static std::string Name(const char* stem, size_t size) { return std::string(stem) + std::to_string(size) + ".bin"; }
+
+  ToolRun Tftp(const std::string& direction, std::uint16_t port, const std::string& remote,
+               const fs::path& local) {
+    return RunHarbinex({"tftp", direction, "127.0.0.1:" + std::to_string(port), remote, local.string(),
+                        "--dir", client.Path().string()});
+  }
+  static std::string Name(const char* stem, size_t size) {
+    return std::string(stem) + std::to_string(size) + ".bin";
+  }
 
   TempDir client;  // the client's program directory and its local files
 };
 
 TEST_F(TftpClientPeers, GetFromTftpdHpa) {
   TempDir served;
-  for (size_t size : kSizes) WriteFile(served.Path() / Name("g", size), PatternBytes(size, static_cast<unsigned>(size)));
+  for (size_t size : kSizes)
+    WriteFile(served.Path() / Name("g", size), PatternBytes(size, static_cast<unsigned>(size)));
   Tftpd server(served.Path(), /*allowCreate=*/false);
   ASSERT_TRUE(server.Started()) << "tftpd-hpa (/usr/sbin/in.tftpd) is missing or did not start";
 
@@ -68,7 +76,8 @@ TEST_F(TftpClientPeers, GetFromTftpdHpa) {
   EXPECT_EQ(ini.GetProfileString("TLastGet", "Host"), "127.0.0.1");
   EXPECT_EQ(ini.GetProfileInt("TLastGet", "PortNumber", 0), server.Port());
   EXPECT_EQ(ini.GetProfileString("TLastGet", "RemoteName"), Name("g", kSizes.back()));
-  EXPECT_EQ(ini.GetProfileString("TLastGet", "LocalName"), (client.Path() / Name("got", kSizes.back())).string());
+  EXPECT_EQ(ini.GetProfileString("TLastGet", "LocalName"),
+            (client.Path() / Name("got", kSizes.back())).string());
   EXPECT_EQ(ini.GetProfileString("TLastPut", "Host", "none"), "none");
 
   std::string log = ReadFile(client.Path() / "Harbinex.log");
@@ -91,8 +100,10 @@ TEST_F(TftpClientPeers, PutToTftpdHpa) {
     EXPECT_EQ(run.out, Success(size));
     // The server may still be closing the file when its last ACK has gone out.
     fs::path arrived = served.Path() / Name("p", size);
-    EXPECT_TRUE(WaitUntil([&] { return ReadFile(arrived) == PatternBytes(size, static_cast<unsigned>(size) + 7); }))
-        << "received " << ReadFile(arrived).size() << " bytes";
+    EXPECT_TRUE(WaitUntil([&] {
+      return ReadFile(arrived) == PatternBytes(size, static_cast<unsigned>(size) + 7);
+    })) << "received "
+        << ReadFile(arrived).size() << " bytes";
   }
 
   ConfigStore ini(client.Path() / "Harbinex.ini");
@@ -149,7 +160,8 @@ TEST_F(TftpClientPeers, GetAndPutWithHarbinex) {
   TempDir served;
   WriteIni(serverDir.Path(), {"TFTP/TPort=0", "FTP/FTPServer=0", "TFTP/TDLDir=" + served.Dir(),
                               "TFTP/TMakeNewDirs=1", "TFTP/TOverWriteFiles=0", "TFTP/TTimeout=2"});
-  for (size_t size : kSizes) WriteFile(served.Path() / Name("h", size), PatternBytes(size, static_cast<unsigned>(size) + 3));
+  for (size_t size : kSizes)
+    WriteFile(served.Path() / Name("h", size), PatternBytes(size, static_cast<unsigned>(size) + 3));
   HarbinexProcess process(serverDir.Path(), /*expectTftp=*/true, /*expectFtp=*/false);
 
   for (size_t size : kSizes) {
@@ -165,13 +177,15 @@ TEST_F(TftpClientPeers, GetAndPutWithHarbinex) {
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.out, Success(size));
     fs::path arrived = served.Path() / "in" / Name("hput", size);
-    EXPECT_TRUE(WaitUntil([&] { return ReadFile(arrived) == PatternBytes(size, static_cast<unsigned>(size) + 5); }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadFile(arrived) == PatternBytes(size, static_cast<unsigned>(size) + 5); }));
   }
 
   // The server's refusals reach the Status column with the server's own texts.
   ToolRun run = Tftp("get", process.TftpPort(), "missing.bin", client.Path() / "missing.bin");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Received error code from peer. Aborting. Error = File was not found. Aborting transfer\n");
+  EXPECT_EQ(run.out,
+            "Received error code from peer. Aborting. Error = File was not found. Aborting transfer\n");
   run = Tftp("put", process.TftpPort(), "in/" + Name("hput", 0), client.Path() / Name("hput", 0));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Error received from peer: User asked to overwrite an existing file! Access denied!\n");

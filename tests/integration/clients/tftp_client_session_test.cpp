@@ -21,6 +21,7 @@
 #include "integration/clients/tftp_client_support.h"
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "tftp/block_pool.h"
 #include "tftp/tftp_client_session.h"
 #include "tftp/tftp_client_start.h"
 
@@ -71,8 +72,8 @@ class TftpClientSessionTest : public ::testing::Test {
     config.WriteProfileInt("TFTP", "TTimeout", timeout);
     config.WriteProfileInt("TFTP", "TRetries", retries);
   }
-  tftp::TftpClientSession* Start(bool put, const std::string& host, std::uint16_t port, const std::string& remote,
-                                 const std::filesystem::path& local) {
+  tftp::TftpClientSession* Start(bool put, const std::string& host, std::uint16_t port,
+                                 const std::string& remote, const std::filesystem::path& local) {
     tftp::TftpClientJob job;
     job.put = put;
     job.host = host;
@@ -97,7 +98,8 @@ class TftpClientSessionTest : public ::testing::Test {
   WorkerRegistry registry{frontend};  // after everything its workers use, so that it is destroyed first
   BlockingPool blocking;              // after the registry, so that it is stopped first
   TextSizeCache textSizes;
-  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes};
+  tftp::BlockPool blocks;
+  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks};
 };
 
 TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAndDallies) {

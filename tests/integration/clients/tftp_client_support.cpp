@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char* kTftpd = "/usr/sbin/in.tftpd";
 
-
 void PutU16(std::string& out, std::uint16_t value) {
   out.push_back(static_cast<char>(value >> 8));
   out.push_back(static_cast<char>(value & 0xFF));
@@ -61,7 +60,9 @@ UdpSocket::UdpSocket(const char* localAddress)
   m_port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-UdpSocket::~UdpSocket() { Close(); }
+UdpSocket::~UdpSocket() {
+  Close();
+}
 
 void UdpSocket::Close() {
   if (m_fd >= 0) ::close(m_fd);
@@ -84,7 +85,8 @@ void UdpSocket::SendTo(std::uint16_t port, const std::string& bytes) const {
 std::optional<Datagram> UdpSocket::Receive(std::chrono::milliseconds timeout) const {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() < 0) return std::nullopt;
     pollfd p{m_fd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
@@ -113,7 +115,8 @@ Tftpd::Tftpd(const std::filesystem::path& dir, bool allowCreate) {
   std::filesystem::permissions(dir, std::filesystem::perms::all, ignored);
   for (int attempt = 0; attempt < 3 && !m_started; ++attempt) {
     m_port = FreeUdpPort();
-    std::vector<std::string> argv{kTftpd, "-L", "-s", dir.string(), "-a", "127.0.0.1:" + std::to_string(m_port)};
+    std::vector<std::string> argv{kTftpd,       "-L", "-s",
+                                  dir.string(), "-a", "127.0.0.1:" + std::to_string(m_port)};
     if (allowCreate) argv.insert(argv.begin() + 2, "-c");
     m_process = std::make_unique<PeerProcess>(argv);
     if (!m_process->Started()) return;
@@ -124,7 +127,9 @@ Tftpd::Tftpd(const std::filesystem::path& dir, bool allowCreate) {
 
 Tftpd::~Tftpd() = default;
 
-std::string Tftpd::Output() const { return m_process ? m_process->Output() : std::string(); }
+std::string Tftpd::Output() const {
+  return m_process ? m_process->Output() : std::string();
+}
 
 std::string Request(int opcode, const std::string& name, const std::string& mode) {
   std::string out;
@@ -152,12 +157,14 @@ std::string Ack(std::uint16_t block) {
 
 std::uint16_t OpcodeOf(const std::string& packet) {
   if (packet.size() < 2) return 0;
-  return static_cast<std::uint16_t>((static_cast<unsigned char>(packet[0]) << 8) | static_cast<unsigned char>(packet[1]));
+  return static_cast<std::uint16_t>((static_cast<unsigned char>(packet[0]) << 8) |
+                                    static_cast<unsigned char>(packet[1]));
 }
 
 std::uint16_t NumberOf(const std::string& packet) {
   if (packet.size() < 4) return 0;
-  return static_cast<std::uint16_t>((static_cast<unsigned char>(packet[2]) << 8) | static_cast<unsigned char>(packet[3]));
+  return static_cast<std::uint16_t>((static_cast<unsigned char>(packet[2]) << 8) |
+                                    static_cast<unsigned char>(packet[3]));
 }
 
 std::string PayloadOf(const std::string& packet) {

@@ -14,6 +14,7 @@
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_listener.h"
 #include "ftp_test_support.h"
+#include "tftp/block_pool.h"
 
 namespace hx::test {
 namespace {
@@ -75,8 +76,9 @@ class FtpSessionCellsTest : public ::testing::Test {
   FileShareTable m_shares;
   BlockingPool m_blocking;  // after the registry, so that it is stopped first
   TextSizeCache m_textSizes;
-  AppContext m_context{m_dir.Dir(), m_config, m_registry, m_log,
-                       m_frontend,  m_shares, m_blocking, m_textSizes};
+  tftp::BlockPool m_blocks;
+  AppContext m_context{m_dir.Dir(), m_config,   m_registry,  m_log,   m_frontend,
+                       m_shares,    m_blocking, m_textSizes, m_blocks};
   NetworkThread m_network;
   std::unique_ptr<Listener> m_listener;
 };

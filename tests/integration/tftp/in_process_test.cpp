@@ -12,6 +12,7 @@
 #include "app/session_table.h"
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "tftp/block_pool.h"
 #include "tftp/tftp_listener.h"
 #include "udp_peer.h"
 
@@ -213,6 +214,44 @@ TEST_F(InProcess, HardLinkToAnotherUsersFileIsServedOnlyWhenAllowed) {
         << follow;
     if (follow) client.SendTo(reply->port, Ack(1));
   }
+}
+
+TEST_F(InProcess, AWindowBeyondTheMemoryLimitIsGrantedSmallerAndItsMemoryComesBack) {
+  // A ceiling of 1 MiB holds 16 blocks of 65,464 bytes.
+  WriteIni(dir.Path(), {"TFTP/TPort=0", "FTP/FTPServer=0", "TFTP/TTimeout=1", "TFTP/TDLDir=" + dir.Dir(),
+                        "TFTP/TMemoryLimit=1"});
+  const std::string content(40 * 65464 + 7, 'm');
+  WriteFile(dir.Path() / "m.bin", content);
+  Bytes request = Request(1, "m.bin", "octet");
+  for (std::string text : {"blksize", "65464", "windowsize", "64"}) {
+    request.insert(request.end(), text.begin(), text.end());
+    request.push_back(0);
+  }
+  UdpPeer client;
+  client.SendTo(port, request);
+  auto oack = client.Receive();
+  ASSERT_TRUE(oack);
+  ASSERT_EQ(OpcodeOf(*oack), 6);
+  std::string pairs(oack->bytes.begin() + 2, oack->bytes.end());
+  EXPECT_EQ(pairs, std::string("blksize\0"
+                               "65464\0windowsize\0"
+                               "16\0",
+                               28));
+  tftp::BlockPool& pool = app->Context().blocks;
+  EXPECT_EQ(pool.InUse(), 16u * (4 + 65464));
+  // A client that acknowledges every block in order.
+  client.SendTo(oack->port, Ack(0));
+  std::string received;
+  for (int i = 0; i < 500 && received.size() < content.size(); ++i) {
+    auto data = client.Receive();
+    ASSERT_TRUE(data);
+    if (NumberOf(*data) != static_cast<std::uint16_t>(received.size() / 65464 + 1)) continue;
+    received += PayloadOf(*data);
+    client.SendTo(data->port, Ack(NumberOf(*data)));
+  }
+  EXPECT_EQ(received, content);
+  ASSERT_TRUE(RowWithStatus("TFTP: Successful. Total bytes transferred: " + std::to_string(content.size())));
+  EXPECT_TRUE(WaitUntil([&] { return pool.InUse() == 0; }));
 }
 
 }  // namespace

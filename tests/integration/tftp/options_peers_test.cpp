@@ -105,8 +105,8 @@ class Atftpd {
     for (int attempt = 0; attempt < 3 && !m_started; ++attempt) {
       m_port = tftpc::FreeUdpPort();
       m_process = std::make_unique<PeerProcess>(std::vector<std::string>{
-          kAtftpd, "--daemon", "--no-fork", "--logfile", "-", "--port", std::to_string(m_port), "--bind-address",
-          "127.0.0.1", "--user", "nobody", "--group", "nogroup", dir.string()});
+          kAtftpd, "--daemon", "--no-fork", "--logfile", "-", "--port", std::to_string(m_port),
+          "--bind-address", "127.0.0.1", "--user", "nobody", "--group", "nogroup", dir.string()});
       m_started = WaitUntil([&] { return tftpc::UdpPortTaken(m_port) || !m_process->Running(); },
                             std::chrono::seconds(5)) &&
                   m_process->Running();

@@ -65,7 +65,7 @@ std::optional<Datagram> UdpPeer::Receive(std::chrono::milliseconds timeout) cons
   pollfd p{m_fd, POLLIN, 0};
   if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
   Datagram d;
-  d.bytes.resize(2048);
+  d.bytes.resize(65536);  // the longest datagram: a block of 65,464 bytes fits
   sockaddr_storage from{};
   socklen_t length = sizeof from;
   ssize_t n =

@@ -108,9 +108,6 @@ Record Recorded(std::span<const Action> actions) {
       case Action::Kind::MessageBox:
         r.boxes.push_back(a.text);
         break;
-      case Action::Kind::DrainQueued:
-        r.drained = true;
-        break;
       case Action::Kind::End:
         r.ended = true;
         break;

@@ -97,7 +97,6 @@ struct Record {
   std::vector<std::string> boxes;
   std::optional<TimePoint> armed;  // the last deadline armed
   bool killed = false;
-  bool drained = false;
   bool ended = false;
 
   // The last text written to the column, or nullopt.

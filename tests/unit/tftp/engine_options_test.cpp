@@ -108,13 +108,19 @@ TEST_F(Options, AnOverdueWindowAckIsProbedAndALossResentAMomentLaterInShorterBur
   Record r = Timer(t0 + milliseconds(10));
   ASSERT_EQ(r.sends.size(), 1u);
   EXPECT_EQ(r.sends[0].bytes, DataPacket(4, 100, 'd'));
-  // Blocks 3 and 4 were lost: the window goes again from block 3 a moment later, two blocks at a time.
+  // Blocks 3 and 4 were lost: a moment later as many blocks as got through go again from block 3, and a
+  // moment after them the probe that asks for their ACK.
   EXPECT_TRUE(Feed(AckPacket(2), t0 + milliseconds(11)).sends.empty());
   ASSERT_EQ(engine->Deadline(), t0 + milliseconds(12));
   r = Timer(t0 + milliseconds(12));
   ASSERT_EQ(r.sends.size(), 2u);
   EXPECT_EQ(r.sends[0].bytes, DataPacket(3, 100, 'd'));
-  EXPECT_EQ(Timer(t0 + milliseconds(13)).sends.size(), 2u);
+  r = Timer(t0 + milliseconds(13));
+  ASSERT_EQ(r.sends.size(), 1u);
+  EXPECT_EQ(r.sends[0].bytes, DataPacket(3, 100, 'd'));
+  // Their ACK lets the whole window go again, two blocks at a time.
+  EXPECT_EQ(Feed(AckPacket(4), t0 + milliseconds(14)).sends.size(), 2u);
+  EXPECT_EQ(Timer(t0 + milliseconds(15)).sends.size(), 2u);
 }
 
 TEST_F(Options, ClientTakesAnOackRefusesABadOneAndCopesWithoutOne) {

@@ -66,11 +66,6 @@ void LinkSimulator::Apply(std::span<const Action> actions, const Endpoint& self,
       case Action::Kind::Log:
         log.logs.push_back(a.text);
         break;
-      case Action::Kind::DrainQueued:
-        ++log.drains;
-        // What has arrived at this port by now is waiting on its socket: dropped.
-        std::erase_if(m_flight, [&](const InFlight& d) { return d.to == self && d.at <= m_now; });
-        break;
       case Action::Kind::End:
         log.ended = true;
         log.endedAt = m_now;

@@ -36,7 +36,6 @@ struct SideLog {
   bool ended = false;
   std::optional<TimePoint> endedAt;
   std::map<std::pair<std::uint16_t, std::uint16_t>, int> sent;  // (opcode, block) -> count
-  int drains = 0;
   int SentCount(std::uint16_t opcode, std::uint16_t block) const {
     auto it = sent.find({opcode, block});
     return it == sent.end() ? 0 : it->second;
