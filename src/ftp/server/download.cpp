@@ -79,6 +79,12 @@ void Download::ConvertLineEnds() {
 void Download::WatchForStall() {
   m_stallTimer.Watch(shared_from_this(), [this] {
     if (m_ended) return;
+    // No connection came within the limit: that is a connection that could not be opened, whichever of this
+    // timer and a passive listener's own limit fires first.
+    if (!m_connected) {
+      OnConnect(asio::error::timed_out);
+      return;
+    }
     m_session.LogEntry("FTP: No data moved for " + std::to_string(m_stallTimer.Limit().count()) + " seconds");
     EndAsGone();
   });
@@ -118,6 +124,7 @@ void Download::OnConnect(std::error_code error) {
     End(false);
     return;
   }
+  m_connected = true;
   if (m_session.Quorin() != 0) m_session.SendReply(reply::kDownloadOk);
   WatchPeer();
   OnSend();

@@ -89,6 +89,7 @@ class Download : public std::enable_shared_from_this<Download> {
   asio::steady_timer m_graceTimer;
   StallTimer m_stallTimer;
   bool m_ended = false;
+  bool m_connected = false;  // the data connection is up
   bool m_convert = false;    // type A
   std::vector<char> m_text;  // type A: the span as read from the file
   std::string m_wire;        // type A: the span as it goes out

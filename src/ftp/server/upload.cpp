@@ -40,6 +40,11 @@ void Upload::ConvertLineEnds() {
 void Upload::WatchForStall() {
   m_stallTimer.Watch(shared_from_this(), [this] {
     if (m_ended) return;
+    // No connection came within the limit: that is a connection that could not be opened.
+    if (!m_connected) {
+      OnConnect(asio::error::timed_out);
+      return;
+    }
     m_session.LogEntry("FTP: No data moved for " + std::to_string(m_stallTimer.Limit().count()) + " seconds");
     EndReceive(true);
   });
@@ -73,6 +78,7 @@ void Upload::OnConnect(std::error_code error) {
     m_session.TransferEnded();
     return;
   }
+  m_connected = true;
   if (const char* refusal = PrepareFile()) {
     m_session.SendReply(refusal);
     m_session.LogEntry("FTP: Transfer was aborted");
