@@ -61,11 +61,11 @@
 // How much the sending side has out (slow start): after the OACK and after a timeout the sender may have at
 // most 4 blocks and 64 KiB out (at least one block), and as far as a window more with each ACK that covers
 // all that was out. An ACK that covers part of what was out lets as many blocks follow as it acknowledged:
-// one that covers a single block is taken for a receiver that acknowledges more often than the window asks,
-// and the rest stays out; one that covers more says that the rest was lost, and the sender goes back to the
-// block after it with as many blocks as got through. While the sender has fewer blocks out than the receiver
-// waits for, it sends the first of them a second time a moment later as a probe: the receiver sees a block it
-// has and acknowledges all it has.
+// one that covers a single block is taken for a receiver that acknowledges more often than the window asks:
+// the rest stays out, and the block that slid into the window may follow with one more; one that covers more
+// says that the rest was lost, and the sender goes back to the block after it with as many blocks as got
+// through. While the sender has fewer blocks out than the receiver waits for, it sends the first of them a
+// second time a moment later as a probe: the receiver sees a block it has and acknowledges all it has.
 //
 // Pacing: a receiver whose socket buffer is smaller than a window loses its end. After such a loss (an ACK
 // that covers part of the window, or a timeout) the sender sends what it may in bursts of the blocks that got

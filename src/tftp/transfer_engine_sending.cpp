@@ -142,7 +142,10 @@ void TransferEngine::OnAck(std::uint16_t block, TimePoint now) {
     m_sent = 0;  // back to the block after the acknowledged one, with as many as got through
     m_limit = covered;
   } else {
-    m_sent = out - covered;  // the rest stays out; one more block may follow
+    // The rest stays out; the block that slid into the window may follow, and one more as the window grows
+    // with every ACK, so that a receiver that acknowledges each block still opens the window.
+    m_sent = out - covered;
+    m_limit = std::min(m_limit + 1, window);
   }
   m_slid = !all && !lost;
   KillTimer();

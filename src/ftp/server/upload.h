@@ -99,7 +99,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   int m_nDebug = 0;
   StallTimer m_stallTimer;
   bool m_ended = false;
-  bool m_connected = false;  // the data connection is up
+  bool m_connected = false;                 // the data connection is up
   std::optional<LineEndDecoder> m_decoder;  // type A
   std::string m_text;                       // type A: a receive as it goes to the file
 };
