@@ -207,7 +207,8 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
                     .append = append,
                     .mayOverwrite = GetRight(kFieldOverwrite) != 0,
                     .position = position};
-  m_pRecvSocket = std::make_shared<Upload>(*this, std::move(socket), std::move(upload));
+  m_pRecvSocket =
+      std::make_shared<Upload>(*this, m_context.blocking, m_worker, std::move(socket), std::move(upload));
   if (m_chType == 'A') m_pRecvSocket->ConvertLineEnds();
   m_pRecvSocket->Connect(std::move(opener));
 }

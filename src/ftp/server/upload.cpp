@@ -13,8 +13,11 @@
 
 namespace hx::ftpd {
 
-Upload::Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target)
+Upload::Upload(ControlSession& session, BlockingPool& pool, Worker& worker, asio::ip::tcp::socket socket,
+               UploadFile target)
     : m_session(session),
+      m_pool(pool),
+      m_worker(worker),
       m_socket(std::move(socket)),
       m_target(std::move(target)),
       m_file(m_target.file),
@@ -56,6 +59,7 @@ void Upload::Abort() {
 
 void Upload::Close() {
   m_ended = true;
+  m_committing = false;
   if (m_opener) m_opener->Cancel();
   m_stallTimer.Cancel();
   std::error_code ignored;
@@ -212,11 +216,30 @@ void Upload::EndReceive(bool aborted) {
   std::error_code ignored;
   m_socket.close(ignored);
   // Every byte is in the replacement: now it takes the old file's place, which anything else leaves as it
-  // was. The file is free before the reply, for a client that fetches it at once.
+  // was. Flushing it to the disk first can take seconds for a large file, so that goes to the blocking pool;
+  // the old file stays claimed meanwhile, and the replies follow. A pool that takes no more work (the
+  // program is stopping) leaves the old file as it was.
   if (!aborted && m_replacement.IsOpen()) {
-    int error = 0;
-    aborted = !m_replacement.Commit(DownloadFile::Placement::Replace, error);
+    auto commit = [replacement = std::move(m_replacement)]() mutable {
+      int error = 0;
+      return replacement.Commit(DownloadFile::Placement::Replace, error);
+    };
+    m_committing = true;
+    auto placed = [self = shared_from_this()](bool done) {
+      if (!self->m_committing) return;  // the session ended meanwhile
+      self->m_committing = false;
+      self->Finish(!done);
+    };
+    if (m_pool.Run(m_worker, std::move(commit), std::move(placed), BlockingPool::Admission::Continuation))
+      return;
+    m_committing = false;
+    aborted = true;
   }
+  Finish(aborted);
+}
+
+void Upload::Finish(bool aborted) {
+  // The file is free before the reply, for a client that fetches it at once.
   m_replacement.Discard();
   m_file.Close();
   if (aborted) {

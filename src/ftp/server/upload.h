@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/blocking_pool.h"
 #include "app/download_file.h"
 #include "app/line_endings.h"
 #include "app/rooted_file_system.h"
@@ -55,7 +56,9 @@ class Upload : public std::enable_shared_from_this<Upload> {
  public:
   static constexpr size_t kReceive = 256 * 1024;
 
-  Upload(ControlSession& session, asio::ip::tcp::socket socket, UploadFile target);
+  // A replacement is flushed and put in the old file's place on `pool`, for `worker`'s session.
+  Upload(ControlSession& session, BlockingPool& pool, Worker& worker, asio::ip::tcp::socket socket,
+         UploadFile target);
 
   // Starts opening the data connection after the 150 reply.
   void Connect(std::unique_ptr<DataOpener> opener);
@@ -85,9 +88,13 @@ class Upload : public std::enable_shared_from_this<Upload> {
   // The end of the data: a CR held back by the conversion goes to the file.
   bool WriteHeldCr();
   void EndReceive(bool aborted);
+  // The replies and the log line of the end, once the replacement (if any) has taken the old file's place.
+  void Finish(bool aborted);
   void WatchForStall();
 
   ControlSession& m_session;
+  BlockingPool& m_pool;
+  Worker& m_worker;
   asio::ip::tcp::socket m_socket;
   std::unique_ptr<DataOpener> m_opener;
   UploadFile m_target;
@@ -100,6 +107,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   StallTimer m_stallTimer;
   bool m_ended = false;
   bool m_connected = false;                 // the data connection is up
+  bool m_committing = false;                // the replacement is being put in place on the pool
   std::optional<LineEndDecoder> m_decoder;  // type A
   std::string m_text;                       // type A: a receive as it goes to the file
 };
