@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -77,11 +78,11 @@ size_t FirstDataSize(const std::vector<std::string>& datagrams) {
 }
 
 // Datagrams the receiving side sends for `size` bytes in windows of `window` blocks of `blockSize`: its
-// request or the OACK's acknowledgement, one ACK per window (the last block, perhaps empty, included) and a
-// little room for a retransmission.
+// request or the OACK's acknowledgement, one ACK per window (the last block, perhaps empty, included), one
+// per doubling while the sender's slow start opens the window, and a little room for a retransmission.
 size_t AcksAtMost(size_t size, size_t blockSize, size_t window) {
   size_t blocks = size / blockSize + 1;
-  return (blocks + window - 1) / window + 4;
+  return (blocks + window - 1) / window + std::bit_width(window) + 4;
 }
 
 // Whether the file holds exactly `content` (without printing megabytes when it does not).
