@@ -426,7 +426,9 @@ TEST_F(FtpTransferTest, RefusedOrFailedUploadsKeepTheFile) {
   EXPECT_EQ(client->Command("STOR important.txt"), "554 Restart position beyond end of file\r\n");
   EXPECT_EQ(ReadFile(Root() / "important.txt"), "keep me");
   EXPECT_FALSE(std::filesystem::exists(Root() / "new.txt"));
-  // Only the upload that reached its data connection was logged as started.
+  // Only the upload that reached its data connection was logged as started (the log is read from the
+  // program's output, which may come a moment after the replies).
+  EXPECT_TRUE(WaitForLog("FTP: Starting PUT file transfer of " + Path("important.txt")));
   std::vector<std::string> entries = LogEntries();
   EXPECT_EQ(std::count(entries.begin(), entries.end(),
                        "FTP: Starting PUT file transfer of " + Path("important.txt")),
