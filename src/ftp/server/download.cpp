@@ -82,6 +82,7 @@ void Download::WatchForStall() {
     // No connection came within the limit: that is a connection that could not be opened, whichever of this
     // timer and a passive listener's own limit fires first.
     if (!m_connected) {
+      m_opener->Cancel();  // closed before the reply, so that nobody connects after it
       OnConnect(asio::error::timed_out);
       return;
     }

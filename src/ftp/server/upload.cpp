@@ -45,6 +45,7 @@ void Upload::WatchForStall() {
     if (m_ended) return;
     // No connection came within the limit: that is a connection that could not be opened.
     if (!m_connected) {
+      m_opener->Cancel();  // closed before the reply, so that nobody connects after it
       OnConnect(asio::error::timed_out);
       return;
     }
