@@ -11,12 +11,6 @@ namespace {
 
 class PerAddress : public TftpServerFixture {};
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
-}
-
 TEST_F(PerAddress, SessionsBeyondTheCapAreRefusedFromTheServicePort) {
   struct Case {
     std::string cap;

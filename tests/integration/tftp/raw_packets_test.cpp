@@ -13,12 +13,6 @@ namespace {
 
 class RawPackets : public TftpServerFixture {};
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
-}
-
 TEST_F(RawPackets, MalformedRequestsGetTheirErrorFromANewPort) {
   Start();
   struct Case {

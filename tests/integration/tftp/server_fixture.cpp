@@ -2,6 +2,12 @@
 
 namespace hx::test {
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
 std::string Content(size_t size, unsigned seed) {
   std::string out(size, '\0');
   std::uint32_t x = seed * 2654435761u + 1;

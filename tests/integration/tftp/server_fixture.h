@@ -78,5 +78,7 @@ class TftpServerFixture : public testing::Test {
 
 // Bytes that differ from block to block and are not all printable.
 std::string Content(size_t size, unsigned seed = 1);
+// How often `what` occurs in `text` (a log, a program's output).
+size_t Count(const std::string& text, const std::string& what);
 
 }  // namespace hx::test
