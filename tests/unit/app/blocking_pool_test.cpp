@@ -35,27 +35,39 @@ struct Results {
   }
 };
 
-// One thread and room for one waiting job: new work beyond that is refused, the next step of admitted work
-// is not, and every result comes back on the session's strand in the order of the queue.
-TEST(BlockingPoolTest, BoundedQueueAndResultsOnTheStrand) {
-  SessionLoops loops(2);
-  WaitingWorker worker(loops);
-  BlockingPool pool(1, 1);
+// A pool of one thread whose first job holds the thread until Release().
+class BlockingPoolTest : public testing::Test {
+ protected:
+  auto Done() {
+    return [this](int value) { results.Add(value, worker.Executor().running_in_this_thread()); };
+  }
+  // Starts the job that holds the thread, and waits until the thread has it.
+  void HoldTheThread() {
+    EXPECT_TRUE(pool.Run(
+        worker, [released = released] { return released.wait(), 1; }, Done()));
+    ASSERT_TRUE(test::WaitUntil([&] { return pool.Waiting() == 0; }));
+  }
+  void Release() { release.set_value(); }
+
+  SessionLoops loops{2};
+  WaitingWorker worker{loops};
+  BlockingPool pool{1, 1};
   Results results;
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  auto done = [&](int value) { results.Add(value, worker.Executor().running_in_this_thread()); };
+};
 
+// Room for one waiting job: new work beyond that is refused, the next step of admitted work is not, and
+// every result comes back on the session's strand in the order of the queue.
+TEST_F(BlockingPoolTest, BoundedQueueAndResultsOnTheStrand) {
+  HoldTheThread();
   EXPECT_TRUE(pool.Run(
-      worker, [released] { return released.wait(), 1; }, done));
-  ASSERT_TRUE(test::WaitUntil([&] { return pool.Waiting() == 0; }));  // the thread holds the first
-  EXPECT_TRUE(pool.Run(
-      worker, [] { return 2; }, done));
+      worker, [] { return 2; }, Done()));
   EXPECT_FALSE(pool.Run(
-      worker, [] { return 3; }, done));
+      worker, [] { return 3; }, Done()));
   EXPECT_TRUE(pool.Run(
-      worker, [] { return 4; }, done, BlockingPool::Admission::Continuation));
-  release.set_value();
+      worker, [] { return 4; }, Done(), BlockingPool::Admission::Continuation));
+  Release();
   ASSERT_TRUE(test::WaitUntil([&] { return results.Values().size() == 3; }));
   EXPECT_EQ(results.Values(), (std::vector<int>{1, 2, 4}));
   EXPECT_TRUE(results.allOnStrand);
@@ -64,25 +76,16 @@ TEST(BlockingPoolTest, BoundedQueueAndResultsOnTheStrand) {
 }
 
 // Stopping drops the waiting work unrun and releases its session; work that throws ends its session.
-TEST(BlockingPoolTest, StopDropsWaitingWorkAndAFailureEndsTheSession) {
-  SessionLoops loops(1);
-  WaitingWorker worker(loops);
-  BlockingPool pool(1, 4);
-  Results results;
-  std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
-  auto done = [&](int value) { results.Add(value, true); };
+TEST_F(BlockingPoolTest, StopDropsWaitingWorkAndAFailureEndsTheSession) {
+  HoldTheThread();
   EXPECT_TRUE(pool.Run(
-      worker, [released] { return released.wait(), 1; }, done));
-  ASSERT_TRUE(test::WaitUntil([&] { return pool.Waiting() == 0; }));
-  EXPECT_TRUE(pool.Run(
-      worker, [] { return 2; }, done));
+      worker, [] { return 2; }, Done()));
   auto stopping = std::async(std::launch::async, [&] { pool.Stop(); });
   ASSERT_TRUE(test::WaitUntil([&] { return pool.Waiting() == 0; }));
-  release.set_value();
+  Release();
   stopping.get();
   EXPECT_FALSE(pool.Run(
-      worker, [] { return 3; }, done));
+      worker, [] { return 3; }, Done()));
   worker.EndNow();
   ASSERT_TRUE(test::WaitUntil([&] { return worker.Finished(); }));
   EXPECT_EQ(results.Values(), std::vector<int>{1});
@@ -90,7 +93,7 @@ TEST(BlockingPoolTest, StopDropsWaitingWorkAndAFailureEndsTheSession) {
   WaitingWorker failing(loops);
   BlockingPool second(1, 4);
   EXPECT_TRUE(second.Run(
-      failing, []() -> int { throw std::runtime_error("disk gone"); }, done));
+      failing, []() -> int { throw std::runtime_error("disk gone"); }, Done()));
   EXPECT_TRUE(test::WaitUntil([&] { return failing.Finished(); }));
   EXPECT_EQ(results.Values(), std::vector<int>{1});
 }

@@ -48,25 +48,8 @@ TEST(NoticeFolderTest, RepeatsFoldToOneLinePerSecond) {
         {5000, std::nullopt, {}}}},
       {"a different notice brings the count out first",
        {{0, a, {{a, 1}}}, {1, a, {}}, {2, a, {}}, {3, b, {{a, 2}, {b, 1}}}, {4, a, {{a, 1}}}}},
-      {"a flood is one line per second",
-       {{0, a, {{a, 1}}},
-        {500, a, {}},
-        {1000, std::nullopt, {{a, 1}}},
-        {1400, a, {}},
-        {1900, a, {}},
-        {2000, std::nullopt, {{a, 2}}},
-        {2100, a, {}},
-        {3100, std::nullopt, {{a, 1}}}}},
-      {"a repeat after the second takes the counted ones along",
-       {{0, a, {{a, 1}}},
-        {300, a, {}},
-        {600, a, {}},
-        {4000, a, {{a, 3}}},
-        {4100, a, {}},
-        {5000, std::nullopt, {{a, 1}}}}},
       {"66 failures and then the flush at exit",
        {{0, a, {{a, 1}}, false, 66}, {900, std::nullopt, {}}, {950, std::nullopt, {{a, 65}}, true}}},
-      {"a flush with nothing counted gives nothing", {{0, b, {{b, 1}}}, {1, std::nullopt, {}, true}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -102,11 +85,6 @@ TEST(NoticeFolderTest, DeadlineIsTheEndOfTheSecondWhileRepeatsAreCounted) {
   EXPECT_EQ(folder.Deadline(), std::nullopt);
   folder.Add("x", start + Ms(1400));
   EXPECT_EQ(folder.Deadline(), start + Ms(2300));
-}
-
-TEST(NoticeFolderTest, FoldedTextAddsTheCount) {
-  EXPECT_EQ(FoldedText({"TEXT", 1}), "TEXT");
-  EXPECT_EQ(FoldedText({"TEXT", 66}), "TEXT (x 66)");
 }
 
 TEST(NoticeFolderTest, ConsolePrintsTheFoldAndFlushesItWhenDestroyed) {
