@@ -7,6 +7,7 @@
 namespace hx {
 
 class BlockingPool;
+class Clock;
 class ConfigStore;
 class FileShareTable;
 class Frontend;
@@ -20,7 +21,7 @@ class BlockPool;
 // What a session or a listener is given of the application: the settings, the session table with the worker
 // registry, the log, the front end, the table of open files, the pool for slow file-system work with what it
 // has found out, the memory for TFTP blocks in flight that all sessions share, and the served folders, held
-// open. Settings are read where they are used.
+// open, and the clock that every limit of a session is kept on. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -31,6 +32,7 @@ struct AppContext {
   BlockingPool& blocking;
   TextSizeCache& textSizes;
   tftp::BlockPool& blocks;
+  Clock& clock;
   ServedRoots roots{};
 };
 

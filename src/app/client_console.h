@@ -5,6 +5,7 @@
 
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
+#include "app/clock.h"
 #include "app/config_store.h"
 #include "app/console_frontend.h"
 #include "app/shared_file.h"
@@ -65,6 +66,7 @@ class ClientCommandApp {
   // Stopped before the registry goes: its jobs post to the session loop.
   BlockingPool m_blocking;
   TextSizeCache m_textSizes;
+  SteadyClock m_clock;
   AppContext m_context;
 };
 

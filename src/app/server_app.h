@@ -9,6 +9,7 @@
 
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
+#include "app/clock.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/listener.h"
@@ -86,6 +87,7 @@ class ServerApp {
   BlockingPool m_blocking;
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
+  SteadyClock m_clock;
   AppContext m_context;
   NetworkThread m_network;
   mutable std::mutex m_serviceLock;

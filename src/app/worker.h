@@ -74,11 +74,15 @@ class Worker {
   SessionExecutor m_executor;
 
  private:
-  // Counts one handler as pending for as long as it exists.
+  // Counts one handler as pending for as long as it exists; a copy (a handler kept in a std::function) counts
+  // as one more.
   class Pending {
    public:
     explicit Pending(Worker* owner) : m_owner(owner) {
       m_owner->m_pending.fetch_add(1, std::memory_order_relaxed);
+    }
+    Pending(const Pending& other) : m_owner(other.m_owner) {
+      if (m_owner) m_owner->m_pending.fetch_add(1, std::memory_order_relaxed);
     }
     Pending(Pending&& other) noexcept : m_owner(std::exchange(other.m_owner, nullptr)) {}
     Pending& operator=(Pending&&) = delete;

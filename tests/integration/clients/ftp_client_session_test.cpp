@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_store.h"
@@ -74,7 +75,8 @@ class FtpClientSessionTest : public ::testing::Test {
   BlockingPool blocking;  // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
-  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks};
+  SteadyClock clock;
+  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks, clock};
 };
 
 std::string LogIn(test::FakeControl& c) {

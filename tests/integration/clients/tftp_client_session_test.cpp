@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_store.h"
@@ -99,7 +100,8 @@ class TftpClientSessionTest : public ::testing::Test {
   BlockingPool blocking;              // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
-  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks};
+  SteadyClock clock;
+  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks, clock};
 };
 
 TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAndDallies) {

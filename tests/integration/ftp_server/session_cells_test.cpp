@@ -2,6 +2,7 @@
 // Status, Bytes) and what it writes to the log and the debug trace can be read directly.
 #include <mutex>
 
+#include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_keys.h"
@@ -77,8 +78,9 @@ class FtpSessionCellsTest : public ::testing::Test {
   BlockingPool m_blocking;  // after the registry, so that it is stopped first
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
+  SteadyClock m_clock;
   AppContext m_context{m_dir.Dir(), m_config,   m_registry,  m_log,   m_frontend,
-                       m_shares,    m_blocking, m_textSizes, m_blocks};
+                       m_shares,    m_blocking, m_textSizes, m_blocks, m_clock};
   NetworkThread m_network;
   std::unique_ptr<Listener> m_listener;
 };
