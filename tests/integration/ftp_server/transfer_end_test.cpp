@@ -319,33 +319,5 @@ TEST_F(FtpTransferEndTest, ClosingTheControlConnectionEndsTheTransfer) {
   EXPECT_EQ(again->Command("DELE up.bin"), "250 Requested file action OK, completed\r\n");
 }
 
-TEST_F(FtpTransferEndTest, StalledDataConnectionsAreAbortedAndIdleSessionsClosed) {
-  // FDataTimeout ends a download that the client stops taking; the idle limit waits while it runs.
-  SetSetting("FTP", "FDataTimeout", "3");
-  SetSetting("FTP", "FIdleTimeout", "1");
-  auto client = Login();
-  DataListener data;
-  auto connection = StartStalledDownload(*client, data);
-  ASSERT_TRUE(connection);
-  EXPECT_EQ(client->Line(10s), "426 Transfer terminated abnormally\r\n");
-  EXPECT_TRUE(WaitForLog("FTP: No data moved for 3 seconds"));
-  EXPECT_TRUE(WaitForLog("FTP: File transfer aborted"));
-  // With the transfer gone, the session is idle and goes after a second.
-  EXPECT_EQ(client->Line(10s), "421 Timeout.\r\n");
-  EXPECT_TRUE(client->WaitClosed());
-
-  // An upload whose client connects and sends nothing; its file is released.
-  SetSetting("FTP", "FDataTimeout", "1");
-  SetSetting("FTP", "FIdleTimeout", "0");
-  client = Login();
-  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
-  EXPECT_EQ(client->Command("STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
-  auto upload = data.Accept();
-  ASSERT_TRUE(upload);
-  EXPECT_EQ(client->Line(10s), "426 Transfer terminated abnormally\r\n");
-  EXPECT_EQ(client->Line(), "226 ABORT command successful\r\n");
-  EXPECT_EQ(client->Command("DELE up.bin"), "250 Requested file action OK, completed\r\n");
-}
-
 }  // namespace
 }  // namespace hx::test

@@ -1,0 +1,175 @@
+// Sessions inside the test's process, on the manual clock: the limits a session keeps (the idle limit, the
+// data connection's stall limit, the pause after a refused login) are tested without waiting for them.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "ftp_test_support.h"
+#include "support/ftp_session/ftp_session_fixture.h"
+#include "support/loopback.h"
+
+namespace hx::test {
+namespace {
+
+using std::chrono::seconds;
+
+class FtpInProcessTest : public FtpSessionTest {
+ protected:
+  std::filesystem::path Home(const std::string& name) const { return m_dir.Path() / "homes" / name; }
+  std::string HomeDir(const std::string& name) const { return Home(name).string() + "/"; }
+  // A file larger than the socket buffers of both ends hold, so that a download that is not read stalls,
+  // and anonymous sessions may delete it afterwards.
+  void MakeBigFile() {
+    SetSetting("FTP", "UserSecurity", 0);
+    { std::ofstream big(Root() / "big.bin", std::ios::binary); }
+    std::filesystem::resize_file(Root() / "big.bin", 64ULL << 20);  // sparse
+  }
+  // A refused PASS answers after a pause of a second on the clock.
+  std::string RefusedPass(SessionClient& client, const std::string& password) {
+    client.Send("PASS " + password + "\r\n");
+    EXPECT_TRUE(client.Silent(std::chrono::milliseconds(20)));
+    Advance(seconds(1));
+    return client.Line();
+  }
+};
+
+TEST_F(FtpInProcessTest, IdleLimitCountsFromTheLastCommand) {
+  SetSetting("FTP", "FIdleTimeout", 60);
+  auto client = Login();
+  Advance(seconds(59));
+  EXPECT_EQ(client->Command("NOOP"), "200 Command OK\r\n");
+  Advance(seconds(59));
+  EXPECT_TRUE(client->Silent());
+  Advance(seconds(1));
+  EXPECT_EQ(client->Line(), "421 Timeout.\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+  EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: Connection closed after 60 seconds without a command"));
+}
+
+TEST_F(FtpInProcessTest, FifthFailedLoginOfAConnectionClosesIt) {
+  std::filesystem::create_directories(Home("bob"));
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  auto client = Connect();
+  for (int i = 1; i <= 4; ++i) {
+    EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+    EXPECT_EQ(RefusedPass(*client, "guess" + std::to_string(i)), "530 Login access denied\r\n") << i;
+  }
+  // Four refusals leave the connection open, and a login in between does not reset the count.
+  EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client->Command("PASS secret1"), "230 User logged in\r\n");
+  EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(RefusedPass(*client, "guess5"), "421 Too many failed logins.\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+  EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: Connection closed after 5 failed logins"));
+  EXPECT_TRUE(m_frontend.Logged("FTP: User bobattempted access. User profile denied access"));
+}
+
+TEST_F(FtpInProcessTest, MalformedStoredPasswordsRefuseTheLogin) {
+  std::filesystem::create_directories(Home("bob"));
+  std::ofstream(m_dir.Path() / "Harbinex.pwd", std::ios::app)
+      << "empty||||" << HomeDir("bob") << "||1||1||1||1||1||1||1||1\r\n"
+      << "short||J12||" << HomeDir("bob") << "||1||1||1||1||1||1||1||1\r\n"
+      << "low||0abcdefghijklmnopqrs||" << HomeDir("bob") << "||1||1||1||1||1||1||1||1\r\n";
+  auto client = Connect();
+  for (const char* user : {"empty", "short", "low"}) {
+    EXPECT_EQ(client->Command(std::string("USER ") + user), "331 User name ok, need password\r\n");
+    EXPECT_EQ(RefusedPass(*client, ""), "530 Login access denied\r\n") << user;
+  }
+}
+
+TEST_F(FtpInProcessTest, StalledDataConnectionsAreAbortedAndIdleSessionsClosed) {
+  // FDataTimeout ends a download that the client stops taking; the idle limit waits while it runs.
+  MakeBigFile();
+  SetSetting("FTP", "FDataTimeout", 3);
+  SetSetting("FTP", "FIdleTimeout", 1);
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  // The limit counts from the last byte, which goes out while the socket buffers fill: the clock moves a
+  // second at a time (the idle limit and the stall limit both waiting) until the download is given up.
+  std::string line;
+  int advanced = 0;
+  while (advanced < 10 && (line = client->Line(std::chrono::milliseconds(50))).empty()) {
+    Advance(seconds(1), 2);
+    ++advanced;
+  }
+  EXPECT_EQ(line, "426 Transfer terminated abnormally\r\n");
+  EXPECT_GE(advanced, 3);
+  EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: No data moved for 3 seconds"));
+  EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: File transfer aborted"));
+  // With the transfer gone, the session is idle and goes after a second.
+  Advance(seconds(1));
+  EXPECT_EQ(client->Line(), "421 Timeout.\r\n");
+  EXPECT_TRUE(client->WaitClosed());
+
+  // An upload whose client connects and sends nothing; its file is released.
+  SetSetting("FTP", "FDataTimeout", 1);
+  SetSetting("FTP", "FIdleTimeout", 0);
+  client = Login();
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
+  auto upload = data.Accept();
+  ASSERT_TRUE(upload);
+  Advance(seconds(1));
+  EXPECT_EQ(client->Line(), "426 Transfer terminated abnormally\r\n");
+  EXPECT_EQ(client->Line(), "226 ABORT command successful\r\n");
+  EXPECT_EQ(client->Command("DELE up.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpInProcessTest, AborMidDownloadEndsItAtOnceWhicheverComesFirst) {
+  MakeBigFile();
+  auto client = Login();
+  DataListener data;
+  // The client's ABOR alone, then its ABOR after it reset the connection: the session waits for the ABOR on
+  // the clock (which does not move here) instead of reporting the reset.
+  for (bool resetFirst : {false, true}) {
+    SCOPED_TRACE(resetFirst);
+    EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    EXPECT_FALSE(connection->Receive(std::chrono::seconds(5), 1000).empty());
+    if (resetFirst) {
+      connection->Reset();
+      EXPECT_TRUE(client->Silent());
+    }
+    EXPECT_EQ(client->Command("ABOR"), "226 ABORT command successful.\r\n");
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+    EXPECT_TRUE(connection->WaitClosed(std::chrono::seconds(10)));
+  }
+  EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+}
+
+TEST_F(FtpInProcessTest, RefusedStoreLeavesTheFile) {
+  std::filesystem::create_directories(Home("bob"));
+  WriteFile(Home("bob") / "keep.txt", "old");
+  AddUser("bob", "secret1", HomeDir("bob"), "11100000");  // no Overwrite right
+  auto client = Login("bob", "secret1");
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR keep.txt"),
+            "550 File unavailable. Overwrite not allowed by user profile\r\n");
+  // With the right, a data connection that cannot be opened leaves it as well.
+  AddUser("eve", "secret2", HomeDir("bob"), "11110000");
+  client = Login("eve", "secret2");
+  // A port that is bound but not listening refuses connections.
+  int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  EXPECT_EQ(client->Command("PORT " + PortArgumentFor(ntohs(address.sin_port))),
+            "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR keep.txt"), "150 Opening BINARY mode data connection for keep.txt.\r\n");
+  EXPECT_EQ(client->Line(), "425 Can't open data connection\r\n");
+  EXPECT_EQ(ReadFile(Home("bob") / "keep.txt"), "old");
+  ::close(bound);
+}
+
+}  // namespace
+}  // namespace hx::test

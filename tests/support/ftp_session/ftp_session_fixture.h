@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app_context.h"
+#include "app/blocking_pool.h"
+#include "app/config_store.h"
+#include "app/shared_file.h"
+#include "app/text_size_cache.h"
+#include "app/transfer_log.h"
+#include "app/worker_registry.h"
+#include "support/manual_clock.h"
+#include "support/memory_stream.h"
+#include "support/recording_frontend.h"
+#include "support/temp_dir.h"
+#include "tftp/block_pool.h"
+
+namespace hx::test {
+
+// The client's end of an FTP session that runs in the test's process over a MemoryStream: lines in, reply
+// lines out, byte for byte.
+class SessionClient {
+ public:
+  explicit SessionClient(std::shared_ptr<MemoryStream> stream) : m_stream(std::move(stream)) {}
+  // The next reply line with its CR LF; empty when none comes within the timeout.
+  std::string Line(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  std::vector<std::string> Lines(size_t count);
+  // Sends the line with CR LF and returns the first reply line.
+  std::string Command(const std::string& line);
+  void Send(const std::string& raw) { m_stream->Put(raw); }
+  // True when no reply line arrives within the time.
+  bool Silent(std::chrono::milliseconds time = std::chrono::milliseconds(100));
+  bool WaitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // The client's orderly close.
+  void Close() { m_stream->EndInput(); }
+
+ private:
+  std::shared_ptr<MemoryStream> m_stream;
+};
+
+// FTP sessions inside the test's process, on the manual clock, with the program directory and the FTP root
+// ("root") in a temporary folder: anonymous logins allowed, FDataPort 0 and Quorin 0. A session's client is
+// 127.0.0.1, so that its data connections can be real ones on the loopback.
+class FtpSessionTest : public ::testing::Test {
+ protected:
+  FtpSessionTest();
+  ~FtpSessionTest() override;
+
+  // A session that has sent its banner.
+  std::unique_ptr<SessionClient> Connect();
+  // A session logged in (anonymous unless told), with its 230 read.
+  std::unique_ptr<SessionClient> Login(const std::string& user = "anonymous",
+                                       const std::string& password = "me@");
+  std::filesystem::path Root() const { return m_dir.Path() / "root"; }
+  std::string RootDir() const { return Root().string() + "/"; }
+  // Changes a setting; sessions read settings where they use them.
+  void SetSetting(const std::string& section, const std::string& key, const std::string& value);
+  void SetSetting(const std::string& section, const std::string& key, int value);
+  // Adds a profile to the password file: rights as eight '0'/'1' characters.
+  void AddUser(const std::string& name, const std::string& password, const std::string& directory,
+               const std::string& rights);
+  // Moves the clock once the sessions have armed at least `waits` timers between them.
+  void Advance(std::chrono::steady_clock::duration step, size_t waits = 1);
+
+  TempDir m_dir;
+  RecordingFrontend m_frontend;
+  ConfigStore m_config;
+  ManualClock m_clock;
+  WorkerRegistry m_registry{m_frontend};  // after everything its workers use, so that it is destroyed first
+  TransferLog m_log;
+  FileShareTable m_shares;
+  BlockingPool m_blocking;  // after the registry, so that it is stopped first
+  TextSizeCache m_textSizes;
+  tftp::BlockPool m_blocks;
+  AppContext m_context;
+};
+
+}  // namespace hx::test
