@@ -8,6 +8,7 @@
 #include <asio/post.hpp>
 #include <cerrno>
 
+#include "app/file_io.h"
 #include "app/line_endings.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
@@ -29,19 +30,6 @@ std::uint64_t TextBytesSent(std::string_view text, size_t wireCount) {
     ++whole;
   }
   return whole;
-}
-
-// Reads up to `size` bytes at `offset`; fewer only at the end of the file. -1 on an error.
-long ReadAt(int fd, char* buffer, size_t size, std::uint64_t offset) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t count = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return -1;
-    if (count == 0) break;
-    done += static_cast<size_t>(count);
-  }
-  return static_cast<long>(done);
 }
 
 }  // namespace
@@ -198,14 +186,13 @@ void Download::OnSend() {
     return;
   }
   // The next span: kSpan bytes, or what is left of the file. A span that is not full holds the last chunk.
-  struct stat st {};
-  if (::fstat(m_file.NativeHandle(), &st) != 0) {
+  std::optional<std::uint64_t> size = FileSize(m_file.NativeHandle());
+  if (!size) {
     m_nSpan = m_nSpanSent = 0;
     FinishSend(false);
     return;
   }
-  std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-  m_nSpan = std::min<std::uint64_t>(kSpan, size > m_nTotal ? size - m_nTotal : 0);
+  m_nSpan = std::min<std::uint64_t>(kSpan, *size > m_nTotal ? *size - m_nTotal : 0);
   m_nSpanSent = 0;
   if (m_nSpan < kSpan) m_bLastSent = true;
   SendRest();
@@ -258,7 +245,7 @@ void Download::SendRest() {
 
 // Type A has no sendfile: the text passes through the program to gain its CRs.
 void Download::SendTextSpan() {
-  long count = ReadAt(m_file.NativeHandle(), m_text.data(), kSpan, m_nTotal);
+  long count = ReadAll(m_file.NativeHandle(), m_text.data(), kSpan, m_nTotal);
   if (count < 0) {
     m_nSpan = m_nSpanSent = 0;
     FinishSend(false);
