@@ -57,7 +57,7 @@ DownloadFile& DownloadFile::operator=(DownloadFile&& other) noexcept {
 
 DownloadFile DownloadFile::Create(const std::filesystem::path& target, const struct stat* existing,
                                   int& error, Temporary temporary) {
-  return Create(RootedFileSystem::Unconfined(), target.string(), existing, error, temporary);
+  return Create(*RootedFileSystem::Unconfined(), target.string(), existing, error, temporary);
 }
 
 DownloadFile DownloadFile::Create(const RootedFileSystem& files, const std::string& target,
