@@ -10,6 +10,7 @@ class BlockingPool;
 class Clock;
 class ConfigStore;
 class FileShareTable;
+class FileSystems;
 class Frontend;
 class TextSizeCache;
 class TransferLog;
@@ -20,8 +21,9 @@ class BlockPool;
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
 // registry, the log, the front end, the table of open files, the pool for slow file-system work with what it
-// has found out, the memory for TFTP blocks in flight that all sessions share, and the served folders, held
-// open, and the clock that every limit of a session is kept on. Settings are read where they are used.
+// has found out, the memory for TFTP blocks in flight that all sessions share, the served folders, held open,
+// the clock that every limit of a session is kept on, and where the sessions get their file system
+// from. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -33,6 +35,7 @@ struct AppContext {
   TextSizeCache& textSizes;
   tftp::BlockPool& blocks;
   Clock& clock;
+  FileSystems& files;
   ServedRoots roots{};
 };
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <random>
 
+#include "app/file_io.h"
 #include "app/program_file.h"
 
 namespace hx {
@@ -20,23 +21,10 @@ std::mutex& RewriteLock() {
   return lock;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The mode is set before the content goes in, so that no other mode ever covers it; the content is on the
 // disk before the rename makes it the file.
 bool FillFile(int fd, const std::string& content, mode_t mode) {
-  return ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+  return ::fchmod(fd, mode) == 0 && WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
 }
 
 // A fresh name beside `path` in the "NAME.XXXXXX" style of mkstemp.
@@ -108,21 +96,10 @@ bool WriteNamed(const std::filesystem::path& path, const std::string& content, m
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
   int fd = OpenProgramFile(path, O_RDONLY, 0);
   if (fd < 0) return std::nullopt;
-  std::string content;
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      ::close(fd);
-      errno = error;
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<size_t>(n));
-  }
+  std::optional<std::string> content = ReadToEnd(fd);
+  int error = errno;
   ::close(fd);
+  errno = error;
   return content;
 }
 

@@ -64,8 +64,8 @@ ClientCommandApp::ClientCommandApp(const std::string& appDir)
     : m_config(std::filesystem::path(appDir) / "Harbinex.ini"),
       m_log(std::filesystem::path(appDir), m_config, m_console),
       m_registry(m_console),
-      m_context{WithSlash(appDir), m_config,   m_registry,  m_log,    m_console,
-                m_shares,          m_blocking, m_textSizes, m_blocks, m_clock} {
+      m_context{WithSlash(appDir), m_config,    m_registry, m_log,   m_console, m_shares,
+                m_blocking,        m_textSizes, m_blocks,   m_clock, m_files} {
   if (cfg::ReadAsStarted(m_config, cfg::kLogging) != 0) m_log.EnableLogging();
 }
 

@@ -8,6 +8,7 @@
 #include "app/clock.h"
 #include "app/config_store.h"
 #include "app/console_frontend.h"
+#include "app/file_systems.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
 #include "app/transfer_log.h"
@@ -58,6 +59,7 @@ class ClientCommandApp {
  private:
   ConfigStore m_config;
   FileShareTable m_shares;
+  LocalFileSystems m_files;
   tftp::BlockPool m_blocks;
   ClientConsole m_console;
   TransferLog m_log;

@@ -8,6 +8,8 @@
 #include <random>
 #include <utility>
 
+#include "app/file_io.h"
+
 namespace hx {
 namespace {
 
@@ -55,7 +57,7 @@ DownloadFile& DownloadFile::operator=(DownloadFile&& other) noexcept {
 
 DownloadFile DownloadFile::Create(const std::filesystem::path& target, const struct stat* existing,
                                   int& error, Temporary temporary) {
-  return Create(RootedFileSystem::Unconfined(), target.string(), existing, error, temporary);
+  return Create(*RootedFileSystem::Unconfined(), target.string(), existing, error, temporary);
 }
 
 DownloadFile DownloadFile::Create(const RootedFileSystem& files, const std::string& target,
@@ -107,17 +109,7 @@ DownloadFile DownloadFile::Create(const RootedFileSystem& files, const std::stri
 }
 
 bool DownloadFile::Write(const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(m_fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  return WriteAll(m_fd, data, size);
 }
 
 bool DownloadFile::Commit(Placement placement, int& error) {

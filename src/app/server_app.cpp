@@ -27,8 +27,8 @@ ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services 
       m_config(m_strAppDir + "Harbinex.ini"),
       m_registry(frontend),
       m_log(m_strAppDir, m_config, frontend),
-      m_context{m_strAppDir, m_config,   m_registry,  m_log,    frontend,
-                m_shares,    m_blocking, m_textSizes, m_blocks, m_clock} {
+      m_context{m_strAppDir, m_config,    m_registry, m_log,   frontend, m_shares,
+                m_blocking,  m_textSizes, m_blocks,   m_clock, m_files} {
   m_registry.SetFailureLog([this](WorkerKind kind, const std::string& line) {
     m_log.OnLogLine(kind == WorkerKind::Tftp ? cfg::kSourceTftp : cfg::kSourceFtp, line);
   });

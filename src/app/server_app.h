@@ -12,6 +12,7 @@
 #include "app/clock.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/listener.h"
 #include "app/network_thread.h"
 #include "app/shared_file.h"
@@ -88,6 +89,7 @@ class ServerApp {
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
   SteadyClock m_clock;
+  LocalFileSystems m_files;
   AppContext m_context;
   NetworkThread m_network;
   mutable std::mutex m_serviceLock;

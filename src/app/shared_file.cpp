@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "app/file_io.h"
+
 namespace hx {
 namespace {
 
@@ -137,17 +139,7 @@ long SharedFile::Read(void* buffer, size_t size) {
 }
 
 bool SharedFile::Write(const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(m_fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  return WriteAll(m_fd, data, size);
 }
 
 bool SharedFile::Seek(std::uint64_t offset) {
@@ -159,8 +151,7 @@ bool SharedFile::Truncate(std::uint64_t length) {
 }
 
 std::uint64_t SharedFile::Size() const {
-  struct stat st {};
-  return ::fstat(m_fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  return FileSize(m_fd).value_or(0);
 }
 
 void SharedFile::Close() {

@@ -1,7 +1,5 @@
 #include "tftp/file_access.h"
 
-#include <sys/statvfs.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -89,11 +87,11 @@ bool ReplacingTransferFile::Complete() {
 }
 
 OpenResult OpenForSend(FileShareTable& shares, const std::string& path) {
-  return OpenForSend(shares, RootedFileSystem::Unconfined(), path);
+  return OpenForSend(shares, *RootedFileSystem::Unconfined(), path);
 }
 
 OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules) {
-  return OpenForReceive(shares, RootedFileSystem::Unconfined(), path, rules);
+  return OpenForReceive(shares, *RootedFileSystem::Unconfined(), path, rules);
 }
 
 OpenResult OpenForSend(FileShareTable& shares, const RootedFileSystem& files, const std::string& path) {
@@ -208,10 +206,9 @@ std::optional<Rejection> MakeDirectories(const RootedFileSystem& files, const st
   return std::nullopt;
 }
 
-bool HasRoomFor(const std::string& directory, std::uint64_t size) {
-  struct statvfs fs {};
-  if (::statvfs(directory.c_str(), &fs) != 0) return true;
-  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= size;
+bool HasRoomFor(const RootedFileSystem& files, const std::string& directory, std::uint64_t size) {
+  std::optional<std::uint64_t> free = files.FreeSpace(directory);
+  return !free || *free >= size;
 }
 
 }  // namespace hx::tftp

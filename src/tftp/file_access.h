@@ -96,9 +96,9 @@ std::optional<std::vector<Rejection>> CheckReceiveTarget(const RootedFileSystem&
                                                          bool& exists);
 // The same for the operator's own client, on any local path.
 OpenResult OpenForSend(FileShareTable& shares, const std::string& path);
-// Whether the file system of `directory` has `size` bytes free for an unprivileged writer; true when that
-// cannot be told.
-bool HasRoomFor(const std::string& directory, std::uint64_t size);
+// Whether the file system of `directory` (a path in `files`) has `size` bytes free for an unprivileged
+// writer; true when that cannot be told.
+bool HasRoomFor(const RootedFileSystem& files, const std::string& directory, std::uint64_t size);
 OpenResult OpenForReceive(FileShareTable& shares, const std::string& path, const ReceiveRules& rules);
 // Creates the missing directories leading to the file `path` ("/" separated). nullopt on success.
 std::optional<Rejection> MakeDirectories(const RootedFileSystem& files, const std::string& path,

@@ -10,10 +10,10 @@
 namespace hx::tftp {
 
 OpenResult OpenClientDownload(FileShareTable& shares, const std::string& path, const ReceiveRules& rules) {
-  RootedFileSystem anywhere = RootedFileSystem::Unconfined();
+  std::shared_ptr<const RootedFileSystem> anywhere = RootedFileSystem::Unconfined();
   bool exists = false;
-  if (auto refused = CheckReceiveTarget(anywhere, path, rules, exists)) return std::move(*refused);
-  if (exists) return OpenReplacement(shares, anywhere, path);
+  if (auto refused = CheckReceiveTarget(*anywhere, path, rules, exists)) return std::move(*refused);
+  if (exists) return OpenReplacement(shares, *anywhere, path);
   int error = 0;
   DownloadFile file = DownloadFile::Create(path, nullptr, error);
   if (!file.IsOpen()) return Refuse(kErrAccessViolation, "Failed to open file for receiving. Aborting");

@@ -5,11 +5,11 @@
 
 #include <asio/error.hpp>
 #include <asio/ip/address.hpp>
-#include <filesystem>
 #include <variant>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/session_loops.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
@@ -98,12 +98,10 @@ void TftpClientSession::StartClient(Side side) {
   }
   std::unique_ptr<TransferFile> file = std::move(std::get<std::unique_ptr<TransferFile>>(opened));
   if (put) {
-    std::error_code error;
-    std::uint64_t size = std::filesystem::file_size(path, error);
-    if (!error) {
-      SetCell(kColTotal, std::to_string(size));
+    if (std::optional<std::uint64_t> size = m_context.files.Unconfined()->Size(path)) {
+      SetCell(kColTotal, std::to_string(*size));
       if (asked.Any()) {
-        asked.transferSize = size;
+        asked.transferSize = *size;
         request = BuildOptionRequest(kOpWrq, m_job.remoteName, "octet", asked);
       }
     }

@@ -1,13 +1,12 @@
 #include "tftp/tftp_server_session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <variant>
 
 #include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/resource_limits.h"
 #include "app/served_root.h"
 #include "app/session_table.h"
@@ -74,24 +73,25 @@ void TftpServerSession::Serve(Side side) {
     return;
   }
 
+  std::shared_ptr<const RootedFileSystem> files = m_context.files.Beneath(
+      downloadDir, root.root, cfg::Read(m_context.config, cfg::kFollowHardLinks) != 0);
   // A write that announces its size (tsize) is refused before it touches a file when the size cannot fit.
   bool negotiate = request.options.Any() && m_settings.OptionsEnabled();
   if (negotiate && side == Side::Receiving && request.options.transferSize &&
-      !HasRoomFor(downloadDir, *request.options.transferSize)) {
+      !HasRoomFor(*files, downloadDir, *request.options.transferSize)) {
     Rejection full{kErrDiskFull, "Disk full or allocation exceeded", {}};
     Execute(engine.Reject(std::span(&full, 1)));
     return;
   }
 
-  RootedFileSystem files(downloadDir, root.root, cfg::Read(m_context.config, cfg::kFollowHardLinks) != 0);
   OpenResult opened;
   if (side == Side::Sending) {
-    opened = OpenForSend(m_context.shares, files, path);
+    opened = OpenForSend(m_context.shares, *files, path);
   } else {
     ReceiveRules rules;
     rules.makeNewDirs = cfg::Read(m_context.config, cfg::kTMakeNewDirs) != 0;
     rules.overwriteFiles = cfg::Read(m_context.config, cfg::kTOverWriteFiles) != 0;
-    opened = OpenForReceive(m_context.shares, files, path, rules);
+    opened = OpenForReceive(m_context.shares, *files, path, rules);
   }
   if (auto* rejections = std::get_if<std::vector<Rejection>>(&opened)) {
     if (IsServerBusy(*rejections)) LogLine(kOutOfDescriptorsLine);
@@ -103,9 +103,7 @@ void TftpServerSession::Serve(Side side) {
   if (netascii) file = NetasciiFile(std::move(file), side);
 
   // The size of a file served as it is, for the share of it that has gone over.
-  std::uint64_t fileSize = 0;
-  struct stat st {};
-  if (side == Side::Sending && files.Stat(path, st)) fileSize = static_cast<std::uint64_t>(st.st_size);
+  std::uint64_t fileSize = side == Side::Sending ? files->Size(path).value_or(0) : 0;
   if (side == Side::Sending && !netascii) SetCell(kColTotal, std::to_string(fileSize));
   TftpOptions granted;
   if (negotiate)

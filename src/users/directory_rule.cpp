@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
+
+#include "app/rooted_file_system.h"
 
 namespace hx {
 
@@ -14,11 +17,12 @@ std::string MissingDirectoryMessage(const std::string& dir) {
 
 std::optional<std::string> CheckProfileDirectory(std::string& dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
+  std::shared_ptr<const RootedFileSystem> files = RootedFileSystem::Unconfined();
   struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) {
+  if (!files->Stat(dir, st)) {
     // stat of "file/" fails with ENOTDIR for an existing non-directory: report that as such.
     std::string bare = dir.substr(0, dir.size() - 1);
-    if (!bare.empty() && ::stat(bare.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (!bare.empty() && files->Stat(bare, st) && !S_ISDIR(st.st_mode)) {
       return dir + " exists, but is not a directory!\r\rPlease choose a valid directory name\r";
     }
     return MissingDirectoryMessage(dir);
@@ -34,7 +38,7 @@ std::optional<std::string> CheckProfileDirectory(std::string& dir) {
            "do not have sufficient rights\r \r Please select a different directory....";
   }
   ::close(fd);
-  ::unlink(probe.c_str());
+  files->Unlink(probe);
   return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/atomic_file.h"
+#include "app/file_io.h"
 #include "app/frontend.h"
 #include "app/program_file.h"
 
@@ -22,18 +23,10 @@ constexpr mode_t kNewFileMode = 0600;
 bool ReadCreating(const std::filesystem::path& path, std::string& content) {
   int fd = OpenProgramFile(path, O_RDONLY | O_CREAT, kNewFileMode);
   if (fd < 0) return false;
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<size_t>(n));
-  }
+  std::optional<std::string> read = ReadToEnd(fd);
   ::close(fd);
+  if (!read) return false;
+  content = std::move(*read);
   return true;
 }
 

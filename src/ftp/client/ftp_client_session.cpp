@@ -13,6 +13,7 @@
 
 #include "app/address_text.h"
 #include "app/app_context.h"
+#include "app/file_systems.h"
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
@@ -129,7 +130,7 @@ bool FtpClientSession::OpenLocalFile() {
     return m_file.IsOpen();
   }
   struct stat existing {};
-  if (::stat(m_job.localName.c_str(), &existing) == 0) {
+  if (m_app.files.Unconfined()->Stat(m_job.localName, existing)) {
     // Opened for writing but not truncated: the open proves that the file may be overwritten, and its claim
     // keeps other sessions away from it until it has been replaced.
     m_file = SharedFile::Open(m_app.shares, m_job.localName, FileAccess::Write, ShareMode::Exclusive,

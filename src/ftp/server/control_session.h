@@ -144,7 +144,7 @@ class ControlSession : public TransferHost {
   bool ResolvePath(std::string& path, PathMode mode) const;
   // Every file-system call of the session goes through this: nothing outside the root is reachable. The
   // root is the folder held open under its name (AppContext::roots).
-  RootedFileSystem Files() const;
+  std::shared_ptr<const RootedFileSystem> Files() const;
   // False after the reply that refuses a command beneath a served folder that is missing.
   bool ServedFolderPresent();
   // Whether the command works beneath the session's folder (STAT only with a name).

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "app/file_io.h"
 #include "app/line_endings.h"
 #include "app/socket_error_text.h"
 #include "ftp/server/data_connection.h"
@@ -25,19 +26,6 @@ std::uint64_t TextBytesSent(std::string_view text, size_t wireCount) {
     ++whole;
   }
   return whole;
-}
-
-// Reads up to `size` bytes at `offset`; fewer only at the end of the file. -1 on an error.
-long ReadAt(int fd, char* buffer, size_t size, std::uint64_t offset) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t count = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return -1;
-    if (count == 0) break;
-    done += static_cast<size_t>(count);
-  }
-  return static_cast<long>(done);
 }
 
 }  // namespace
@@ -148,14 +136,13 @@ void Download::OnSend() {
     return;
   }
   // The next span: kSpan bytes, or what is left of the file. A span that is not full holds the last chunk.
-  struct stat st {};
-  if (::fstat(m_file.NativeHandle(), &st) != 0) {
+  std::optional<std::uint64_t> size = FileSize(m_file.NativeHandle());
+  if (!size) {
     m_span = m_spanSent = 0;
     FinishSend(false);
     return;
   }
-  std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-  m_span = std::min<std::uint64_t>(kSpan, size > m_total ? size - m_total : 0);
+  m_span = std::min<std::uint64_t>(kSpan, *size > m_total ? *size - m_total : 0);
   m_spanSent = 0;
   if (m_span < kSpan) m_lastSent = true;
   SendRest();
@@ -206,7 +193,7 @@ void Download::SendRest() {
 
 // Type A has no sendfile: the text passes through the program to gain its CRs.
 void Download::SendTextSpan() {
-  long count = ReadAt(m_file.NativeHandle(), m_text.data(), kSpan, m_total);
+  long count = ReadAll(m_file.NativeHandle(), m_text.data(), kSpan, m_total);
   if (count < 0) {
     m_span = m_spanSent = 0;
     FinishSend(false);

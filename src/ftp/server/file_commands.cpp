@@ -56,9 +56,9 @@ bool ControlSession::RefuseIllegalName(std::string_view argument) {
 }
 
 bool ControlSession::ResolvePath(std::string& path, PathMode mode) const {
-  RootedFileSystem files = Files();
+  std::shared_ptr<const RootedFileSystem> files = Files();
   return ftpd::ResolvePath(path, mode, m_strRootDir, m_strCurDir,
-                           [&files](const std::string& local) { return ProbePath(files, local); });
+                           [&files](const std::string& local) { return ProbePath(*files, local); });
 }
 
 void ControlSession::DoCwd(std::string_view, std::string_view argument) {
@@ -88,7 +88,7 @@ void ControlSession::DoMkd(std::string_view, std::string_view argument) {
     SendReply(FormatReply("550 %s\r\n", path));
     return;
   }
-  if (!Files().MakeDirectory(path)) {
+  if (!Files()->MakeDirectory(path)) {
     SendReply(reply::kMkdFailed);
     return;
   }
@@ -104,7 +104,7 @@ void ControlSession::DoRmd(std::string_view, std::string_view argument) {
   }
   // A path that leaves the root resolves to the root; the root itself is never removed, or the session
   // (and every other one that shares it) would lose its directory.
-  if (path == m_strRootDir || !Files().RemoveDirectory(path)) {
+  if (path == m_strRootDir || !Files()->RemoveDirectory(path)) {
     SendReply(reply::kRmdFailed);
     return;
   }
@@ -118,9 +118,9 @@ void ControlSession::DoDele(std::string_view, std::string_view argument) {
     SendReply(FormatReply("550 %s not found\r\n", path));
     return;
   }
-  RootedFileSystem files = Files();
-  InUseGuard guard(m_context.shares, files, path);
-  if (guard.InUse() || !files.Unlink(path)) {
+  std::shared_ptr<const RootedFileSystem> files = Files();
+  InUseGuard guard(m_context.shares, *files, path);
+  if (guard.InUse() || !files->Unlink(path)) {
     SendReply(reply::kDeleFailed);
     return;
   }
@@ -145,9 +145,9 @@ void ControlSession::DoRnto(std::string_view, std::string_view argument) {
   } else if (!ResolvePath(path, PathMode::Plain)) {
     SendReply(FormatReply("553 %s\r\n", path));
   } else {
-    RootedFileSystem files = Files();
-    InUseGuard guard(m_context.shares, files, m_strRenameFrom);
-    if (m_strRenameFrom.empty() || guard.InUse() || !files.Rename(m_strRenameFrom, path)) {
+    std::shared_ptr<const RootedFileSystem> files = Files();
+    InUseGuard guard(m_context.shares, *files, m_strRenameFrom);
+    if (m_strRenameFrom.empty() || guard.InUse() || !files->Rename(m_strRenameFrom, path)) {
       SendReply(reply::kRenameFailed);
     } else {
       LogEntry("FTP: " + m_strUser + " renamed file " + m_strRenameFrom + " to " + path);
@@ -165,7 +165,7 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
   }
   if (m_chType != 'A') {
     struct stat st {};
-    if (!Files().Stat(path, st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+    if (!Files()->Stat(path, st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
       SendReply(reply::kSizeError);
       return;
     }
@@ -176,8 +176,8 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
   // unless this version of it has been counted before. The file is opened here, so that one in use is
   // refused as before.
   int error = 0;
-  SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
-                                       Disposition::OpenExisting, error);
+  SharedFile file = Files()->OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
+                                        Disposition::OpenExisting, error);
   if (!file.IsOpen()) {
     SendReply(reply::kSizeError);
     return;
@@ -214,7 +214,7 @@ void ControlSession::DoMdtm(std::string_view, std::string_view argument) {
     return;
   }
   struct stat st {};
-  if (!Files().Stat(path, st)) {
+  if (!Files()->Stat(path, st)) {
     SendReply(reply::kMdtmUnavailable);
     return;
   }

@@ -76,8 +76,9 @@ bool MatchWildcard(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-std::vector<ListEntry> FindEntries(const RootedFileSystem& files, const std::string& pattern) {
-  ListingReader reader(files, pattern);
+std::vector<ListEntry> FindEntries(std::shared_ptr<const RootedFileSystem> files,
+                                   const std::string& pattern) {
+  ListingReader reader(std::move(files), pattern);
   std::vector<ListEntry> entries;
   while (!reader.Done()) {
     std::vector<ListEntry> part = reader.NextEntries();

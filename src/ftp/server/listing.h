@@ -39,6 +39,6 @@ std::string NameListPrefix(std::string_view argument, bool namedDirectory);
 bool MatchWildcard(std::string_view pattern, std::string_view name);
 
 // The whole directory search at once (see ListingReader, which the server uses to list a part at a time).
-std::vector<ListEntry> FindEntries(const RootedFileSystem& files, const std::string& pattern);
+std::vector<ListEntry> FindEntries(std::shared_ptr<const RootedFileSystem> files, const std::string& pattern);
 
 }  // namespace hx::ftpd

@@ -17,8 +17,8 @@ int DotRank(const std::string& name) {
 
 }  // namespace
 
-ListingReader::ListingReader(RootedFileSystem files, std::string pattern, size_t partEntries,
-                             size_t sortLimit)
+ListingReader::ListingReader(std::shared_ptr<const RootedFileSystem> files, std::string pattern,
+                             size_t partEntries, size_t sortLimit)
     : m_files(std::move(files)), m_partEntries(std::max<size_t>(partEntries, 1)), m_sortLimit(sortLimit) {
   size_t slash = pattern.rfind('/');
   m_dir = slash == std::string::npos ? std::string("./") : pattern.substr(0, slash + 1);
@@ -32,7 +32,7 @@ void ListingReader::Start() {
     m_names.push_back(m_namePattern);
     return;
   }
-  int fd = m_files.Open(m_dir, O_RDONLY | O_DIRECTORY);
+  int fd = m_files->Open(m_dir, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return;
   m_directory.reset(::fdopendir(fd));
   if (!m_directory) {
@@ -65,7 +65,7 @@ bool ListingReader::Describe(const std::string& name, ListEntry& entry) const {
   struct stat st {};
   // A link that points nowhere, or out of the root, is still listed, with what the link itself says. The
   // root's ".." lies outside it; it is listed, as every directory's is, with the root's own details.
-  if (!m_files.Stat(path, st) && !m_files.LinkStat(path, st) && !(name == ".." && m_files.Stat(m_dir, st)))
+  if (!m_files->Stat(path, st) && !m_files->LinkStat(path, st) && !(name == ".." && m_files->Stat(m_dir, st)))
     return false;
   // Pipes, sockets and devices are not files a client can fetch.
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) return false;

@@ -28,8 +28,8 @@ class ListingReader {
   static constexpr size_t kPartEntries = 10000;
   static constexpr size_t kSortLimit = 100000;
 
-  ListingReader(RootedFileSystem files, std::string pattern, size_t partEntries = kPartEntries,
-                size_t sortLimit = kSortLimit);
+  ListingReader(std::shared_ptr<const RootedFileSystem> files, std::string pattern,
+                size_t partEntries = kPartEntries, size_t sortLimit = kSortLimit);
 
   std::vector<ListEntry> NextEntries();
   // True once every entry has been handed out.
@@ -45,7 +45,7 @@ class ListingReader {
   void ReadNames(size_t count);
   bool Describe(const std::string& name, ListEntry& entry) const;
 
-  RootedFileSystem m_files;
+  std::shared_ptr<const RootedFileSystem> m_files;
   std::string m_dir;          // the directory part of the pattern, ending in "/"
   std::string m_namePattern;  // its last component
   size_t m_partEntries;

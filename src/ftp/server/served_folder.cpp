@@ -2,16 +2,17 @@
 // missing.
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/served_root.h"
 #include "ftp/server/control_session.h"
 #include "ftp/server/replies.h"
 
 namespace hx::ftpd {
 
-RootedFileSystem ControlSession::Files() const {
+std::shared_ptr<const RootedFileSystem> ControlSession::Files() const {
   std::shared_ptr<const ServedRoot> root = m_context.roots.Get(m_strRootDir).root;
-  return RootedFileSystem(m_strRootDir, std::move(root),
-                          cfg::Read(m_context.config, cfg::kFollowHardLinks) != 0);
+  return m_context.files.Beneath(m_strRootDir, std::move(root),
+                                 cfg::Read(m_context.config, cfg::kFollowHardLinks) != 0);
 }
 
 bool ControlSession::ServedFolderPresent() {

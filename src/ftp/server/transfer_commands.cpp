@@ -100,8 +100,8 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   int error = 0;
   // Any number of sessions may read the file at once (fifty devices fetching one image); writing, deleting
   // or renaming it waits until the last of them is done.
-  SharedFile file = Files().OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::DenyWrite,
-                                       Disposition::OpenExisting, error);
+  SharedFile file = Files()->OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::DenyWrite,
+                                        Disposition::OpenExisting, error);
   if (!file.IsOpen()) {
     SendReply(reply::kFileUnavailable);
     return;
@@ -149,9 +149,9 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
     SendReply(FormatReply("550 %s\r\n", path));
     return;
   }
-  RootedFileSystem files = Files();
+  std::shared_ptr<const RootedFileSystem> files = Files();
   // Checked again when the file is created: a name that appears before the data connection is refused too.
-  if (GetRight(kFieldOverwrite) == 0 && ProbePath(files, path) != PathKind::Missing) {
+  if (GetRight(kFieldOverwrite) == 0 && ProbePath(*files, path) != PathKind::Missing) {
     SendReply(reply::kNoOverwriteRight);
     return;
   }
@@ -163,8 +163,8 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
   // the file as it was. An existing file is opened (and claimed) now, untouched, so that one in use is
   // refused at once.
   int error = 0;
-  SharedFile file = files.OpenShared(m_context.shares, path, FileAccess::Write, ShareMode::Exclusive,
-                                     Disposition::OpenExisting, error);
+  SharedFile file = files->OpenShared(m_context.shares, path, FileAccess::Write, ShareMode::Exclusive,
+                                      Disposition::OpenExisting, error);
   if (!file.IsOpen() && error != ENOENT) {
     SendReply(reply::kFileUnavailable);
     return;

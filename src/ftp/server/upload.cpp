@@ -61,13 +61,13 @@ const char* Upload::PrepareFile() {
   if (!m_file.IsOpen()) {
     // A file missing at the command is created only while it is still missing: a session without the
     // Overwrite right never writes over a file that appeared since (another session's upload, say).
-    m_file = m_target.files.OpenShared(m_target.shares, m_target.path, FileAccess::Write,
-                                       ShareMode::Exclusive, Disposition::CreateNew, error);
+    m_file = m_target.files->OpenShared(m_target.shares, m_target.path, FileAccess::Write,
+                                        ShareMode::Exclusive, Disposition::CreateNew, error);
     bool created = m_file.IsOpen();
     if (!created && error == EEXIST) {
       if (!m_target.mayOverwrite) return reply::kNoOverwriteRight;
-      m_file = m_target.files.OpenShared(m_target.shares, m_target.path, FileAccess::Write,
-                                         ShareMode::Exclusive, Disposition::OpenExisting, error);
+      m_file = m_target.files->OpenShared(m_target.shares, m_target.path, FileAccess::Write,
+                                          ShareMode::Exclusive, Disposition::OpenExisting, error);
       if (m_target.append) m_target.position = m_file.IsOpen() ? m_file.Size() : 0;
     }
     if (!m_file.IsOpen()) return reply::kFileUnavailable;
@@ -76,7 +76,7 @@ const char* Upload::PrepareFile() {
   if (m_target.replace) {
     struct stat st {};
     if (::fstat(m_file.NativeHandle(), &st) == 0)
-      m_replacement = DownloadFile::Create(m_target.files, m_target.path, &st, error);
+      m_replacement = DownloadFile::Create(*m_target.files, m_target.path, &st, error);
     return m_replacement.IsOpen() ? nullptr : reply::kFileUnavailable;
   }
   return m_file.Seek(m_target.position) ? nullptr : reply::kFileUnavailable;

@@ -21,7 +21,7 @@ namespace hx::ftpd {
 // and claimed but untouched; a missing one is created only once the connection is up.
 struct UploadFile {
   FileShareTable& shares;
-  RootedFileSystem files;
+  std::shared_ptr<const RootedFileSystem> files;
   std::string path;
   SharedFile file;             // open when the file existed
   bool replace = false;        // STOR without REST: an existing file is replaced whole when the upload ends

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
+#include "app/clock.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/session_table.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
@@ -55,12 +56,14 @@ class FtpClientSessionTest : public ::testing::Test {
   ConfigStore config{dir.Path() / "Harbinex.ini"};
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
+  LocalFileSystems files;
   WorkerRegistry registry{frontend};
   BlockingPool blocking;  // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
   SteadyClock clock;
-  AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks, clock};
+  AppContext app{dir.Dir(), config,    registry, log,   frontend, shares,
+                 blocking,  textSizes, blocks,   clock, files};
 };
 
 std::string LogIn(test::FakeControl& c) {

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
+#include "app/clock.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/session_table.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
@@ -68,12 +69,14 @@ class TftpClientSessionTest : public ::testing::Test {
   RecordingFrontend frontend;
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
+  LocalFileSystems files;
   WorkerRegistry registry{frontend};  // after everything its workers use, so that it is destroyed first
   BlockingPool blocking;              // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
   SteadyClock clock;
-  AppContext context{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks, clock};
+  AppContext context{dir.Dir(), config,    registry, log,   frontend, shares,
+                     blocking,  textSizes, blocks,   clock, files};
 };
 
 TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAndDallies) {

@@ -3,8 +3,10 @@
 #include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
+#include "app/clock.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/network_thread.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
@@ -54,6 +56,7 @@ class FtpSessionCellsTest : public ::testing::Test {
   TempDir m_dir;
   RecordingFrontend m_frontend;
   ConfigStore m_config{m_dir.Path() / "Harbinex.ini"};
+  LocalFileSystems m_files;
   WorkerRegistry m_registry{m_frontend};
   TransferLog m_log{m_dir.Path(), m_config, m_frontend};
   FileShareTable m_shares;
@@ -61,8 +64,8 @@ class FtpSessionCellsTest : public ::testing::Test {
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
   SteadyClock m_clock;
-  AppContext m_context{m_dir.Dir(), m_config,   m_registry,  m_log,   m_frontend,
-                       m_shares,    m_blocking, m_textSizes, m_blocks, m_clock};
+  AppContext m_context{m_dir.Dir(), m_config,    m_registry, m_log,   m_frontend, m_shares,
+                       m_blocking,  m_textSizes, m_blocks,   m_clock, m_files};
   NetworkThread m_network;
   std::unique_ptr<Listener> m_listener;
 };

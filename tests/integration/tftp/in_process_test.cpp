@@ -4,8 +4,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 
+#include "app/app_context.h"
+#include "app/file_systems.h"
 #include "app/server_app.h"
 #include "app/session_table.h"
 #include "support/harbinex_process.h"
@@ -239,6 +244,48 @@ TEST_F(InProcess, AWindowBeyondTheMemoryLimitIsGrantedSmallerAndItsMemoryComesBa
   EXPECT_EQ(received, content);
   ASSERT_TRUE(RowWithStatus("TFTP: Successful. Total bytes transferred: " + std::to_string(content.size())));
   EXPECT_TRUE(WaitUntil([&] { return pool.InUse() == 0; }));
+}
+
+// Hands out the program's own file systems and counts them.
+class CountingFileSystems : public FileSystems {
+ public:
+  std::shared_ptr<const RootedFileSystem> Beneath(const std::string& root,
+                                                  std::shared_ptr<const ServedRoot> held,
+                                                  bool followHardLinks) override {
+    ++beneath;
+    return m_local.Beneath(root, std::move(held), followHardLinks);
+  }
+  std::shared_ptr<const RootedFileSystem> Unconfined() override { return m_local.Unconfined(); }
+
+  std::atomic<int> beneath{0};
+
+ private:
+  LocalFileSystems m_local;
+};
+
+// A session reaches the files only through the file system that the application context hands it.
+TEST(InProcessFiles, SessionsTakeTheirFileSystemFromTheContext) {
+  TempDir dir;
+  WriteIni(dir.Path(), {"TFTP/TPort=0", "FTP/FTPServer=0", "TFTP/TDLDir=" + dir.Dir()});
+  WriteFile(dir.Path() / "f.bin", "file");
+  RecordingFrontend frontend;
+  CountingFileSystems files;
+  std::unique_ptr<AppContext> context;  // the program's context with `files` in it; outlives the service
+  auto listener = [&](AppContext& own, asio::io_context& io) {
+    context.reset(new AppContext{own.appDir, own.config, own.registry, own.log, own.frontend, own.shares,
+                                 own.blocking, own.textSizes, own.blocks, own.clock, files});
+    return MakeTftpListener(*context, io);
+  };
+  ServerApp app(dir.Path(), frontend, ServerApp::Services{listener, {}});
+  ASSERT_TRUE(app.InitInstance());
+  ASSERT_TRUE(app.TftpPort());
+  UdpPeer client;
+  client.SendTo(*app.TftpPort(), Request(1, "f.bin", "octet"));
+  auto data = client.Receive();
+  ASSERT_TRUE(data);
+  EXPECT_EQ(PayloadOf(*data), "file");
+  EXPECT_EQ(files.beneath, 1);
+  app.ExitInstance();
 }
 
 }  // namespace

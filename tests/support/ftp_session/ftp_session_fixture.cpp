@@ -35,7 +35,7 @@ FtpSessionTest::FtpSessionTest()
     : m_config(m_dir.Path() / "Harbinex.ini"),
       m_log(m_dir.Path(), m_config, m_frontend),
       m_context{m_dir.Dir(), m_config,   m_registry,  m_log,    m_frontend,
-                m_shares,    m_blocking, m_textSizes, m_blocks, m_clock} {
+                m_shares,    m_blocking, m_textSizes, m_blocks, m_clock, m_files} {
   std::filesystem::create_directories(Root());
   SetSetting(cfg::kGeneral, cfg::kQuorin.key, 0);
   SetSetting(cfg::kFtp, cfg::kFDataPort.key, 0);

@@ -11,6 +11,7 @@
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_store.h"
+#include "app/file_systems.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
 #include "app/transfer_log.h"
@@ -72,6 +73,7 @@ class FtpSessionTest : public ::testing::Test {
   RecordingFrontend m_frontend;
   ConfigStore m_config;
   ManualClock m_clock;
+  LocalFileSystems m_files;
   WorkerRegistry m_registry{m_frontend};  // after everything its workers use, so that it is destroyed first
   TransferLog m_log;
   FileShareTable m_shares;

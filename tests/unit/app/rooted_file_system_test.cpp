@@ -1,10 +1,13 @@
-#include "app/rooted_file_system.h"
+#include "app/beneath_root_file_system.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <optional>
 
 #include "support/temp_dir.h"
 
@@ -18,7 +21,7 @@ namespace fs = std::filesystem;
 class RootedFileSystemTest : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    RootedFileSystem::ForceComponentWalk(GetParam());
+    BeneathRootFileSystem::ForceComponentWalk(GetParam());
     fs::create_directories(dir.Path() / "root" / "sub");
     fs::create_directories(dir.Path() / "outside");
     test::WriteFile(dir.Path() / "outside" / "secret", "secret");
@@ -28,7 +31,7 @@ class RootedFileSystemTest : public testing::TestWithParam<bool> {
     fs::create_symlink("../outside/secret", Root() + "relative-out");
     fs::create_symlink(dir.Path() / "outside" / "new", Root() + "dangling-out");
   }
-  void TearDown() override { RootedFileSystem::ForceComponentWalk(false); }
+  void TearDown() override { BeneathRootFileSystem::ForceComponentWalk(false); }
   std::string Root() const { return (dir.Path() / "root").string() + "/"; }
 
   test::TempDir dir;
@@ -36,7 +39,7 @@ class RootedFileSystemTest : public testing::TestWithParam<bool> {
 };
 
 TEST_P(RootedFileSystemTest, NothingOutsideTheRootIsReachable) {
-  RootedFileSystem files(Root());
+  BeneathRootFileSystem files(Root());
   struct stat st {};
   for (const char* name : {"file-out", "relative-out", "dir-out/secret", "dangling-out"}) {
     std::string path = Root() + name;
@@ -72,7 +75,7 @@ TEST_P(RootedFileSystemTest, NothingOutsideTheRootIsReachable) {
 }
 
 TEST_P(RootedFileSystemTest, WorksInsideTheRoot) {
-  RootedFileSystem files(Root());
+  BeneathRootFileSystem files(Root());
   struct stat st {};
   EXPECT_TRUE(files.Stat(Root(), st) && S_ISDIR(st.st_mode));
   EXPECT_TRUE(files.MakeDirectory(Root() + "sub/new"));
@@ -92,7 +95,7 @@ TEST_P(RootedFileSystemTest, WorksInsideTheRoot) {
 }
 
 TEST_P(RootedFileSystemTest, OpensNeitherPipesNorDirectoriesAsFiles) {
-  RootedFileSystem files(Root());
+  BeneathRootFileSystem files(Root());
   ASSERT_EQ(::mkfifo((Root() + "pipe").c_str(), 0600), 0);
   int error = 0;
   // Would wait for a writer forever if the open were a plain one.
@@ -121,7 +124,7 @@ TEST_P(RootedFileSystemTest, HardLinksToOtherUsersFilesAreRefused) {
     bool served;
   } cases[] = {{"theirs", false, false}, {"theirs", true, true}, {"own", false, true}};
   for (const Case& c : cases) {
-    RootedFileSystem files(Root(), nullptr, c.follow);
+    BeneathRootFileSystem files(Root(), nullptr, c.follow);
     std::string path = Root() + c.name;
     int error = 0;
     SharedFile read = files.OpenShared(shares, path, FileAccess::Read, ShareMode::DenyNone,
@@ -135,6 +138,45 @@ TEST_P(RootedFileSystemTest, HardLinksToOtherUsersFilesAreRefused) {
     // Emptied through the link where it is served; untouched where it is refused.
     EXPECT_EQ(test::ReadFile(dir.Path() / "outside" / c.name), c.served ? "" : c.name);
   }
+}
+
+// Sizes of regular files only, and the room left for the program's own writes (not the blocks kept for the
+// system's administrator), both only beneath the root.
+TEST_P(RootedFileSystemTest, SizeAndFreeSpaceBeneathTheRoot) {
+  BeneathRootFileSystem files(Root());
+  ASSERT_EQ(::mkfifo((Root() + "pipe").c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    std::optional<std::uint64_t> size;
+    int error;  // 0: whichever error the resolution gives
+  } cases[] = {{"sub/inner", 5, 0},
+               {"sub", std::nullopt, EISDIR},
+               {"pipe", std::nullopt, EINVAL},
+               {"none", std::nullopt, ENOENT},
+               {"file-out", std::nullopt, 0},
+               {"dir-out/secret", std::nullopt, 0}};
+  for (const Case& c : cases) {
+    errno = 0;
+    EXPECT_EQ(files.Size(Root() + c.name), c.size) << c.name;
+    if (c.error != 0) {
+      EXPECT_EQ(errno, c.error) << c.name;
+    }
+  }
+  EXPECT_EQ(files.Size((dir.Path() / "outside" / "secret").string()), std::nullopt);
+  EXPECT_EQ(RootedFileSystem::Unconfined()->Size((dir.Path() / "outside" / "secret").string()), 6u);
+
+  struct statvfs fs {};
+  ASSERT_EQ(::statvfs(Root().c_str(), &fs), 0);
+  double available = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+  for (const std::string& path : {Root(), Root() + "sub"}) {
+    std::optional<std::uint64_t> free = files.FreeSpace(path);
+    ASSERT_TRUE(free) << path;
+    // Other writers share the disk: the figure is compared loosely.
+    EXPECT_NEAR(static_cast<double>(*free), available, available / 100 + 1e6) << path;
+  }
+  EXPECT_EQ(files.FreeSpace(Root() + "dir-out"), std::nullopt);
+  EXPECT_EQ(files.FreeSpace((dir.Path() / "outside").string()), std::nullopt);
+  EXPECT_TRUE(RootedFileSystem::Unconfined()->FreeSpace((dir.Path() / "outside").string()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolution, RootedFileSystemTest, testing::Values(false, true),

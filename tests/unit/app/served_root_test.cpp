@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "app/rooted_file_system.h"
+#include "app/beneath_root_file_system.h"
 #include "support/temp_dir.h"
 
 namespace hx {
@@ -22,7 +22,7 @@ std::string PrivateName(const test::TempDir& dir) {
 
 // A file written beneath the folder through the descriptor it holds; false when the call is refused.
 bool WriteBeneath(const ServedRootLookup& lookup, const std::string& text, const std::string& name) {
-  RootedFileSystem files(text, lookup.root, false);
+  BeneathRootFileSystem files(text, lookup.root, false);
   int fd = files.Open(text + (text.ends_with('/') ? "" : "/") + name, O_WRONLY | O_CREAT | O_EXCL, 0644);
   if (fd < 0) return false;
   ::close(fd);

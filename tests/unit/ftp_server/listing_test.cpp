@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/beneath_root_file_system.h"
 #include "ftp/server/listing_reader.h"
 #include "support/temp_dir.h"
 
@@ -120,7 +121,7 @@ TEST(ListingTest, DirectorySearch) {
   ASSERT_EQ(::utimes((dir.Path() / "b.txt").c_str(), times), 0);
   // A pipe is no file a client could fetch: it is left out.
   ASSERT_EQ(::mkfifo((dir.Path() / "c.fifo").c_str(), 0600), 0);
-  RootedFileSystem files(dir.Dir());
+  auto files = std::make_shared<const BeneathRootFileSystem>(dir.Dir());
 
   std::vector<ListEntry> all = FindEntries(files, dir.Dir() + "*.*");
   ASSERT_EQ(all.size(), 5u);
@@ -154,7 +155,7 @@ TEST(ListingTest, DirectorySearch) {
 TEST(ListingTest, PartWiseListing) {
   test::TempDir dir;
   for (int i = 0; i < 25; ++i) test::WriteFile(dir.Path() / ("f" + std::to_string(100 + i)), "x");
-  RootedFileSystem files(dir.Dir());
+  auto files = std::make_shared<const BeneathRootFileSystem>(dir.Dir());
   struct Case {
     size_t sortLimit;
     bool sorted;

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "app/beneath_root_file_system.h"
 #include "support/temp_dir.h"
 
 namespace hx::ftpd {
@@ -125,12 +126,12 @@ TEST(ResolvePathTest, ProbesTheRealFileSystem) {
   std::filesystem::create_directory(dir.Path() / "d");
   test::WriteFile(dir.Path() / "outside", "x");
   std::filesystem::create_symlink(dir.Path() / "outside", dir.Path() / "d" / "out");
-  RootedFileSystem files((dir.Path() / "d").string());
+  BeneathRootFileSystem files((dir.Path() / "d").string());
   EXPECT_EQ(ProbePath(files, (dir.Path() / "f").string()), PathKind::Missing);  // beside the root
   EXPECT_EQ(ProbePath(files, (dir.Path() / "d").string()), PathKind::Directory);
   EXPECT_EQ(ProbePath(files, (dir.Path() / "d" / "none").string()), PathKind::Missing);
   EXPECT_EQ(ProbePath(files, (dir.Path() / "d" / "out").string()), PathKind::Missing);  // a link out of it
-  EXPECT_EQ(ProbePath(RootedFileSystem(dir.Dir()), (dir.Path() / "f").string()), PathKind::File);
+  EXPECT_EQ(ProbePath(BeneathRootFileSystem(dir.Dir()), (dir.Path() / "f").string()), PathKind::File);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "app/beneath_root_file_system.h"
 #include "support/temp_dir.h"
 
 namespace hx::tftp {
@@ -219,12 +220,12 @@ TEST_F(FileAccess, ReceiveReportsADirectoryThatCannotBeCreated) {
 }
 
 TEST(MakeDirectories, PathsWithoutDirectoriesOrWithExistingOnes) {
-  RootedFileSystem anywhere = RootedFileSystem::Unconfined();
-  EXPECT_EQ(MakeDirectories(anywhere, "file.bin", false), std::nullopt);
-  EXPECT_EQ(MakeDirectories(anywhere, "/f.bin", false), std::nullopt);
+  std::shared_ptr<const RootedFileSystem> anywhere = RootedFileSystem::Unconfined();
+  EXPECT_EQ(MakeDirectories(*anywhere, "file.bin", false), std::nullopt);
+  EXPECT_EQ(MakeDirectories(*anywhere, "/f.bin", false), std::nullopt);
   TempDir dir;
   fs::create_directories(dir.Path() / "a" / "b");
-  RootedFileSystem files(dir.Dir());
+  BeneathRootFileSystem files(dir.Dir());
   EXPECT_EQ(MakeDirectories(files, dir.Dir() + "a//b/f.bin", false), std::nullopt);
   EXPECT_EQ(MakeDirectories(files, dir.Dir() + "a/b/c/f.bin", true), std::nullopt);
   EXPECT_TRUE(fs::is_directory(dir.Path() / "a" / "b" / "c"));

@@ -1,9 +1,10 @@
-#include "app/rooted_file_system.h"
+#include "app/beneath_root_file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <stdio.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -92,9 +93,10 @@ int WalkBeneath(int dirFd, const std::string& relative, int flags, mode_t mode) 
 
 }  // namespace
 
-RootedFileSystem::RootedFileSystem(std::string root) : RootedFileSystem(std::move(root), true) {}
+BeneathRootFileSystem::BeneathRootFileSystem(std::string root)
+    : BeneathRootFileSystem(std::move(root), true) {}
 
-RootedFileSystem::RootedFileSystem(std::string root, bool confined)
+BeneathRootFileSystem::BeneathRootFileSystem(std::string root, bool confined)
     : m_root(std::move(root)), m_confined(confined) {
   // The servers collapse doubled separators in the paths they build; the root must read the same way.
   auto end = std::unique(m_root.begin(), m_root.end(), [](char a, char b) { return a == '/' && b == '/'; });
@@ -102,22 +104,26 @@ RootedFileSystem::RootedFileSystem(std::string root, bool confined)
   if (m_confined && (m_root.empty() || m_root.back() != '/')) m_root += m_root.empty() ? "./" : "/";
 }
 
-RootedFileSystem::RootedFileSystem(std::string root, std::shared_ptr<const ServedRoot> held,
-                                   bool followHardLinks)
-    : RootedFileSystem(std::move(root), true) {
+BeneathRootFileSystem::BeneathRootFileSystem(std::string root, std::shared_ptr<const ServedRoot> held,
+                                             bool followHardLinks)
+    : BeneathRootFileSystem(std::move(root), true) {
   m_held = std::move(held);
   m_followHardLinks = followHardLinks;
 }
 
-RootedFileSystem RootedFileSystem::Unconfined() {
-  return RootedFileSystem(std::string(), false);
+BeneathRootFileSystem BeneathRootFileSystem::Unconfined() {
+  return BeneathRootFileSystem(std::string(), false);
 }
 
-void RootedFileSystem::ForceComponentWalk(bool on) {
+std::shared_ptr<const RootedFileSystem> RootedFileSystem::Unconfined() {
+  return std::make_shared<const BeneathRootFileSystem>(BeneathRootFileSystem::Unconfined());
+}
+
+void BeneathRootFileSystem::ForceComponentWalk(bool on) {
   g_forceWalk = on;
 }
 
-std::optional<std::string> RootedFileSystem::Inside(const std::string& path) const {
+std::optional<std::string> BeneathRootFileSystem::Inside(const std::string& path) const {
   if (!m_confined) return path;
   std::string relative;
   if (path.compare(0, m_root.size(), m_root) == 0)
@@ -135,14 +141,14 @@ std::optional<std::string> RootedFileSystem::Inside(const std::string& path) con
   return relative.empty() ? std::string(".") : relative;
 }
 
-bool RootedFileSystem::IsBeneath(const std::string& path) const {
+bool BeneathRootFileSystem::IsBeneath(const std::string& path) const {
   int saved = errno;
   std::optional<std::string> relative = Inside(path);
   errno = saved;
   return relative && *relative != ".";
 }
 
-int RootedFileSystem::OpenBeneath(const std::string& relative, int flags, mode_t mode) const {
+int BeneathRootFileSystem::OpenBeneath(const std::string& relative, int flags, mode_t mode) const {
   // openat2 refuses flags that mean nothing with O_PATH.
   flags |= (flags & O_PATH) ? O_CLOEXEC : O_CLOEXEC | O_NOCTTY;
   if (!m_confined) return ::open(relative.c_str(), flags, mode);
@@ -157,14 +163,14 @@ int RootedFileSystem::OpenBeneath(const std::string& relative, int flags, mode_t
   return WalkBeneath(rootFd, relative, flags, mode);
 }
 
-int RootedFileSystem::RootDescriptor(int& opened) const {
+int BeneathRootFileSystem::RootDescriptor(int& opened) const {
   opened = -1;
   if (!m_held) return opened = ::open(m_root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (m_held->Descriptor() < 0) errno = m_held->Error();
   return m_held->Descriptor();
 }
 
-bool RootedFileSystem::MayServe(int fd, struct stat& st) const {
+bool BeneathRootFileSystem::MayServe(int fd, struct stat& st) const {
   if (::fstat(fd, &st) != 0) return false;
   if (!m_confined || m_followHardLinks || !S_ISREG(st.st_mode) || st.st_nlink <= 1 ||
       st.st_uid == ::geteuid())
@@ -173,7 +179,7 @@ bool RootedFileSystem::MayServe(int fd, struct stat& st) const {
   return false;
 }
 
-int RootedFileSystem::OpenParent(const std::string& path, std::string& name) const {
+int BeneathRootFileSystem::OpenParent(const std::string& path, std::string& name) const {
   std::optional<std::string> relative = Inside(path);
   if (!relative) return -1;
   size_t slash = relative->rfind('/');
@@ -188,7 +194,7 @@ int RootedFileSystem::OpenParent(const std::string& path, std::string& name) con
   return OpenBeneath(parent, O_PATH | O_DIRECTORY, 0);
 }
 
-bool RootedFileSystem::Stat(const std::string& path, struct stat& st) const {
+bool BeneathRootFileSystem::Stat(const std::string& path, struct stat& st) const {
   std::optional<std::string> relative = Inside(path);
   if (!relative) return false;
   if (!m_confined) return ::stat(relative->c_str(), &st) == 0;
@@ -196,13 +202,36 @@ bool RootedFileSystem::Stat(const std::string& path, struct stat& st) const {
   return fd.Get() >= 0 && ::fstat(fd.Get(), &st) == 0;
 }
 
-bool RootedFileSystem::LinkStat(const std::string& path, struct stat& st) const {
+bool BeneathRootFileSystem::LinkStat(const std::string& path, struct stat& st) const {
   std::string name;
   Descriptor parent(OpenParent(path, name));
   return parent.Get() >= 0 && ::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-int RootedFileSystem::Open(const std::string& path, int flags, mode_t mode) const {
+std::optional<std::uint64_t> BeneathRootFileSystem::Size(const std::string& path) const {
+  struct stat st {};
+  if (!Stat(path, st)) return std::nullopt;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::uint64_t> BeneathRootFileSystem::FreeSpace(const std::string& path) const {
+  std::optional<std::string> relative = Inside(path);
+  if (!relative) return std::nullopt;
+  struct statvfs fs {};
+  if (!m_confined) {
+    if (::statvfs(relative->c_str(), &fs) != 0) return std::nullopt;
+  } else {
+    Descriptor fd(OpenBeneath(*relative, O_PATH, 0));
+    if (fd.Get() < 0 || ::fstatvfs(fd.Get(), &fs) != 0) return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+int BeneathRootFileSystem::Open(const std::string& path, int flags, mode_t mode) const {
   std::optional<std::string> relative = Inside(path);
   if (!relative) return -1;
   if (flags & O_PATH) return OpenBeneath(*relative, flags, mode);
@@ -214,8 +243,9 @@ int RootedFileSystem::Open(const std::string& path, int flags, mode_t mode) cons
   return fd.Release();
 }
 
-SharedFile RootedFileSystem::OpenShared(FileShareTable& shares, const std::string& path, FileAccess access,
-                                        ShareMode share, Disposition disposition, int& error) const {
+SharedFile BeneathRootFileSystem::OpenShared(FileShareTable& shares, const std::string& path,
+                                             FileAccess access, ShareMode share, Disposition disposition,
+                                             int& error) const {
   // O_NONBLOCK keeps the open of a pipe from waiting for its other end; the file is refused below anyway.
   Descriptor fd(Open(path, SharedFile::OpenFlags(access, disposition) | O_NONBLOCK, 0644));
   struct stat st {};
@@ -231,25 +261,25 @@ SharedFile RootedFileSystem::OpenShared(FileShareTable& shares, const std::strin
   return SharedFile::Claim(shares, fd.Release(), access, share, disposition, error);
 }
 
-bool RootedFileSystem::MakeDirectory(const std::string& path, mode_t mode) const {
+bool BeneathRootFileSystem::MakeDirectory(const std::string& path, mode_t mode) const {
   std::string name;
   Descriptor parent(OpenParent(path, name));
   return parent.Get() >= 0 && ::mkdirat(parent.Get(), name.c_str(), mode) == 0;
 }
 
-bool RootedFileSystem::RemoveDirectory(const std::string& path) const {
+bool BeneathRootFileSystem::RemoveDirectory(const std::string& path) const {
   std::string name;
   Descriptor parent(OpenParent(path, name));
   return parent.Get() >= 0 && ::unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-bool RootedFileSystem::Unlink(const std::string& path) const {
+bool BeneathRootFileSystem::Unlink(const std::string& path) const {
   std::string name;
   Descriptor parent(OpenParent(path, name));
   return parent.Get() >= 0 && ::unlinkat(parent.Get(), name.c_str(), 0) == 0;
 }
 
-bool RootedFileSystem::Rename(const std::string& from, const std::string& to) const {
+bool BeneathRootFileSystem::Rename(const std::string& from, const std::string& to) const {
   std::string fromName, toName;
   Descriptor fromParent(OpenParent(from, fromName));
   if (fromParent.Get() < 0) return false;
@@ -267,7 +297,7 @@ bool RootedFileSystem::Rename(const std::string& from, const std::string& to) co
   return ::renameat(fromParent.Get(), fromName.c_str(), toParent.Get(), toName.c_str()) == 0;
 }
 
-std::optional<std::vector<std::string>> RootedFileSystem::ReadDirectory(const std::string& path) const {
+std::optional<std::vector<std::string>> BeneathRootFileSystem::ReadDirectory(const std::string& path) const {
   int fd = Open(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return std::nullopt;
   DIR* handle = ::fdopendir(fd);
