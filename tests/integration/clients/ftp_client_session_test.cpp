@@ -66,6 +66,8 @@ class FtpClientSessionTest : public ::testing::Test {
     return registry.CellText(worker.m_nSessionId, column);
   }
 
+  // Moves only when a test moves it; it outlives the sessions, whose timers are its own.
+  test::ManualClock clock;
   test::TempDir dir;
   RecordingFrontend frontend;
   ConfigStore config{dir.Path() / "Harbinex.ini"};
@@ -75,7 +77,6 @@ class FtpClientSessionTest : public ::testing::Test {
   BlockingPool blocking;  // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
-  test::ManualClock clock;  // moves only when a test moves it; no test here waits on the server's silence
   AppContext app{dir.Dir(), config, registry, log, frontend, shares, blocking, textSizes, blocks, clock};
 };
 
