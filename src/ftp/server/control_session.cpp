@@ -1,6 +1,5 @@
 #include "ftp/server/control_session.h"
 
-#include <asio/write.hpp>
 #include <algorithm>
 #include <chrono>
 
@@ -14,12 +13,10 @@
 #include "app/worker.h"
 #include "app/worker_registry.h"
 #include "ftp/server/command_table.h"
-#include "ftp/server/download.h"
+#include "ftp/server/data_transfer.h"
 #include "ftp/server/ftp_worker.h"
-#include "ftp/server/listing_job.h"
 #include "ftp/server/passive_listener.h"
 #include "ftp/server/replies.h"
-#include "ftp/server/upload.h"
 
 namespace hx::ftpd {
 namespace {
@@ -34,14 +31,16 @@ std::string_view FirstLine(std::string_view text) { return text.substr(0, text.f
 
 }  // namespace
 
-ControlSession::ControlSession(AppContext& context, FtpWorker& worker, asio::ip::tcp::socket socket, int sessionId)
+ControlSession::ControlSession(AppContext& context, FtpWorker& worker, std::unique_ptr<ByteStream> connection,
+                               StreamEnds ends, int sessionId)
     : m_context(context),
       m_worker(worker),
-      m_socket(std::move(socket)),
-      m_endTimer(worker.Executor()),
-      m_idleTimer(worker.Executor()),
-      m_loginPauseTimer(worker.Executor()),
-      m_lastActivity(std::chrono::steady_clock::now()),
+      m_connection(std::move(connection)),
+      m_ends(ends),
+      m_endTimer(context.clock.MakeTimer(worker.Executor())),
+      m_idleTimer(context.clock.MakeTimer(worker.Executor())),
+      m_loginPauseTimer(context.clock.MakeTimer(worker.Executor())),
+      m_lastActivity(context.clock.Now()),
       m_nSessionId(sessionId) {
   m_strRootDir = cfg::Read(m_context.config, cfg::kFDLDir);
   std::replace(m_strRootDir.begin(), m_strRootDir.end(), '\\', '/');
@@ -51,20 +50,11 @@ ControlSession::ControlSession(AppContext& context, FtpWorker& worker, asio::ip:
 ControlSession::~ControlSession() { Shutdown(); }
 
 void ControlSession::Start() {
-  std::error_code error;
-  m_socket.non_blocking(true, error);
-  // Every reply is written whole; the lines of a multi-line reply must not wait for acknowledgements.
-  m_socket.set_option(asio::ip::tcp::no_delay(true), error);
-  // Urgent data stays in the stream: a client that sends "ABOR\r\n" as urgent data would otherwise lose
-  // the LF of its line (Linux keeps the last urgent byte apart), and the Telnet synch before an ABOR is
-  // taken out by the line reader like every Telnet command.
-  m_socket.set_option(asio::socket_base::out_of_band_inline(true), error);
   SendReply(reply::kBanner);
-  asio::ip::tcp::endpoint peer = m_socket.remote_endpoint(error);
-  if (!error) {
-    m_peerAddress = Unmapped(peer.address());
+  if (m_ends.peer) {
+    m_peerAddress = Unmapped(m_ends.peer->address());
     m_strPeerAddr = AddressText(m_peerAddress);
-    m_nPeerPort = peer.port();
+    m_nPeerPort = m_ends.peer->port();
   }
   LogEntry("FTP: Connection from " + m_strPeerAddr);
   m_bConnected = true;
@@ -78,11 +68,10 @@ void ControlSession::Shutdown() {
   m_stopWork->store(true, std::memory_order_relaxed);
   m_statReader.reset();
   CloseTransfers();
-  m_endTimer.cancel();
-  m_idleTimer.cancel();
-  m_loginPauseTimer.cancel();
-  std::error_code ignored;
-  if (m_socket.is_open()) m_socket.close(ignored);
+  m_endTimer->Cancel();
+  m_idleTimer->Cancel();
+  m_loginPauseTimer->Cancel();
+  if (m_connection->IsOpen()) m_connection->Close();
   m_bConnected = false;
   m_ended = true;
   m_ending = true;
@@ -116,23 +105,28 @@ void ControlSession::SetSessionText(int column, std::string_view text) {
 
 std::string ControlSession::ThreadPrefix() { return "FTP: Thread " + std::to_string(CurrentThreadNumber()); }
 
-void ControlSession::ShowMessage(const std::string& text) { m_context.frontend.MessageBox(text); }
+void ControlSession::Debug(std::string_view text) { DebugLine(ThreadPrefix() + " " + std::string(text)); }
 
-int ControlSession::Quorin() const { return cfg::Read(m_context.config, cfg::kQuorin); }
+void ControlSession::Progress(std::uint64_t bytes) { SetSessionText(kColBytes, std::to_string(bytes)); }
+
+void ControlSession::Notice(const std::string& text) { m_context.frontend.MessageBox(text); }
 
 std::chrono::seconds ControlSession::DataTimeout() const {
   return std::chrono::seconds(std::max(0, cfg::Read(m_context.config, cfg::kFDataTimeout)));
 }
 
-void ControlSession::TransferEnded() {
-  m_pSendSocket.reset();
-  m_pRecvSocket.reset();
-  m_lastActivity = std::chrono::steady_clock::now();
+TransferSettings ControlSession::CurrentTransferSettings() const {
+  return {.quorin = cfg::Read(m_context.config, cfg::kQuorin), .dataTimeout = DataTimeout()};
 }
 
-void ControlSession::ListingEnded() {
-  m_pListing.reset();
-  m_lastActivity = std::chrono::steady_clock::now();
+void ControlSession::StartTransfer(std::unique_ptr<DataTransfer> transfer, std::unique_ptr<DataOpener> opener) {
+  std::erase_if(m_endedTransfers, [](const auto& ended) { return ended->Idle(); });
+  if (transfer->Connect(std::move(opener))) m_transfer = std::move(transfer);
+}
+
+void ControlSession::Ended(DataTransfer& transfer) {
+  if (m_transfer.get() == &transfer) m_endedTransfers.push_back(std::move(m_transfer));
+  m_lastActivity = m_context.clock.Now();
   ResumeProcessing();
 }
 
@@ -144,12 +138,12 @@ void ControlSession::ArmIdleTimer() {
   if (m_idleArmed || m_ending) return;
   int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
-  auto now = std::chrono::steady_clock::now();
-  auto deadline = TransferRunning() || m_blockingPending ? now + std::chrono::seconds(limit)
-                                                         : m_lastActivity + std::chrono::seconds(limit);
+  Clock::TimePoint now = m_context.clock.Now();
+  Clock::TimePoint deadline = TransferRunning() || m_blockingPending ? now + std::chrono::seconds(limit)
+                                                                     : m_lastActivity + std::chrono::seconds(limit);
   m_idleArmed = true;
-  m_idleTimer.expires_at(std::max(deadline, now));
-  m_idleTimer.async_wait(m_worker.Bind([this](std::error_code error) {
+  m_idleTimer->ExpiresAt(std::max(deadline, now));
+  m_idleTimer->AsyncWait(m_worker.Bind([this](std::error_code error) {
     m_idleArmed = false;
     if (!error) OnIdleTimer();
   }));
@@ -160,7 +154,7 @@ void ControlSession::OnIdleTimer() {
   int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
   if (TransferRunning() || m_blockingPending ||
-      std::chrono::steady_clock::now() < m_lastActivity + std::chrono::seconds(limit)) {
+      m_context.clock.Now() < m_lastActivity + std::chrono::seconds(limit)) {
     ArmIdleTimer();
     return;
   }
@@ -174,7 +168,7 @@ void ControlSession::OnIdleTimer() {
 // ---- reading and dispatch -------------------------------------------------------------------------------
 
 bool ControlSession::CanProcess() const {
-  return !m_ending && !m_pListing && !m_loginPause && !m_blockingPending && !m_statReader &&
+  return !m_ending && !(m_transfer && m_transfer->HoldsCommands()) && !m_loginPause && !m_blockingPending && !m_statReader &&
          m_output.size() + m_writing.size() < kOutputBound;
 }
 
@@ -190,7 +184,7 @@ void ControlSession::ResumeProcessing() {
 void ControlSession::ReadMore() {
   if (m_readPending || m_inputEnded || m_ending) return;
   m_readPending = true;
-  m_socket.async_read_some(asio::buffer(m_readBuffer), m_worker.Bind([this](std::error_code error, size_t count) {
+  m_connection->ReadSome(asio::buffer(m_readBuffer), m_worker.Bind([this](std::error_code error, size_t count) {
     m_readPending = false;
     if (error == asio::error::operation_aborted || m_ending) return;
     if (error)
@@ -226,7 +220,7 @@ void ControlSession::ProcessLines() {
 }
 
 void ControlSession::HandleLine(const std::string& line) {
-  m_lastActivity = std::chrono::steady_clock::now();
+  m_lastActivity = m_context.clock.Now();
   ArmIdleTimer();
   // A password goes neither to the trace nor to the row.
   if (DebugOn()) DebugLine(ThreadPrefix() + " Command Received: " + HidePassword(line));
@@ -268,8 +262,8 @@ void ControlSession::QueueOutput(std::string_view text) {
   if (!m_writePending && m_output.empty()) {
     // The common case: the reply fits into the socket's buffer and is on its way before the next line.
     std::error_code error;
-    size_t written = m_socket.write_some(asio::buffer(text.data(), text.size()), error);
-    if (error == asio::error::would_block || error == asio::error::try_again) {
+    size_t written = m_connection->WriteNow(asio::buffer(text.data(), text.size()), error);
+    if (error == asio::error::would_block) {
       written = 0;
     } else if (error) {
       WriteFailed(error);
@@ -286,7 +280,18 @@ void ControlSession::StartWrite() {
   m_writePending = true;
   m_writing.swap(m_output);
   m_output.clear();
-  asio::async_write(m_socket, asio::buffer(m_writing), m_worker.Bind([this](std::error_code error, size_t) {
+  m_written = 0;
+  WriteRest();
+}
+
+void ControlSession::WriteRest() {
+  asio::const_buffer rest(m_writing.data() + m_written, m_writing.size() - m_written);
+  m_connection->WriteSome(rest, m_worker.Bind([this](std::error_code error, size_t count) {
+    m_written += count;
+    if (!error && m_written < m_writing.size() && !m_ended) {
+      WriteRest();
+      return;
+    }
     m_writePending = false;
     m_writing.clear();
     if (error == asio::error::operation_aborted || m_ended) return;
@@ -330,8 +335,8 @@ void ControlSession::EndSession() {
     FinishEnd();
     return;
   }
-  m_endTimer.expires_after(kEndGrace);
-  m_endTimer.async_wait(m_worker.Bind([this](std::error_code error) {
+  m_endTimer->ExpiresAfter(kEndGrace);
+  m_endTimer->AsyncWait(m_worker.Bind([this](std::error_code error) {
     if (!error) FinishEnd();
   }));
 }
@@ -344,12 +349,9 @@ void ControlSession::FinishEnd() {
 
 void ControlSession::CloseTransfers() {
   ClosePassive();
-  if (m_pSendSocket) m_pSendSocket->Close();
-  if (m_pRecvSocket) m_pRecvSocket->Close();
-  if (m_pListing) m_pListing->Close();
-  m_pSendSocket.reset();
-  m_pRecvSocket.reset();
-  m_pListing.reset();
+  if (!m_transfer) return;
+  m_transfer->Close();
+  m_endedTransfers.push_back(std::move(m_transfer));
 }
 
 }  // namespace hx::ftpd

@@ -2,29 +2,29 @@
 
 #include <array>
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
+#include "app/byte_stream.h"
+#include "app/clock.h"
 #include "app/rooted_file_system.h"
 #include "ftp/server/command_table.h"
 #include "ftp/server/ftp_worker.h"
 #include "ftp/server/line_reader.h"
 #include "ftp/server/resolve_path.h"
+#include "ftp/server/transfer_host.h"
 
 namespace hx::ftpd {
 
 class DataOpener;
-class Download;
-class Upload;
-class ListingJob;
+class DataTransfer;
 class ListingReader;
 struct ListingPart;
 class PassiveListener;
@@ -38,10 +38,13 @@ class PassiveListener;
 //
 // The session ends on QUIT, when the client closes the control connection, when a reply cannot be written,
 // or when its worker is told to stop; it then closes its transfer, its files and its sockets.
-class ControlSession {
+//
+// The connection is a ByteStream; the session knows of it only the two addresses it was made between.
+class ControlSession : public TransferHost {
  public:
-  ControlSession(AppContext& context, FtpWorker& worker, asio::ip::tcp::socket socket, int sessionId);
-  ~ControlSession();
+  ControlSession(AppContext& context, FtpWorker& worker, std::unique_ptr<ByteStream> connection,
+                 StreamEnds ends, int sessionId);
+  ~ControlSession() override;
   ControlSession(const ControlSession&) = delete;
   ControlSession& operator=(const ControlSession&) = delete;
 
@@ -51,20 +54,14 @@ class ControlSession {
   void Shutdown();
 
   // The session's services for its transfers.
-  void SendReply(std::string_view text);
-  void LogEntry(std::string_view text);
-  void DebugLine(std::string_view text);
-  bool DebugOn() const;
-  void SetSessionText(int column, std::string_view text);
-  int Quorin() const;
-  // FDataTimeout: how long a data connection may move no byte before its transfer is aborted; 0 is never.
-  std::chrono::seconds DataTimeout() const;
-  void ShowMessage(const std::string& text);
-  // "FTP: Thread N", the start of the session's debug lines.
-  static std::string ThreadPrefix();
+  void Reply(std::string_view text) override { SendReply(text); }
+  void Log(std::string_view text) override { LogEntry(text); }
+  void Progress(std::uint64_t bytes) override;
+  bool DebugOn() const override;
+  void Debug(std::string_view text) override;
+  void Notice(const std::string& text) override;
   // A transfer has ended; it has sent its own replies and log entries.
-  void TransferEnded();
-  void ListingEnded();
+  void Ended(DataTransfer& transfer) override;
 
  private:
   friend std::array<CommandRow, kCommandCount> MakeCommandTable();
@@ -75,9 +72,18 @@ class ControlSession {
   void ResumeProcessing();
   bool CanProcess() const;
   void HandleLine(const std::string& line);
+  void SendReply(std::string_view text);
+  void LogEntry(std::string_view text);
+  void DebugLine(std::string_view text);
+  void SetSessionText(int column, std::string_view text);
+  // "FTP: Thread N", the start of the session's debug lines.
+  static std::string ThreadPrefix();
+  // FDataTimeout: how long a data connection may move no byte before its transfer is aborted; 0 is never.
+  std::chrono::seconds DataTimeout() const;
   // Output.
   void QueueOutput(std::string_view text);
   void StartWrite();
+  void WriteRest();
   void WriteFailed(const std::error_code& error);
   // The idle limit (FIdleTimeout): a session without a command for that long, while no transfer runs, is
   // told "421 Timeout." and closed.
@@ -160,7 +166,10 @@ class ControlSession {
   // the pool refuses the work; the caller replies.
   template <class Work, class Done>
   bool Offload(Work work, Done done, BlockingPool::Admission admission = BlockingPool::Admission::New);
-  bool TransferRunning() const;
+  bool TransferRunning() const { return m_transfer != nullptr; }
+  // Starts `transfer`'s data connection through `opener`; the transfer becomes the session's running one.
+  void StartTransfer(std::unique_ptr<DataTransfer> transfer, std::unique_ptr<DataOpener> opener);
+  TransferSettings CurrentTransferSettings() const;
   // How the next data command gets its connection: the passive listener of the last PASV or EPSV (taken:
   // one connection per command), or a connect from the data port to the address of the last PORT or EPRT,
   // with `socket` opened for it. nullptr after the 425 or 451 reply.
@@ -171,18 +180,21 @@ class ControlSession {
   std::shared_ptr<PassiveListener> OpenPassiveListener();
   bool PassiveEnabled() const;
   bool ControlIsIpv6() const { return m_peerAddress.is_v6(); }
+  // The server's address of the control connection, as IPv4 for an IPv4 client.
+  asio::ip::address LocalAddress() const;
   void ClosePassive();
 
   AppContext& m_context;
   FtpWorker& m_worker;
-  asio::ip::tcp::socket m_socket;
-  asio::steady_timer m_endTimer;
-  asio::steady_timer m_idleTimer;
+  std::unique_ptr<ByteStream> m_connection;
+  StreamEnds m_ends;
+  std::unique_ptr<ClockTimer> m_endTimer;
+  std::unique_ptr<ClockTimer> m_idleTimer;
   bool m_idleArmed = false;
-  asio::steady_timer m_loginPauseTimer;
-  bool m_loginPause = false;  // a refused login waits for its reply; commands wait behind it
-  int m_nFailedLogins = 0;    // on this connection, however many USERs came between
-  std::chrono::steady_clock::time_point m_lastActivity;  // the last command, or the end of the last transfer
+  std::unique_ptr<ClockTimer> m_loginPauseTimer;
+  bool m_loginPause = false;      // a refused login waits for its reply; commands wait behind it
+  int m_nFailedLogins = 0;        // on this connection, however many USERs came between
+  Clock::TimePoint m_lastActivity;  // the last command, or the end of the last transfer
   int m_nSessionId;
 
   std::string m_strPeerAddr;
@@ -213,9 +225,9 @@ class ControlSession {
   std::shared_ptr<std::atomic<bool>> m_stopWork = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<ListingReader> m_statReader;  // the rest of a STAT listing, to follow its last part
 
-  std::shared_ptr<Download> m_pSendSocket;
-  std::shared_ptr<Upload> m_pRecvSocket;
-  std::shared_ptr<ListingJob> m_pListing;
+  std::unique_ptr<DataTransfer> m_transfer;  // the running RETR, STOR, APPE, LIST or NLST
+  // Transfers that have ended, kept until their last handler has run.
+  std::vector<std::unique_ptr<DataTransfer>> m_endedTransfers;
 
   LineReader m_reader;
   std::array<char, 4096> m_readBuffer{};
@@ -225,6 +237,7 @@ class ControlSession {
 
   std::string m_output;   // replies waiting for the write in progress
   std::string m_writing;  // the bytes of the write in progress
+  size_t m_written = 0;   // what of them has gone out
   bool m_writePending = false;
   bool m_writeFailed = false;
 

@@ -1,17 +1,13 @@
 #include "ftp/server/download.h"
 
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <asio/post.hpp>
 #include <cerrno>
 
 #include "app/line_endings.h"
-#include "app/session_table.h"
 #include "app/socket_error_text.h"
-#include "ftp/server/control_session.h"
 #include "ftp/server/data_connection.h"
 #include "ftp/server/replies.h"
 
@@ -46,29 +42,19 @@ long ReadAt(int fd, char* buffer, size_t size, std::uint64_t offset) {
 
 }  // namespace
 
-Download::Download(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::string path,
-                   std::uint64_t position)
-    : m_session(session),
-      m_socket(std::move(socket)),
+Download::Download(TransferHost& host, Worker& worker, Clock& clock, asio::ip::tcp::socket socket,
+                   TransferSettings settings, SharedFile file, std::string path, std::uint64_t position)
+    : DataTransfer(host, worker, clock, std::move(socket), settings),
       m_file(std::move(file)),
       m_path(std::move(path)),
-      m_nTotal(position),
-      m_graceTimer(m_socket.get_executor()),
-      m_stallTimer(m_socket.get_executor(), session.DataTimeout()) {}
+      m_total(position),
+      m_graceTimer(clock.MakeTimer(worker.Executor())) {}
 
-bool Download::Connect(std::unique_ptr<DataOpener> opener) {
-  m_opener = std::move(opener);
-  std::error_code error;
-  if (!m_opener->Start(m_socket, error,
-                       [self = shared_from_this()](std::error_code e) { self->OnConnect(e); })) {
-    m_session.SendReply(reply::kCouldNotConnect + SocketErrorText(error) + "\r\n");
-    m_ended = true;
-    m_socket.close(error);
-    m_file.Close();
-    return false;
-  }
-  WatchForStall();
-  return true;
+bool Download::StartRefused(std::error_code error) {
+  m_host.Reply(reply::kCouldNotConnect + SocketErrorText(error) + "\r\n");
+  Shut();
+  m_file.Close();
+  return false;
 }
 
 void Download::ConvertLineEnds() {
@@ -76,57 +62,25 @@ void Download::ConvertLineEnds() {
   m_text.resize(kSpan);
 }
 
-void Download::WatchForStall() {
-  m_stallTimer.Watch(shared_from_this(), [this] {
-    if (m_ended) return;
-    // No connection came within the limit: that is a connection that could not be opened, whichever of this
-    // timer and a passive listener's own limit fires first.
-    if (!m_connected) {
-      m_opener->Cancel();  // closed before the reply, so that nobody connects after it
-      OnConnect(asio::error::timed_out);
-      return;
-    }
-    m_session.LogEntry("FTP: No data moved for " + std::to_string(m_stallTimer.Limit().count()) + " seconds");
-    EndAsGone();
-  });
-}
-
 void Download::Abort() {
-  m_bAbort = true;
+  m_abort = true;
   if (m_peerGone) {
-    m_graceTimer.cancel();  // ends it as aborted at once
+    m_graceTimer->Cancel();  // ends it as aborted at once
     return;
   }
   // A chunk that the client does not take must not hold the abort up.
-  std::error_code ignored;
-  if (m_writing) m_socket.cancel(ignored);
+  if (m_writing) m_stream->Cancel();
 }
 
-void Download::Close() {
-  m_ended = true;
-  if (m_opener) m_opener->Cancel();
-  m_graceTimer.cancel();
-  m_stallTimer.Cancel();
-  std::error_code ignored;
-  m_socket.close(ignored);
-  m_file.Close();
+void Download::ConnectFailed(std::error_code error) {
+  m_host.Log("Connect Failure: " + SocketErrorText(error));
+  m_host.Reply(reply::kCantOpenData);
+  m_host.Log("FTP: File transfer aborted");
+  End(false);
 }
 
-void Download::OnConnect(std::error_code error) {
-  if (m_ended || error == asio::error::operation_aborted) return;
-  if (ConnectedThenReset(error)) {
-    PeerGone();
-    return;
-  }
-  if (error) {
-    m_session.LogEntry("Connect Failure: " + SocketErrorText(error));
-    m_session.SendReply(reply::kCantOpenData);
-    m_session.LogEntry("FTP: File transfer aborted");
-    End(false);
-    return;
-  }
-  m_connected = true;
-  if (m_session.Quorin() != 0) m_session.SendReply(reply::kDownloadOk);
+void Download::Connected() {
+  if (m_settings.quorin != 0) m_host.Reply(reply::kDownloadOk);
   WatchPeer();
   OnSend();
 }
@@ -134,27 +88,25 @@ void Download::OnConnect(std::error_code error) {
 // Nothing is expected from the client on a download's connection; its end (or a reset) before the file's
 // end means the client gave up.
 void Download::WatchPeer() {
-  m_socket.async_read_some(asio::buffer(m_peerBytes),
-                           [self = shared_from_this()](std::error_code error, size_t) {
-                             if (self->m_ended || error == asio::error::operation_aborted) return;
-                             if (!error) {
-                               self->WatchPeer();
-                               return;
-                             }
-                             std::error_code ignored;
-                             if (self->m_writing)
-                               self->m_socket.cancel(ignored);
-                             else
-                               self->PeerGone();
-                           });
+  m_stream->ReadSome(asio::buffer(m_peerBytes), Bind([this](std::error_code error, size_t) {
+                       if (m_ended || error == asio::error::operation_aborted) return;
+                       if (!error) {
+                         WatchPeer();
+                         return;
+                       }
+                       if (m_writing)
+                         m_stream->Cancel();
+                       else
+                         PeerGone();
+                     }));
 }
 
 // Debugging is read before every chunk so that switching it shows at once; at most every 50 ms, since a
 // chunk takes microseconds and every read of a setting looks at the file.
 bool Download::DebugOn() {
-  auto now = std::chrono::steady_clock::now();
+  Clock::TimePoint now = m_clock.Now();
   if (now - m_debugReadAt >= std::chrono::milliseconds(50)) {
-    m_debug = m_session.DebugOn();
+    m_debug = m_host.DebugOn();
     m_debugReadAt = now;
   }
   return m_debug;
@@ -165,31 +117,29 @@ bool Download::DebugOn() {
 // or an end that falls on a chunk boundary); a last span whose final chunk is full is followed by the empty
 // chunk that marks the end.
 void Download::CountChunks() {
-  std::uint64_t total = m_nTotal - m_nSpanSent;
-  std::uint64_t left = m_nSpanSent;
+  std::uint64_t total = m_total - m_spanSent;
+  std::uint64_t left = m_spanSent;
   bool debug = DebugOn();
   auto count = [&](std::uint64_t chunk) {
     total += chunk;
-    if (debug)
-      m_session.DebugLine(ControlSession::ThreadPrefix() + " Sent " + std::to_string(chunk) +
-                          " bytes, total bytes " + std::to_string(total));
+    if (debug) m_host.Debug("Sent " + std::to_string(chunk) + " bytes, total bytes " + std::to_string(total));
   };
   do {
     std::uint64_t chunk = std::min<std::uint64_t>(left, kChunk);
     count(chunk);
     left -= chunk;
   } while (left > 0);
-  if (m_bLastSent && m_nSpanSent > 0 && m_nSpanSent % kChunk == 0) count(0);
-  if (m_nTotal % 5120 == 0 || m_bLastSent) m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
+  if (m_lastSent && m_spanSent > 0 && m_spanSent % kChunk == 0) count(0);
+  if (m_total % 5120 == 0 || m_lastSent) m_host.Progress(m_total);
 }
 
 void Download::OnSend() {
   CountChunks();
-  if (m_bLastSent) {
+  if (m_lastSent) {
     FinishSend(true);
     return;
   }
-  if (m_bAbort) {
+  if (m_abort) {
     FinishSend(false);
     return;
   }
@@ -200,93 +150,89 @@ void Download::OnSend() {
   // The next span: kSpan bytes, or what is left of the file. A span that is not full holds the last chunk.
   struct stat st {};
   if (::fstat(m_file.NativeHandle(), &st) != 0) {
-    m_nSpan = m_nSpanSent = 0;
+    m_span = m_spanSent = 0;
     FinishSend(false);
     return;
   }
   std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-  m_nSpan = std::min<std::uint64_t>(kSpan, size > m_nTotal ? size - m_nTotal : 0);
-  m_nSpanSent = 0;
-  if (m_nSpan < kSpan) m_bLastSent = true;
+  m_span = std::min<std::uint64_t>(kSpan, size > m_total ? size - m_total : 0);
+  m_spanSent = 0;
+  if (m_span < kSpan) m_lastSent = true;
   SendRest();
 }
 
 void Download::SendRest() {
-  while (m_nSpanSent < m_nSpan) {
-    off_t offset = static_cast<off_t>(m_nTotal);
-    ssize_t sent =
-        ::sendfile(m_socket.native_handle(), m_file.NativeHandle(), &offset, m_nSpan - m_nSpanSent);
+  while (m_spanSent < m_span) {
+    std::error_code error;
+    size_t sent = m_stream->SendFileNow(m_file.NativeHandle(), m_total, m_span - m_spanSent, error);
     if (sent > 0) {
-      m_stallTimer.Moved();
-      m_nSpanSent += static_cast<std::uint64_t>(sent);
-      m_nTotal += static_cast<std::uint64_t>(sent);
+      Moved();
+      m_spanSent += sent;
+      m_total += sent;
       continue;
     }
-    if (sent == 0) {  // the file became shorter: this span is the last
-      m_nSpan = m_nSpanSent;
-      m_bLastSent = true;
+    if (!error) {  // the file became shorter: this span is the last
+      m_span = m_spanSent;
+      m_lastSent = true;
       break;
     }
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) {
+    if (error == asio::error::would_block) {
       m_writing = true;
-      m_socket.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code error) {
-        self->m_writing = false;
-        if (self->m_ended) return;
-        if (error)
-          self->OnWritten();
+      m_stream->WaitWritable(Bind([this](std::error_code waitError) {
+        m_writing = false;
+        if (m_ended) return;
+        if (waitError)
+          OnWritten();
         else
-          self->SendRest();
-      });
+          SendRest();
+      }));
       return;
     }
-    int code = errno;
-    if (code == EPIPE || code == ECONNRESET || code == ENOTCONN) {
+    if (error == std::errc::broken_pipe || error == std::errc::connection_reset ||
+        error == std::errc::not_connected) {
       OnWritten();
     } else {
-      m_nSpan = m_nSpanSent;  // the file could not be read
+      m_span = m_spanSent;  // the file could not be read
       CountChunks();
       FinishSend(false);
     }
     return;
   }
   // The span is out; the next one follows once the session had its turn (ABOR, other commands).
-  asio::post(m_socket.get_executor(), [self = shared_from_this()] {
-    if (!self->m_ended) self->OnSend();
+  Post([this] {
+    if (!m_ended) OnSend();
   });
 }
 
 // Type A has no sendfile: the text passes through the program to gain its CRs.
 void Download::SendTextSpan() {
-  long count = ReadAt(m_file.NativeHandle(), m_text.data(), kSpan, m_nTotal);
+  long count = ReadAt(m_file.NativeHandle(), m_text.data(), kSpan, m_total);
   if (count < 0) {
-    m_nSpan = m_nSpanSent = 0;
+    m_span = m_spanSent = 0;
     FinishSend(false);
     return;
   }
-  m_nSpan = static_cast<std::uint64_t>(count);
-  m_nSpanSent = 0;
-  if (m_nSpan < kSpan) m_bLastSent = true;
+  m_span = static_cast<std::uint64_t>(count);
+  m_spanSent = 0;
+  if (m_span < kSpan) m_lastSent = true;
   m_wire.clear();
-  EncodeLineEnds(std::string_view(m_text.data(), m_nSpan), LineEndRules::Ftp, m_wire);
+  EncodeLineEnds(std::string_view(m_text.data(), m_span), LineEndRules::Ftp, m_wire);
   m_wireSent = 0;
   WriteText();
 }
 
 void Download::WriteText() {
   if (m_wireSent == m_wire.size()) {
-    m_nSpanSent = m_nSpan;
-    m_nTotal += m_nSpan;
-    asio::post(m_socket.get_executor(), [self = shared_from_this()] {
-      if (!self->m_ended) self->OnSend();
+    m_spanSent = m_span;
+    m_total += m_span;
+    Post([this] {
+      if (!m_ended) OnSend();
     });
     return;
   }
   m_writing = true;
-  m_socket.async_write_some(asio::buffer(m_wire.data() + m_wireSent, m_wire.size() - m_wireSent),
-                            [self = shared_from_this()](std::error_code error, size_t count) {
-                              self->OnTextWritten(error, count);
-                            });
+  m_stream->WriteSome(asio::buffer(m_wire.data() + m_wireSent, m_wire.size() - m_wireSent),
+                      Bind([this](std::error_code error, size_t count) { OnTextWritten(error, count); }));
 }
 
 void Download::OnTextWritten(std::error_code error, size_t count) {
@@ -294,21 +240,21 @@ void Download::OnTextWritten(std::error_code error, size_t count) {
   if (m_ended) return;
   m_wireSent += count;
   if (!error) {
-    m_stallTimer.Moved();
+    Moved();
     WriteText();
     return;
   }
   // Cut short: the span counts the file bytes that went out whole.
-  m_nSpanSent = TextBytesSent(std::string_view(m_text.data(), m_nSpan), m_wireSent);
-  m_nTotal += m_nSpanSent;
+  m_spanSent = TextBytesSent(std::string_view(m_text.data(), m_span), m_wireSent);
+  m_total += m_spanSent;
   OnWritten();
 }
 
 // A span cut short: by ABOR, or because the client closed or reset the connection.
 void Download::OnWritten() {
   if (m_ended) return;
-  m_nSpan = m_nSpanSent;
-  if (m_bAbort) {
+  m_span = m_spanSent;
+  if (m_abort) {
     CountChunks();
     FinishSend(false);
     return;
@@ -317,13 +263,13 @@ void Download::OnWritten() {
 }
 
 void Download::FinishSend(bool success) {
-  m_session.LogEntry("File " + m_path + " Bytes transferred: " + std::to_string(m_nTotal));
+  m_host.Log("File " + m_path + " Bytes transferred: " + std::to_string(m_total));
   m_file.Close();
   if (success) {
-    m_session.LogEntry("FTP: File Transfer successful");
+    m_host.Log("FTP: File Transfer successful");
   } else {
-    m_session.SendReply(reply::kDownloadAborted);
-    m_session.LogEntry("FTP: File transfer aborted");
+    m_host.Reply(reply::kDownloadAborted);
+    m_host.Log("FTP: File transfer aborted");
   }
   End(true);
 }
@@ -333,37 +279,33 @@ void Download::FinishSend(bool success) {
 void Download::PeerGone() {
   if (m_peerGone) return;
   m_peerGone = true;
-  m_graceTimer.expires_after(std::chrono::milliseconds(50));
-  m_graceTimer.async_wait([self = shared_from_this()](std::error_code) {
-    if (self->m_ended) return;
-    if (self->m_bAbort) {
-      self->CountChunks();
-      self->FinishSend(false);
+  m_graceTimer->ExpiresAfter(std::chrono::milliseconds(50));
+  m_graceTimer->AsyncWait(Bind([this](std::error_code) {
+    if (m_ended) return;
+    if (m_abort) {
+      CountChunks();
+      FinishSend(false);
     } else {
-      self->EndAsGone();
+      EndAsGone();
     }
-  });
+  }));
 }
 
 void Download::EndAsGone() {
-  m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
-  m_session.LogEntry("File " + m_path + " Bytes transferred: " + std::to_string(m_nTotal));
+  m_host.Progress(m_total);
+  m_host.Log("File " + m_path + " Bytes transferred: " + std::to_string(m_total));
   m_file.Close();
-  m_session.SendReply(reply::kTransferFailed);
-  m_session.LogEntry("FTP: File transfer aborted");
+  m_host.Reply(reply::kTransferFailed);
+  m_host.Log("FTP: File transfer aborted");
   End(false);
 }
 
 void Download::End(bool successReply) {
-  m_ended = true;
-  if (m_opener) m_opener->Cancel();
-  m_graceTimer.cancel();
-  m_stallTimer.Cancel();
-  std::error_code ignored;
-  m_socket.close(ignored);
+  Shut();
+  m_graceTimer->Cancel();
   m_file.Close();
-  if (successReply && m_session.Quorin() == 0) m_session.SendReply(reply::kDownloadOk);
-  m_session.TransferEnded();
+  if (successReply && m_settings.quorin == 0) m_host.Reply(reply::kDownloadOk);
+  m_host.Ended(*this);
 }
 
 }  // namespace hx::ftpd

@@ -2,8 +2,6 @@
 
 #include <array>
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,12 +9,9 @@
 #include <vector>
 
 #include "app/shared_file.h"
-#include "ftp/server/data_connection.h"
-#include "ftp/server/stall_timer.h"
+#include "ftp/server/data_transfer.h"
 
 namespace hx::ftpd {
-
-class ControlSession;
 
 // One running RETR: sends the file over the data connection in chunks of 10,240 bytes, which are the unit of
 // its progress (the Bytes cell, the debug lines). The bytes go from the file to the connection inside the
@@ -36,25 +31,27 @@ class ControlSession;
 // that fails -> "425 Can't open data connection". With Quorin 0 the
 // success reply follows the close of the data connection after a success or an ABOR; otherwise it goes out
 // as soon as the connection is up.
-class Download : public std::enable_shared_from_this<Download> {
+class Download : public DataTransfer {
  public:
   static constexpr size_t kChunk = 10240;
   static constexpr size_t kSpan = 24 * kChunk;
 
-  Download(ControlSession& session, asio::ip::tcp::socket socket, SharedFile file, std::string path,
-           std::uint64_t position);
+  Download(TransferHost& host, Worker& worker, Clock& clock, asio::ip::tcp::socket socket,
+           TransferSettings settings, SharedFile file, std::string path, std::uint64_t position);
 
-  // Starts opening the data connection after the 150 reply. False, after the 451 reply, when the system
-  // refused it at once; the caller then drops the download.
-  bool Connect(std::unique_ptr<DataOpener> opener);
   // TYPE A: every LF of the file goes out as CR LF. Called before the connection is up.
   void ConvertLineEnds();
-  void Abort();
-  // The session ends: release the file and the connection without a reply.
-  void Close();
+  void Abort() override;
 
  private:
-  void OnConnect(std::error_code error);
+  // The system refused the connection at once: the 451 reply, and the download is dropped.
+  bool StartRefused(std::error_code error) override;
+  void Connected() override;
+  void ConnectFailed(std::error_code error) override;
+  void ConnectionReset() override { PeerGone(); }
+  void Stalled() override { EndAsGone(); }
+  void Release() override { m_file.Close(); }
+
   void OnSend();
   void SendRest();
   // Type A: reads the next span, converts it and writes it.
@@ -69,27 +66,20 @@ class Download : public std::enable_shared_from_this<Download> {
   void PeerGone();
   void EndAsGone();
   void End(bool successReply);
-  void WatchForStall();
 
-  ControlSession& m_session;
-  asio::ip::tcp::socket m_socket;
-  std::unique_ptr<DataOpener> m_opener;
   SharedFile m_file;
   std::string m_path;
   std::array<char, 256> m_peerBytes{};
-  std::uint64_t m_nTotal;         // the file position: the restart offset plus what was sent
-  std::uint64_t m_nSpan = 0;      // the length of the span being sent
-  std::uint64_t m_nSpanSent = 0;  // what of it has been sent
+  std::uint64_t m_total;         // the file position: the restart offset plus what was sent
+  std::uint64_t m_span = 0;      // the length of the span being sent
+  std::uint64_t m_spanSent = 0;  // what of it has been sent
   bool m_debug = false;
-  std::chrono::steady_clock::time_point m_debugReadAt{};
-  bool m_bAbort = false;
-  bool m_bLastSent = false;  // the span being sent ends with the file's last (short or empty) chunk
+  Clock::TimePoint m_debugReadAt{};
+  bool m_abort = false;
+  bool m_lastSent = false;  // the span being sent ends with the file's last (short or empty) chunk
   bool m_writing = false;
   bool m_peerGone = false;
-  asio::steady_timer m_graceTimer;
-  StallTimer m_stallTimer;
-  bool m_ended = false;
-  bool m_connected = false;  // the data connection is up
+  std::unique_ptr<ClockTimer> m_graceTimer;
   bool m_convert = false;    // type A
   std::vector<char> m_text;  // type A: the span as read from the file
   std::string m_wire;        // type A: the span as it goes out

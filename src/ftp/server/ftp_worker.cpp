@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "app/tcp_stream.h"
 #include "app/worker_registry.h"
 #include "ftp/server/control_session.h"
 #include "ftp/server/replies.h"
@@ -15,7 +16,7 @@ FtpWorker::FtpWorker(AppContext& context)
     : Worker(context.registry.Loops()), m_context(context), m_connection(m_executor) {}
 
 FtpWorker::~FtpWorker() {
-  if (m_session || !m_connection.is_open()) return;
+  if (m_session || m_stream || !m_connection.is_open()) return;
   std::error_code ignored;
   RefuseConnection(m_connection.release(ignored));
 }
@@ -31,12 +32,30 @@ bool FtpWorker::Adopt(int connection) {
   return !error;
 }
 
+void FtpWorker::Adopt(std::unique_ptr<ByteStream> connection, StreamEnds ends) {
+  m_stream = std::move(connection);
+  m_ends = ends;
+}
+
 void FtpWorker::Run() {
-  if (!m_connection.is_open()) {
+  if (!m_stream && m_connection.is_open()) {
+    std::error_code error;
+    // Every reply is written whole; the lines of a multi-line reply must not wait for acknowledgements.
+    m_connection.set_option(asio::ip::tcp::no_delay(true), error);
+    // Urgent data stays in the stream: a client that sends "ABOR\r\n" as urgent data would otherwise lose
+    // the LF of its line (Linux keeps the last urgent byte apart), and the Telnet synch before an ABOR is
+    // taken out by the line reader like every Telnet command.
+    m_connection.set_option(asio::socket_base::out_of_band_inline(true), error);
+    m_ends.local = m_connection.local_endpoint(error);
+    asio::ip::tcp::endpoint peer = m_connection.remote_endpoint(error);
+    if (!error) m_ends.peer = peer;
+    m_stream = std::make_unique<TcpStream>(std::move(m_connection));
+  }
+  if (!m_stream) {
     End();
     return;
   }
-  m_session = std::make_unique<ControlSession>(m_context, *this, std::move(m_connection), m_nSessionId);
+  m_session = std::make_unique<ControlSession>(m_context, *this, std::move(m_stream), m_ends, m_nSessionId);
   m_session->Start();
 }
 

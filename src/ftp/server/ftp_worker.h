@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/app_context.h"
+#include "app/byte_stream.h"
 #include "app/worker.h"
 #include "ftp/server/replies.h"
 
@@ -22,6 +23,8 @@ class FtpWorker : public Worker {
   // Takes over the accepted connection's descriptor. False when the session loop cannot take it; the
   // descriptor is then still the caller's.
   bool Adopt(int connection);
+  // Takes over a connection that is already a stream (tests run a session over one of their own).
+  void Adopt(std::unique_ptr<ByteStream> connection, StreamEnds ends);
   // The session has ended by itself (QUIT, the client's close, a failed write).
   void SessionEnded() { End(); }
 
@@ -32,6 +35,8 @@ class FtpWorker : public Worker {
  private:
   AppContext& m_context;
   asio::ip::tcp::socket m_connection;
+  std::unique_ptr<ByteStream> m_stream;  // instead of m_connection
+  StreamEnds m_ends;
   std::unique_ptr<ControlSession> m_session;
 };
 

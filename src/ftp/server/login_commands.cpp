@@ -55,8 +55,8 @@ void ControlSession::LoginDenied() {
   // No further command is taken until the reply has gone, so a client that sends its guesses without waiting
   // gets no further; the wait is a timer, the session loop's thread serves the other sessions meanwhile.
   m_loginPause = true;
-  m_loginPauseTimer.expires_after(kFailedLoginPause);
-  m_loginPauseTimer.async_wait(m_worker.Bind([this](std::error_code error) {
+  m_loginPauseTimer->ExpiresAfter(kFailedLoginPause);
+  m_loginPauseTimer->AsyncWait(m_worker.Bind([this](std::error_code error) {
     if (error || m_ending) return;
     m_loginPause = false;
     AnswerRefusedLogin();

@@ -111,11 +111,9 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
     SendReply(reply::kTooManyPassive);
     return nullptr;
   }
-  std::error_code error;
-  asio::ip::address local = Unmapped(m_socket.local_endpoint(error).address());
   std::optional<PortRange> ports = ParsePortRange(cfg::Read(m_context.config, cfg::kFPassivePorts));
   auto listener = std::make_shared<PassiveListener>(m_worker.Executor(), m_peerAddress);
-  if (!error) error = listener->Open(local, ports.value_or(PortRange{}));
+  std::error_code error = listener->Open(LocalAddress(), ports.value_or(PortRange{}));
   if (error) {
     LogEntry("FTP: Could not open a passive data port: " + SocketErrorText(error));
     SendReply(reply::kCantOpenData);
@@ -126,6 +124,8 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
   m_passive = listener;
   return listener;
 }
+
+asio::ip::address ControlSession::LocalAddress() const { return Unmapped(m_ends.local.address()); }
 
 void ControlSession::DoPasv(std::string_view line, std::string_view argument) {
   if (!PassiveEnabled()) {
@@ -144,8 +144,7 @@ void ControlSession::DoPasv(std::string_view line, std::string_view argument) {
   std::shared_ptr<PassiveListener> listener = OpenPassiveListener();
   if (!listener) return;
   // Behind NAT the clients reach the server by another address than its own.
-  std::error_code error;
-  asio::ip::address announced = Unmapped(m_socket.local_endpoint(error).address());
+  asio::ip::address announced = LocalAddress();
   std::string configured = cfg::Read(m_context.config, cfg::kFPassiveAddress);
   if (auto host = ParseIpv4(Trim(configured))) announced = asio::ip::address_v4(*host);
   if (!announced.is_v4()) announced = asio::ip::address_v4::any();
@@ -174,11 +173,8 @@ void ControlSession::DoEpsv(std::string_view line, std::string_view argument) {
 }
 
 void ControlSession::DoAbor(std::string_view, std::string_view) {
-  if (m_pSendSocket) {
-    m_pSendSocket->Abort();
-  } else if (m_pRecvSocket) {
-    auto upload = m_pRecvSocket;
-    upload->Abort();
+  if (m_transfer) {
+    m_transfer->Abort();
   } else {
     // A client that aborts waits for an answer, even when its transfer has already ended.
     SendReply(reply::kNothingToAbort);

@@ -27,10 +27,6 @@
 
 namespace hx::ftpd {
 
-bool ControlSession::TransferRunning() const {
-  return m_pSendSocket || m_pRecvSocket || m_pListing;
-}
-
 std::unique_ptr<DataOpener> ControlSession::TakeDataOpener(asio::ip::tcp::socket& socket) {
   if (m_passive) {
     std::shared_ptr<PassiveListener> listener = std::move(m_passive);
@@ -88,9 +84,9 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
     std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
     if (!opener) return;
     SendReply(reply::kAboutToOpen);
-    m_pListing = std::make_shared<ListingJob>(*this, m_context.blocking, m_worker, std::move(socket),
-                                              std::move(first), nextPart);
-    m_pListing->Connect(std::move(opener));
+    StartTransfer(std::make_unique<ListingJob>(*this, m_worker, m_context.clock, std::move(socket),
+                                               m_context.blocking, std::move(first), nextPart),
+                  std::move(opener));
   };
   if (!Offload(nextPart, std::move(start))) SendReply(reply::kServerBusy);
 }
@@ -132,9 +128,10 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   // session list's share; a type A transfer sends more than the file holds.
   SetSessionText(kColTotal, m_chType == 'A' ? std::string() : std::to_string(file.Size()));
   SendReply(reply::kAboutToOpen);
-  auto download = std::make_shared<Download>(*this, std::move(socket), std::move(file), path, position);
+  auto download = std::make_unique<Download>(*this, m_worker, m_context.clock, std::move(socket),
+                                             CurrentTransferSettings(), std::move(file), path, position);
   if (m_chType == 'A') download->ConvertLineEnds();
-  if (download->Connect(std::move(opener))) m_pSendSocket = std::move(download);
+  StartTransfer(std::move(download), std::move(opener));
 }
 
 void ControlSession::DoStor(std::string_view, std::string_view argument) {
@@ -207,10 +204,10 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
                     .append = append,
                     .mayOverwrite = GetRight(kFieldOverwrite) != 0,
                     .position = position};
-  m_pRecvSocket =
-      std::make_shared<Upload>(*this, m_context.blocking, m_worker, std::move(socket), std::move(upload));
-  if (m_chType == 'A') m_pRecvSocket->ConvertLineEnds();
-  m_pRecvSocket->Connect(std::move(opener));
+  auto transfer = std::make_unique<Upload>(*this, m_worker, m_context.clock, std::move(socket),
+                                           CurrentTransferSettings(), m_context.blocking, std::move(upload));
+  if (m_chType == 'A') transfer->ConvertLineEnds();
+  StartTransfer(std::move(transfer), std::move(opener));
 }
 
 }  // namespace hx::ftpd

@@ -2,102 +2,57 @@
 
 #include <sys/stat.h>
 
-#include <asio/post.hpp>
 #include <cerrno>
 
-#include "app/session_table.h"
 #include "app/socket_error_text.h"
-#include "ftp/server/control_session.h"
 #include "ftp/server/data_connection.h"
 #include "ftp/server/replies.h"
 
 namespace hx::ftpd {
 
-Upload::Upload(ControlSession& session, BlockingPool& pool, Worker& worker, asio::ip::tcp::socket socket,
-               UploadFile target)
-    : m_session(session),
+Upload::Upload(TransferHost& host, Worker& worker, Clock& clock, asio::ip::tcp::socket socket,
+               TransferSettings settings, BlockingPool& pool, UploadFile target)
+    : DataTransfer(host, worker, clock, std::move(socket), settings),
       m_pool(pool),
-      m_worker(worker),
-      m_socket(std::move(socket)),
       m_target(std::move(target)),
       m_file(m_target.file),
-      m_nTotal(m_target.position),
-      m_stallTimer(m_socket.get_executor(), session.DataTimeout()) {
-  // Read once per upload; a download reads it before every chunk.
-  m_nDebug = m_session.DebugOn() ? 2 : 0;
-}
-
-void Upload::Connect(std::unique_ptr<DataOpener> opener) {
-  m_opener = std::move(opener);
-  std::error_code error;
-  if (!m_opener->Start(m_socket, error,
-                       [self = shared_from_this()](std::error_code e) { self->OnConnect(e); }))
-    asio::post(m_socket.get_executor(), [self = shared_from_this(), error] { self->OnConnect(error); });
-  WatchForStall();
-}
+      m_total(m_target.position),
+      // Read once per upload; a download reads it before every chunk.
+      m_debug(host.DebugOn()) {}
 
 void Upload::ConvertLineEnds() {
   m_decoder.emplace(LineEndRules::Ftp);
-}
-
-void Upload::WatchForStall() {
-  m_stallTimer.Watch(shared_from_this(), [this] {
-    if (m_ended) return;
-    // No connection came within the limit: that is a connection that could not be opened.
-    if (!m_connected) {
-      m_opener->Cancel();  // closed before the reply, so that nobody connects after it
-      OnConnect(asio::error::timed_out);
-      return;
-    }
-    m_session.LogEntry("FTP: No data moved for " + std::to_string(m_stallTimer.Limit().count()) + " seconds");
-    EndReceive(true);
-  });
+  m_copying = true;
 }
 
 void Upload::Abort() {
   if (!m_ended) EndReceive(true);
 }
 
-void Upload::Close() {
-  m_ended = true;
+void Upload::Release() {
   m_committing = false;
-  if (m_opener) m_opener->Cancel();
-  m_stallTimer.Cancel();
-  std::error_code ignored;
-  m_socket.close(ignored);
   m_replacement.Discard();
   m_file.Close();
 }
 
-void Upload::OnConnect(std::error_code error) {
-  if (m_ended || error == asio::error::operation_aborted) return;
-  if (ConnectedThenReset(error)) {
-    EndReceive(true);
-    return;
-  }
-  if (error) {
-    m_session.LogEntry("Connect Failure: " + SocketErrorText(error));
-    m_session.SendReply(reply::kCantOpenData);
-    m_session.LogEntry("FTP: Transfer was aborted");
-    Close();
-    m_session.TransferEnded();
-    return;
-  }
-  m_connected = true;
+void Upload::Refuse(const char* refusal) {
+  m_host.Reply(refusal);
+  m_host.Log("FTP: Transfer was aborted");
+  Close();
+  m_host.Ended(*this);
+}
+
+void Upload::ConnectFailed(std::error_code error) {
+  m_host.Log("Connect Failure: " + SocketErrorText(error));
+  Refuse(reply::kCantOpenData);
+}
+
+void Upload::Connected() {
   if (const char* refusal = PrepareFile()) {
-    m_session.SendReply(refusal);
-    m_session.LogEntry("FTP: Transfer was aborted");
-    Close();
-    m_session.TransferEnded();
+    Refuse(refusal);
     return;
   }
-  // Binary data goes from the socket to the file without a copy of the program's own; the buffer remains
-  // for type A and for a socket whose pipe was refused (out of descriptors).
-  std::error_code ignored;
-  if (!m_decoder && m_pipe.Open(kReceive))
-    m_socket.native_non_blocking(true, ignored);
-  else
-    m_buffer.resize(kReceive);
+  if (m_copying) m_buffer.resize(kReceive);
   Receive();
 }
 
@@ -135,15 +90,15 @@ bool Upload::WriteTarget(const void* data, size_t size) {
   return m_replacement.IsOpen() ? m_replacement.Write(data, size) : m_file.Write(data, size);
 }
 
+// Binary data goes from the connection to the file without a copy of the program's own; the buffer is for
+// type A and for a stream that cannot do that (a plain one that was refused a pipe: out of descriptors).
 void Upload::Receive() {
-  if (m_pipe.IsOpen()) {
-    m_socket.async_wait(asio::ip::tcp::socket::wait_read,
-                        [self = shared_from_this()](std::error_code error) { self->OnReadable(error); });
+  if (!m_copying) {
+    m_stream->WaitReadable(Bind([this](std::error_code error) { OnReadable(error); }));
     return;
   }
-  m_socket.async_read_some(
-      asio::buffer(m_buffer),
-      [self = shared_from_this()](std::error_code error, size_t count) { self->OnReceived(error, count); });
+  m_stream->ReadSome(asio::buffer(m_buffer),
+                     Bind([this](std::error_code error, size_t count) { OnReceived(error, count); }));
 }
 
 void Upload::OnReceived(std::error_code error, size_t count) {
@@ -152,50 +107,58 @@ void Upload::OnReceived(std::error_code error, size_t count) {
     EndReceive(!WriteHeldCr());
     return;
   }
-  std::uint64_t before = m_nTotal;
+  std::uint64_t before = m_total;
   if (error || !WriteReceived(count)) {
     EndReceive(true);
     return;
   }
-  Received(m_nTotal - before);
+  Received(m_total - before);
 }
 
 void Upload::OnReadable(std::error_code error) {
   if (m_ended) return;
-  int moveError = 0;
-  long count = error ? -1 : m_pipe.Move(m_socket.native_handle(), TargetHandle(), kReceive, moveError);
-  if (count < 0 && !error && moveError == EAGAIN) {
+  if (error) {
+    EndReceive(true);
+    return;
+  }
+  size_t count = m_stream->ReceiveFileNow(TargetHandle(), kReceive, error);
+  if (error == asio::error::would_block) {
     Receive();
     return;
   }
-  if (count <= 0) {
-    // The end of the data (0), or a failure of the connection or the file.
-    EndReceive(count < 0);
+  if (error == asio::error::operation_not_supported) {
+    m_copying = true;
+    m_buffer.resize(kReceive);
+    Receive();
     return;
   }
-  m_nTotal += static_cast<std::uint64_t>(count);
-  Received(static_cast<std::uint64_t>(count));
+  if (error || count == 0) {
+    // The end of the data, or a failure of the connection or the file.
+    EndReceive(static_cast<bool>(error));
+    return;
+  }
+  m_total += count;
+  Received(count);
 }
 
 void Upload::Received(std::uint64_t count) {
-  m_stallTimer.Moved();
-  m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
-  if (m_nDebug & 2)
-    m_session.DebugLine(ControlSession::ThreadPrefix() + " Received " + std::to_string(count) +
-                        " bytes, total bytes " + std::to_string(m_nTotal));
+  Moved();
+  m_host.Progress(m_total);
+  if (m_debug)
+    m_host.Debug("Received " + std::to_string(count) + " bytes, total bytes " + std::to_string(m_total));
   Receive();
 }
 
 bool Upload::WriteReceived(size_t count) {
   if (!m_decoder) {
     if (!WriteTarget(m_buffer.data(), count)) return false;
-    m_nTotal += count;
+    m_total += count;
     return true;
   }
   m_text.clear();
   m_decoder->Decode(std::string_view(m_buffer.data(), count), m_text);
   if (!WriteTarget(m_text.data(), m_text.size())) return false;
-  m_nTotal += m_text.size();
+  m_total += m_text.size();
   return true;
 }
 
@@ -205,17 +168,13 @@ bool Upload::WriteHeldCr() {
   m_decoder->Finish(m_text);
   if (m_text.empty()) return true;
   if (!WriteTarget(m_text.data(), m_text.size())) return false;
-  m_nTotal += m_text.size();
-  m_session.SetSessionText(kColBytes, std::to_string(m_nTotal));
+  m_total += m_text.size();
+  m_host.Progress(m_total);
   return true;
 }
 
 void Upload::EndReceive(bool aborted) {
-  m_ended = true;
-  if (m_opener) m_opener->Cancel();
-  m_stallTimer.Cancel();
-  std::error_code ignored;
-  m_socket.close(ignored);
+  Shut();
   // Every byte is in the replacement: now it takes the old file's place, which anything else leaves as it
   // was. Flushing it to the disk first can take seconds for a large file, so that goes to the blocking pool;
   // the old file stays claimed meanwhile, and the replies follow. A pool that takes no more work (the
@@ -226,11 +185,11 @@ void Upload::EndReceive(bool aborted) {
       return replacement.Commit(DownloadFile::Placement::Replace, error);
     };
     m_committing = true;
-    auto placed = [self = shared_from_this()](bool done) {
-      if (!self->m_committing) return;  // the session ended meanwhile
-      self->m_committing = false;
-      self->Finish(!done);
-    };
+    auto placed = Hold([this](bool done) {
+      if (!m_committing) return;  // the session ended meanwhile
+      m_committing = false;
+      Finish(!done);
+    });
     if (m_pool.Run(m_worker, std::move(commit), std::move(placed), BlockingPool::Admission::Continuation))
       return;
     m_committing = false;
@@ -244,14 +203,14 @@ void Upload::Finish(bool aborted) {
   m_replacement.Discard();
   m_file.Close();
   if (aborted) {
-    m_session.SendReply(reply::kTransferFailed);
-    m_session.SendReply(reply::kUploadAborted);
-    m_session.LogEntry("FTP: Transfer was aborted");
+    m_host.Reply(reply::kTransferFailed);
+    m_host.Reply(reply::kUploadAborted);
+    m_host.Log("FTP: Transfer was aborted");
   } else {
-    m_session.SendReply(reply::kUploadOk);
-    m_session.LogEntry("FTP: Transfer was successful");
+    m_host.Reply(reply::kUploadOk);
+    m_host.Log("FTP: Transfer was successful");
   }
-  m_session.TransferEnded();
+  m_host.Ended(*this);
 }
 
 }  // namespace hx::ftpd

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,13 +13,9 @@
 #include "app/line_endings.h"
 #include "app/rooted_file_system.h"
 #include "app/shared_file.h"
-#include "app/splice_pipe.h"
-#include "ftp/server/data_connection.h"
-#include "ftp/server/stall_timer.h"
+#include "ftp/server/data_transfer.h"
 
 namespace hx::ftpd {
-
-class ControlSession;
 
 // The file of an upload as far as its command got before the data connection: an existing file is open
 // and claimed but untouched; a missing one is created only once the connection is up.
@@ -52,25 +46,28 @@ struct UploadFile {
 //
 // In type A the CR LF line ends that arrive are stored as LF; the Bytes cell and the debug lines then count
 // the bytes written to the file, which is the file position that REST names.
-class Upload : public std::enable_shared_from_this<Upload> {
+class Upload : public DataTransfer {
  public:
   static constexpr size_t kReceive = 256 * 1024;
 
-  // A replacement is flushed and put in the old file's place on `pool`, for `worker`'s session.
-  Upload(ControlSession& session, BlockingPool& pool, Worker& worker, asio::ip::tcp::socket socket,
-         UploadFile target);
+  // A replacement is flushed and put in the old file's place on `pool`.
+  Upload(TransferHost& host, Worker& worker, Clock& clock, asio::ip::tcp::socket socket,
+         TransferSettings settings, BlockingPool& pool, UploadFile target);
 
-  // Starts opening the data connection after the 150 reply.
-  void Connect(std::unique_ptr<DataOpener> opener);
   // TYPE A: CR LF arrives for every line end and is stored as LF. Called before the connection is up.
   void ConvertLineEnds();
   // ABOR: ends the upload at once.
-  void Abort();
-  // The session ends: release the file and the connection without a reply.
-  void Close();
+  void Abort() override;
 
  private:
-  void OnConnect(std::error_code error);
+  void Connected() override;
+  void ConnectFailed(std::error_code error) override;
+  void ConnectionReset() override { EndReceive(true); }
+  void Stalled() override { EndReceive(true); }
+  void Release() override;
+
+  // Ends the upload before a byte came, with `refusal`.
+  void Refuse(const char* refusal);
   // Creates or opens and positions the file now that data can come; nullptr when it is ready, otherwise
   // the reply that refuses the upload.
   const char* PrepareFile();
@@ -79,7 +76,7 @@ class Upload : public std::enable_shared_from_this<Upload> {
   bool WriteTarget(const void* data, size_t size);
   void Receive();
   void OnReceived(std::error_code error, size_t count);
-  // Binary: the socket has data (or its end) for the pipe to move.
+  // Binary: the connection has data (or its end) to move into the file.
   void OnReadable(std::error_code error);
   // `count` more bytes are in the file: the Bytes cell, the debug line, the next receive.
   void Received(std::uint64_t count);
@@ -90,23 +87,15 @@ class Upload : public std::enable_shared_from_this<Upload> {
   void EndReceive(bool aborted);
   // The replies and the log line of the end, once the replacement (if any) has taken the old file's place.
   void Finish(bool aborted);
-  void WatchForStall();
 
-  ControlSession& m_session;
   BlockingPool& m_pool;
-  Worker& m_worker;
-  asio::ip::tcp::socket m_socket;
-  std::unique_ptr<DataOpener> m_opener;
   UploadFile m_target;
   SharedFile& m_file;          // m_target's file
   DownloadFile m_replacement;  // open while it is to replace m_file
-  SplicePipe m_pipe;           // binary: socket to file without a copy here
+  bool m_copying = false;      // the bytes pass through m_buffer: type A, or a stream that cannot move them
   std::vector<char> m_buffer;  // the copying path
-  std::uint64_t m_nTotal;
-  int m_nDebug = 0;
-  StallTimer m_stallTimer;
-  bool m_ended = false;
-  bool m_connected = false;                 // the data connection is up
+  std::uint64_t m_total;
+  bool m_debug = false;
   bool m_committing = false;                // the replacement is being put in place on the pool
   std::optional<LineEndDecoder> m_decoder;  // type A
   std::string m_text;                       // type A: a receive as it goes to the file

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +12,6 @@
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_store.h"
-#include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
@@ -24,26 +22,12 @@
 #include "integration/clients/ftp_client_peers.h"
 #include "support/harbinex_process.h"
 #include "support/manual_clock.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "tftp/block_pool.h"
 
 namespace hx::ftpc {
 namespace {
-
-class RecordingFrontend : public Frontend {
- public:
-  void MessageBox(const std::string& text) override {
-    std::lock_guard guard(lock);
-    boxes.push_back(text);
-  }
-  void CellChanged(int, int column, const std::string& text) override {
-    std::lock_guard guard(lock);
-    if (column == kColCommand) commands.push_back(text);
-  }
-  std::mutex lock;
-  std::vector<std::string> boxes;
-  std::vector<std::string> commands;  // every text the Command column showed, in order
-};
 
 class FtpClientSessionTest : public ::testing::Test {
  protected:
@@ -69,7 +53,7 @@ class FtpClientSessionTest : public ::testing::Test {
   // Moves only when a test moves it; it outlives the sessions, whose timers are its own.
   test::ManualClock clock;
   test::TempDir dir;
-  RecordingFrontend frontend;
+  test::RecordingFrontend frontend;
   ConfigStore config{dir.Path() / "Harbinex.ini"};
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
@@ -124,18 +108,18 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
   EXPECT_EQ(Cell(*worker, kColStatus), "221 Bye now");
   EXPECT_FALSE(Cell(*worker, kColStartTime).empty());
   {
-    std::lock_guard guard(frontend.lock);
-    ASSERT_EQ(frontend.commands.size(), 6u);
-    EXPECT_EQ(frontend.commands[0], "USER anonymous");
+    std::vector<std::string> commands = frontend.CellTexts(kColCommand);
+    ASSERT_EQ(commands.size(), 6u);
+    EXPECT_EQ(commands[0], "USER anonymous");
     // The password goes to the server only: the row shows it masked.
-    EXPECT_EQ(frontend.commands[1], "PASS ****");
+    EXPECT_EQ(commands[1], "PASS ****");
     ASSERT_GE(wire.size(), 2u);
     EXPECT_EQ(wire[1], "PASS secret");
-    EXPECT_EQ(frontend.commands[2], "TYPE I");
-    EXPECT_EQ(frontend.commands[3].rfind("PORT 127,0,0,1,", 0), 0u);
-    EXPECT_EQ(frontend.commands[4], "STOR remote.bin");
-    EXPECT_EQ(frontend.commands[5], "QUIT");
-    EXPECT_TRUE(frontend.boxes.empty());
+    EXPECT_EQ(commands[2], "TYPE I");
+    EXPECT_EQ(commands[3].rfind("PORT 127,0,0,1,", 0), 0u);
+    EXPECT_EQ(commands[4], "STOR remote.bin");
+    EXPECT_EQ(commands[5], "QUIT");
+    EXPECT_TRUE(frontend.Messages().empty());
   }
   EXPECT_NE(test::ReadFile(log.LogPath())
                 .find("File " + (dir.Path() / "up.bin").string() + " Bytes transferred: 30720"),
@@ -163,8 +147,7 @@ TEST_F(FtpClientSessionTest, RefusedReplyGoesToAMessageBoxAndTheRow) {
   EXPECT_FALSE(worker->Succeeded());
   EXPECT_EQ(Cell(*worker, kColStatus), "550 remote.bin: No such file");
   EXPECT_EQ(Cell(*worker, kColCommand), "RETR remote.bin");
-  std::lock_guard guard(frontend.lock);
-  EXPECT_EQ(frontend.boxes, (std::vector<std::string>{"550 remote.bin: No such file"}));
+  EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"550 remote.bin: No such file"}));
 }
 
 TEST_F(FtpClientSessionTest, StopRequestEndsASessionThatWaitsOnTheServer) {
@@ -243,8 +226,7 @@ TEST_F(FtpClientSessionTest, ReplyThatNeverEndsEndsTheSessionAfterSixtySeconds) 
   EXPECT_TRUE(clientClosed);
   EXPECT_GE(sent, 120);
   EXPECT_LE(sent, 121);
-  std::lock_guard guard(frontend.lock);
-  EXPECT_TRUE(frontend.commands.empty()) << "no command after a greeting that never ended";
+  EXPECT_TRUE(frontend.CellTexts(kColCommand).empty()) << "no command after a greeting that never ended";
 }
 
 TEST_F(FtpClientSessionTest, ServerThatNeverAnswersTimesOutAfterSixtySeconds) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,7 +12,6 @@
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_store.h"
-#include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
@@ -22,6 +20,7 @@
 #include "integration/clients/tftp_client_support.h"
 #include "support/harbinex_process.h"
 #include "support/manual_clock.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "tftp/block_pool.h"
 #include "tftp/tftp_client_session.h"
@@ -34,33 +33,6 @@ using namespace std::chrono_literals;
 using tftpc::Ack;
 using tftpc::Data;
 using tftpc::UdpSocket;
-
-class Recorder : public Frontend {
- public:
-  void MessageBox(const std::string& text) override {
-    std::lock_guard guard(m_lock);
-    m_messages.push_back(text);
-  }
-  void LogEntry(int, const std::string& line) override {
-    std::lock_guard guard(m_lock);
-    m_log.push_back(line);
-  }
-  bool Logged(const std::string& text) {
-    std::lock_guard guard(m_lock);
-    for (const auto& line : m_log)
-      if (line.ends_with(" " + text)) return true;
-    return false;
-  }
-  std::vector<std::string> Messages() {
-    std::lock_guard guard(m_lock);
-    return m_messages;
-  }
-
- private:
-  std::mutex m_lock;
-  std::vector<std::string> m_messages;
-  std::vector<std::string> m_log;
-};
 
 std::set<std::string> Names(const std::filesystem::path& dir) {
   std::set<std::string> names;
@@ -95,7 +67,7 @@ class TftpClientSessionTest : public ::testing::Test {
   ManualClock clock;  // outlives the sessions, whose timers are its own
   TempDir dir;
   ConfigStore config{dir.Path() / "Harbinex.ini"};
-  Recorder frontend;
+  RecordingFrontend frontend;
   FileShareTable shares;
   TransferLog log{dir.Path(), config, frontend};
   WorkerRegistry registry{frontend};  // after everything its workers use, so that it is destroyed first

@@ -11,8 +11,8 @@
 #include <stdexcept>
 
 #include "app/config_store.h"
-#include "app/frontend.h"
 #include "support/loopback.h"
+#include "support/recording_frontend.h"
 #include "users/password_file.h"
 #include "users/user_profile.h"
 
@@ -27,11 +27,6 @@ bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
   } while (rc < 0 && errno == EINTR);
   return rc > 0;
 }
-
-class QuietFrontend : public Frontend {
- public:
-  void MessageBox(const std::string& text) override { ADD_FAILURE() << "message box: " << text; }
-};
 
 }  // namespace
 
@@ -270,7 +265,7 @@ void FtpServerTest::SetSetting(const std::string& section, const std::string& ke
 
 void FtpServerTest::AddUser(const std::string& name, const std::string& password,
                             const std::string& directory, const std::string& rights) {
-  QuietFrontend frontend;
+  RecordingFrontend frontend;
   PasswordFile store(m_dir.Dir(), frontend);
   UserProfile profile;
   profile.name = name;
@@ -279,6 +274,7 @@ void FtpServerTest::AddUser(const std::string& name, const std::string& password
   for (int i = 0; i < kRightCount; ++i)
     profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
   store.Add(FormatUserProfile(profile));
+  EXPECT_EQ(frontend.Messages(), std::vector<std::string>{});
 }
 
 std::string ListModeText(const std::filesystem::path& path) {

@@ -1,13 +1,10 @@
 // The server inside the test's own process, so that what a session shows in its row (Type, Peer, Command,
 // Status, Bytes) and what it writes to the log and the debug trace can be read directly.
-#include <mutex>
-
 #include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
-#include "app/frontend.h"
 #include "app/network_thread.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
@@ -15,26 +12,11 @@
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_listener.h"
 #include "ftp_test_support.h"
+#include "support/recording_frontend.h"
 #include "tftp/block_pool.h"
 
 namespace hx::test {
 namespace {
-
-class MessageRecorder : public Frontend {
- public:
-  void MessageBox(const std::string& text) override {
-    std::lock_guard guard(m_lock);
-    m_messages.push_back(text);
-  }
-  std::vector<std::string> Messages() {
-    std::lock_guard guard(m_lock);
-    return m_messages;
-  }
-
- private:
-  std::mutex m_lock;
-  std::vector<std::string> m_messages;
-};
 
 class FtpSessionCellsTest : public ::testing::Test {
  protected:
@@ -70,7 +52,7 @@ class FtpSessionCellsTest : public ::testing::Test {
   }
 
   TempDir m_dir;
-  MessageRecorder m_frontend;
+  RecordingFrontend m_frontend;
   ConfigStore m_config{m_dir.Path() / "Harbinex.ini"};
   WorkerRegistry m_registry{m_frontend};
   TransferLog m_log{m_dir.Path(), m_config, m_frontend};

@@ -6,13 +6,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <mutex>
 
-#include "app/frontend.h"
 #include "app/server_app.h"
 #include "app/session_table.h"
 #include "support/harbinex_process.h"
 #include "support/manual_clock.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "tftp/block_pool.h"
 #include "tftp/tftp_listener.h"
@@ -20,18 +19,6 @@
 
 namespace hx::test {
 namespace {
-
-class QuietFrontend : public Frontend {
- public:
-  void MessageBox(const std::string& text) override {
-    std::lock_guard guard(m_lock);
-    m_boxes.push_back(text);
-  }
-
- private:
-  std::mutex m_lock;
-  std::vector<std::string> m_boxes;
-};
 
 class InProcess : public testing::Test {
  protected:
@@ -60,7 +47,7 @@ class InProcess : public testing::Test {
 
   ManualClock manualClock;  // outlives the application, whose sessions may hold its timers
   TempDir dir;
-  QuietFrontend frontend;
+  RecordingFrontend frontend;
   std::unique_ptr<ServerApp> app;
   std::uint16_t port = 0;
 };

@@ -12,7 +12,7 @@
 #include "app/config_store.h"
 #include "app/text_lines.h"
 #include "app/transfer_log.h"
-#include "recording_frontend.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 
 namespace hx {

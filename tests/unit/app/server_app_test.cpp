@@ -10,7 +10,7 @@
 
 #include "app/private_directory.h"
 
-#include "recording_frontend.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 
 namespace hx {

@@ -6,7 +6,7 @@
 
 #include "app/config_store.h"
 #include "app/text_lines.h"
-#include "recording_frontend.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 
 namespace hx {
@@ -68,7 +68,7 @@ TEST_F(TransferLogTest, LogAndDebugFilesFollowTheMask) {
   EXPECT_NE(debugLines[0].find("FTP: Connection from address"), std::string::npos);
   EXPECT_NE(debugLines[1].find("Command Received: NOOP"), std::string::npos);
   // Every entry reached the front end, logging on or off.
-  EXPECT_EQ(frontend.logEntries.size(), 2u);
+  EXPECT_EQ(frontend.LogEntries().size(), 2u);
 
   // A second run appends; nothing is truncated.
   TransferLog again(dir.Path(), config, frontend);
@@ -111,9 +111,10 @@ TEST_F(TransferLogTest, PeerTextCannotBreakALine) {
   EXPECT_NE(trace.find(" TFTP: GET a\\x0aSTARTING fake\\x1b[2J\r\n"), std::string::npos) << trace;
   EXPECT_TRUE(trace.ends_with(" FTP: Thread 7 Reply: 226 ok\r\n\r\n")) << trace;
   // The console echo of the entry is the file's line without its end.
-  ASSERT_EQ(frontend.logEntries.size(), 1u);
-  EXPECT_EQ(frontend.logEntries[0].substr(0, 2), "1 ");
-  EXPECT_TRUE(frontend.logEntries[0].ends_with(" TFTP: GET a\\x0aSTARTING fake\\x1b[2J"));
+  auto entries = frontend.LogEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].source, 1);
+  EXPECT_TRUE(entries[0].line.ends_with(" TFTP: GET a\\x0aSTARTING fake\\x1b[2J"));
 }
 
 TEST(ViewerLinesTest, SplitsOnLfAndCrLf) {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "recording_frontend.h"
 #include "support/harbinex_process.h"
+#include "support/recording_frontend.h"
 
 namespace hx {
 namespace {

@@ -7,17 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/frontend.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 
 namespace hx {
 namespace {
-
-class RecordingFrontend : public Frontend {
- public:
-  void MessageBox(const std::string& text) override { boxes.push_back(text); }
-  std::vector<std::string> boxes;
-};
 
 class PasswordFileTest : public ::testing::Test {
  protected:
@@ -28,7 +22,7 @@ class PasswordFileTest : public ::testing::Test {
     return names;
   }
   test::TempDir dir;
-  RecordingFrontend frontend;
+  test::RecordingFrontend frontend;
 };
 
 // A link planted as the password file is neither read nor written through, and a dangling one creates
@@ -64,7 +58,7 @@ TEST_F(PasswordFileTest, MissingFileIsCreatedEmpty) {
   EXPECT_FALSE(store.GetUserNames(names));
   EXPECT_TRUE(names.empty());
   EXPECT_EQ(store.Find("bob"), "");
-  EXPECT_TRUE(frontend.boxes.empty());
+  EXPECT_TRUE(frontend.Messages().empty());
 }
 
 TEST_F(PasswordFileTest, AppDirWithoutTrailingSeparatorWorks) {
@@ -160,14 +154,14 @@ TEST_F(PasswordFileTest, ChangesApplyToTheFileAsItIsNow) {
   EXPECT_EQ(first.Find("bob"), "bob||pw2||/b/||1");
   EXPECT_TRUE(first.Remove("ann"));
   EXPECT_EQ(test::ReadFile(File()), "bob||pw2||/b/||1\r\n");
-  EXPECT_TRUE(frontend.boxes.empty());
+  EXPECT_TRUE(frontend.Messages().empty());
 }
 
 TEST_F(PasswordFileTest, UnreadableFileIsReportedAndTheStoreIsEmpty) {
   // A directory in the file's place cannot be opened as a file, whoever runs the test.
   std::filesystem::create_directory(File());
   PasswordFile store(dir.Dir(), frontend);
-  EXPECT_EQ(frontend.boxes, (std::vector<std::string>{"Error opening password file for reading"}));
+  EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"Error opening password file for reading"}));
   EXPECT_EQ(store.Find("a"), "");
   std::vector<std::string> names;
   EXPECT_FALSE(store.GetUserNames(names));
@@ -180,7 +174,7 @@ TEST_F(PasswordFileTest, FailedSaveIsReportedAndLeavesWhatIsOnDisk) {
   std::filesystem::remove(File());
   test::WriteFile(File() / "keep", "k");
   store.Add("b||2");
-  EXPECT_EQ(frontend.boxes, (std::vector<std::string>{"Error opening password file for writing"}));
+  EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"Error opening password file for writing"}));
   EXPECT_EQ(test::ReadFile(File() / "keep"), "k");
   EXPECT_EQ(Entries(), (std::set<std::string>{"Harbinex.pwd", "Harbinex.pwd.lock"}))
       << "the temporary file must not stay behind";

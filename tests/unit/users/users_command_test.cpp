@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/frontend.h"
+#include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "users/password_file.h"
 #include "users/profile_rules.h"
@@ -35,16 +35,12 @@ class UsersCommandTest : public ::testing::Test {
   }
   std::string PasswordFileText() const { return test::ReadFile(app.Path() / "Harbinex.pwd"); }
   std::vector<std::string> Lines() const {
-    struct Quiet : Frontend {
-      void MessageBox(const std::string&) override {}
-    } quiet;
-    return PasswordFile(app.Dir(), quiet).Lines();
+    test::RecordingFrontend frontend;
+    return PasswordFile(app.Dir(), frontend).Lines();
   }
   UserProfile Profile(const std::string& name) const {
-    struct Quiet : Frontend {
-      void MessageBox(const std::string&) override {}
-    } quiet;
-    return ParseUserProfile(PasswordFile(app.Dir(), quiet).Find(name));
+    test::RecordingFrontend frontend;
+    return ParseUserProfile(PasswordFile(app.Dir(), frontend).Find(name));
   }
 
   test::TempDir app;
