@@ -19,7 +19,8 @@ std::string WithTrailingSlash(std::string dir) {
 
 }  // namespace
 
-ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode)
+ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode,
+                     Clock* clock)
     : m_strAppDir(WithTrailingSlash(appDir.string())),
       m_frontend(frontend),
       m_services(std::move(services)),
@@ -28,7 +29,7 @@ ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services 
       m_registry(frontend),
       m_log(m_strAppDir, m_config, frontend),
       m_context{m_strAppDir, m_config,    m_registry, m_log,   frontend, m_shares,
-                m_blocking,  m_textSizes, m_blocks,   m_clock, m_files} {
+                m_blocking,  m_textSizes, m_blocks,   clock ? *clock : m_steadyClock, m_files} {
   m_registry.SetFailureLog([this](WorkerKind kind, const std::string& line) {
     m_log.OnLogLine(kind == WorkerKind::Tftp ? cfg::kSourceTftp : cfg::kSourceFtp, line);
   });

@@ -41,8 +41,10 @@ class ServerApp {
   // nothing.
   enum class Mode { Window, Headless };
 
-  // `appDir` is the program directory (the executable's, or --dir).
-  ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode = Mode::Window);
+  // `appDir` is the program directory (the executable's, or --dir). `clock`: the one the sessions keep their
+  // limits on; the steady clock when null (a test passes a manual one).
+  ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode = Mode::Window,
+            Clock* clock = nullptr);
   ~ServerApp();
 
   // Start-up in order: configuration file, the main window's part (version row, log, services by TFTPServer
@@ -88,7 +90,7 @@ class ServerApp {
   BlockingPool m_blocking;
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
-  SteadyClock m_clock;
+  SteadyClock m_steadyClock;
   LocalFileSystems m_files;
   AppContext m_context;
   NetworkThread m_network;

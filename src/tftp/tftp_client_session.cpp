@@ -128,7 +128,7 @@ void TftpClientSession::StartClient(Side side) {
   clientRequest.server = *server;
   clientRequest.sendFailurePrefix = SendFailurePrefix(put);
   clientRequest.noAnswerPrefix = NoAnswerPrefix(put);
-  Execute(engine.StartClient(std::move(file), clientRequest, Clock::now()));
+  Execute(engine.StartClient(std::move(file), clientRequest, Now()));
   AwaitFirstAnswer();
 }
 
@@ -201,7 +201,7 @@ void TftpClientSession::OnFirstAnswer(const std::error_code& error, size_t lengt
   }
   // The first datagram fixes the peer; from now on the transfer-identifier rule guards the session.
   ReportUnreachable(false);
-  Execute(Engine().OnDatagram(datagram, m_firstFrom, Clock::now(), oversized));
+  Execute(Engine().OnDatagram(datagram, m_firstFrom, Now(), oversized));
   StartReceiving();
 }
 

@@ -120,7 +120,7 @@ void TftpServerSession::Serve(Side side) {
     engine.ExpectSize(sendSize);
   }
   SizeBuffers(granted);
-  Execute(engine.Start(std::move(file), Clock::now(), granted));
+  Execute(engine.Start(std::move(file), Now(), granted));
   StartReceiving();
 }
 

@@ -26,7 +26,7 @@ TftpSession::TftpSession(AppContext& context)
       m_context(context),
       m_settings(context.config),
       m_socket(m_executor),
-      m_timer(m_executor) {}
+      m_timer(context.clock.MakeTimer(m_executor)) {}
 
 TftpSession::~TftpSession() = default;
 
@@ -130,7 +130,7 @@ void TftpSession::OnReceived(const std::error_code& error, size_t length) {
   // Every datagram that has come goes to the engine in order: it ignores what is stale (an ACK of a block
   // acknowledged already, a block received already), so the newest ACK is the one that moves the transfer.
   for (int i = 0; i < received && !m_ended; ++i)
-    Execute(m_engine->OnDatagram(m_received.Bytes(i), m_received.From(i), Clock::now(), m_received.Cut(i)));
+    Execute(m_engine->OnDatagram(m_received.Bytes(i), m_received.From(i), Now(), m_received.Cut(i)));
   StartReceiving();
 }
 
@@ -139,14 +139,14 @@ void TftpSession::SyncTimer() {
   // the steady flow of packets does not touch the timer at all.
   std::optional<TimePoint> wanted = m_engine ? m_engine->Deadline() : std::nullopt;
   if (!wanted || (m_timerPending && m_timerExpiry <= *wanted)) return;
-  m_timer.expires_at(*wanted);
+  m_timer->ExpiresAt(*wanted);
   m_timerExpiry = *wanted;
   m_timerPending = true;
-  m_timer.async_wait(Bind([this, generation = ++m_timerGeneration](const std::error_code& error) {
+  m_timer->AsyncWait(Bind([this, generation = ++m_timerGeneration](const std::error_code& error) {
     if (generation != m_timerGeneration) return;  // replaced by a nearer deadline
     m_timerPending = false;
     if (m_ended || error) return;
-    Execute(m_engine->OnTimer(Clock::now()));
+    Execute(m_engine->OnTimer(Now()));
   }));
 }
 
@@ -158,7 +158,7 @@ void TftpSession::Finish() {
   if (m_ended) return;
   m_ended = true;
   std::error_code ignored;
-  m_timer.cancel();
+  m_timer->Cancel();
   m_socket.close(ignored);
   // The engine (and with it the file and the blocks) goes once the actions that ended it are done with.
   Post([this] {

@@ -2,8 +2,8 @@
 
 #include <array>
 #include <asio/ip/udp.hpp>
-#include <asio/steady_timer.hpp>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "app/app_context.h"
+#include "app/clock.h"
 #include "app/worker.h"
 #include "tftp/block_pool.h"
 #include "tftp/datagram_batch.h"
@@ -20,7 +21,8 @@
 namespace hx::tftp {
 
 // The worker of one TFTP session, server or client: its own UDP socket and timer on the session loop, around
-// a TransferEngine whose actions it carries out. Subclasses decide how the session starts.
+// a TransferEngine whose actions it carries out. The time it hands the engine and its timer are the
+// context's clock. Subclasses decide how the session starts.
 class TftpSession : public Worker {
  public:
   explicit TftpSession(AppContext& context);
@@ -31,6 +33,7 @@ class TftpSession : public Worker {
   std::error_code OpenSocket(const asio::ip::udp& family);
   TransferEngine& CreateEngine(Side side, bool clientSide);
   TransferEngine& Engine() { return *m_engine; }
+  TimePoint Now() const { return m_context.clock.Now(); }
 
   // Carries out the engine's actions in order; a failed send that the engine wants to know about is
   // reported to it and ends this batch.
@@ -61,7 +64,7 @@ class TftpSession : public Worker {
   bool FlushSends();
   void SyncTimer();
 
-  asio::steady_timer m_timer;
+  std::unique_ptr<ClockTimer> m_timer;
   bool m_timerPending = false;
   TimePoint m_timerExpiry{};
   std::uint64_t m_timerGeneration = 0;

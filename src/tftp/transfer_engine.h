@@ -73,8 +73,8 @@
 // whole window is out and its ACK is overdue, its last block goes again as a probe.
 namespace hx::tftp {
 
-using Clock = std::chrono::steady_clock;
-using TimePoint = Clock::time_point;
+// The engine reads no clock: every event comes with the time of the session's clock (AppContext::clock).
+using TimePoint = std::chrono::steady_clock::time_point;
 using Endpoint = asio::ip::udp::endpoint;
 
 enum class Side { Sending, Receiving };

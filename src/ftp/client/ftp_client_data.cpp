@@ -1,15 +1,18 @@
 // The FTP client session's side work: the one reader of the control connection, the data connection with its
 // two engines, and the waits of the conversation on either.
+#include <algorithm>
+#include <asio/async_result.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "app/address_text.h"
 #include "app/app_context.h"
+#include "app/clock.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/session_table.h"
@@ -24,33 +27,43 @@ namespace {
 // Updates of the Bytes column during an upload: at every multiple of this, and at the last chunk.
 constexpr std::uint64_t kPutBytesStep = 5120;
 
-// How often a wait reads a clock passed in by the caller.
-constexpr std::chrono::milliseconds kOwnClockTick{10};
-
 bool IsNegativeReply(const std::string& line) { return !line.empty() && (line[0] == '4' || line[0] == '5'); }
 
+// Resumes the coroutine once `timer` has come due or has been cancelled. A ClockTimer keeps a copyable
+// handler and the coroutine's completion handler can only be moved: the wait holds it by a shared pointer.
+asio::awaitable<void> AwaitTimer(ClockTimer& timer) {
+  std::error_code ignored;  // due or cancelled, the waiter looks at what changed either way
+  auto token = asio::redirect_error(asio::use_awaitable, ignored);
+  co_await asio::async_initiate<decltype(token), void(std::error_code)>(
+      [&timer](auto handler) {
+        auto held = std::make_shared<decltype(handler)>(std::move(handler));
+        timer.AsyncWait([held](std::error_code error) { (*held)(error); });
+      },
+      token);
+}
+
 }  // namespace
+
+FtpClientSession::TimePoint FtpClientSession::Now() const {
+  return m_app.clock.Now();
+}
 
 int FtpClientSession::DebugMask() const { return cfg::Read(m_app.config, cfg::kDebugging); }
 
 void FtpClientSession::NotifyChange() {
-  for (auto* waiter : m_waiters) waiter->cancel();
+  for (auto* waiter : m_waiters) waiter->Cancel();
 }
 
-asio::awaitable<void> FtpClientSession::WaitForChange(Clock::time_point deadline) {
-  // The deadline is on the session's clock: the timer waits for what is left of it.
-  Clock::duration wait = std::max(deadline - Now(), Clock::duration::zero());
-  // A clock of the caller's moves without telling the session: the wait looks at it again every tick.
-  if (m_clock) wait = std::min<Clock::duration>(wait, kOwnClockTick);
-  asio::steady_timer timer(m_worker.Executor(), wait);
-  m_waiters.push_back(&timer);
+asio::awaitable<void> FtpClientSession::WaitForChange(TimePoint deadline) {
+  std::unique_ptr<ClockTimer> timer = m_app.clock.MakeTimer(m_worker.Executor());
+  timer->ExpiresAt(deadline);
+  m_waiters.push_back(timer.get());
   struct Unregister {
-    std::vector<asio::steady_timer*>& waiters;
-    asio::steady_timer* timer;
+    std::vector<ClockTimer*>& waiters;
+    ClockTimer* timer;
     ~Unregister() { std::erase(waiters, timer); }
-  } unregister{m_waiters, &timer};
-  std::error_code ignored;
-  co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+  } unregister{m_waiters, timer.get()};
+  co_await AwaitTimer(*timer);
 }
 
 asio::awaitable<void> FtpClientSession::ReadControl() {
@@ -201,7 +214,7 @@ asio::awaitable<void> FtpClientSession::SendFile() {
 }
 
 asio::awaitable<FtpClientSession::TransferOutcome> FtpClientSession::WaitForTransfer() {
-  const Clock::time_point since = Now();
+  const TimePoint since = Now();
   for (;;) {
     if (m_ending) co_return TransferOutcome::Ended;
     if (m_dataDone) co_return TransferOutcome::DataDone;
@@ -221,7 +234,7 @@ asio::awaitable<FtpClientSession::TransferOutcome> FtpClientSession::WaitForTran
       }
       if (!m_dataAccepted) co_return TransferOutcome::ReplyFirst;
     }
-    Clock::time_point deadline = std::max({since, m_lastControlByte, m_lastDataByte}) + kServerSilenceLimit;
+    TimePoint deadline = std::max({since, m_lastControlByte, m_lastDataByte}) + kServerSilenceLimit;
     if (Now() >= deadline) {
       SetStatus("Error reading from socket: Connection timed out");
       co_return TransferOutcome::Failed;

@@ -34,12 +34,11 @@ constexpr const char* kBadPassiveReply = "No data port in the reply: ";
 }  // namespace
 
 FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job,
-                                   std::function<void()> ended, SessionClock clock)
+                                   std::function<void()> ended)
     : m_app(app),
       m_worker(worker),
       m_job(std::move(job)),
       m_ended(std::move(ended)),
-      m_clock(std::move(clock)),
       m_resolver(worker.Executor()),
       m_control(worker.Executor()),
       m_listener(worker.Executor()),
@@ -334,8 +333,8 @@ asio::awaitable<char> FtpClientSession::AwaitReply(std::string_view digits) {
 }
 
 asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(
-    std::string& line, std::string& failure, std::optional<Clock::time_point> replyDeadline) {
-  const Clock::time_point waitStart = Now();
+    std::string& line, std::string& failure, std::optional<TimePoint> replyDeadline) {
+  const TimePoint waitStart = Now();
   for (;;) {
     if (m_ending) co_return ReadOutcome::Ended;
     if (m_reader.NextLine(line)) co_return ReadOutcome::Line;
@@ -349,8 +348,8 @@ asio::awaitable<FtpClientSession::ReadOutcome> FtpClientSession::ReadReplyLine(
       failure = Describe(m_controlError);
       co_return ReadOutcome::Failed;
     }
-    Clock::time_point deadline = std::max(waitStart, m_lastControlByte) + kServerSilenceLimit;
-    const Clock::time_point now = Now();
+    TimePoint deadline = std::max(waitStart, m_lastControlByte) + kServerSilenceLimit;
+    const TimePoint now = Now();
     if (replyDeadline && now >= *replyDeadline) co_return ReadOutcome::TooLong;
     if (now >= deadline) {
       failure = "Connection timed out";

@@ -3,7 +3,6 @@
 #include <array>
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,11 +12,11 @@
 #include <system_error>
 #include <vector>
 
+#include "app/clock.h"
 #include "app/download_file.h"
 #include "app/shared_file.h"
 #include "ftp/client/ftp_client_job.h"
 #include "ftp/client/reply_reader.h"
-#include "ftp/client/session_clock.h"
 
 namespace hx {
 struct AppContext;
@@ -51,9 +50,9 @@ inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 // and one that is no regular file (a device) is written directly, as nothing could replace it.
 class FtpClientSession {
  public:
-  // `ended` is called once every coroutine of the session has returned.
-  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended,
-                   SessionClock clock = {});
+  // `ended` is called once every coroutine of the session has returned. The session keeps its limits on
+  // the context's clock.
+  FtpClientSession(AppContext& app, Worker& worker, FtpClientJob job, std::function<void()> ended);
   ~FtpClientSession();
   FtpClientSession(const FtpClientSession&) = delete;
   FtpClientSession& operator=(const FtpClientSession&) = delete;
@@ -65,7 +64,7 @@ class FtpClientSession {
   bool Succeeded() const { return m_dataComplete && m_finalReplyPositive && m_localError.empty(); }
 
  private:
-  using Clock = std::chrono::steady_clock;
+  using TimePoint = Clock::TimePoint;
   enum class ReadOutcome { Line, Failed, TooLong, Ended };
   enum class TransferOutcome { DataDone, ReplyFirst, Failed, Ended };
 
@@ -84,7 +83,7 @@ class FtpClientSession {
   asio::awaitable<char> AwaitReply(std::string_view digits);
   // `replyDeadline`: by when a reply that has begun must end.
   asio::awaitable<ReadOutcome> ReadReplyLine(std::string& line, std::string& failure,
-                                             std::optional<Clock::time_point> replyDeadline);
+                                             std::optional<TimePoint> replyDeadline);
   asio::awaitable<void> Quit();
   bool OpenLocalFile();
   // Puts a complete download in place of the local file; a failure becomes the session's local error.
@@ -101,18 +100,19 @@ class FtpClientSession {
   asio::awaitable<void> ReceiveFile();
   asio::awaitable<void> SendFile();
   asio::awaitable<TransferOutcome> WaitForTransfer();
-  asio::awaitable<void> WaitForChange(Clock::time_point deadline);
+  // Waits until `deadline` on the context's clock or until NotifyChange, whichever comes first.
+  asio::awaitable<void> WaitForChange(TimePoint deadline);
+  // Wakes every WaitForChange: something the waits look at has changed.
   void NotifyChange();
   void Spawn(asio::awaitable<void> task);
   int DebugMask() const;
   void CloseData();
-  Clock::time_point Now() const { return m_clock ? m_clock() : Clock::now(); }
+  TimePoint Now() const;
 
   AppContext& m_app;
   Worker& m_worker;
   FtpClientJob m_job;
   std::function<void()> m_ended;
-  SessionClock m_clock;
   int m_nSessionId = 0;
   int m_nThreadNumber = 0;  // names the session in debug lines
   int m_nRunning = 0;       // coroutines that have not returned
@@ -131,8 +131,8 @@ class FtpClientSession {
   std::string m_lastReply;  // the last line of the last reply accepted
   bool m_controlClosed = false;
   std::error_code m_controlError;
-  Clock::time_point m_lastControlByte{};
-  Clock::time_point m_lastDataByte{};
+  TimePoint m_lastControlByte{};
+  TimePoint m_lastDataByte{};
 
   bool m_ending = false;
   bool m_transferAccepted = false;  // the 1xx reply to RETR or STOR has arrived
@@ -143,7 +143,7 @@ class FtpClientSession {
   std::string m_localError;  // a failure of the local file during the transfer, shown at the end
   std::uint64_t m_nTotal = 0;
 
-  std::vector<asio::steady_timer*> m_waiters;
+  std::vector<ClockTimer*> m_waiters;  // the timers of the waits in WaitForChange
   std::array<char, kDataChunk> m_chunk{};
   std::vector<char> m_received;  // a download's read buffer, kReceiveBuffer bytes
 };

@@ -96,8 +96,8 @@ void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job) {
   cfg::Write(config, cfg::kFLastPassive.In(section), job.passive ? 1 : 0);
 }
 
-FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job, SessionClock clock) {
-  auto worker = std::make_unique<FtpClientWorker>(app, job, std::move(clock));
+FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job) {
+  auto worker = std::make_unique<FtpClientWorker>(app, job);
   SaveFtpClientValues(app.config, job);
   auto* started = static_cast<FtpClientWorker*>(app.registry.StartWorker(WorkerKind::Ftp, std::move(worker)));
   if (started) started->PostStart();

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "ftp/client/ftp_client_job.h"
-#include "ftp/client/session_clock.h"
 
 namespace hx {
 struct AppContext;
@@ -56,7 +55,7 @@ void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job);
 // Starts a client session as the window does after OK: a worker filled with the job, the last values saved,
 // the thread created suspended (on failure the message box "Could not create FTP session! Insufficient
 // memory?" and nullptr; the values stay saved), registered with its row, resumed, then told to start.
-// The registry owns the worker. `clock`: where the session takes the time from; empty for the steady clock.
-FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job, SessionClock clock = {});
+// The registry owns the worker.
+FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job);
 
 }  // namespace hx::ftpc

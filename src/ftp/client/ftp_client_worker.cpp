@@ -7,11 +7,10 @@
 
 namespace hx::ftpc {
 
-FtpClientWorker::FtpClientWorker(AppContext& app, FtpClientJob job, SessionClock clock)
+FtpClientWorker::FtpClientWorker(AppContext& app, FtpClientJob job)
     : Worker(app.registry.Loops()),
       m_app(app),
-      m_session(std::make_unique<FtpClientSession>(
-          app, *this, std::move(job), [this] { SessionEnded(); }, std::move(clock))) {}
+      m_session(std::make_unique<FtpClientSession>(app, *this, std::move(job), [this] { SessionEnded(); })) {}
 
 FtpClientWorker::~FtpClientWorker() = default;
 

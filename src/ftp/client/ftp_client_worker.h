@@ -5,7 +5,6 @@
 
 #include "app/worker.h"
 #include "ftp/client/ftp_client_job.h"
-#include "ftp/client/session_clock.h"
 
 namespace hx {
 struct AppContext;
@@ -20,8 +19,7 @@ class FtpClientSession;
 // request arrives; its sockets and its file are released then.
 class FtpClientWorker : public Worker {
  public:
-  // `clock`: where the session takes the time from; empty for the steady clock.
-  FtpClientWorker(AppContext& app, FtpClientJob job, SessionClock clock = {});
+  FtpClientWorker(AppContext& app, FtpClientJob job);
   ~FtpClientWorker() override;
 
   // Tells the worker to start its GET or PUT; any thread.

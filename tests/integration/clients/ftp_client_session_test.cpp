@@ -23,6 +23,7 @@
 #include "ftp/client/ftp_client_worker.h"
 #include "integration/clients/ftp_client_peers.h"
 #include "support/harbinex_process.h"
+#include "support/manual_clock.h"
 #include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "tftp/block_pool.h"
@@ -51,6 +52,8 @@ class FtpClientSessionTest : public ::testing::Test {
     return registry.CellText(worker.m_nSessionId, column);
   }
 
+  // Moves only when a test moves it; it outlives the sessions, whose timers are its own.
+  test::ManualClock clock;
   test::TempDir dir;
   test::RecordingFrontend frontend;
   ConfigStore config{dir.Path() / "Harbinex.ini"};
@@ -61,7 +64,6 @@ class FtpClientSessionTest : public ::testing::Test {
   BlockingPool blocking;  // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
-  SteadyClock clock;
   AppContext app{dir.Dir(), config,    registry, log,   frontend, shares,
                  blocking,  textSizes, blocks,   clock, files};
 };
@@ -198,65 +200,54 @@ TEST_F(FtpClientSessionTest, StopRequestDuringADownloadReleasesTheFile) {
     EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos) << entry.path();
 }
 
-// A clock that stands still unless the test moves it.
-class TestClock {
- public:
-  std::chrono::steady_clock::time_point Now() const {
-    return m_start + std::chrono::milliseconds(m_offsetMs.load());
-  }
-  void Advance(std::chrono::milliseconds step) { m_offsetMs += step.count(); }
-  SessionClock Function() {
-    return [this] { return Now(); };
-  }
-
- private:
-  const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-  std::atomic<long long> m_offsetMs{0};
-};
-
 TEST_F(FtpClientSessionTest, ReplyThatNeverEndsEndsTheSessionAfterSixtySeconds) {
-  // A greeting that goes on with a line every half second on the session's clock, for up to 400 lines.
-  TestClock clock;
+  // A greeting that goes on with a line every half second on the session's clock, for up to 400 lines. The
+  // clock moves once the session has shown a line and waits for the next, or has given up on the reply.
+  const std::string tooLong = "Reply too long";
   int sent = 0;
   bool clientClosed = false;
   test::FakeFtpServer server([&](test::FakeControl& c) {
+    const int id = registry.LastSessionId();
     for (sent = 0; sent < 400 && !clientClosed; ++sent) {
-      c.Send("220-and one more line\r\n");
+      const std::string line = "220-line " + std::to_string(sent);
+      c.Send(line + "\r\n");
+      test::WaitUntil([&] {
+        std::string status = registry.CellText(id, kColStatus);
+        return (status == line && clock.PendingWaits() == 1) || status == tooLong;
+      });
       clock.Advance(std::chrono::milliseconds(500));
-      clientClosed = c.ClientCloses(std::chrono::milliseconds(20));
+      clientClosed = registry.CellText(id, kColStatus) == tooLong && c.ClientCloses();
     }
   });
-  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "never.bin"), clock.Function());
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "never.bin"));
   ASSERT_NE(worker, nullptr);
-  ASSERT_TRUE(WaitFinished(*worker, std::chrono::seconds(60)));
+  ASSERT_TRUE(WaitFinished(*worker));
   ASSERT_TRUE(server.Join());
-  EXPECT_EQ(Cell(*worker, kColStatus), "Reply too long");
+  EXPECT_EQ(Cell(*worker, kColStatus), tooLong);
   EXPECT_FALSE(worker->Succeeded());
-  // Sixty seconds are 120 lines; the session ended there, not at the end of the script.
+  // Sixty seconds are 120 lines; the session ended there (at the 120th line, or at the one sent while it
+  // was ending), not at the end of the script.
   EXPECT_TRUE(clientClosed);
   EXPECT_GE(sent, 120);
-  EXPECT_LT(sent, 400);
+  EXPECT_LE(sent, 121);
   EXPECT_TRUE(frontend.CellTexts(kColCommand).empty()) << "no command after a greeting that never ended";
 }
 
 TEST_F(FtpClientSessionTest, ServerThatNeverAnswersTimesOutAfterSixtySeconds) {
-  TestClock clock;
   std::optional<std::string> command;
   test::FakeFtpServer server([&](test::FakeControl& c) {
     // Accept and stay silent: no greeting at all.
     command = c.ReadLine(std::chrono::seconds(20));
   });
-  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "silent.bin"), clock.Function());
+  FtpClientWorker* worker = StartFtpClient(app, Job(server.Port(), false, "silent.bin"));
   ASSERT_NE(worker, nullptr);
-  ASSERT_TRUE(test::WaitUntil([&] { return server.Accepted(); }));
-  // The session's clock moves a second at a time while the session waits for the greeting.
-  int seconds = 0;
-  while (seconds < 120 && !WaitFinished(*worker, std::chrono::milliseconds(20))) {
-    clock.Advance(std::chrono::seconds(1));
-    ++seconds;
-  }
-  ASSERT_TRUE(worker->Finished()) << "still waiting after " << seconds << " s";
-  EXPECT_GE(seconds, 60);
+  // The session waits for the greeting: a second short of the limit it still does, at the limit it ends.
+  ASSERT_TRUE(clock.WaitForPendingWaits(1));
+  clock.Advance(std::chrono::seconds(59));
+  EXPECT_EQ(clock.PendingWaits(), 1u);
+  EXPECT_FALSE(worker->Finished());
+  clock.Advance(std::chrono::seconds(1));
+  ASSERT_TRUE(WaitFinished(*worker));
   EXPECT_EQ(Cell(*worker, kColStatus), "Error reading from socket: Connection timed out");
   EXPECT_FALSE(worker->Succeeded());
   ASSERT_TRUE(server.Join());

@@ -1,6 +1,7 @@
 // The TFTP client session in this process against a server played by the test's own UDP sockets: the
 // request, the move to the port the server answers from, strangers turned away with "Unknown transfer ID",
-// the dally after a download, and the stop request.
+// the dally after a download, a silent server, and the stop request. The session's clock moves only when a
+// test moves it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "app/worker_registry.h"
 #include "integration/clients/tftp_client_support.h"
 #include "support/harbinex_process.h"
+#include "support/manual_clock.h"
 #include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "tftp/block_pool.h"
@@ -64,6 +66,7 @@ class TftpClientSessionTest : public ::testing::Test {
            tftpc::PayloadOf(d->bytes) == "Unknown transfer ID";
   }
 
+  ManualClock clock;  // outlives the sessions, whose timers are its own
   TempDir dir;
   ConfigStore config{dir.Path() / "Harbinex.ini"};
   RecordingFrontend frontend;
@@ -74,7 +77,6 @@ class TftpClientSessionTest : public ::testing::Test {
   BlockingPool blocking;              // after the registry, so that it is stopped first
   TextSizeCache textSizes;
   tftp::BlockPool blocks;
-  SteadyClock clock;
   AppContext context{dir.Dir(), config,    registry, log,   frontend, shares,
                      blocking,  textSizes, blocks,   clock, files};
 };
@@ -117,7 +119,13 @@ TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAnd
   ack = transfer.Receive();
   ASSERT_TRUE(ack.has_value());
   EXPECT_EQ(ack->bytes, Ack(2));
-  EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }, 10s));
+  // The dally lasts one timeout from the final ACK.
+  ASSERT_TRUE(clock.WaitForPendingWaits(1));
+  clock.Advance(3s - 1ms);
+  EXPECT_EQ(clock.PendingWaits(), 1u);
+  EXPECT_FALSE(session->Finished());
+  clock.Advance(1ms);
+  EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }));
 
   EXPECT_EQ(Cell(session, kColType), "Tftp Client");
   EXPECT_EQ(Cell(session, kColPeer), "localhost");
@@ -215,9 +223,49 @@ TEST_F(TftpClientSessionTest, PeerThatGoesAwayIsRetriedLikeASilentOne) {
   ASSERT_TRUE(transfer->Receive().has_value());
   transfer->Close();
 
-  ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }, 10s));
+  // A timeout: the ACK again, to a port that is gone; another: no retry left.
+  for (int timeout = 0; timeout < 2; ++timeout) {
+    ASSERT_TRUE(clock.WaitForPendingWaits(1));
+    clock.Advance(1s);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }));
   EXPECT_EQ(Cell(session, kColStatus), "No more retries left. Aborting");
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "part.bin"));  // nothing of an unfinished download stays
+}
+
+TEST_F(TftpClientSessionTest, SilentServerEndsAfterTwoTimeoutsWithOneRequest) {
+  Settings(/*timeout=*/1, /*retries=*/1);
+  WriteFile(dir.Path() / "put.bin", "payload");
+  struct Case {
+    bool put;
+    const char* local;
+    int opcode;
+    const char* status;
+  };
+  const Case cases[] = {
+      {false, "get.bin", 1, "Error receiving response from host : [10060] Connection timed out"},
+      {true, "put.bin", 2, "Error receiving : [10060] Connection timed out"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.local);
+    UdpSocket silent;
+    auto* session = Start(c.put, "127.0.0.1", silent.Port(), "dir/remote.bin", dir.Path() / c.local);
+    ASSERT_NE(session, nullptr);
+    auto request = silent.Receive();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->bytes, tftpc::Request(c.opcode, "dir/remote.bin", "octet"));
+    // The session gives up at twice the timeout, not a moment before.
+    ASSERT_TRUE(clock.WaitForPendingWaits(1));
+    clock.Advance(2s - 1ms);
+    EXPECT_EQ(clock.PendingWaits(), 1u);
+    EXPECT_FALSE(session->Finished());
+    clock.Advance(1ms);
+    ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }));
+    EXPECT_EQ(Cell(session, kColStatus), c.status);
+    // One request in mode octet, never repeated.
+    EXPECT_FALSE(silent.Receive(0ms).has_value());
+  }
+  EXPECT_EQ(ReadFile(dir.Path() / "put.bin"), "payload");
 }
 
 TEST_F(TftpClientSessionTest, FirstDataFromAnotherHostIsTurnedAway) {

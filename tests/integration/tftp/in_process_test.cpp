@@ -1,5 +1,6 @@
 // The TFTP service inside the application object: the cells of a session's row over its life, two requests
-// from one client port, and a transfer that outlives the service being switched off.
+// from one client port, a transfer that outlives the service being switched off, and the resends to a client
+// that falls silent, on a clock the test moves.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "app/server_app.h"
 #include "app/session_table.h"
 #include "support/harbinex_process.h"
+#include "support/manual_clock.h"
 #include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "tftp/block_pool.h"
@@ -27,12 +29,15 @@ class InProcess : public testing::Test {
  protected:
   void SetUp() override {
     WriteIni(dir.Path(), {"TFTP/TPort=0", "FTP/FTPServer=0", "TFTP/TTimeout=1", "TFTP/TDLDir=" + dir.Dir()});
-    app = std::make_unique<ServerApp>(dir.Path(), frontend, ServerApp::Services{MakeTftpListener, {}});
+    app = std::make_unique<ServerApp>(dir.Path(), frontend, ServerApp::Services{MakeTftpListener, {}},
+                                      ServerApp::Mode::Window, SessionClock());
     ASSERT_TRUE(app->InitInstance());
     ASSERT_TRUE(app->TftpPort());
     port = *app->TftpPort();
   }
   void TearDown() override { app->ExitInstance(); }
+  // The clock of the sessions: the steady one, unless a fixture moves time itself.
+  virtual Clock* SessionClock() { return nullptr; }
 
   // The row of the newest session, once its Status reads `status`.
   std::optional<SessionRow> RowWithStatus(const std::string& status) {
@@ -45,6 +50,7 @@ class InProcess : public testing::Test {
     return found;
   }
 
+  ManualClock manualClock;  // outlives the application, whose sessions may hold its timers
   TempDir dir;
   RecordingFrontend frontend;
   std::unique_ptr<ServerApp> app;
@@ -286,6 +292,42 @@ TEST(InProcessFiles, SessionsTakeTheirFileSystemFromTheContext) {
   EXPECT_EQ(PayloadOf(*data), "file");
   EXPECT_EQ(files.beneath, 1);
   app.ExitInstance();
+}
+
+// The service on a clock that moves only when the test moves it.
+class InProcessOnManualClock : public InProcess {
+ protected:
+  Clock* SessionClock() override { return &manualClock; }
+};
+
+TEST_F(InProcessOnManualClock, SilentClientSeesTheBlockThreeTimesThenNothing) {
+  using std::chrono::milliseconds;
+  app->Config().WriteProfileInt("TFTP", "TRetries", 2);  // TTimeout is 1
+  WriteFile(dir.Path() / "q.bin", "quiet");
+  UdpPeer client;
+  client.SendTo(port, Request(1, "q.bin", "octet"));
+  auto first = client.Receive();
+  ASSERT_TRUE(first);
+  // The block goes again once the timeout has passed and not a moment before, then after twice as long
+  // (a sending side doubles its wait); after the retries the session gives up without an ERROR packet.
+  struct Step {
+    milliseconds wait;
+    bool resend;
+  };
+  const Step steps[] = {{milliseconds(1000), true}, {milliseconds(2000), true}, {milliseconds(4000), false}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.wait.count());
+    ASSERT_TRUE(manualClock.WaitForPendingWaits(1));
+    manualClock.Advance(step.wait - milliseconds(1));
+    EXPECT_EQ(manualClock.PendingWaits(), 1u) << "the timer came early";
+    manualClock.Advance(milliseconds(1));
+    if (!step.resend) break;
+    auto again = client.Receive();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->bytes, first->bytes);
+  }
+  ASSERT_TRUE(RowWithStatus("No more retries left. Aborting"));
+  EXPECT_FALSE(client.Receive(milliseconds(0)));
 }
 
 }  // namespace
