@@ -77,4 +77,9 @@ bool RecordingFrontend::WaitForLogEntry(const std::string& part, std::chrono::mi
       timeout);
 }
 
+bool RecordingFrontend::WaitForLog(const std::function<bool(const std::vector<LoggedLine>&)>& match,
+                                   std::chrono::milliseconds timeout) const {
+  return WaitFor([&] { return match(m_logEntries); }, timeout);
+}
+
 }  // namespace hx::test

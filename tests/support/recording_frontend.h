@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ class RecordingFrontend : public Frontend {
                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   bool WaitForLogEntry(const std::string& part,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  // Waits until `match` holds for the log entries so far (it is called with the recorder locked).
+  bool WaitForLog(const std::function<bool(const std::vector<LoggedLine>&)>& match,
+                  std::chrono::milliseconds timeout) const;
 
  private:
   template <class Condition>

@@ -10,5 +10,6 @@ authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
 handler = FTPHandler
 handler.authorizer = authorizer
+handler.auth_failed_timeout = 0  # the refusal comes at once: the test does not wait for it
 server = FTPServer(("127.0.0.1", port), handler)
 server.serve_forever()

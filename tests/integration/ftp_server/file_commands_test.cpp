@@ -8,11 +8,12 @@
 #include <fstream>
 
 #include "ftp_test_support.h"
+#include "support/ftp_session/ftp_session_fixture.h"
 
 namespace hx::test {
 namespace {
 
-class FtpFileCommandsTest : public FtpServerTest {
+class FtpFileCommandsTest : public FtpSessionTest {
  protected:
   void SetUp() override {
     StartServer({"FTP/UserSecurity=0"});  // every right, so that the commands themselves are tested

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "ftp_test_support.h"
@@ -25,6 +26,15 @@ class FtpInProcessTest : public FtpSessionTest {
     SetSetting("FTP", "UserSecurity", 0);
     { std::ofstream big(Root() / "big.bin", std::ios::binary); }
     std::filesystem::resize_file(Root() / "big.bin", 64ULL << 20);  // sparse
+  }
+  // Moves the clock a second at a time, up to `limit` times, until a reply line comes; counts the moves.
+  std::string AdvanceUntilLine(SessionClient& client, int limit, int& advanced) {
+    std::string line;
+    while ((line = client.Line(std::chrono::milliseconds(200))).empty() && advanced < limit) {
+      Advance(seconds(1));
+      ++advanced;
+    }
+    return line;
   }
   // A refused PASS answers after a pause of a second on the clock.
   std::string RefusedPass(SessionClient& client, const std::string& password) {
@@ -90,21 +100,18 @@ TEST_F(FtpInProcessTest, StalledDataConnectionsAreAbortedAndIdleSessionsClosed) 
   EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
   auto connection = data.Accept();
   ASSERT_TRUE(connection);
+  EXPECT_FALSE(connection->Receive(seconds(5), 1000).empty());  // the session has the connection
   // The limit counts from the last byte, which goes out while the socket buffers fill: the clock moves a
-  // second at a time (the idle limit and the stall limit both waiting) until the download is given up.
-  std::string line;
+  // second at a time until the download is given up.
   int advanced = 0;
-  while (advanced < 10 && (line = client->Line(std::chrono::milliseconds(50))).empty()) {
-    Advance(seconds(1), 2);
-    ++advanced;
-  }
-  EXPECT_EQ(line, "426 Transfer terminated abnormally\r\n");
+  EXPECT_EQ(AdvanceUntilLine(*client, 10, advanced), "426 Transfer terminated abnormally\r\n");
   EXPECT_GE(advanced, 3);
   EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: No data moved for 3 seconds"));
   EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: File transfer aborted"));
   // With the transfer gone, the session is idle and goes after a second.
-  Advance(seconds(1));
-  EXPECT_EQ(client->Line(), "421 Timeout.\r\n");
+  advanced = 0;
+  EXPECT_EQ(AdvanceUntilLine(*client, 2, advanced), "421 Timeout.\r\n");
+  EXPECT_LE(advanced, 1);
   EXPECT_TRUE(client->WaitClosed());
 
   // An upload whose client connects and sends nothing; its file is released.
@@ -115,6 +122,8 @@ TEST_F(FtpInProcessTest, StalledDataConnectionsAreAbortedAndIdleSessionsClosed) 
   EXPECT_EQ(client->Command("STOR up.bin"), "150 Opening BINARY mode data connection for up.bin.\r\n");
   auto upload = data.Accept();
   ASSERT_TRUE(upload);
+  // The session has the connection once it has made the file.
+  EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(Root() / "up.bin"); }));
   Advance(seconds(1));
   EXPECT_EQ(client->Line(), "426 Transfer terminated abnormally\r\n");
   EXPECT_EQ(client->Line(), "226 ABORT command successful\r\n");
@@ -169,6 +178,36 @@ TEST_F(FtpInProcessTest, RefusedStoreLeavesTheFile) {
   EXPECT_EQ(client->Line(), "425 Can't open data connection\r\n");
   EXPECT_EQ(ReadFile(Home("bob") / "keep.txt"), "old");
   ::close(bound);
+}
+
+TEST_F(FtpInProcessTest, FailingFileSystemCallsAreRefusedAndLeaveTheFiles) {
+  SetSetting("FTP", "UserSecurity", 0);
+  std::filesystem::create_directories(Root() / "sub");
+  WriteFile(Root() / "keep.txt", "old");
+  m_files.Fail("Unlink", "keep.txt", EACCES);
+  m_files.Fail("Rename", "keep.txt", EIO);
+  m_files.Fail("MakeDirectory", "new", ENOSPC);
+  m_files.Fail("RemoveDirectory", "sub", EBUSY);
+  // The replacement of an upload is made in the file's folder: the folder cannot be opened.
+  m_files.Fail("Open", "root", EMFILE);
+  const std::pair<const char*, const char*> cases[] = {
+      {"DELE keep.txt", "550 Could not remove file\r\n"},
+      {"RNFR keep.txt", "350 Requested file action pending further information\r\n"},
+      {"RNTO moved.txt", "553 Could not rename file\r\n"},
+      {"MKD new", "550 Could not create directory\r\n"},
+      {"RMD sub", "550 Could not remove directory\r\n"},
+  };
+  auto client = Login();
+  for (const auto& [command, reply] : cases) EXPECT_EQ(client->Command(command), reply);
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("STOR keep.txt"), "150 Opening BINARY mode data connection for keep.txt.\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(client->Line(), "550 File unavailable\r\n");
+  EXPECT_EQ(ReadFile(Root() / "keep.txt"), "old");
+  EXPECT_TRUE(std::filesystem::is_directory(Root() / "sub"));
+  EXPECT_FALSE(std::filesystem::exists(Root() / "new"));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/ftp_session/ftp_session_fixture.h"
 
+#include <algorithm>
+
 #include "app/config_keys.h"
 #include "ftp/server/ftp_worker.h"
 #include "users/password_codec.h"
@@ -12,9 +14,9 @@ std::string SessionClient::Line(std::chrono::milliseconds timeout) {
   return m_stream->TakeLine(timeout);
 }
 
-std::vector<std::string> SessionClient::Lines(size_t count) {
+std::vector<std::string> SessionClient::Lines(size_t count, std::chrono::milliseconds timeout) {
   std::vector<std::string> lines;
-  for (size_t i = 0; i < count; ++i) lines.push_back(Line());
+  for (size_t i = 0; i < count; ++i) lines.push_back(Line(timeout));
   return lines;
 }
 
@@ -41,6 +43,44 @@ FtpSessionTest::FtpSessionTest()
   SetSetting(cfg::kFtp, cfg::kFDataPort.key, 0);
   SetSetting(cfg::kFtp, cfg::kAnonAllowed.key, 1);
   SetSetting(cfg::kFtp, cfg::kFDLDir.key, RootDir());
+}
+
+void FtpSessionTest::StartServer(const std::vector<std::string>& extraIni) {
+  for (const std::string& entry : extraIni) {
+    size_t slash = entry.find('/');
+    size_t equals = entry.find('=');
+    ASSERT_TRUE(slash < equals && equals != std::string::npos) << entry;
+    SetSetting(entry.substr(0, slash), entry.substr(slash + 1, equals - slash - 1), entry.substr(equals + 1));
+  }
+}
+
+namespace {
+
+// The entries without their time stamps.
+std::vector<std::string> EntryTexts(const std::vector<RecordingFrontend::LoggedLine>& lines) {
+  std::vector<std::string> entries;
+  for (const RecordingFrontend::LoggedLine& logged : lines) {
+    // "December 07, 2026 21:01:11 TEXT": the text follows the fourth blank.
+    size_t at = std::string::npos;
+    for (int i = 0; i < 4 && (i == 0 || at != std::string::npos); ++i) at = logged.line.find(' ', at + 1);
+    std::string text = at == std::string::npos ? logged.line : logged.line.substr(at + 1);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    entries.push_back(text);
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::vector<std::string> FtpSessionTest::LogEntries() const { return EntryTexts(m_frontend.LogEntries()); }
+
+bool FtpSessionTest::WaitForLogRun(const std::vector<std::string>& expected, std::chrono::milliseconds timeout) const {
+  return m_frontend.WaitForLog(
+      [&](const std::vector<RecordingFrontend::LoggedLine>& logged) {
+        std::vector<std::string> entries = EntryTexts(logged);
+        return std::search(entries.begin(), entries.end(), expected.begin(), expected.end()) != entries.end();
+      },
+      timeout);
 }
 
 FtpSessionTest::~FtpSessionTest() {

@@ -11,11 +11,11 @@
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/config_store.h"
-#include "app/file_systems.h"
 #include "app/shared_file.h"
 #include "app/text_size_cache.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
+#include "support/ftp_session/faulty_file_systems.h"
 #include "support/manual_clock.h"
 #include "support/memory_stream.h"
 #include "support/recording_frontend.h"
@@ -31,7 +31,7 @@ class SessionClient {
   explicit SessionClient(std::shared_ptr<MemoryStream> stream) : m_stream(std::move(stream)) {}
   // The next reply line with its CR LF; empty when none comes within the timeout.
   std::string Line(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-  std::vector<std::string> Lines(size_t count);
+  std::vector<std::string> Lines(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // Sends the line with CR LF and returns the first reply line.
   std::string Command(const std::string& line);
   void Send(const std::string& raw) { m_stream->Put(raw); }
@@ -45,7 +45,8 @@ class SessionClient {
   std::shared_ptr<MemoryStream> m_stream;
 };
 
-// FTP sessions inside the test's process, on the manual clock, with the program directory and the FTP root
+// FTP sessions inside the test's process, on the manual clock and on file systems that fail where the test
+// says, with the program directory and the FTP root
 // ("root") in a temporary folder: anonymous logins allowed, FDataPort 0 and Quorin 0. A session's client is
 // 127.0.0.1, so that its data connections can be real ones on the loopback.
 class FtpSessionTest : public ::testing::Test {
@@ -53,6 +54,8 @@ class FtpSessionTest : public ::testing::Test {
   FtpSessionTest();
   ~FtpSessionTest() override;
 
+  // Settings as "Section/Key=value" entries, on top of the defaults.
+  void StartServer(const std::vector<std::string>& extraIni = {});
   // A session that has sent its banner.
   std::unique_ptr<SessionClient> Connect();
   // A session logged in (anonymous unless told), with its 230 read.
@@ -66,6 +69,14 @@ class FtpSessionTest : public ::testing::Test {
   // Adds a profile to the password file: rights as eight '0'/'1' characters.
   void AddUser(const std::string& name, const std::string& password, const std::string& directory,
                const std::string& rights);
+  // The transfer-log entries so far, without their time stamps.
+  std::vector<std::string> LogEntries() const;
+  // Waits until the entries hold `expected` as a contiguous run, in order.
+  bool WaitForLogRun(const std::vector<std::string>& expected,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  bool WaitForLog(const std::string& entry, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
+    return WaitForLogRun({entry}, timeout);
+  }
   // Moves the clock once the sessions have armed at least `waits` timers between them.
   void Advance(std::chrono::steady_clock::duration step, size_t waits = 1);
 
@@ -73,7 +84,7 @@ class FtpSessionTest : public ::testing::Test {
   RecordingFrontend m_frontend;
   ConfigStore m_config;
   ManualClock m_clock;
-  LocalFileSystems m_files;
+  FaultyFileSystems m_files;  // the program's own, with the faults a test names
   WorkerRegistry m_registry{m_frontend};  // after everything its workers use, so that it is destroyed first
   TransferLog m_log;
   FileShareTable m_shares;
