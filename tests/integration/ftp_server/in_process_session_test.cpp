@@ -36,13 +36,6 @@ class FtpInProcessTest : public FtpSessionTest {
     }
     return line;
   }
-  // A refused PASS answers after a pause of a second on the clock.
-  std::string RefusedPass(SessionClient& client, const std::string& password) {
-    client.Send("PASS " + password + "\r\n");
-    EXPECT_TRUE(client.Silent(std::chrono::milliseconds(20)));
-    Advance(seconds(1));
-    return client.Line();
-  }
 };
 
 TEST_F(FtpInProcessTest, IdleLimitCountsFromTheLastCommand) {
@@ -64,13 +57,13 @@ TEST_F(FtpInProcessTest, FifthFailedLoginOfAConnectionClosesIt) {
   auto client = Connect();
   for (int i = 1; i <= 4; ++i) {
     EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
-    EXPECT_EQ(RefusedPass(*client, "guess" + std::to_string(i)), "530 Login access denied\r\n") << i;
+    EXPECT_EQ(CommandAfterPause(*client, "PASS guess" + std::to_string(i)), "530 Login access denied\r\n") << i;
   }
   // Four refusals leave the connection open, and a login in between does not reset the count.
   EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
   EXPECT_EQ(client->Command("PASS secret1"), "230 User logged in\r\n");
   EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
-  EXPECT_EQ(RefusedPass(*client, "guess5"), "421 Too many failed logins.\r\n");
+  EXPECT_EQ(CommandAfterPause(*client, "PASS guess5"), "421 Too many failed logins.\r\n");
   EXPECT_TRUE(client->WaitClosed());
   EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: Connection closed after 5 failed logins"));
   EXPECT_TRUE(m_frontend.Logged("FTP: User bobattempted access. User profile denied access"));
@@ -85,7 +78,7 @@ TEST_F(FtpInProcessTest, MalformedStoredPasswordsRefuseTheLogin) {
   auto client = Connect();
   for (const char* user : {"empty", "short", "low"}) {
     EXPECT_EQ(client->Command(std::string("USER ") + user), "331 User name ok, need password\r\n");
-    EXPECT_EQ(RefusedPass(*client, ""), "530 Login access denied\r\n") << user;
+    EXPECT_EQ(CommandAfterPause(*client, "PASS "), "530 Login access denied\r\n") << user;
   }
 }
 

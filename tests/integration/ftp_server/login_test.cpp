@@ -3,11 +3,12 @@
 #include <fstream>
 
 #include "ftp_test_support.h"
+#include "support/ftp_session/ftp_session_fixture.h"
 
 namespace hx::test {
 namespace {
 
-class FtpLoginTest : public FtpServerTest {
+class FtpLoginTest : public FtpSessionTest {
  protected:
   void SetUp() override {
     StartServer();
@@ -66,7 +67,7 @@ TEST_F(FtpLoginTest, ProfileKeptWithTheUsersCommand) {
       << output;
   auto again = Connect();
   EXPECT_EQ(again->Command("USER dave"), "331 User name ok, need password\r\n");
-  EXPECT_EQ(again->Command("PASS dave123"), "530 Login access denied\r\n");
+  EXPECT_EQ(CommandAfterPause(*again, "PASS dave123"), "530 Login access denied\r\n");
   EXPECT_EQ(again->Command("USER dave"), "331 User name ok, need password\r\n");
   EXPECT_EQ(again->Command("PASS other12"), "230 User logged in\r\n");
 }
@@ -79,12 +80,13 @@ TEST_F(FtpLoginTest, RefusedLogins) {
     std::string user, password;
   } cases[] = {{"bob", "secret2"}, {"bob", "secret"},     {"bob", ""},          {"Bob", "secret1"},
                {"eve", "secret1"}, {"locked", "secret1"}, {"anonymous", "me@"}, {"", ""}};
-  // A connection each, all at once: every refusal takes its pause, and a connection ends at the fifth.
-  std::vector<std::unique_ptr<ControlClient>> clients;
+  // A connection each, all at once: every refusal takes its pause, on every connection at the same time.
+  std::vector<std::unique_ptr<SessionClient>> clients;
   for (const Case& c : cases) {
     clients.push_back(Connect());
     clients.back()->Send("USER " + c.user + "\r\nPASS " + c.password + "\r\nNOOP\r\n");
   }
+  Advance(std::chrono::seconds(1), std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     EXPECT_EQ(clients[i]->Line(), "331 User name ok, need password\r\n") << c.user;
@@ -101,10 +103,12 @@ TEST_F(FtpLoginTest, RefusalIsAnsweredAfterAPauseAndLaterCommandsWait) {
   AddUser("bob", "secret1", HomeDir("bob"), "11111111");
   auto client = Connect();
   EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
-  auto sent = std::chrono::steady_clock::now();
   client->Send("PASS wrong\r\nNOOP\r\n");
+  EXPECT_TRUE(client->Silent());
+  Advance(std::chrono::milliseconds(999));
+  EXPECT_TRUE(client->Silent());
+  Advance(std::chrono::milliseconds(1));
   EXPECT_EQ(client->Line(), "530 Login access denied\r\n");
-  EXPECT_GE(std::chrono::steady_clock::now() - sent, 900ms);
   EXPECT_EQ(client->Line(), "530 Not logged in\r\n");  // the NOOP, taken in its turn after the pause
 }
 
@@ -136,7 +140,7 @@ TEST_F(FtpLoginTest, AnonymousProfileWithoutLoginRightIsRefused) {
   AddUser("anonymous", "whatever", RootDir(), "01111111");
   auto client = Connect();
   EXPECT_EQ(client->Command("USER anonymous"), "331 User name ok, need password\r\n");
-  EXPECT_EQ(client->Command("PASS x"), "530 Login access denied\r\n");
+  EXPECT_EQ(CommandAfterPause(*client, "PASS x"), "530 Login access denied\r\n");
 }
 
 TEST_F(FtpLoginTest, SecurityOffAdmitsEveryone) {

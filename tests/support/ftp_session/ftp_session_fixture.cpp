@@ -43,6 +43,7 @@ FtpSessionTest::FtpSessionTest()
   SetSetting(cfg::kFtp, cfg::kFDataPort.key, 0);
   SetSetting(cfg::kFtp, cfg::kAnonAllowed.key, 1);
   SetSetting(cfg::kFtp, cfg::kFDLDir.key, RootDir());
+  SetSetting(cfg::kFtp, cfg::kFIdleTimeout.key, 0);
 }
 
 void FtpSessionTest::StartServer(const std::vector<std::string>& extraIni) {
@@ -133,6 +134,14 @@ void FtpSessionTest::AddUser(const std::string& name, const std::string& passwor
 void FtpSessionTest::Advance(std::chrono::steady_clock::duration step, size_t waits) {
   EXPECT_TRUE(m_clock.WaitForPendingWaits(waits));
   m_clock.Advance(step);
+}
+
+std::string FtpSessionTest::CommandAfterPause(SessionClient& client, const std::string& line,
+                                              std::chrono::steady_clock::duration pause) {
+  client.Send(line + "\r\n");
+  EXPECT_TRUE(client.Silent(std::chrono::milliseconds(20))) << line;
+  Advance(pause);
+  return client.Line();
 }
 
 }  // namespace hx::test

@@ -46,9 +46,10 @@ class SessionClient {
 };
 
 // FTP sessions inside the test's process, on the manual clock and on file systems that fail where the test
-// says, with the program directory and the FTP root
-// ("root") in a temporary folder: anonymous logins allowed, FDataPort 0 and Quorin 0. A session's client is
-// 127.0.0.1, so that its data connections can be real ones on the loopback.
+// says, with the program directory and the FTP root ("root") in a temporary folder: anonymous logins
+// allowed, FDataPort 0, Quorin 0, and no idle limit unless a test sets one (so that the timers a test counts
+// are the ones it is about). A session's client is 127.0.0.1, so that its data connections can be real ones
+// on the loopback.
 class FtpSessionTest : public ::testing::Test {
  protected:
   FtpSessionTest();
@@ -79,6 +80,10 @@ class FtpSessionTest : public ::testing::Test {
   }
   // Moves the clock once the sessions have armed at least `waits` timers between them.
   void Advance(std::chrono::steady_clock::duration step, size_t waits = 1);
+  // Sends a line whose reply comes after a pause (a refused PASS): nothing comes until the clock has moved
+  // by `pause`; then the reply.
+  std::string CommandAfterPause(SessionClient& client, const std::string& line,
+                                std::chrono::steady_clock::duration pause = std::chrono::seconds(1));
 
   TempDir m_dir;
   RecordingFrontend m_frontend;
