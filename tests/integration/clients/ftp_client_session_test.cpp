@@ -165,11 +165,10 @@ TEST_F(FtpClientSessionTest, StopRequestEndsASessionThatWaitsOnTheServer) {
   ASSERT_NE(worker, nullptr);
   ASSERT_TRUE(test::WaitUntil([&] { return Cell(*worker, kColCommand) == "USER anonymous"; }));
   const int id = worker->m_nSessionId;
-  auto started = std::chrono::steady_clock::now();
-  // Every worker ended on a stop request (none abandoned), and was destroyed with it.
+  // Every worker ended on the stop request within the 25 looks (none abandoned), and was destroyed with it;
+  // the session's clock does not move, so no limit of its own ended it.
   EXPECT_EQ(registry.StopAllWorkers(std::chrono::milliseconds(50), 25), 0u);
   EXPECT_EQ(registry.WorkerCount(WorkerKind::Ftp), 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   ASSERT_TRUE(server.Join());
   // The row stays with what it showed when the stop came.
   EXPECT_EQ(registry.CellText(id, kColStatus), "220 Ready");
