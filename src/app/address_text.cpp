@@ -8,6 +8,8 @@ asio::ip::address Unmapped(const asio::ip::address& address) {
   return address;
 }
 
-std::string AddressText(const asio::ip::address& address) { return Unmapped(address).to_string(); }
+std::string AddressText(const asio::ip::address& address) {
+  return Unmapped(address).to_string();
+}
 
 }  // namespace hx

@@ -84,7 +84,9 @@ SessionLoops::~SessionLoops() {
   }
 }
 
-asio::io_context& SessionLoops::Context() { return m_state->io; }
+asio::io_context& SessionLoops::Context() {
+  return m_state->io;
+}
 
 size_t SessionLoops::ThreadCount() const {
   std::lock_guard guard(m_state->lock);

@@ -10,8 +10,8 @@ namespace hx {
 // A session is an object with a strand of this loop, so an idle session costs its sockets and no thread, and
 // the loop's own descriptors (epoll, eventfd, timerfd) are paid once for the whole process.
 //
-// A handler that must wait for long (a host name lookup) does so inside a BlockingRegion: another thread joins
-// the loop meanwhile, so the other sessions go on.
+// A handler that must wait for long (a host name lookup) does so inside a BlockingRegion: another thread
+// joins the loop meanwhile, so the other sessions go on.
 class SessionLoops {
  public:
   // `threads` 0: one per CPU the process may run on.

@@ -34,9 +34,13 @@ std::string Escape(std::string_view text, bool keepLineFeeds) {
 
 }  // namespace
 
-std::string EscapeControlChars(std::string_view text) { return Escape(text, false); }
+std::string EscapeControlChars(std::string_view text) {
+  return Escape(text, false);
+}
 
-std::string EscapeControlCharsKeepingLines(std::string_view text) { return Escape(text, true); }
+std::string EscapeControlCharsKeepingLines(std::string_view text) {
+  return Escape(text, true);
+}
 
 std::string HidePassword(std::string_view commandLine) {
   // The verb as the server's command table reads it: the leading run up to a blank, TAB, CR or LF.

@@ -1,8 +1,8 @@
 #include "app/socket_error_text.h"
 
+#include <netdb.h>
 #include <asio/error.hpp>
 #include <cerrno>
-#include <netdb.h>
 #include <unordered_map>
 
 namespace hx {
@@ -69,10 +69,14 @@ int WinsockErrorNumber(const std::error_code& error) {
   if (!error) return 10000;
   if (error.category() == asio::error::get_netdb_category()) {
     switch (error.value()) {
-      case HOST_NOT_FOUND: return 11001;
-      case TRY_AGAIN: return 11002;
-      case NO_RECOVERY: return 11003;
-      case NO_DATA: return 11004;
+      case HOST_NOT_FOUND:
+        return 11001;
+      case TRY_AGAIN:
+        return 11002;
+      case NO_RECOVERY:
+        return 11003;
+      case NO_DATA:
+        return 11004;
     }
     return error.value();
   }
@@ -83,22 +87,24 @@ int WinsockErrorNumber(const std::error_code& error) {
       error.category() != asio::error::get_system_category())
     return error.value();
   static const std::unordered_map<int, int> kErrno = {
-      {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},        {EPERM, 10013},
-      {EFAULT, 10014},       {EINVAL, 10022},          {EMFILE, 10024},        {EWOULDBLOCK, 10035},
-      {EINPROGRESS, 10036},  {EALREADY, 10037},        {ENOTSOCK, 10038},      {EDESTADDRREQ, 10039},
-      {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},   {EPROTONOSUPPORT, 10043},
-      {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},  {EAFNOSUPPORT, 10047},
-      {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},      {ENETUNREACH, 10051},
-      {ENETRESET, 10052},    {ECONNABORTED, 10053},    {ECONNRESET, 10054},    {EPIPE, 10054},
-      {ENOBUFS, 10055},      {EISCONN, 10056},         {ENOTCONN, 10057},      {ESHUTDOWN, 10058},
-      {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},  {ELOOP, 10062},
-      {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},  {ENOTEMPTY, 10066},
-      {EUSERS, 10068},       {EDQUOT, 10069},          {ESTALE, 10070},        {EREMOTE, 10071},
+      {EINTR, 10004},           {EBADF, 10009},         {EACCES, 10013},       {EPERM, 10013},
+      {EFAULT, 10014},          {EINVAL, 10022},        {EMFILE, 10024},       {EWOULDBLOCK, 10035},
+      {EINPROGRESS, 10036},     {EALREADY, 10037},      {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},
+      {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
+      {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047},
+      {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},     {ENETUNREACH, 10051},
+      {ENETRESET, 10052},       {ECONNABORTED, 10053},  {ECONNRESET, 10054},   {EPIPE, 10054},
+      {ENOBUFS, 10055},         {EISCONN, 10056},       {ENOTCONN, 10057},     {ESHUTDOWN, 10058},
+      {ETOOMANYREFS, 10059},    {ETIMEDOUT, 10060},     {ECONNREFUSED, 10061}, {ELOOP, 10062},
+      {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},     {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
+      {EUSERS, 10068},          {EDQUOT, 10069},        {ESTALE, 10070},       {EREMOTE, 10071},
   };
   auto it = kErrno.find(error.value());
   return it == kErrno.end() ? error.value() : it->second;
 }
 
-std::string SocketErrorText(const std::error_code& error) { return SocketErrorText(WinsockErrorNumber(error)); }
+std::string SocketErrorText(const std::error_code& error) {
+  return SocketErrorText(WinsockErrorNumber(error));
+}
 
 }  // namespace hx

@@ -31,8 +31,9 @@ std::FILE* OpenAppend(const std::filesystem::path& path, mode_t newFileMode) {
 }  // namespace
 
 std::string FormatLogTimeStamp(const std::tm& local) {
-  static const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
-                                        "July",    "August",   "September", "October", "November", "December"};
+  static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                        "May",       "June",     "July",     "August",
+                                        "September", "October",  "November", "December"};
   char text[64];
   std::snprintf(text, sizeof text, "%s %02d, %04d %02d:%02d:%02d", kMonths[local.tm_mon % 12], local.tm_mday,
                 local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
@@ -57,7 +58,9 @@ std::string FormatDebugLine(const std::tm& local, std::string_view text) {
 TransferLog::TransferLog(std::filesystem::path appDir, ConfigStore& config, Frontend& frontend)
     : m_appDir(std::move(appDir)), m_config(config), m_frontend(frontend) {}
 
-TransferLog::~TransferLog() { Close(); }
+TransferLog::~TransferLog() {
+  Close();
+}
 
 void TransferLog::WriteLine(std::FILE* file, std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), file);

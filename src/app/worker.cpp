@@ -58,9 +58,13 @@ void Worker::Fail() {
   End();
 }
 
-Worker::ThreadNumberScope::ThreadNumberScope(int number) : m_previous(t_threadNumber) { t_threadNumber = number; }
+Worker::ThreadNumberScope::ThreadNumberScope(int number) : m_previous(t_threadNumber) {
+  t_threadNumber = number;
+}
 
-Worker::ThreadNumberScope::~ThreadNumberScope() { t_threadNumber = m_previous; }
+Worker::ThreadNumberScope::~ThreadNumberScope() {
+  t_threadNumber = m_previous;
+}
 
 int CurrentThreadNumber() {
   return t_threadNumber != 0 ? t_threadNumber : static_cast<int>(::syscall(SYS_gettid));

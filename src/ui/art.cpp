@@ -10,7 +10,9 @@
 #include <memory>
 
 // Q_INIT_RESOURCE must be used outside any namespace.
-static void InitArtResource() { Q_INIT_RESOURCE(art); }
+static void InitArtResource() {
+  Q_INIT_RESOURCE(art);
+}
 
 namespace hx {
 namespace {
@@ -18,7 +20,8 @@ namespace {
 // Draws an SVG file at whatever size the icon is asked for; the disabled look comes from the style.
 class SvgIconEngine : public QIconEngine {
  public:
-  explicit SvgIconEngine(QString file) : m_file(std::move(file)), m_renderer(std::make_shared<QSvgRenderer>(m_file)) {}
+  explicit SvgIconEngine(QString file)
+      : m_file(std::move(file)), m_renderer(std::make_shared<QSvgRenderer>(m_file)) {}
 
   void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
     qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
@@ -58,22 +61,34 @@ class SvgIconEngine : public QIconEngine {
   std::shared_ptr<QSvgRenderer> m_renderer;
 };
 
-QIcon SvgIcon(const char* name) { return QIcon(new SvgIconEngine(QStringLiteral(":/art/") + name)); }
+QIcon SvgIcon(const char* name) {
+  return QIcon(new SvgIconEngine(QStringLiteral(":/art/") + name));
+}
 
 }  // namespace
 
-void InitUiResources() { InitArtResource(); }
+void InitUiResources() {
+  InitArtResource();
+}
 
-QIcon ProgramIcon() { return SvgIcon("program.svg"); }
+QIcon ProgramIcon() {
+  return SvgIcon("program.svg");
+}
 
 QIcon ToolbarIcon(ToolbarImage image) {
   switch (image) {
-    case ToolbarImage::TftpOn: return SvgIcon("tftp_on.svg");
-    case ToolbarImage::FtpOn: return SvgIcon("ftp_on.svg");
-    case ToolbarImage::Config: return SvgIcon("config.svg");
-    case ToolbarImage::Exit: return SvgIcon("exit.svg");
-    case ToolbarImage::TftpOff: return SvgIcon("tftp_off.svg");
-    case ToolbarImage::FtpOff: return SvgIcon("ftp_off.svg");
+    case ToolbarImage::TftpOn:
+      return SvgIcon("tftp_on.svg");
+    case ToolbarImage::FtpOn:
+      return SvgIcon("ftp_on.svg");
+    case ToolbarImage::Config:
+      return SvgIcon("config.svg");
+    case ToolbarImage::Exit:
+      return SvgIcon("exit.svg");
+    case ToolbarImage::TftpOff:
+      return SvgIcon("tftp_off.svg");
+    case ToolbarImage::FtpOff:
+      return SvgIcon("ftp_off.svg");
   }
   return {};
 }

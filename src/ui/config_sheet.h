@@ -18,8 +18,8 @@ class FtpPage;
 struct SheetContext {
   ConfigStore& config;
   Modals& modals;
-  Frontend& frontend;    // the password file reports its failures here
-  std::string appDir;    // where the password file lies
+  Frontend& frontend;  // the password file reports its failures here
+  std::string appDir;  // where the password file lies
   bool trayAvailable = true;
 };
 

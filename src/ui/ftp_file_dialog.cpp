@@ -23,7 +23,9 @@ QLineEdit* Field(const char* name, QWidget* parent) {
   return field;
 }
 
-QString Qt(const std::string& text) { return QString::fromStdString(text); }
+QString Qt(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 // The port field keeps its narrow width; the form would stretch it like the names.
 QHBoxLayout* PortRow(QLineEdit* port) {
@@ -94,20 +96,35 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
 }
 
 void FtpFileDialog::accept() {
-  ftpc::FtpClientForm form{host->text().toStdString(),     port->text().toStdString(),
-                           user->text().toStdString(),     password->text().toStdString(),
-                           remoteName->text().toStdString(), localName->text().toStdString(),
+  ftpc::FtpClientForm form{host->text().toStdString(),
+                           port->text().toStdString(),
+                           user->text().toStdString(),
+                           password->text().toStdString(),
+                           remoteName->text().toStdString(),
+                           localName->text().toStdString(),
                            passive->isChecked()};
   if (auto error = ftpc::ValidateFtpClientForm(form, m_job)) {
     m_modals.Message(this, error->message);
     QLineEdit* field = nullptr;
     switch (error->field) {
-      case ftpc::FtpClientField::Host: field = host; break;
-      case ftpc::FtpClientField::Port: field = port; break;
-      case ftpc::FtpClientField::User: field = user; break;
-      case ftpc::FtpClientField::Password: field = password; break;
-      case ftpc::FtpClientField::RemoteName: field = remoteName; break;
-      case ftpc::FtpClientField::LocalName: field = localName; break;
+      case ftpc::FtpClientField::Host:
+        field = host;
+        break;
+      case ftpc::FtpClientField::Port:
+        field = port;
+        break;
+      case ftpc::FtpClientField::User:
+        field = user;
+        break;
+      case ftpc::FtpClientField::Password:
+        field = password;
+        break;
+      case ftpc::FtpClientField::RemoteName:
+        field = remoteName;
+        break;
+      case ftpc::FtpClientField::LocalName:
+        field = localName;
+        break;
     }
     field->setFocus();
     field->selectAll();
@@ -119,7 +136,8 @@ void FtpFileDialog::accept() {
 void FtpFileDialog::OnBrowse() {
   // The start directory is the FTP directory, as far as a path buffer of the platform would hold it.
   std::string start = cfg::Read(m_config, cfg::kFDLDir).substr(0, 259);
-  if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put)) localName->setText(Qt(*chosen));
+  if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put))
+    localName->setText(Qt(*chosen));
 }
 
 bool RunFtpClientCommand(bool put, ConfigStore& config, Modals& modals, const ClientLauncher& launcher,

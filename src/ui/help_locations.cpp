@@ -15,7 +15,8 @@ std::string FindManual(const std::string& executableDir) {
   namespace fs = std::filesystem;
   fs::path exe(executableDir);
   for (const fs::path& candidate :
-       {exe / "manual.html", exe / ".." / "share" / "doc" / "harbinex" / "manual.html", fs::path(HX_SOURCE_MANUAL)}) {
+       {exe / "manual.html", exe / ".." / "share" / "doc" / "harbinex" / "manual.html",
+        fs::path(HX_SOURCE_MANUAL)}) {
     std::error_code error;
     if (!candidate.empty() && fs::is_regular_file(candidate, error))
       return fs::weakly_canonical(candidate, error).string();

@@ -19,7 +19,8 @@ namespace hx {
 namespace {
 
 constexpr const char* kDebugWarning =
-    "Warning!\n \t\t\t\t\t\t\t\t\t\tDebugging causes file transfers to be very slow.\n \t\t\t\t\t\t\t\t\t\tIn some "
+    "Warning!\n \t\t\t\t\t\t\t\t\t\tDebugging causes file transfers to be very slow.\n "
+    "\t\t\t\t\t\t\t\t\t\tIn some "
     "cases, it may cause them to fail.\n \t\t\t\t\t\t\t\t\t\tDo you still wish to enable debugging?";
 constexpr const char* kNoBrowser = "Unable to initialize browser. Is a browser installed?";
 
@@ -60,8 +61,9 @@ void MainWindow::OnDebugOutput() {
 }
 
 void MainWindow::OnConfig() {
-  ConfigSheet sheet(SheetContext{m_app.Config(), m_modals, m_frontend, m_app.AppDir(), m_trayIcon.Available()},
-                    isVisible() ? this : nullptr);
+  ConfigSheet sheet(
+      SheetContext{m_app.Config(), m_modals, m_frontend, m_app.AppDir(), m_trayIcon.Available()},
+      isVisible() ? this : nullptr);
   sheet.exec();
 }
 
@@ -75,8 +77,10 @@ void MainWindow::OnHelpContents() {
     m_modals.Message(this, "The manual (manual.html) was not found beside the program.");
     return;
   }
-  std::string url = QUrl::fromLocalFile(QString::fromStdString(m_options.manualPath)).toString().toStdString();
-  bool opened = m_options.openUrl ? m_options.openUrl(url) : QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+  std::string url =
+      QUrl::fromLocalFile(QString::fromStdString(m_options.manualPath)).toString().toStdString();
+  bool opened = m_options.openUrl ? m_options.openUrl(url)
+                                  : QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
   if (!opened) m_modals.Message(this, kNoBrowser);
 }
 
@@ -88,12 +92,20 @@ void MainWindow::OnWeb() {
   if (!opened) m_modals.Message(this, kNoBrowser);
 }
 
-void MainWindow::OnFtpClientGet() { RunFtpClientCommand(false, m_app.Config(), m_modals, m_launcher, this); }
+void MainWindow::OnFtpClientGet() {
+  RunFtpClientCommand(false, m_app.Config(), m_modals, m_launcher, this);
+}
 
-void MainWindow::OnFtpClientPut() { RunFtpClientCommand(true, m_app.Config(), m_modals, m_launcher, this); }
+void MainWindow::OnFtpClientPut() {
+  RunFtpClientCommand(true, m_app.Config(), m_modals, m_launcher, this);
+}
 
-void MainWindow::OnTftpClientGet() { RunTftpClientCommand(false, m_app.Config(), m_modals, m_launcher, this); }
+void MainWindow::OnTftpClientGet() {
+  RunTftpClientCommand(false, m_app.Config(), m_modals, m_launcher, this);
+}
 
-void MainWindow::OnTftpClientPut() { RunTftpClientCommand(true, m_app.Config(), m_modals, m_launcher, this); }
+void MainWindow::OnTftpClientPut() {
+  RunTftpClientCommand(true, m_app.Config(), m_modals, m_launcher, this);
+}
 
 }  // namespace hx

@@ -44,7 +44,9 @@ int RunWindow(int argc, char** argv, const std::string& appDir, hx::ServerApp::S
   WindowOptions options;
   options.manualPath = FindManual(ExecutableDirectory());
   options.homeUrl = HomeUrl(options.manualPath).toString().toStdString();
-  options.openUrl = [](const std::string& url) { return QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); };
+  options.openUrl = [](const std::string& url) {
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+  };
 
   int code = 1;
   {

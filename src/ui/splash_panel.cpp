@@ -38,9 +38,13 @@ void SplashPanel::paintEvent(QPaintEvent*) {
   painter.drawPixmap(0, 0, m_picture);
 }
 
-void SplashPanel::keyPressEvent(QKeyEvent*) { End(); }
+void SplashPanel::keyPressEvent(QKeyEvent*) {
+  End();
+}
 
-void SplashPanel::mousePressEvent(QMouseEvent*) { End(); }
+void SplashPanel::mousePressEvent(QMouseEvent*) {
+  End();
+}
 
 void SplashPanel::End() {
   if (m_ended) return;

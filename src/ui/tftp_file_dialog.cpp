@@ -38,7 +38,9 @@ QHBoxLayout* NumberRow(QLineEdit* field) {
   return row;
 }
 
-QString Qt(const std::string& text) { return QString::fromStdString(text); }
+QString Qt(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 }  // namespace
 
@@ -98,13 +100,27 @@ void TftpFileDialog::accept() {
     m_modals.Message(this, error->message);
     QLineEdit* field = nullptr;
     switch (error->field) {
-      case tftp::TftpClientField::Host: field = host; break;
-      case tftp::TftpClientField::Port: field = port; break;
-      case tftp::TftpClientField::RemoteName: field = remoteName; break;
-      case tftp::TftpClientField::LocalName: field = localName; break;
-      case tftp::TftpClientField::BlockSize: field = blockSize; break;
-      case tftp::TftpClientField::WindowSize: field = windowSize; break;
-      case tftp::TftpClientField::Timeout: field = timeout; break;
+      case tftp::TftpClientField::Host:
+        field = host;
+        break;
+      case tftp::TftpClientField::Port:
+        field = port;
+        break;
+      case tftp::TftpClientField::RemoteName:
+        field = remoteName;
+        break;
+      case tftp::TftpClientField::LocalName:
+        field = localName;
+        break;
+      case tftp::TftpClientField::BlockSize:
+        field = blockSize;
+        break;
+      case tftp::TftpClientField::WindowSize:
+        field = windowSize;
+        break;
+      case tftp::TftpClientField::Timeout:
+        field = timeout;
+        break;
     }
     field->setFocus();
     field->selectAll();
@@ -115,7 +131,8 @@ void TftpFileDialog::accept() {
 
 void TftpFileDialog::OnBrowse() {
   std::string start = cfg::Read(m_config, cfg::kTDLDir);
-  if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put)) localName->setText(Qt(*chosen));
+  if (auto chosen = m_modals.ChooseFile(this, start, /*forSaving=*/!m_job.put))
+    localName->setText(Qt(*chosen));
 }
 
 bool RunTftpClientCommand(bool put, ConfigStore& config, Modals& modals, const ClientLauncher& launcher,

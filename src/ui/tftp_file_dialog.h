@@ -13,8 +13,8 @@ namespace hx {
 class ConfigStore;
 class Modals;
 
-// "TFTP GET File Information" / "TFTP PUT File Information": what one TFTP client transfer moves, offering the
-// last values of its direction. The values, their checks and their saving are the TFTP client's own
+// "TFTP GET File Information" / "TFTP PUT File Information": what one TFTP client transfer moves, offering
+// the last values of its direction. The values, their checks and their saving are the TFTP client's own
 // (tftp/tftp_client_start.h); this is their window.
 class TftpFileDialog : public QDialog {
   Q_OBJECT

@@ -7,9 +7,12 @@ namespace hx {
 
 TrayIcon::TrayIcon() = default;
 
-TrayIcon::~TrayIcon() { DropIcon(); }
+TrayIcon::~TrayIcon() {
+  DropIcon();
+}
 
-bool TrayIcon::Install(QWidget* owner, const QString& tip, const QIcon& icon, QMenu* menu, bool trayAvailable) {
+bool TrayIcon::Install(QWidget* owner, const QString& tip, const QIcon& icon, QMenu* menu,
+                       bool trayAvailable) {
   if (!trayAvailable || !owner || m_icon) return m_bTrayAvailable;
   m_icon = new QSystemTrayIcon(icon, this);
   m_icon->setToolTip(tip);
@@ -43,6 +46,8 @@ void TrayIcon::DropIcon() {
   m_bTrayAvailable = false;
 }
 
-bool TrayIcon::Visible() const { return m_bTrayAvailable && !m_bIconRemoved; }
+bool TrayIcon::Visible() const {
+  return m_bTrayAvailable && !m_bIconRemoved;
+}
 
 }  // namespace hx

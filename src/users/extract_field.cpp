@@ -11,7 +11,8 @@ std::string ExtractField(std::string_view text, std::string_view separator, int 
     start = at + separator.size();
   }
   size_t end = text.find(separator, start);
-  return std::string(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+  return std::string(
+      text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
 }
 
 }  // namespace hx

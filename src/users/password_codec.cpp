@@ -67,7 +67,9 @@ std::optional<std::string> TryDecodePassword(std::string_view stored) {
   return plain;
 }
 
-std::string DecodePassword(std::string_view stored) { return TryDecodePassword(stored).value_or(std::string()); }
+std::string DecodePassword(std::string_view stored) {
+  return TryDecodePassword(stored).value_or(std::string());
+}
 
 bool CheckPassword(std::string_view plain, std::string_view stored) {
   auto decoded = TryDecodePassword(stored);

@@ -40,7 +40,8 @@ std::optional<std::string> CheckNewUserName(std::string_view name) {
   }
   for (char c : name) {
     auto u = static_cast<unsigned char>(c);
-    if (c == '|' || u < 32 || u == 127) return std::string("User name may not contain \"|\" or control characters");
+    if (c == '|' || u < 32 || u == 127)
+      return std::string("User name may not contain \"|\" or control characters");
   }
   return std::nullopt;
 }
@@ -65,7 +66,8 @@ std::optional<std::array<bool, kRightCount>> ParseRightsList(std::string_view li
   size_t start = 0;
   for (;;) {
     size_t comma = list.find(',', start);
-    std::string_view word = TrimBlanks(list.substr(start, comma == std::string_view::npos ? comma : comma - start));
+    std::string_view word =
+        TrimBlanks(list.substr(start, comma == std::string_view::npos ? comma : comma - start));
     bool known = false;
     for (int i = 0; i < kRightCount; ++i) {
       if (EqualsNoCase(word, kRightNames[i])) {

@@ -8,8 +8,8 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
-#include "app/private_directory.h"
 #include "app/frontend.h"
+#include "app/private_directory.h"
 #include "users/directory_rule.h"
 #include "users/password_file.h"
 #include "users/profile_rules.h"

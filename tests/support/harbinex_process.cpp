@@ -100,7 +100,8 @@ HarbinexProcess::HarbinexProcess(const std::filesystem::path& dir, bool expectTf
       size_t end = text.find('\n', start);
       if (end == std::string::npos) break;
       if (text.compare(start, prefix.size(), prefix) == 0)
-        return static_cast<std::uint16_t>(std::stoi(text.substr(start + prefix.size(), end - start - prefix.size())));
+        return static_cast<std::uint16_t>(
+            std::stoi(text.substr(start + prefix.size(), end - start - prefix.size())));
       start = end + 1;
     }
     return 0;
@@ -205,7 +206,8 @@ int RunCommand(const std::vector<std::string>& args, std::string& output, std::c
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buffer[4096];
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{out[0], POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
@@ -214,9 +216,10 @@ int RunCommand(const std::vector<std::string>& args, std::string& output, std::c
     output.append(buffer, static_cast<size_t>(n));
   }
   ::close(out[0]);
-  int status = WaitChild(pid, std::chrono::milliseconds(std::max<long>(
-                                  1, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         deadline - std::chrono::steady_clock::now()).count())));
+  int status = WaitChild(
+      pid, std::chrono::milliseconds(std::max<long>(1, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           deadline - std::chrono::steady_clock::now())
+                                                           .count())));
   writer.join();
   return status;
 }

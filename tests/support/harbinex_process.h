@@ -25,7 +25,8 @@ void WriteIni(const std::filesystem::path& dir, const std::vector<std::string>& 
 class HarbinexProcess {
  public:
   // Starts the program and waits (at most `timeout`) until every service that the INI leaves on reports its
-  // port. Throws std::runtime_error when it does not come up. `openFiles` caps its descriptors (soft and hard).
+  // port. Throws std::runtime_error when it does not come up. `openFiles` caps its descriptors (soft and
+  // hard).
   explicit HarbinexProcess(const std::filesystem::path& dir, bool expectTftp = true, bool expectFtp = true,
                            std::chrono::milliseconds timeout = std::chrono::seconds(20),
                            std::optional<unsigned> openFiles = std::nullopt);
@@ -41,8 +42,10 @@ class HarbinexProcess {
   std::string Stdout() const;
   std::string Stderr() const;
   // Waits until stdout holds `text` (at most `timeout`); true when it does.
-  bool WaitForStdout(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  bool WaitForStdout(const std::string& text,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  bool WaitForStderr(const std::string& text,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
   // Sends SIGTERM and waits for the exit; returns the exit status (or -1 when it had to be killed).
   int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -66,8 +69,8 @@ class HarbinexProcess {
 // Runs a command (argv[0] looked up in PATH) with a time limit; returns its exit status (-1 when it timed out
 // and was killed) and fills `output` with its stdout and stderr together.
 int RunCommand(const std::vector<std::string>& argv, std::string& output,
-               std::chrono::milliseconds timeout = std::chrono::seconds(30), const std::string& stdinText = {},
-               const std::filesystem::path& workDir = {});
+               std::chrono::milliseconds timeout = std::chrono::seconds(30),
+               const std::string& stdinText = {}, const std::filesystem::path& workDir = {});
 
 // Polls `condition` every 10 ms until it holds or `timeout` passes.
 template <class Condition>

@@ -13,8 +13,8 @@
 #include "app/config_store.h"
 #include "tftp/tftp_client_start.h"
 #include "ui/ftp_file_dialog.h"
-#include "ui/tftp_file_dialog.h"
 #include "ui/session_model.h"
+#include "ui/tftp_file_dialog.h"
 #include "ui_fixture.h"
 #include "ui_tests.h"
 
@@ -122,19 +122,28 @@ class ClientDialogTest : public QObject {
     QTest::addColumn<QStringList>("fields");  // host, port, user, password, remote, local
     QTest::addColumn<QString>("refusal");
     QTest::addColumn<QString>("focus");
-    QTest::newRow("host first") << QStringList{"", "21", "u", "", "r", "l"} << "This field cannot be left blank." << "host";
-    QTest::newRow("local before port") << QStringList{"h", "x", "u", "p", "r", ""} << "This field cannot be left blank."
-                                       << "localName";
-    QTest::newRow("port") << QStringList{"h", "2x", "u", "p", "r", "l"} << "Please enter an integer." << "port";
-    QTest::newRow("password even for anonymous") << QStringList{"h", "21", "anonymous", "", "r", "l"}
-                                                 << "This field cannot be left blank." << "password";
-    QTest::newRow("user last") << QStringList{"h", "21", "", "p", "r", "l"} << "This field cannot be left blank."
+    QTest::newRow("host first") << QStringList{"", "21", "u", "", "r", "l"}
+                                << "This field cannot be left blank."
+                                << "host";
+    QTest::newRow("local before port")
+        << QStringList{"h", "x", "u", "p", "r", ""} << "This field cannot be left blank."
+        << "localName";
+    QTest::newRow("port") << QStringList{"h", "2x", "u", "p", "r", "l"} << "Please enter an integer."
+                          << "port";
+    QTest::newRow("password even for anonymous")
+        << QStringList{"h", "21", "anonymous", "", "r", "l"} << "This field cannot be left blank."
+        << "password";
+    QTest::newRow("user last") << QStringList{"h", "21", "", "p", "r", "l"}
+                               << "This field cannot be left blank."
                                << "user";
-    QTest::newRow("port out of range") << QStringList{"h", "65536", "u", "p", "r", "l"}
-                                       << "Please enter an integer between 1 and 65535." << "port";
-    QTest::newRow("no line break in commands") << QStringList{"h", "21", "u\r\nDELE x", "p", "r", "l"}
-                                               << "This field cannot contain a line break." << "user";
-    QTest::newRow("blanks pass") << QStringList{" ", " 2121 ", " ", " ", " ", " "} << "" << "";
+    QTest::newRow("port out of range")
+        << QStringList{"h", "65536", "u", "p", "r", "l"} << "Please enter an integer between 1 and 65535."
+        << "port";
+    QTest::newRow("no line break in commands")
+        << QStringList{"h", "21", "u\r\nDELE x", "p", "r", "l"} << "This field cannot contain a line break."
+        << "user";
+    QTest::newRow("blanks pass") << QStringList{" ", " 2121 ", " ", " ", " ", " "} << ""
+                                 << "";
   }
 
   void ftpChecksInTheirOrder() {
@@ -179,7 +188,8 @@ class ClientDialogTest : public QObject {
     QCOMPARE(first.port->text(), QString("69"));
     QCOMPARE(first.localName->text(), QString("/srv/tftp/"));
     QCOMPARE(first.host->text(), QString());
-    const std::pair<QStringList, std::string> cases[] = {  // host, port, remote, local
+    const std::pair<QStringList, std::string> cases[] = {
+        // host, port, remote, local
         {{"", "x", "", ""}, "This field cannot be left blank."},
         {{"h", "x", "", ""}, "This field cannot be left blank."},
         {{"h", "x", "", "l"}, "Please enter an integer."},
@@ -277,8 +287,8 @@ class ClientDialogTest : public QObject {
     });
     QVERIFY(RunTftpClientCommand(false, f.Config(), f.modals, launcher, f.window.get()));
     QTRY_COMPARE(f.window->Sessions()->rowCount(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(f.window->Sessions()->Cell(0, kColStatus).startsWith("Error receiving response from host : "),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.window->Sessions()->Cell(0, kColStatus).startsWith("Error receiving response from host : "), 20000);
     QCOMPARE(f.window->Sessions()->Cell(0, kColType), QString("Tftp Client"));
     TftpFileDialog again(false, f.Config(), f.modals);
     QCOMPARE(again.host->text(), QString("127.0.0.1"));

@@ -19,7 +19,9 @@ constexpr const char* kUsageText =
     "PASSWORD \"-\" reads the password from one line of standard input.\n";
 
 // Takes every "--NAME" out of args; whether there was one.
-bool TakeFlag(std::vector<std::string>& args, const std::string& name) { return std::erase(args, name) > 0; }
+bool TakeFlag(std::vector<std::string>& args, const std::string& name) {
+  return std::erase(args, name) > 0;
+}
 
 }  // namespace
 

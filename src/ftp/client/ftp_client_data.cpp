@@ -27,7 +27,9 @@ namespace {
 // Updates of the Bytes column during an upload: at every multiple of this, and at the last chunk.
 constexpr std::uint64_t kPutBytesStep = 5120;
 
-bool IsNegativeReply(const std::string& line) { return !line.empty() && (line[0] == '4' || line[0] == '5'); }
+bool IsNegativeReply(const std::string& line) {
+  return !line.empty() && (line[0] == '4' || line[0] == '5');
+}
 
 // Resumes the coroutine once `timer` has come due or has been cancelled. A ClockTimer keeps a copyable
 // handler and the coroutine's completion handler can only be moved: the wait holds it by a shared pointer.
@@ -48,7 +50,9 @@ FtpClientSession::TimePoint FtpClientSession::Now() const {
   return m_app.clock.Now();
 }
 
-int FtpClientSession::DebugMask() const { return cfg::Read(m_app.config, cfg::kDebugging); }
+int FtpClientSession::DebugMask() const {
+  return cfg::Read(m_app.config, cfg::kDebugging);
+}
 
 void FtpClientSession::NotifyChange() {
   for (auto* waiter : m_waiters) waiter->Cancel();
@@ -70,7 +74,8 @@ asio::awaitable<void> FtpClientSession::ReadControl() {
   std::array<char, 4096> buffer;
   for (;;) {
     std::error_code ec;
-    size_t n = co_await m_control.async_read_some(asio::buffer(buffer), asio::redirect_error(asio::use_awaitable, ec));
+    size_t n = co_await m_control.async_read_some(asio::buffer(buffer),
+                                                  asio::redirect_error(asio::use_awaitable, ec));
     if (m_ending) co_return;
     if (n > 0) {
       m_reader.Append(std::string_view(buffer.data(), n));
@@ -136,7 +141,8 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
   bool failed = false;
   while (!failed) {
     std::error_code ec;
-    size_t n = co_await m_data.async_read_some(asio::buffer(m_received), asio::redirect_error(asio::use_awaitable, ec));
+    size_t n = co_await m_data.async_read_some(asio::buffer(m_received),
+                                               asio::redirect_error(asio::use_awaitable, ec));
     if (m_ending) co_return;
     if (ec) {
       // The server closes the data connection when the file is complete; anything else cut it short.
@@ -157,8 +163,8 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
       SetText(kColBytes, std::to_string(m_nTotal));
       if (debug) {
         m_app.log.OnDebugLine(cfg::kSourceFtp, "FTP: Thread " + std::to_string(m_nThreadNumber) +
-                                                   " Received " + std::to_string(chunk) + " bytes, total bytes " +
-                                                   std::to_string(m_nTotal));
+                                                   " Received " + std::to_string(chunk) +
+                                                   " bytes, total bytes " + std::to_string(m_nTotal));
       }
     }
   }
@@ -220,7 +226,8 @@ asio::awaitable<FtpClientSession::TransferOutcome> FtpClientSession::WaitForTran
     if (m_dataDone) co_return TransferOutcome::DataDone;
     std::string line;
     // A refusal before the server ever connected (say, 425) is its final word on the transfer.
-    if (!m_dataAccepted && m_reader.PeekLine(line) && IsNegativeReply(line)) co_return TransferOutcome::ReplyFirst;
+    if (!m_dataAccepted && m_reader.PeekLine(line) && IsNegativeReply(line))
+      co_return TransferOutcome::ReplyFirst;
     if (m_reader.Overlong()) {
       SetStatus("Error reading from socket: Reply line too long");
       co_return TransferOutcome::Failed;

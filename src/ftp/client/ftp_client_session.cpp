@@ -70,7 +70,9 @@ void FtpClientSession::SetText(int column, std::string_view text) {
   m_app.registry.SetSessionText(m_nSessionId, column, text);
 }
 
-void FtpClientSession::SetStatus(std::string_view text) { SetText(kColStatus, text); }
+void FtpClientSession::SetStatus(std::string_view text) {
+  SetText(kColStatus, text);
+}
 
 std::string FtpClientSession::Describe(const std::error_code& error) {
   if (error == asio::error::eof) return "Connection closed by the server";

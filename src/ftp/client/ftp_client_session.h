@@ -21,7 +21,7 @@
 namespace hx {
 struct AppContext;
 class Worker;
-}
+}  // namespace hx
 
 namespace hx::ftpc {
 

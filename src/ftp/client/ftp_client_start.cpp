@@ -33,13 +33,19 @@ std::optional<long long> ParseFormInteger(const std::string& text) {
   return negative ? -value : value;
 }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
 
 }  // namespace
 
-const char* FtpClientTitle(bool put) { return put ? "FTP PUT File Information" : "FTP GET File Information"; }
+const char* FtpClientTitle(bool put) {
+  return put ? "FTP PUT File Information" : "FTP GET File Information";
+}
 
-const char* FtpClientSection(bool put) { return put ? cfg::kFLastPut : cfg::kFLastGet; }
+const char* FtpClientSection(bool put) {
+  return put ? cfg::kFLastPut : cfg::kFLastGet;
+}
 
 FtpClientForm LoadFtpClientForm(const ConfigStore& config, bool put) {
   const char* section = FtpClientSection(put);

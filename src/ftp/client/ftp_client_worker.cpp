@@ -22,7 +22,9 @@ void FtpClientWorker::PostStart() {
   });
 }
 
-void FtpClientWorker::Run() { m_app.registry.SetSessionText(m_nSessionId, kColType, "Ftp Client"); }
+void FtpClientWorker::Run() {
+  m_app.registry.SetSessionText(m_nSessionId, kColType, "Ftp Client");
+}
 
 void FtpClientWorker::OnStopRequest() {
   // Every connection, the listener and the file are closed; a running session's coroutines then return and

@@ -56,7 +56,9 @@ bool ReplyLineBuffer::TakeRest(std::string& line) {
   return true;
 }
 
-bool ReplyLineBuffer::Overlong() const { return !HasLine() && m_bytes.size() - m_pos > kMaxReplyLine; }
+bool ReplyLineBuffer::Overlong() const {
+  return !HasLine() && m_bytes.size() - m_pos > kMaxReplyLine;
+}
 
 ReplyStep ClassifyReplyLine(char digit, std::string_view line) {
   if (line.empty() || line[0] != digit) return ReplyStep::Refused;

@@ -7,8 +7,12 @@
 namespace hx::ftpd {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Reads an unsigned decimal number at `pos` (after optional blanks) that is at most `max`.
 std::optional<unsigned> ReadNumber(std::string_view text, size_t& pos, unsigned max) {

@@ -27,7 +27,9 @@ constexpr size_t kOutputBound = 64 * 1024;
 // How long the last replies of an ending session may take to reach a client that does not read them.
 constexpr std::chrono::seconds kEndGrace(5);
 
-std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find_first_of("\r\n")); }
+std::string_view FirstLine(std::string_view text) {
+  return text.substr(0, text.find_first_of("\r\n"));
+}
 
 }  // namespace
 
@@ -47,7 +49,9 @@ ControlSession::ControlSession(AppContext& context, FtpWorker& worker, std::uniq
   m_strCurDir = m_strRootDir;
 }
 
-ControlSession::~ControlSession() { Shutdown(); }
+ControlSession::~ControlSession() {
+  Shutdown();
+}
 
 void ControlSession::Start() {
   SendReply(reply::kBanner);
@@ -93,7 +97,9 @@ void ControlSession::LogEntry(std::string_view text) {
   if (DebugOn()) DebugLine(ThreadPrefix() + " Log entry: " + std::string(text));
 }
 
-void ControlSession::DebugLine(std::string_view text) { m_context.log.OnDebugLine(cfg::kSourceFtp, text); }
+void ControlSession::DebugLine(std::string_view text) {
+  m_context.log.OnDebugLine(cfg::kSourceFtp, text);
+}
 
 bool ControlSession::DebugOn() const {
   return (cfg::Read(m_context.config, cfg::kDebugging) & cfg::kSourceFtp) != 0;
@@ -103,13 +109,21 @@ void ControlSession::SetSessionText(int column, std::string_view text) {
   m_context.registry.SetSessionText(m_nSessionId, column, text);
 }
 
-std::string ControlSession::ThreadPrefix() { return "FTP: Thread " + std::to_string(CurrentThreadNumber()); }
+std::string ControlSession::ThreadPrefix() {
+  return "FTP: Thread " + std::to_string(CurrentThreadNumber());
+}
 
-void ControlSession::Debug(std::string_view text) { DebugLine(ThreadPrefix() + " " + std::string(text)); }
+void ControlSession::Debug(std::string_view text) {
+  DebugLine(ThreadPrefix() + " " + std::string(text));
+}
 
-void ControlSession::Progress(std::uint64_t bytes) { SetSessionText(kColBytes, std::to_string(bytes)); }
+void ControlSession::Progress(std::uint64_t bytes) {
+  SetSessionText(kColBytes, std::to_string(bytes));
+}
 
-void ControlSession::Notice(const std::string& text) { m_context.frontend.MessageBox(text); }
+void ControlSession::Notice(const std::string& text) {
+  m_context.frontend.MessageBox(text);
+}
 
 std::chrono::seconds ControlSession::DataTimeout() const {
   return std::chrono::seconds(std::max(0, cfg::Read(m_context.config, cfg::kFDataTimeout)));
@@ -119,7 +133,8 @@ TransferSettings ControlSession::CurrentTransferSettings() const {
   return {.quorin = cfg::Read(m_context.config, cfg::kQuorin), .dataTimeout = DataTimeout()};
 }
 
-void ControlSession::StartTransfer(std::unique_ptr<DataTransfer> transfer, std::unique_ptr<DataOpener> opener) {
+void ControlSession::StartTransfer(std::unique_ptr<DataTransfer> transfer,
+                                   std::unique_ptr<DataOpener> opener) {
   std::erase_if(m_endedTransfers, [](const auto& ended) { return ended->Idle(); });
   if (transfer->Connect(std::move(opener))) m_transfer = std::move(transfer);
 }
@@ -139,8 +154,9 @@ void ControlSession::ArmIdleTimer() {
   int limit = cfg::Read(m_context.config, cfg::kFIdleTimeout);
   if (limit <= 0) return;
   Clock::TimePoint now = m_context.clock.Now();
-  Clock::TimePoint deadline = TransferRunning() || m_blockingPending ? now + std::chrono::seconds(limit)
-                                                                     : m_lastActivity + std::chrono::seconds(limit);
+  Clock::TimePoint deadline = TransferRunning() || m_blockingPending
+                                  ? now + std::chrono::seconds(limit)
+                                  : m_lastActivity + std::chrono::seconds(limit);
   m_idleArmed = true;
   m_idleTimer->ExpiresAt(std::max(deadline, now));
   m_idleTimer->AsyncWait(m_worker.Bind([this](std::error_code error) {
@@ -168,8 +184,8 @@ void ControlSession::OnIdleTimer() {
 // ---- reading and dispatch -------------------------------------------------------------------------------
 
 bool ControlSession::CanProcess() const {
-  return !m_ending && !(m_transfer && m_transfer->HoldsCommands()) && !m_loginPause && !m_blockingPending && !m_statReader &&
-         m_output.size() + m_writing.size() < kOutputBound;
+  return !m_ending && !(m_transfer && m_transfer->HoldsCommands()) && !m_loginPause && !m_blockingPending &&
+         !m_statReader && m_output.size() + m_writing.size() < kOutputBound;
 }
 
 void ControlSession::ResumeProcessing() {
@@ -184,15 +200,16 @@ void ControlSession::ResumeProcessing() {
 void ControlSession::ReadMore() {
   if (m_readPending || m_inputEnded || m_ending) return;
   m_readPending = true;
-  m_connection->ReadSome(asio::buffer(m_readBuffer), m_worker.Bind([this](std::error_code error, size_t count) {
-    m_readPending = false;
-    if (error == asio::error::operation_aborted || m_ending) return;
-    if (error)
-      m_inputEnded = true;
-    else
-      m_reader.Append(std::string_view(m_readBuffer.data(), count));
-    ProcessLines();
-  }));
+  m_connection->ReadSome(asio::buffer(m_readBuffer),
+                         m_worker.Bind([this](std::error_code error, size_t count) {
+                           m_readPending = false;
+                           if (error == asio::error::operation_aborted || m_ending) return;
+                           if (error)
+                             m_inputEnded = true;
+                           else
+                             m_reader.Append(std::string_view(m_readBuffer.data(), count));
+                           ProcessLines();
+                         }));
 }
 
 void ControlSession::ProcessLines() {

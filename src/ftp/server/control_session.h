@@ -192,8 +192,8 @@ class ControlSession : public TransferHost {
   std::unique_ptr<ClockTimer> m_idleTimer;
   bool m_idleArmed = false;
   std::unique_ptr<ClockTimer> m_loginPauseTimer;
-  bool m_loginPause = false;      // a refused login waits for its reply; commands wait behind it
-  int m_nFailedLogins = 0;        // on this connection, however many USERs came between
+  bool m_loginPause = false;        // a refused login waits for its reply; commands wait behind it
+  int m_nFailedLogins = 0;          // on this connection, however many USERs came between
   Clock::TimePoint m_lastActivity;  // the last command, or the end of the last transfer
   int m_nSessionId;
 

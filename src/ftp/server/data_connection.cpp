@@ -48,17 +48,15 @@ ConnectStart StartConnect(asio::ip::tcp::socket& socket, const asio::ip::tcp::en
 }
 
 void AwaitConnect(asio::ip::tcp::socket& socket, std::function<void(std::error_code)> done) {
-  socket.async_wait(asio::socket_base::wait_write,
-                    [&socket, done = std::move(done)](std::error_code error) {
-                      if (!error) {
-                        int code = 0;
-                        socklen_t length = sizeof code;
-                        if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &code, &length) != 0)
-                          code = errno;
-                        if (code != 0) error = std::error_code(code, std::system_category());
-                      }
-                      done(error);
-                    });
+  socket.async_wait(asio::socket_base::wait_write, [&socket, done = std::move(done)](std::error_code error) {
+    if (!error) {
+      int code = 0;
+      socklen_t length = sizeof code;
+      if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &code, &length) != 0) code = errno;
+      if (code != 0) error = std::error_code(code, std::system_category());
+    }
+    done(error);
+  });
 }
 
 bool ActiveOpener::Start(asio::ip::tcp::socket& socket, std::error_code& error,

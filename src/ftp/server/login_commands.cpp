@@ -78,6 +78,8 @@ void ControlSession::AnswerRefusedLogin() {
   EndSession();
 }
 
-int ControlSession::GetRight(int field) const { return ftpd::GetRight(m_strProfile, field); }
+int ControlSession::GetRight(int field) const {
+  return ftpd::GetRight(m_strProfile, field);
+}
 
 }  // namespace hx::ftpd

@@ -65,13 +65,14 @@ LoginOutcome DecideLogin(const std::string& user, const std::string& password, c
       return grant(std::move(profile));
     }
     if (settings.anonAllowed == 0) return {false, std::nullopt};
-    return grant(AnonymousProfile(password, settings.anonymousRoot, settings.allowUpload, settings.allowDownload,
-                                  settings.overwrite));
+    return grant(AnonymousProfile(password, settings.anonymousRoot, settings.allowUpload,
+                                  settings.allowDownload, settings.overwrite));
   }
 
   std::string profile = find(user);
   if (profile.empty() || GetRight(profile, kFieldLogin) == 0) return {false, std::move(profile)};
-  if (!check(password, ExtractField(profile, kProfileSeparator, kFieldPassword))) return {false, std::move(profile)};
+  if (!check(password, ExtractField(profile, kProfileSeparator, kFieldPassword)))
+    return {false, std::move(profile)};
   return grant(std::move(profile));
 }
 

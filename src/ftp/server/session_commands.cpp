@@ -125,7 +125,9 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
   return listener;
 }
 
-asio::ip::address ControlSession::LocalAddress() const { return Unmapped(m_ends.local.address()); }
+asio::ip::address ControlSession::LocalAddress() const {
+  return Unmapped(m_ends.local.address());
+}
 
 void ControlSession::DoPasv(std::string_view line, std::string_view argument) {
   if (!PassiveEnabled()) {

@@ -38,9 +38,9 @@ class PeerProcess {
   std::string m_outputPath;
 };
 
-// Starts a TCP server whose command line `argv(port)` names its port, on a free port of 127.0.0.1: a server that
-// exits because another test took the port between the probe and its bind is started again on a new one. Sets
-// `port`; null when it never listened within 15 seconds.
+// Starts a TCP server whose command line `argv(port)` names its port, on a free port of 127.0.0.1: a server
+// that exits because another test took the port between the probe and its bind is started again on a new one.
+// Sets `port`; null when it never listened within 15 seconds.
 std::unique_ptr<PeerProcess> StartTcpPeer(const std::function<std::vector<std::string>(std::uint16_t)>& argv,
                                           std::uint16_t& port);
 

@@ -57,7 +57,8 @@ TEST_F(FtpInProcessTest, FifthFailedLoginOfAConnectionClosesIt) {
   auto client = Connect();
   for (int i = 1; i <= 4; ++i) {
     EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");
-    EXPECT_EQ(CommandAfterPause(*client, "PASS guess" + std::to_string(i)), "530 Login access denied\r\n") << i;
+    EXPECT_EQ(CommandAfterPause(*client, "PASS guess" + std::to_string(i)), "530 Login access denied\r\n")
+        << i;
   }
   // Four refusals leave the connection open, and a login in between does not reset the count.
   EXPECT_EQ(client->Command("USER bob"), "331 User name ok, need password\r\n");

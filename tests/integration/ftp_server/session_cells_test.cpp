@@ -1,6 +1,5 @@
 // The server inside the test's own process, so that what a session shows in its row (Type, Peer, Command,
 // Status, Bytes) and what it writes to the log and the debug trace can be read directly.
-#include "app/clock.h"
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/clock.h"

@@ -43,7 +43,9 @@ class FaultyFileSystem : public RootedFileSystem {
   bool RemoveDirectory(const std::string& path) const override {
     return !Fails("RemoveDirectory", path) && m_real->RemoveDirectory(path);
   }
-  bool Unlink(const std::string& path) const override { return !Fails("Unlink", path) && m_real->Unlink(path); }
+  bool Unlink(const std::string& path) const override {
+    return !Fails("Unlink", path) && m_real->Unlink(path);
+  }
   bool Rename(const std::string& from, const std::string& to) const override {
     return !Fails("Rename", from) && !Fails("Rename", to) && m_real->Rename(from, to);
   }

@@ -18,7 +18,8 @@ class FaultyFileSystems : public FileSystems {
   // The errno for `call` on `path`, or 0.
   int FaultFor(const std::string& call, const std::string& path) const;
 
-  std::shared_ptr<const RootedFileSystem> Beneath(const std::string& root, std::shared_ptr<const ServedRoot> held,
+  std::shared_ptr<const RootedFileSystem> Beneath(const std::string& root,
+                                                  std::shared_ptr<const ServedRoot> held,
                                                   bool followHardLinks) override;
   std::shared_ptr<const RootedFileSystem> Unconfined() override { return m_local.Unconfined(); }
 

@@ -36,8 +36,8 @@ bool SessionClient::WaitClosed(std::chrono::milliseconds timeout) {
 FtpSessionTest::FtpSessionTest()
     : m_config(m_dir.Path() / "Harbinex.ini"),
       m_log(m_dir.Path(), m_config, m_frontend),
-      m_context{m_dir.Dir(), m_config,   m_registry,  m_log,    m_frontend,
-                m_shares,    m_blocking, m_textSizes, m_blocks, m_clock, m_files} {
+      m_context{m_dir.Dir(), m_config,    m_registry, m_log,   m_frontend, m_shares,
+                m_blocking,  m_textSizes, m_blocks,   m_clock, m_files} {
   std::filesystem::create_directories(Root());
   SetSetting(cfg::kGeneral, cfg::kQuorin.key, 0);
   SetSetting(cfg::kFtp, cfg::kFDataPort.key, 0);
@@ -73,9 +73,12 @@ std::vector<std::string> EntryTexts(const std::vector<RecordingFrontend::LoggedL
 
 }  // namespace
 
-std::vector<std::string> FtpSessionTest::LogEntries() const { return EntryTexts(m_frontend.LogEntries()); }
+std::vector<std::string> FtpSessionTest::LogEntries() const {
+  return EntryTexts(m_frontend.LogEntries());
+}
 
-bool FtpSessionTest::WaitForLogRun(const std::vector<std::string>& expected, std::chrono::milliseconds timeout) const {
+bool FtpSessionTest::WaitForLogRun(const std::vector<std::string>& expected,
+                                   std::chrono::milliseconds timeout) const {
   return m_frontend.WaitForLog(
       [&](const std::vector<RecordingFrontend::LoggedLine>& logged) {
         std::vector<std::string> entries = EntryTexts(logged);

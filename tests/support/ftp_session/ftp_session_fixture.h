@@ -75,7 +75,8 @@ class FtpSessionTest : public ::testing::Test {
   // Waits until the entries hold `expected` as a contiguous run, in order.
   bool WaitForLogRun(const std::vector<std::string>& expected,
                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
-  bool WaitForLog(const std::string& entry, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
+  bool WaitForLog(const std::string& entry,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
     return WaitForLogRun({entry}, timeout);
   }
   // Moves the clock once the sessions have armed at least `waits` timers between them.
@@ -89,7 +90,7 @@ class FtpSessionTest : public ::testing::Test {
   RecordingFrontend m_frontend;
   ConfigStore m_config;
   ManualClock m_clock;
-  FaultyFileSystems m_files;  // the program's own, with the faults a test names
+  FaultyFileSystems m_files;              // the program's own, with the faults a test names
   WorkerRegistry m_registry{m_frontend};  // after everything its workers use, so that it is destroyed first
   TransferLog m_log;
   FileShareTable m_shares;

@@ -51,7 +51,7 @@ TEST_F(TransferLogTest, LogAndDebugFilesFollowTheMask) {
     ASSERT_TRUE(log.EnableDebugging(2));
     EXPECT_EQ(config.GetProfileInt("General", "Debugging", -1), 2);
     log.OnLogLine(1, "TFTP: Connection from address 127.0.0.1");  // log only
-    log.OnDebugLine(1, "TFTP: dropped");                           // TFTP not in the mask
+    log.OnDebugLine(1, "TFTP: dropped");                          // TFTP not in the mask
     log.OnLogLine(2, "FTP: Connection from address 127.0.0.1");   // log and trace
     log.OnDebugLine(2, "FTP: Thread 1 Command Received: NOOP");
     log.DisableDebugging();
@@ -61,7 +61,8 @@ TEST_F(TransferLogTest, LogAndDebugFilesFollowTheMask) {
   auto logLines = Lines("Harbinex.log");
   ASSERT_EQ(logLines.size(), 2u);
   EXPECT_NE(logLines[0].find(" TFTP: Connection from address 127.0.0.1"), std::string::npos);
-  EXPECT_EQ(test::ReadFile(dir.Path() / "Harbinex.log").substr(test::ReadFile(dir.Path() / "Harbinex.log").size() - 2),
+  EXPECT_EQ(test::ReadFile(dir.Path() / "Harbinex.log")
+                .substr(test::ReadFile(dir.Path() / "Harbinex.log").size() - 2),
             "\r\n");
   auto debugLines = Lines("Harbinex.dbg");
   ASSERT_EQ(debugLines.size(), 2u);
@@ -91,7 +92,8 @@ TEST_F(TransferLogTest, FilesThatCannotBeOpenedSwitchTheFeatureOff) {
   EXPECT_EQ(config.GetProfileInt("General", "Logging", -1), 0);
   EXPECT_FALSE(log.EnableDebugging(3));
   EXPECT_EQ(log.DebugMask(), 0);
-  EXPECT_EQ(frontend.Messages(), (std::vector<std::string>{"Error opening log file", "Error opening debug file"}));
+  EXPECT_EQ(frontend.Messages(),
+            (std::vector<std::string>{"Error opening log file", "Error opening debug file"}));
 }
 
 TEST_F(TransferLogTest, PeerTextCannotBreakALine) {

@@ -19,7 +19,8 @@ TEST(PortCommand, AddressWithCommasThenPortBytes) {
       {"10.0.0.1", 255, "PORT 10,0,0,1,0,255\r\n"},
       {"0.0.0.0", 1024, "PORT 0,0,0,0,4,0\r\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(PortCommand(c.address, c.port), c.expected) << c.address << ":" << c.port;
+  for (const auto& c : cases)
+    EXPECT_EQ(PortCommand(c.address, c.port), c.expected) << c.address << ":" << c.port;
 }
 
 TEST(EprtCommand, IPv6AddressAndDecimalPort) {

@@ -44,11 +44,9 @@ TEST(PortArgumentTest, OnlyTheControlPeerAndUnprivilegedPorts) {
   } cases[] = {
       {"127,0,0,1,4,0", true},     // 1024
       {"127,0,0,1,3,255", false},  // 1023
-      {"127,0,0,1,0,21", false},
-      {"127,0,0,1,0,0", false},
+      {"127,0,0,1,0,21", false},   {"127,0,0,1,0,0", false},
       {"127,0,0,2,19,137", false},  // another host: the bounce attack
-      {"10,0,0,1,19,137", false},
-      {"0,0,0,0,19,137", false},
+      {"10,0,0,1,19,137", false},  {"0,0,0,0,19,137", false},
   };
   for (const auto& c : cases) {
     auto address = ParsePortArgument(c.text);
@@ -121,8 +119,8 @@ TEST(RestArgumentTest, DecimalReadingWith64Bits) {
       {"-1", -1},  // accepted; positioning fails later
       {"12abc", 12},
       {"5 6", 5},
-      {"4294967296", 4294967296LL},    // beyond 32 bits
-      {"6442450944", 6442450944LL},    // 6 GiB
+      {"4294967296", 4294967296LL},  // beyond 32 bits
+      {"6442450944", 6442450944LL},  // 6 GiB
       {"9223372036854775807", 9223372036854775807LL},
       {"-9223372036854775808", INT64_MIN},
       {"9223372036854775808", std::nullopt},

@@ -60,9 +60,11 @@ TEST(CommandTableTest, AborAmongTheFirstFourPositionsStandsForAbor) {
       {"ABOR", 21, "ABOR"},
       {"xABOR", 21, "ABOR"},
       {"xyzABOR", 21, "ABOR"},
-      {"\xff\xf4\xff" "ABOR", 21, "ABOR"},  // Telnet IP and the IAC before the removed synch byte
+      {"\xff\xf4\xff"
+       "ABOR",
+       21, "ABOR"},  // Telnet IP and the IAC before the removed synch byte
       {"wxyzABOR", kUnknownCommand, "wxyzABOR"},
-      {"abor", 21, "abor"},          // the rule is case-sensitive; the lookup is not
+      {"abor", 21, "abor"},  // the rule is case-sensitive; the lookup is not
       {"xabor", kUnknownCommand, "xabor"},
       {"STOR ABOR.txt", 14, "STOR ABOR.txt"},  // a later occurrence changes nothing
   };
@@ -100,10 +102,18 @@ TEST(CommandTableTest, LoginGate) {
     int command;
     bool admitted;
   } cases[] = {
-      {true, false, user, true},    {true, false, pass, false},  {true, false, noop, false},
-      {true, false, quit, true},    {false, true, quit, true},   {true, false, kUnknownCommand, false},
-      {false, true, pass, true},    {false, true, user, false},  {false, true, noop, false},
-      {false, false, user, true},   {false, false, pass, true},  {false, false, noop, true},
+      {true, false, user, true},
+      {true, false, pass, false},
+      {true, false, noop, false},
+      {true, false, quit, true},
+      {false, true, quit, true},
+      {true, false, kUnknownCommand, false},
+      {false, true, pass, true},
+      {false, true, user, false},
+      {false, true, noop, false},
+      {false, false, user, true},
+      {false, false, pass, true},
+      {false, false, noop, true},
       {false, false, kUnknownCommand, true},
   };
   for (const auto& c : cases)

@@ -37,8 +37,8 @@ TEST(LineReaderTest, Framing) {
       {{"US", "ER b", "ob\r", "\n"}, {"USER bob"}},
       {{"\r\n"}, {""}},
       {{"\n\n"}, {"", ""}},
-      {{"NOOP"}, {}},                     // incomplete: waits
-      {{"NOOP\r"}, {}},                   // a CR waits for its follower
+      {{"NOOP"}, {}},    // incomplete: waits
+      {{"NOOP\r"}, {}},  // a CR waits for its follower
       {{"NOOP\r", "\n"}, {"NOOP"}},
       {{"ABC\rXYZ\r\n"}, {"ABCX", "YZ"}},  // the follower of a CR ends the line and stays in it
       {{"A\r\r\n"}, {"A\r", ""}},
@@ -53,15 +53,25 @@ TEST(LineReaderTest, TelnetCommandsLeaveTheStream) {
     std::vector<std::string> chunks;
     std::vector<std::string> lines;
   } cases[] = {
-      {{"\xff\xf4\xff\xf2" "ABOR\r\n"}, {"ABOR"}},       // interrupt and synch before ABOR
-      {{"\xff\xf4\xff" "ABOR\r\n"}, {"\xff" "ABOR"}},      // synch taken out of band: IAC before data stays
-      {{"RETR a\xff\xff" "b\r\n"}, {"RETR a\xff" "b"}},   // IAC IAC is one 0xFF
-      {{"\xff\xfb\x01NOOP\r\n"}, {"NOOP"}},               // an option request with its option byte
+      {{"\xff\xf4\xff\xf2"
+        "ABOR\r\n"},
+       {"ABOR"}},  // interrupt and synch before ABOR
+      {{"\xff\xf4\xff"
+        "ABOR\r\n"},
+       {"\xff"
+        "ABOR"}},  // synch taken out of band: IAC before data stays
+      {{"RETR a\xff\xff"
+        "b\r\n"},
+       {"RETR a\xff"
+        "b"}},                               // IAC IAC is one 0xFF
+      {{"\xff\xfb\x01NOOP\r\n"}, {"NOOP"}},  // an option request with its option byte
       {{"\xff", "\xf4", "NO", "OP\r\n"}, {"NOOP"}},
       {{"\xff", "\xfd", "\x03", "NOOP\n"}, {"NOOP"}},
       {{"\xff", "\xff", "\n"}, {"\xff"}},
-      {{"A\r\xff" "B\n"}, {"A\xff", "B"}},                // the 0xFF kept after IAC is a CR's follower
-      {{"\xfe\xf4\r\n"}, {"\xfe\xf4"}},                  // without IAC nothing is taken
+      {{"A\r\xff"
+        "B\n"},
+       {"A\xff", "B"}},                  // the 0xFF kept after IAC is a CR's follower
+      {{"\xfe\xf4\r\n"}, {"\xfe\xf4"}},  // without IAC nothing is taken
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.chunks), c.lines) << c.chunks.front();
   EXPECT_EQ(Read({"X\xff"}, true), (std::vector<std::string>{"<end:X\xff>"}));

@@ -60,11 +60,14 @@ std::string Find(std::string_view name) {
 
 std::string FindWithAnonymous(std::string_view name, bool loginRight) {
   if (name == "anonymous")
-    return std::string("anonymous||STORED:x||/srv/anon/||") + (loginRight ? "1" : "0") + "||0||1||0||0||0||0||0";
+    return std::string("anonymous||STORED:x||/srv/anon/||") + (loginRight ? "1" : "0") +
+           "||0||1||0||0||0||0||0";
   return Find(name);
 }
 
-bool Check(std::string_view plain, std::string_view stored) { return stored == "STORED:" + std::string(plain); }
+bool Check(std::string_view plain, std::string_view stored) {
+  return stored == "STORED:" + std::string(plain);
+}
 
 TEST(LoginRulesTest, Decisions) {
   LoginSettings secure;

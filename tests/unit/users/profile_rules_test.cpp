@@ -53,7 +53,9 @@ TEST(ProfileRules, Passwords) {
       {"a b|c~ ", nullptr},
       {"123456789", "Password must be no more than 8 characters long!"},
       {"abc\tdef", "Password may only hold printable ASCII characters"},
-      {"abc\xe9" "def", "Password may only hold printable ASCII characters"},
+      {"abc\xe9"
+       "def",
+       "Password may only hold printable ASCII characters"},
   };
   for (const auto& c : cases) {
     auto refusal = CheckNewPassword(c.password);
@@ -100,8 +102,10 @@ TEST(ProfileRules, RightsLists) {
 TEST(ProfileRules, DialogMessages) {
   EXPECT_EQ(UserExistsMessage("bob"), "The user bob already exists!\r\nPlease specify a NEW user name");
   EXPECT_EQ(EditUserNotFoundMessage("bob"),
-            "The user name bob was not found!\r\nEnter the name of an existing user in the \"User Name:\" box below");
-  EXPECT_EQ(DeleteUserNotFoundMessage("bob"), "The user bob was not found!\r\nPlease specify a existing user name");
+            "The user name bob was not found!\r\nEnter the name of an existing user in the \"User Name:\" "
+            "box below");
+  EXPECT_EQ(DeleteUserNotFoundMessage("bob"),
+            "The user bob was not found!\r\nPlease specify a existing user name");
 }
 
 TEST(DirectoryRule, AcceptsWritableDirectoriesAndAddsTheSeparator) {
@@ -121,14 +125,16 @@ TEST(DirectoryRule, RefusesMissingPathsAndFiles) {
   const std::string missingShown = (dir.Path() / "nope").string() + "/";
   std::string missing = (dir.Path() / "nope").string();
   auto refusal = CheckProfileDirectory(missing);
-  EXPECT_EQ(refusal.value_or(""), "The directory " + missingShown + " does not exist!\r\rPlease choose a valid directory");
+  EXPECT_EQ(refusal.value_or(""),
+            "The directory " + missingShown + " does not exist!\r\rPlease choose a valid directory");
   EXPECT_EQ(missing, missingShown);
 
   test::WriteFile(dir.Path() / "file", "x");
   const std::string fileShown = (dir.Path() / "file").string() + "/";
   std::string file = (dir.Path() / "file").string();
   refusal = CheckProfileDirectory(file);
-  EXPECT_EQ(refusal.value_or(""), fileShown + " exists, but is not a directory!\r\rPlease choose a valid directory name\r");
+  EXPECT_EQ(refusal.value_or(""),
+            fileShown + " exists, but is not a directory!\r\rPlease choose a valid directory name\r");
 }
 
 }  // namespace
