@@ -140,8 +140,8 @@ print(ftp.quit())
       "226 File transfer successful.\n",
       "SAME True\n",
       "LINES ['line one', 'line two']\n",
-      "NLST ['.', '..', 'big.bin', 'served.txt', 'up.bin']\n",
-      "LIST 5\n",
+      "NLST ['big.bin', 'served.txt', 'up.bin']\n",
+      "LIST 3\n",
       "213 \n",
       "DELE 550 File unavailable. User profile not allowed to delete files\n",
       // With Quorin on, the success reply came at the connect; ABOR's own reply follows.
