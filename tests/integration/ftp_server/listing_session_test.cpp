@@ -92,6 +92,9 @@ TEST_F(FtpListingSessionTest, MlsdAndMlstShowTheFactsOfTheProfile) {
   EXPECT_EQ(client->Command("MLST"), "250- Listing /sub\r\n");
   EXPECT_EQ(client->Line().substr(0, 10), " type=dir;");
   EXPECT_EQ(client->Line(), "250 End\r\n");
+  EXPECT_EQ(client->Command("MLST /"), "250- Listing /\r\n");
+  EXPECT_EQ(client->Line().substr(0, 10), " type=dir;");
+  EXPECT_EQ(client->Line(), "250 End\r\n");
 
   // The facts chosen stay chosen, for MLSD as for MLST, and FEAT marks them.
   EXPECT_EQ(client->Command("OPTS MLST size;Type;x.unknown;"), "200 MLST OPTS type;size;\r\n");
