@@ -11,8 +11,9 @@ namespace hx::ftpd {
 
 // HELP: 31 reply lines, each sent on its own.
 extern const std::array<const char*, 31> kHelpLines;
-// FEAT: the reply lines, each sent on its own; PASV is listed only when passive mode is on.
-std::vector<std::string> FeatLines(bool passive);
+// FEAT: the reply lines, each sent on its own; PASV is listed only when passive mode is on. `mlstFacts` is
+// the MLST line's list ("type*;size*;...").
+std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts);
 
 // STAT without an argument: the six lines of the session's status.
 std::array<std::string, 6> StatusLines(std::string_view peerAddress, std::string_view user, char type);

@@ -224,7 +224,7 @@ void ControlSession::DoHelp(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoFeat(std::string_view, std::string_view) {
-  for (const std::string& text : FeatLines(PassiveEnabled())) SendReply(text);
+  for (const std::string& text : FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts))) SendReply(text);
 }
 
 void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
@@ -233,6 +233,11 @@ void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
   if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "UTF8") &&
       (option.size() == 4 || EqualsNoCase(Trim(option.substr(4)), "ON"))) {
     SendReply(reply::kUtf8Ok);
+    return;
+  }
+  if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "MLST") &&
+      (option.size() == 4 || option[4] == ' ')) {
+    OptsMlst(Trim(option.substr(4)));
     return;
   }
   DoNotImplemented(line, argument);
@@ -247,9 +252,9 @@ void ControlSession::DoStat(std::string_view, std::string_view argument) {
   // A failed resolution names nothing (its error text is not a path to search).
   bool resolved = ResolvePath(path, PathMode::List);
   auto reader = std::make_shared<ListingReader>(Files(), resolved ? path : std::string());
-  bool queued = Offload([reader] { return NextListingPart(*reader, false, {}); },
+  bool queued = Offload([reader, now = WallTime()] { return NextListingPart(*reader, LongListing(now)); },
                         [this, reader](ListingPart first) {
-                          if (first.text.empty()) {
+                          if (!first.found) {
                             SendReply(reply::kFileNotFound);
                             return;
                           }
@@ -278,7 +283,7 @@ void ControlSession::SendStatPart(std::shared_ptr<ListingReader> reader, Listing
 
 void ControlSession::ContinueStat() {
   std::shared_ptr<ListingReader> reader = std::move(m_statReader);
-  bool queued = Offload([reader] { return NextListingPart(*reader, false, {}); },
+  bool queued = Offload([reader, now = WallTime()] { return NextListingPart(*reader, LongListing(now)); },
                         [this, reader](ListingPart part) { SendStatPart(reader, std::move(part)); },
                         BlockingPool::Admission::Continuation);
   // Only a pool that has stopped refuses: the reply still ends as a reply must.

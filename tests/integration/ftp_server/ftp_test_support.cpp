@@ -266,6 +266,13 @@ void FtpServerTest::AddUser(const std::string& name, const std::string& password
   AddUserProfile(m_dir.Dir(), name, password, directory, rights);
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start + 2));
+  return lines;
+}
+
 std::string ListModeText(const std::filesystem::path& path) {
   namespace fs = std::filesystem;
   fs::file_status status = fs::status(path);

@@ -77,7 +77,7 @@ class FtpPassiveTest : public FtpServerTest {
 
     data = Passive(*client, mode, "NLST", about);
     ASSERT_TRUE(data);
-    EXPECT_EQ(data->ReceiveAll(), ".\r\n..\r\nf.bin\r\n");
+    EXPECT_EQ(data->ReceiveAll(), "f.bin\r\n");
     EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
 
     data = Passive(*client, mode, "RETR f.bin", about);
@@ -241,8 +241,9 @@ TEST_F(FtpPassiveTest, PassiveOffKeepsTheRefusal) {
   EXPECT_EQ(client->Command("PASV"), "502 Command PASV not implemented\r\n");
   EXPECT_EQ(client->Command("EPSV"), "502 Command EPSV not implemented\r\n");
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
-  EXPECT_EQ(client->Lines(7), (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "EPRT\r\n",
-                                                        "EPSV\r\n", "UTF8\r\n", "211 End\r\n"}));
+  EXPECT_EQ(client->Lines(8), (std::vector<std::string>{
+                                  "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "EPRT\r\n", "EPSV\r\n",
+                                  "MLST type*;size*;modify*;perm*;unique*;\r\n", "UTF8\r\n", "211 End\r\n"}));
 }
 
 TEST_F(FtpPassiveTest, ExtendedPort) {
