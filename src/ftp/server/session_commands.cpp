@@ -64,6 +64,10 @@ void ControlSession::DoPort(std::string_view, std::string_view argument) {
     SendReply(reply::kUseEprt);
     return;
   }
+  if (PortArgumentOutOfRange(argument)) {
+    SendReply(reply::kSyntaxError);
+    return;
+  }
   // Checked when a data command uses it.
   ClosePassive();
   std::optional<DataAddress> address = ParsePortArgument(argument);

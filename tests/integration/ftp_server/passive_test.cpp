@@ -317,6 +317,8 @@ TEST_F(FtpPassiveTest, ExtendedPort) {
   EXPECT_EQ(client->Command("EPRT |3|127.0.0.1|" + port + "|"),
             "522 Network protocol not supported, use (1,2)\r\n");
   EXPECT_EQ(client->Command("EPRT 127.0.0.1"), "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.256|" + port + "|"), "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|65536|"), "501 Syntax error in parameters\r\n");
 }
 
 }  // namespace
