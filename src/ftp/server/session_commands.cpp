@@ -64,6 +64,10 @@ void ControlSession::DoPort(std::string_view, std::string_view argument) {
     SendReply(reply::kUseEprt);
     return;
   }
+  if (PortArgumentOutOfRange(argument)) {
+    SendReply(reply::kSyntaxError);
+    return;
+  }
   // Checked when a data command uses it.
   ClosePassive();
   std::optional<DataAddress> address = ParsePortArgument(argument);
@@ -113,7 +117,7 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
   }
   std::optional<PortRange> ports = ParsePortRange(cfg::Read(m_context.config, cfg::kFPassivePorts));
   auto listener = std::make_shared<PassiveListener>(m_worker.Executor(), m_peerAddress);
-  std::error_code error = listener->Open(LocalAddress(), ports.value_or(PortRange{}));
+  std::error_code error = listener->Open(LocalAddress(), ports.value_or(PortRange{}), m_context.passivePorts);
   if (error) {
     LogEntry("FTP: Could not open a passive data port: " + SocketErrorText(error));
     SendReply(reply::kCantOpenData);

@@ -354,17 +354,18 @@ TEST_F(FtpTransferTest, DataAddressMustBeTheClientsOwn) {
   EXPECT_EQ(client->Command("STOR n.txt"), "425 Can't open data connection\r\n");
   const std::string bad[] = {
       "127,0,0,2," + std::to_string(data.Port() / 256) + "," + std::to_string(data.Port() % 256),
-      "127,0,0,1,0,21",
-      "127,0,0,1,3,255",
-      "127,0,0,1,300,1",
-      "127,0,0,1,4",
-      "x"};
+      "127,0,0,1,0,21", "127,0,0,1,3,255", "127,0,0,1,4", "x"};
   for (const std::string& argument : bad) {
     EXPECT_EQ(client->Command("PORT " + argument), "200 PORT command successful.\r\n");
     EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n") << argument;
     EXPECT_EQ(client->Command("NLST"), "425 Can't open data connection\r\n") << argument;
     EXPECT_EQ(client->Command("APPE n.txt"), "425 Can't open data connection\r\n") << argument;
   }
+  // A number that no byte can hold is a syntax error at once.
+  EXPECT_EQ(client->Command("PORT 127,0,0,1,300,1"), "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("PORT 127,0,0,1," + std::to_string(data.Port() / 256) + ",256"),
+            "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n");
   EXPECT_FALSE(data.Accept(100ms));
   // Nothing stays open: the file can be deleted, and another session downloads it.
   auto other = Login();
