@@ -42,7 +42,7 @@ TEST(ServerAppTest, FirstStartWritesEveryDefault) {
     const char* section;
     const char* key;
     int value;
-  } ints[] = {{"General", "SystemTray", 0}, {"General", "Quorin", 1},       {"General", "Logging", 1},
+  } ints[] = {{"General", "SystemTray", 0}, {"General", "Quorin", 0},       {"General", "Logging", 1},
               {"General", "Debugging", 0},  {"TFTP", "TFTPServer", 1},      {"FTP", "FTPServer", 1},
               {"TFTP", "TMakeNewDirs", 1},  {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},
               {"TFTP", "TTimeout", 5},      {"TFTP", "TPort", 69},          {"FTP", "FPort", 21},
