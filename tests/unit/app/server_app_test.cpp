@@ -89,12 +89,13 @@ TEST(ServerAppTest, StartKeepsHandEditsAndResetsDebugging) {
   test::TempDir dir;
   test::WriteFile(
       dir.Path() / "Harbinex.ini",
-      "[General]\nDebugging=3\nLogging=0\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
+      "[General]\nDebugging=3\nLogging=0\nQuorin=1\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
   test::RecordingFrontend frontend;
   ServerApp app(dir.Path(), frontend, FakeServices(false, true));
   ASSERT_TRUE(app.InitInstance());
   ConfigStore& c = app.Config();
   EXPECT_EQ(c.GetProfileInt("General", "Debugging", -1), 0);
+  EXPECT_EQ(c.GetProfileInt("General", "Quorin", -1), 1);  // off only at a first start
   EXPECT_EQ(c.GetProfileString("TFTP", "TRetries"), "0");
   EXPECT_EQ(c.GetProfileInt("TFTP", "TTimeout", -1), 30);
   EXPECT_EQ(c.GetProfileString("TFTP", "TDLDir"), "/srv/tftp/");
