@@ -51,6 +51,16 @@ TEST_F(FtpTransferEndTest, AborDuringADownload) {
   EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
 }
 
+// A download whose client never connects to the passive port is not left waiting for it after ABOR.
+TEST_F(FtpTransferEndTest, AborBeforeTheDataConnectionCame) {
+  auto client = Login();
+  EXPECT_EQ(client->Command("PASV").substr(0, 4), "227 ");
+  EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+  EXPECT_EQ(client->Command("ABOR"), "426 Transfer terminated abnormally\r\n");
+  EXPECT_EQ(client->Line(), "226 ABORT command successful.\r\n");
+  EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
+}
+
 TEST_F(FtpTransferEndTest, AborAfterTelnetInterruptAndSynch) {
   auto client = Login();
   DataListener data;
