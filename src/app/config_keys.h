@@ -62,8 +62,9 @@ inline constexpr Start kTransferDir = Start::kTransferDir;
 // section, key, start rule, first-start default, read default[, the sheet's read default]
 // General
 inline constexpr IntSetting kSystemTray{kGeneral, "SystemTray", kKeep, 0, 0};
-// Nonzero: a download's final 226 goes out as soon as the data connection is up.
-inline constexpr IntSetting kQuorin{kGeneral, "Quorin", kKeep, 1, 0};
+// Nonzero: a download's final 226 goes out as soon as the data connection is up, so that a transfer cut
+// later looks complete to the client; off at first start, a file that holds a value keeps it.
+inline constexpr IntSetting kQuorin{kGeneral, "Quorin", kKeep, 0, 0};
 // Read before start-up writes it, so a first run logs nothing.
 inline constexpr IntSetting kLogging{kGeneral, "Logging", kKeep, 1, 0};
 // The debug trace is off after every start.

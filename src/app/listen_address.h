@@ -5,6 +5,8 @@
 #include <asio/ip/v6_only.hpp>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 namespace hx {
@@ -17,6 +19,16 @@ struct ListenFailure {
 
 // Whether an IPv6 socket failed only because this host has no IPv6 (no protocol, or no address for it).
 bool IsNoIpv6(const std::error_code& error);
+
+// Whether a bind failed for lack of permission (a port below 1024 without root or CAP_NET_BIND_SERVICE)
+// rather than for the port or the address.
+bool IsPermissionRefusal(const std::error_code& error);
+
+// The operator's line for a service (`service` "TFTP" or "FTP") that could not take `port`: the step that
+// failed and the socket error, or, for a port refused for lack of permission, what to do about it with the
+// setting `portKey`.
+std::string ListenFailureText(std::string_view service, const ListenFailure& failure, int port,
+                              std::string_view portKey);
 
 namespace detail {
 

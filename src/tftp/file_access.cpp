@@ -137,7 +137,7 @@ std::optional<std::vector<Rejection>> CheckReceiveTarget(const RootedFileSystem&
     return Refuse(kErrNotDefined,
                   "User asked for a volume, directory, system or read-only file! Access denied!");
   if (!rules.overwriteFiles)
-    return Refuse(kErrNotDefined, "User asked to overwrite an existing file! Access denied!");
+    return Refuse(kErrFileExists, "User asked to overwrite an existing file! Access denied!");
   return std::nullopt;
 }
 

@@ -144,10 +144,7 @@ class TftpListener : public Listener {
     else
       failure = BindEveryAddress(socket, static_cast<std::uint16_t>(port), ipv6, [](udp::socket&) {});
     if (failure) {
-      m_context.frontend.MessageBox((failure->step == ListenFailure::Step::Open
-                                         ? "TFTP: Couldn't create socket: "
-                                         : "TFTP: Couldn't bind socket: ") +
-                                    SocketErrorText(failure->error));
+      m_context.frontend.MessageBox(ListenFailureText("TFTP", *failure, port, cfg::kTPort.key));
       return false;
     }
     std::error_code error;

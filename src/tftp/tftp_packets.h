@@ -34,6 +34,7 @@ enum ErrorCode : std::uint16_t {
   kErrDiskFull = 3,
   kErrIllegalOperation = 4,
   kErrUnknownTransferId = 5,
+  kErrFileExists = 6,
   kErrOptionNegotiation = 8,
 };
 

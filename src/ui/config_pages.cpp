@@ -110,6 +110,7 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
     why->setContentsMargins(22, 0, 0, 0);
     layout->addWidget(why);
   }
+  quorin->setToolTip("1 answers before the data has gone: a cut transfer then looks complete");
   layout->addWidget(quorin);
   layout->addWidget(ipv6);
   layout->addWidget(followHardLinks);

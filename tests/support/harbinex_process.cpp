@@ -66,7 +66,8 @@ void WriteIni(const std::filesystem::path& dir, const std::vector<std::string>& 
 }
 
 HarbinexProcess::HarbinexProcess(const std::filesystem::path& dir, bool expectTftp, bool expectFtp,
-                                 std::chrono::milliseconds timeout, std::optional<unsigned> openFiles) {
+                                 std::chrono::milliseconds timeout, std::optional<unsigned> openFiles,
+                                 bool unprivileged) {
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
@@ -74,6 +75,8 @@ HarbinexProcess::HarbinexProcess(const std::filesystem::path& dir, bool expectTf
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   std::vector<std::string> args = {HarbinexBinary(), "--headless", "--dir", dir.string()};
+  // setpriv drops the capability from the bounding set and becomes the program, so the pid is the program's.
+  if (unprivileged) args.insert(args.begin(), {"/usr/bin/setpriv", "--bounding-set", "-net_bind_service"});
   if (openFiles) {
     // prlimit sets the limit and then becomes the program, so the pid is the program's.
     std::string limit = std::to_string(*openFiles);

@@ -26,10 +26,11 @@ class HarbinexProcess {
  public:
   // Starts the program and waits (at most `timeout`) until every service that the INI leaves on reports its
   // port. Throws std::runtime_error when it does not come up. `openFiles` caps its descriptors (soft and
-  // hard).
+  // hard). `unprivileged` takes CAP_NET_BIND_SERVICE from it, as a program run by a user lacks it: ports
+  // below 1024 are refused.
   explicit HarbinexProcess(const std::filesystem::path& dir, bool expectTftp = true, bool expectFtp = true,
                            std::chrono::milliseconds timeout = std::chrono::seconds(20),
-                           std::optional<unsigned> openFiles = std::nullopt);
+                           std::optional<unsigned> openFiles = std::nullopt, bool unprivileged = false);
   ~HarbinexProcess();
   HarbinexProcess(const HarbinexProcess&) = delete;
   HarbinexProcess& operator=(const HarbinexProcess&) = delete;

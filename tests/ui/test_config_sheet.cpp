@@ -61,6 +61,8 @@ class ConfigSheetTest : public QObject {
     QCOMPARE(f.sheet->Tabs()->currentIndex(), 0);
     QCOMPARE(f.sheet->General()->systemTray->text(), QString("Iconize program to System Tray?"));
     QCOMPARE(f.sheet->General()->quorin->text(), QString("Allow this program to boot Quorins?"));
+    QCOMPARE(f.sheet->General()->quorin->toolTip(),
+             QString("1 answers before the data has gone: a cut transfer then looks complete"));
     QCOMPARE(f.sheet->Tftp()->browse->text(), QString("Browse Directories"));
     QCOMPARE(f.sheet->Ftp()->anonAllowed->text(), QString("Allow anonymous access?   "));
     QCOMPARE(f.sheet->Ftp()->editUsers->text(), QString("  Edit User Profile / Security List  "));

@@ -89,7 +89,9 @@ std::string_view CommandArgument(std::string_view line, int command) {
 }
 
 bool GateAdmits(bool needUser, bool needPass, int command) {
-  if (command == static_cast<int>(CommandId::Quit)) return true;
+  // FEAT tells what the server offers, which a client asks before it logs in.
+  if (command == static_cast<int>(CommandId::Quit) || command == static_cast<int>(CommandId::Feat))
+    return true;
   if (needUser && command != static_cast<int>(CommandId::User)) return false;
   if (needPass && command != static_cast<int>(CommandId::Pass)) return false;
   return true;

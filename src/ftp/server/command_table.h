@@ -93,7 +93,7 @@ int LookupCommand(std::string_view line);
 std::string_view CommandArgument(std::string_view line, int command);
 
 // The login gate: before USER only USER passes, between USER and PASS only PASS; QUIT always passes, so that
-// a client can leave before it logged in.
+// a client can leave before it logged in, and so does FEAT, so that it can choose how to log in.
 bool GateAdmits(bool needUser, bool needPass, int command);
 
 }  // namespace hx::ftpd

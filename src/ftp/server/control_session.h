@@ -224,6 +224,7 @@ class ControlSession : public TransferHost {
   std::optional<asio::ip::tcp::endpoint> m_portTarget;  // of the last PORT or EPRT; nullopt: none usable
   std::shared_ptr<PassiveListener> m_passive;           // of the last PASV or EPSV, until a command takes it
   bool m_epsvAll = false;                               // EPSV ALL: no other way to a data connection
+  bool m_dataPortNoted = false;  // the trace has said that FDataPort is refused and a free port serves
   char m_chType = 'A';
   bool m_bRestart = false;
   std::int64_t m_lRestartPos = 0;

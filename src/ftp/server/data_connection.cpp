@@ -5,13 +5,15 @@
 #include <asio/post.hpp>
 #include <cerrno>
 
+#include "app/listen_address.h"
 #include "app/socket_error_text.h"
 #include "ftp/server/replies.h"
 
 namespace hx::ftpd {
 
 std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPort,
-                           const asio::ip::tcp& protocol) {
+                           const asio::ip::tcp& protocol, bool& portRefused) {
+  portRefused = false;
   std::error_code error;
   socket.open(protocol, error);
   if (error) return std::string(reply::kCouldNotCreateSocket) + SocketErrorText(error) + "\r\n";
@@ -27,6 +29,8 @@ std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPor
     return std::string(reply::kCouldNotSetOptions) + SocketErrorText(error) + "\r\n";
   }
   socket.bind(asio::ip::tcp::endpoint(protocol, localPort), error);
+  portRefused = error && localPort != 0 && IsPermissionRefusal(error);
+  if (portRefused) socket.bind(asio::ip::tcp::endpoint(protocol, 0), error);
   if (error) {
     socket.close();
     return std::string(reply::kCouldNotBind) + SocketErrorText(error) + "\r\n";

@@ -24,9 +24,11 @@ class DataOpener {
 // An active-mode data connection from the server's data port to the client.
 
 // Opens `socket` as a stream socket of `protocol` with SO_REUSEADDR, bound to `localPort` (0: any free port)
-// on all local addresses. Returns the empty text on success, else the 451 reply that names the failed step.
+// on all local addresses. A port that the program may not bind (one below 1024 without root or
+// CAP_NET_BIND_SERVICE) gives way to any free port, and `portRefused` is set: active mode then works for a
+// program run by a user. Returns the empty text on success, else the 451 reply that names the failed step.
 std::string OpenDataSocket(asio::ip::tcp::socket& socket, std::uint16_t localPort,
-                           const asio::ip::tcp& protocol = asio::ip::tcp::v4());
+                           const asio::ip::tcp& protocol, bool& portRefused);
 
 enum class ConnectStart { Connected, InProgress, Failed };
 

@@ -52,6 +52,11 @@ void Download::ConvertLineEnds() {
 
 void Download::Abort() {
   m_abort = true;
+  // No connection yet (a passive one the client never makes): nothing is in flight to finish first.
+  if (!m_connected) {
+    FinishSend(false);
+    return;
+  }
   if (m_peerGone) {
     m_graceTimer->Cancel();  // ends it as aborted at once
     return;
@@ -62,13 +67,13 @@ void Download::Abort() {
 
 void Download::ConnectFailed(std::error_code error) {
   m_host.Log("Connect Failure: " + SocketErrorText(error));
-  m_host.Reply(reply::kCantOpenData);
+  FinalReply(reply::kCantOpenData);
   m_host.Log("FTP: File transfer aborted");
-  End(false);
+  End();
 }
 
 void Download::Connected() {
-  if (m_settings.quorin != 0) m_host.Reply(reply::kDownloadOk);
+  if (m_settings.quorin != 0) FinalReply(reply::kDownloadOk);
   WatchPeer();
   OnSend();
 }
@@ -253,12 +258,13 @@ void Download::FinishSend(bool success) {
   m_host.Log("File " + m_path + " Bytes transferred: " + std::to_string(m_total));
   m_file.Close();
   if (success) {
+    FinalReply(reply::kDownloadOk);
     m_host.Log("FTP: File Transfer successful");
   } else {
-    m_host.Reply(reply::kDownloadAborted);
+    FinalReply(reply::kTransferFailed);
     m_host.Log("FTP: File transfer aborted");
   }
-  End(true);
+  End();
 }
 
 // A client that aborts sends ABOR and closes the data connection at once; the close may be seen before the
@@ -282,16 +288,28 @@ void Download::EndAsGone() {
   m_host.Progress(m_total);
   m_host.Log("File " + m_path + " Bytes transferred: " + std::to_string(m_total));
   m_file.Close();
-  m_host.Reply(reply::kTransferFailed);
+  FinalReply(reply::kTransferFailed);
   m_host.Log("FTP: File transfer aborted");
-  End(false);
+  End();
 }
 
-void Download::End(bool successReply) {
+void Download::FinalReply(const char* text) {
+  if (m_finalReplied) {
+    std::string_view line(text);
+    if (m_host.DebugOn())
+      m_host.Debug("Not sent after the early reply: " + std::string(line.substr(0, line.size() - 2)));
+    return;
+  }
+  m_finalReplied = true;
+  m_host.Reply(text);
+}
+
+void Download::End() {
   Shut();
   m_graceTimer->Cancel();
   m_file.Close();
-  if (successReply && m_settings.quorin == 0) m_host.Reply(reply::kDownloadOk);
+  // ABOR gets its own answer, after the download's final reply.
+  if (m_abort) m_host.Reply(reply::kDownloadAborted);
   m_host.Ended(*this);
 }
 

@@ -25,12 +25,13 @@ namespace hx::ftpd {
 // written, and its chunks count the file's bytes as in type I, so that the Bytes cell, the debug lines and
 // the log line show the file position (which is also what REST names in both types).
 //
-// Endings: the short (possibly empty) last chunk sent -> success; ABOR or a read failure -> aborted
-// ("226 ABORT command successful."); the client closing the data connection early -> "426 Transfer
-// terminated abnormally", and so does a connection that moves no byte for FDataTimeout seconds; a connect
-// that fails -> "425 Can't open data connection". With Quorin 0 the
-// success reply follows the close of the data connection after a success or an ABOR; otherwise it goes out
-// as soon as the connection is up.
+// Endings: the short (possibly empty) last chunk sent -> success ("226 File transfer successful."); ABOR, a
+// read failure, the client closing the data connection early, or a connection that moves no byte for
+// FDataTimeout seconds -> "426 Transfer terminated abnormally"; a connect that fails -> "425 Can't open data
+// connection". The command gets exactly one final reply: with Quorin 0 it follows the end of the data, and
+// otherwise the success reply goes out as soon as the connection is up, after which an ending that fails is
+// only logged (a second final reply would be read as the answer to the client's next command). ABOR gets its
+// own answer, "226 ABORT command successful.", after the final reply.
 class Download : public DataTransfer {
  public:
   static constexpr size_t kChunk = 10240;
@@ -68,7 +69,9 @@ class Download : public DataTransfer {
   void FinishSend(bool success);
   void PeerGone();
   void EndAsGone();
-  void End(bool successReply);
+  // The command's one final reply; later ones are dropped.
+  void FinalReply(const char* text);
+  void End();
 
   SharedFile m_file;
   std::string m_path;
@@ -82,6 +85,7 @@ class Download : public DataTransfer {
   bool m_lastSent = false;  // the span being sent ends with the file's last (short or empty) chunk
   bool m_writing = false;
   bool m_peerGone = false;
+  bool m_finalReplied = false;  // the command's final reply has gone (with Quorin, at the connect)
   std::unique_ptr<ClockTimer> m_graceTimer;
   bool m_convert = false;    // type A
   std::vector<char> m_text;  // type A: the span as read from the file

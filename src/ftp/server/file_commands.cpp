@@ -158,16 +158,17 @@ void ControlSession::DoRnto(std::string_view, std::string_view argument) {
 void ControlSession::DoSize(std::string_view, std::string_view argument) {
   std::string path(argument);
   if (!ResolvePath(path, PathMode::Plain)) {
-    SendReply(FormatReply("213 %s\r\n", path));
+    SendReply(FormatReply("550 %s\r\n", path));
     return;
   }
+  // A size only for a file that can be sent: a 213 with anything else in it would be read as a length.
   if (m_chType != 'A') {
     struct stat st {};
-    if (!Files()->Stat(path, st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-      SendReply(reply::kSizeError);
+    if (!Files()->Stat(path, st) || !S_ISREG(st.st_mode)) {
+      SendReply(reply::kFileUnavailable);
       return;
     }
-    SizeKnown(path, S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size));
+    SizeKnown(path, static_cast<std::uint64_t>(st.st_size));
     return;
   }
   // The size as sent in ASCII, every LF counting as CR LF: the file is read whole, on the blocking pool,
@@ -177,7 +178,7 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
   SharedFile file = Files()->OpenShared(m_context.shares, path, FileAccess::Read, ShareMode::Exclusive,
                                         Disposition::OpenExisting, error);
   if (!file.IsOpen()) {
-    SendReply(reply::kSizeError);
+    SendReply(reply::kFileUnavailable);
     return;
   }
   if (std::optional<FileVersionKey> version = FileVersionOf(file.NativeHandle())) {
@@ -194,7 +195,7 @@ void ControlSession::DoSize(std::string_view, std::string_view argument) {
     if (size)
       SizeKnown(path, *size);
     else
-      SendReply(reply::kSizeError);
+      SendReply(reply::kFileUnavailable);
   };
   if (!Offload(std::move(count), std::move(answer))) SendReply(reply::kServerBusy);
 }
@@ -213,7 +214,7 @@ void ControlSession::DoMdtm(std::string_view, std::string_view argument) {
   }
   struct stat st {};
   if (!Files()->Stat(path, st)) {
-    SendReply(reply::kMdtmUnavailable);
+    SendReply(reply::kFileUnavailable);
     return;
   }
   SendReply("213 " + FormatMdtmTime(st.st_mtime) + "\r\n");

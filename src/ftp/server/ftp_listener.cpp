@@ -44,11 +44,7 @@ class FtpListener : public Listener {
       std::error_code ignored;
       acceptor.set_option(asio::socket_base::reuse_address(true), ignored);
     });
-    if (failure) {
-      return Fail((failure->step == ListenFailure::Step::Open ? "FTP: Couldn't create socket: "
-                                                              : "FTP: Couldn't bind socket: ") +
-                  SocketErrorText(failure->error));
-    }
+    if (failure) return Fail(ListenFailureText("FTP", *failure, port, cfg::kFPort.key));
     std::error_code error;
     m_acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) return Fail("Error creating FTP Server socket.\r\nPerhaps another FTP server is running?");

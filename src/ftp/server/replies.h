@@ -53,8 +53,6 @@ inline constexpr const char* kActionOk = "250 Requested file action OK, complete
 inline constexpr const char* kDeleFailed = "550 Could not remove file\r\n";
 inline constexpr const char* kPending = "350 Requested file action pending further information\r\n";
 inline constexpr const char* kRenameFailed = "553 Could not rename file\r\n";
-inline constexpr const char* kSizeError = "213 Error accessing file\r\n";
-inline constexpr const char* kMdtmUnavailable = "213 File status unavailable\r\n";
 inline constexpr const char* kIllegalFileName = "553 Illegal file name\r\n";
 // Work that would read the disk at length waits for the blocking pool, and too much waits already.
 inline constexpr const char* kServerBusy = "451 Server busy, try again later\r\n";

@@ -40,10 +40,17 @@ std::unique_ptr<DataOpener> ControlSession::TakeDataOpener(asio::ip::tcp::socket
     SendReply(reply::kCantOpenData);
     return nullptr;
   }
-  std::string failure = OpenDataSocket(socket, DataPort(), m_portTarget->protocol());
+  bool portRefused = false;
+  std::string failure = OpenDataSocket(socket, DataPort(), m_portTarget->protocol(), portRefused);
   if (!failure.empty()) {
     SendReply(failure);
     return nullptr;
+  }
+  if (portRefused && !m_dataPortNoted && DebugOn()) {
+    m_dataPortNoted = true;
+    DebugLine(
+        ThreadPrefix() + " Data port " + std::to_string(DataPort()) +
+        " needs root or CAP_NET_BIND_SERVICE; active connections leave from a free port (set FDataPort)");
   }
   return std::make_unique<ActiveOpener>(*m_portTarget);
 }

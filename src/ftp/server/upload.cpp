@@ -26,6 +26,9 @@ void Upload::ConvertLineEnds() {
 }
 
 void Upload::Abort() {
+  m_abor = true;
+  // An upload whose replacement is being put in place has all its bytes: it ends as it was going to, and
+  // the ABOR's answer follows its reply.
   if (!m_ended) EndReceive(true);
 }
 
@@ -202,14 +205,9 @@ void Upload::Finish(bool aborted) {
   // The file is free before the reply, for a client that fetches it at once.
   m_replacement.Discard();
   m_file.Close();
-  if (aborted) {
-    m_host.Reply(reply::kTransferFailed);
-    m_host.Reply(reply::kUploadAborted);
-    m_host.Log("FTP: Transfer was aborted");
-  } else {
-    m_host.Reply(reply::kUploadOk);
-    m_host.Log("FTP: Transfer was successful");
-  }
+  m_host.Reply(aborted ? reply::kTransferFailed : reply::kUploadOk);
+  if (m_abor) m_host.Reply(reply::kUploadAborted);
+  m_host.Log(aborted ? "FTP: Transfer was aborted" : "FTP: Transfer was successful");
   m_host.Ended(*this);
 }
 

@@ -35,9 +35,10 @@ struct UploadFile {
 // A receive takes up to 256 KiB and is written at once, so the file always holds what has arrived: with
 // 10,240-byte receives the server spent twice the processor time per byte (the writes straddle pages), and
 // with 40 KiB ones it still took 1.3 to 1.5 times vsftpd's time, woken for every few segments. A receive or
-// write failure, or ABOR, ends it as aborted ("426 Transfer terminated abnormally", "226 ABORT command
-// successful"), keeping the bytes written so far; so does a connection that moves no byte for FDataTimeout
-// seconds. A connect that fails gets "425 Can't open data connection".
+// write failure, a client that resets the connection, or ABOR ends it as aborted ("426 Transfer terminated
+// abnormally"), keeping the bytes written so far; so does a connection that moves no byte for FDataTimeout
+// seconds. A connect that fails gets "425 Can't open data connection". Only ABOR is answered with "226 ABORT
+// command successful", after the upload's own final reply: one reply per command.
 //
 // A STOR over an existing file writes into a temporary file beside it, which takes its place only when the
 // upload has succeeded: an aborted or failed one leaves the old file as it was and no temporary behind. The
@@ -97,6 +98,7 @@ class Upload : public DataTransfer {
   std::uint64_t m_total;
   bool m_debug = false;
   bool m_committing = false;                // the replacement is being put in place on the pool
+  bool m_abor = false;                      // ABOR came: its answer follows the final reply
   std::optional<LineEndDecoder> m_decoder;  // type A
   std::string m_text;                       // type A: a receive as it goes to the file
 };

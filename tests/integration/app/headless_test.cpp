@@ -107,6 +107,23 @@ TEST(HeadlessTest, NoServiceRunningEndsTheProgramWithAnError) {
   EXPECT_EQ(config.GetProfileInt("FTP", "FTPServer", -1), 0);
 }
 
+// A user's program may not bind the standard ports: each service's line says what to do about it.
+TEST(HeadlessTest, PortsThatNeedPrivilegesSaySo) {
+  test::TempDir dir;
+  test::WriteIni(dir.Path(), {"TFTP/TPort=69", "FTP/FPort=21"});
+  test::HarbinexProcess program(dir.Path(), /*expectTftp=*/false, /*expectFtp=*/false,
+                                std::chrono::seconds(20), std::nullopt, /*unprivileged=*/true);
+  EXPECT_TRUE(program.WaitForStderr("harbinex: no service is running; both are off or could not start\n"));
+  EXPECT_EQ(program.Stop(), 1);
+  const std::string err = program.Stderr();
+  EXPECT_NE(err.find("harbinex: TFTP: port 69 needs root or CAP_NET_BIND_SERVICE; set TPort\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("harbinex: FTP: port 21 needs root or CAP_NET_BIND_SERVICE; set FPort\n"),
+            std::string::npos)
+      << err;
+}
+
 TEST(HeadlessTest, ServiceOffBySettingIsNamedAndTheOtherServes) {
   test::TempDir dir;
   test::WriteIni(dir.Path(), {"TFTP/TFTPServer=0", "TFTP/TPort=0", "FTP/FPort=0"});

@@ -19,6 +19,13 @@ TEST_F(FtpControlTest, BannerGateAndLoginOrder) {
   EXPECT_EQ(client->Command("NOOP"), "530 Not logged in\r\n");
   EXPECT_EQ(client->Command("PASS x"), "530 Not logged in\r\n");
   EXPECT_EQ(client->Command("FOO bar"), "530 Not logged in\r\n");
+  EXPECT_EQ(client->Command("HELP"), "530 Not logged in\r\n");
+  // FEAT answers at any time: a client asks what it may use before it logs in.
+  EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
+  std::string line;
+  for (int i = 0; i < 20 && (line = client->Line()) != "211 End\r\n" && !line.empty(); ++i) {
+  }
+  EXPECT_EQ(line, "211 End\r\n");
   EXPECT_EQ(client->Command("user anonymous"), "331 User name ok, need password\r\n");
   // Between USER and PASS only PASS passes, a second USER included.
   EXPECT_EQ(client->Command("USER other"), "530 Not logged in\r\n");

@@ -135,9 +135,10 @@ TEST_F(FtpFileCommandsTest, SizeTimeAndRestart) {
   EXPECT_EQ(client->Command("SIZE text.txt"), "213 33\r\n");  // type A: every LF counts as CR LF
   EXPECT_EQ(client->Command("TYPE I"), "200 Type set to I.\r\n");
   EXPECT_EQ(client->Command("SIZE text.txt"), "213 30\r\n");
-  EXPECT_EQ(client->Command("SIZE sub"), "213 0\r\n");
-  EXPECT_EQ(client->Command("SIZE missing"), "213 Error accessing file\r\n");
-  EXPECT_EQ(client->Command("SIZE ../outside.txt"), "213 Access to directory denied\r\n");
+  // Only a file has a size; anything else is refused, never answered with a 213 a client reads as one.
+  EXPECT_EQ(client->Command("SIZE sub"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("SIZE missing"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("SIZE ../outside.txt"), "550 Access to directory denied\r\n");
   // A sparse file of 5 GiB: sizes are 64-bit.
   { std::ofstream big(Root() / "big.bin", std::ios::binary); }
   std::filesystem::resize_file(Root() / "big.bin", 5368709120ULL);
@@ -146,7 +147,7 @@ TEST_F(FtpFileCommandsTest, SizeTimeAndRestart) {
   struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(::utimes((Root() / "text.txt").c_str(), times), 0);
   EXPECT_EQ(client->Command("MDTM text.txt"), "213 20010909014640\r\n");  // UTC
-  EXPECT_EQ(client->Command("MDTM missing"), "213 File status unavailable\r\n");
+  EXPECT_EQ(client->Command("MDTM missing"), "550 File unavailable\r\n");
   EXPECT_EQ(client->Command("MDTM ../outside.txt"), "550 Access to directory denied\r\n");
 
   EXPECT_EQ(client->Command("REST 100"), "350 Requested file action pending further information\r\n");
@@ -189,8 +190,7 @@ TEST_F(FtpFileCommandsTest, HostilePathsNeverReachOutside) {
     EXPECT_EQ(client->Command("RNFR " + path).substr(0, 4), "450 ") << path;
   }
   // Absolute paths name the root's tree.
-  EXPECT_EQ(client->Command("SIZE " + (m_dir.Path() / "outside.txt").string()),
-            "213 Error accessing file\r\n");
+  EXPECT_EQ(client->Command("SIZE " + (m_dir.Path() / "outside.txt").string()), "550 File unavailable\r\n");
   // A NUL byte inside a path is refused outright.
   EXPECT_EQ(client->Command(std::string("DELE a.txt\0../x", 15)),
             "550 Access to directory denied not found\r\n");
@@ -213,8 +213,8 @@ TEST_F(FtpFileCommandsTest, LinksOutOfTheRootLeadNowhere) {
   EXPECT_EQ(client->Command("STOR dir-out/new"), "550 File unavailable\r\n");
   EXPECT_EQ(client->Command("LIST dir-out/"), "550 File unavailable\r\n");
   EXPECT_EQ(client->Command("STAT dir-out/*.*"), "213 File not found\r\n");
-  EXPECT_EQ(client->Command("SIZE file-out"), "213 Error accessing file\r\n");
-  EXPECT_EQ(client->Command("MDTM file-out"), "213 File status unavailable\r\n");
+  EXPECT_EQ(client->Command("SIZE file-out"), "550 File unavailable\r\n");
+  EXPECT_EQ(client->Command("MDTM file-out"), "550 File unavailable\r\n");
   EXPECT_EQ(client->Command("CWD dir-out"), "550 dir-out : No such file or directory.\r\n");
   EXPECT_EQ(client->Command("MKD dir-out/made"), "550 Could not create directory\r\n");
   EXPECT_EQ(client->Command("DELE dir-out/secret"), "550 Could not remove file\r\n");

@@ -196,10 +196,10 @@ std::string PortArgumentFor(std::uint16_t port) {
 void FtpServerTest::StartServer(const std::vector<std::string>& extraIni, bool withTftp) {
   std::filesystem::create_directories(Root());
   std::vector<std::string> ini = {
-      "General/Logging=0", "General/Quorin=0", "TFTP/TFTPServer=0", "TFTP/TPort=0",
-      "FTP/FPort=0",       "FTP/FDataPort=0",  "FTP/AnonAllowed=1", "FTP/FDLDir=" + RootDir()};
+      "General/Logging=0", "TFTP/TFTPServer=0", "TFTP/TPort=0",           "FTP/FPort=0",
+      "FTP/FDataPort=0",   "FTP/AnonAllowed=1", "FTP/FDLDir=" + RootDir()};
   if (withTftp) {
-    ini[2] = "TFTP/TFTPServer=1";
+    ini[1] = "TFTP/TFTPServer=1";
     ini.push_back("TFTP/TDLDir=" + RootDir());
   }
   // A test's own entries replace the defaults of the same key.

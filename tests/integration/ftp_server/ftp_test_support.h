@@ -92,8 +92,8 @@ std::uint16_t UnusedPort();
 std::string PortArgumentFor(std::uint16_t port);
 
 // Starts a headless harbinex in a temporary directory whose FTP root is "root", with anonymous logins
-// allowed, FDataPort 0 and Quorin 0 unless the test says otherwise. `withTftp` also starts the TFTP service,
-// serving the same root.
+// allowed, FDataPort 0 and Quorin as a first start leaves it (0) unless the test says otherwise. `withTftp`
+// also starts the TFTP service, serving the same root.
 class FtpServerTest : public ::testing::Test {
  protected:
   void StartServer(const std::vector<std::string>& extraIni = {}, bool withTftp = false);

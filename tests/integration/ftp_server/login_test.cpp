@@ -155,7 +155,7 @@ TEST_F(FtpLoginTest, ClientTextCannotForgeProfileFields) {
   // The made-up anonymous profile carries the password; bars in it must not move the root or add rights.
   auto client = Login("anonymous", "x||/||1||1||1||1||1||1||1||1");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
-  EXPECT_EQ(client->Command("SIZE /etc/passwd"), "213 Error accessing file\r\n");
+  EXPECT_EQ(client->Command("SIZE /etc/passwd"), "550 File unavailable\r\n");
   EXPECT_EQ(client->Command("MKD x"),
             "550 File unavailable. User profile not allowed to create directories\r\n");
 }

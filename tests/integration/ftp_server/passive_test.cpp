@@ -108,8 +108,8 @@ class FtpPassiveTest : public FtpServerTest {
     data = Passive(*client, mode, "RETR big.bin", about);
     ASSERT_TRUE(data);
     EXPECT_FALSE(data->Receive(5s, 1000).empty());
-    EXPECT_EQ(client->Command("ABOR"), "226 ABORT command successful.\r\n");
-    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+    EXPECT_EQ(client->Command("ABOR"), "426 Transfer terminated abnormally\r\n");
+    EXPECT_EQ(client->Line(), "226 ABORT command successful.\r\n");
     EXPECT_TRUE(WaitForLog("FTP: File transfer aborted"));
   }
 };

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <fstream>
+
 #include "ftp_test_support.h"
 
 namespace hx::test {
@@ -106,6 +108,39 @@ print(ftp.quit())
     EXPECT_EQ(output.find(mismatch), std::string::npos) << output;
   EXPECT_EQ(ReadFile(Local() / "image.bin"), kImage);
   ExpectUploaded();
+}
+
+// ftplib believes what it is told: a 213 is a size and a 226 a whole file. With the first-start settings a
+// missing file has no size, and a download cut by the server's stop raises instead of returning.
+TEST_P(RealClientsTest, PythonFtplibIsToldOfFailures) {
+  { std::ofstream big(Root() / "big.bin", std::ios::binary); }
+  std::filesystem::resize_file(Root() / "big.bin", 40ULL << 20);  // sparse, more than the sockets hold
+  const std::string script = R"PY(
+import ftplib, os, signal, sys
+ftp = ftplib.FTP()
+ftp.connect(sys.argv[1], int(sys.argv[2]), timeout=10)
+ftp.login()
+try:
+    print('SIZE', ftp.size('missing.bin'))
+except ftplib.error_perm as e:
+    print('SIZE refused', e)
+got = 0
+def block(data):
+    global got
+    if got == 0:
+        os.kill(int(sys.argv[3]), signal.SIGTERM)
+    got += len(data)
+try:
+    ftp.retrbinary('RETR big.bin', block)
+    print('RETR returned', got)
+except (ftplib.Error, EOFError, OSError) as e:
+    print('RETR raised', got < (40 << 20))
+)PY";
+  std::string output =
+      Run({"python3", "-c", script, GetParam(), std::to_string(Port()), std::to_string(m_program->Pid())});
+  EXPECT_NE(output.find("SIZE refused 550 File unavailable\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("RETR raised True\n"), std::string::npos) << output;
+  EXPECT_EQ(m_program->Stop(), 0);
 }
 
 TEST_P(RealClientsTest, BusyboxFtpgetAndFtpput) {

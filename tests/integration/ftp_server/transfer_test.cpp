@@ -398,6 +398,30 @@ TEST_F(FtpTransferTest, DataConnectionsLeaveFromTheDataPort) {
   }
 }
 
+// A program without the right to port 20 still serves active mode, from a free port. (The note it leaves in
+// the debug trace needs the window's debug switch, which a headless program does not have.)
+TEST_F(FtpTransferTest, DataPortRefusedForLackOfPrivilegeGivesWayToAFreePort) {
+  ASSERT_EQ(m_program->Stop(), 0);
+  SetSetting("FTP", "FDataPort", "20");
+  m_program = std::make_unique<HarbinexProcess>(m_dir.Path(), false, true, 20s, std::nullopt,
+                                                /*unprivileged=*/true);
+  WriteFile(Root() / "f.txt", "f");
+  auto client = Login();
+  DataListener data;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(DataCommand(*client, data, "RETR f.txt"),
+              "150 File status OK ; about to open data connection\r\n");
+    auto connection = data.Accept();
+    ASSERT_TRUE(connection);
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    ASSERT_EQ(::getpeername(connection->Fd(), reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    EXPECT_GE(ntohs(peer.sin_port), 1024);
+    EXPECT_EQ(connection->ReceiveAll(), "f");
+    EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+  }
+}
+
 TEST_F(FtpTransferTest, RefusedDataConnections) {
   m_expectedStderr = "harbinex: Could not connect to peer. Aborting transfer.\n";
   WriteFile(Root() / "f.txt", "f");

@@ -112,7 +112,7 @@ TEST_F(Peers, RefusalsReachTftpHpaWithCodeAndText) {
       {{"get", std::string(300, 'n'), "x"}, "octet", "Error code 0: Filename exceeds maximum allowable path"},
       {{"put", "local.bin", "exists.bin"},
        "octet",
-       "Error code 0: User asked to overwrite an existing file! Access denied!"},
+       "Error code 6: User asked to overwrite an existing file! Access denied!"},
       {{"put", "local.bin", "adir"},
        "octet",
        "Error code 0: User asked for a volume, directory, system or read-only file! Access denied!"},
@@ -133,10 +133,10 @@ TEST_F(Peers, RefusalsReachCurlAsItsTftpErrors) {
   Start({"TFTP/TOverWriteFiles=0"});
   WriteFile(Dl() / "exists.bin", "old");
   WriteFile(Work() / "local.bin", "new");
-  // curl turns the ERROR code into its exit status: 1 -> 68, 2 -> 69, 0 and 4 -> 71.
+  // curl turns the ERROR code into its exit status: 1 -> 68, 2 -> 69, 6 (file exists) -> 73, 0 and 4 -> 71.
   EXPECT_EQ(Curl({"-o", "x", Url("missing.bin")}), 68);
   EXPECT_EQ(Curl({"--path-as-is", "-o", "x", Url("../x")}), 69);
-  EXPECT_EQ(Curl({"-T", "local.bin", Url("exists.bin")}), 71);
+  EXPECT_EQ(Curl({"-T", "local.bin", Url("exists.bin")}), 73);
   EXPECT_TRUE(WaitForLog("TFTP: ERROR. User asked to overwrite an existing file! Access denied!\r\n"));
   EXPECT_EQ(ReadFile(Dl() / "exists.bin"), "old");
 }

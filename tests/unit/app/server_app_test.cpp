@@ -42,7 +42,7 @@ TEST(ServerAppTest, FirstStartWritesEveryDefault) {
     const char* section;
     const char* key;
     int value;
-  } ints[] = {{"General", "SystemTray", 0}, {"General", "Quorin", 1},       {"General", "Logging", 1},
+  } ints[] = {{"General", "SystemTray", 0}, {"General", "Quorin", 0},       {"General", "Logging", 1},
               {"General", "Debugging", 0},  {"TFTP", "TFTPServer", 1},      {"FTP", "FTPServer", 1},
               {"TFTP", "TMakeNewDirs", 1},  {"TFTP", "TOverWriteFiles", 0}, {"TFTP", "TRetries", 5},
               {"TFTP", "TTimeout", 5},      {"TFTP", "TPort", 69},          {"FTP", "FPort", 21},
@@ -89,12 +89,13 @@ TEST(ServerAppTest, StartKeepsHandEditsAndResetsDebugging) {
   test::TempDir dir;
   test::WriteFile(
       dir.Path() / "Harbinex.ini",
-      "[General]\nDebugging=3\nLogging=0\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
+      "[General]\nDebugging=3\nLogging=0\nQuorin=1\n[TFTP]\nTRetries=abc\nTTimeout=30\nTDLDir=/srv/tftp/\n");
   test::RecordingFrontend frontend;
   ServerApp app(dir.Path(), frontend, FakeServices(false, true));
   ASSERT_TRUE(app.InitInstance());
   ConfigStore& c = app.Config();
   EXPECT_EQ(c.GetProfileInt("General", "Debugging", -1), 0);
+  EXPECT_EQ(c.GetProfileInt("General", "Quorin", -1), 1);  // off only at a first start
   EXPECT_EQ(c.GetProfileString("TFTP", "TRetries"), "0");
   EXPECT_EQ(c.GetProfileInt("TFTP", "TTimeout", -1), 30);
   EXPECT_EQ(c.GetProfileString("TFTP", "TDLDir"), "/srv/tftp/");

@@ -99,6 +99,7 @@ TEST(CommandTableTest, ArgumentByPositionUntrimmed) {
 TEST(CommandTableTest, LoginGate) {
   const int user = static_cast<int>(CommandId::User), pass = static_cast<int>(CommandId::Pass);
   const int noop = static_cast<int>(CommandId::Noop), quit = static_cast<int>(CommandId::Quit);
+  const int feat = static_cast<int>(CommandId::Feat), help = static_cast<int>(CommandId::Help);
   struct Case {
     bool needUser, needPass;
     int command;
@@ -109,6 +110,9 @@ TEST(CommandTableTest, LoginGate) {
       {true, false, noop, false},
       {true, false, quit, true},
       {false, true, quit, true},
+      {true, false, feat, true},
+      {false, true, feat, true},
+      {true, false, help, false},
       {true, false, kUnknownCommand, false},
       {false, true, pass, true},
       {false, true, user, false},

@@ -19,7 +19,8 @@ using hx::test::WriteFile;
 const Rejection kUnable{2, "Unable to access file. Aborting", ""};
 const Rejection kProtected{0, "User asked for a volume, directory, system or read-only file! Access denied!",
                            ""};
-const Rejection kNoOverwrite{0, "User asked to overwrite an existing file! Access denied!", ""};
+// Code 6, "File already exists": clients give it their own message.
+const Rejection kNoOverwrite{6, "User asked to overwrite an existing file! Access denied!", ""};
 
 std::vector<Rejection> RejectionsOf(const OpenResult& result) {
   auto* list = std::get_if<std::vector<Rejection>>(&result);
