@@ -41,7 +41,7 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"PWD", CommandId::Pwd, &S::DoPwd},
       {"LIST", CommandId::List, &S::DoList, kNoRight, nullptr, kWaits},
       {"NLST", CommandId::Nlst, &S::DoNlst, kNoRight, nullptr, kWaits},
-      {"SITE", CommandId::Site, &S::DoNotImplemented},
+      {"SITE", CommandId::Site, &S::DoSite},
       {"SYST", CommandId::Syst, &S::DoSyst},
       {"STAT", CommandId::Stat, &S::DoStat},
       {"HELP", CommandId::Help, &S::DoHelp},
@@ -57,6 +57,8 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"EPRT", CommandId::Eprt, &S::DoEprt},
       {"EPSV", CommandId::Epsv, &S::DoEpsv},
       {"OPTS", CommandId::Opts, &S::DoOpts},
+      {"MFMT", CommandId::Mfmt, &S::DoMfmt, kFieldUpload, reply::kNoUploadRight},
+      {"HASH", CommandId::Hash, &S::DoHash, kFieldDownload, reply::kNoDownloadRight},
   }};
   return rows;
 }

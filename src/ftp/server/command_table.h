@@ -54,8 +54,10 @@ enum class CommandId : int {
   Eprt,
   Epsv,
   Opts,
+  Mfmt,
+  Hash,
 };
-inline constexpr int kCommandCount = 44;
+inline constexpr int kCommandCount = 46;
 inline constexpr int kUnknownCommand = -1;
 inline constexpr int kNoRight = -1;
 
