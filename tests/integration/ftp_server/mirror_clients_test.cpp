@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include "ftp_test_support.h"
 
 namespace hx::test {
