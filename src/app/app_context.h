@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/round_robin.h"
 #include "app/served_root.h"
 
 namespace hx {
@@ -22,8 +23,8 @@ class BlockPool;
 // What a session or a listener is given of the application: the settings, the session table with the worker
 // registry, the log, the front end, the table of open files, the pool for slow file-system work with what it
 // has found out, the memory for TFTP blocks in flight that all sessions share, the served folders, held open,
-// the clock that every limit of a session is kept on, and where the sessions get their file system
-// from. Settings are read where they are used.
+// the clock that every limit of a session is kept on, where the sessions get their file system
+// from, and the turn of the passive ports. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -37,6 +38,7 @@ struct AppContext {
   Clock& clock;
   FileSystems& files;
   ServedRoots roots{};
+  RoundRobin passivePorts{};  // the next port of the passive range (FPassivePorts) to try first
 };
 
 }  // namespace hx

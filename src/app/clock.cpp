@@ -23,6 +23,10 @@ Clock::TimePoint SteadyClock::Now() const {
   return std::chrono::steady_clock::now();
 }
 
+std::chrono::system_clock::time_point SteadyClock::WallNow() const {
+  return std::chrono::system_clock::now();
+}
+
 std::unique_ptr<ClockTimer> SteadyClock::MakeTimer(const asio::any_io_executor& executor) {
   return std::make_unique<SteadyTimer>(executor);
 }

@@ -19,6 +19,9 @@ class Clock {
 
   virtual ~Clock() = default;
   virtual TimePoint Now() const = 0;
+  // The calendar time, for what is shown to people (a listing's dates); never for a limit, which the
+  // steady Now() keeps whatever the system's time does.
+  virtual std::chrono::system_clock::time_point WallNow() const = 0;
   // A timer on this clock whose handlers run on `executor`.
   virtual std::unique_ptr<ClockTimer> MakeTimer(const asio::any_io_executor& executor) = 0;
 };
@@ -41,6 +44,7 @@ class ClockTimer {
 class SteadyClock : public Clock {
  public:
   TimePoint Now() const override;
+  std::chrono::system_clock::time_point WallNow() const override;
   std::unique_ptr<ClockTimer> MakeTimer(const asio::any_io_executor& executor) override;
 };
 

@@ -50,13 +50,18 @@ class ManualClock::Timer : public ClockTimer {
 };
 
 // Starts far from the epoch, so that "a limit ago" is never before the clock's zero.
-ManualClock::ManualClock() : m_now(std::chrono::hours(24 * 365)) {}
+ManualClock::ManualClock() : m_now(std::chrono::hours(24 * 365)), m_start(m_now) {}
 
 ManualClock::~ManualClock() = default;
 
 Clock::TimePoint ManualClock::Now() const {
   std::lock_guard guard(m_lock);
   return m_now;
+}
+
+std::chrono::system_clock::time_point ManualClock::WallNow() const {
+  std::lock_guard guard(m_lock);
+  return m_wallStart + std::chrono::duration_cast<std::chrono::system_clock::duration>(m_now - m_start);
 }
 
 std::unique_ptr<ClockTimer> ManualClock::MakeTimer(const asio::any_io_executor& executor) {

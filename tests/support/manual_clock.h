@@ -16,6 +16,8 @@ class ManualClock : public Clock {
   ~ManualClock() override;
 
   TimePoint Now() const override;
+  // The system's time when the clock was made, moved on by every Advance.
+  std::chrono::system_clock::time_point WallNow() const override;
   std::unique_ptr<ClockTimer> MakeTimer(const asio::any_io_executor& executor) override;
 
   void Advance(Duration step);
@@ -32,6 +34,8 @@ class ManualClock : public Clock {
   mutable std::mutex m_lock;
   mutable std::condition_variable m_armed;  // a wait was armed
   TimePoint m_now;
+  TimePoint m_start;
+  std::chrono::system_clock::time_point m_wallStart = std::chrono::system_clock::now();
   std::vector<Timer*> m_timers;
 };
 

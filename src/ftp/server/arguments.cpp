@@ -53,6 +53,17 @@ std::optional<DataAddress> ParsePortArgument(std::string_view text) {
   return address;
 }
 
+bool PortArgumentOutOfRange(std::string_view text) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    if (!IsDigit(text[pos]))
+      ++pos;
+    else if (!ReadNumber(text, pos, 255))  // leaves `pos` after the number's digits
+      return true;
+  }
+  return false;
+}
+
 asio::ip::tcp::endpoint DataEndpoint(const DataAddress& address) {
   return asio::ip::tcp::endpoint(asio::ip::address_v4(address.host), address.port);
 }

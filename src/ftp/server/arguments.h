@@ -21,6 +21,11 @@ struct DataAddress {
 // number and at the end); the port is p1 * 256 + p2. nullopt for anything else.
 std::optional<DataAddress> ParsePortArgument(std::string_view text);
 
+// True when a PORT argument holds a decimal number above 255, which no byte of an address or port can be:
+// such a PORT is refused at once as a syntax error. Other malformed arguments are taken and found unusable
+// by the data command that uses them.
+bool PortArgumentOutOfRange(std::string_view text);
+
 // The endpoint a PORT argument names.
 asio::ip::tcp::endpoint DataEndpoint(const DataAddress& address);
 

@@ -57,6 +57,8 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"EPRT", CommandId::Eprt, &S::DoEprt},
       {"EPSV", CommandId::Epsv, &S::DoEpsv},
       {"OPTS", CommandId::Opts, &S::DoOpts},
+      {"MLSD", CommandId::Mlsd, &S::DoMlsd, kNoRight, nullptr, kWaits},
+      {"MLST", CommandId::Mlst, &S::DoMlst},
       {"MFMT", CommandId::Mfmt, &S::DoMfmt, kFieldUpload, reply::kNoUploadRight},
       {"HASH", CommandId::Hash, &S::DoHash, kFieldDownload, reply::kNoDownloadRight},
   }};

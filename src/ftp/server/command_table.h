@@ -54,10 +54,12 @@ enum class CommandId : int {
   Eprt,
   Epsv,
   Opts,
+  Mlsd,
+  Mlst,
   Mfmt,
   Hash,
 };
-inline constexpr int kCommandCount = 46;
+inline constexpr int kCommandCount = 48;
 inline constexpr int kUnknownCommand = -1;
 inline constexpr int kNoRight = -1;
 

@@ -19,6 +19,7 @@
 #include "ftp/server/ftp_worker.h"
 #include "ftp/server/hash_algorithm.h"
 #include "ftp/server/line_reader.h"
+#include "ftp/server/mlst_facts.h"
 #include "ftp/server/resolve_path.h"
 #include "ftp/server/transfer_host.h"
 
@@ -28,6 +29,7 @@ class DataOpener;
 class DataTransfer;
 class ListingReader;
 struct ListingPart;
+struct ListingStyle;
 struct TimeChange;
 class PassiveListener;
 
@@ -166,6 +168,17 @@ class ControlSession : public TransferHost {
   void DoStor(std::string_view line, std::string_view argument);
   void DoAppe(std::string_view line, std::string_view argument);
   void ListCommand(std::string_view argument, bool namesOnly);
+  // Sends what `reader` finds, in `style`, over the data connection: "550 File unavailable" when it finds
+  // nothing.
+  void SendListing(std::shared_ptr<ListingReader> reader, ListingStyle style);
+  // The calendar time, as listings show dates relative to it.
+  std::time_t WallTime() const;
+  // MLSD and MLST (listing_commands.cpp).
+  void DoMlsd(std::string_view line, std::string_view argument);
+  void DoMlst(std::string_view line, std::string_view argument);
+  // OPTS MLST: the facts that MLSD and MLST show from now on.
+  void OptsMlst(std::string_view facts);
+  FactRights CurrentFactRights() const;
   void StoreCommand(std::string_view argument, bool append);
   // STAT of a path: its listing as reply lines, a part at a time, each part once the ones before have gone
   // out, so that a client that does not read holds at most about one part.
@@ -230,7 +243,8 @@ class ControlSession : public TransferHost {
   std::string m_sizedPath;
   std::uint64_t m_sizedBytes = 0;
   std::string m_strRenameFrom;
-  bool m_blockingPending = false;  // a command waits for its work on the blocking pool
+  FactSet m_mlstFacts = kAllFacts;  // what MLSD and MLST show (OPTS MLST)
+  bool m_blockingPending = false;   // a command waits for its work on the blocking pool
   // Set when the session ends, for work of it that is still running on the pool.
   std::shared_ptr<std::atomic<bool>> m_stopWork = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<ListingReader> m_statReader;  // the rest of a STAT listing, to follow its last part

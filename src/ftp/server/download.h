@@ -50,7 +50,10 @@ class Download : public DataTransfer {
   void ConnectFailed(std::error_code error) override;
   void ConnectionReset() override { PeerGone(); }
   void Stalled() override { EndAsGone(); }
-  void Release() override { m_file.Close(); }
+  void Release() override {
+    m_graceTimer->Cancel();
+    m_file.Close();
+  }
 
   void OnSend();
   void SendRest();

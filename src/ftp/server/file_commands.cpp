@@ -76,9 +76,7 @@ void ControlSession::DoCdup(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoPwd(std::string_view, std::string_view) {
-  size_t skip = m_strRootDir.empty() ? 0 : m_strRootDir.size() - 1;
-  std::string shown = m_strCurDir.size() > skip ? m_strCurDir.substr(skip) : std::string("/");
-  SendReply(FormatReply(reply::kPwdFormat, NameForReply(shown)));
+  SendReply(FormatReply(reply::kPwdFormat, NameForReply(ShownPath(m_strCurDir, m_strRootDir))));
 }
 
 void ControlSession::DoMkd(std::string_view, std::string_view argument) {

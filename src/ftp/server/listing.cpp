@@ -17,7 +17,26 @@ std::string PermissionText(std::uint32_t mode) {
   return text;
 }
 
+// Half a mean Gregorian year, as ls counts six months.
+constexpr std::time_t kSixMonths = 31556952 / 2;
+// A clock a little ahead of the server's does not make its files look old.
+constexpr std::time_t kAheadAllowed = 60 * 60;
+
 }  // namespace
+
+std::optional<ListEntry> EntryOf(const std::string& name, const struct stat& st) {
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) return std::nullopt;
+  ListEntry entry;
+  entry.name = name;
+  entry.isDirectory = S_ISDIR(st.st_mode);
+  entry.size = entry.isDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
+  entry.modified = st.st_mtim.tv_sec;
+  entry.modifiedNanos = st.st_mtim.tv_nsec;
+  entry.mode = st.st_mode & 0777;
+  entry.device = static_cast<std::uint64_t>(st.st_dev);
+  entry.inode = static_cast<std::uint64_t>(st.st_ino);
+  return entry;
+}
 
 std::string ListArgument(std::string_view argument) {
   if (argument.empty() || argument.front() != '-') return std::string(argument);
@@ -25,23 +44,37 @@ std::string ListArgument(std::string_view argument) {
   return blank == std::string_view::npos ? std::string() : std::string(argument.substr(blank + 1));
 }
 
-std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bool namesOnly) {
+bool ListsDotEntries(std::string_view argument) {
+  if (argument.empty() || argument.front() != '-') return false;
+  return argument.substr(0, argument.find(' ')).find('a') != std::string_view::npos;
+}
+
+bool ShowsTimeOfDay(std::time_t modified, std::time_t now) {
+  return modified > now - kSixMonths && modified <= now + kAheadAllowed;
+}
+
+std::string FormatListLineAt(const ListEntry& entry, const std::tm& modified, bool timeOfDay,
+                             bool namesOnly) {
   std::string name = NameForReply(entry.name);
   if (namesOnly) return name + "\r\n";
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char head[96];
-  std::snprintf(head, sizeof head, "%c%s 1 owner group %9" PRId64 " %s %02d %02d:%02d ",
+  char when[32];
+  if (timeOfDay)
+    std::snprintf(when, sizeof when, "%02d:%02d", modified.tm_hour, modified.tm_min);
+  else
+    std::snprintf(when, sizeof when, " %d", modified.tm_year + 1900);
+  char head[128];
+  std::snprintf(head, sizeof head, "%c%s 1 owner group %9" PRId64 " %s %02d %s ",
                 entry.isDirectory ? 'd' : '-', PermissionText(entry.mode).c_str(), entry.size,
-                kMonths[(modified.tm_mon % 12 + 12) % 12], modified.tm_mday, modified.tm_hour,
-                modified.tm_min);
+                kMonths[(modified.tm_mon % 12 + 12) % 12], modified.tm_mday, when);
   return head + name + "\r\n";
 }
 
-std::string FormatListLine(const ListEntry& entry, bool namesOnly) {
+std::string FormatListLine(const ListEntry& entry, std::time_t now, bool namesOnly) {
   std::tm local{};
   localtime_r(&entry.modified, &local);
-  return FormatListLineAt(entry, local, namesOnly);
+  return FormatListLineAt(entry, local, ShowsTimeOfDay(entry.modified, now), namesOnly);
 }
 
 std::string NameListPrefix(std::string_view argument, bool namedDirectory) {

@@ -55,6 +55,10 @@ void ListingReader::ReadNames(size_t count) {
       break;
     }
     if (!MatchWildcard(m_namePattern, item->d_name)) continue;
+    if (m_hideDots && DotRank(item->d_name) < 2) {
+      m_found = true;
+      continue;
+    }
     m_names.emplace_back(item->d_name);
     --count;
   }
@@ -67,13 +71,9 @@ bool ListingReader::Describe(const std::string& name, ListEntry& entry) const {
   // root's ".." lies outside it; it is listed, as every directory's is, with the root's own details.
   if (!m_files->Stat(path, st) && !m_files->LinkStat(path, st) && !(name == ".." && m_files->Stat(m_dir, st)))
     return false;
-  // Pipes, sockets and devices are not files a client can fetch.
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) return false;
-  entry.name = name;
-  entry.isDirectory = S_ISDIR(st.st_mode);
-  entry.size = entry.isDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
-  entry.modified = st.st_mtime;
-  entry.mode = st.st_mode & 0777;
+  std::optional<ListEntry> described = EntryOf(name, st);
+  if (!described) return false;
+  entry = std::move(*described);
   return true;
 }
 
@@ -91,15 +91,34 @@ std::vector<ListEntry> ListingReader::NextEntries() {
     if (Describe(m_names[m_next], entry)) entries.push_back(std::move(entry));
     ++m_next;
   }
+  if (!entries.empty()) m_found = true;
   return entries;
 }
 
-ListingPart NextListingPart(ListingReader& reader, bool namesOnly, const std::string& prefix) {
+ListingStyle LongListing(std::time_t now) {
+  ListingStyle style;
+  style.now = now;
+  return style;
+}
+
+ListingPart NextListingPart(ListingReader& reader, const ListingStyle& style) {
   ListingPart part;
-  std::string shownPrefix = NameForReply(prefix);
-  for (const ListEntry& entry : reader.NextEntries())
-    part.text += shownPrefix + FormatListLine(entry, namesOnly);
+  std::string shownPrefix = NameForReply(style.prefix);
+  for (const ListEntry& entry : reader.NextEntries()) {
+    switch (style.kind) {
+      case ListingStyle::Kind::Long:
+        part.text += FormatListLine(entry, style.now, false);
+        break;
+      case ListingStyle::Kind::NamesOnly:
+        part.text += shownPrefix + FormatListLine(entry, style.now, true);
+        break;
+      case ListingStyle::Kind::Facts:
+        part.text += FactLine(entry, style.facts, style.rights);
+        break;
+    }
+  }
   part.last = reader.Done();
+  part.found = reader.Found();
   return part;
 }
 

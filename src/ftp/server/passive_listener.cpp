@@ -1,7 +1,6 @@
 #include "ftp/server/passive_listener.h"
 
 #include <asio/post.hpp>
-#include <random>
 
 #include "app/address_text.h"
 
@@ -50,28 +49,35 @@ std::string ExtendedPassiveReply(std::uint16_t port) {
 PassiveListener::PassiveListener(const asio::any_io_executor& executor, const asio::ip::address& peer)
     : m_acceptor(executor), m_accepted(executor), m_timer(executor), m_peer(Unmapped(peer)) {}
 
-std::error_code PassiveListener::Open(const asio::ip::address& local, const PortRange& ports) {
+std::error_code PassiveListener::Open(const asio::ip::address& local, const PortRange& ports,
+                                      RoundRobin& turns) {
+  const unsigned count = ports.Count();
+  const unsigned start = ports.Any() ? 0 : turns.Next(count);
   std::error_code error;
-  m_acceptor.open(local.is_v4() ? asio::ip::tcp::v4() : asio::ip::tcp::v6(), error);
-  if (error) return error;
-  unsigned count = ports.Any() ? 1u : static_cast<unsigned>(ports.last - ports.first) + 1;
-  unsigned start = 0;
-  if (count > 1) {
-    static thread_local std::minstd_rand random(std::random_device{}());
-    start = static_cast<unsigned>(random() % count);
-  }
   for (unsigned i = 0; i < count; ++i) {
     std::uint16_t port = ports.Any() ? 0 : static_cast<std::uint16_t>(ports.first + (start + i) % count);
-    m_acceptor.bind(asio::ip::tcp::endpoint(local, port), error);
-    if (!error) break;
+    error = Listen(asio::ip::tcp::endpoint(local, port));
     if (error != asio::error::address_in_use) break;
   }
-  if (!error) m_acceptor.listen(asio::socket_base::max_listen_connections, error);
   if (!error) m_port = m_acceptor.local_endpoint(error).port();
   if (error) {
     std::error_code ignored;
     m_acceptor.close(ignored);
   }
+  return error;
+}
+
+std::error_code PassiveListener::Listen(const asio::ip::tcp::endpoint& endpoint) {
+  std::error_code error;
+  if (m_acceptor.is_open()) m_acceptor.close(error);
+  m_acceptor.open(endpoint.protocol(), error);
+  // Without it a port of the range stays unusable for a minute after each transfer (its connections wait
+  // out TIME_WAIT), and a busy client soon finds every port taken. A port another socket listens on is
+  // still refused; two sessions that bind one port at once learn it when they listen, so both steps
+  // count as the port being taken.
+  if (!error) m_acceptor.set_option(asio::socket_base::reuse_address(true), error);
+  if (!error) m_acceptor.bind(endpoint, error);
+  if (!error) m_acceptor.listen(asio::socket_base::max_listen_connections, error);
   return error;
 }
 

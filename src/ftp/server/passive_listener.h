@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "app/address_counts.h"
+#include "app/round_robin.h"
 #include "ftp/server/data_connection.h"
 
 namespace hx::ftpd {
@@ -22,6 +23,7 @@ struct PortRange {
   std::uint16_t first = 0;
   std::uint16_t last = 0;
   bool Any() const { return first == 0; }
+  unsigned Count() const { return Any() ? 1u : static_cast<unsigned>(last - first) + 1; }
 };
 // nullopt for anything but "0" or "first-last" with 1 <= first <= last <= 65535 (blanks around the
 // numbers allowed).
@@ -39,9 +41,10 @@ class PassiveListener : public std::enable_shared_from_this<PassiveListener> {
  public:
   PassiveListener(const asio::any_io_executor& executor, const asio::ip::address& peer);
 
-  // Listens on `local` with a port of `ports`, tried from a random one on, so that successive listeners
-  // of a range do not all fight for its first port.
-  std::error_code Open(const asio::ip::address& local, const PortRange& ports);
+  // Listens on `local` with a port of `ports`, tried from the one whose turn it is on (the turns go round the
+  // range across all sessions), so that successive listeners do not all fight for its first port. The port
+  // can be bound again at once after a transfer: the connections it leaves in TIME_WAIT do not hold it.
+  std::error_code Open(const asio::ip::address& local, const PortRange& ports, RoundRobin& turns);
   std::uint16_t Port() const { return m_port; }
   // Closes the listener once `limit` has passed (0: never); a data command waiting for its connection then
   // gets timed_out.
@@ -57,6 +60,8 @@ class PassiveListener : public std::enable_shared_from_this<PassiveListener> {
   bool IsOpen() const { return m_acceptor.is_open(); }
 
  private:
+  // Opens the acceptor anew and listens on `endpoint`.
+  std::error_code Listen(const asio::ip::tcp::endpoint& endpoint);
   void AcceptNext();
   void Finish(std::error_code error);
 

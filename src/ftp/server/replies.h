@@ -62,6 +62,9 @@ inline constexpr const char* kSyntaxError = "501 Syntax error in parameters\r\n"
 inline constexpr const char* kFileNotFound = "213 File not found\r\n";
 inline constexpr const char* kFileStatusBegin = "213- File status\r\n";
 inline constexpr const char* kFileStatusEnd = "213 File status complete\r\n";
+inline constexpr const char* kMlstBeginFormat = "250- Listing %s\r\n";
+inline constexpr const char* kMlstEnd = "250 End\r\n";
+inline constexpr const char* kNotADirectory = "501 Not a directory\r\n";
 // Every command beneath the session's folder while it is missing (ServedRoot::State::Missing).
 inline constexpr const char* kFolderMissing = "550 Transfer folder is missing\r\n";
 // Setting a file's times; MFMT's success is filled with "TIME; NAME".

@@ -42,6 +42,8 @@ bool ResolvePath(std::string& path, PathMode mode, const std::string& root, cons
   std::replace(path.begin(), path.end(), '\\', '/');
   CollapseAll(path, "//", "/");
   CollapseAll(path, "/./", "/");
+  // A final "." names the directory it stands in, like "/./": "CWD ." stays where it is.
+  if (path.ends_with("/.")) path.pop_back();
 
   // Each ".." takes away the component before it, whatever the characters around it.
   for (size_t e = path.find(".."); e != std::string::npos; e = path.find("..")) {
@@ -75,7 +77,7 @@ bool ResolvePath(std::string& path, PathMode mode, const std::string& root, cons
         return false;
       }
       if (kind != PathKind::Directory) {
-        path += kNotADirectory;
+        path = ShownPath(path, root) + kNotADirectory;
         return false;
       }
       if (path.back() != '/') path += '/';
@@ -97,6 +99,11 @@ bool ResolvePath(std::string& path, PathMode mode, const std::string& root, cons
       return true;
   }
   return true;
+}
+
+std::string ShownPath(const std::string& path, const std::string& root) {
+  size_t skip = root.empty() ? 0 : root.size() - 1;
+  return path.size() > skip ? path.substr(skip) : std::string("/");
 }
 
 PathKind ProbePath(const RootedFileSystem& files, const std::string& path) {

@@ -42,6 +42,8 @@ bool ControlSession::UsesServedFolder(CommandId id, std::string_view argument) {
     case CommandId::Xmkd:
     case CommandId::List:
     case CommandId::Nlst:
+    case CommandId::Mlsd:
+    case CommandId::Mlst:
     case CommandId::Mdtm:
     case CommandId::Size:
     case CommandId::Mfmt:

@@ -64,6 +64,10 @@ void ControlSession::DoPort(std::string_view, std::string_view argument) {
     SendReply(reply::kUseEprt);
     return;
   }
+  if (PortArgumentOutOfRange(argument)) {
+    SendReply(reply::kSyntaxError);
+    return;
+  }
   // Checked when a data command uses it.
   ClosePassive();
   std::optional<DataAddress> address = ParsePortArgument(argument);
@@ -113,7 +117,7 @@ std::shared_ptr<PassiveListener> ControlSession::OpenPassiveListener() {
   }
   std::optional<PortRange> ports = ParsePortRange(cfg::Read(m_context.config, cfg::kFPassivePorts));
   auto listener = std::make_shared<PassiveListener>(m_worker.Executor(), m_peerAddress);
-  std::error_code error = listener->Open(LocalAddress(), ports.value_or(PortRange{}));
+  std::error_code error = listener->Open(LocalAddress(), ports.value_or(PortRange{}), m_context.passivePorts);
   if (error) {
     LogEntry("FTP: Could not open a passive data port: " + SocketErrorText(error));
     SendReply(reply::kCantOpenData);
@@ -224,7 +228,8 @@ void ControlSession::DoHelp(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoFeat(std::string_view, std::string_view) {
-  for (const std::string& text : FeatLines(PassiveEnabled(), m_hashAlgorithm)) SendReply(text);
+  for (const std::string& text : FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts), m_hashAlgorithm))
+    SendReply(text);
 }
 
 void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
@@ -234,6 +239,11 @@ void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
   if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "UTF8") &&
       (option.size() == 4 || EqualsNoCase(Trim(option.substr(4)), "ON"))) {
     SendReply(reply::kUtf8Ok);
+    return;
+  }
+  if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "MLST") &&
+      (option.size() == 4 || option[4] == ' ')) {
+    OptsMlst(Trim(option.substr(4)));
     return;
   }
   DoNotImplemented(line, argument);
@@ -248,9 +258,9 @@ void ControlSession::DoStat(std::string_view, std::string_view argument) {
   // A failed resolution names nothing (its error text is not a path to search).
   bool resolved = ResolvePath(path, PathMode::List);
   auto reader = std::make_shared<ListingReader>(Files(), resolved ? path : std::string());
-  bool queued = Offload([reader] { return NextListingPart(*reader, false, {}); },
+  bool queued = Offload([reader, now = WallTime()] { return NextListingPart(*reader, LongListing(now)); },
                         [this, reader](ListingPart first) {
-                          if (first.text.empty()) {
+                          if (!first.found) {
                             SendReply(reply::kFileNotFound);
                             return;
                           }
@@ -279,7 +289,7 @@ void ControlSession::SendStatPart(std::shared_ptr<ListingReader> reader, Listing
 
 void ControlSession::ContinueStat() {
   std::shared_ptr<ListingReader> reader = std::move(m_statReader);
-  bool queued = Offload([reader] { return NextListingPart(*reader, false, {}); },
+  bool queued = Offload([reader, now = WallTime()] { return NextListingPart(*reader, LongListing(now)); },
                         [this, reader](ListingPart part) { SendStatPart(reader, std::move(part)); },
                         BlockingPool::Admission::Continuation);
   // Only a pool that has stopped refuses: the reply still ends as a reply must.

@@ -1,6 +1,6 @@
-// The data commands: LIST and NLST, RETR, STOR and APPE. Each takes the client's connection to the passive
-// listener of its last PASV or EPSV, or opens an active data connection from the data port (FDataPort) to
-// the address of its last PORT or EPRT.
+// The data commands: LIST and NLST (and MLSD, listing_commands.cpp), RETR, STOR and APPE. Each takes the
+// client's connection to the passive listener of its last PASV or EPSV, or opens an active data connection
+// from the data port (FDataPort) to the address of its last PORT or EPRT.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -68,15 +68,24 @@ void ControlSession::ListCommand(std::string_view argument, bool namesOnly) {
   bool resolved = ResolvePath(path, PathMode::List);
   // A directory argument was turned into the pattern of its entries.
   bool namedDirectory = path.ends_with("*.*") && !named.ends_with("*.*");
-  std::string prefix = namesOnly ? NameListPrefix(named, namedDirectory) : std::string();
+  ListingStyle style;
+  style.kind = namesOnly ? ListingStyle::Kind::NamesOnly : ListingStyle::Kind::Long;
+  style.now = WallTime();
+  if (namesOnly) style.prefix = NameListPrefix(named, namedDirectory);
   auto reader = std::make_shared<ListingReader>(Files(), resolved ? path : std::string());
+  // A client that fetches every name of a folder must not be handed the folder and its parent.
+  if (namesOnly || !ListsDotEntries(argument)) reader->HideDots();
+  SendListing(std::move(reader), std::move(style));
+}
+
+void ControlSession::SendListing(std::shared_ptr<ListingReader> reader, ListingStyle style) {
   // The search and the lines are made on the blocking pool, a part at a time; the first part tells whether
   // there is anything to list.
-  std::function<ListingPart()> nextPart = [reader, namesOnly, prefix] {
-    return NextListingPart(*reader, namesOnly, prefix);
+  std::function<ListingPart()> nextPart = [reader, style = std::move(style)] {
+    return NextListingPart(*reader, style);
   };
   auto start = [this, nextPart](ListingPart first) {
-    if (first.text.empty()) {
+    if (!first.found) {
       SendReply(reply::kFileUnavailable);
       return;
     }

@@ -41,8 +41,25 @@ TEST_F(FtpFileCommandsTest, CurrentDirectory) {
   EXPECT_EQ(client->Command("CWD ../../.."), "250 CWD command successful\r\n");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
   EXPECT_EQ(client->Command("CWD docs"), "550 docs : No such file or directory.\r\n");
-  EXPECT_EQ(client->Command("CWD a.txt"), "550 a.txt : " + RootDir() + "a.txt is not a directory!\r\n");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory\r\n");
+  // A final "." is the directory it stands in.
+  EXPECT_EQ(client->Command("CWD sub"), "250 CWD command successful\r\n");
+  for (const char* here : {"CWD ./.", "CWD .", "CWD deeper/..", "CWD ./deeper/../."}) {
+    EXPECT_EQ(client->Command(here), "250 CWD command successful\r\n") << here;
+    EXPECT_EQ(client->Command("PWD"), "257 \"/sub/\" is current directory\r\n") << here;
+  }
+}
+
+// A reply names a file as the session sees it, from its root; where the root lies stays the server's own.
+TEST_F(FtpFileCommandsTest, RepliesNameNoLocalPath) {
+  auto client = Login();
+  ASSERT_EQ(client->Command("CWD sub"), "250 CWD command successful\r\n");
+  WriteFile(Root() / "sub" / "f.txt", "f");
+  EXPECT_EQ(client->Command("CWD ../a.txt"), "550 ../a.txt : /a.txt is not a directory!\r\n");
+  EXPECT_EQ(client->Command("CWD ./f.txt"), "550 ./f.txt : /sub/f.txt is not a directory!\r\n");
+  EXPECT_EQ(client->Command("XRMD /sub/f.txt"), "550 /sub/f.txt is not a directory!\r\n");
+  EXPECT_EQ(client->Command("CDUP"), "250 CWD command successful\r\n");
+  EXPECT_EQ(client->Command("RMD a.txt"), "550 /a.txt is not a directory!\r\n");
 }
 
 TEST_F(FtpFileCommandsTest, MakeAndRemoveDirectories) {
@@ -61,7 +78,6 @@ TEST_F(FtpFileCommandsTest, MakeAndRemoveDirectories) {
   EXPECT_EQ(client->Command("XRMD sub/x"), "250 Requested file action OK, completed\r\n");
   EXPECT_EQ(client->Command("RMD sub"), "550 Could not remove directory\r\n");  // not empty
   EXPECT_EQ(client->Command("RMD gone"), "550 No such file or directory.\r\n");
-  EXPECT_EQ(client->Command("RMD a.txt"), "550 " + RootDir() + "a.txt is not a directory!\r\n");
   // A path that leaves the root names the root, which is never removed.
   std::filesystem::remove_all(Root() / "sub");
   std::filesystem::remove(Root() / "a.txt");

@@ -11,10 +11,8 @@
 #include <stdexcept>
 
 #include "app/config_store.h"
+#include "support/ftp_session/ftp_session_fixture.h"
 #include "support/loopback.h"
-#include "support/recording_frontend.h"
-#include "users/password_file.h"
-#include "users/user_profile.h"
 
 namespace hx::test {
 namespace {
@@ -265,16 +263,14 @@ void FtpServerTest::SetSetting(const std::string& section, const std::string& ke
 
 void FtpServerTest::AddUser(const std::string& name, const std::string& password,
                             const std::string& directory, const std::string& rights) {
-  RecordingFrontend frontend;
-  PasswordFile store(m_dir.Dir(), frontend);
-  UserProfile profile;
-  profile.name = name;
-  profile.password = EncodePassword(password);
-  profile.directory = directory;
-  for (int i = 0; i < kRightCount; ++i)
-    profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
-  store.Add(FormatUserProfile(profile));
-  EXPECT_EQ(frontend.Messages(), std::vector<std::string>{});
+  AddUserProfile(m_dir.Dir(), name, password, directory, rights);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start + 2));
+  return lines;
 }
 
 std::string ListModeText(const std::filesystem::path& path) {

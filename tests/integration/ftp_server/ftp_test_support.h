@@ -81,6 +81,9 @@ class DataListener {
 // Bytes that look random and are the same for the same seed.
 std::string RandomBytes(size_t size, unsigned seed);
 
+// The lines of a listing, each with its CR LF.
+std::vector<std::string> SplitLines(const std::string& text);
+
 // The first ten characters of a LIST line for the file: its type and permission bits, "drwxr-xr-x".
 std::string ListModeText(const std::filesystem::path& path);
 

@@ -148,6 +148,26 @@ TEST_F(FtpInProcessTest, AborMidDownloadEndsItAtOnceWhicheverComesFirst) {
   EXPECT_EQ(client->Command("DELE big.bin"), "250 Requested file action OK, completed\r\n");
 }
 
+TEST_F(FtpInProcessTest, ClosingTheControlConnectionWhileADownloadWaitsForItsAborEndsTheSession) {
+  MakeBigFile();
+  auto client = Login();
+  DataListener data;
+  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+  EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+  auto connection = data.Accept();
+  ASSERT_TRUE(connection);
+  EXPECT_FALSE(connection->Receive(seconds(5), 1000).empty());
+  connection->Reset();  // the download now waits on the clock, which does not move, for an ABOR
+  EXPECT_TRUE(client->Silent());
+  client->Close();
+  EXPECT_TRUE(client->WaitClosed());
+  // Nothing of the session is left waiting: its worker finishes.
+  EXPECT_TRUE(WaitUntil([&] {
+    m_registry.ReapFinishedWorkers();
+    return m_registry.WorkerCount(WorkerKind::Ftp) == 0;
+  }));
+}
+
 TEST_F(FtpInProcessTest, RefusedStoreLeavesTheFile) {
   std::filesystem::create_directories(Home("bob"));
   WriteFile(Home("bob") / "keep.txt", "old");

@@ -77,7 +77,7 @@ class FtpPassiveTest : public FtpServerTest {
 
     data = Passive(*client, mode, "NLST", about);
     ASSERT_TRUE(data);
-    EXPECT_EQ(data->ReceiveAll(), ".\r\n..\r\nf.bin\r\n");
+    EXPECT_EQ(data->ReceiveAll(), "f.bin\r\n");
     EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
 
     data = Passive(*client, mode, "RETR f.bin", about);
@@ -223,6 +223,54 @@ TEST_F(FtpPassiveTest, PortRangeIsRespected) {
   EXPECT_EQ(Login()->Command("PASV"), "425 Can't open data connection\r\n");
 }
 
+// Ten ports carry any number of downloads one after the other: a port is bound again at once while its last
+// connections wait out TIME_WAIT, and the ports are taken in turn.
+TEST_F(FtpPassiveTest, TenPortRangeCarriesTwoThousandDownloads) {
+  // Below the system's ephemeral ports, where neither port-0 listeners nor clients' connections land; spread
+  // by the process id so that parallel runs seldom meet (a port held elsewhere is skipped by the server).
+  const unsigned first = 20000 + static_cast<unsigned>(::getpid() % 1200) * 10;
+  const unsigned last = first + 9;
+  SetSetting("FTP", "FPassivePorts", std::to_string(first) + "-" + std::to_string(last));
+  WriteFile(Root() / "small.bin", RandomBytes(1000, 5));
+  WriteFile(m_dir.Path() / "small.bin", RandomBytes(1000, 5));
+  const std::string script = R"PY(
+import ftplib, sys
+port, count, expected = int(sys.argv[1]), int(sys.argv[2]), open(sys.argv[3], 'rb').read()
+ftp = ftplib.FTP()
+ftp.connect('127.0.0.1', port, timeout=10)
+ftp.login()
+ftp.voidcmd('TYPE I')
+ports = []
+makepasv = ftp.makepasv
+def recording():
+    host, port = makepasv()
+    ports.append(port)
+    return host, port
+ftp.makepasv = recording
+for i in range(count):
+    got = bytearray()
+    ftp.retrbinary('RETR small.bin', got.extend)
+    if bytes(got) != expected:
+        sys.exit('download %d differs' % i)
+ftp.quit()
+repeats = sum(1 for a, b in zip(ports, ports[1:]) if a == b)
+print(len(ports), min(ports), max(ports), len(set(ports)), repeats)
+)PY";
+  std::string output;
+  int status = RunCommand(
+      {"python3", "-c", script, std::to_string(Port()), "2000", (m_dir.Path() / "small.bin").string()},
+      output, 120s);
+  ASSERT_EQ(status, 0) << output;
+  unsigned count = 0, low = 0, high = 0, distinct = 0, repeats = 0;
+  ASSERT_EQ(std::sscanf(output.c_str(), "%u %u %u %u %u", &count, &low, &high, &distinct, &repeats), 5)
+      << output;
+  EXPECT_EQ(count, 2000u);
+  EXPECT_GE(low, first);
+  EXPECT_LE(high, last);
+  EXPECT_EQ(distinct, 10u);  // every port had its turn
+  EXPECT_EQ(repeats, 0u);    // and never twice in a row
+}
+
 TEST_F(FtpPassiveTest, ThirdListenerOfAnAddressIsRefused) {
   std::vector<std::unique_ptr<ControlClient>> clients;
   for (int i = 0; i < 3; ++i) clients.push_back(Login());
@@ -241,9 +289,10 @@ TEST_F(FtpPassiveTest, PassiveOffKeepsTheRefusal) {
   EXPECT_EQ(client->Command("PASV"), "502 Command PASV not implemented\r\n");
   EXPECT_EQ(client->Command("EPSV"), "502 Command EPSV not implemented\r\n");
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
-  EXPECT_EQ(client->Lines(9),
+  EXPECT_EQ(client->Lines(10),
             (std::vector<std::string>{"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "EPRT\r\n", "EPSV\r\n",
-                                      "UTF8\r\n", "MFMT\r\n", "HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
+                                      "MLST type*;size*;modify*;perm*;unique*;\r\n", "UTF8\r\n", "MFMT\r\n",
+                                      "HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
 }
 
 TEST_F(FtpPassiveTest, ExtendedPort) {
@@ -270,6 +319,8 @@ TEST_F(FtpPassiveTest, ExtendedPort) {
   EXPECT_EQ(client->Command("EPRT |3|127.0.0.1|" + port + "|"),
             "522 Network protocol not supported, use (1,2)\r\n");
   EXPECT_EQ(client->Command("EPRT 127.0.0.1"), "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.256|" + port + "|"), "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("EPRT |1|127.0.0.1|65536|"), "501 Syntax error in parameters\r\n");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // Everyday clients with their default settings (passive mode, binary after SYST) against the server, over
 // IPv4 and IPv6: each lists, downloads and uploads where it can, byte for byte.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "ftp_test_support.h"
 
 namespace hx::test {
@@ -56,12 +59,34 @@ TEST_P(RealClientsTest, Wget) {
 }
 
 TEST_P(RealClientsTest, PythonFtplib) {
+  // nlst() names no "." or "..", which a loop over its names would fetch; mlsd() walks the tree, and each
+  // entry's facts agree with what the system says of its file.
   const std::string script = R"PY(
-import ftplib, io, sys
+import calendar, ftplib, io, os, stat, sys, time
 ftp = ftplib.FTP()
 ftp.connect(sys.argv[1], int(sys.argv[2]), timeout=10)
+root = sys.argv[3]
 ftp.login()
 print('NLST', sorted(ftp.nlst()))
+def check(path, facts):
+    st = os.stat(os.path.join(root, path))
+    whole, _, fraction = facts['modify'].partition('.')
+    when = calendar.timegm(time.strptime(whole, '%Y%m%d%H%M%S'))
+    when += int(fraction) / 10 ** len(fraction) if fraction else 0
+    if abs(when - st.st_mtime) >= 0.001: print('MODIFY', path, facts['modify'], st.st_mtime)
+    if facts['unique'] != '%xU%x' % (st.st_dev, st.st_ino): print('UNIQUE', path, facts['unique'])
+    if (facts['type'] == 'dir') != stat.S_ISDIR(st.st_mode): print('TYPE', path, facts['type'])
+    if facts['type'] == 'file' and int(facts['size']) != st.st_size: print('SIZE', path, facts['size'])
+seen = []
+def walk(path):
+    for name, facts in ftp.mlsd(path):
+        if facts['type'] in ('cdir', 'pdir'): continue
+        full = path + '/' + name if path else name
+        check(full, facts)
+        seen.append(facts['type'] + ' ' + full + ' ' + facts['perm'])
+        if facts['type'] == 'dir': walk(full)
+walk('')
+print('WALK', sorted(seen))
 got = io.BytesIO()
 ftp.retrbinary('RETR image.bin', got.write)
 open('image.bin', 'wb').write(got.getvalue())
@@ -69,8 +94,16 @@ with open('up.bin', 'rb') as f:
     ftp.storbinary('STOR up.bin', f)
 print(ftp.quit())
 )PY";
-  std::string output = Run({"python3", "-c", script, GetParam(), std::to_string(Port())});
-  EXPECT_NE(output.find("'image.bin'"), std::string::npos) << output;
+  struct timespec times[2] = {{1592222400, 123456789}, {1592222400, 123456789}};  // 2020, with a fraction
+  ASSERT_EQ(::utimensat(AT_FDCWD, (Root() / "sub" / "mid.bin").c_str(), times, 0), 0);
+  std::string output = Run({"python3", "-c", script, GetParam(), std::to_string(Port()), Root().string()});
+  EXPECT_NE(output.find("NLST ['image.bin', 'sub']\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("WALK ['dir sub cdeflmp', 'dir sub/deeper cdeflmp', 'file image.bin adfrw', "
+                        "'file sub/deeper/leaf.txt adfrw', 'file sub/mid.bin adfrw']\n"),
+            std::string::npos)
+      << output;
+  for (const char* mismatch : {"MODIFY", "UNIQUE", "TYPE", "SIZE"})
+    EXPECT_EQ(output.find(mismatch), std::string::npos) << output;
   EXPECT_EQ(ReadFile(Local() / "image.bin"), kImage);
   ExpectUploaded();
 }

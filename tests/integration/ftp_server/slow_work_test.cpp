@@ -14,13 +14,6 @@ using namespace std::string_literals;
 
 class FtpSlowWorkTest : public FtpServerTest {};
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(text.substr(start, end - start + 2));
-  return lines;
-}
-
 // Four clients pipeline SIZE in type A of 1 GiB files, which takes reading them whole; meanwhile a TFTP
 // download and an FTP login are served at once.
 TEST_F(FtpSlowWorkTest, TypeASizeOfLargeFilesLeavesOtherClientsServed) {
@@ -114,11 +107,11 @@ TEST_F(FtpSlowWorkTest, NamesWithLineBreaksCannotSplitAReply) {
     ASSERT_TRUE(connection);
     std::vector<std::string> lines = SplitLines(connection->ReceiveAll());
     EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 1u);
     if (command == "NLST")
-      EXPECT_EQ(lines[2], shown + "\r\n");
+      EXPECT_EQ(lines[0], shown + "\r\n");
     else
-      EXPECT_EQ(lines[2].substr(0, 35) + lines[2].substr(lines[2].size() - tail.size()),
+      EXPECT_EQ(lines[0].substr(0, 35) + lines[0].substr(lines[0].size() - tail.size()),
                 ListModeText(Root() / "x\r\n226 y") + " 1 owner group         2 " + tail);
   }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <fstream>
@@ -33,44 +34,51 @@ class FtpTransferTest : public FtpServerTest {
 TEST_F(FtpTransferTest, ListAndNameList) {
   WriteFile(Root() / "a.txt", "12345");
   std::filesystem::create_directory(Root() / "sub");
+  std::filesystem::create_directory(Root() / "empty");
   WriteFile(Root() / "sub" / "inner.bin", "x");
+  // Noon in UTC: the same day in every time zone. Years ago, so the listing shows the year.
+  struct timeval times[2] = {{1592222400, 0}, {1592222400, 0}};
+  ASSERT_EQ(::utimes((Root() / "a.txt").c_str(), times), 0);
   auto client = Login();
   DataListener data;
-  EXPECT_EQ(DataCommand(*client, data, "LIST"), "150 File status OK ; about to open data connection\r\n");
-  auto connection = data.Accept();
-  ASSERT_TRUE(connection);
-  std::string listing = connection->ReceiveAll();
-  EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; (end = listing.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(listing.substr(start, end - start));
-  ASSERT_EQ(lines.size(), 4u) << listing;
-  EXPECT_EQ(lines[0].substr(0, 35), ListModeText(Root()) + " 1 owner group         0 ");
-  EXPECT_EQ(lines[2].substr(0, 35), ListModeText(Root() / "a.txt") + " 1 owner group         5 ");
-  EXPECT_EQ(lines[2].substr(lines[2].size() - 6), " a.txt");
-  EXPECT_EQ(lines[3].substr(lines[3].size() - 4), " sub");
-
-  for (std::string command : {"LIST -l", "LIST -la", "NLST"}) {
+  auto listed = [&](const std::string& command) {
     EXPECT_EQ(DataCommand(*client, data, command), "150 File status OK ; about to open data connection\r\n");
-    connection = data.Accept();
-    ASSERT_TRUE(connection);
-    std::string text = connection->ReceiveAll();
-    EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
-    if (command == "NLST")
-      EXPECT_EQ(text, ".\r\n..\r\na.txt\r\nsub\r\n");
-    else
-      EXPECT_EQ(text, listing) << command;
-  }
-  EXPECT_EQ(DataCommand(*client, data, "NLST -l sub"),
-            "150 File status OK ; about to open data connection\r\n");
-  connection = data.Accept();
-  ASSERT_TRUE(connection);
-  EXPECT_EQ(connection->ReceiveAll(), "sub/.\r\nsub/..\r\nsub/inner.bin\r\n");  // as mget needs them
-  EXPECT_EQ(client->Line(), "226 Closing data connection\r\n");
+    auto connection = data.Accept();
+    EXPECT_TRUE(connection) << command;
+    std::string text = connection ? connection->ReceiveAll() : std::string();
+    EXPECT_EQ(client->Line(), "226 Closing data connection\r\n") << command;
+    return text;
+  };
+  std::string listing = listed("LIST");
+  std::vector<std::string> lines = SplitLines(listing);
+  ASSERT_EQ(lines.size(), 3u) << listing;
+  EXPECT_EQ(lines[0], ListModeText(Root() / "a.txt") + " 1 owner group         5 Jun 15  2020 a.txt\r\n");
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 8), " empty\r\n");
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 6), " sub\r\n");
+  // A folder made a moment ago shows the time of day.
+  EXPECT_EQ(lines[2][lines[2].size() - 9], ':') << lines[2];
+
+  // Only "-a" lists the folder and its parent, first.
+  EXPECT_EQ(listed("LIST -l"), listing);
+  std::vector<std::string> all = SplitLines(listed("LIST -la"));
+  ASSERT_EQ(all.size(), 5u);
+  EXPECT_EQ(all[0].substr(0, 35), ListModeText(Root()) + " 1 owner group         0 ");
+  EXPECT_EQ(all[0].substr(all[0].size() - 4), " .\r\n");
+  EXPECT_EQ(all[1].substr(all[1].size() - 5), " ..\r\n");
+  EXPECT_EQ(std::vector<std::string>(all.begin() + 2, all.end()), lines);
+  EXPECT_EQ(SplitLines(listed("LIST -a sub")).size(), 3u);
+  // NLST never names them: a client that fetches each name would try to fetch the folders.
+  EXPECT_EQ(listed("NLST"), "a.txt\r\nempty\r\nsub\r\n");
+  EXPECT_EQ(listed("NLST -la"), "a.txt\r\nempty\r\nsub\r\n");
+  EXPECT_EQ(listed("NLST -l sub"), "sub/inner.bin\r\n");
+  // An empty folder is an empty listing, not a missing one.
+  EXPECT_EQ(listed("LIST empty"), "");
+  EXPECT_EQ(listed("NLST empty"), "");
 
   // Nothing matches: 550 and no data connection.
   EXPECT_EQ(DataCommand(*client, data, "LIST missing"), "550 File unavailable\r\n");
   EXPECT_EQ(DataCommand(*client, data, "LIST ../"), "550 File unavailable\r\n");
+  EXPECT_EQ(DataCommand(*client, data, "NLST *.none"), "550 File unavailable\r\n");
   EXPECT_FALSE(data.Accept(200ms));
 }
 
@@ -346,17 +354,18 @@ TEST_F(FtpTransferTest, DataAddressMustBeTheClientsOwn) {
   EXPECT_EQ(client->Command("STOR n.txt"), "425 Can't open data connection\r\n");
   const std::string bad[] = {
       "127,0,0,2," + std::to_string(data.Port() / 256) + "," + std::to_string(data.Port() % 256),
-      "127,0,0,1,0,21",
-      "127,0,0,1,3,255",
-      "127,0,0,1,300,1",
-      "127,0,0,1,4",
-      "x"};
+      "127,0,0,1,0,21", "127,0,0,1,3,255", "127,0,0,1,4", "x"};
   for (const std::string& argument : bad) {
     EXPECT_EQ(client->Command("PORT " + argument), "200 PORT command successful.\r\n");
     EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n") << argument;
     EXPECT_EQ(client->Command("NLST"), "425 Can't open data connection\r\n") << argument;
     EXPECT_EQ(client->Command("APPE n.txt"), "425 Can't open data connection\r\n") << argument;
   }
+  // A number that no byte can hold is a syntax error at once.
+  EXPECT_EQ(client->Command("PORT 127,0,0,1,300,1"), "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("PORT 127,0,0,1," + std::to_string(data.Port() / 256) + ",256"),
+            "501 Syntax error in parameters\r\n");
+  EXPECT_EQ(client->Command("RETR f.txt"), "425 Can't open data connection\r\n");
   EXPECT_FALSE(data.Accept(100ms));
   // Nothing stays open: the file can be deleted, and another session downloads it.
   auto other = Login();

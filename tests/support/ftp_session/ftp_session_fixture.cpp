@@ -10,6 +10,20 @@
 
 namespace hx::test {
 
+void AddUserProfile(const std::string& appDir, const std::string& name, const std::string& password,
+                    const std::string& directory, const std::string& rights) {
+  RecordingFrontend frontend;
+  PasswordFile store(appDir, frontend);
+  UserProfile profile;
+  profile.name = name;
+  profile.password = EncodePassword(password);
+  profile.directory = directory;
+  for (int i = 0; i < kRightCount; ++i)
+    profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
+  store.Add(FormatUserProfile(profile));
+  EXPECT_EQ(frontend.Messages(), std::vector<std::string>{});
+}
+
 std::string SessionClient::Line(std::chrono::milliseconds timeout) {
   return m_stream->TakeLine(timeout);
 }
@@ -122,16 +136,7 @@ void FtpSessionTest::SetSetting(const std::string& section, const std::string& k
 
 void FtpSessionTest::AddUser(const std::string& name, const std::string& password,
                              const std::string& directory, const std::string& rights) {
-  RecordingFrontend frontend;
-  PasswordFile store(m_dir.Dir(), frontend);
-  UserProfile profile;
-  profile.name = name;
-  profile.password = EncodePassword(password);
-  profile.directory = directory;
-  for (int i = 0; i < kRightCount; ++i)
-    profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
-  store.Add(FormatUserProfile(profile));
-  EXPECT_EQ(frontend.Messages(), std::vector<std::string>{});
+  AddUserProfile(m_dir.Dir(), name, password, directory, rights);
 }
 
 void FtpSessionTest::Advance(std::chrono::steady_clock::duration step, size_t waits) {

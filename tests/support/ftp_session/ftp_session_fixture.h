@@ -24,6 +24,10 @@
 
 namespace hx::test {
 
+// Adds a profile to the password file of the program in `appDir`: rights as eight '0'/'1' characters.
+void AddUserProfile(const std::string& appDir, const std::string& name, const std::string& password,
+                    const std::string& directory, const std::string& rights);
+
 // The client's end of an FTP session that runs in the test's process over a MemoryStream: lines in, reply
 // lines out, byte for byte.
 class SessionClient {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace hx::ftpd {
 namespace {
 
@@ -34,6 +37,23 @@ TEST(PortArgumentTest, SixNumbersFrom0To255) {
     EXPECT_EQ(address->HostText(), c.host) << c.text;
     EXPECT_EQ(address->port, c.port) << c.text;
   }
+}
+
+// Numbers above 255 are refused at once; other malformed arguments wait for the data command.
+TEST(PortArgumentTest, NumbersAbove255AreOutOfRange) {
+  const std::pair<std::string, bool> cases[] = {
+      {"127,0,0,1,4,1", false},
+      {"127,0,0,1,255,255", false},
+      {"0127,0,0,1,4,0255", false},
+      {"127,0,0,1,256,1", true},
+      {"127,0,0,1,4,1000", true},
+      {"300,0,0,1,4,1", true},
+      {"999999999999,0,0,1,4,1", true},
+      {"127,0,0,1,4", false},
+      {"whatever", false},
+      {"", false},
+  };
+  for (const auto& [text, outOfRange] : cases) EXPECT_EQ(PortArgumentOutOfRange(text), outOfRange) << text;
 }
 
 TEST(PortArgumentTest, OnlyTheControlPeerAndUnprivilegedPorts) {
@@ -77,6 +97,7 @@ TEST(EprtArgumentTest, FamilyAddressAndPortBetweenDelimiters) {
       {"|2|fe80::1%eth0|5000|", Kind::Malformed, "", 0},
       {"|1|127.0.0.1|0|", Kind::Malformed, "", 0},
       {"|1|127.0.0.1|65536|", Kind::Malformed, "", 0},
+      {"|1|127.0.0.256|5000|", Kind::Malformed, "", 0},  // answered with a syntax error, as PORT's 256
       {"|1|127.0.0.1|50a|", Kind::Malformed, "", 0},
       {"|1|127.0.0.1|5000", Kind::Malformed, "", 0},
       {"|1|127.0.0.1|5000|x", Kind::Malformed, "", 0},

@@ -13,7 +13,7 @@ TEST(CommandTableTest, VerbsInSearchOrderWithTheirNumbers) {
       "USER", "PASS", "ACCT", "CWD",  "CDUP", "SMNT", "QUIT", "REIN", "PORT", "PASV", "TYPE", "STRU",
       "MODE", "RETR", "STOR", "STOU", "APPE", "ALLO", "REST", "RNFR", "RNTO", "ABOR", "DELE", "RMD",
       "MKD",  "PWD",  "LIST", "NLST", "SITE", "SYST", "STAT", "HELP", "NOOP", "MDTM", "SIZE", "FEAT",
-      "XPWD", "XRMD", "XMKD", "XCUP", "XCWD", "EPRT", "EPSV", "OPTS", "MFMT", "HASH"};
+      "XPWD", "XRMD", "XMKD", "XCUP", "XCWD", "EPRT", "EPSV", "OPTS", "MLSD", "MLST", "MFMT", "HASH"};
   ASSERT_EQ(std::size(kVerbs), kCommandTable.size());
   std::set<std::string> seen;
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
@@ -45,7 +45,9 @@ TEST(CommandTableTest, LookupByVerbIgnoringCase) {
       {"EPRT |1|127.0.0.1|5000|", 41},
       {"epsv", 42},
       {"OPTS UTF8 ON", 43},
-      {"MLSD", kUnknownCommand},
+      {"mlsd sub", 44},
+      {"MLST", 45},
+      {"MLS", kUnknownCommand},
       {"USE", kUnknownCommand},
   };
   for (const auto& c : cases) EXPECT_EQ(LookupCommand(c.line), c.number) << '"' << c.line << '"';
@@ -125,8 +127,8 @@ TEST(CommandTableTest, RightsAndTransferChecksBeforeTheHandler) {
   auto row = [](CommandId id) { return kCommandTable[static_cast<size_t>(id)]; };
   // Only the data commands wait for a running transfer.
   for (const CommandRow& r : kCommandTable) {
-    bool data = r.id == CommandId::List || r.id == CommandId::Nlst || r.id == CommandId::Retr ||
-                r.id == CommandId::Stor || r.id == CommandId::Appe;
+    bool data = r.id == CommandId::List || r.id == CommandId::Nlst || r.id == CommandId::Mlsd ||
+                r.id == CommandId::Retr || r.id == CommandId::Stor || r.id == CommandId::Appe;
     EXPECT_EQ(r.waitsForTransfer, data) << r.verb;
     EXPECT_EQ(r.right == kNoRight, r.refusal == nullptr) << r.verb;
     EXPECT_NE(r.handler, nullptr) << r.verb;

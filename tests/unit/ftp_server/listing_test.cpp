@@ -26,9 +26,9 @@ std::vector<std::string> DirectoryOrder(const std::filesystem::path& path) {
   return names;
 }
 
-std::tm Time(int month, int day, int hour, int minute) {
+std::tm Time(int month, int day, int hour, int minute, int year = 1998) {
   std::tm t{};
-  t.tm_year = 98;
+  t.tm_year = year - 1900;
   t.tm_mon = month;
   t.tm_mday = day;
   t.tm_hour = hour;
@@ -42,6 +42,7 @@ TEST(ListingTest, LineFormat) {
     std::tm time;
     bool namesOnly;
     std::string line;
+    bool timeOfDay = true;
   } cases[] = {
       {{"a.txt", false, 1234, 0, 0644},
        Time(11, 7, 0, 18),
@@ -72,9 +73,52 @@ TEST(ListingTest, LineFormat) {
        false,
        "---------- 1 owner group         1 Mar 03 04:05 a\r\0?226 x\r\n"s},
       {{"a\r\n226 x", false, 1, 0}, Time(2, 3, 4, 5), true, "a\r\0?226 x\r\n"s},
+      // Older than six months, or ahead: the year in place of the time of day, as ls -l shows it.
+      {{"old", false, 7, 0, 0644},
+       Time(5, 15, 12, 0, 2020),
+       false,
+       "-rw-r--r-- 1 owner group         7 Jun 15  2020 old\r\n",
+       false},
+      {{"y2k", true, 0, 0, 0755},
+       Time(0, 1, 0, 0, 2000),
+       false,
+       "drwxr-xr-x 1 owner group         0 Jan 01  2000 y2k\r\n",
+       false},
+      {{"old", false, 7, 0}, Time(5, 15, 12, 0, 2020), true, "old\r\n", false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(FormatListLineAt(c.entry, c.time, c.namesOnly), c.line) << c.entry.name;
+    EXPECT_EQ(FormatListLineAt(c.entry, c.time, c.timeOfDay, c.namesOnly), c.line) << c.entry.name;
+}
+
+TEST(ListingTest, TimeOfDayWithinTheLastSixMonthsAndUpToAnHourAhead) {
+  const std::time_t now = 1700000000;
+  const std::time_t sixMonths = 31556952 / 2;
+  struct Case {
+    std::time_t modified;
+    bool timeOfDay;
+  } cases[] = {
+      {now, true},
+      {now - 60, true},
+      {now - sixMonths + 1, true},
+      {now - sixMonths, false},
+      {now - 400 * 86400, false},
+      {now + 3600, true},
+      {now + 3601, false},
+      {now + 86400 * 30, false},
+      {0, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ShowsTimeOfDay(c.modified, now), c.timeOfDay) << now - c.modified;
+  // The line takes its choice from `now`: a year in the past and a minute ago.
+  ListEntry entry{"f", false, 1, now - 366 * 86400, 0644};
+  std::tm local{};
+  localtime_r(&entry.modified, &local);
+  EXPECT_NE(FormatListLine(entry, now, false).find("  " + std::to_string(local.tm_year + 1900) + " f\r\n"),
+            std::string::npos);
+  entry.modified = now - 60;
+  localtime_r(&entry.modified, &local);
+  char clock[8];
+  std::snprintf(clock, sizeof clock, "%02d:%02d", local.tm_hour, local.tm_min);
+  EXPECT_NE(FormatListLine(entry, now, false).find(std::string(" ") + clock + " f\r\n"), std::string::npos);
 }
 
 TEST(ListingTest, OptionsAreDroppedFromTheArgument) {
@@ -85,6 +129,17 @@ TEST(ListingTest, OptionsAreDroppedFromTheArgument) {
       {"sub", "sub"}, {"sub -l", "sub -l"}, {"-", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ListArgument(c.argument), c.result) << c.argument;
+}
+
+TEST(ListingTest, DotEntriesOnlyForOptionA) {
+  struct Case {
+    std::string argument;
+    bool dots;
+  } cases[] = {
+      {"", false},       {"-l", false},       {"-a", true},   {"-la", true}, {"-al", true},
+      {"-la sub", true}, {"-l a-dir", false}, {"sub", false}, {"a", false},  {"-A", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ListsDotEntries(c.argument), c.dots) << c.argument;
 }
 
 TEST(ListingTest, Wildcards) {
@@ -149,6 +204,34 @@ TEST(ListingTest, DirectorySearch) {
   EXPECT_TRUE(FindEntries(files, dir.Dir() + "nodir/*.*").empty());
 }
 
+// Without "." and "..": a folder that holds nothing else is still found, a pattern that matches nothing
+// is not.
+TEST(ListingTest, DotsLeftOut) {
+  test::TempDir dir;
+  test::WriteFile(dir.Path() / "full" / "b.txt", "1");
+  std::filesystem::create_directory(dir.Path() / "empty");
+  auto files = std::make_shared<const BeneathRootFileSystem>(dir.Dir());
+  struct Case {
+    std::string pattern;
+    std::string names;
+    bool found;
+  } cases[] = {
+      {"full/*.*", "b.txt\r\n", true}, {"empty/*.*", "", true},    {"empty/*", "", true},
+      {"full/*.none", "", false},      {"missing/*.*", "", false}, {"full/b.txt", "b.txt\r\n", true},
+      {"full/c.txt", "", false},
+  };
+  for (const Case& c : cases) {
+    ListingReader reader(files, dir.Dir() + c.pattern);
+    reader.HideDots();
+    ListingStyle style;
+    style.kind = ListingStyle::Kind::NamesOnly;
+    ListingPart part = NextListingPart(reader, style);
+    EXPECT_EQ(part.text, c.names) << c.pattern;
+    EXPECT_EQ(part.found, c.found) << c.pattern;
+    EXPECT_TRUE(part.last) << c.pattern;
+  }
+}
+
 // A folder listed a part at a time: sorted as a whole up to the sort limit, in the directory's order beyond
 // it; either way every entry comes once, no part is larger than the part size, and only the last one is
 // marked last.
@@ -183,11 +266,14 @@ TEST(ListingTest, PartWiseListing) {
   // The text of the parts is the lines of the whole listing, in the same order.
   std::vector<ListEntry> all = FindEntries(files, dir.Dir() + "*.*");
   std::string whole;
-  for (const ListEntry& entry : all) whole += "sub/" + FormatListLine(entry, true);
+  for (const ListEntry& entry : all) whole += "sub/" + FormatListLine(entry, 0, true);
   ListingReader reader(files, dir.Dir() + "*.*", 4);
+  ListingStyle style;
+  style.kind = ListingStyle::Kind::NamesOnly;
+  style.prefix = "sub/";
   std::string joined;
   for (;;) {
-    ListingPart part = NextListingPart(reader, true, "sub/");
+    ListingPart part = NextListingPart(reader, style);
     joined += part.text;
     if (part.last) break;
     EXPECT_FALSE(part.text.empty());

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 
 #include "app/beneath_root_file_system.h"
 #include "support/temp_dir.h"
@@ -21,6 +22,7 @@ PathKind FakeProbe(const std::string& path) {
       {"/srv/ftp/sub", PathKind::Directory},
       {"/srv/ftp/sub/", PathKind::Directory},
       {"/srv/ftp/sub/deeper", PathKind::Directory},
+      {"/srv/ftp/sub/deeper/", PathKind::Directory},
       {"/srv/ftp/sub/f.txt", PathKind::File},
       {"/srv/ftp/a.txt", PathKind::File},
       {"/srv/ftpx", PathKind::Directory},
@@ -66,7 +68,12 @@ TEST(ResolvePathTest, DirectoryMode) {
       {"deeper/../..", sub, d, true, "/srv/ftp/"},
       {"/etc", kRoot, d, false, "No such file or directory."},  // absolute paths stay inside the root
       {"docs", kRoot, d, false, "No such file or directory."},
-      {"a.txt", kRoot, d, false, "/srv/ftp/a.txt is not a directory!"},
+      {"a.txt", kRoot, d, false, "/a.txt is not a directory!"},  // as the client sees it
+      {"../sub/f.txt", sub, d, false, "/sub/f.txt is not a directory!"},
+      {".", sub, d, true, "/srv/ftp/sub/"},  // a final "." is the directory it stands in
+      {"./.", sub, d, true, "/srv/ftp/sub/"},
+      {"deeper/.", sub, d, true, "/srv/ftp/sub/deeper/"},
+      {"/.", sub, d, true, "/srv/ftp/"},
       {"../ftpx", kRoot, d, true, "/srv/ftp/"},  // a sibling that shares the root's name is outside
       {"a..b", kRoot, d, true, "/srv/ftp/"},
   };
@@ -100,6 +107,7 @@ TEST(ResolvePathTest, ExistingListAndPlainModes) {
       {"", sub, PathMode::List, true, "/srv/ftp/sub/*.*"},
       {"sub", kRoot, PathMode::List, true, "/srv/ftp/sub/*.*"},
       {"/sub/", kRoot, PathMode::List, true, "/srv/ftp/sub/*.*"},
+      {".", sub, PathMode::List, true, "/srv/ftp/sub/*.*"},
       {"a.txt", kRoot, PathMode::List, true, "/srv/ftp/a.txt"},
       {"*.txt", kRoot, PathMode::List, true, "/srv/ftp/*.txt"},
       {"missing", kRoot, PathMode::List, true, "/srv/ftp/missing"},
@@ -108,6 +116,14 @@ TEST(ResolvePathTest, ExistingListAndPlainModes) {
       {"..", sub, PathMode::Plain, true, "/srv/ftp"},  // the root without its "/" is inside
   };
   for (const Case& c : cases) Check(c);
+}
+
+TEST(ResolvePathTest, ShownPathStartsAtTheRoot) {
+  const std::pair<std::string, std::string> cases[] = {{"/srv/ftp/", "/"},
+                                                       {"/srv/ftp", "/"},
+                                                       {"/srv/ftp/sub/", "/sub/"},
+                                                       {"/srv/ftp/sub/f.txt", "/sub/f.txt"}};
+  for (const auto& [local, shown] : cases) EXPECT_EQ(ShownPath(local, kRoot), shown) << local;
 }
 
 TEST(ResolvePathTest, InsideRootIsAByteComparison) {
