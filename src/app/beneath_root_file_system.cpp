@@ -311,4 +311,22 @@ std::optional<std::vector<std::string>> BeneathRootFileSystem::ReadDirectory(con
   return names;
 }
 
+bool BeneathRootFileSystem::SetTimes(const std::string& path, std::timespec accessed,
+                                     std::timespec modified) const {
+  std::optional<std::string> relative = Inside(path);
+  if (!relative) return false;
+  const std::timespec times[2] = {accessed, modified};
+  if (!m_confined) return ::utimensat(AT_FDCWD, relative->c_str(), times, 0) == 0;
+  // The file is found as every open finds it, and its times are set through that very descriptor: a name
+  // swapped for a link in between changes nothing. A hard link is subject to the rule of the opens.
+  Descriptor fd(OpenBeneath(*relative, O_PATH, 0));
+  struct stat st {};
+  if (fd.Get() < 0 || !MayServe(fd.Get(), st)) return false;
+  if (::utimensat(fd.Get(), "", times, AT_EMPTY_PATH) == 0) return true;
+  if (errno != EINVAL) return false;
+  // Older kernels take no empty path here; the descriptor's entry in /proc leads to the same file.
+  std::string name = "/proc/self/fd/" + std::to_string(fd.Get());
+  return ::utimensat(AT_FDCWD, name.c_str(), times, 0) == 0;
+}
+
 }  // namespace hx

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,7 @@ class BeneathRootFileSystem final : public RootedFileSystem {
   bool Unlink(const std::string& path) const override;
   bool Rename(const std::string& from, const std::string& to) const override;
   std::optional<std::vector<std::string>> ReadDirectory(const std::string& path) const override;
+  bool SetTimes(const std::string& path, std::timespec accessed, std::timespec modified) const override;
 
   // Tests force the component walk that older kernels get.
   static void ForceComponentWalk(bool on);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,9 @@ class RootedFileSystem {
   virtual bool Rename(const std::string& from, const std::string& to) const = 0;
   // The names in a directory, "." and ".." included.
   virtual std::optional<std::vector<std::string>> ReadDirectory(const std::string& path) const = 0;
+  // Sets the access and modification times of what `path` names (links inside the root followed), as
+  // utimensat(2): UTIME_OMIT in tv_nsec keeps that time.
+  virtual bool SetTimes(const std::string& path, std::timespec accessed, std::timespec modified) const = 0;
 };
 
 }  // namespace hx

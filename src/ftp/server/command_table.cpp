@@ -41,7 +41,7 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"PWD", CommandId::Pwd, &S::DoPwd},
       {"LIST", CommandId::List, &S::DoList, kNoRight, nullptr, kWaits},
       {"NLST", CommandId::Nlst, &S::DoNlst, kNoRight, nullptr, kWaits},
-      {"SITE", CommandId::Site, &S::DoNotImplemented},
+      {"SITE", CommandId::Site, &S::DoSite},
       {"SYST", CommandId::Syst, &S::DoSyst},
       {"STAT", CommandId::Stat, &S::DoStat},
       {"HELP", CommandId::Help, &S::DoHelp},
@@ -59,6 +59,8 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"OPTS", CommandId::Opts, &S::DoOpts},
       {"MLSD", CommandId::Mlsd, &S::DoMlsd, kNoRight, nullptr, kWaits},
       {"MLST", CommandId::Mlst, &S::DoMlst},
+      {"MFMT", CommandId::Mfmt, &S::DoMfmt, kFieldUpload, reply::kNoUploadRight},
+      {"HASH", CommandId::Hash, &S::DoHash, kFieldDownload, reply::kNoDownloadRight},
   }};
   return rows;
 }

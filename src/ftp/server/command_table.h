@@ -56,8 +56,10 @@ enum class CommandId : int {
   Opts,
   Mlsd,
   Mlst,
+  Mfmt,
+  Hash,
 };
-inline constexpr int kCommandCount = 46;
+inline constexpr int kCommandCount = 48;
 inline constexpr int kUnknownCommand = -1;
 inline constexpr int kNoRight = -1;
 

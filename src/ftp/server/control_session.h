@@ -17,6 +17,7 @@
 #include "app/rooted_file_system.h"
 #include "ftp/server/command_table.h"
 #include "ftp/server/ftp_worker.h"
+#include "ftp/server/hash_algorithm.h"
 #include "ftp/server/line_reader.h"
 #include "ftp/server/mlst_facts.h"
 #include "ftp/server/resolve_path.h"
@@ -29,6 +30,7 @@ class DataTransfer;
 class ListingReader;
 struct ListingPart;
 struct ListingStyle;
+struct TimeChange;
 class PassiveListener;
 
 // One FTP control connection with all the state of its session, run on its worker's strand.
@@ -151,6 +153,14 @@ class ControlSession : public TransferHost {
   bool ServedFolderPresent();
   // Whether the command works beneath the session's folder (STAT only with a name).
   static bool UsesServedFolder(CommandId id, std::string_view argument);
+  // Commands of mirror and sync tools: file times and digests (sync_commands.cpp).
+  void DoMfmt(std::string_view line, std::string_view argument);
+  void DoSite(std::string_view line, std::string_view argument);
+  void DoHash(std::string_view line, std::string_view argument);
+  // OPTS HASH: false, with nothing sent, when `option` is about something else.
+  bool OptsHash(std::string_view option);
+  // Sets the times of a path named by MFMT or SITE UTIME; false after the reply that refuses it.
+  bool SetFileTimes(const TimeChange& change);
   // Data commands (transfer_commands.cpp).
   void DoList(std::string_view line, std::string_view argument);
   void DoNlst(std::string_view line, std::string_view argument);
@@ -239,6 +249,7 @@ class ControlSession : public TransferHost {
   // Set when the session ends, for work of it that is still running on the pool.
   std::shared_ptr<std::atomic<bool>> m_stopWork = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<ListingReader> m_statReader;  // the rest of a STAT listing, to follow its last part
+  HashAlgorithm m_hashAlgorithm = HashAlgorithm::Sha256;  // HASH's digest, chosen with OPTS HASH
 
   std::unique_ptr<DataTransfer> m_transfer;  // the running RETR, STOR, APPE, LIST or NLST
   // Transfers that have ended, kept until their last handler has run.

@@ -40,12 +40,14 @@ const std::array<const char*, 31> kHelpLines = {
     "214 Help command successful\r\n",
 };
 
-std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts) {
+std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts, HashAlgorithm hash) {
   std::vector<std::string> lines = {"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n",
                                     "REST STREAM\r\n",          "EPRT\r\n", "EPSV\r\n"};
   if (passive) lines.push_back("PASV\r\n");
   lines.push_back("MLST " + std::string(mlstFacts) + "\r\n");
   lines.push_back("UTF8\r\n");
+  lines.push_back("MFMT\r\n");
+  lines.push_back(HashFeatureLine(hash));
   lines.push_back("211 End\r\n");
   return lines;
 }

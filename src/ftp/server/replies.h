@@ -65,6 +65,14 @@ inline constexpr const char* kMlstEnd = "250 End\r\n";
 inline constexpr const char* kNotADirectory = "501 Not a directory\r\n";
 // Every command beneath the session's folder while it is missing (ServedRoot::State::Missing).
 inline constexpr const char* kFolderMissing = "550 Transfer folder is missing\r\n";
+// Setting a file's times; MFMT's success is filled with "TIME; NAME".
+inline constexpr const char* kModifiedFormat = "213 Modify=%s\r\n";
+inline constexpr const char* kSiteUtimeOk = "200 SITE UTIME command successful\r\n";
+// Digests (HASH, OPTS HASH). A file that another session writes has no digest worth giving yet.
+inline constexpr const char* kFileBusy = "450 Requested file action not taken. File busy\r\n";
+inline constexpr const char* kHashSelectedFormat = "200 %s\r\n";
+inline constexpr const char* kUnknownHashAlgorithm =
+    "501 Unknown algorithm, current selection not changed\r\n";
 
 // Data connections and transfers.
 inline constexpr const char* kCantOpenData = "425 Can't open data connection\r\n";

@@ -5,6 +5,7 @@
 #include "app/file_systems.h"
 #include "app/served_root.h"
 #include "ftp/server/control_session.h"
+#include "ftp/server/file_times.h"
 #include "ftp/server/replies.h"
 
 namespace hx::ftpd {
@@ -45,7 +46,11 @@ bool ControlSession::UsesServedFolder(CommandId id, std::string_view argument) {
     case CommandId::Mlst:
     case CommandId::Mdtm:
     case CommandId::Size:
+    case CommandId::Mfmt:
+    case CommandId::Hash:
       return true;
+    case CommandId::Site:
+      return SiteUtimeArgument(argument).has_value();
     case CommandId::Stat:
       return !argument.empty();
     default:

@@ -228,12 +228,14 @@ void ControlSession::DoHelp(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoFeat(std::string_view, std::string_view) {
-  for (const std::string& text : FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts))) SendReply(text);
+  for (const std::string& text : FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts), m_hashAlgorithm))
+    SendReply(text);
 }
 
 void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
   // Names are bytes here, sent as they are stored: UTF-8 is the only mode there is.
   std::string_view option = Trim(argument);
+  if (OptsHash(option)) return;
   if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "UTF8") &&
       (option.size() == 4 || EqualsNoCase(Trim(option.substr(4)), "ON"))) {
     SendReply(reply::kUtf8Ok);

@@ -53,6 +53,9 @@ class FaultyFileSystem : public RootedFileSystem {
     if (Fails("ReadDirectory", path)) return std::nullopt;
     return m_real->ReadDirectory(path);
   }
+  bool SetTimes(const std::string& path, std::timespec accessed, std::timespec modified) const override {
+    return !Fails("SetTimes", path) && m_real->SetTimes(path, accessed, modified);
+  }
 
  private:
   // True, with errno set, when the test made this call fail.

@@ -20,6 +20,12 @@ namespace fs = std::filesystem;
 // resolution and once with the component walk of older kernels.
 class RootedFileSystemTest : public testing::TestWithParam<bool> {
  protected:
+  static constexpr std::timespec kYear2000{946684800, 0};
+  static std::int64_t ModifiedSeconds(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : -1;
+  }
+
   void SetUp() override {
     BeneathRootFileSystem::ForceComponentWalk(GetParam());
     fs::create_directories(dir.Path() / "root" / "sub");
@@ -53,6 +59,7 @@ TEST_P(RootedFileSystemTest, NothingOutsideTheRootIsReachable) {
             .OpenShared(shares, path, FileAccess::Read, ShareMode::DenyNone, Disposition::OpenExisting, error)
             .IsOpen())
         << name;
+    EXPECT_FALSE(files.SetTimes(path, kYear2000, kYear2000)) << name;
   }
   EXPECT_FALSE(files.ReadDirectory(Root() + "dir-out"));
   EXPECT_FALSE(files.MakeDirectory(Root() + "dir-out/made"));
@@ -63,6 +70,7 @@ TEST_P(RootedFileSystemTest, NothingOutsideTheRootIsReachable) {
   EXPECT_FALSE(files.Stat(Root() + "../outside/secret", st));
 
   EXPECT_EQ(test::ReadFile(dir.Path() / "outside" / "secret"), "secret");
+  EXPECT_NE(ModifiedSeconds(dir.Path() / "outside" / "secret"), kYear2000.tv_sec);
   EXPECT_FALSE(fs::exists(dir.Path() / "outside" / "new"));
   EXPECT_FALSE(fs::exists(dir.Path() / "outside" / "made"));
   EXPECT_TRUE(fs::exists(dir.Path() / "root" / "sub" / "inner"));
@@ -89,6 +97,8 @@ TEST_P(RootedFileSystemTest, WorksInsideTheRoot) {
   auto names = files.ReadDirectory(Root() + "sub/new/");
   ASSERT_TRUE(names);
   EXPECT_EQ(names->size(), 3u);  // ".", ".." and "moved"
+  EXPECT_TRUE(files.SetTimes(Root() + "sub/new/moved", kYear2000, kYear2000));
+  EXPECT_EQ(ModifiedSeconds(Root() + "sub/new/moved"), kYear2000.tv_sec);
   // A link that stays inside the root is followed where the kernel resolves beneath the root.
   fs::create_symlink("sub/new/moved", Root() + "inside");
   EXPECT_EQ(files.Stat(Root() + "inside", st), !GetParam());
@@ -135,8 +145,10 @@ TEST_P(RootedFileSystemTest, HardLinksToOtherUsersFilesAreRefused) {
     int fd = files.Open(path, O_WRONLY | O_TRUNC);
     EXPECT_EQ(fd >= 0, c.served) << c.name << c.follow;
     if (fd >= 0) ::close(fd);
+    EXPECT_EQ(files.SetTimes(path, kYear2000, kYear2000), c.served) << c.name << c.follow;
     // Emptied through the link where it is served; untouched where it is refused.
     EXPECT_EQ(test::ReadFile(dir.Path() / "outside" / c.name), c.served ? "" : c.name);
+    EXPECT_EQ(ModifiedSeconds(dir.Path() / "outside" / c.name) == kYear2000.tv_sec, c.served);
   }
 }
 

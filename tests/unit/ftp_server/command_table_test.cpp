@@ -13,7 +13,7 @@ TEST(CommandTableTest, VerbsInSearchOrderWithTheirNumbers) {
       "USER", "PASS", "ACCT", "CWD",  "CDUP", "SMNT", "QUIT", "REIN", "PORT", "PASV", "TYPE", "STRU",
       "MODE", "RETR", "STOR", "STOU", "APPE", "ALLO", "REST", "RNFR", "RNTO", "ABOR", "DELE", "RMD",
       "MKD",  "PWD",  "LIST", "NLST", "SITE", "SYST", "STAT", "HELP", "NOOP", "MDTM", "SIZE", "FEAT",
-      "XPWD", "XRMD", "XMKD", "XCUP", "XCWD", "EPRT", "EPSV", "OPTS", "MLSD", "MLST"};
+      "XPWD", "XRMD", "XMKD", "XCUP", "XCWD", "EPRT", "EPSV", "OPTS", "MLSD", "MLST", "MFMT", "HASH"};
   ASSERT_EQ(std::size(kVerbs), kCommandTable.size());
   std::set<std::string> seen;
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
