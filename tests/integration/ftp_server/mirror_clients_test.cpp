@@ -1,5 +1,6 @@
-// Mirror and sync tools against the server: lftp keeps modification times both ways, and a client checks a
-// large file by its digest instead of downloading it again.
+// Mirror and sync tools against the server: lftp keeps modification times both ways, rclone copies and
+// checks a tree of old files with their dates, and a client checks a large file by its digest instead of
+// downloading it again.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -50,6 +51,41 @@ TEST_F(FtpMirrorClientsTest, LftpMirrorKeepsModificationTimesBothWays) {
     EXPECT_NEAR(Modified(Root() / "tree" / f.name), original, 1.0) << f.name;
     EXPECT_NEAR(Modified(Local() / "back" / f.name), original, 1.0) << f.name;
     EXPECT_EQ(ReadFile(Local() / "back" / f.name), ReadFile(Local() / "up" / f.name)) << f.name;
+  }
+}
+
+TEST_F(FtpMirrorClientsTest, RcloneCopiesATreeOf2020WithItsDatesAndChecksIt) {
+  const std::pair<std::string, std::timespec> files[] = {
+      {"old.txt", {1592222407, 0}},      // 2020-06-15 12:00:07
+      {"a/older.bin", {1577934245, 0}},  // 2020-01-02 03:04:05
+  };
+  for (const auto& [name, modified] : files) {
+    WriteFile(Root() / "tree" / name, RandomBytes(3000, static_cast<unsigned>(name.size())));
+    SetModified(Root() / "tree" / name, modified);
+  }
+  std::string password;
+  ASSERT_EQ(RunCommand({"rclone", "obscure", "me@"}, password), 0) << password;
+  password.erase(password.find_last_not_of("\r\n") + 1);
+  const std::vector<std::string> remote = {"--config",     (m_dir.Path() / "rclone.conf").string(),
+                                           "--ftp-host",   "127.0.0.1",
+                                           "--ftp-port",   std::to_string(Port()),
+                                           "--ftp-user",   "anonymous",
+                                           "--ftp-pass",   password,
+                                           "--contimeout", "10s",
+                                           "--timeout",    "10s",
+                                           "--retries",    "1"};
+  auto rclone = [&](const std::string& verb) {
+    std::vector<std::string> argv = {"rclone", verb, ":ftp:tree", (Local() / "copy").string()};
+    argv.insert(argv.end(), remote.begin(), remote.end());
+    std::string output;
+    EXPECT_EQ(RunCommand(argv, output, 60s), 0) << verb << ": " << output;
+  };
+  rclone("copy");
+  rclone("check");
+  for (const auto& [name, modified] : files) {
+    // Dated on the file's day (a listing by LIST names the day only), not this year.
+    EXPECT_NEAR(Modified(Local() / "copy" / name), static_cast<double>(modified.tv_sec), 86400.0) << name;
+    EXPECT_EQ(ReadFile(Local() / "copy" / name), ReadFile(Root() / "tree" / name)) << name;
   }
 }
 
