@@ -48,6 +48,8 @@ std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts, Has
   lines.push_back("UTF8\r\n");
   lines.push_back("MFMT\r\n");
   lines.push_back(HashFeatureLine(hash));
+  // Every feature line begins with a space (RFC 2389): clients that hold to it skip any other line.
+  for (size_t i = 1; i < lines.size(); ++i) lines[i].insert(0, " ");
   lines.push_back("211 End\r\n");
   return lines;
 }

@@ -105,7 +105,7 @@ TEST_F(FtpListingSessionTest, MlsdAndMlstShowTheFactsOfTheProfile) {
   EXPECT_EQ(client->Lines(2), (std::vector<std::string>{" type=file;size=5; /sub/a.bin\r\n", "250 End\r\n"}));
   client->Send("FEAT\r\n");
   std::vector<std::string> feat = client->Lines(12);
-  EXPECT_NE(std::find(feat.begin(), feat.end(), "MLST type*;size*;modify;perm;unique;\r\n"), feat.end());
+  EXPECT_NE(std::find(feat.begin(), feat.end(), " MLST type*;size*;modify;perm;unique;\r\n"), feat.end());
 
   // What cannot be listed gets the refusals of LIST; a file is no folder for MLSD.
   struct Case {

@@ -104,7 +104,7 @@ TEST_F(FtpSyncCommandsTest, HashOfEachAlgorithmAndItsRefusals) {
   for (const auto& [command, reply] : cases) EXPECT_EQ(client->Command(command), reply);
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
   std::vector<std::string> features = client->Lines(11);
-  EXPECT_NE(std::find(features.begin(), features.end(), "HASH SHA-256;SHA-1;MD5*\r\n"), features.end());
+  EXPECT_NE(std::find(features.begin(), features.end(), " HASH SHA-256;SHA-1;MD5*\r\n"), features.end());
 
   // Another session writes the file: no digest until it is done. Readers do not stand in the way.
   int error = 0;

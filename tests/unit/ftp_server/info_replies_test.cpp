@@ -21,15 +21,17 @@ TEST(InfoRepliesTest, HelpHas31LinesFirstAndLastNumbered) {
 }
 
 TEST(InfoRepliesTest, FeatureList) {
-  EXPECT_EQ(FeatLines(true, "type*;size;"),
-            (std::vector<std::string>{"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n",
-                                      "EPRT\r\n", "EPSV\r\n", "PASV\r\n", "MLST type*;size;\r\n", "UTF8\r\n",
-                                      "MFMT\r\n", "HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
+  EXPECT_EQ(
+      FeatLines(true, "type*;size;"),
+      (std::vector<std::string>{"211- Feature listing\r\n", " MDTM\r\n", " SIZE\r\n", " REST STREAM\r\n",
+                                " EPRT\r\n", " EPSV\r\n", " PASV\r\n", " MLST type*;size;\r\n", " UTF8\r\n",
+                                " MFMT\r\n", " HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
   // Without passive mode PASV is not offered; HASH marks the session's choice.
-  EXPECT_EQ(FeatLines(false, "type*;size;", HashAlgorithm::Sha1),
-            (std::vector<std::string>{"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n",
-                                      "EPRT\r\n", "EPSV\r\n", "MLST type*;size;\r\n", "UTF8\r\n", "MFMT\r\n",
-                                      "HASH SHA-256;SHA-1*;MD5\r\n", "211 End\r\n"}));
+  EXPECT_EQ(
+      FeatLines(false, "type*;size;", HashAlgorithm::Sha1),
+      (std::vector<std::string>{"211- Feature listing\r\n", " MDTM\r\n", " SIZE\r\n", " REST STREAM\r\n",
+                                " EPRT\r\n", " EPSV\r\n", " MLST type*;size;\r\n", " UTF8\r\n", " MFMT\r\n",
+                                " HASH SHA-256;SHA-1*;MD5\r\n", "211 End\r\n"}));
 }
 
 TEST(InfoRepliesTest, StatusLines) {
