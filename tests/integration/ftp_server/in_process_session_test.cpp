@@ -28,6 +28,15 @@ class FtpInProcessTest : public FtpSessionTest {
     { std::ofstream big(Root() / "big.bin", std::ios::binary); }
     std::filesystem::resize_file(Root() / "big.bin", 64ULL << 20);  // sparse
   }
+  // Starts a download of big.bin in active mode and takes its first bytes: the session has the connection.
+  // nullptr when the connection did not come.
+  std::unique_ptr<TcpConnection> StartDownload(SessionClient& client, DataListener& data) {
+    EXPECT_EQ(client.Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+    EXPECT_EQ(client.Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
+    auto connection = data.Accept();
+    if (connection && connection->Receive(seconds(5), 1000).empty()) return nullptr;
+    return connection;
+  }
   // Moves the clock a second at a time, up to `limit` times, until a reply line comes; counts the moves.
   std::string AdvanceUntilLine(SessionClient& client, int limit, int& advanced) {
     std::string line;
@@ -91,11 +100,8 @@ TEST_F(FtpInProcessTest, StalledDataConnectionsAreAbortedAndIdleSessionsClosed) 
   SetSetting("FTP", "FIdleTimeout", 1);
   auto client = Login();
   DataListener data;
-  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
-  EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
-  auto connection = data.Accept();
+  auto connection = StartDownload(*client, data);
   ASSERT_TRUE(connection);
-  EXPECT_FALSE(connection->Receive(seconds(5), 1000).empty());  // the session has the connection
   // The limit counts from the last byte, which goes out while the socket buffers fill: the clock moves a
   // second at a time until the download is given up.
   int advanced = 0;
@@ -163,11 +169,8 @@ TEST_F(FtpInProcessTest, AborMidDownloadEndsItAtOnceWhicheverComesFirst) {
   // the clock (which does not move here) instead of reporting the reset.
   for (bool resetFirst : {false, true}) {
     SCOPED_TRACE(resetFirst);
-    EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
-    EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
-    auto connection = data.Accept();
+    auto connection = StartDownload(*client, data);
     ASSERT_TRUE(connection);
-    EXPECT_FALSE(connection->Receive(std::chrono::seconds(5), 1000).empty());
     if (resetFirst) {
       connection->Reset();
       EXPECT_TRUE(client->Silent());
@@ -183,11 +186,8 @@ TEST_F(FtpInProcessTest, ClosingTheControlConnectionWhileADownloadWaitsForItsAbo
   MakeBigFile();
   auto client = Login();
   DataListener data;
-  EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
-  EXPECT_EQ(client->Command("RETR big.bin"), "150 File status OK ; about to open data connection\r\n");
-  auto connection = data.Accept();
+  auto connection = StartDownload(*client, data);
   ASSERT_TRUE(connection);
-  EXPECT_FALSE(connection->Receive(seconds(5), 1000).empty());
   connection->Reset();  // the download now waits on the clock, which does not move, for an ABOR
   EXPECT_TRUE(client->Silent());
   client->Close();
