@@ -9,17 +9,6 @@
 namespace hx::ftpd {
 namespace {
 
-TEST(FileDigestTest, NamesAndFeatureLine) {
-  EXPECT_EQ(ParseHashName("sha-256"), HashAlgorithm::Sha256);
-  EXPECT_EQ(ParseHashName("SHA-1"), HashAlgorithm::Sha1);
-  EXPECT_EQ(ParseHashName("md5"), HashAlgorithm::Md5);
-  EXPECT_FALSE(ParseHashName("SHA-512"));
-  EXPECT_FALSE(ParseHashName("SHA256"));
-  EXPECT_EQ(HashFeatureLine(HashAlgorithm::Sha256), "HASH SHA-256*;SHA-1;MD5\r\n");
-  EXPECT_EQ(HashFeatureLine(HashAlgorithm::Md5), "HASH SHA-256;SHA-1;MD5*\r\n");
-  EXPECT_EQ(HashReply(HashAlgorithm::Sha1, 3, "a9993e", "dir/a b"), "213 SHA-1 0-3 a9993e dir/a b\r\n");
-}
-
 // The well-known digests of "abc" and of an empty file, read from files of the table of open files.
 TEST(FileDigestTest, DigestsOfFiles) {
   test::TempDir dir;

@@ -78,14 +78,5 @@ TEST(FileTimesTest, MfmtAndBothFormsOfSiteUtime) {
   EXPECT_EQ(ParseMfmtArgument("20200101000000.25 a.txt")->modifiedText, "20200101000000.25");
 }
 
-TEST(FileTimesTest, SiteUtimeArgument) {
-  EXPECT_EQ(SiteUtimeArgument("UTIME 20200101000000 a"), "20200101000000 a");
-  EXPECT_EQ(SiteUtimeArgument("utime x"), "x");
-  EXPECT_EQ(SiteUtimeArgument("UTIME"), "");
-  EXPECT_FALSE(SiteUtimeArgument("UTIMES x"));
-  EXPECT_FALSE(SiteUtimeArgument("HELP"));
-  EXPECT_FALSE(SiteUtimeArgument(""));
-}
-
 }  // namespace
 }  // namespace hx::ftpd

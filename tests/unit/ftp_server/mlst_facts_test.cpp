@@ -18,20 +18,6 @@ ListEntry Entry(std::string name, bool isDirectory, std::int64_t size = 0) {
   return entry;
 }
 
-TEST(MlstFactsTest, Type) {
-  struct Case {
-    ListEntry entry;
-    EntryRole role;
-    std::string type;
-  } cases[] = {
-      {Entry("a.txt", false), EntryRole::InFolder, "file"}, {Entry("sub", true), EntryRole::InFolder, "dir"},
-      {Entry(".", true), EntryRole::InFolder, "cdir"},      {Entry("..", true), EntryRole::InFolder, "pdir"},
-      {Entry(".", true), EntryRole::Named, "dir"},          {Entry("/a/b", true), EntryRole::Named, "dir"},
-      {Entry("/a/b.txt", false), EntryRole::Named, "file"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(TypeFactValue(c.entry, c.role), c.type) << c.entry.name;
-}
-
 TEST(MlstFactsTest, ModifyInUtcWithMilliseconds) {
   struct Case {
     std::time_t seconds;
