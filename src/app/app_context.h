@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/round_robin.h"
@@ -18,6 +19,9 @@ class TransferLog;
 class WorkerRegistry;
 namespace tftp {
 class BlockPool;
+}
+namespace tls {
+class ServerTls;
 }
 
 // What a session or a listener is given of the application: the settings, the session table with the worker
@@ -39,6 +43,8 @@ struct AppContext {
   FileSystems& files;
   ServedRoots roots{};
   RoundRobin passivePorts{};  // the next port of the passive range (FPassivePorts) to try first
+  // The FTP server's TLS; nullptr (as in tests that need none) is TLS that could not be loaded.
+  std::shared_ptr<tls::ServerTls> ftpTls{};
 };
 
 }  // namespace hx

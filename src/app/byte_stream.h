@@ -45,6 +45,10 @@ class ByteStream {
   virtual void Cancel() = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+
+  // The TCP connection beneath a stream that does not encrypt, for a caller that goes on with TLS over it;
+  // nullptr for any other stream. Once moved from, this stream is closed.
+  virtual asio::ip::tcp::socket* Socket() { return nullptr; }
 };
 
 // The two addresses a connection was made between.

@@ -114,6 +114,19 @@ inline constexpr IntSetting kFDataTimeout{kFtp, "FDataTimeout", kKeep, 300, 300}
 inline constexpr IntSetting kFPassive{kFtp, "FPassive", kKeep, 1, 1};
 // Control connections at once from one peer address; 0: no cap.
 inline constexpr IntSetting kFPerAddress{kFtp, "FPerAddress", kKeep, 16, 16};
+// TLS (AUTH TLS, and the implicit port when FImplicitPort is not 0): 0 off, 1 offered, 2 required for every
+// login (anonymous too, unless FTLSAnonymousPlain) and every data connection.
+inline constexpr IntSetting kFTLS{kFtp, "FTLS", kKeep, 1, 1};
+// The server's certificate and key, PEM; a name without a folder is in the program directory. Made at start
+// when either is missing and TLS is not off.
+inline constexpr TextSetting kFTLSCertificate{kFtp, "FTLSCertificate", kKeep, "Harbinex.crt", "Harbinex.crt"};
+inline constexpr TextSetting kFTLSKey{kFtp, "FTLSKey", kKeep, "Harbinex.key", "Harbinex.key"};
+// A data connection's TLS session must resume its control connection's; 0 for clients that cannot.
+inline constexpr IntSetting kFTLSRequireReuse{kFtp, "FTLSRequireReuse", kKeep, 1, 1};
+// With FTLS 2, anonymous logins may still come over a plain connection.
+inline constexpr IntSetting kFTLSAnonymousPlain{kFtp, "FTLSAnonymousPlain", kKeep, 0, 0};
+// The port of implicit TLS (the handshake before the greeting; 990 is the usual one); 0: none.
+inline constexpr IntSetting kFImplicitPort{kFtp, "FImplicitPort", kKeep, 0, 0};
 // Also the FTP client's default local directory.
 inline constexpr TextSetting kFDLDir{kFtp, "FDLDir", kTransferDir, "", ""};
 inline constexpr TextSetting kFPassivePorts{kFtp, "FPassivePorts", kKeep, "0", "0"};
@@ -144,38 +157,74 @@ inline constexpr TextSetting kFLastLocalName{nullptr, "LocalName", kNone, "", ""
 inline constexpr TextSetting kFLastRemoteName{nullptr, "RemoteName", kNone, "", ""};
 inline constexpr TextSetting kFLastUser{nullptr, "UserID", kNone, "", "anonymous"};
 inline constexpr IntSetting kFLastPassive{nullptr, "Passive", kNone, 0, 0};
+// The dialog's "TLS" box.
+inline constexpr IntSetting kFLastTls{nullptr, "TLS", kNone, 0, 0};
 
 using AnySetting = std::variant<const IntSetting*, const TextSetting*>;
 
 // Every setting; start-up writes them in this order (the file keeps the order of first writes).
 inline constexpr AnySetting kSettings[] = {
-    &kSystemTray,      &kQuorin,
-    &kLogging,         &kDebugging,
-    &kTftpServer,      &kFtpServer,
-    &kTMakeNewDirs,    &kTOverWriteFiles,
-    &kTRetries,        &kTTimeout,
-    &kTPort,           &kFPort,
-    &kFDataPort,       &kIPv6,
-    &kTOptions,        &kTMaxBlockSize,
-    &kTMaxWindowSize,  &kTDLDir,
-    &kFAllowUpload,    &kFAllowDownload,
-    &kFOverwrite,      &kAnonAllowed,
-    &kUserSecurity,    &kFIdleTimeout,
-    &kFDataTimeout,    &kFPassive,
-    &kFDLDir,          &kFPassivePorts,
-    &kFPassiveAddress, &kWidthTime,
-    &kWidthType,       &kWidthPeer,
-    &kWidthBytes,      &kWidthCommand,
-    &kWidthStatus,     &kTLastHost,
-    &kTLastPort,       &kTLastLocalName,
-    &kTLastRemoteName, &kTLastBlockSize,
-    &kTLastWindowSize, &kTLastTimeout,
-    &kFLastHost,       &kFLastPort,
-    &kFLastLocalName,  &kFLastRemoteName,
-    &kFLastUser,       &kFLastPassive,
-    &kWidthProgress,   &kWindowPlacement,
-    &kFollowHardLinks, &kTMemoryLimit,
-    &kTPerAddress,     &kFPerAddress,
+    &kSystemTray,
+    &kQuorin,
+    &kLogging,
+    &kDebugging,
+    &kTftpServer,
+    &kFtpServer,
+    &kTMakeNewDirs,
+    &kTOverWriteFiles,
+    &kTRetries,
+    &kTTimeout,
+    &kTPort,
+    &kFPort,
+    &kFDataPort,
+    &kIPv6,
+    &kTOptions,
+    &kTMaxBlockSize,
+    &kTMaxWindowSize,
+    &kTDLDir,
+    &kFAllowUpload,
+    &kFAllowDownload,
+    &kFOverwrite,
+    &kAnonAllowed,
+    &kUserSecurity,
+    &kFIdleTimeout,
+    &kFDataTimeout,
+    &kFPassive,
+    &kFDLDir,
+    &kFPassivePorts,
+    &kFPassiveAddress,
+    &kWidthTime,
+    &kWidthType,
+    &kWidthPeer,
+    &kWidthBytes,
+    &kWidthCommand,
+    &kWidthStatus,
+    &kTLastHost,
+    &kTLastPort,
+    &kTLastLocalName,
+    &kTLastRemoteName,
+    &kTLastBlockSize,
+    &kTLastWindowSize,
+    &kTLastTimeout,
+    &kFLastHost,
+    &kFLastPort,
+    &kFLastLocalName,
+    &kFLastRemoteName,
+    &kFLastUser,
+    &kFLastPassive,
+    &kWidthProgress,
+    &kWindowPlacement,
+    &kFollowHardLinks,
+    &kTMemoryLimit,
+    &kTPerAddress,
+    &kFPerAddress,
+    &kFTLS,
+    &kFTLSCertificate,
+    &kFTLSKey,
+    &kFTLSRequireReuse,
+    &kFTLSAnonymousPlain,
+    &kFImplicitPort,
+    &kFLastTls,
 };
 
 // The value of the key as a reader sees it: its read default when the key is missing.

@@ -25,6 +25,7 @@ class TcpStream : public ByteStream {
   void Cancel() override;
   void Close() override;
   bool IsOpen() const override { return m_socket.is_open(); }
+  asio::ip::tcp::socket* Socket() override { return &m_socket; }
 
  private:
   // The pipe of splice is asked for this much: a receive moves up to that many bytes at once.
