@@ -10,6 +10,7 @@
 #include <asio/ip/address.hpp>
 #include <asio/post.hpp>
 #include <cerrno>
+#include <optional>
 
 #include "app/file_io.h"
 #include "tls/certificate.h"
@@ -19,7 +20,7 @@
 namespace hx::tls {
 namespace {
 
-// What one read of a file for SendFileNow takes: OpenSSL then writes it in records of 16 KiB.
+// What one read of a file for SendFileNow takes at most: OpenSSL then writes it in records of 16 KiB.
 constexpr std::size_t kFileRead = 256 * 1024;
 // OpenSSL's own words for a peer that ends the connection within the handshake.
 constexpr char kEndedInHandshake[] = "unexpected eof while reading";
@@ -145,8 +146,15 @@ std::size_t TlsStream::SendFileNow(int fd, std::uint64_t offset, std::size_t cou
     m_bufferBytes = 0;
   }
   if (m_bufferBytes == 0) {
-    m_fileBuffer.resize(kFileRead);
-    long got = ReadAll(fd, m_fileBuffer.data(), kFileRead, offset);
+    // Reads ahead of `count` (the caller's parts need not be the size of a good read), but never past the
+    // file's end: the buffer of a small file is small.
+    std::optional<std::uint64_t> size = FileSize(fd);
+    std::size_t want = kFileRead;
+    if (size)
+      want = static_cast<std::size_t>(std::min<std::uint64_t>(want, *size > offset ? *size - offset : 0));
+    if (want == 0) return 0;
+    if (m_fileBuffer.size() < want) m_fileBuffer.resize(want);
+    long got = ReadAll(fd, m_fileBuffer.data(), want, offset);
     if (got < 0) {
       error = {errno, std::system_category()};
       return 0;

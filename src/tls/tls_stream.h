@@ -26,7 +26,9 @@ namespace hx::tls {
 //
 // OpenSSL's rule for non-blocking writes holds for every write call: after one that took nothing
 // (would_block) or less than it was given, the next write begins with the bytes that were not taken.
-// OpenSSL writes to the descriptor with write(2), so the process ignores SIGPIPE.
+// OpenSSL writes to the descriptor with write(2), so the process ignores SIGPIPE. The handlers of reads
+// and writes call OpenSSL, which must never run twice at once on a connection: the socket's executor is
+// a strand (or one thread runs it), and every call is made on it.
 class TlsStream : public ByteStream {
  public:
   // `socket` is connected; it is made non-blocking.

@@ -231,23 +231,39 @@ TEST_F(TlsStreamTest, ClientChecksTheCertificateOrTakesItsFingerprint) {
   EXPECT_EQ(server2.PeerFingerprint(), "");  // the client sent none
 }
 
-// The peer's close_notify is the end of the data; reads after Close are refused.
+// The peer's close_notify is the end of the data.
 TEST_F(TlsStreamTest, CloseSendsTheEndOfTheData) {
   auto [serverSocket, clientSocket] = Connect();
   TlsStream server(std::move(serverSocket), m_server);
-  TlsStream client(std::move(clientSocket), Client());
+  auto client = std::make_unique<TlsStream>(std::move(clientSocket), Client());
   std::error_code early;
-  client.ReadSome(asio::buffer(&early, 1), [&](std::error_code error, size_t) { early = error; });
+  char byte = 0;
+  client->ReadSome(asio::buffer(&byte, 1), [&](std::error_code error, size_t) { early = error; });
   ASSERT_TRUE(RunUntil([&] { return bool(early); }));
   EXPECT_EQ(early, asio::error::not_connected);
-  auto [serverError, clientError] = Shake(server, client);
+  auto [serverError, clientError] = Shake(server, *client);
   ASSERT_FALSE(serverError || clientError);
   server.Close();
-  char byte = 0;
   std::error_code end;
-  client.ReadSome(asio::buffer(&byte, 1), [&](std::error_code error, size_t) { end = error; });
+  client->ReadSome(asio::buffer(&byte, 1), [&](std::error_code error, size_t) { end = error; });
   ASSERT_TRUE(RunUntil([&] { return bool(end); }));
   EXPECT_EQ(end, asio::error::eof);
+}
+
+// A read that waits on the socket when its stream goes away ends as aborted, touching nothing of it.
+TEST_F(TlsStreamTest, ReadPendingWhenTheStreamGoesAway) {
+  auto [serverSocket, clientSocket] = Connect();
+  TlsStream server(std::move(serverSocket), m_server);
+  auto client = std::make_unique<TlsStream>(std::move(clientSocket), Client());
+  auto [serverError, clientError] = Shake(server, *client);
+  ASSERT_FALSE(serverError || clientError);
+  char byte = 0;
+  std::error_code aborted;
+  client->ReadSome(asio::buffer(&byte, 1), [&](std::error_code error, size_t) { aborted = error; });
+  m_io.poll();
+  client.reset();
+  ASSERT_TRUE(RunUntil([&] { return bool(aborted); }));
+  EXPECT_EQ(aborted, asio::error::operation_aborted);
 }
 
 TEST_F(TlsStreamTest, GarbageInsteadOfAClientHelloFailsTheHandshake) {
