@@ -71,9 +71,4 @@ std::string DecodePassword(std::string_view stored) {
   return TryDecodePassword(stored).value_or(std::string());
 }
 
-bool CheckPassword(std::string_view plain, std::string_view stored) {
-  auto decoded = TryDecodePassword(stored);
-  return decoded && *decoded == plain;
-}
-
 }  // namespace hx

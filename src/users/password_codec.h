@@ -7,9 +7,12 @@
 
 namespace hx {
 
-// The stored form of a password: 20 printable characters. Character 0 is 'A' + the plain length, then one
-// (key, cipher) pair per plain character, then random filler. Key, cipher and filler characters are never
-// '|', so a stored password can never break the "||" record format of the password file.
+// The reversible form in which earlier versions stored passwords: 20 printable characters. Character 0 is 'A'
+// + the plain length, then one (key, cipher) pair per plain character, then random filler. Key, cipher and
+// filler characters are never
+// '|', so a stored password can never break the "||" record format of the password file. The program reads
+// it (password_hash.h checks it and replaces it by a hash at the next login) but stores hashes only; the
+// encoder is left for tests that make password files of earlier versions.
 inline constexpr size_t kStoredPasswordLength = 20;
 // The longest plain password the stored form holds (1 + 2 x 9 = 19 positions).
 inline constexpr size_t kMaxEncodablePassword = 9;
@@ -26,7 +29,5 @@ std::string EncodePasswordWith(std::string_view plain, std::mt19937& engine);
 std::optional<std::string> TryDecodePassword(std::string_view stored);
 // The plain text of a stored form; the empty text for a malformed one.
 std::string DecodePassword(std::string_view stored);
-// True only when the stored form is well formed and decodes to `plain` byte for byte.
-bool CheckPassword(std::string_view plain, std::string_view stored);
 
 }  // namespace hx

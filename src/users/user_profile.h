@@ -22,7 +22,7 @@ inline constexpr int kRightCount = 8;
 // One line of the password file taken apart: name, stored (encoded) password, directory, rights.
 struct UserProfile {
   std::string name;
-  std::string password;   // the stored form, see password_codec.h
+  std::string password;   // the stored form: a hash, or the old reversible form (password_hash.h)
   std::string directory;  // normally ending in "/"
   std::array<bool, kRightCount> rights{};
 

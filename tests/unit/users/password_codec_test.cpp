@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "users/password_hash.h"
+
 namespace hx {
 namespace {
 
