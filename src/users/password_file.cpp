@@ -16,7 +16,7 @@ namespace hx {
 namespace {
 
 constexpr const char* kFileName = "Harbinex.pwd";
-// The passwords decode without a key: nobody but the owner may read them.
+// Hashes can be guessed at offline, and old passwords decode without a key: nobody but the owner may read it.
 constexpr mode_t kNewFileMode = 0600;
 
 // Opens for reading, creating the file when missing and never truncating it, and reads it whole.
@@ -108,6 +108,19 @@ bool PasswordFile::Replace(std::string_view name, const std::string& profile) {
     auto it = FindLine(lines, name);
     if (it == lines.end()) return false;
     *it = profile;
+    return true;
+  });
+}
+
+bool PasswordFile::ReplacePassword(std::string_view name, std::string_view expected,
+                                   std::string_view replacement) {
+  return Change([&](std::vector<std::string>& lines) {
+    auto it = FindLine(lines, name);
+    if (it == lines.end()) return false;
+    // The line is the name, the separator, field 1, and the rest from the next separator on.
+    const size_t start = name.size() + kProfileSeparator.size();
+    if (ExtractField(*it, kProfileSeparator, 1) != expected) return false;
+    it->replace(start, expected.size(), replacement);
     return true;
   });
 }

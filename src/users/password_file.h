@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "users/extract_field.h"
-#include "users/password_codec.h"
 #include "users/user_profile.h"
 
 namespace hx {
@@ -15,7 +14,8 @@ namespace hx {
 class Frontend;
 
 // The password file "Harbinex.pwd" of the program directory: one profile line per line, CR LF line ends. It
-// is readable by its owner only, since its passwords decode without a key. A store lives for one operation:
+// is readable by its owner only: its hashes are worth guessing at offline, and the passwords that earlier
+// versions stored decode without a key. A store lives for one operation:
 // construction reads the whole file, every change is written back whole at once (through a temporary file and
 // an atomic rename, so no reader ever sees half a file and a crash never loses profiles). A change applies to
 // the file as it is on disk at that moment, not to the lines read at construction, and holds the writers'
@@ -39,6 +39,10 @@ class PasswordFile {
   bool Remove(std::string_view name);
   // Replaces the first line with that name and saves; false, without saving, when there is none.
   bool Replace(std::string_view name, const std::string& profile);
+  // Replaces the stored password (field 1) of the first line with that name by `replacement`, every other
+  // byte of the line kept, and saves; false, without saving, when there is no such line or its field 1 no
+  // longer reads `expected` (another writer changed the password since it was read).
+  bool ReplacePassword(std::string_view name, std::string_view expected, std::string_view replacement);
   // Writes the lines of this store back, each ending in CR LF.
   bool Save();
   // Add, Remove, Replace and Save return false too after the message box "Error opening password file for

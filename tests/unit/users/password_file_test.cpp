@@ -9,6 +9,7 @@
 
 #include "support/recording_frontend.h"
 #include "support/temp_dir.h"
+#include "users/password_hash.h"
 
 namespace hx {
 namespace {
@@ -118,6 +119,26 @@ TEST_F(PasswordFileTest, ReplaceKeepsOrderAndOtherLines) {
   EXPECT_EQ(test::ReadFile(File()), "a||1\r\nb||22||/new/\r\nc||3\r\n");
 }
 
+TEST_F(PasswordFileTest, ReplacePasswordOnlyWhileTheCheckedFormIsThere) {
+  test::WriteFile(File(), "bob||old||/h/||1||0\r\nann||old||/a||b/||1\r\n");
+  PasswordFile store(dir.Dir(), frontend);
+  struct Case {
+    const char* name;
+    const char* expected;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"bob", "other", false},  // changed by another writer since it was checked
+      {"carl", "old", false},   // no such line
+      {"ann", "old", true},     // the rest of the line, "||" in the directory too, stays byte for byte
+      {"bob", "old", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(store.ReplacePassword(c.name, c.expected, "$y$new"), c.replaced) << c.name;
+  EXPECT_EQ(test::ReadFile(File()), "bob||$y$new||/h/||1||0\r\nann||$y$new||/a||b/||1\r\n");
+  EXPECT_TRUE(frontend.Messages().empty());
+}
+
 TEST_F(PasswordFileTest, NotSavingLeavesTheFileAsItWas) {
   // Lookups and refused changes never rewrite the file, not even to drop its blank lines.
   test::WriteFile(File(), "a||1\n\nb||2\n");
@@ -185,7 +206,7 @@ TEST_F(PasswordFileTest, StoredPasswordsRoundTripThroughTheFile) {
     PasswordFile store(dir.Dir(), frontend);
     UserProfile p;
     p.name = "dave";
-    p.password = EncodePassword("p|a||ss");
+    p.password = HashPassword("p|a||ss").value();
     p.directory = "/x/";
     p.Set(Right::Login, true);
     store.Add(FormatUserProfile(p));
