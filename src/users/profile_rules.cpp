@@ -8,6 +8,22 @@ namespace {
 constexpr const char* kRightNames[kRightCount] = {"login",  "upload", "download", "overwrite",
                                                   "rename", "delete", "mkdir",    "rmdir"};
 
+// A UTF-8 sequence by its first byte: its length, the smallest character of that length (anything less is
+// overlong) and the value bits of the first byte. Length 0 for a byte that begins no sequence: a control
+// character, DEL or a continuation byte.
+struct SequenceStart {
+  size_t length;
+  char32_t least;
+  char32_t bits;
+};
+
+SequenceStart SequenceStartOf(unsigned char lead) {
+  if ((lead & 0xE0) == 0xC0) return {2, 0x80, lead & 0x1Fu};
+  if ((lead & 0xF0) == 0xE0) return {3, 0x800, lead & 0x0Fu};
+  if ((lead & 0xF8) == 0xF0) return {4, 0x10000, lead & 0x07u};
+  return {0, 0, 0};
+}
+
 }  // namespace
 
 std::string NoUserNameMessage() {
@@ -40,17 +56,42 @@ std::optional<std::string> CheckNewUserName(std::string_view name) {
   return std::nullopt;
 }
 
+std::string PasswordTooShortMessage() {
+  return "Password must be at least " + std::to_string(kMinPassword) + " characters long!";
+}
+
+std::string PasswordTooLongMessage() {
+  return "Password must be no more than " + std::to_string(kMaxPassword) + " characters long!";
+}
+
+std::optional<size_t> CountPasswordCharacters(std::string_view password) {
+  size_t count = 0;
+  for (size_t i = 0; i < password.size(); ++count) {
+    auto lead = static_cast<unsigned char>(password[i]);
+    if (lead >= 32 && lead <= 126) {
+      ++i;
+      continue;
+    }
+    SequenceStart start = SequenceStartOf(lead);
+    if (start.length == 0 || password.size() - i < start.length) return std::nullopt;
+    char32_t value = start.bits;
+    for (size_t k = 1; k < start.length; ++k) {
+      auto next = static_cast<unsigned char>(password[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      value = (value << 6) | (next & 0x3F);
+    }
+    if (value < start.least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return std::nullopt;
+    i += start.length;
+  }
+  return count;
+}
+
 std::optional<std::string> CheckNewPassword(std::string_view password) {
-  if (password.size() < kMinPassword) {
-    return "Password must be at least " + std::to_string(kMinPassword) + " characters long!";
-  }
-  if (password.size() > kMaxPassword) {
-    return "Password must be no more than " + std::to_string(kMaxPassword) + " characters long!";
-  }
-  for (char c : password) {
-    auto u = static_cast<unsigned char>(c);
-    if (u < 32 || u > 126) return std::string("Password may only hold printable ASCII characters");
-  }
+  std::optional<size_t> characters = CountPasswordCharacters(password);
+  if (!characters) return std::string("Password may only hold printable characters");
+  if (*characters < kMinPassword) return PasswordTooShortMessage();
+  // The crypt library takes at most 511 bytes.
+  if (*characters > kMaxPassword || password.size() >= 512) return PasswordTooLongMessage();
   return std::nullopt;
 }
 

@@ -10,8 +10,9 @@
 namespace hx {
 
 inline constexpr size_t kMaxUserName = 19;
+// Password lengths in characters (a UTF-8 sequence counts as one).
 inline constexpr size_t kMinPassword = 6;
-inline constexpr size_t kMaxPassword = 8;
+inline constexpr size_t kMaxPassword = 128;
 
 // The refusals of the user dialogs, with the name filled in.
 std::string NoUserNameMessage();
@@ -23,8 +24,17 @@ std::string DeleteUserNotFoundMessage(std::string_view name);
 // format of the password file ("|" and control characters). Returns the refusal, or nullopt.
 std::optional<std::string> CheckNewUserName(std::string_view name);
 
-// A newly entered plain password: 6 to 8 characters, each printable (32 to 126), since only those decode back
-// to themselves. Returns the refusal, or nullopt.
+// "Password must be at least 6 characters long!" and "Password must be no more than 128 characters long!".
+std::string PasswordTooShortMessage();
+std::string PasswordTooLongMessage();
+
+// The characters of a password: bytes 32 to 126 count one each, and so does every well-formed UTF-8 sequence
+// of a character from U+0080 up; nullopt for anything else (control characters, DEL, broken or overlong
+// sequences, surrogates), which a user could hardly type again the same way at a client.
+std::optional<size_t> CountPasswordCharacters(std::string_view password);
+
+// A newly entered plain password: 6 to 128 characters as counted above, and fewer than 512 bytes, which the
+// crypt library takes (only 128 characters of four bytes each reach that). Returns the refusal, or nullopt.
 std::optional<std::string> CheckNewPassword(std::string_view password);
 
 // The rights named in a comma list of login, upload, download, overwrite, rename, delete, mkdir, rmdir

@@ -1,5 +1,8 @@
 #include "users/users_command.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +15,7 @@
 #include "app/private_directory.h"
 #include "users/directory_rule.h"
 #include "users/password_file.h"
+#include "users/password_hash.h"
 #include "users/profile_rules.h"
 
 namespace hx {
@@ -27,7 +31,7 @@ constexpr const char* kUsageText =
     "  harbinex users add NAME --password PW --home DIR [--rights LIST] [--dir DIR]\n"
     "  harbinex users edit NAME [--password PW] [--home DIR] [--rights LIST] [--dir DIR]\n"
     "  harbinex users delete NAME [--dir DIR]\n"
-    "PW \"-\" reads the password from one line of standard input.\n"
+    "PW \"-\" reads the password from one line of standard input (without echo on a terminal).\n"
     "LIST is a comma list of login, upload, download, overwrite, rename, delete, mkdir, rmdir.\n";
 
 // Prints a message as "harbinex: TEXT". Texts that break lines with a lone CR get CR LF there, so that a
@@ -80,6 +84,11 @@ std::string TakeOptions(CommandLine& line, bool withProfileOptions, Options& opt
     bool missing = false;
     options.password = line.TakeOption("--password", missing);
     if (missing) return "--password needs a value";
+    // Any user of the machine can read a program's arguments (ps, /proc/PID/cmdline).
+    if (options.password && *options.password != "-")
+      PrintMessage(
+          "warning: a password given on the command line shows in the process list; "
+          "--password - reads it from standard input");
     options.home = line.TakeOption("--home", missing);
     if (missing || (options.home && options.home->empty())) return "--home needs a value";
     if (options.home) options.home = NormalProfileDirectory(*options.home);
@@ -100,13 +109,53 @@ std::string TakeOptions(CommandLine& line, bool withProfileOptions, Options& opt
   return {};
 }
 
-// "-" takes one line of standard input (without its line end) as the password.
+// Turns the terminal's echo off for as long as it lives, when standard input is a terminal; a line end typed
+// is still echoed, so that what follows starts on a line of its own.
+class HiddenInput {
+ public:
+  HiddenInput() {
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &m_saved) != 0) return;
+    termios quiet = m_saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    m_hidden = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+  }
+  ~HiddenInput() {
+    if (m_hidden) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+  }
+  HiddenInput(const HiddenInput&) = delete;
+  HiddenInput& operator=(const HiddenInput&) = delete;
+
+  bool Hidden() const { return m_hidden; }
+
+ private:
+  termios m_saved{};
+  bool m_hidden = false;
+};
+
+// "-" takes one line of standard input (without its line end) as the password, typed unseen on a terminal.
 std::string PasswordValue(const std::string& given) {
   if (given != "-") return given;
+  HiddenInput hidden;
+  if (hidden.Hidden()) {
+    std::fputs("Password: ", stderr);
+    std::fflush(stderr);
+  }
   std::string value;
   std::getline(std::cin, value);
   if (!value.empty() && value.back() == '\r') value.pop_back();
   return value;
+}
+
+// The stored form of a new password: its hash. False after the refusal when none could be made.
+bool StoredPassword(const std::string& password, std::string& stored) {
+  std::optional<std::string> hash = HashPassword(password);
+  if (!hash) {
+    PrintMessage("The password could not be hashed");
+    return false;
+  }
+  stored = std::move(*hash);
+  return true;
 }
 
 bool HasName(const PasswordFile& store, const std::string& name) {
@@ -156,7 +205,7 @@ int Add(const std::string& appDir, const Options& options) {
 
   UserProfile profile;
   profile.name = options.name;
-  profile.password = EncodePassword(password);
+  if (!StoredPassword(password, profile.password)) return kRefused;
   profile.directory = home;
   profile.rights = options.rights.value_or(DefaultNewUserRights());
   if (!store.Add(FormatUserProfile(profile))) {
@@ -179,7 +228,7 @@ int Edit(const std::string& appDir, const Options& options) {
   if (options.password) {
     std::string password = PasswordValue(*options.password);
     if (auto refusal = CheckNewPassword(password)) return Refuse(*refusal);
-    profile.password = EncodePassword(password);
+    if (!StoredPassword(password, profile.password)) return kRefused;
   }
   if (options.home) {
     std::string home = *options.home;

@@ -11,22 +11,30 @@
 #include <vector>
 
 #include "integration/clients/ftp_client_tool.h"
+#include "support/harbinex_process.h"
 #include "support/temp_dir.h"
 
 namespace hx::test {
 namespace {
 
-// An independent reading of a stored password (length letter, then key/cipher pairs), so that this test does
-// not take the program's own decoder on trust.
-std::string Decode(const std::string& stored) {
-  std::string plain;
-  size_t n = static_cast<size_t>(stored.at(0) - 'A');
-  for (size_t i = 0; i < n; ++i) {
-    int k = static_cast<unsigned char>(stored.at(2 * i + 1));
-    int c = static_cast<unsigned char>(stored.at(2 * i + 2));
-    plain += static_cast<char>(c > k ? c - k + 31 : c - k + 126);
-  }
-  return plain;
+// An independent check of a stored hash: Python's binding of the system's crypt(3), so that this test does
+// not take the program's own check on trust.
+bool SystemCryptMatches(const std::string& plain, const std::string& stored) {
+  std::string output;
+  int status = RunCommand({"python3", "-W", "ignore", "-c",
+                           "import crypt, sys; sys.exit(0 if crypt.crypt(sys.stdin.readline().rstrip('\\n'), "
+                           "sys.argv[1]) == sys.argv[1] else 1)",
+                           stored},
+                          output, std::chrono::seconds(30), plain + "\n");
+  EXPECT_TRUE(status == 0 || status == 1) << output;
+  return status == 0;
+}
+
+// The stored password of the first profile line.
+std::string StoredPassword(const std::string& fileText, const std::string& name) {
+  const std::string prefix = name + "||";
+  EXPECT_EQ(fileText.substr(0, prefix.size()), prefix);
+  return fileText.substr(prefix.size(), fileText.find("||", prefix.size()) - prefix.size());
 }
 
 TEST(UsersCommandBinary, AddFromStandardInputListAndDelete) {
@@ -40,14 +48,11 @@ TEST(UsersCommandBinary, AddFromStandardInputListAndDelete) {
   EXPECT_EQ(add.err, "");
 
   const std::string text = ReadFile(app.Path() / "Harbinex.pwd");
-  ASSERT_GE(text.size(), 2u);
-  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-  const std::string prefix = "bob||";
-  ASSERT_EQ(text.substr(0, prefix.size()), prefix);
-  const std::string stored = text.substr(prefix.size(), 20);
-  EXPECT_EQ(stored.find('|'), std::string::npos);
-  EXPECT_EQ(Decode(stored), "pass12");
-  EXPECT_EQ(text.substr(prefix.size() + 20), "||" + home.Dir() + "||1||0||1||0||0||0||0||0\r\n");
+  const std::string stored = StoredPassword(text, "bob");
+  EXPECT_EQ(stored.rfind("$y$", 0), 0u) << stored;
+  EXPECT_TRUE(SystemCryptMatches("pass12", stored));
+  EXPECT_FALSE(SystemCryptMatches("pass13", stored));
+  EXPECT_EQ(text, "bob||" + stored + "||" + home.Dir() + "||1||0||1||0||0||0||0||0\r\n");
 
   ToolRun list = RunHarbinex({"users", "list", "--dir", app.Path().string()});
   EXPECT_EQ(list.status, 0);
@@ -57,7 +62,11 @@ TEST(UsersCommandBinary, AddFromStandardInputListAndDelete) {
       {"users", "add", "bob", "--password", "secret9", "--home", home.Dir(), "--dir", app.Path().string()});
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.out, "");
-  EXPECT_EQ(again.err, "harbinex: The user bob already exists!\r\nPlease specify a NEW user name\n");
+  EXPECT_EQ(
+      again.err,
+      "harbinex: warning: a password given on the command line shows in the process list; --password - "
+      "reads it from standard input\nharbinex: The user bob already exists!\r\nPlease specify a NEW user "
+      "name\n");
 
   ToolRun del = RunHarbinex({"users", "delete", "bob", "--dir", app.Path().string()});
   EXPECT_EQ(del.status, 0) << del.err;
@@ -100,6 +109,48 @@ TEST(UsersCommandBinary, ConcurrentAddsKeepEveryProfileInAPrivateFile) {
   for (const auto& e : std::filesystem::directory_iterator(app.Path())) entries.insert(e.path().filename());
   EXPECT_EQ(entries, (std::set<std::string>{"Harbinex.pwd", "Harbinex.pwd.lock"}))
       << "no temporary stays behind";
+}
+
+TEST(UsersCommandBinary, FortyCharacterPasswordFromStandardInputLogsInOverFtpAndFtps) {
+  TempDir app;
+  TempDir home;
+  const std::string password = "Forty characters: p\xc3\xa4ss w\xc3\xb6rd | ~ @ 012345";
+  ASSERT_EQ(password.size(), 42u);  // two of them of two bytes
+  ToolRun add = RunHarbinex({"users", "add", "carol", "--password", "-", "--home", home.Dir(), "--rights",
+                             "login,download", "--dir", app.Path().string()},
+                            password + "\n");
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(add.err, "");
+  WriteFile(home.Path() / "mine.txt", "carol's file");
+  // FTLS 1: TLS offered, with a certificate the server makes for itself.
+  WriteIni(app.Path(), {"TFTP/TFTPServer=0", "FTP/FPort=0", "FTP/FDataPort=0", "FTP/FTLS=1"});
+  HarbinexProcess server(app.Path(), /*expectTftp=*/false, /*expectFtp=*/true);
+  const std::string url = "ftp://127.0.0.1:" + std::to_string(server.FtpPort()) + "/mine.txt";
+  struct Case {
+    std::vector<std::string> tls;
+    std::string password;
+    bool loggedIn;
+  };
+  const Case cases[] = {
+      {{}, password, true},
+      {{"--ssl-reqd", "-k"}, password, true},
+      {{}, password.substr(0, 39), false},
+      {{"--ssl-reqd", "-k"}, password + "x", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {"curl", "-sS", "--max-time", "30", "-u", "carol:" + c.password};
+    argv.insert(argv.end(), c.tls.begin(), c.tls.end());
+    argv.push_back(url);
+    std::string output;
+    int status = RunCommand(argv, output, std::chrono::seconds(60));
+    if (c.loggedIn) {
+      EXPECT_EQ(status, 0) << output;
+      EXPECT_EQ(output, "carol's file");
+    } else {
+      EXPECT_EQ(status, 67) << output;  // curl: the login was refused
+    }
+  }
+  EXPECT_EQ(StoredPassword(ReadFile(app.Path() / "Harbinex.pwd"), "carol").rfind("$y$", 0), 0u);
 }
 
 TEST(UsersCommandBinary, EmptyStandardInputIsTooShortAPassword) {

@@ -48,14 +48,36 @@ TEST(ProfileRules, Passwords) {
       {" ", "Password must be at least 6 characters long!"},
       {"12345", "Password must be at least 6 characters long!"},
       {"123456", nullptr},
-      {"1234567", nullptr},
-      {"12345678", nullptr},
       {"a b|c~ ", nullptr},
-      {"123456789", "Password must be no more than 8 characters long!"},
-      {"abc\tdef", "Password may only hold printable ASCII characters"},
+      {std::string(128, 'x'), nullptr},
+      {std::string(129, 'x'), "Password must be no more than 128 characters long!"},
+      // A UTF-8 sequence is one character: five of two bytes are too few, 128 of three bytes are enough.
+      {"\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", "Password must be at least 6 characters long!"},
+      {"p\xc3\xa4ss w\xe2\x98\x83", nullptr},
+      {[] {
+         std::string s;
+         for (int i = 0; i < 128; ++i) s += "\xe2\x98\x83";
+         return s;
+       }(),
+       nullptr},
+      {"\xf0\x9f\x94\x91 key!", nullptr},
+      // 128 characters of four bytes are 512 bytes, one more than the crypt library takes.
+      {[] {
+         std::string s;
+         for (int i = 0; i < 128; ++i) s += "\xf0\x9f\x94\x91";
+         return s;
+       }(),
+       "Password must be no more than 128 characters long!"},
+      {"abc\tdef", "Password may only hold printable characters"},
+      {"abcdef\x7f", "Password may only hold printable characters"},
+      {std::string("abc\0def", 7), "Password may only hold printable characters"},
       {"abc\xe9"
        "def",
-       "Password may only hold printable ASCII characters"},
+       "Password may only hold printable characters"},                            // Latin-1, not UTF-8
+      {"abcdef\xc3", "Password may only hold printable characters"},              // cut short
+      {"abcdef\xc0\xaf", "Password may only hold printable characters"},          // overlong "/"
+      {"abcdef\xed\xa0\x80", "Password may only hold printable characters"},      // a surrogate
+      {"abcdef\xf4\x90\x80\x80", "Password may only hold printable characters"},  // beyond U+10FFFF
   };
   for (const auto& c : cases) {
     auto refusal = CheckNewPassword(c.password);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,10 +10,16 @@
 #include "support/recording_frontend.h"
 #include "support/temp_dir.h"
 #include "users/password_file.h"
+#include "users/password_hash.h"
 #include "users/profile_rules.h"
 
 namespace hx {
 namespace {
+
+const std::string kArgumentWarning =
+    "harbinex: warning: a password given on the command line shows in the process list; --password - reads "
+    "it "
+    "from standard input\n";
 
 // Runs the command in this process and keeps what it printed.
 struct Outcome {
@@ -47,16 +54,16 @@ class UsersCommandTest : public ::testing::Test {
   test::TempDir home;
 };
 
-TEST_F(UsersCommandTest, AddStoresAProfileWithDefaultRightsAndEncodedPassword) {
+TEST_F(UsersCommandTest, AddStoresAProfileWithDefaultRightsAndHashedPassword) {
   Outcome r = Run({"add", "bob", "--password", "secret1", "--home", home.Path().string()});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, kArgumentWarning);
   auto lines = Lines();
   ASSERT_EQ(lines.size(), 1u);
   UserProfile p = ParseUserProfile(lines[0]);
   EXPECT_EQ(p.name, "bob");
   EXPECT_EQ(p.directory, home.Dir());
-  EXPECT_EQ(p.password.size(), kStoredPasswordLength);
+  EXPECT_EQ(p.password.rfind("$y$", 0), 0u) << p.password;
   EXPECT_TRUE(CheckPassword("secret1", p.password));
   EXPECT_EQ(lines[0].substr(lines[0].size() - 24), "||1||1||1||0||0||0||0||0");
   EXPECT_EQ(PasswordFileText(), lines[0] + "\r\n");
@@ -85,8 +92,8 @@ TEST_F(UsersCommandTest, AddRefusals) {
       {{"add", "carl", "--home", home.Dir()}, "Password must be at least 6 characters long!"},
       {{"add", "carl", "--password", "12345", "--home", home.Dir()},
        "Password must be at least 6 characters long!"},
-      {{"add", "carl", "--password", "123456789", "--home", home.Dir()},
-       "Password must be no more than 8 characters long!"},
+      {{"add", "carl", "--password", std::string(129, 'x'), "--home", home.Dir()},
+       "Password must be no more than 128 characters long!"},
       {{"add", "abcdefghijklmnopqrst", "--password", "123456", "--home", home.Dir()},
        "User name must be no more than 19 characters long!"},
       {{"add", "a|b", "--password", "123456", "--home", home.Dir()},
@@ -97,7 +104,8 @@ TEST_F(UsersCommandTest, AddRefusals) {
   for (const auto& c : cases) {
     Outcome r = Run(c.args);
     EXPECT_EQ(r.status, 1) << c.message;
-    EXPECT_EQ(r.err, "harbinex: " + c.message + "\n");
+    bool passwordArgument = std::find(c.args.begin(), c.args.end(), "--password") != c.args.end();
+    EXPECT_EQ(r.err, (passwordArgument ? kArgumentWarning : "") + "harbinex: " + c.message + "\n");
     EXPECT_EQ(PasswordFileText(), before) << c.message;
   }
 }
@@ -128,7 +136,7 @@ TEST_F(UsersCommandTest, EditKeepsWhatItIsNotGiven) {
   EXPECT_EQ(p.directory, other.Dir());
   EXPECT_EQ(FormatRightsList(p.rights), "login,overwrite");
 
-  // The same password given again is stored with fresh random characters.
+  // The same password given again is hashed with a fresh salt.
   ASSERT_EQ(Run({"edit", "bob", "--password", "secret1"}).status, 0);
   p = Profile("bob");
   EXPECT_NE(p.password, stored);
@@ -137,7 +145,7 @@ TEST_F(UsersCommandTest, EditKeepsWhatItIsNotGiven) {
 
   Outcome r = Run({"edit", "bob", "--password", "short"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "harbinex: Password must be at least 6 characters long!\n");
+  EXPECT_EQ(r.err, kArgumentWarning + "harbinex: Password must be at least 6 characters long!\n");
 }
 
 TEST_F(UsersCommandTest, EditAndDeleteOfMissingNames) {
