@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/reported_once.h"
 #include "app/round_robin.h"
 #include "app/served_root.h"
 
@@ -28,7 +29,8 @@ class ServerTls;
 // registry, the log, the front end, the table of open files, the pool for slow file-system work with what it
 // has found out, the memory for TFTP blocks in flight that all sessions share, the served folders, held open,
 // the clock that every limit of a session is kept on, where the sessions get their file system
-// from, and the turn of the passive ports. Settings are read where they are used.
+// from, the turn of the passive ports, the faults of profiles that have been logged, and the pool for
+// password checks. Settings are read where they are used.
 struct AppContext {
   std::string appDir;  // the program directory, ending in "/"
   ConfigStore& config;
@@ -42,7 +44,11 @@ struct AppContext {
   Clock& clock;
   FileSystems& files;
   ServedRoots roots{};
-  RoundRobin passivePorts{};  // the next port of the passive range (FPassivePorts) to try first
+  RoundRobin passivePorts{};        // the next port of the passive range (FPassivePorts) to try first
+  ReportedOnce reportedProfiles{};  // profiles whose stored password is in no known form, by name
+  // Password checks, which take tens of milliseconds of processor time each, apart from the file-system work
+  // of `blocking`, so that neither waits behind the other; nullptr checks on the session loop.
+  BlockingPool* passwordChecks = nullptr;
   // The FTP server's TLS; nullptr (as in tests that need none) is TLS that could not be loaded.
   std::shared_ptr<tls::ServerTls> ftpTls{};
 };

@@ -32,6 +32,7 @@ ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services 
                 m_shares,    m_blocking, m_textSizes, m_blocks, clock ? *clock : m_steadyClock,
                 m_files} {
   m_context.ftpTls = m_services.ftpTls;
+  m_context.passwordChecks = &m_passwordChecks;
   m_registry.SetFailureLog([this](WorkerKind kind, const std::string& line) {
     m_log.OnLogLine(kind == WorkerKind::Tftp ? cfg::kSourceTftp : cfg::kSourceFtp, line);
   });
@@ -113,6 +114,7 @@ int ServerApp::ExitInstance() {
   m_abandoned = m_registry.StopAllWorkers();
   // After the sessions: what they still wait for is dropped, and running work ends with its stopped session.
   m_blocking.Stop();
+  m_passwordChecks.Stop();
   m_log.Close();
   return 0;
 }

@@ -88,8 +88,11 @@ class ServerApp {
   WorkerRegistry m_registry;
   TransferLog m_log;
   FileShareTable m_shares;
-  // Destroyed before the registry: its jobs post to the session loop.
+  // Destroyed before the registry: their jobs post to the session loop.
   BlockingPool m_blocking;
+  // Up to kLoginChecksWaiting logins wait for a check; beyond that they are checked on their session loop.
+  static constexpr size_t kLoginChecksWaiting = 4096;
+  BlockingPool m_passwordChecks{BlockingPool::kThreads, kLoginChecksWaiting};
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
   SteadyClock m_steadyClock;

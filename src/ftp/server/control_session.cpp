@@ -244,7 +244,9 @@ void ControlSession::ProcessLines() {
     } else {
       std::string rest;
       if (m_reader.Finish(rest)) HandleLine(rest);
-      if (m_loginPause) return;  // a refused login's reply and entry come first; the pause resumes here
+      // A refused login's reply and entry, and the answer of work on the pool, come first; the end of the
+      // pause or of the work resumes here.
+      if (m_loginPause || m_blockingPending) return;
       ClientClosed();
       return;
     }

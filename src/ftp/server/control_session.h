@@ -37,6 +37,7 @@ struct ListingPart;
 struct ListingStyle;
 struct TimeChange;
 class PassiveListener;
+struct PassDecision;
 
 // One FTP control connection with all the state of its session, run on its worker's strand.
 //
@@ -127,6 +128,8 @@ class ControlSession : public TransferHost {
   // Login (login_commands.cpp).
   void DoUser(std::string_view line, std::string_view argument);
   void DoPass(std::string_view line, std::string_view argument);
+  // The PASS's answer, once the password file has been read and the password checked.
+  void PassDecided(PassDecision decision);
   void LoginGranted();
   // A refused PASS: the reply comes after a pause, during which no command is read (kFailedLoginPause);
   // the kMaxFailedLogins-th refusal of the connection ends it.
@@ -210,7 +213,13 @@ class ControlSession : public TransferHost {
   // ended by then; no command is read in between, so replies stay in order. False, with neither run, when
   // the pool refuses the work; the caller replies.
   template <class Work, class Done>
-  bool Offload(Work work, Done done, BlockingPool::Admission admission = BlockingPool::Admission::New);
+  bool Offload(Work work, Done done, BlockingPool::Admission admission = BlockingPool::Admission::New) {
+    return OffloadTo(m_context.blocking, std::move(work), std::move(done), admission);
+  }
+  // The same on another pool.
+  template <class Work, class Done>
+  bool OffloadTo(BlockingPool& pool, Work work, Done done,
+                 BlockingPool::Admission admission = BlockingPool::Admission::New);
   bool TransferRunning() const { return m_transfer != nullptr; }
   // Starts `transfer`'s data connection through `opener`; the transfer becomes the session's running one.
   void StartTransfer(std::unique_ptr<DataTransfer> transfer, std::unique_ptr<DataOpener> opener);
@@ -304,7 +313,7 @@ class ControlSession : public TransferHost {
 };
 
 template <class Work, class Done>
-bool ControlSession::Offload(Work work, Done done, BlockingPool::Admission admission) {
+bool ControlSession::OffloadTo(BlockingPool& pool, Work work, Done done, BlockingPool::Admission admission) {
   auto finish = [this, done = std::move(done)](auto result) mutable {
     m_blockingPending = false;
     if (m_ending) return;
@@ -312,7 +321,7 @@ bool ControlSession::Offload(Work work, Done done, BlockingPool::Admission admis
     ResumeProcessing();
   };
   Worker& worker = m_worker;
-  m_blockingPending = m_context.blocking.Run(worker, std::move(work), std::move(finish), admission);
+  m_blockingPending = pool.Run(worker, std::move(work), std::move(finish), admission);
   return m_blockingPending;
 }
 

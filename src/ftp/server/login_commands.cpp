@@ -4,8 +4,9 @@
 #include "ftp/server/control_session.h"
 #include "ftp/server/ftp_worker.h"
 #include "ftp/server/login_rules.h"
+#include "ftp/server/password_login.h"
 #include "ftp/server/replies.h"
-#include "users/password_file.h"
+#include "users/extract_field.h"
 
 namespace hx::ftpd {
 
@@ -18,8 +19,6 @@ void ControlSession::DoUser(std::string_view, std::string_view argument) {
 }
 
 void ControlSession::DoPass(std::string_view, std::string_view argument) {
-  // The store is read for every PASS, whatever the settings, so that a missing file is created here.
-  PasswordFile store(m_context.appDir, m_context.frontend);
   m_strPassword = argument;
   m_strRenameFrom.clear();
 
@@ -32,11 +31,22 @@ void ControlSession::DoPass(std::string_view, std::string_view argument) {
   settings.overwrite = cfg::Read(config, cfg::kFOverwrite);
   settings.anonymousRoot = cfg::ReadOr(config, cfg::kFDLDir, m_strCurDir);
 
-  LoginOutcome outcome = DecideLogin(
-      m_strUser, m_strPassword, settings, [&store](std::string_view name) { return store.Find(name); },
-      [](std::string_view plain, std::string_view stored) { return CheckPassword(plain, stored); });
-  if (outcome.profile) m_strProfile = std::move(*outcome.profile);
-  if (outcome.granted)
+  // The store is read for every PASS, whatever the settings, so that a missing file is created there. A
+  // hash takes tens of milliseconds to check: that runs on the pool for password checks, no command being
+  // read meanwhile; without one, or when it takes no more work, here, since the login must be answered.
+  auto decide = [appDir = m_context.appDir, frontend = &m_context.frontend, user = m_strUser,
+                 password = m_strPassword,
+                 settings] { return DecidePass(appDir, *frontend, user, password, settings); };
+  auto answer = [this](PassDecision decision) { PassDecided(std::move(decision)); };
+  if (m_context.passwordChecks == nullptr || !OffloadTo(*m_context.passwordChecks, decide, answer))
+    PassDecided(decide());
+}
+
+void ControlSession::PassDecided(PassDecision decision) {
+  if (decision.unknownStoredForm && m_context.reportedProfiles.First(m_strUser))
+    LogEntry("FTP: The stored password of user " + m_strUser + " is in no known form; the login is refused");
+  if (decision.outcome.profile) m_strProfile = std::move(*decision.outcome.profile);
+  if (decision.outcome.granted)
     LoginGranted();
   else
     LoginDenied();

@@ -1,9 +1,13 @@
 // Logins: anonymous by the settings or by a profile, named users from the password file with their rights
 // and home directories, and the refusals.
+#include <algorithm>
 #include <fstream>
 
 #include "ftp_test_support.h"
 #include "support/ftp_session/ftp_session_fixture.h"
+#include "users/extract_field.h"
+#include "users/password_codec.h"
+#include "users/password_hash.h"
 
 namespace hx::test {
 namespace {
@@ -110,6 +114,56 @@ TEST_F(FtpLoginTest, RefusalIsAnsweredAfterAPauseAndLaterCommandsWait) {
   Advance(std::chrono::milliseconds(1));
   EXPECT_EQ(client->Line(), "530 Login access denied\r\n");
   EXPECT_EQ(client->Line(), "530 Not logged in\r\n");  // the NOOP, taken in its turn after the pause
+}
+
+TEST_F(FtpLoginTest, OldStoredFormIsReplacedByItsHashAtTheFirstLogin) {
+  const std::string old = EncodePassword("oldpw12");
+  AddStoredProfile(m_dir.Dir(), "olga", old, HomeDir("bob"), "11100000");
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  const std::filesystem::path file = m_dir.Path() / "Harbinex.pwd";
+  const std::string before = ReadFile(file);
+  const std::string oldLine = "olga||" + old + "||" + HomeDir("bob") + "||1||1||1||0||0||0||0||0\r\n";
+  ASSERT_EQ(before.substr(0, oldLine.size()), oldLine);
+
+  // A wrong password leaves the old form alone.
+  auto client = Connect();
+  EXPECT_EQ(client->Command("USER olga"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(CommandAfterPause(*client, "PASS oldpw13"), "530 Login access denied\r\n");
+  EXPECT_EQ(ReadFile(file), before);
+
+  // The right one logs in, and the line holds its hash from then on, every other byte as it was.
+  EXPECT_EQ(client->Command("USER olga"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(client->Command("PASS oldpw12"), "230 User logged in\r\n");
+  const std::string after = ReadFile(file);
+  const std::string stored = ExtractField(after, "||", 1);
+  EXPECT_EQ(stored.rfind("$y$", 0), 0u) << stored;
+  EXPECT_TRUE(CheckPassword("oldpw12", stored));
+  EXPECT_EQ(after, "olga||" + stored + before.substr(6 + old.size()));
+
+  // The second login checks the hash; a further one rewrites nothing.
+  auto again = Login("olga", "oldpw12");
+  EXPECT_EQ(again->Command("SIZE bob.txt"), "213 5\r\n");
+  EXPECT_EQ(ReadFile(file), after);
+  EXPECT_EQ(again->Command("USER olga"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(CommandAfterPause(*again, "PASS oldpw13"), "530 Login access denied\r\n");
+}
+
+TEST_F(FtpLoginTest, StoredPasswordInNoKnownFormRefusesAndIsLoggedOnce) {
+  for (const char* stored : {"garbage!", "", "$y$j75$8eFdd3fziC1PbEz2P98B.."}) {
+    const std::string name = std::string("u") + std::to_string(std::string(stored).size());
+    AddStoredProfile(m_dir.Dir(), name, stored, HomeDir("bob"), "11111111");
+    const std::string entry =
+        "FTP: The stored password of user " + name + " is in no known form; the login is refused";
+    auto client = Connect();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      EXPECT_EQ(client->Command("USER " + name), "331 User name ok, need password\r\n");
+      EXPECT_EQ(CommandAfterPause(*client, std::string("PASS ") + stored), "530 Login access denied\r\n")
+          << stored;
+    }
+    EXPECT_TRUE(WaitForLog("FTP: User " + name + "attempted access. User profile denied access"));
+    std::vector<std::string> entries = LogEntries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), entry), 1) << stored;
+  }
 }
 
 TEST_F(FtpLoginTest, DirectoryWithoutSeparator) {

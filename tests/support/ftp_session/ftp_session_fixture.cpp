@@ -9,19 +9,26 @@
 #include "app/config_keys.h"
 #include "ftp/server/ftp_worker.h"
 #include "tls/server_tls.h"
-#include "users/password_codec.h"
 #include "users/password_file.h"
+#include "users/password_hash.h"
 #include "users/user_profile.h"
 
 namespace hx::test {
 
 void AddUserProfile(const std::string& appDir, const std::string& name, const std::string& password,
                     const std::string& directory, const std::string& rights) {
+  std::optional<std::string> hash = HashPassword(password);
+  ASSERT_TRUE(hash.has_value()) << password;
+  AddStoredProfile(appDir, name, *hash, directory, rights);
+}
+
+void AddStoredProfile(const std::string& appDir, const std::string& name, const std::string& stored,
+                      const std::string& directory, const std::string& rights) {
   RecordingFrontend frontend;
   PasswordFile store(appDir, frontend);
   UserProfile profile;
   profile.name = name;
-  profile.password = EncodePassword(password);
+  profile.password = stored;
   profile.directory = directory;
   for (int i = 0; i < kRightCount; ++i)
     profile.rights[static_cast<size_t>(i)] = rights[static_cast<size_t>(i)] == '1';
@@ -57,6 +64,7 @@ FtpSessionTest::FtpSessionTest()
       m_log(m_dir.Path(), m_config, m_frontend),
       m_context{m_dir.Dir(), m_config,    m_registry, m_log,   m_frontend, m_shares,
                 m_blocking,  m_textSizes, m_blocks,   m_clock, m_files} {
+  m_context.passwordChecks = &m_passwordChecks;
   std::filesystem::create_directories(Root());
   SetSetting(cfg::kGeneral, cfg::kQuorin.key, 0);
   SetSetting(cfg::kFtp, cfg::kFDataPort.key, 0);

@@ -25,9 +25,13 @@
 
 namespace hx::test {
 
-// Adds a profile to the password file of the program in `appDir`: rights as eight '0'/'1' characters.
+// Adds a profile to the password file of the program in `appDir`, its password stored as a hash: rights as
+// eight '0'/'1' characters.
 void AddUserProfile(const std::string& appDir, const std::string& name, const std::string& password,
                     const std::string& directory, const std::string& rights);
+// The same with field 1 as given: a password file of an earlier version, or a broken one.
+void AddStoredProfile(const std::string& appDir, const std::string& name, const std::string& stored,
+                      const std::string& directory, const std::string& rights);
 
 // The client's end of an FTP session that runs in the test's process over a MemoryStream: lines in, reply
 // lines out, byte for byte.
@@ -105,6 +109,7 @@ class FtpSessionTest : public ::testing::Test {
   TransferLog m_log;
   FileShareTable m_shares;
   BlockingPool m_blocking;  // after the registry, so that it is stopped first
+  BlockingPool m_passwordChecks;
   TextSizeCache m_textSizes;
   tftp::BlockPool m_blocks;
   AppContext m_context;
