@@ -18,15 +18,6 @@
 
 namespace hx {
 
-std::string PasswordTooShortMessage() {
-  return "Password must be at least " + std::to_string(UserInfoDialog::kMinPassword) + " characters long!";
-}
-
-std::string PasswordTooLongMessage() {
-  return "Password must be no more than " + std::to_string(UserInfoDialog::kMaxPassword) +
-         " characters long!";
-}
-
 UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, QWidget* parent)
     : QDialog(parent),
       name(new QLineEdit(this)),
@@ -38,7 +29,7 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
   setWindowTitle("User Information");
   UserProfile profile = ParseUserProfile(profileLine);
   m_strName = profile.name;
-  m_strPassword = m_strPassword2 = m_strOrigPassword = ExtractField(profileLine, kProfileSeparator, 1);
+  m_strOrigPassword = ExtractField(profileLine, kProfileSeparator, 1);
   m_strDir = profile.directory;
   m_rights = profile.rights;
 
@@ -48,7 +39,7 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
   name->setText(QString::fromStdString(m_strName));
   for (QLineEdit* field : {password, password2}) {
     field->setEchoMode(QLineEdit::Password);
-    field->setText(QString::fromStdString(m_strOrigPassword));
+    if (HasStoredPassword()) field->setPlaceholderText("(unchanged)");
   }
   password->setObjectName("password");
   password2->setObjectName("password2");
@@ -61,8 +52,8 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
 
   auto* fields = new QFormLayout;
   fields->addRow("User Name:", name);
-  fields->addRow("User Password (6-8 chars) :", password);
-  fields->addRow("Repeat password to verify (6-8 chars) :", password2);
+  fields->addRow("User Password (6-128 chars) :", password);
+  fields->addRow("Repeat password to verify (6-128 chars) :", password2);
   auto* dirRow = new QHBoxLayout;
   dirRow->addWidget(dir, 1);
   dirRow->addWidget(browse);
@@ -89,39 +80,33 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
 }
 
 bool UserInfoDialog::CheckPassword(QLineEdit* field, const std::string& value) {
-  if (value.size() >= kMinPassword) return true;
-  m_modals.Message(this, PasswordTooShortMessage());
+  std::optional<std::string> refusal = CheckNewPassword(value);
+  if (!refusal) return true;
+  m_modals.Message(this, *refusal);
   field->setFocus();
   return false;
+}
+
+bool UserInfoDialog::HasStoredPassword() const {
+  return m_strOrigPassword.find_first_not_of(' ') != std::string::npos;
 }
 
 void UserInfoDialog::accept() {
   std::string enteredName = name->text().left(kMaxName).toStdString();
   std::string entered = password->text().toStdString();
   std::string entered2 = password2->text().toStdString();
-  if (!CheckPassword(password, entered) || !CheckPassword(password2, entered2)) return;
-  // A password left as it came (the stored form of an existing user) is not held to the maximum.
-  for (auto [field, value] : {std::pair{password, &entered}, std::pair{password2, &entered2}}) {
-    if (*value != m_strOrigPassword && value->size() > kMaxPassword) {
-      m_modals.Message(this, PasswordTooLongMessage());
-      field->setFocus();
+  const bool kept = HasStoredPassword() && entered.empty() && entered2.empty();
+  if (!kept) {
+    // A field left empty beside a typed one stands for the stored password, which is no match for it.
+    for (auto [field, value] : {std::pair{password, &entered}, std::pair{password2, &entered2}}) {
+      if (value->empty() && HasStoredPassword()) continue;
+      if (!CheckPassword(field, *value)) return;
+    }
+    if (entered != entered2) {
+      m_modals.Message(this, kPasswordsDifferMessage);
+      password->setFocus();
       return;
     }
-  }
-  // Only printable characters decode back to themselves: anything else could never log in.
-  if (entered != m_strOrigPassword) {
-    for (char c : entered) {
-      if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) {
-        m_modals.Message(this, "Password may only hold printable ASCII characters");
-        password->setFocus();
-        return;
-      }
-    }
-  }
-  if (entered != entered2) {
-    m_modals.Message(this, kPasswordsDifferMessage);
-    password->setFocus();
-    return;
   }
   // Stored as the server takes it: absolute, without "." or ".." parts.
   std::string enteredDir = NormalProfileDirectory(dir->text().toStdString());
@@ -130,6 +115,7 @@ void UserInfoDialog::accept() {
   m_strName = enteredName;
   m_strPassword = entered;
   m_strPassword2 = entered2;
+  m_passwordKept = kept;
   m_strDir = enteredDir;
   for (int i = 0; i < kRightCount; ++i) m_rights[i] = rights[i]->isChecked();
   QDialog::accept();

@@ -16,7 +16,9 @@
 #include "app/server_app.h"
 #include "ui/modals.h"
 #include "ui/user_info_dialog.h"
+#include "users/extract_field.h"
 #include "users/password_file.h"
+#include "users/password_hash.h"
 #include "users/profile_rules.h"
 
 namespace hx {
@@ -142,7 +144,7 @@ void UserListDialog::OnAddUser() {
   if (!m_runInfo(info)) return;
   UserProfile profile = info.Entered();
   profile.name = name;
-  profile.password = EncodePassword(profile.password);
+  if (!HashEntered(profile)) return;
   PasswordFile file(m_context.appDir, m_context.frontend);
   // Another writer may have added the name while this dialog was open; a failed save has been reported.
   if (!file.Add(FormatUserProfile(profile)) && !file.Find(name).empty())
@@ -167,16 +169,31 @@ void UserListDialog::OnEditUser() {
     return;
   }
   UserInfoDialog info(line, m_context.modals, this);
-  std::string stored = info.m_strOrigPassword;
   if (!m_runInfo(info)) return;
   UserProfile profile = info.Entered();
   profile.name = name;
-  // The stored form stays byte for byte unless a new password was typed.
-  profile.password = profile.password != stored ? EncodePassword(profile.password) : stored;
   PasswordFile file(m_context.appDir, m_context.frontend);
+  if (info.PasswordKept()) {
+    // The stored password stays byte for byte, as it is in the file now: a login may have replaced an old
+    // form by its hash while the dialog was open.
+    std::string current = file.Find(name);
+    profile.password = ExtractField(current.empty() ? line : current, kProfileSeparator, 1);
+  } else if (!HashEntered(profile)) {
+    return;
+  }
   file.Replace(name, FormatUserProfile(profile));
   Refresh();
   m_name->setEditText(QString::fromStdString(name));
+}
+
+bool UserListDialog::HashEntered(UserProfile& profile) {
+  std::optional<std::string> hash = HashPassword(profile.password);
+  if (!hash) {
+    m_context.modals.Message(this, "The password could not be hashed");
+    return false;
+  }
+  profile.password = std::move(*hash);
+  return true;
 }
 
 void UserListDialog::OnDeleteUser() {

@@ -14,6 +14,7 @@ class ConfigStore;
 class Frontend;
 class Modals;
 class UserInfoDialog;
+struct UserProfile;
 
 struct UserDialogContext {
   ConfigStore& config;
@@ -49,6 +50,8 @@ class UserListDialog : public QDialog {
   void OnRowSelected();
   std::string TypedName() const;
   bool Listed(const std::string& name) const;
+  // Replaces the entered plain password by its hash; false after the message when none could be made.
+  bool HashEntered(UserProfile& profile);
 
   UserDialogContext m_context;
   InfoRunner m_runInfo;

@@ -1,6 +1,8 @@
 // The user dialogs: the rules of "User Information" and the Add, Edit and Delete of "User List".
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
@@ -15,6 +17,7 @@
 #include "users/extract_field.h"
 #include "users/password_codec.h"
 #include "users/password_file.h"
+#include "users/password_hash.h"
 
 namespace hx::test {
 namespace {
@@ -78,17 +81,20 @@ class UserDialogTest : public QObject {
     QTest::newRow("six") << "abcdef"
                          << "abcdef"
                          << "";
-    QTest::newRow("eight") << "abcdefgh"
-                           << "abcdefgh"
-                           << "";
     QTest::newRow("nine") << "abcdefghi"
-                          << "abcdefghi" << QString::fromStdString(PasswordTooLongMessage());
+                          << "abcdefghi"
+                          << "";
+    QTest::newRow("128") << QString(128, 'x') << QString(128, 'x') << "";
+    QTest::newRow("129") << QString(129, 'x') << QString(129, 'x')
+                         << QString::fromStdString(PasswordTooLongMessage());
+    QTest::newRow("UTF-8") << QString::fromUtf8("p\xc3\xa4ss w\xc3\xb6rd \xe2\x98\x83")
+                           << QString::fromUtf8("p\xc3\xa4ss w\xc3\xb6rd \xe2\x98\x83") << "";
     QTest::newRow("repeat short") << "abcdef"
                                   << "abc" << QString::fromStdString(PasswordTooShortMessage());
     QTest::newRow("only one changed") << "abcdefg"
                                       << "abcdefh" << QString(kPasswordsDifferMessage);
     QTest::newRow("control character")
-        << QString("abc\tdef") << QString("abc\tdef") << "Password may only hold printable ASCII characters";
+        << QString("abc\tdef") << QString("abc\tdef") << "Password may only hold printable characters";
   }
 
   void passwordRules() {
@@ -113,22 +119,45 @@ class UserDialogTest : public QObject {
     }
   }
 
-  void storedPasswordIsExemptAndDirectoryChecked() {
+  void storedPasswordIsNeverShownAndDirectoryChecked() {
     QTemporaryDir dir;
     RecordingModals modals;
-    std::string stored = EncodePassword("secret1");
+    std::string stored = HashPassword("secret1").value();
     std::string home = dir.path().toStdString();  // without the separator
     UserInfoDialog info(Profile("ann", stored, home), modals);
-    QCOMPARE(info.password->text().toStdString(), stored);  // 20 characters, left as it came
+    auto* form = info.findChild<QFormLayout*>();
+    QVERIFY(form != nullptr);
+    for (auto [field, label] : {std::pair{info.password, "User Password (6-128 chars) :"},
+                                std::pair{info.password2, "Repeat password to verify (6-128 chars) :"}}) {
+      QVERIFY(field->text().isEmpty());
+      QCOMPARE(field->placeholderText(), QString("(unchanged)"));
+      auto* shown = qobject_cast<QLabel*>(form->labelForField(field));
+      QVERIFY(shown != nullptr);
+      QCOMPARE(shown->text(), QString(label));
+    }
     QVERIFY(info.rights[0]->isChecked() && !info.rights[1]->isChecked() && info.rights[7]->isChecked());
     info.accept();
     QVERIFY(modals.Messages().empty());
+    QVERIFY(info.PasswordKept());
     QCOMPARE(info.m_strDir, home + "/");
     UserInfoDialog missing(Profile("ann", stored, home + "/nowhere"), modals);
     missing.accept();
     QCOMPARE(modals.Messages(),
              std::vector<std::string>{"The directory " + home +
                                       "/nowhere/ does not exist!\r\rPlease choose a valid directory"});
+    // A new profile has no password to keep: it starts without the placeholder, and OK needs one.
+    UserInfoDialog fresh(Profile("new", " ", home), modals);
+    QVERIFY(fresh.password->placeholderText().isEmpty());
+  }
+
+  void oneFieldTypedBesideAStoredPasswordDiffers() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    UserInfoDialog info(Profile("ann", HashPassword("secret1").value(), dir.path().toStdString()), modals);
+    info.password2->setText("newpass1");
+    info.accept();
+    QCOMPARE(modals.Messages(), std::vector<std::string>{kPasswordsDifferMessage});
+    QVERIFY(info.result() != QDialog::Accepted);
   }
 
   void directoryFieldShowsAPathWhole() {
@@ -146,7 +175,7 @@ class UserDialogTest : public QObject {
     RecordingModals modals;
     std::string home = dir.path().toStdString();
     QVERIFY(std::filesystem::create_directory(home + "/sub"));
-    UserInfoDialog info(Profile("ann", EncodePassword("secret1"), home + "/sub/../."), modals);
+    UserInfoDialog info(Profile("ann", HashPassword("secret1").value(), home + "/sub/../."), modals);
     info.accept();
     QVERIFY(modals.Messages().empty());
     QCOMPARE(info.m_strDir, home + "/");
@@ -165,6 +194,7 @@ class UserDialogTest : public QObject {
     f.list->OnAddUser();
     QCOMPARE(f.shownProfile, "bob| |" + f.Dir());
     std::string line = PasswordFile(f.Dir(), *f.frontend).Find("bob");
+    QVERIFY(ExtractField(line, "||", 1).starts_with("$y$"));
     QVERIFY(CheckPassword("bobpass", ExtractField(line, "||", 1)));
     std::string rights;
     for (int field = 3; field <= 10; ++field) rights += ExtractField(line, "||", field);
@@ -218,8 +248,9 @@ class UserDialogTest : public QObject {
     QCOMPARE(f.list->NameBox()->currentText(), QString("mia"));
   }
 
-  void editKeepsTheStoredFormUnlessRetyped() {
+  void editKeepsTheStoredPasswordUnlessRetyped() {
     UsersFixture f;
+    // A password file of an earlier version, with the reversible form.
     std::string stored = EncodePassword("keepme1");
     PasswordFile file(f.Dir(), *f.frontend);
     file.Add(Profile("ann", stored, f.Dir()));
@@ -235,11 +266,22 @@ class UserDialogTest : public QObject {
     std::string line = PasswordFile(f.Dir(), *f.frontend).Find("ann");
     QCOMPARE(ExtractField(line, "||", 1), stored);
     QCOMPARE(ExtractField(line, "||", 8), std::string("1"));
-    // The same password typed again is stored afresh.
+    // A login that replaces the old form by its hash while the dialog is open keeps its hash.
+    std::string hash = HashPassword("keepme1").value();
+    f.fill = [&](UserInfoDialog& info) {
+      PasswordFile(f.Dir(), *f.frontend).ReplacePassword("ann", stored, hash);
+      info.rights[6]->setChecked(true);
+    };
+    f.list->OnEditUser();
+    line = PasswordFile(f.Dir(), *f.frontend).Find("ann");
+    QCOMPARE(ExtractField(line, "||", 1), hash);
+    QCOMPARE(ExtractField(line, "||", 9), std::string("1"));
+    // A password typed in both fields is stored as a fresh hash, even the same one again.
     f.fill = UsersFixture::Password("keepme1");
     f.list->OnEditUser();
     std::string retyped = ExtractField(PasswordFile(f.Dir(), *f.frontend).Find("ann"), "||", 1);
-    QVERIFY(retyped != stored);
+    QVERIFY(retyped.starts_with("$y$"));
+    QVERIFY(retyped != hash);
     QVERIFY(CheckPassword("keepme1", retyped));
     f.Type("nobody");
     f.list->OnEditUser();

@@ -25,7 +25,7 @@
 #include "ui/tftp_file_dialog.h"
 #include "ui/user_info_dialog.h"
 #include "ui/window_frontend.h"
-#include "users/password_codec.h"
+#include "users/password_hash.h"
 
 namespace {
 
@@ -144,9 +144,9 @@ int main(int argc, char** argv) {
     ok &= Save(&ftp, out + "/ftp-client.png");
     ftp.hide();
 
-    hx::UserInfoDialog user(
-        "operator||" + hx::EncodePassword("secret") + "||" + dir.toStdString() + "||1||1||1||1||0||0||1||0",
-        modals, &window);
+    hx::UserInfoDialog user("operator||" + hx::HashPassword("secret").value_or("") + "||" +
+                                dir.toStdString() + "||1||1||1||1||0||0||1||0",
+                            modals, &window);
     user.show();
     Wait(200);
     ok &= Save(&user, out + "/user-information.png");
