@@ -106,7 +106,8 @@ inline ServerApp::Services FakeServices(std::shared_ptr<ListenerSwitches> switch
           },
           [switches](AppContext& c, asio::io_context&) {
             return std::make_unique<FakeListener>(c, switches->ftpOpens.load(), "FTP listener failed");
-          }};
+          },
+          {}};
 }
 
 // A program directory with the window around a core whose listeners are fakes.

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   hx::QtModals modals;
   hx::WindowFrontend frontend(modals);
-  hx::ServerApp app(dir.toStdString(), frontend, {hx::MakeTftpListener, hx::MakeFtpListener});
+  hx::ServerApp app(dir.toStdString(), frontend, {hx::MakeTftpListener, hx::MakeFtpListener, {}});
   hx::WindowOptions options;
   options.splash = false;
   options.trayAvailable = false;
