@@ -165,6 +165,10 @@ void FtpTlsBox::ShowCertificate() {
   }
   fingerprint->setText(ToQt(shown));
   fingerprint->setCursorPosition(0);
+  // The whole fingerprint in view, for comparing it with what a client shows.
+  int textWidth = fingerprint->fontMetrics().horizontalAdvance(fingerprint->text());
+  fingerprint->setMinimumWidth(
+      shown.empty() ? 0 : textWidth + 2 * fingerprint->fontMetrics().averageCharWidth() + 8);
   problem->setText(ToQt(reason.empty() ? "" : "TLS is off: " + reason));
   problem->setVisible(!reason.empty());
 }

@@ -439,7 +439,7 @@ class ConfigSheetTest : public QObject {
   }
 
   void theFtpPageFitsASmallScreen() {
-    SheetFixture f;
+    SheetFixture f(true, "", std::make_shared<tls::ServerTls>());  // a fingerprint shown whole
     f.sheet->Tabs()->setCurrentIndex(2);
     QSize size = f.sheet->sizeHint();
     // Room for a title bar and a panel on a screen of 1280 x 800.
