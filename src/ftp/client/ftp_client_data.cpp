@@ -112,7 +112,9 @@ asio::awaitable<void> FtpClientSession::AcceptData() {
 }
 
 asio::awaitable<void> FtpClientSession::MoveData() {
-  if (!co_await SecureData()) {
+  // (The await stands on a line of its own: the compiler mishandles one inside a condition.)
+  const bool secured = co_await SecureData();
+  if (!secured) {
     End();
     co_return;
   }
