@@ -219,7 +219,11 @@ asio::awaitable<void> FtpClientSession::SendFile() {
                           "FTP: Thread " + std::to_string(m_nThreadNumber) + " Log entry: " + entry);
   }
   m_file.Close();
-  CloseData();
+  if (m_controlTls && complete)
+    co_await EndTlsUpload();
+  else
+    CloseData();
+  if (m_ending) co_return;
   m_dataComplete = complete;
 }
 
