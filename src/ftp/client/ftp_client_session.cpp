@@ -47,7 +47,9 @@ FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob
       m_listener(worker.Executor()),
       m_data(worker.Executor()) {}
 
-FtpClientSession::~FtpClientSession() = default;
+FtpClientSession::~FtpClientSession() {
+  if (m_dataSpare >= 0) ::close(m_dataSpare);
+}
 
 void FtpClientSession::Start(int sessionId) {
   if (m_ending) return;
