@@ -94,9 +94,12 @@ asio::awaitable<bool> ExpectReply(Probe& probe, char digit) {
 
 asio::awaitable<void> Run(Probe& probe, std::string host, std::uint16_t port, bool implicit,
                           std::shared_ptr<tls::TlsContext> context) {
-  if (!co_await Connect(probe, host, port)) co_return;
+  // (Each await stands on a line of its own: the compiler mishandles one inside a condition.)
+  bool ok = co_await Connect(probe, host, port);
+  if (!ok) co_return;
   if (!implicit) {
-    if (!co_await ExpectReply(probe, '2')) co_return;
+    ok = co_await ExpectReply(probe, '2');
+    if (!ok) co_return;
     std::error_code ec;
     static constexpr std::string_view kAuth = "AUTH TLS\r\n";
     co_await AwaitWriteAll(*probe.stream, asio::buffer(kAuth), ec);
@@ -104,7 +107,8 @@ asio::awaitable<void> Run(Probe& probe, std::string host, std::uint16_t port, bo
       probe.error = "Error writing to socket: " + ec.message();
       co_return;
     }
-    if (!co_await ExpectReply(probe, '2')) co_return;
+    ok = co_await ExpectReply(probe, '2');
+    if (!ok) co_return;
   }
   auto tlsStream = std::make_unique<tls::TlsStream>(std::move(*probe.stream->Socket()), context);
   tlsStream->SetPeerName(host);

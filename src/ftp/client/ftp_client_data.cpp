@@ -112,7 +112,9 @@ asio::awaitable<void> FtpClientSession::AcceptData() {
 }
 
 asio::awaitable<void> FtpClientSession::MoveData() {
-  if (!co_await SecureData()) {
+  // (The await stands on a line of its own: the compiler mishandles one inside a condition.)
+  const bool secured = co_await SecureData();
+  if (!secured) {
     End();
     co_return;
   }
@@ -217,7 +219,11 @@ asio::awaitable<void> FtpClientSession::SendFile() {
                           "FTP: Thread " + std::to_string(m_nThreadNumber) + " Log entry: " + entry);
   }
   m_file.Close();
-  CloseData();
+  if (m_controlTls && complete)
+    co_await EndTlsUpload();
+  else
+    CloseData();
+  if (m_ending) co_return;
   m_dataComplete = complete;
 }
 

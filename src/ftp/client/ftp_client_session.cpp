@@ -3,6 +3,7 @@
 #include "ftp/client/ftp_client_session.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <asio/co_spawn.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
@@ -46,7 +47,9 @@ FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob
       m_listener(worker.Executor()),
       m_data(worker.Executor()) {}
 
-FtpClientSession::~FtpClientSession() = default;
+FtpClientSession::~FtpClientSession() {
+  if (m_dataSpare >= 0) ::close(m_dataSpare);
+}
 
 void FtpClientSession::Start(int sessionId) {
   if (m_ending) return;
@@ -65,6 +68,8 @@ void FtpClientSession::End() {
   m_listener.close(ignored);
   m_data.close(ignored);
   if (m_dataStream) m_dataStream->Close();
+  if (m_dataSpare >= 0) ::close(m_dataSpare);
+  m_dataSpare = -1;
   m_download.Discard();  // nothing left to discard once the download is in place
   m_file.Close();
   NotifyChange();

@@ -112,6 +112,8 @@ class FtpClientSession {
   asio::awaitable<bool> ProtectData();
   // Turns the data connection in m_data to TLS; plain, it becomes a plain stream.
   asio::awaitable<bool> SecureData();
+  // Ends an upload's data connection over TLS in order (see the definition).
+  asio::awaitable<void> EndTlsUpload();
   // A handshake's outcome: a failure, or a certificate other than the pinned one, is reported with `where`.
   bool HandshakeSucceeded(const tls::TlsStream& stream, const std::error_code& error, std::string_view where);
   void ReportTlsFailure(const std::string& text);
@@ -154,7 +156,8 @@ class FtpClientSession {
   asio::ip::tcp::endpoint m_controlLocal;
   asio::ip::tcp::endpoint m_controlPeer;
   asio::ip::tcp::acceptor m_listener;
-  asio::ip::tcp::socket m_data;              // while it connects, or as accepted
+  asio::ip::tcp::socket m_data;              // while it connects, or as accepted; see EndTlsUpload
+  int m_dataSpare = -1;                      // an upload's second descriptor of its TLS data connection
   std::unique_ptr<ByteStream> m_dataStream;  // once it is there
   std::shared_ptr<tls::TlsContext> m_tlsContext;
   std::optional<std::error_code> m_controlHandshake;  // the outcome, once the handshake has ended

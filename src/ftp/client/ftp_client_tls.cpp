@@ -1,5 +1,13 @@
 // The FTP client session's TLS: the client context of the job's check, AUTH TLS, the handshakes of the
 // control and the data connection, the pinned certificate, and PBSZ and PROT.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+#include <utility>
+
 #include "app/app_context.h"
 #include "app/config_keys.h"
 #include "app/frontend.h"
@@ -88,6 +96,7 @@ asio::awaitable<bool> FtpClientSession::SecureData() {
   }
   // The client shakes hands on an accepted connection too. The conversation's waits bound the handshake:
   // the server's part of it follows its reply to RETR or STOR.
+  if (m_job.put) m_dataSpare = ::fcntl(m_data.native_handle(), F_DUPFD_CLOEXEC, 0);
   auto stream = std::make_unique<tls::TlsStream>(std::move(m_data), m_tlsContext);
   stream->SetPeerName(m_job.host);
   // Servers that tie the data connection to the logged-in client take only one that resumes the control
@@ -99,6 +108,28 @@ asio::awaitable<bool> FtpClientSession::SecureData() {
   co_await AwaitHandshake(tlsStream, ec);
   if (m_ending) co_return false;
   co_return HandshakeSucceeded(tlsStream, ec, kOnDataConnection);
+}
+
+// An upload over TLS ends with close_notify, then the connection's end, and only once the server has ended
+// its side too does the client let the socket go: a server that still sends after its handshake (a session
+// ticket) would otherwise meet a closed socket, and the reset that answers it can cost the server the file's
+// last bytes and close_notify. The TLS stream closes its descriptor when it sends close_notify, so the
+// session keeps a second descriptor of the same socket (m_dataSpare) for the rest, whose bytes are not read
+// as TLS.
+asio::awaitable<void> FtpClientSession::EndTlsUpload() {
+  std::error_code ec;
+  co_await AwaitWritable(*m_dataStream, ec);  // so that close_notify finds room
+  if (m_ending) co_return;
+  m_dataStream->Close();
+  if (m_dataSpare < 0) co_return;
+  m_data.assign(m_controlPeer.protocol(), std::exchange(m_dataSpare, -1), ec);
+  if (!ec) m_data.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+  std::array<char, 4096> discarded;
+  // Bounded by the transfer's wait for the server, which ends the session when the server falls silent.
+  while (!ec && !m_ending)
+    co_await m_data.async_read_some(asio::buffer(discarded), asio::redirect_error(asio::use_awaitable, ec));
+  std::error_code ignored;
+  m_data.close(ignored);
 }
 
 bool FtpClientSession::HandshakeSucceeded(const tls::TlsStream& stream, const std::error_code& error,

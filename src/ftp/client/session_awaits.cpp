@@ -45,6 +45,12 @@ asio::awaitable<void> AwaitHandshake(tls::TlsStream& stream, std::error_code& er
       [&stream](auto handler) { stream.Handshake(Shared(std::move(handler))); }, token);
 }
 
+asio::awaitable<void> AwaitWritable(ByteStream& stream, std::error_code& error) {
+  auto token = asio::redirect_error(asio::use_awaitable, error);
+  co_await asio::async_initiate<decltype(token), void(std::error_code)>(
+      [&stream](auto handler) { stream.WaitWritable(Shared(std::move(handler))); }, token);
+}
+
 asio::awaitable<void> AwaitTimer(ClockTimer& timer) {
   std::error_code ignored;
   auto token = asio::redirect_error(asio::use_awaitable, ignored);

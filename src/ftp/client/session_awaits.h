@@ -26,6 +26,7 @@ asio::awaitable<std::size_t> AwaitRead(ByteStream& stream, asio::mutable_buffer 
 // Writes the whole buffer unless it fails.
 asio::awaitable<void> AwaitWriteAll(ByteStream& stream, asio::const_buffer buffer, std::error_code& error);
 asio::awaitable<void> AwaitHandshake(tls::TlsStream& stream, std::error_code& error);
+asio::awaitable<void> AwaitWritable(ByteStream& stream, std::error_code& error);
 // Returns once `timer` has come due or has been cancelled: the waiter looks at what changed either way.
 asio::awaitable<void> AwaitTimer(ClockTimer& timer);
 
