@@ -13,14 +13,14 @@ TEST(LoginThrottleTest, PausesGrowPerFailureBeyondTheFreeOnesAndEndWithSuccessOr
   auto guesser = asio::ip::make_address("10.0.0.7");
   auto other = asio::ip::make_address("10.0.0.8");
   std::vector<bool> noted;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 70; ++i) {
     EXPECT_EQ(throttle.Pause(guesser, now), seconds(std::clamp(i - 4, 0, 30))) << i;
     noted.push_back(throttle.Failed(guesser, now));
     now += seconds(1);
   }
   // Said when the pauses begin, and again a minute later.
-  std::vector<bool> expected(40, false);
-  expected[4] = expected[34] = true;
+  std::vector<bool> expected(70, false);
+  expected[4] = expected[64] = true;
   EXPECT_EQ(noted, expected);
   EXPECT_EQ(throttle.Pause(other, now), seconds(0));
   // The same peer over a dual-stack socket.
