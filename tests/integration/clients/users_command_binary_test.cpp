@@ -153,6 +153,45 @@ TEST(UsersCommandBinary, FortyCharacterPasswordFromStandardInputLogsInOverFtpAnd
   EXPECT_EQ(StoredPassword(ReadFile(app.Path() / "Harbinex.pwd"), "carol").rfind("$y$", 0), 0u);
 }
 
+TEST(UsersCommandBinary, PasswordTypedAtATerminalIsNotEchoed) {
+  TempDir app;
+  // The program on a pseudo-terminal: the password is typed once the prompt shows, and what the terminal
+  // shows afterwards must not hold it.
+  const char* script = R"(
+import os, pty, select, sys, time
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+def read_until(marker):
+    seen, deadline = b"", time.time() + 20
+    while marker not in seen and time.time() < deadline:
+        if select.select([fd], [], [], 0.5)[0]:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+    return seen
+shown = read_until(b"Password: ")
+os.write(fd, b"unseen-pw-123\n")
+shown += read_until(b"never shown")
+_, status = os.waitpid(pid, 0)
+sys.stdout.write(shown.decode(errors="replace"))
+sys.exit(os.waitstatus_to_exitcode(status))
+)";
+  std::string output;
+  int status = RunCommand({"python3", "-c", script, HarbinexBinary(), "users", "add", "bob", "--password",
+                           "-", "--home", app.Dir(), "--dir", app.Path().string()},
+                          output, std::chrono::seconds(60));
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("Password: "), std::string::npos) << output;
+  EXPECT_EQ(output.find("unseen-pw-123"), std::string::npos) << output;
+  const std::string stored = StoredPassword(ReadFile(app.Path() / "Harbinex.pwd"), "bob");
+  EXPECT_TRUE(SystemCryptMatches("unseen-pw-123", stored)) << stored;
+}
+
 TEST(UsersCommandBinary, EmptyStandardInputIsTooShortAPassword) {
   TempDir app;
   ToolRun add = RunHarbinex(
