@@ -78,19 +78,16 @@ bool CheckPassword(std::string_view plain, std::string_view stored) {
   return CheckStoredPassword(plain, stored).matches;
 }
 
-std::optional<std::string> HashPasswordWith(std::string_view plain, const char* prefix, unsigned long cost) {
+std::optional<std::string> HashPassword(std::string_view plain) {
   if (!CryptTakes(plain)) return std::nullopt;
   char setting[CRYPT_GENSALT_OUTPUT_SIZE];
   // No random bytes given: the library takes them from the system's source (getrandom).
-  if (crypt_gensalt_rn(prefix, cost, nullptr, 0, setting, sizeof setting) == nullptr) return std::nullopt;
+  if (crypt_gensalt_rn("$y$", kPasswordHashCost, nullptr, 0, setting, sizeof setting) == nullptr)
+    return std::nullopt;
   CryptArea area;
   const char* hash = Crypt(plain, setting, area);
   if (hash == nullptr) return std::nullopt;
   return std::string(hash);
-}
-
-std::optional<std::string> HashPassword(std::string_view plain) {
-  return HashPasswordWith(plain, "$y$", kPasswordHashCost);
 }
 
 }  // namespace hx

@@ -12,10 +12,11 @@ namespace hx {
 // the reversible 20-character form of password_codec.h instead; it still logs in, and a successful login
 // replaces it by a hash. No hash alphabet holds "|", so a hash never breaks the line format.
 
-// yescrypt's cost: one check takes about 20 ms at 3 on the 2-core development machine (4 to 5 ms at 1, about
-// 50 at 4, about 110 at the library's default of 5; bench/password-check). Slow enough that a stolen file is
-// expensive to guess at, fast enough that a login does not keep a blocking-pool thread long.
-inline constexpr unsigned long kPasswordHashCost = 3;
+// yescrypt's cost, the library's default (16 MiB a check): one check takes about 25 ms of one core of the
+// 2-core development machine (5 ms at 3, 10 at 4; bench/password-check), up to four times that while other
+// work loads both cores. Slow enough that a stolen file is expensive to guess at (about 40 guesses a second a
+// core), fast enough that a login keeps a thread of the pool for password checks only briefly.
+inline constexpr unsigned long kPasswordHashCost = 5;
 
 // What field 1 of a profile holds.
 enum class StoredPasswordForm {
@@ -40,8 +41,5 @@ bool CheckPassword(std::string_view plain, std::string_view stored);
 // A yescrypt hash of `plain` at kPasswordHashCost with a fresh salt from the system's random source;
 // nullopt when there is none to be had or the crypt library refuses the text (a NUL byte, too long).
 std::optional<std::string> HashPassword(std::string_view plain);
-// The same with another scheme's prefix ("$6$", "$2b$") and cost (0: the library's default), for tests and
-// the benchmark.
-std::optional<std::string> HashPasswordWith(std::string_view plain, const char* prefix, unsigned long cost);
 
 }  // namespace hx
