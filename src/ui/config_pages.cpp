@@ -279,7 +279,8 @@ bool TftpPage::TakeBack() {
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }
 
-FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEditUsers, QWidget* parent)
+FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEditUsers,
+                 ServerTlsAccess tlsAccess, QWidget* parent)
     : ConfigPage(parent),
       m_bAnonAllowed(cfg::ReadOnSheet(config, cfg::kAnonAllowed)),
       m_bAllowDownload(cfg::ReadOnSheet(config, cfg::kFAllowDownload)),
@@ -309,6 +310,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       passiveAddress(Edit("passiveAddress", this)),
       perAddress(DigitsEdit("perAddress", this)),
       allow(AllowEdit("allow", this)),
+      tls(new FtpTlsBox(config, modals, std::move(tlsAccess), this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   editUsers->setObjectName("editUsers");
@@ -364,12 +366,14 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   passiveLayout->addWidget(new QLabel("Announced address (empty: local): ", passiveBox), 2, 0);
   passiveLayout->addWidget(passiveAddress, 2, 1);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(anonymous);
-  layout->addWidget(users);
-  layout->addWidget(limits);
-  layout->addWidget(passiveBox);
-  layout->addStretch(1);
+  // Two columns: the page in one would not fit a screen of 800 pixels.
+  auto* layout = new QGridLayout(this);
+  layout->addWidget(anonymous, 0, 0);
+  layout->addWidget(users, 1, 0);
+  layout->addWidget(limits, 0, 1);
+  layout->addWidget(passiveBox, 1, 1);
+  layout->addWidget(tls, 2, 0, 1, 2);
+  layout->setRowStretch(3, 1);
 }
 
 void FtpPage::Fill() {
@@ -386,6 +390,7 @@ void FtpPage::Fill() {
   passiveAddress->setText(QString::fromStdString(m_strPassiveAddress));
   perAddress->setText(QString::number(m_nPerAddress));
   allow->setText(QString::fromStdString(m_strAllow));
+  tls->Fill();
   m_strDir = WithTrailingSeparator(m_strDir);
 }
 
@@ -423,6 +428,7 @@ bool FtpPage::TakeBack() {
     return false;
   }
   m_strPassiveAddress = address;
+  if (!tls->TakeBack()) return false;
   m_strDir = dir->text().toStdString();
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "ui/ftp_tls_box.h"
+
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -98,7 +100,8 @@ class FtpPage : public ConfigPage {
   Q_OBJECT
 
  public:
-  FtpPage(ConfigStore& config, Modals& modals, std::function<void()> editUsers, QWidget* parent = nullptr);
+  FtpPage(ConfigStore& config, Modals& modals, std::function<void()> editUsers,
+          ServerTlsAccess tlsAccess = {}, QWidget* parent = nullptr);
   bool TakeBack() override;
 
   int m_bAnonAllowed;
@@ -129,6 +132,7 @@ class FtpPage : public ConfigPage {
   QLineEdit* passiveAddress;
   QLineEdit* perAddress;
   QLineEdit* allow;
+  FtpTlsBox* tls;
 
  protected:
   void Fill() override;

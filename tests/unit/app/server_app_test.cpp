@@ -30,7 +30,7 @@ class FakeListener : public Listener {
 ServerApp::Services FakeServices(bool tftpOpens, bool ftpOpens) {
   return {[=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(tftpOpens); },
           [=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(ftpOpens); },
-          nullptr};
+          {}};
 }
 
 TEST(ServerAppTest, FirstStartWritesEveryDefault) {
