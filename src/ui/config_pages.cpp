@@ -355,8 +355,8 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   limitsLayout->addWidget(dataTimeout, 1, 1);
   limitsLayout->addWidget(new QLabel("Connections per address (0-65535, 0: no limit): ", limits), 2, 0);
   limitsLayout->addWidget(perAddress, 2, 1);
-  limitsLayout->addWidget(new QLabel("Addresses served (empty: every address): ", limits), 3, 0);
-  limitsLayout->addWidget(allow, 3, 1);
+  limitsLayout->addWidget(new QLabel("Addresses served (empty: every address): ", limits), 3, 0, 1, 2);
+  limitsLayout->addWidget(allow, 4, 0, 1, 2);
 
   auto* passiveBox = new QGroupBox(" Passive Mode ", this);
   auto* passiveLayout = new QGridLayout(passiveBox);
