@@ -88,7 +88,9 @@ bool ServerApp::StartSetting(const cfg::TextSetting& setting) {
 
 bool ServerApp::InitInstance() {
   // Before the services start, so that not one request meets the window's defaults.
-  if (m_mode == Mode::Headless && !std::filesystem::exists(m_config.Path())) {
+  std::error_code error;
+  bool fileMissing = !std::filesystem::exists(m_config.Path(), error) && !error;
+  if (m_mode == Mode::Headless && fileMissing) {
     for (const cfg::HeadlessFirstStart& safe : cfg::kHeadlessFirstStart)
       cfg::Write(m_config, *safe.setting, safe.value);
     m_safeFirstStart = true;
