@@ -84,12 +84,15 @@ int RunFtpClientCommand(CommandLine& line, const std::string& appDir) {
   form.remoteName = args[4];
   form.localName = args[5];
   form.passive = passive;
+  form.tls = job.tls != ftpc::FtpClientJob::Tls::Off;
 
   job.put = args[0] == "put";
+  const ftpc::FtpClientJob::Tls tls = job.tls;
   if (auto problem = ftpc::ValidateFtpClientForm(form, job)) {
     std::fprintf(stderr, "harbinex: %s\n", problem->message.c_str());
     return 1;
   }
+  job.tls = tls;  // the form knows of explicit TLS only
   if (job.insecure) {
     std::fputs("harbinex: warning: the server's certificate is not checked (--insecure)\n", stderr);
   }
