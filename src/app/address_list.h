@@ -43,8 +43,6 @@ class AddressList {
   AddressList() = default;
 
   bool Allows(const asio::ip::address& peer) const;
-  // True for the list without entries, which lets every address in.
-  bool Everyone() const { return m_everyone; }
 
  private:
   // An IPv6 address as one 128-bit number, compared as one.
@@ -68,7 +66,7 @@ class AddressList {
   // Adds one entry; the address part is already an address, `bits` within its family's length.
   void Add(const asio::ip::address& address, unsigned bits);
 
-  bool m_everyone = true;
+  bool m_everyone = true;  // the list without entries
   std::vector<Range<std::uint32_t>> m_v4;
   std::vector<Range<Wide>> m_v6;
 };
