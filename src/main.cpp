@@ -18,6 +18,7 @@
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_client_command.h"
 #include "tftp/tftp_listener.h"
+#include "tls/server_tls.h"
 #include "users/users_command.h"
 #ifdef HX_HAVE_UI
 #include "ui/run_window.h"
@@ -73,6 +74,7 @@ hx::ServerApp::Services MakeServices() {
   hx::ServerApp::Services services;
   services.tftp = hx::MakeTftpListener;
   services.ftp = hx::MakeFtpListener;
+  services.ftpTls = std::make_shared<hx::tls::ServerTls>();
   return services;
 }
 

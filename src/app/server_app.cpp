@@ -31,6 +31,7 @@ ServerApp::ServerApp(std::filesystem::path appDir, Frontend& frontend, Services 
       m_context{m_strAppDir, m_config,   m_registry,  m_log,    frontend,
                 m_shares,    m_blocking, m_textSizes, m_blocks, clock ? *clock : m_steadyClock,
                 m_files} {
+  m_context.ftpTls = m_services.ftpTls;
   m_registry.SetFailureLog([this](WorkerKind kind, const std::string& line) {
     m_log.OnLogLine(kind == WorkerKind::Tftp ? cfg::kSourceTftp : cfg::kSourceFtp, line);
   });

@@ -34,6 +34,8 @@ class ServerApp {
   struct Services {
     ListenerFactory tftp;
     ListenerFactory ftp;
+    // The FTP server's TLS, loaded when the FTP service starts; without it the server offers no TLS.
+    std::shared_ptr<tls::ServerTls> ftpTls;
   };
 
   // Headless, TFTPServer and FTPServer are the operator's alone: a service that cannot start leaves its

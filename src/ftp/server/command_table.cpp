@@ -61,6 +61,10 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"MLST", CommandId::Mlst, &S::DoMlst},
       {"MFMT", CommandId::Mfmt, &S::DoMfmt, kFieldUpload, reply::kNoUploadRight},
       {"HASH", CommandId::Hash, &S::DoHash, kFieldDownload, reply::kNoDownloadRight},
+      {"AUTH", CommandId::Auth, &S::DoAuth, kNoRight, nullptr, kWaits},
+      {"PBSZ", CommandId::Pbsz, &S::DoPbsz},
+      {"PROT", CommandId::Prot, &S::DoProt},
+      {"CCC", CommandId::Ccc, &S::DoNotImplemented},
   }};
   return rows;
 }
@@ -90,9 +94,13 @@ std::string_view CommandArgument(std::string_view line, int command) {
   return line.size() > skip ? line.substr(skip) : std::string_view();
 }
 
+bool IsTlsCommand(int command) {
+  return command >= static_cast<int>(CommandId::Auth) && command <= static_cast<int>(CommandId::Ccc);
+}
+
 bool GateAdmits(bool needUser, bool needPass, int command) {
-  // FEAT tells what the server offers, which a client asks before it logs in.
-  if (command == static_cast<int>(CommandId::Quit) || command == static_cast<int>(CommandId::Feat))
+  if (command == static_cast<int>(CommandId::Quit) || command == static_cast<int>(CommandId::Feat) ||
+      IsTlsCommand(command))
     return true;
   if (needUser && command != static_cast<int>(CommandId::User)) return false;
   if (needPass && command != static_cast<int>(CommandId::Pass)) return false;

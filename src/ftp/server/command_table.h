@@ -58,8 +58,12 @@ enum class CommandId : int {
   Mlst,
   Mfmt,
   Hash,
+  Auth,
+  Pbsz,
+  Prot,
+  Ccc,
 };
-inline constexpr int kCommandCount = 48;
+inline constexpr int kCommandCount = 52;
 inline constexpr int kUnknownCommand = -1;
 inline constexpr int kNoRight = -1;
 
@@ -90,12 +94,16 @@ std::string_view VerbOf(std::string_view line);
 // when no row matches.
 int LookupCommand(std::string_view line);
 
+// AUTH, PBSZ, PROT and CCC: unknown commands while TLS is off.
+bool IsTlsCommand(int command);
+
 // The argument of a line by position: everything after the verb of the matched row and the one character
 // that follows it; the empty text when the line is not longer than that. Nothing is trimmed.
 std::string_view CommandArgument(std::string_view line, int command);
 
 // The login gate: before USER only USER passes, between USER and PASS only PASS; QUIT always passes, so that
-// a client can leave before it logged in, and so does FEAT, so that it can choose how to log in.
+// a client can leave before it logged in, and so do FEAT, so that it can choose how to log in, and the TLS
+// commands, which come before the login they protect.
 bool GateAdmits(bool needUser, bool needPass, int command);
 
 }  // namespace hx::ftpd

@@ -53,8 +53,9 @@ ControlSession::~ControlSession() {
   Shutdown();
 }
 
-void ControlSession::Start() {
-  SendReply(reply::kBanner);
+void ControlSession::Start(bool implicitTls) {
+  m_implicitTls = implicitTls;
+  if (!implicitTls) SendReply(reply::kBanner);
   if (m_ends.peer) {
     m_peerAddress = Unmapped(m_ends.peer->address());
     m_strPeerAddr = AddressText(m_peerAddress);
@@ -65,6 +66,13 @@ void ControlSession::Start() {
   SetSessionText(kColType, "Ftp Srv");
   SetSessionText(kColPeer, m_strPeerAddr);
   ArmIdleTimer();
+  if (implicitTls) {
+    // The data connections are encrypted from the start as well.
+    m_pbszDone = true;
+    m_protPrivate = true;
+    BeginHandshake();
+    return;
+  }
   ProcessLines();
 }
 
@@ -130,7 +138,9 @@ std::chrono::seconds ControlSession::DataTimeout() const {
 }
 
 TransferSettings ControlSession::CurrentTransferSettings() const {
-  return {.quorin = cfg::Read(m_context.config, cfg::kQuorin), .dataTimeout = DataTimeout()};
+  return {.quorin = cfg::Read(m_context.config, cfg::kQuorin),
+          .dataTimeout = DataTimeout(),
+          .tls = DataConnectionTls()};
 }
 
 void ControlSession::StartTransfer(std::unique_ptr<DataTransfer> transfer,
@@ -174,6 +184,10 @@ void ControlSession::OnIdleTimer() {
     ArmIdleTimer();
     return;
   }
+  if (m_tlsState == TlsState::Handshaking) {
+    HandshakeFailed("no handshake within " + std::to_string(limit) + " seconds");
+    return;
+  }
   SendReply(reply::kIdleTimeout);
   CloseTransfers();
   m_bConnected = false;
@@ -184,8 +198,9 @@ void ControlSession::OnIdleTimer() {
 // ---- reading and dispatch -------------------------------------------------------------------------------
 
 bool ControlSession::CanProcess() const {
-  return !m_ending && !(m_transfer && m_transfer->HoldsCommands()) && !m_loginPause && !m_blockingPending &&
-         !m_statReader && m_output.size() + m_writing.size() < kOutputBound;
+  bool tlsStarting = m_tlsState == TlsState::Starting || m_tlsState == TlsState::Handshaking;
+  return !m_ending && !tlsStarting && !(m_transfer && m_transfer->HoldsCommands()) && !m_loginPause &&
+         !m_blockingPending && !m_statReader && m_output.size() + m_writing.size() < kOutputBound;
 }
 
 void ControlSession::ResumeProcessing() {
@@ -244,6 +259,7 @@ void ControlSession::HandleLine(const std::string& line) {
   if (line.empty()) return;
   std::string_view command = ApplyAborRule(line);
   int number = LookupCommand(line);
+  if (IsTlsCommand(number) && TlsLevel() == 0) number = kUnknownCommand;
   SetSessionText(kColCommand, HidePassword(command));
   if (!GateAdmits(m_bNeedUser, m_bNeedPass, number)) {
     SendReply(reply::kNotLoggedIn);
@@ -263,6 +279,7 @@ void ControlSession::HandleLine(const std::string& line) {
     return;
   }
   std::string_view argument = CommandArgument(command, number);
+  if (RefusedByTls(row.id, argument)) return;
   if (UsesServedFolder(row.id, argument) && !ServedFolderPresent()) return;
   (this->*row.handler)(line, argument);
   if (number == static_cast<int>(CommandId::User)) {
@@ -320,6 +337,8 @@ void ControlSession::WriteRest() {
       StartWrite();
     } else if (m_ending) {
       FinishEnd();
+    } else if (m_tlsState == TlsState::Starting) {
+      BeginHandshake();
     } else {
       ResumeProcessing();
     }

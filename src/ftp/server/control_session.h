@@ -23,6 +23,11 @@
 #include "ftp/server/resolve_path.h"
 #include "ftp/server/transfer_host.h"
 
+namespace hx::tls {
+class TlsContext;
+class TlsStream;
+}  // namespace hx::tls
+
 namespace hx::ftpd {
 
 class DataOpener;
@@ -52,8 +57,8 @@ class ControlSession : public TransferHost {
   ControlSession(const ControlSession&) = delete;
   ControlSession& operator=(const ControlSession&) = delete;
 
-  // Greets the client and starts reading commands.
-  void Start();
+  // Greets the client and starts reading commands; on the implicit TLS port, after the handshake.
+  void Start(bool implicitTls = false);
   // Closes everything at once, without replies: the session has ended or its worker was told to stop.
   void Shutdown();
 
@@ -161,6 +166,23 @@ class ControlSession : public TransferHost {
   bool OptsHash(std::string_view option);
   // Sets the times of a path named by MFMT or SITE UTIME; false after the reply that refuses it.
   bool SetFileTimes(const TimeChange& change);
+  // TLS on the control connection and the data connections (tls_commands.cpp).
+  void DoAuth(std::string_view line, std::string_view argument);
+  void DoPbsz(std::string_view line, std::string_view argument);
+  void DoProt(std::string_view line, std::string_view argument);
+  // FTLS: 0 off (the TLS commands are unknown), 1 offered, 2 required.
+  int TlsLevel() const;
+  // The handshake on the control connection, once every reply before it has gone out in the clear. Nothing
+  // the client sent before it is taken as a command.
+  void BeginHandshake();
+  void HandshakeDone(tls::TlsStream& stream, std::error_code error);
+  // A handshake that failed or never completed ends the session: nothing more can be said in the clear.
+  void HandshakeFailed(const std::string& reason);
+  // What TLS refuses before a command runs (USER in the clear, a data command under PROT C, while TLS is
+  // required); true after the refusal.
+  bool RefusedByTls(CommandId id, std::string_view argument);
+  // The data connections' TLS under PROT P; nullopt for clear ones.
+  std::optional<DataTls> DataConnectionTls() const;
   // Data commands (transfer_commands.cpp).
   void DoList(std::string_view line, std::string_view argument);
   void DoNlst(std::string_view line, std::string_view argument);
@@ -250,6 +272,16 @@ class ControlSession : public TransferHost {
   std::shared_ptr<std::atomic<bool>> m_stopWork = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<ListingReader> m_statReader;  // the rest of a STAT listing, to follow its last part
   HashAlgorithm m_hashAlgorithm = HashAlgorithm::Sha256;  // HASH's digest, chosen with OPTS HASH
+
+  // TLS: the 234 reply waits to go out (Starting), then the handshake runs; while either lasts no command is
+  // read. A failed handshake ends the session.
+  enum class TlsState { Clear, Starting, Handshaking, Secured };
+  TlsState m_tlsState = TlsState::Clear;
+  bool m_implicitTls = false;                     // the greeting follows the handshake
+  std::shared_ptr<tls::TlsContext> m_tlsContext;  // the control connection's, for its data connections too
+  std::string m_tlsTag;                           // sessions resume only on this control's data connections
+  bool m_pbszDone = false;
+  bool m_protPrivate = false;  // PROT P: data connections are encrypted
 
   std::unique_ptr<DataTransfer> m_transfer;  // the running RETR, STOR, APPE, LIST or NLST
   // Transfers that have ended, kept until their last handler has run.

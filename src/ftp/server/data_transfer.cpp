@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/tcp_stream.h"
+#include "tls/tls_stream.h"
 
 namespace hx::ftpd {
 
@@ -48,9 +49,41 @@ void DataTransfer::OnConnect(std::error_code error) {
     ConnectFailed(error);
     return;
   }
+  if (m_settings.tls) {
+    StartTls();
+    return;
+  }
   m_connected = true;
   m_stream = std::make_unique<TcpStream>(std::move(m_socket));
   Connected();
+}
+
+// Under PROT P the server's end of TLS comes first; the stall limit bounds a client that connects and never
+// shakes hands. The connection counts as up only once it is encrypted.
+void DataTransfer::StartTls() {
+  auto stream = std::make_unique<tls::TlsStream>(std::move(m_socket), m_settings.tls->context);
+  stream->SetSessionTag(m_settings.tls->sessionTag);
+  // The client resumes its control connection's session; it needs no tickets from here.
+  stream->SendNoTickets();
+  tls::TlsStream& secured = *stream;
+  m_stream = std::move(stream);
+  secured.Handshake(Bind([this, &secured](std::error_code error) {
+    if (m_ended || error == asio::error::operation_aborted) return;
+    if (error) {
+      m_host.Log("FTP: TLS handshake failed on the data connection: " +
+                 (secured.FailureReason().empty() ? error.message() : secured.FailureReason()));
+      ConnectFailed(std::make_error_code(std::errc::connection_aborted));
+      return;
+    }
+    // Anybody could connect to a passive port; only the client holds the session it can resume.
+    if (m_settings.tls->requireReuse && !secured.Resumed()) {
+      m_host.Log("FTP: The data connection did not resume the TLS session of the control connection");
+      ConnectFailed(std::make_error_code(std::errc::connection_aborted));
+      return;
+    }
+    m_connected = true;
+    Connected();
+  }));
 }
 
 // One wait at a time, set for the limit after the last byte; bytes only move that time. A limit of 0 never

@@ -104,6 +104,7 @@ class DataTransfer {
   };
 
   void OnConnect(std::error_code error);
+  void StartTls();
   void WatchForStall();
 
   asio::ip::tcp::socket m_socket;  // the connection while it is being opened

@@ -15,8 +15,10 @@
 #include "app/listen_address.h"
 #include "app/resource_limits.h"
 #include "app/socket_error_text.h"
+#include "app/transfer_log.h"
 #include "app/worker_registry.h"
 #include "ftp/server/ftp_worker.h"
+#include "tls/server_tls.h"
 
 namespace hx {
 namespace {
@@ -24,12 +26,13 @@ namespace {
 class FtpListener : public Listener {
  public:
   FtpListener(AppContext& context, asio::io_context& network)
-      : m_context(context), m_acceptor(network), m_retryTimer(network) {}
+      : m_context(context), m_acceptor(network), m_implicitAcceptor(network), m_retryTimer(network) {}
 
   ~FtpListener() override {
     std::error_code ignored;
     m_retryTimer.cancel();
     m_acceptor.close(ignored);
+    m_implicitAcceptor.close(ignored);
     *m_alive = false;
     if (m_reserve >= 0) ::close(m_reserve);
   }
@@ -49,14 +52,44 @@ class FtpListener : public Listener {
     m_acceptor.listen(asio::socket_base::max_listen_connections, error);
     if (error) return Fail("Error creating FTP Server socket.\r\nPerhaps another FTP server is running?");
     m_port = m_acceptor.local_endpoint(error).port();
+    LoadTls();
     TakeReserve();
-    Accept();
+    Accept(m_acceptor, false);
+    OpenImplicitPort(ipv6);
     return true;
   }
 
   std::uint16_t Port() const override { return m_port; }
 
  private:
+  // The certificate is read (or made) when the service starts, so that a new one takes effect with a
+  // restart of the service.
+  void LoadTls() {
+    if (!m_context.ftpTls) return;
+    std::string line = m_context.ftpTls->Load(m_context.config, m_context.appDir);
+    if (!line.empty()) m_context.log.OnLogLine(cfg::kSourceFtp, line);
+  }
+
+  // Implicit TLS has a port of its own; the service runs without it when that port cannot be had.
+  void OpenImplicitPort(bool ipv6) {
+    int port = cfg::Read(m_context.config, cfg::kFImplicitPort);
+    if (port <= 0 || port > 65535) return;
+    auto failure =
+        BindEveryAddress(m_implicitAcceptor, static_cast<std::uint16_t>(port), ipv6, [](auto& acceptor) {
+          std::error_code ignored;
+          acceptor.set_option(asio::socket_base::reuse_address(true), ignored);
+        });
+    std::error_code error;
+    if (!failure) m_implicitAcceptor.listen(asio::socket_base::max_listen_connections, error);
+    if (failure || error) {
+      m_implicitAcceptor.close(error);
+      m_context.log.OnLogLine(cfg::kSourceFtp, "FTP: Implicit TLS is off: port " + std::to_string(port) +
+                                                   " could not be opened (" + cfg::kFImplicitPort.key + ")");
+      return;
+    }
+    Accept(m_implicitAcceptor, true);
+  }
+
   bool Fail(const std::string& text) {
     std::error_code ignored;
     m_acceptor.close(ignored);
@@ -64,30 +97,31 @@ class FtpListener : public Listener {
     return false;
   }
 
-  void Accept() {
-    m_acceptor.async_accept([this, alive = m_alive](std::error_code error, asio::ip::tcp::socket socket) {
-      if (!*alive || error == asio::error::operation_aborted) return;
-      if (!error) {
-        StartSession(std::move(socket));
-      } else if (!IsOutOfDescriptors(error) || !RefuseWithReserve()) {
-        if (IsOutOfDescriptors(error))
-          m_context.registry.ReportStartFailure(WorkerKind::Ftp);
-        else
-          m_context.frontend.MessageBox("Error setting up FTP connection");
-        // Give the system a moment instead of spinning on the failure.
-        m_retryTimer.expires_after(std::chrono::milliseconds(100));
-        m_retryTimer.async_wait([this, alive](std::error_code e) {
-          if (*alive && !e) Accept();
+  void Accept(asio::ip::tcp::acceptor& acceptor, bool implicitTls) {
+    acceptor.async_accept(
+        [this, &acceptor, implicitTls, alive = m_alive](std::error_code error, asio::ip::tcp::socket socket) {
+          if (!*alive || error == asio::error::operation_aborted) return;
+          if (!error) {
+            StartSession(std::move(socket), implicitTls);
+          } else if (!IsOutOfDescriptors(error) || !RefuseWithReserve(acceptor)) {
+            if (IsOutOfDescriptors(error))
+              m_context.registry.ReportStartFailure(WorkerKind::Ftp);
+            else
+              m_context.frontend.MessageBox("Error setting up FTP connection");
+            // Give the system a moment instead of spinning on the failure.
+            m_retryTimer.expires_after(std::chrono::milliseconds(100));
+            m_retryTimer.async_wait([this, &acceptor, implicitTls, alive](std::error_code e) {
+              if (*alive && !e) Accept(acceptor, implicitTls);
+            });
+            return;
+          }
+          Accept(acceptor, implicitTls);
         });
-        return;
-      }
-      Accept();
-    });
   }
 
   // A connection whose session cannot be had (its address at the cap, no memory, no room in the loop) is
   // refused; the service goes on.
-  void StartSession(asio::ip::tcp::socket socket) {
+  void StartSession(asio::ip::tcp::socket socket, bool implicitTls) {
     std::error_code error;
     asio::ip::tcp::endpoint peer = socket.remote_endpoint(error);
     if (error) return;  // gone already
@@ -104,7 +138,7 @@ class FtpListener : public Listener {
     }
     int connection = socket.release(error);
     if (error) return;
-    if (!worker || !worker->Adopt(connection)) {
+    if (!worker || !worker->Adopt(connection, implicitTls)) {
       ftpd::RefuseConnection(connection);
       m_context.registry.ReportStartFailure(WorkerKind::Ftp);
       return;
@@ -120,11 +154,11 @@ class FtpListener : public Listener {
     if (m_reserve < 0) m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
 
-  bool RefuseWithReserve() {
+  bool RefuseWithReserve(asio::ip::tcp::acceptor& acceptor) {
     if (m_reserve < 0) return false;
     ::close(m_reserve);
     m_reserve = -1;
-    int connection = ::accept4(m_acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    int connection = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     bool refused = connection >= 0;
     if (refused) ftpd::RefuseConnection(connection);
     TakeReserve();
@@ -134,6 +168,7 @@ class FtpListener : public Listener {
 
   AppContext& m_context;
   asio::ip::tcp::acceptor m_acceptor;
+  asio::ip::tcp::acceptor m_implicitAcceptor;  // FImplicitPort: TLS from the first byte
   asio::steady_timer m_retryTimer;
   std::uint16_t m_port = 0;
   int m_reserve = -1;

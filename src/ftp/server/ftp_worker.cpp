@@ -21,7 +21,8 @@ FtpWorker::~FtpWorker() {
   RefuseConnection(m_connection.release(ignored));
 }
 
-bool FtpWorker::Adopt(int connection) {
+bool FtpWorker::Adopt(int connection, bool implicitTls) {
+  m_implicitTls = implicitTls;
   // The listener takes IPv6 and IPv4 peers on one IPv6 socket, or IPv4 only: the connection is of its family.
   sockaddr_storage local{};
   socklen_t length = sizeof local;
@@ -56,7 +57,7 @@ void FtpWorker::Run() {
     return;
   }
   m_session = std::make_unique<ControlSession>(m_context, *this, std::move(m_stream), m_ends, m_nSessionId);
-  m_session->Start();
+  m_session->Start(m_implicitTls);
 }
 
 void FtpWorker::OnStopRequest() {

@@ -20,9 +20,9 @@ class FtpWorker : public Worker {
   // A connection that never got its session is refused with a 421 reply before it is closed.
   ~FtpWorker() override;
 
-  // Takes over the accepted connection's descriptor. False when the session loop cannot take it; the
-  // descriptor is then still the caller's.
-  bool Adopt(int connection);
+  // Takes over the accepted connection's descriptor, of the implicit TLS port when `implicitTls`. False when
+  // the session loop cannot take it; the descriptor is then still the caller's.
+  bool Adopt(int connection, bool implicitTls = false);
   // Takes over a connection that is already a stream (tests run a session over one of their own).
   void Adopt(std::unique_ptr<ByteStream> connection, StreamEnds ends);
   // The session has ended by itself (QUIT, the client's close, a failed write).
@@ -37,6 +37,7 @@ class FtpWorker : public Worker {
   asio::ip::tcp::socket m_connection;
   std::unique_ptr<ByteStream> m_stream;  // instead of m_connection
   StreamEnds m_ends;
+  bool m_implicitTls = false;
   std::unique_ptr<ControlSession> m_session;
 };
 

@@ -40,9 +40,10 @@ const std::array<const char*, 31> kHelpLines = {
     "214 Help command successful\r\n",
 };
 
-std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts, HashAlgorithm hash) {
-  std::vector<std::string> lines = {"211- Feature listing\r\n", "MDTM\r\n", "SIZE\r\n",
-                                    "REST STREAM\r\n",          "EPRT\r\n", "EPSV\r\n"};
+std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts, HashAlgorithm hash, bool tls) {
+  std::vector<std::string> lines = {"211- Feature listing\r\n"};
+  if (tls) lines.insert(lines.end(), {"AUTH TLS\r\n", "PBSZ\r\n", "PROT\r\n"});
+  lines.insert(lines.end(), {"MDTM\r\n", "SIZE\r\n", "REST STREAM\r\n", "EPRT\r\n", "EPSV\r\n"});
   if (passive) lines.push_back("PASV\r\n");
   lines.push_back("MLST " + std::string(mlstFacts) + "\r\n");
   lines.push_back("UTF8\r\n");

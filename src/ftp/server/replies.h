@@ -84,6 +84,19 @@ inline constexpr const char* kOpeningBinaryFormat = "150 Opening BINARY mode dat
 inline constexpr const char* kFileUnavailable = "550 File unavailable\r\n";
 inline constexpr const char* kClosingData = "226 Closing data connection\r\n";
 inline constexpr const char* kBadSequence = "503 Bad sequence of commands\r\n";
+// TLS (AUTH, PBSZ, PROT).
+inline constexpr const char* kAuthOk = "234 AUTH TLS successful\r\n";
+inline constexpr const char* kAuthUnknown = "504 AUTH type not supported\r\n";
+inline constexpr const char* kTlsUnavailable = "431 TLS is not available\r\n";
+inline constexpr const char* kTlsAlreadyOn = "503 TLS is already on\r\n";
+inline constexpr const char* kPbszOk = "200 PBSZ=0\r\n";
+inline constexpr const char* kPbszFirst = "503 PBSZ first\r\n";
+inline constexpr const char* kProtPrivate = "200 Protection level set to P\r\n";
+inline constexpr const char* kProtClear = "200 Protection level set to C\r\n";
+inline constexpr const char* kProtSafe = "536 Requested PROT level not supported by mechanism\r\n";
+inline constexpr const char* kProtOther = "504 Command not implemented for that parameter\r\n";
+inline constexpr const char* kTlsRequired = "530 TLS required\r\n";
+inline constexpr const char* kDataMustBeEncrypted = "521 Data connections must be encrypted\r\n";
 inline constexpr const char* kRestartFileError = "451 Requested action aborted - File error\r\n";
 inline constexpr const char* kRestartBeyondEnd = "554 Restart position beyond end of file\r\n";
 inline constexpr const char* kCouldNotCreateSocket = "451 Couldn't create socket: ";

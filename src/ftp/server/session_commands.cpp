@@ -28,12 +28,6 @@ namespace {
 // a client needs one at a time, two when it transfers over two sessions.
 constexpr int kPassivePerAddress = 2;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 void ControlSession::DoQuit(std::string_view, std::string_view) {
@@ -152,7 +146,7 @@ void ControlSession::DoPasv(std::string_view line, std::string_view argument) {
   // Behind NAT the clients reach the server by another address than its own.
   asio::ip::address announced = LocalAddress();
   std::string configured = cfg::Read(m_context.config, cfg::kFPassiveAddress);
-  if (auto host = ParseIpv4(Trim(configured))) announced = asio::ip::address_v4(*host);
+  if (auto host = ParseIpv4(TrimBlanks(configured))) announced = asio::ip::address_v4(*host);
   if (!announced.is_v4()) announced = asio::ip::address_v4::any();
   SendReply(PassiveReply(announced.to_v4(), listener->Port()));
 }
@@ -162,7 +156,7 @@ void ControlSession::DoEpsv(std::string_view line, std::string_view argument) {
     DoNotImplemented(line, argument);
     return;
   }
-  std::string_view protocol = Trim(argument);
+  std::string_view protocol = TrimBlanks(argument);
   if (EqualsNoCase(protocol, "ALL")) {
     // The client promises to use EPSV alone from now on, so middleboxes need not look into the session.
     m_epsvAll = true;
@@ -228,22 +222,23 @@ void ControlSession::DoHelp(std::string_view, std::string_view) {
 }
 
 void ControlSession::DoFeat(std::string_view, std::string_view) {
-  for (const std::string& text : FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts), m_hashAlgorithm))
+  for (const std::string& text :
+       FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts), m_hashAlgorithm, TlsLevel() != 0))
     SendReply(text);
 }
 
 void ControlSession::DoOpts(std::string_view line, std::string_view argument) {
   // Names are bytes here, sent as they are stored: UTF-8 is the only mode there is.
-  std::string_view option = Trim(argument);
+  std::string_view option = TrimBlanks(argument);
   if (OptsHash(option)) return;
   if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "UTF8") &&
-      (option.size() == 4 || EqualsNoCase(Trim(option.substr(4)), "ON"))) {
+      (option.size() == 4 || EqualsNoCase(TrimBlanks(option.substr(4)), "ON"))) {
     SendReply(reply::kUtf8Ok);
     return;
   }
   if (option.size() >= 4 && EqualsNoCase(option.substr(0, 4), "MLST") &&
       (option.size() == 4 || option[4] == ' ')) {
-    OptsMlst(Trim(option.substr(4)));
+    OptsMlst(TrimBlanks(option.substr(4)));
     return;
   }
   DoNotImplemented(line, argument);

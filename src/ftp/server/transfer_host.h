@@ -2,12 +2,26 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+namespace hx::tls {
+class TlsContext;
+}
 
 namespace hx::ftpd {
 
 class DataTransfer;
+
+// A data connection under PROT P: the server's end of TLS, which must resume the control connection's
+// session (same context, same tag) unless FTLSRequireReuse is 0.
+struct DataTls {
+  std::shared_ptr<tls::TlsContext> context;
+  std::string sessionTag;
+  bool requireReuse = true;
+};
 
 // What a data transfer is told of its session's settings when it starts.
 struct TransferSettings {
@@ -16,6 +30,8 @@ struct TransferSettings {
   int quorin = 0;
   // FDataTimeout: how long the data connection may move no byte before the transfer is aborted; 0 is never.
   std::chrono::seconds dataTimeout{0};
+  // Set under PROT P.
+  std::optional<DataTls> tls;
 };
 
 // The one way a data transfer talks back to its session.

@@ -1,9 +1,14 @@
 #include "support/ftp_session/ftp_session_fixture.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "app/config_keys.h"
 #include "ftp/server/ftp_worker.h"
+#include "tls/server_tls.h"
 #include "users/password_codec.h"
 #include "users/password_file.h"
 #include "users/user_profile.h"
@@ -115,6 +120,34 @@ std::unique_ptr<SessionClient> FtpSessionTest::Connect() {
   EXPECT_NE(m_registry.StartWorker(WorkerKind::Ftp, std::move(worker)), nullptr);
   auto client = std::make_unique<SessionClient>(stream);
   EXPECT_EQ(client->Line(), "220 Vantrel FTP Server Version 1.1\r\n");
+  return client;
+}
+
+void FtpSessionTest::EnableTls() {
+  auto tls = std::make_shared<tls::ServerTls>();
+  tls->Load(m_config, m_dir.Dir());
+  ASSERT_NE(tls->Context(), nullptr) << tls->Problem();
+  m_context.ftpTls = tls;
+}
+
+int FtpSessionTest::ConnectSocket(bool implicitTls) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  EXPECT_EQ(::listen(listener, 1), 0);
+  EXPECT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), length), 0);
+  int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ::close(listener);
+  timeval limit{.tv_sec = 5, .tv_usec = 0};
+  ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  auto worker = std::make_unique<ftpd::FtpWorker>(m_context);
+  EXPECT_TRUE(worker->Adopt(server, implicitTls));
+  EXPECT_NE(m_registry.StartWorker(WorkerKind::Ftp, std::move(worker)), nullptr);
   return client;
 }
 

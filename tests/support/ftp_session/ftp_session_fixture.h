@@ -16,6 +16,7 @@
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
 #include "support/ftp_session/faulty_file_systems.h"
+#include "support/ftp_session/tls_test_client.h"
 #include "support/manual_clock.h"
 #include "support/memory_stream.h"
 #include "support/recording_frontend.h"
@@ -66,6 +67,11 @@ class FtpSessionTest : public ::testing::Test {
   // A session logged in (anonymous unless told), with its 230 read.
   std::unique_ptr<SessionClient> Login(const std::string& user = "anonymous",
                                        const std::string& password = "me@");
+  // TLS from a certificate made in the program directory, for the sessions from now on.
+  void EnableTls();
+  // A session over a real loopback connection (TLS needs one), from the implicit TLS port when told; returns
+  // the client's socket, blocking, whose reads give up after 5 s. Nothing has been read from it.
+  int ConnectSocket(bool implicitTls = false);
   std::filesystem::path Root() const { return m_dir.Path() / "root"; }
   std::string RootDir() const { return Root().string() + "/"; }
   // Changes a setting; sessions read settings where they use them.
