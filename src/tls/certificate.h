@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+using X509 = struct x509_st;
+
 namespace hx::tls {
 
 // Makes an ECDSA P-256 key and a certificate signed by it (SHA-256), valid from now for 10 years, with
@@ -18,6 +20,9 @@ std::string MakeSelfSignedCertificate(const std::string& certificateFile, const 
 std::string LocalHostName();
 std::vector<std::string> LocalAddresses();
 
+// A certificate's SHA-256 digest as "SHA256:AB:CD:..." (upper-case hex, a colon between the bytes); empty
+// without a certificate.
+std::string FingerprintOf(const X509* certificate);
 // The first certificate of a PEM file as "SHA256:AB:CD:..."; nullopt with `error` when it cannot be read.
 std::optional<std::string> CertificateFingerprint(const std::string& certificateFile, std::string& error);
 

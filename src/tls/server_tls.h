@@ -32,10 +32,15 @@ class ServerTls {
   // The loaded certificate's fingerprint; empty without one.
   std::string Fingerprint() const;
 
-  // The file a setting names: a name without a folder lies in the program directory.
+  // The file a setting names: a name without a folder (any relative path) lies in the program directory.
   static std::string ResolveFile(const std::string& setting, const std::string& appDir);
 
  private:
+  // Loads the pair into the context; the log line of a failure, empty on success.
+  std::string LoadFiles(const std::string& certificateFile, const std::string& keyFile);
+  void Set(std::shared_ptr<TlsContext> context, std::string problem);
+
+  std::mutex m_updating;  // one Load or Renew at a time
   mutable std::mutex m_mutex;
   std::shared_ptr<TlsContext> m_context;
   std::string m_problem;
