@@ -159,6 +159,14 @@ inline constexpr TextSetting kFLastUser{nullptr, "UserID", kNone, "", "anonymous
 inline constexpr IntSetting kFLastPassive{nullptr, "Passive", kNone, 0, 0};
 // The dialog's "TLS" box.
 inline constexpr IntSetting kFLastTls{nullptr, "TLS", kNone, 0, 0};
+// The certificates the FTP client dialog was told to trust on first use: one key per server (FtpsTrustedKey),
+// its value the certificate's fingerprint, "SHA256:AB:...".
+inline constexpr const char* kFtpsTrusted = "FtpsTrusted";
+// "host:port". The port follows the last colon, so an IPv6 address goes without brackets: a key that began
+// with "[" would read as a section.
+inline std::string FtpsTrustedKey(std::string_view host, int port) {
+  return std::string(host) + ":" + std::to_string(port);
+}
 
 using AnySetting = std::variant<const IntSetting*, const TextSetting*>;
 

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "ftp/client/ftp_client_job.h"
+#include "ftp/client/ftp_client_start.h"
 #include "tftp/tftp_client_job.h"
 
 namespace hx {
@@ -14,6 +15,8 @@ class ServerApp;
 struct ClientLauncher {
   std::function<void(const ftpc::FtpClientJob&)> startFtp;
   std::function<void(const tftp::TftpClientJob&)> startTftp;
+  // How the FTP client dialog fetches a server's certificate for trust on first use; empty: ProbeCertificate.
+  ftpc::CertificateProbe probeCertificate;
 };
 
 // The launcher of the program: the clients' own start operations on the application's context.

@@ -236,7 +236,8 @@ bool TftpPage::TakeBack() {
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }
 
-FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEditUsers, QWidget* parent)
+FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEditUsers,
+                 ServerTlsAccess tlsAccess, QWidget* parent)
     : ConfigPage(parent),
       m_bAnonAllowed(cfg::ReadOnSheet(config, cfg::kAnonAllowed)),
       m_bAllowDownload(cfg::ReadOnSheet(config, cfg::kFAllowDownload)),
@@ -264,6 +265,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       passivePorts(Edit("passivePorts", this)),
       passiveAddress(Edit("passiveAddress", this)),
       perAddress(DigitsEdit("perAddress", this)),
+      tls(new FtpTlsBox(config, modals, std::move(tlsAccess), this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   editUsers->setObjectName("editUsers");
@@ -317,12 +319,14 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   passiveLayout->addWidget(new QLabel("Announced address (empty: local): ", passiveBox), 2, 0);
   passiveLayout->addWidget(passiveAddress, 2, 1);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(anonymous);
-  layout->addWidget(users);
-  layout->addWidget(limits);
-  layout->addWidget(passiveBox);
-  layout->addStretch(1);
+  // Two columns: the page in one would not fit a screen of 800 pixels.
+  auto* layout = new QGridLayout(this);
+  layout->addWidget(anonymous, 0, 0);
+  layout->addWidget(users, 1, 0);
+  layout->addWidget(limits, 0, 1);
+  layout->addWidget(passiveBox, 1, 1);
+  layout->addWidget(tls, 2, 0, 1, 2);
+  layout->setRowStretch(3, 1);
 }
 
 void FtpPage::Fill() {
@@ -338,6 +342,7 @@ void FtpPage::Fill() {
   passivePorts->setText(QString::fromStdString(m_strPassivePorts));
   passiveAddress->setText(QString::fromStdString(m_strPassiveAddress));
   perAddress->setText(QString::number(m_nPerAddress));
+  tls->Fill();
   m_strDir = WithTrailingSeparator(m_strDir);
 }
 
@@ -374,6 +379,7 @@ bool FtpPage::TakeBack() {
     return false;
   }
   m_strPassiveAddress = address;
+  if (!tls->TakeBack()) return false;
   m_strDir = dir->text().toStdString();
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "ui/ftp_tls_box.h"
+
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -96,7 +98,8 @@ class FtpPage : public ConfigPage {
   Q_OBJECT
 
  public:
-  FtpPage(ConfigStore& config, Modals& modals, std::function<void()> editUsers, QWidget* parent = nullptr);
+  FtpPage(ConfigStore& config, Modals& modals, std::function<void()> editUsers,
+          ServerTlsAccess tlsAccess = {}, QWidget* parent = nullptr);
   bool TakeBack() override;
 
   int m_bAnonAllowed;
@@ -125,6 +128,7 @@ class FtpPage : public ConfigPage {
   QLineEdit* passivePorts;
   QLineEdit* passiveAddress;
   QLineEdit* perAddress;
+  FtpTlsBox* tls;
 
  protected:
   void Fill() override;

@@ -7,10 +7,16 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "ui/config_pages.h"
+#include "ui/ftp_tls_box.h"
 #include "ui/modals.h"
 #include "ui/user_list_dialog.h"
 
 namespace hx {
+
+FtpStartSettings ReadFtpStartSettings(const ConfigStore& config) {
+  return {cfg::Read(config, cfg::kFTLS), cfg::Read(config, cfg::kFTLSCertificate),
+          cfg::Read(config, cfg::kFTLSKey), cfg::Read(config, cfg::kFImplicitPort)};
+}
 
 ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
     : QDialog(parent),
@@ -18,12 +24,15 @@ ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
       m_tabs(new QTabWidget(this)),
       m_general(new GeneralPage(m_context.config, m_context.trayAvailable)),
       m_tftp(new TftpPage(m_context.config, m_context.modals)),
-      m_ftp(new FtpPage(m_context.config, m_context.modals, [this] {
-        UserListDialog users(
-            UserDialogContext{m_context.config, m_context.modals, m_context.frontend, m_context.appDir},
-            this);
-        users.exec();
-      })) {
+      m_ftp(new FtpPage(
+          m_context.config, m_context.modals,
+          [this] {
+            UserListDialog users(
+                UserDialogContext{m_context.config, m_context.modals, m_context.frontend, m_context.appDir},
+                this);
+            users.exec();
+          },
+          ServerTlsAccess{m_context.appDir, m_context.ftpTls, m_context.log})) {
   setWindowTitle("Harbinex Configuration");
   m_tabs->addTab(m_general, "General Configuration");
   m_tabs->addTab(m_tftp, "TFTP Configuration");
@@ -97,6 +106,13 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kFPassivePorts, m_ftp->m_strPassivePorts);
   cfg::Write(config, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
   cfg::Write(config, cfg::kFPerAddress, m_ftp->m_nPerAddress);
+  const FtpTlsBox& tls = *m_ftp->tls;
+  cfg::Write(config, cfg::kFTLS, tls.m_nTls);
+  cfg::Write(config, cfg::kFTLSCertificate, tls.m_strCertificate);
+  cfg::Write(config, cfg::kFTLSKey, tls.m_strKey);
+  cfg::Write(config, cfg::kFTLSRequireReuse, tls.m_bRequireReuse);
+  cfg::Write(config, cfg::kFTLSAnonymousPlain, tls.m_bAnonymousPlain);
+  cfg::Write(config, cfg::kFImplicitPort, tls.m_nImplicitPort);
 
   // The store drops a failed write silently; reading back tells whether the file took the values.
   auto stringIs = [&config](const cfg::TextSetting& setting, const std::string& value) {
@@ -128,7 +144,11 @@ bool ConfigSheet::WriteSettings() {
          intIs(cfg::kFDataTimeout, m_ftp->m_nDataTimeout) && intIs(cfg::kFPassive, m_ftp->m_bPassive) &&
          stringIs(cfg::kFPassivePorts, m_ftp->m_strPassivePorts) &&
          stringIs(cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress) &&
-         intIs(cfg::kFPerAddress, m_ftp->m_nPerAddress);
+         intIs(cfg::kFPerAddress, m_ftp->m_nPerAddress) && intIs(cfg::kFTLS, tls.m_nTls) &&
+         stringIs(cfg::kFTLSCertificate, tls.m_strCertificate) && stringIs(cfg::kFTLSKey, tls.m_strKey) &&
+         intIs(cfg::kFTLSRequireReuse, tls.m_bRequireReuse) &&
+         intIs(cfg::kFTLSAnonymousPlain, tls.m_bAnonymousPlain) &&
+         intIs(cfg::kFImplicitPort, tls.m_nImplicitPort);
 }
 
 }  // namespace hx

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 class QTabWidget;
@@ -13,15 +14,34 @@ class Modals;
 class GeneralPage;
 class TftpPage;
 class FtpPage;
+class TransferLog;
+namespace tls {
+class ServerTls;
+}
 
 // What the configuration sheet works with.
 struct SheetContext {
   ConfigStore& config;
   Modals& modals;
   Frontend& frontend;  // the password file reports its failures here
-  std::string appDir;  // where the password file lies
+  std::string appDir;  // where the password file and the TLS files lie
   bool trayAvailable = true;
+  // The FTP server's TLS, whose certificate the FTP page shows and renews (nullptr: none), and the log that a
+  // new certificate is reported to.
+  std::shared_ptr<tls::ServerTls> ftpTls = nullptr;
+  TransferLog* log = nullptr;
 };
+
+// The settings that the FTP service takes when it starts rather than when they are used: the TLS context's
+// and the implicit port's. A change of any of them needs TLS loaded again and the service restarted.
+struct FtpStartSettings {
+  int tls;
+  std::string certificate;
+  std::string key;
+  int implicitPort;
+  bool operator==(const FtpStartSettings&) const = default;
+};
+FtpStartSettings ReadFtpStartSettings(const ConfigStore& config);
 
 // "Harbinex Configuration": the General, TFTP and FTP pages. A page is checked when it is left and on OK;
 // OK then writes every setting of every page, Cancel writes nothing. The user dialogs opened from the FTP

@@ -1,5 +1,6 @@
 #include "ui/ftp_file_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -10,7 +11,9 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "ftp/client/certificate_probe.h"
 #include "ftp/client/ftp_client_start.h"
+#include "ui/beside_gui.h"
 #include "ui/modals.h"
 
 namespace hx {
@@ -47,8 +50,10 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
       localName(Field("localName", this)),
       browse(new QPushButton("Browse", this)),
       passive(new QCheckBox("Passive mode", this)),
+      tls(new QCheckBox("TLS", this)),
       m_config(config),
-      m_modals(modals) {
+      m_modals(modals),
+      m_probe(ftpc::ProbeCertificate) {
   m_job.put = put;
   setWindowTitle(ftpc::FtpClientTitle(put));
   password->setEchoMode(QLineEdit::Password);
@@ -58,6 +63,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   browse->setAutoDefault(false);
   connect(browse, &QPushButton::clicked, this, &FtpFileDialog::OnBrowse);
   passive->setObjectName("passive");
+  tls->setObjectName("tls");
 
   ftpc::FtpClientForm form = ftpc::LoadFtpClientForm(config, put);
   host->setText(Qt(form.host));
@@ -67,6 +73,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   remoteName->setText(Qt(form.remoteName));
   localName->setText(Qt(form.localName));
   passive->setChecked(form.passive);
+  tls->setChecked(form.tls);
 
   auto* fields = new QFormLayout;
   fields->addRow("Ftp Host: ", host);
@@ -79,6 +86,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   localRow->addWidget(browse);
   fields->addRow("Local file name:", localRow);
   fields->addRow("", passive);
+  fields->addRow("", tls);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &FtpFileDialog::accept);
@@ -93,6 +101,7 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   setTabOrder(remoteName, localName);
   setTabOrder(localName, browse);
   setTabOrder(browse, passive);
+  setTabOrder(passive, tls);
 }
 
 void FtpFileDialog::accept() {
@@ -102,7 +111,8 @@ void FtpFileDialog::accept() {
                            password->text().toStdString(),
                            remoteName->text().toStdString(),
                            localName->text().toStdString(),
-                           passive->isChecked()};
+                           passive->isChecked(),
+                           tls->isChecked()};
   if (auto error = ftpc::ValidateFtpClientForm(form, m_job)) {
     m_modals.Message(this, error->message);
     QLineEdit* field = nullptr;
@@ -130,7 +140,37 @@ void FtpFileDialog::accept() {
     field->selectAll();
     return;
   }
-  QDialog::accept();
+  if (DecideTrust()) QDialog::accept();
+}
+
+bool FtpFileDialog::DecideTrust() {
+  m_job.fingerprint.clear();  // the server may have changed since an earlier OK
+  // The connection may take up to the probe's limit: it runs beside the GUI thread, under a waiting cursor.
+  ftpc::CertificateProbe besideGui = [this](const std::string& host, std::uint16_t port, bool implicit,
+                                            std::chrono::seconds limit, std::string& error) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::optional<std::string> found =
+        RunBesideGui([&] { return m_probe(host, port, implicit, limit, error); });
+    QApplication::restoreOverrideCursor();
+    return found;
+  };
+  std::string error;
+  ftpc::TrustDecision decision = ftpc::PinTrustedCertificate(
+      m_config, m_job, besideGui,
+      [this](const std::string& question) { return m_modals.Question(this, question); }, error);
+  switch (decision) {
+    case ftpc::TrustDecision::Start:
+      return true;
+    case ftpc::TrustDecision::Declined:
+      reject();
+      return false;
+    case ftpc::TrustDecision::ProbeFailed:
+      m_modals.Message(this, error);
+      host->setFocus();
+      host->selectAll();
+      return false;
+  }
+  return false;
 }
 
 void FtpFileDialog::OnBrowse() {
@@ -143,6 +183,7 @@ void FtpFileDialog::OnBrowse() {
 bool RunFtpClientCommand(bool put, ConfigStore& config, Modals& modals, const ClientLauncher& launcher,
                          QWidget* parent) {
   FtpFileDialog dialog(put, config, modals, parent);
+  if (launcher.probeCertificate) dialog.SetCertificateProbe(launcher.probeCertificate);
   if (dialog.exec() != QDialog::Accepted) return false;
   if (!launcher.startFtp) return false;
   launcher.startFtp(dialog.Job());

@@ -118,6 +118,9 @@ class MainWindow : public QMainWindow {
   void OnToggleStatusWindow();
   void OnClearCompleted();
   void OnConfig();
+  // After the sheet changed what the FTP service takes at its start: TLS loaded again and the service, when
+  // on, restarted.
+  void ApplyFtpStartSettings();
   void OnAbout();
   void OnHelpContents();
   void OnWeb();

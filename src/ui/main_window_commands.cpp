@@ -5,7 +5,9 @@
 #include <QUrl>
 
 #include "app/server_app.h"
+#include "tls/server_tls.h"
 #include "ui/about_dialog.h"
+#include "ui/beside_gui.h"
 #include "ui/config_sheet.h"
 #include "ui/debug_type_dialog.h"
 #include "ui/ftp_file_dialog.h"
@@ -61,10 +63,27 @@ void MainWindow::OnDebugOutput() {
 }
 
 void MainWindow::OnConfig() {
-  ConfigSheet sheet(
-      SheetContext{m_app.Config(), m_modals, m_frontend, m_app.AppDir(), m_trayIcon.Available()},
-      isVisible() ? this : nullptr);
-  sheet.exec();
+  FtpStartSettings before = ReadFtpStartSettings(m_app.Config());
+  ConfigSheet sheet(SheetContext{m_app.Config(), m_modals, m_frontend, m_app.AppDir(), m_trayIcon.Available(),
+                                 m_app.Context().ftpTls, &m_app.Log()},
+                    isVisible() ? this : nullptr);
+  if (sheet.exec() == QDialog::Accepted && ReadFtpStartSettings(m_app.Config()) != before)
+    ApplyFtpStartSettings();
+}
+
+void MainWindow::ApplyFtpStartSettings() {
+  // Running sessions keep the context they shook hands with; new ones take the one loaded here.
+  if (std::shared_ptr<tls::ServerTls> serverTls = m_app.Context().ftpTls) {
+    std::string line = RunBesideGui([&] { return serverTls->Load(m_app.Config(), m_app.AppDir()); });
+    if (!line.empty()) m_app.Log().OnLogLine(cfg::kSourceFtp, line);
+  }
+  // The listeners take the implicit port, and TLS as it now is, when they open.
+  if (!m_app.FtpServiceOn()) return;
+  bool on = RunBesideGui([this] {
+    m_app.SetFtpService(false);
+    return m_app.SetFtpService(true);
+  });
+  ShowFtpState(on);
 }
 
 void MainWindow::OnAbout() {

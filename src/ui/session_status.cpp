@@ -122,15 +122,20 @@ bool IsClosingReply(std::string_view status) {
          (status[3] == ' ' || status[3] == '-');
 }
 
+// The FTP client's rows, in the clear or over TLS.
+bool IsFtpClient(std::string_view type) {
+  return type == "Ftp Client" || type == "Ftps Cli";
+}
+
 }  // namespace
 
 bool IsFailureStatus(std::string_view type, std::string_view status) {
   if (InTable(kFailures, status)) return true;
-  return type == "Ftp Client" && IsRefusalReply(status);
+  return IsFtpClient(type) && IsRefusalReply(status);
 }
 
 bool IsEndStatus(std::string_view type, std::string_view status) {
-  return InTable(kSuccesses, status) || (type == "Ftp Client" && IsClosingReply(status)) ||
+  return InTable(kSuccesses, status) || (IsFtpClient(type) && IsClosingReply(status)) ||
          IsFailureStatus(type, status);
 }
 

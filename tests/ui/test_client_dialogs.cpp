@@ -11,7 +11,9 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "ftp/client/ftp_client_start.h"
 #include "tftp/tftp_client_start.h"
+#include "tls/certificate.h"
 #include "ui/ftp_file_dialog.h"
 #include "ui/session_model.h"
 #include "ui/tftp_file_dialog.h"
@@ -116,6 +118,86 @@ class ClientDialogTest : public QObject {
     QCOMPARE(put.port->text(), QString("21"));
     QVERIFY(!put.passive->isChecked());
     QVERIFY(ReadText(f.Dir() + "Harbinex.ini").find("secretpw") == std::string::npos);
+  }
+
+  void ftpTlsBoxIsKeptAndTheTrustDecisionStored() {
+    const std::string fingerprint = *tls::ParseFingerprint(std::string(64, 'a'));
+    RecordingModals modals;
+    std::vector<ftpc::FtpClientJob> started;
+    int probes = 0;
+    bool probeFails = false;
+    ClientLauncher launcher;
+    launcher.startFtp = [&](const ftpc::FtpClientJob& job) {
+      started.push_back(job);
+      ftpc::SaveFtpClientValues(*m_config, job);  // as the real start does
+    };
+    launcher.probeCertificate = [&](const std::string&, std::uint16_t, bool, std::chrono::seconds,
+                                    std::string& error) -> std::optional<std::string> {
+      ++probes;
+      if (probeFails) error = "The server at ftp.example:21 did not answer.";
+      return probeFails ? std::nullopt : std::optional(fingerprint);
+    };
+    bool keptOpen = false;
+    auto run = [&](bool tls) {
+      OnNextModal([tls, &keptOpen](QWidget* modal) {
+        auto* d = static_cast<FtpFileDialog*>(modal);
+        d->host->setText("ftp.example");
+        d->port->setText("21");
+        d->password->setText("pw");
+        d->remoteName->setText("r");
+        d->tls->setChecked(tls);
+        d->accept();
+        keptOpen = d->isVisible();
+        if (keptOpen) d->reject();
+      });
+      return RunFtpClientCommand(false, *m_config, modals, launcher, nullptr);
+    };
+    const std::string question =
+        "The server's certificate has the fingerprint " + fingerprint + " Trust it for ftp.example:21?";
+    struct Step {
+      const char* name;
+      bool tls;
+      bool probeFails;
+      bool answer;
+      bool starts;
+      bool keptOpen;
+      int probes;           // so far
+      size_t questions;     // so far
+      std::string pinned;   // the started job's fingerprint
+      std::string message;  // the last message box
+    } steps[] = {
+        {"not trusted: nothing starts", true, false, false, false, false, 1, 1, "", ""},
+        {"the probe fails: the dialog stays with the reason", true, true, true, false, true, 2, 1, "",
+         "The server at ftp.example:21 did not answer."},
+        {"trusted: starts pinned", true, false, true, true, false, 3, 2, fingerprint, ""},
+        {"remembered: asks nothing", true, false, false, true, false, 3, 2, fingerprint, ""},
+        {"without TLS: nothing to decide", false, false, false, true, false, 3, 2, "", ""},
+    };
+    for (const Step& step : steps) {
+      probeFails = step.probeFails;
+      modals.answers = {step.answer};
+      size_t before = started.size();
+      QCOMPARE(run(step.tls), step.starts);
+      QCOMPARE(keptOpen, step.keptOpen);
+      QCOMPARE(started.size(), before + (step.starts ? 1 : 0));
+      QCOMPARE(probes, step.probes);
+      QCOMPARE(modals.questions.size(), step.questions);
+      if (step.questions) QCOMPARE(modals.questions.back(), question);
+      if (step.starts) {
+        QCOMPARE(started.back().fingerprint, step.pinned);
+        QCOMPARE(started.back().tls,
+                 step.tls ? ftpc::FtpClientJob::Tls::Explicit : ftpc::FtpClientJob::Tls::Off);
+      }
+      if (!step.message.empty()) QCOMPARE(modals.Messages().back(), step.message);
+      modals.answers.clear();
+    }
+    QCOMPARE(m_config->GetProfileString("FtpsTrusted", "ftp.example:21"), fingerprint);
+    // The box as last used, per direction.
+    QVERIFY(!FtpFileDialog(false, *m_config, modals).tls->isChecked());
+    QCOMPARE(FtpFileDialog(true, *m_config, modals).tls->text(), QString("TLS"));
+    started.back().tls = ftpc::FtpClientJob::Tls::Explicit;
+    ftpc::SaveFtpClientValues(*m_config, started.back());
+    QVERIFY(FtpFileDialog(false, *m_config, modals).tls->isChecked());
   }
 
   void ftpChecksInTheirOrder_data() {

@@ -1,5 +1,6 @@
 // The configuration sheet: pages, ranges, the directory rule, writing on OK only.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,8 +11,11 @@
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
+#include "app/transfer_log.h"
+#include "tls/server_tls.h"
 #include "ui/config_pages.h"
 #include "ui/config_sheet.h"
+#include "ui/ftp_tls_box.h"
 #include "ui_fixture.h"
 #include "ui_tests.h"
 
@@ -22,11 +26,20 @@ const std::string kRangeTimeout = "Please enter an integer between 2 and 15.";
 const std::string kRangeRetries = "Please enter an integer between 5 and 20.";
 
 struct SheetFixture {
-  explicit SheetFixture(bool trayAvailable = true, const std::string& ini = "") {
+  // With `serverTls`, TLS is loaded first (a certificate made when missing) and the sheet logs to the log
+  // file.
+  explicit SheetFixture(bool trayAvailable = true, const std::string& ini = "",
+                        std::shared_ptr<tls::ServerTls> serverTls = nullptr) {
     if (!ini.empty()) WriteText(Dir() + "Harbinex.ini", ini);
     frontend = std::make_unique<WindowFrontend>(modals);
     config = std::make_unique<ConfigStore>(Dir() + "Harbinex.ini");
-    sheet = std::make_unique<ConfigSheet>(SheetContext{*config, modals, *frontend, Dir(), trayAvailable});
+    log = std::make_unique<TransferLog>(Dir(), *config, *frontend);
+    if (serverTls) {
+      serverTls->Load(*config, Dir());
+      log->EnableLogging();
+    }
+    sheet = std::make_unique<ConfigSheet>(
+        SheetContext{*config, modals, *frontend, Dir(), trayAvailable, serverTls, log.get()});
     sheet->show();
   }
   std::string Dir() const { return dir.path().toStdString() + "/"; }
@@ -42,6 +55,7 @@ struct SheetFixture {
   RecordingModals modals;
   std::unique_ptr<WindowFrontend> frontend;
   std::unique_ptr<ConfigStore> config;
+  std::unique_ptr<TransferLog> log;
   std::unique_ptr<ConfigSheet> sheet;
 };
 
@@ -346,6 +360,91 @@ class ConfigSheetTest : public QObject {
     QTest::mouseClick(f.sheet->Ftp()->editUsers, Qt::LeftButton);
     QCOMPARE(caption, QString("User List"));
     QVERIFY(std::filesystem::exists(f.Dir() + "Harbinex.pwd"));  // the list read (and created) the file
+  }
+
+  void tlsSettingsAreShownCheckedAndWritten() {
+    SheetFixture f(true, "[FTP]\r\nFTLS=2\r\nFTLSAnonymousPlain=1\r\nFImplicitPort=990\r\n");
+    f.sheet->Tabs()->setCurrentIndex(2);
+    f.sheet->Ftp()->dir->setText(QString::fromStdString(f.Dir()));
+    FtpTlsBox* box = f.sheet->Ftp()->tls;
+    QCOMPARE(box->mode->currentText(), QString("Required"));
+    QVERIFY(box->anonymousPlain->isChecked());
+    QVERIFY(box->anonymousPlain->isEnabled());
+    QVERIFY(box->requireReuse->isChecked());  // missing: on
+    QCOMPARE(box->certificate->text(), QString("Harbinex.crt"));
+    QCOMPARE(box->key->text(), QString("Harbinex.key"));
+    QCOMPARE(box->implicitPort->text(), QString("990"));
+    QVERIFY(!box->newCertificate->isEnabled());  // no server TLS to renew
+    const std::pair<QString, std::string> refusals[] = {
+        {"65536", "Please enter an integer between 0 and 65535."},
+        {"", "Please enter an integer."},
+    };
+    for (const auto& [port, refusal] : refusals) {
+      box->implicitPort->setText(port);
+      f.sheet->accept();
+      QCOMPARE(f.modals.Messages().back(), refusal);
+      QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
+    }
+    box->implicitPort->setText("0");
+    box->key->setText(" ");
+    f.sheet->accept();
+    QCOMPARE(f.modals.Messages().back(), std::string("This field cannot be left blank."));
+    box->key->setText("/etc/ssl/private/ftp.key");
+    box->mode->setCurrentIndex(1);
+    QVERIFY(!box->anonymousPlain->isEnabled());  // it means something with Required only
+    box->requireReuse->setChecked(false);
+    f.modals.Clear();
+    f.sheet->accept();
+    QVERIFY(f.modals.Messages().empty());
+    QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+    QCOMPARE(f.config->GetProfileInt("FTP", "FTLS", -1), 1);
+    QCOMPARE(f.config->GetProfileString("FTP", "FTLSCertificate"), std::string("Harbinex.crt"));
+    QCOMPARE(f.config->GetProfileString("FTP", "FTLSKey"), std::string("/etc/ssl/private/ftp.key"));
+    QCOMPARE(f.config->GetProfileInt("FTP", "FTLSRequireReuse", -1), 0);
+    QCOMPARE(f.config->GetProfileInt("FTP", "FTLSAnonymousPlain", -1), 1);
+    QCOMPARE(f.config->GetProfileInt("FTP", "FImplicitPort", -1), 0);
+  }
+
+  void theCertificateIsShownAndRenewedAfterAsking() {
+    auto serverTls = std::make_shared<tls::ServerTls>();
+    SheetFixture f(true, "", serverTls);
+    f.sheet->Tabs()->setCurrentIndex(2);
+    FtpTlsBox* box = f.sheet->Ftp()->tls;
+    std::string first = serverTls->Fingerprint();
+    QVERIFY(first.starts_with("SHA256:"));
+    QCOMPARE(box->fingerprint->text().toStdString(), first);
+    QVERIFY(box->fingerprint->isReadOnly());
+    QVERIFY(box->problem->isHidden());
+    for (bool yes : {false, true}) {
+      f.modals.answers = {yes};
+      QTest::mouseClick(box->newCertificate, Qt::LeftButton);
+      QCOMPARE(f.modals.questions.back(),
+               std::string("Make a new certificate? Clients that trust the old one will warn."));
+    }
+    std::string renewed = serverTls->Fingerprint();
+    QVERIFY(renewed.starts_with("SHA256:") && renewed != first);
+    QCOMPARE(box->fingerprint->text().toStdString(), renewed);
+    QVERIFY(ReadText(f.Dir() + "Harbinex.log").find(renewed) != std::string::npos);
+
+    // A broken certificate: no fingerprint, the reason in red.
+    WriteText(f.Dir() + "broken.crt", "not a certificate");
+    SheetFixture broken(true, "[FTP]\r\nFTLSCertificate=" + f.Dir() + "broken.crt\r\n",
+                        std::make_shared<tls::ServerTls>());
+    broken.sheet->Tabs()->setCurrentIndex(2);
+    box = broken.sheet->Ftp()->tls;
+    QVERIFY(!box->problem->isHidden());
+    QVERIFY(box->problem->text().startsWith("TLS is off: "));
+    QVERIFY(box->problem->text().contains("broken.crt"));
+    QCOMPARE(box->fingerprint->text(), QString());
+  }
+
+  void theFtpPageFitsASmallScreen() {
+    SheetFixture f(true, "", std::make_shared<tls::ServerTls>());  // a fingerprint shown whole
+    f.sheet->Tabs()->setCurrentIndex(2);
+    QSize size = f.sheet->sizeHint();
+    // Room for a title bar and a panel on a screen of 1280 x 800.
+    QVERIFY(size.width() <= 1280);
+    QVERIFY(size.height() <= 720);
   }
 
   void aFileThatCannotBeWrittenKeepsTheSheetOpen() {

@@ -2,17 +2,24 @@
 #include <QAction>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "app/config_keys.h"
+#include "tls/server_tls.h"
+#include "ui/config_pages.h"
+#include "ui/config_sheet.h"
+#include "ui/ftp_tls_box.h"
 #include "ui/notice_pane.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
@@ -179,6 +186,31 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.window->TftpButton()->isChecked());
     QCOMPARE(f.window->TftpPaneText(), QString("   TFTP: Off   "));
     QCOMPARE(f.Config().GetProfileInt(cfg::kTftp, cfg::kTftpServer.key, -1), 0);
+  }
+
+  void tlsSettingsChangedOnTheSheetReloadTlsAndRestartFtp() {
+    WindowFixture f("[General]\r\nLogging=1\r\n");
+    auto serverTls = std::make_shared<tls::ServerTls>();
+    f.app->Context().ftpTls = serverTls;
+    int made = f.switches->ftpMade;
+    // OK with the settings as they were: nothing to reload. Then a new implicit port.
+    for (const char* port : {"0", "2990"}) {
+      OnNextModal([port](QWidget* modal) {
+        auto* sheet = static_cast<ConfigSheet*>(modal);
+        sheet->Tabs()->setCurrentIndex(2);
+        sheet->Ftp()->tls->implicitPort->setText(port);
+        sheet->accept();
+      });
+      f.window->Action(Command::Config)->trigger();
+    }
+    QCOMPARE(f.Config().GetProfileInt(cfg::kFtp, cfg::kFImplicitPort.key, -1), 2990);
+    QCOMPARE(f.switches->ftpMade.load(), made + 1);
+    QVERIFY(f.app->FtpServiceOn());
+    QCOMPARE(f.window->FtpPaneText(), QString("   FTP: On   "));
+    // TLS was loaded again: the certificate missing from the program directory has been made and logged.
+    QVERIFY(serverTls->Fingerprint().starts_with("SHA256:"));
+    QVERIFY(std::filesystem::exists(f.Dir() + "Harbinex.crt"));
+    QVERIFY(ReadText(f.Dir() + "Harbinex.log").find(serverTls->Fingerprint()) != std::string::npos);
   }
 
   void startWithServicesOffAsksNothing() {

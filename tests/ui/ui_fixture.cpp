@@ -17,7 +17,7 @@ WindowFixture::WindowFixture(Options o) {
   switches->ftpOpens = o.ftpOpens;
   frontend = std::make_unique<WindowFrontend>(modals);
   ServerApp::Services services =
-      o.realServices ? ServerApp::Services{MakeTftpListener, MakeFtpListener} : FakeServices(switches);
+      o.realServices ? ServerApp::Services{MakeTftpListener, MakeFtpListener, {}} : FakeServices(switches);
   app = std::make_unique<ServerApp>(Dir(), *frontend, std::move(services));
   WindowOptions options;
   options.trayAvailable = o.trayAvailable;

@@ -98,6 +98,7 @@ class FakeListener : public Listener {
 struct ListenerSwitches {
   std::atomic<bool> tftpOpens{true};
   std::atomic<bool> ftpOpens{true};
+  std::atomic<int> ftpMade{0};  // FTP listeners made so far
 };
 
 inline ServerApp::Services FakeServices(std::shared_ptr<ListenerSwitches> switches) {
@@ -105,8 +106,10 @@ inline ServerApp::Services FakeServices(std::shared_ptr<ListenerSwitches> switch
             return std::make_unique<FakeListener>(c, switches->tftpOpens.load(), "TFTP listener failed");
           },
           [switches](AppContext& c, asio::io_context&) {
+            ++switches->ftpMade;
             return std::make_unique<FakeListener>(c, switches->ftpOpens.load(), "FTP listener failed");
-          }};
+          },
+          {}};
 }
 
 // A program directory with the window around a core whose listeners are fakes.

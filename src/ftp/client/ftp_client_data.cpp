@@ -1,10 +1,8 @@
 // The FTP client session's side work: the one reader of the control connection, the data connection with its
 // two engines, and the waits of the conversation on either.
 #include <algorithm>
-#include <asio/async_result.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
-#include <asio/write.hpp>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +18,7 @@
 #include "app/worker.h"
 #include "app/worker_registry.h"
 #include "ftp/client/ftp_client_session.h"
+#include "ftp/client/session_awaits.h"
 
 namespace hx::ftpc {
 namespace {
@@ -29,19 +28,6 @@ constexpr std::uint64_t kPutBytesStep = 5120;
 
 bool IsNegativeReply(const std::string& line) {
   return !line.empty() && (line[0] == '4' || line[0] == '5');
-}
-
-// Resumes the coroutine once `timer` has come due or has been cancelled. A ClockTimer keeps a copyable
-// handler and the coroutine's completion handler can only be moved: the wait holds it by a shared pointer.
-asio::awaitable<void> AwaitTimer(ClockTimer& timer) {
-  std::error_code ignored;  // due or cancelled, the waiter looks at what changed either way
-  auto token = asio::redirect_error(asio::use_awaitable, ignored);
-  co_await asio::async_initiate<decltype(token), void(std::error_code)>(
-      [&timer](auto handler) {
-        auto held = std::make_shared<decltype(handler)>(std::move(handler));
-        timer.AsyncWait([held](std::error_code error) { (*held)(error); });
-      },
-      token);
 }
 
 }  // namespace
@@ -71,12 +57,19 @@ asio::awaitable<void> FtpClientSession::WaitForChange(TimePoint deadline) {
 }
 
 asio::awaitable<void> FtpClientSession::ReadControl() {
+  m_readingControl = true;
+  struct Stopped {
+    FtpClientSession& session;
+    ~Stopped() {
+      session.m_readingControl = false;
+      session.NotifyChange();
+    }
+  } stopped{*this};
   std::array<char, 4096> buffer;
   for (;;) {
     std::error_code ec;
-    size_t n = co_await m_control.async_read_some(asio::buffer(buffer),
-                                                  asio::redirect_error(asio::use_awaitable, ec));
-    if (m_ending) co_return;
+    size_t n = co_await AwaitRead(*m_controlStream, asio::buffer(buffer), ec);
+    if (m_ending || m_stopReading) co_return;
     if (n > 0) {
       m_reader.Append(std::string_view(buffer.data(), n));
       m_lastControlByte = Now();
@@ -89,6 +82,13 @@ asio::awaitable<void> FtpClientSession::ReadControl() {
     // A line that never ends is not read further; the waiting read reports it.
     if (ec || m_reader.Overlong()) co_return;
   }
+}
+
+asio::awaitable<void> FtpClientSession::StopReadingControl() {
+  m_stopReading = true;
+  m_controlStream->Cancel();
+  while (m_readingControl && !m_ending) co_await WaitForChange(Now() + kServerSilenceLimit);
+  m_stopReading = false;
 }
 
 asio::awaitable<void> FtpClientSession::AcceptData() {
@@ -112,6 +112,12 @@ asio::awaitable<void> FtpClientSession::AcceptData() {
 }
 
 asio::awaitable<void> FtpClientSession::MoveData() {
+  // (The await stands on a line of its own: the compiler mishandles one inside a condition.)
+  const bool secured = co_await SecureData();
+  if (!secured) {
+    End();
+    co_return;
+  }
   m_dataAccepted = true;
   m_lastDataByte = Now();
   NotifyChange();
@@ -130,8 +136,8 @@ asio::awaitable<void> FtpClientSession::MoveData() {
 
 void FtpClientSession::CloseData() {
   std::error_code ignored;
-  m_data.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-  m_data.close(ignored);
+  if (auto* socket = m_dataStream->Socket()) socket->shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  m_dataStream->Close();
 }
 
 asio::awaitable<void> FtpClientSession::ReceiveFile() {
@@ -141,8 +147,7 @@ asio::awaitable<void> FtpClientSession::ReceiveFile() {
   bool failed = false;
   while (!failed) {
     std::error_code ec;
-    size_t n = co_await m_data.async_read_some(asio::buffer(m_received),
-                                               asio::redirect_error(asio::use_awaitable, ec));
+    size_t n = co_await AwaitRead(*m_dataStream, asio::buffer(m_received), ec);
     if (m_ending) co_return;
     if (ec) {
       // The server closes the data connection when the file is complete; anything else cut it short.
@@ -199,8 +204,7 @@ asio::awaitable<void> FtpClientSession::SendFile() {
     }
     chunk = static_cast<size_t>(n);
     std::error_code ec;
-    co_await asio::async_write(m_data, asio::buffer(m_chunk.data(), chunk),
-                               asio::redirect_error(asio::use_awaitable, ec));
+    co_await AwaitWriteAll(*m_dataStream, asio::buffer(m_chunk.data(), chunk), ec);
     if (m_ending) co_return;
     if (ec) break;  // the server closed the data connection: the upload ends with what it took
     m_lastDataByte = Now();
@@ -215,7 +219,11 @@ asio::awaitable<void> FtpClientSession::SendFile() {
                           "FTP: Thread " + std::to_string(m_nThreadNumber) + " Log entry: " + entry);
   }
   m_file.Close();
-  CloseData();
+  if (m_controlTls && complete)
+    co_await EndTlsUpload();
+  else
+    CloseData();
+  if (m_ending) co_return;
   m_dataComplete = complete;
 }
 

@@ -3,10 +3,10 @@
 #include "ftp/client/ftp_client_session.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <asio/co_spawn.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
-#include <asio/write.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -17,10 +17,13 @@
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
+#include "app/tcp_stream.h"
 #include "app/worker.h"
 #include "app/worker_registry.h"
 #include "ftp/client/passive_reply.h"
 #include "ftp/client/port_command.h"
+#include "ftp/client/session_awaits.h"
+#include "tls/tls_stream.h"
 
 namespace hx::ftpc {
 namespace {
@@ -44,7 +47,9 @@ FtpClientSession::FtpClientSession(AppContext& app, Worker& worker, FtpClientJob
       m_listener(worker.Executor()),
       m_data(worker.Executor()) {}
 
-FtpClientSession::~FtpClientSession() = default;
+FtpClientSession::~FtpClientSession() {
+  if (m_dataSpare >= 0) ::close(m_dataSpare);
+}
 
 void FtpClientSession::Start(int sessionId) {
   if (m_ending) return;
@@ -59,8 +64,12 @@ void FtpClientSession::End() {
   std::error_code ignored;
   m_resolver.cancel();
   m_control.close(ignored);
+  if (m_controlStream) m_controlStream->Close();
   m_listener.close(ignored);
   m_data.close(ignored);
+  if (m_dataStream) m_dataStream->Close();
+  if (m_dataSpare >= 0) ::close(m_dataSpare);
+  m_dataSpare = -1;
   m_download.Discard();  // nothing left to discard once the download is in place
   m_file.Close();
   NotifyChange();
@@ -88,9 +97,13 @@ asio::awaitable<void> FtpClientSession::Conversation() {
     co_return;
   }
 
-  std::error_code ec;
+  if (!MakeTlsContext()) {
+    End();
+    co_return;
+  }
   SetStatus("Connecting to host. Please wait....");
   bool ok = co_await Connect();
+  if (ok && m_job.tls == FtpClientJob::Tls::Implicit) ok = co_await SecureControl();
   if (!ok) {
     End();
     co_return;
@@ -180,13 +193,16 @@ asio::awaitable<bool> FtpClientSession::Connect() {
     SetStatus("Unable to connect to host : " + SocketErrorText(ec));
     co_return false;
   }
+  m_controlLocal = m_control.local_endpoint(ec);
   m_controlPeer = m_control.remote_endpoint(ec);
+  m_controlStream = std::make_unique<TcpStream>(std::move(m_control));
   co_return true;
 }
 
 asio::awaitable<bool> FtpClientSession::Login() {
   // (Each step awaits on a line of its own: the compiler mishandles co_await inside && chains.)
   bool ok = co_await ExpectReply('2');
+  if (ok && m_job.tls == FtpClientJob::Tls::Explicit) ok = co_await AuthTls();
   if (ok) ok = co_await SendCommand("USER " + m_job.user + "\r\n");
   char step = '\0';
   if (ok) step = co_await AwaitReply("23");
@@ -197,6 +213,7 @@ asio::awaitable<bool> FtpClientSession::Login() {
   } else {
     ok = step == '2';
   }
+  if (ok && m_controlTls) ok = co_await ProtectData();
   if (ok) ok = co_await SendCommand("TYPE I\r\n");
   if (ok) ok = co_await ExpectReply('2');
   co_return ok;
@@ -206,7 +223,7 @@ asio::awaitable<bool> FtpClientSession::OfferActive() {
   if (!OpenListener()) co_return false;
   Spawn(AcceptData());
   std::error_code ec;
-  const asio::ip::address local = Unmapped(m_control.local_endpoint(ec).address());
+  const asio::ip::address local = Unmapped(m_controlLocal.address());
   const std::uint16_t port = m_listener.local_endpoint(ec).port();
   // PORT carries IPv4 addresses only; over IPv6 the extended form says the same.
   // (The command is built first: the compiler mishandles a conditional temporary inside a co_await.)
@@ -263,7 +280,7 @@ asio::awaitable<bool> FtpClientSession::ConnectData(asio::ip::tcp::endpoint serv
 bool FtpClientSession::OpenListener() {
   std::error_code ec;
   // The listener takes the control connection's family and local address: the one the server can reach.
-  asio::ip::tcp::endpoint local(Unmapped(m_control.local_endpoint(ec).address()), 0);
+  asio::ip::tcp::endpoint local(Unmapped(m_controlLocal.address()), 0);
   m_listener.open(local.protocol(), ec);
   if (!ec) m_listener.bind(local, ec);
   if (ec) {
@@ -285,7 +302,7 @@ bool FtpClientSession::OpenListener() {
 
 asio::awaitable<bool> FtpClientSession::SendCommand(std::string text) {
   std::error_code ec;
-  co_await asio::async_write(m_control, asio::buffer(text), asio::redirect_error(asio::use_awaitable, ec));
+  co_await AwaitWriteAll(*m_controlStream, asio::buffer(text), ec);
   if (m_ending) co_return false;
   if (ec) {
     SetStatus("Error writing to socket: " + Describe(ec));

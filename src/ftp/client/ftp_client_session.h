@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "app/byte_stream.h"
 #include "app/clock.h"
 #include "app/download_file.h"
 #include "app/shared_file.h"
@@ -22,6 +24,10 @@ namespace hx {
 struct AppContext;
 class Worker;
 }  // namespace hx
+namespace hx::tls {
+class TlsContext;
+class TlsStream;
+}  // namespace hx::tls
 
 namespace hx::ftpc {
 
@@ -37,6 +43,10 @@ inline constexpr size_t kReceiveBuffer = 25 * kDataChunk;
 // One FTP client session on its worker's strand:
 //   connect -> greeting, USER, PASS (unless USER got 230), TYPE I -> data address -> RETR/STOR (1xx) -> data
 //   transfer -> final reply, QUIT, closing reply -> ended.
+// With TLS the control connection turns to TLS before USER: right after the connect (implicit), or after the
+// greeting with AUTH TLS (explicit); PBSZ 0 and PROT P follow the login, and the data connection, accepted or
+// connected, turns to TLS as well, resuming the control connection's session (ftp_client_tls.cpp). The
+// connections are ByteStreams, plain or TLS, so that nothing past the handshakes knows which it has.
 // The data address is offered (active: a listener, then PORT, or EPRT over IPv6) or asked for (passive: EPSV,
 // or PASV when the server refuses EPSV with 5xx, then a connect to the control connection's peer).
 // Three coroutines share the session. The conversation drives the phases; the control reader takes every byte
@@ -62,6 +72,7 @@ class FtpClientSession {
   void End();
   // The data transfer ended without a local or network failure and the server's final reply was positive.
   bool Succeeded() const { return m_dataComplete && m_finalReplyPositive && m_localError.empty(); }
+  const FtpClientJob& Job() const { return m_job; }
 
  private:
   using TimePoint = Clock::TimePoint;
@@ -92,8 +103,25 @@ class FtpClientSession {
   void SetStatus(std::string_view text);
   static std::string Describe(const std::error_code& error);
 
+  // TLS (ftp_client_tls.cpp); each returns false after the failure has been reported.
+  bool MakeTlsContext();
+  asio::awaitable<bool> AuthTls();
+  // Turns the control connection to TLS, waiting for the handshake as long as for a reply.
+  asio::awaitable<bool> SecureControl();
+  asio::awaitable<void> ShakeControlHands(tls::TlsStream& stream);
+  asio::awaitable<bool> ProtectData();
+  // Turns the data connection in m_data to TLS; plain, it becomes a plain stream.
+  asio::awaitable<bool> SecureData();
+  // Ends an upload's data connection over TLS in order (see the definition).
+  asio::awaitable<void> EndTlsUpload();
+  // A handshake's outcome: a failure, or a certificate other than the pinned one, is reported with `where`.
+  bool HandshakeSucceeded(const tls::TlsStream& stream, const std::error_code& error, std::string_view where);
+  void ReportTlsFailure(const std::string& text);
+
   // Control reader, data connection and waits (ftp_client_data.cpp).
   asio::awaitable<void> ReadControl();
+  // Ends the control reader, so that the connection can turn to TLS.
+  asio::awaitable<void> StopReadingControl();
   asio::awaitable<void> AcceptData();
   // Moves the file over the data connection once it is there, accepted or connected.
   asio::awaitable<void> MoveData();
@@ -122,13 +150,22 @@ class FtpClientSession {
   SharedFile m_file;
   DownloadFile m_download;  // a GET's data, unless it goes to m_file
   asio::ip::tcp::resolver m_resolver;
-  asio::ip::tcp::socket m_control;
+  asio::ip::tcp::socket m_control;              // while it connects
+  std::unique_ptr<ByteStream> m_controlStream;  // once it is connected
+  tls::TlsStream* m_controlTls = nullptr;       // m_controlStream, once it has turned to TLS
+  asio::ip::tcp::endpoint m_controlLocal;
   asio::ip::tcp::endpoint m_controlPeer;
   asio::ip::tcp::acceptor m_listener;
-  asio::ip::tcp::socket m_data;
+  asio::ip::tcp::socket m_data;              // while it connects, or as accepted; see EndTlsUpload
+  int m_dataSpare = -1;                      // an upload's second descriptor of its TLS data connection
+  std::unique_ptr<ByteStream> m_dataStream;  // once it is there
+  std::shared_ptr<tls::TlsContext> m_tlsContext;
+  std::optional<std::error_code> m_controlHandshake;  // the outcome, once the handshake has ended
 
   ReplyLineBuffer m_reader;
-  std::string m_lastReply;  // the last line of the last reply accepted
+  bool m_readingControl = false;  // the control reader runs
+  bool m_stopReading = false;     // the control reader is to end
+  std::string m_lastReply;        // the last line of the last reply accepted
   bool m_controlClosed = false;
   std::error_code m_controlError;
   TimePoint m_lastControlByte{};

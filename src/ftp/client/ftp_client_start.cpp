@@ -9,6 +9,7 @@
 #include "app/host_port.h"
 #include "app/worker_registry.h"
 #include "ftp/client/ftp_client_worker.h"
+#include "tls/certificate.h"
 
 namespace hx::ftpc {
 namespace {
@@ -58,6 +59,7 @@ FtpClientForm LoadFtpClientForm(const ConfigStore& config, bool put) {
   form.password.clear();
   form.user = cfg::Read(config, cfg::kFLastUser.In(section));
   form.passive = cfg::Read(config, cfg::kFLastPassive.In(section)) != 0;
+  form.tls = cfg::Read(config, cfg::kFLastTls.In(section)) != 0;
   return form;
 }
 
@@ -89,6 +91,7 @@ std::optional<FtpClientFieldError> ValidateFtpClientForm(const FtpClientForm& fo
   job.remoteName = form.remoteName;
   job.localName = form.localName;
   job.passive = form.passive;
+  job.tls = form.tls ? FtpClientJob::Tls::Explicit : FtpClientJob::Tls::Off;
   return std::nullopt;
 }
 
@@ -100,6 +103,41 @@ void SaveFtpClientValues(ConfigStore& config, const FtpClientJob& job) {
   cfg::Write(config, cfg::kFLastRemoteName.In(section), job.remoteName);
   cfg::Write(config, cfg::kFLastUser.In(section), job.user);
   cfg::Write(config, cfg::kFLastPassive.In(section), job.passive ? 1 : 0);
+  cfg::Write(config, cfg::kFLastTls.In(section), job.tls != FtpClientJob::Tls::Off ? 1 : 0);
+}
+
+std::optional<std::string> TrustedFingerprint(const ConfigStore& config, const std::string& host, int port) {
+  return tls::ParseFingerprint(config.GetProfileString(cfg::kFtpsTrusted, cfg::FtpsTrustedKey(host, port)));
+}
+
+void RememberFingerprint(ConfigStore& config, const std::string& host, int port,
+                         const std::string& fingerprint) {
+  config.WriteProfileString(cfg::kFtpsTrusted, cfg::FtpsTrustedKey(host, port), fingerprint);
+}
+
+std::string TrustQuestion(const std::string& fingerprint, const std::string& host, int port) {
+  // An IPv6 address in brackets, so that the port stands apart from it.
+  std::string server = host.find(':') == std::string::npos ? host : "[" + host + "]";
+  return "The server's certificate has the fingerprint " + fingerprint + " Trust it for " + server + ":" +
+         std::to_string(port) + "?";
+}
+
+TrustDecision PinTrustedCertificate(ConfigStore& config, FtpClientJob& job, const CertificateProbe& probe,
+                                    const std::function<bool(const std::string& question)>& ask,
+                                    std::string& error) {
+  if (job.tls == FtpClientJob::Tls::Off || job.insecure || !job.fingerprint.empty())
+    return TrustDecision::Start;
+  if (std::optional<std::string> trusted = TrustedFingerprint(config, job.host, job.port)) {
+    job.fingerprint = *trusted;
+    return TrustDecision::Start;
+  }
+  std::optional<std::string> found = probe(job.host, static_cast<std::uint16_t>(job.port),
+                                           job.tls == FtpClientJob::Tls::Implicit, kProbeLimit, error);
+  if (!found) return TrustDecision::ProbeFailed;
+  if (!ask(TrustQuestion(*found, job.host, job.port))) return TrustDecision::Declined;
+  RememberFingerprint(config, job.host, job.port, *found);
+  job.fingerprint = *found;
+  return TrustDecision::Start;
 }
 
 FtpClientWorker* StartFtpClient(AppContext& app, const FtpClientJob& job) {

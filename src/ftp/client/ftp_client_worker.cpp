@@ -23,7 +23,8 @@ void FtpClientWorker::PostStart() {
 }
 
 void FtpClientWorker::Run() {
-  m_app.registry.SetSessionText(m_nSessionId, kColType, "Ftp Client");
+  const bool tls = m_session->Job().tls != FtpClientJob::Tls::Off;
+  m_app.registry.SetSessionText(m_nSessionId, kColType, tls ? "Ftps Cli" : "Ftp Client");
 }
 
 void FtpClientWorker::OnStopRequest() {

@@ -14,9 +14,9 @@ namespace hx::ftpc {
 
 class FtpClientSession;
 
-// The worker of one FTP client session: its row shows "Ftp Client"; it waits for the start (PostStart, the
-// window's start message), runs the session on the session loop and ends when the session ends or a stop
-// request arrives; its sockets and its file are released then.
+// The worker of one FTP client session: its row shows "Ftp Client" ("Ftps Cli" with TLS); it waits for the
+// start (PostStart, the window's start message), runs the session on the session loop and ends when the
+// session ends or a stop request arrives; its sockets and its file are released then.
 class FtpClientWorker : public Worker {
  public:
   FtpClientWorker(AppContext& app, FtpClientJob job);

@@ -61,7 +61,7 @@ std::array<CommandRow, kCommandCount> MakeCommandTable() {
       {"MLST", CommandId::Mlst, &S::DoMlst},
       {"MFMT", CommandId::Mfmt, &S::DoMfmt, kFieldUpload, reply::kNoUploadRight},
       {"HASH", CommandId::Hash, &S::DoHash, kFieldDownload, reply::kNoDownloadRight},
-      {"AUTH", CommandId::Auth, &S::DoAuth, kNoRight, nullptr, kWaits},
+      {"AUTH", CommandId::Auth, &S::DoAuth},
       {"PBSZ", CommandId::Pbsz, &S::DoPbsz},
       {"PROT", CommandId::Prot, &S::DoProt},
       {"CCC", CommandId::Ccc, &S::DoNotImplemented},

@@ -172,6 +172,8 @@ class ControlSession : public TransferHost {
   void DoProt(std::string_view line, std::string_view argument);
   // FTLS: 0 off (the TLS commands are unknown), 1 offered, 2 required.
   int TlsLevel() const;
+  // Whether AUTH TLS can succeed: on by the setting, and a certificate loaded.
+  bool TlsOffered() const;
   // The handshake on the control connection, once every reply before it has gone out in the clear. Nothing
   // the client sent before it is taken as a command.
   void BeginHandshake();

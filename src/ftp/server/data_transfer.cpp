@@ -72,13 +72,13 @@ void DataTransfer::StartTls() {
     if (error) {
       m_host.Log("FTP: TLS handshake failed on the data connection: " +
                  (secured.FailureReason().empty() ? error.message() : secured.FailureReason()));
-      ConnectFailed(std::make_error_code(std::errc::connection_aborted));
+      ConnectFailed(kDataTlsRefused);
       return;
     }
     // Anybody could connect to a passive port; only the client holds the session it can resume.
     if (m_settings.tls->requireReuse && !secured.Resumed()) {
       m_host.Log("FTP: The data connection did not resume the TLS session of the control connection");
-      ConnectFailed(std::make_error_code(std::errc::connection_aborted));
+      ConnectFailed(kDataTlsRefused);
       return;
     }
     m_connected = true;

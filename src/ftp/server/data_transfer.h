@@ -15,6 +15,10 @@
 
 namespace hx::ftpd {
 
+// The error a transfer's ConnectFailed gets when the data connection's TLS failed or did not resume the
+// control connection's session; the transfer has logged why.
+inline const std::error_code kDataTlsRefused = std::make_error_code(std::errc::connection_aborted);
+
 // What every data command's transfer does alike (RETR, STOR and APPE, LIST and NLST): it opens its data
 // connection through a DataOpener after the 150 reply, watches it for stalls, and ends exactly once, telling
 // its host. What it moves and which replies end it are the business of the kind (Download, Upload,

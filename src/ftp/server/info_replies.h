@@ -16,7 +16,8 @@ extern const std::array<const char*, 31> kHelpLines;
 // FEAT: the reply lines, each sent on its own; PASV is listed only when passive mode is on, AUTH TLS, PBSZ
 // and PROT only when TLS is. `mlstFacts` is the MLST line's list ("type*;size*;..."), and HASH marks the
 // session's digest.
-std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts, HashAlgorithm hash, bool tls);
+std::vector<std::string> FeatLines(bool passive, std::string_view mlstFacts,
+                                   HashAlgorithm hash = HashAlgorithm::Sha256, bool tls = false);
 
 // STAT without an argument: the six lines of the session's status.
 std::array<std::string, 6> StatusLines(std::string_view peerAddress, std::string_view user, char type);

@@ -6,15 +6,17 @@
 namespace hx::ftpd {
 
 ListingJob::ListingJob(TransferHost& host, Worker& worker, Clock& clock, asio::ip::tcp::socket socket,
-                       BlockingPool& pool, ListingPart first, std::function<ListingPart()> nextPart)
+                       BlockingPool& pool, ListingPart first, std::function<ListingPart()> nextPart,
+                       std::optional<DataTls> tls)
     // A listing is not watched for stalls: its limit is the passive listener's, or the client's.
-    : DataTransfer(host, worker, clock, std::move(socket), TransferSettings{}),
+    : DataTransfer(host, worker, clock, std::move(socket), TransferSettings{.tls = std::move(tls)}),
       m_pool(pool),
       m_part(std::move(first)),
       m_nextPart(std::move(nextPart)) {}
 
-void ListingJob::ConnectFailed(std::error_code) {
-  m_host.Notice("Could not connect to peer. Aborting transfer.");
+void ListingJob::ConnectFailed(std::error_code error) {
+  // A client that does not get TLS right is the client's business; the log has said why.
+  if (error != kDataTlsRefused) m_host.Notice("Could not connect to peer. Aborting transfer.");
   m_host.Reply(reply::kCantOpenData);
   Finish();
 }

@@ -23,7 +23,8 @@ namespace hx::ftpd {
 class ListingJob : public DataTransfer {
  public:
   ListingJob(TransferHost& host, Worker& worker, Clock& clock, asio::ip::tcp::socket socket,
-             BlockingPool& pool, ListingPart first, std::function<ListingPart()> nextPart);
+             BlockingPool& pool, ListingPart first, std::function<ListingPart()> nextPart,
+             std::optional<DataTls> tls);
 
   // A listing has no ABOR of its own: no command is read while it runs.
   void Abort() override {}

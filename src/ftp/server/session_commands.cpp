@@ -223,7 +223,7 @@ void ControlSession::DoHelp(std::string_view, std::string_view) {
 
 void ControlSession::DoFeat(std::string_view, std::string_view) {
   for (const std::string& text :
-       FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts), m_hashAlgorithm, TlsLevel() != 0))
+       FeatLines(PassiveEnabled(), FeatFactsText(m_mlstFacts), m_hashAlgorithm, TlsOffered()))
     SendReply(text);
 }
 

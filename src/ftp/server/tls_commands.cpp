@@ -28,7 +28,15 @@ int ControlSession::TlsLevel() const {
   return cfg::Read(m_context.config, cfg::kFTLS);
 }
 
+bool ControlSession::TlsOffered() const {
+  return TlsLevel() != 0 && m_context.ftpTls && m_context.ftpTls->Context();
+}
+
 void ControlSession::DoAuth(std::string_view, std::string_view argument) {
+  if (TransferRunning()) {
+    SendReply(reply::kTransferBusy);
+    return;
+  }
   std::string_view mechanism = TrimBlanks(argument);
   // SSL is the old name of the same thing.
   if (!EqualsNoCase(mechanism, "TLS") && !EqualsNoCase(mechanism, "SSL")) {
@@ -138,7 +146,7 @@ bool ControlSession::RefusedByTls(CommandId id, std::string_view argument) {
     return true;
   }
   // The data commands are those that wait for a running transfer.
-  bool dataCommand = kCommandTable[static_cast<size_t>(id)].waitsForTransfer && id != CommandId::Auth;
+  bool dataCommand = kCommandTable[static_cast<size_t>(id)].waitsForTransfer;
   if (dataCommand && m_tlsState == TlsState::Secured && !m_protPrivate) {
     SendReply(reply::kDataMustBeEncrypted);
     return true;

@@ -100,9 +100,10 @@ void ControlSession::SendListing(std::shared_ptr<ListingReader> reader, ListingS
     std::unique_ptr<DataOpener> opener = TakeDataOpener(socket);
     if (!opener) return;
     SendReply(reply::kAboutToOpen);
-    StartTransfer(std::make_unique<ListingJob>(*this, m_worker, m_context.clock, std::move(socket),
-                                               m_context.blocking, std::move(first), nextPart),
-                  std::move(opener));
+    StartTransfer(
+        std::make_unique<ListingJob>(*this, m_worker, m_context.clock, std::move(socket), m_context.blocking,
+                                     std::move(first), nextPart, DataConnectionTls()),
+        std::move(opener));
   };
   if (!Offload(nextPart, std::move(start))) SendReply(reply::kServerBusy);
 }

@@ -387,6 +387,44 @@ TEST_F(FtpClientFailures, NothingListening) {
   EXPECT_EQ(run.out, "Unable to connect to host : [10061] Connection refused\n");
 }
 
+TEST_F(FtpClientFailures, TlsOptionsThatDoNotFitAreUsageErrors) {
+  FakeFtpServer server([&](FakeControl& c) { c.Send("220 Hi\r\n"); });
+  const std::string pin = "SHA256:" + std::string(64, 'b');
+  struct Case {
+    std::vector<std::string> options;
+    std::string error;  // stderr
+  };
+  const Case cases[] = {
+      {{"--tls", "--fingerprint", "SHA256:12:34"},
+       "harbinex: --fingerprint: not a SHA-256 fingerprint (SHA256: and 64 hex digits): SHA256:12:34\n"},
+      {{"--tls", "--fingerprint", "MD5:" + std::string(64, 'b')},
+       "harbinex: --fingerprint: not a SHA-256 fingerprint (SHA256: and 64 hex digits): MD5:" +
+           std::string(64, 'b') + "\n"},
+      {{"--tls", "--tls-implicit"}, "harbinex: --tls and --tls-implicit: give one of them\n"},
+      {{"--tls", "--fingerprint", pin, "--insecure"},
+       "harbinex: --fingerprint and --insecure: give one of them\n"},
+      {{"--fingerprint", pin}, "harbinex: --fingerprint: only with --tls or --tls-implicit\n"},
+      {{"--insecure"}, "harbinex: --insecure: only with --tls or --tls-implicit\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"ftp",
+                                  "get",
+                                  "127.0.0.1:" + std::to_string(server.Port()),
+                                  "anonymous",
+                                  "pw",
+                                  "file.bin",
+                                  (local.Path() / "x.bin").string(),
+                                  "--dir",
+                                  app.Path().string()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    ToolRun run = RunHarbinex(args);
+    EXPECT_EQ(run.status, 2) << c.error;
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_FALSE(server.Accepted());
+}
+
 TEST_F(FtpClientFailures, LocalFileProblemsNeedNoNetwork) {
   FakeFtpServer server([&](FakeControl& c) { c.Send("220 Hi\r\n"); });
   struct Case {

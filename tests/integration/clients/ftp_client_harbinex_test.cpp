@@ -7,6 +7,7 @@
 #include "integration/clients/ftp_client_tool.h"
 #include "support/harbinex_process.h"
 #include "support/temp_dir.h"
+#include "tls/certificate.h"
 
 namespace hx::test {
 namespace {
@@ -26,9 +27,19 @@ class HarbinexServerClient : public ::testing::Test {
               "FTP/AnonAllowed=1", "FTP/FAllowUpload=1", "FTP/FAllowDownload=1"});
   }
   ToolRun Ftp(const HarbinexProcess& process, const std::string& direction, const std::string& user,
-              const std::string& password, const std::string& remote, const std::string& localName) {
-    return RunHarbinex({"ftp", direction, "127.0.0.1:" + std::to_string(process.FtpPort()), user, password,
-                        remote, (client.Path() / localName).string(), "--dir", client.Path().string()});
+              const std::string& password, const std::string& remote, const std::string& localName,
+              const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {"ftp",
+                                     direction,
+                                     "127.0.0.1:" + std::to_string(process.FtpPort()),
+                                     user,
+                                     password,
+                                     remote,
+                                     (client.Path() / localName).string(),
+                                     "--dir",
+                                     client.Path().string()};
+    args.insert(args.end(), options.begin(), options.end());
+    return RunHarbinex(args);
   }
 
   TempDir server;  // the server's program directory
@@ -50,6 +61,34 @@ TEST_F(HarbinexServerClient, AnonymousGetAndPut) {
   ASSERT_EQ(put.status, 0) << put.out << put.err;
   EXPECT_EQ(ReadFile(root.Path() / "up.bin"), content);
   EXPECT_TRUE(process.WaitForStdout("FTP: Transfer was successful"));
+}
+
+// The server's own certificate, made at its first start: pinned, the client gets (active) and puts
+// (passive) over TLS; any other fingerprint is refused before the login.
+TEST_F(HarbinexServerClient, TlsWithThePinnedCertificate) {
+  HarbinexProcess process(server.Path(), /*expectTftp=*/false, /*expectFtp=*/true);
+  std::string error;
+  std::optional<std::string> fingerprint =
+      tls::CertificateFingerprint((server.Path() / "Harbinex.crt").string(), error);
+  ASSERT_TRUE(fingerprint) << error;
+  const std::string content = RandomBytes(2'000'000, 5);
+  WriteFile(root.Path() / "down.bin", content);
+
+  ToolRun get = Ftp(process, "get", "anonymous", "me@", "down.bin", "down.bin",
+                    {"--tls", "--fingerprint", *fingerprint});
+  ASSERT_EQ(get.status, 0) << get.out << get.err;
+  EXPECT_EQ(ReadFile(client.Path() / "down.bin"), content);
+  ToolRun put = Ftp(process, "put", "anonymous", "me@", "up.bin", "down.bin",
+                    {"--tls", "--passive", "--fingerprint", *fingerprint});
+  ASSERT_EQ(put.status, 0) << put.out << put.err;
+  EXPECT_EQ(ReadFile(root.Path() / "up.bin"), content);
+  EXPECT_TRUE(process.WaitForStdout("FTP: TLS established (TLSv1.3, "));
+
+  ToolRun refused = Ftp(process, "get", "anonymous", "me@", "down.bin", "other.bin",
+                        {"--tls", "--fingerprint", "SHA256:" + std::string(64, 'a')});
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find(" is not the expected SHA256:AA:AA:"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(client.Path() / "other.bin"));
 }
 
 TEST_F(HarbinexServerClient, ProfileRightsAndPassword) {

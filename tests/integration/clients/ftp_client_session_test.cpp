@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,6 +34,8 @@ namespace {
 
 class FtpClientSessionTest : public ::testing::Test {
  protected:
+  // OpenSSL writes to the socket with write(2): the process ignores SIGPIPE, as the program does.
+  static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
   FtpClientJob Job(std::uint16_t port, bool put, const std::string& local) {
     FtpClientJob job;
     job.put = put;
@@ -266,6 +269,73 @@ TEST_F(FtpClientSessionTest, ReplyOfTenThousandLinesIsTooLong) {
   ASSERT_TRUE(WaitFinished(*worker));
   ASSERT_TRUE(server.Join());
   EXPECT_EQ(Cell(*worker, kColStatus), "Reply too long");
+  EXPECT_TRUE(clientClosed);
+}
+
+TEST_F(FtpClientSessionTest, TlsComesBeforeTheUserName) {
+  // The server refuses AUTH TLS, or says yes and then speaks no TLS: either way the user's name and password
+  // never go out in clear text.
+  struct Case {
+    const char* reply;
+    const char* status;  // what the Status begins with
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"502 AUTH not understood\r\n", "502 AUTH not understood", {"502 AUTH not understood"}},
+      {"234 Proceed\r\nThis is no TLS record\r\n", "TLS handshake failed: ", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    std::vector<std::string> wire;
+    test::FakeFtpServer server([&](test::FakeControl& control) {
+      control.Send("220 Ready\r\n");
+      control.ReadLine();
+      control.Send(c.reply);
+      control.ClientCloses();
+      wire = control.lines;
+    });
+    FtpClientJob job = Job(server.Port(), false, "tls.bin");
+    job.tls = FtpClientJob::Tls::Explicit;
+    const size_t earlier = frontend.Messages().size();
+    FtpClientWorker* worker = StartFtpClient(app, job);
+    ASSERT_NE(worker, nullptr);
+    ASSERT_TRUE(WaitFinished(*worker));
+    ASSERT_TRUE(server.Join());
+    EXPECT_FALSE(worker->Succeeded());
+    EXPECT_EQ(Cell(*worker, kColType), "Ftps Cli");
+    EXPECT_EQ(Cell(*worker, kColStatus).rfind(c.status, 0), 0u) << Cell(*worker, kColStatus);
+    EXPECT_EQ(wire, std::vector<std::string>{"AUTH TLS"});
+    const std::vector<std::string> messages = frontend.Messages();
+    EXPECT_EQ(std::vector<std::string>(messages.begin() + static_cast<long>(earlier), messages.end()),
+              c.messages);
+  }
+}
+
+TEST_F(FtpClientSessionTest, HandshakeThatNeverEndsTimesOutAfterSixtySeconds) {
+  std::atomic<bool> helloCame{false};
+  bool clientClosed = false;
+  test::FakeFtpServer server([&](test::FakeControl& c) {
+    c.Send("220 Ready\r\n");
+    c.ReadLine();
+    c.Send("234 Proceed\r\n");
+    // The client's hello arrives and is never answered; the script takes its bytes until the client closes.
+    helloCame = !c.ClientCloses();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!clientClosed && std::chrono::steady_clock::now() < deadline)
+      clientClosed = c.ClientCloses(std::chrono::seconds(1));
+  });
+  FtpClientJob job = Job(server.Port(), false, "hello.bin");
+  job.tls = FtpClientJob::Tls::Explicit;
+  FtpClientWorker* worker = StartFtpClient(app, job);
+  ASSERT_NE(worker, nullptr);
+  ASSERT_TRUE(test::WaitUntil([&] { return helloCame && clock.PendingWaits() == 1; }))
+      << Cell(*worker, kColStatus);
+  clock.Advance(std::chrono::seconds(59));
+  EXPECT_FALSE(worker->Finished());
+  clock.Advance(std::chrono::seconds(1));
+  ASSERT_TRUE(WaitFinished(*worker));
+  EXPECT_EQ(Cell(*worker, kColStatus), "TLS handshake failed: Connection timed out");
+  ASSERT_TRUE(server.Join());
   EXPECT_TRUE(clientClosed);
 }
 

@@ -60,10 +60,11 @@ TEST_F(FtpControlTest, InformationCommands) {
   EXPECT_EQ(help[20], "PWD\tPrint working directory\r\n");
   EXPECT_EQ(help.back(), "214 Help command successful\r\n");
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
-  EXPECT_EQ(client->Lines(11), (std::vector<std::string>{
-                                   " MDTM\r\n", " SIZE\r\n", " REST STREAM\r\n", " EPRT\r\n", " EPSV\r\n",
-                                   " PASV\r\n", " MLST type*;size*;modify*;perm*;unique*;\r\n", " UTF8\r\n",
-                                   " MFMT\r\n", " HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
+  EXPECT_EQ(client->Lines(14),
+            (std::vector<std::string>{" AUTH TLS\r\n", " PBSZ\r\n", " PROT\r\n", " MDTM\r\n", " SIZE\r\n",
+                                      " REST STREAM\r\n", " EPRT\r\n", " EPSV\r\n", " PASV\r\n",
+                                      " MLST type*;size*;modify*;perm*;unique*;\r\n", " UTF8\r\n",
+                                      " MFMT\r\n", " HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
   EXPECT_EQ(client->Command("OPTS UTF8 ON"), "200 Always in UTF8 mode.\r\n");
   EXPECT_EQ(client->Command("opts utf8 on"), "200 Always in UTF8 mode.\r\n");
   EXPECT_EQ(client->Command("SYST"), "215 UNIX Type: L8\r\n");

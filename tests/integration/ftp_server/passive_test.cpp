@@ -289,8 +289,9 @@ TEST_F(FtpPassiveTest, PassiveOffKeepsTheRefusal) {
   EXPECT_EQ(client->Command("PASV"), "502 Command PASV not implemented\r\n");
   EXPECT_EQ(client->Command("EPSV"), "502 Command EPSV not implemented\r\n");
   EXPECT_EQ(client->Command("FEAT"), "211- Feature listing\r\n");
-  EXPECT_EQ(client->Lines(10),
-            (std::vector<std::string>{" MDTM\r\n", " SIZE\r\n", " REST STREAM\r\n", " EPRT\r\n", " EPSV\r\n",
+  EXPECT_EQ(client->Lines(13),
+            (std::vector<std::string>{" AUTH TLS\r\n", " PBSZ\r\n", " PROT\r\n", " MDTM\r\n", " SIZE\r\n",
+                                      " REST STREAM\r\n", " EPRT\r\n", " EPSV\r\n",
                                       " MLST type*;size*;modify*;perm*;unique*;\r\n", " UTF8\r\n",
                                       " MFMT\r\n", " HASH SHA-256*;SHA-1;MD5\r\n", "211 End\r\n"}));
 }

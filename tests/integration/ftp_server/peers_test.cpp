@@ -165,7 +165,7 @@ TEST_F(FtpPeersTest, LftpWithPassiveModeOff) {
   WriteFile(m_dir.Path() / "carol" / "get.txt", "for lftp");
   const std::string commands =
       "set ftp:passive-mode off; set net:max-retries 1; set net:timeout 10; set cmd:fail-exit yes; "
-      "open -u carol,secret1 " +
+      "set ssl:verify-certificate no; open -u carol,secret1 " +
       Url() +
       "; "
       "put " +

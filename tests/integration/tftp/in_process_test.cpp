@@ -29,7 +29,7 @@ class InProcess : public testing::Test {
  protected:
   void SetUp() override {
     WriteIni(dir.Path(), {"TFTP/TPort=0", "FTP/FTPServer=0", "TFTP/TTimeout=1", "TFTP/TDLDir=" + dir.Dir()});
-    app = std::make_unique<ServerApp>(dir.Path(), frontend, ServerApp::Services{MakeTftpListener, {}},
+    app = std::make_unique<ServerApp>(dir.Path(), frontend, ServerApp::Services{MakeTftpListener, {}, {}},
                                       ServerApp::Mode::Window, SessionClock());
     ASSERT_TRUE(app->InitInstance());
     ASSERT_TRUE(app->TftpPort());
@@ -282,7 +282,7 @@ TEST(InProcessFiles, SessionsTakeTheirFileSystemFromTheContext) {
                                  own.blocking, own.textSizes, own.blocks, own.clock, files});
     return MakeTftpListener(*context, io);
   };
-  ServerApp app(dir.Path(), frontend, ServerApp::Services{listener, {}});
+  ServerApp app(dir.Path(), frontend, ServerApp::Services{listener, {}, {}});
   ASSERT_TRUE(app.InitInstance());
   ASSERT_TRUE(app.TftpPort());
   UdpPeer client;

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   hx::QtModals modals;
   hx::WindowFrontend frontend(modals);
-  hx::ServerApp app(dir.toStdString(), frontend, {hx::MakeTftpListener, hx::MakeFtpListener});
+  hx::ServerApp app(dir.toStdString(), frontend, {hx::MakeTftpListener, hx::MakeFtpListener, {}});
   hx::WindowOptions options;
   options.splash = false;
   options.trayAvailable = false;
@@ -112,7 +112,9 @@ int main(int argc, char** argv) {
     Wait(1500);
     ok &= Save(&window, out + "/main-window.png");
 
-    hx::ConfigSheet sheet(hx::SheetContext{app.Config(), modals, frontend, app.AppDir(), true}, &window);
+    hx::ConfigSheet sheet(hx::SheetContext{app.Config(), modals, frontend, app.AppDir(), true,
+                                           app.Context().ftpTls, &app.Log()},
+                          &window);
     sheet.show();
     sheet.Tabs()->setCurrentIndex(1);
     Wait(200);

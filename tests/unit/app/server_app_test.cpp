@@ -29,7 +29,8 @@ class FakeListener : public Listener {
 
 ServerApp::Services FakeServices(bool tftpOpens, bool ftpOpens) {
   return {[=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(tftpOpens); },
-          [=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(ftpOpens); }};
+          [=](AppContext&, asio::io_context&) { return std::make_unique<FakeListener>(ftpOpens); },
+          {}};
 }
 
 TEST(ServerAppTest, FirstStartWritesEveryDefault) {

@@ -10,10 +10,10 @@ namespace {
 
 TEST(CommandTableTest, VerbsInSearchOrderWithTheirNumbers) {
   const char* const kVerbs[] = {
-      "USER", "PASS", "ACCT", "CWD",  "CDUP", "SMNT", "QUIT", "REIN", "PORT", "PASV", "TYPE", "STRU",
-      "MODE", "RETR", "STOR", "STOU", "APPE", "ALLO", "REST", "RNFR", "RNTO", "ABOR", "DELE", "RMD",
-      "MKD",  "PWD",  "LIST", "NLST", "SITE", "SYST", "STAT", "HELP", "NOOP", "MDTM", "SIZE", "FEAT",
-      "XPWD", "XRMD", "XMKD", "XCUP", "XCWD", "EPRT", "EPSV", "OPTS", "MLSD", "MLST", "MFMT", "HASH"};
+      "USER", "PASS", "ACCT", "CWD",  "CDUP", "SMNT", "QUIT", "REIN", "PORT", "PASV", "TYPE", "STRU", "MODE",
+      "RETR", "STOR", "STOU", "APPE", "ALLO", "REST", "RNFR", "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "PWD",
+      "LIST", "NLST", "SITE", "SYST", "STAT", "HELP", "NOOP", "MDTM", "SIZE", "FEAT", "XPWD", "XRMD", "XMKD",
+      "XCUP", "XCWD", "EPRT", "EPSV", "OPTS", "MLSD", "MLST", "MFMT", "HASH", "AUTH", "PBSZ", "PROT", "CCC"};
   ASSERT_EQ(std::size(kVerbs), kCommandTable.size());
   std::set<std::string> seen;
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
@@ -100,6 +100,7 @@ TEST(CommandTableTest, LoginGate) {
   const int user = static_cast<int>(CommandId::User), pass = static_cast<int>(CommandId::Pass);
   const int noop = static_cast<int>(CommandId::Noop), quit = static_cast<int>(CommandId::Quit);
   const int feat = static_cast<int>(CommandId::Feat), help = static_cast<int>(CommandId::Help);
+  const int auth = static_cast<int>(CommandId::Auth), prot = static_cast<int>(CommandId::Prot);
   struct Case {
     bool needUser, needPass;
     int command;
@@ -113,6 +114,8 @@ TEST(CommandTableTest, LoginGate) {
       {true, false, feat, true},
       {false, true, feat, true},
       {true, false, help, false},
+      {true, false, auth, true},
+      {false, true, prot, true},
       {true, false, kUnknownCommand, false},
       {false, true, pass, true},
       {false, true, user, false},
