@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/login_throttle.h"
 #include "app/round_robin.h"
 #include "app/served_root.h"
 
@@ -42,7 +43,8 @@ struct AppContext {
   Clock& clock;
   FileSystems& files;
   ServedRoots roots{};
-  RoundRobin passivePorts{};  // the next port of the passive range (FPassivePorts) to try first
+  RoundRobin passivePorts{};      // the next port of the passive range (FPassivePorts) to try first
+  LoginThrottle loginThrottle{};  // failed FTP logins per peer address
   // The FTP server's TLS; nullptr (as in tests that need none) is TLS that could not be loaded.
   std::shared_ptr<tls::ServerTls> ftpTls{};
 };
