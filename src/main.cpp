@@ -112,6 +112,7 @@ int RunHeadless(const std::string& dir) {
     app.ExitInstance();
     return 1;
   }
+  if (app.SafeFirstStart()) std::printf("%s\n", hx::SafeFirstStartLine(app.Config().Path().string()).c_str());
   PrintServicesOffBySetting(app.Config());
   if (!app.TftpServiceOn() && !app.FtpServiceOn()) {
     // Waiting for a signal while serving nothing would look like a running service to whoever started it.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/login_throttle.h"
 #include "app/reported_once.h"
 #include "app/round_robin.h"
 #include "app/served_root.h"
@@ -45,6 +46,7 @@ struct AppContext {
   FileSystems& files;
   ServedRoots roots{};
   RoundRobin passivePorts{};        // the next port of the passive range (FPassivePorts) to try first
+  LoginThrottle loginThrottle{};    // failed FTP logins per peer address
   ReportedOnce reportedProfiles{};  // profiles whose stored password is in no known form, by name
   // Password checks, which take tens of milliseconds of processor time each, apart from the file-system work
   // of `blocking`, so that neither waits behind the other; nullptr checks on the session loop.

@@ -95,6 +95,11 @@ inline constexpr IntSetting kTMemoryLimit{kTftp, "TMemoryLimit", kKeep, 256, 256
 // Sessions at once from one peer address; 0: no cap.
 inline constexpr IntSetting kTPerAddress{kTftp, "TPerAddress", kKeep, 64, 64};
 inline constexpr TextSetting kTDLDir{kTftp, "TDLDir", kTransferDir, "", ""};
+// The addresses and prefixes that the service lets in, comma-separated ("10.0.0.0/8, 192.168.1.7, fd00::/8");
+// empty: every address. Read whole (ReadWhole: a list may be long) for each new request or connection.
+inline constexpr TextSetting kTAllow{kTftp, "TAllow", kKeep, "", ""};
+// 0: every write request is refused with ERROR 2 "Access violation".
+inline constexpr IntSetting kTAllowWrite{kTftp, "TAllowWrite", kKeep, 1, 1};
 // FTP
 inline constexpr IntSetting kFtpServer{kFtp, "FTPServer", kKeep, 1, 1};
 inline constexpr IntSetting kFPort{kFtp, "FPort", kKeep, 21, 21};
@@ -114,6 +119,8 @@ inline constexpr IntSetting kFDataTimeout{kFtp, "FDataTimeout", kKeep, 300, 300}
 inline constexpr IntSetting kFPassive{kFtp, "FPassive", kKeep, 1, 1};
 // Control connections at once from one peer address; 0: no cap.
 inline constexpr IntSetting kFPerAddress{kFtp, "FPerAddress", kKeep, 16, 16};
+// As TAllow, for FTP control connections; the data connections are bound to their control connection's peer.
+inline constexpr TextSetting kFAllow{kFtp, "FAllow", kKeep, "", ""};
 // TLS (AUTH TLS, and the implicit port when FImplicitPort is not 0): 0 off, 1 offered, 2 required for every
 // login (anonymous too, unless FTLSAnonymousPlain) and every data connection.
 inline constexpr IntSetting kFTLS{kFtp, "FTLS", kKeep, 1, 1};
@@ -233,6 +240,22 @@ inline constexpr AnySetting kSettings[] = {
     &kFTLSAnonymousPlain,
     &kFImplicitPort,
     &kFLastTls,
+    &kTAllow,
+    &kTAllowWrite,
+    &kFAllow,
+};
+
+// What a first start without a window (a service that nobody watches) writes instead of the first-start
+// default, so that it opens no drop box to strangers; the window's first start keeps the defaults above.
+struct HeadlessFirstStart {
+  const IntSetting* setting;
+  int value;
+  const char* what;  // what the value switches off, for the line that says so
+};
+inline constexpr HeadlessFirstStart kHeadlessFirstStart[] = {
+    {&kAnonAllowed, 0, "anonymous FTP login"},
+    {&kFAllowUpload, 0, "anonymous FTP upload"},
+    {&kTAllowWrite, 0, "TFTP writes"},
 };
 
 // The value of the key as a reader sees it: its read default when the key is missing.
@@ -241,6 +264,11 @@ inline int Read(const ConfigStore& config, const IntSetting& s) {
 }
 inline std::string Read(const ConfigStore& config, const TextSetting& s) {
   return config.GetProfileString(s.section, s.key, s.read);
+}
+
+// The whole value, however long: for the address lists, which a cut would turn into other lists.
+inline std::string ReadWhole(const ConfigStore& config, const TextSetting& s) {
+  return config.GetWholeProfileString(s.section, s.key, s.read);
 }
 
 // As the configuration sheet reads the key when it builds its pages.

@@ -185,6 +185,11 @@ std::string ConfigStore::GetProfileString(std::string_view section, std::string_
   return value;
 }
 
+std::string ConfigStore::GetWholeProfileString(std::string_view section, std::string_view key,
+                                               std::string_view defaultValue) const {
+  return Lookup(section, key).value_or(std::string(defaultValue));
+}
+
 void ConfigStore::WriteProfileInt(std::string_view section, std::string_view key, int value) {
   WriteProfileString(section, key, std::to_string(value));
 }

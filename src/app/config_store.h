@@ -25,6 +25,9 @@ class ConfigStore {
   // The value of the key (at most 4,095 characters); `defaultValue` when it is missing.
   std::string GetProfileString(std::string_view section, std::string_view key,
                                std::string_view defaultValue = {}) const;
+  // The same without the length limit, for values that may be long (the address lists).
+  std::string GetWholeProfileString(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue = {}) const;
   // Write failures are silent: the store then keeps what the file holds.
   void WriteProfileInt(std::string_view section, std::string_view key, int value);
   void WriteProfileString(std::string_view section, std::string_view key, std::string_view value);

@@ -4,6 +4,7 @@
 #include "app/frontend.h"
 #include "app/private_directory.h"
 
+#include <filesystem>
 #include <variant>
 
 namespace hx {
@@ -57,7 +58,9 @@ bool ServerApp::StartSetting(const cfg::IntSetting& setting) {
 
 bool ServerApp::StartSetting(const cfg::TextSetting& setting) {
   if (setting.start != cfg::kTransferDir) {
-    cfg::Write(m_config, setting, cfg::ReadOr(m_config, setting, setting.first));
+    // Written back whole: a cut would turn a long address list into another list.
+    cfg::Write(m_config, setting,
+               m_config.GetWholeProfileString(setting.section, setting.key, setting.first));
     return true;
   }
   // A missing key gets the private folder; a key that names a private folder gets it made again when it
@@ -85,6 +88,14 @@ bool ServerApp::StartSetting(const cfg::TextSetting& setting) {
 }
 
 bool ServerApp::InitInstance() {
+  // Before the services start, so that not one request meets the window's defaults.
+  std::error_code error;
+  bool fileMissing = !std::filesystem::exists(m_config.Path(), error) && !error;
+  if (m_mode == Mode::Headless && fileMissing) {
+    for (const cfg::HeadlessFirstStart& safe : cfg::kHeadlessFirstStart)
+      cfg::Write(m_config, *safe.setting, safe.value);
+    m_safeFirstStart = true;
+  }
   // The main window's part: the version row, the log, debugging off, and the services the settings want.
   m_registry.InsertVersionRow(kVersionText);
   m_log.Start();
@@ -144,6 +155,19 @@ bool ServerApp::SetTftpService(bool on) {
 
 bool ServerApp::SetFtpService(bool on) {
   return SetService(m_pFtpListener, m_services.ftp, cfg::kFtpServer, on);
+}
+
+std::string SafeFirstStartLine(const std::string& iniPath) {
+  std::string off;
+  std::string keys;
+  const size_t count = std::size(cfg::kHeadlessFirstStart);
+  for (size_t i = 0; i < count; ++i) {
+    const cfg::HeadlessFirstStart& safe = cfg::kHeadlessFirstStart[i];
+    const char* joint = i == 0 ? "" : i + 1 == count ? " and " : ", ";
+    off += joint + std::string(safe.what);
+    keys += (i == 0 ? "" : ", ") + std::string(safe.setting->section) + "/" + safe.setting->key + "=1";
+  }
+  return "First start without a window: " + off + " are off; " + keys + " in " + iniPath + " turn them on";
 }
 
 bool ServerApp::TftpServiceOn() const {

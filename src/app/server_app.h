@@ -49,9 +49,9 @@ class ServerApp {
             Clock* clock = nullptr);
   ~ServerApp();
 
-  // Start-up in order: configuration file, the main window's part (version row, log, services by TFTPServer
-  // and FTPServer), the normalised keys, the two directories. False after a message box; ExitInstance must
-  // still run.
+  // Start-up in order: configuration file (one that a headless start makes gets cfg::kHeadlessFirstStart
+  // first), the main window's part (version row, log, services by TFTPServer and FTPServer), the normalised
+  // keys, the two directories. False after a message box; ExitInstance must still run.
   bool InitInstance();
   // Shut-down: closes the listeners, stops every worker, closes the log. Returns the exit code.
   int ExitInstance();
@@ -70,6 +70,8 @@ class ServerApp {
   WorkerRegistry& Registry() { return m_registry; }
   TransferLog& Log() { return m_log; }
   const std::string& AppDir() const { return m_strAppDir; }
+  // Whether this start made the configuration file without a window and wrote cfg::kHeadlessFirstStart.
+  bool SafeFirstStart() const { return m_safeFirstStart; }
   // Workers that ignored every stop request at shut-down and still run.
   size_t AbandonedWorkers() const { return m_abandoned; }
 
@@ -103,7 +105,12 @@ class ServerApp {
   std::unique_ptr<Listener> m_pTftpListener;
   std::unique_ptr<Listener> m_pFtpListener;
   size_t m_abandoned = 0;
+  bool m_safeFirstStart = false;
   std::string m_takenFolderNoticed;  // the private folder's name that the operator has been told is taken
 };
+
+// The line that a headless first start prints: what cfg::kHeadlessFirstStart left off, and the keys of
+// `iniPath` that turn each on.
+std::string SafeFirstStartLine(const std::string& iniPath);
 
 }  // namespace hx

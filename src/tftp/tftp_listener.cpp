@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "app/allow_gate.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
@@ -30,7 +31,10 @@ using asio::ip::udp;
 // a receive is pending leaves the handler something valid to look at.
 class Receiver : public std::enable_shared_from_this<Receiver> {
  public:
-  Receiver(AppContext& context, asio::io_context& io) : m_context(context), m_socket(io) {}
+  Receiver(AppContext& context, asio::io_context& io)
+      : m_context(context),
+        m_socket(io),
+        m_allow(context, cfg::kTAllow, cfg::kSourceTftp, "its requests are ignored") {}
 
   void Receive() {
     m_socket.async_receive_from(asio::buffer(m_buffer), m_from,
@@ -53,6 +57,8 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
   // Only the opcode is looked at here: the session answers whatever came. A session that cannot be had (its
   // address at the cap, no descriptor, no memory) refuses this request only; the service goes on.
   void StartSession(size_t length) {
+    // A peer outside TAllow learns nothing, not even that a server is here.
+    if (!m_allow.Admit(m_from.address())) return;
     std::span<const std::uint8_t> datagram(m_buffer.data(), length);
     std::uint16_t opcode = tftp::RequestOpcode(datagram);
     bool request = opcode == tftp::kOpRrq || opcode == tftp::kOpWrq;
@@ -120,6 +126,7 @@ class Receiver : public std::enable_shared_from_this<Receiver> {
   asio::steady_timer m_junkTimer{m_socket.get_executor()};
   bool m_junkReportPending = false;
   RateFold m_busy;
+  AllowGate m_allow;
 };
 
 class TftpListener : public Listener {
@@ -135,6 +142,10 @@ class TftpListener : public Listener {
 
   bool Open() override {
     udp::socket& socket = m_receiver->m_socket;
+    if (auto refusal = m_receiver->m_allow.StartRefusal()) {
+      m_context.frontend.MessageBox(*refusal);
+      return false;
+    }
     // No address reuse: a second server on the port must make this fail.
     int port = cfg::Read(m_context.config, cfg::kTPort);
     bool ipv6 = cfg::Read(m_context.config, cfg::kIPv6) != 0;

@@ -53,6 +53,14 @@ void TftpServerSession::Serve(Side side) {
   TransferEngine& engine = CreateEngine(side, /*clientSide=*/false);
   engine.SetPeer(m_peer);
 
+  // With writes off, no write request gets as far as a file name.
+  if (side == Side::Receiving && cfg::Read(m_context.config, cfg::kTAllowWrite) == 0) {
+    LogLine("TFTP: Write requests are off (TFTP/TAllowWrite=0)");
+    Rejection refused{kErrAccessViolation, "Access violation", {}};
+    Execute(engine.Reject(std::span(&refused, 1)));
+    return;
+  }
+
   std::string downloadDir = cfg::Read(m_context.config, cfg::kTDLDir);
   auto parsed = ParseRequest(m_request, downloadDir);
   if (auto* rejection = std::get_if<Rejection>(&parsed)) {

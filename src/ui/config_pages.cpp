@@ -9,8 +9,11 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <cctype>
 #include <filesystem>
+#include <variant>
 
+#include "app/address_list.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "ftp/server/arguments.h"
@@ -52,6 +55,17 @@ int Ticked(const QCheckBox* box) {
   return box->isChecked() ? 1 : 0;
 }
 
+constexpr const char* kAllowExample = "10.0.0.0/8, 192.168.1.7, fd00::/8";
+
+// A field for an address list, which may be long: thousands of entries.
+QLineEdit* AllowEdit(const char* name, QWidget* parent) {
+  QLineEdit* edit = Edit(name, parent);
+  edit->setMaxLength(1 << 24);
+  edit->setPlaceholderText("every address");
+  edit->setToolTip(QString("Addresses and prefixes separated by commas, such as ") + kAllowExample);
+  return edit;
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(std::string dir) {
@@ -70,6 +84,28 @@ bool ValidateDirectory(std::string& dir, QLineEdit* field, Modals& modals, QWidg
     field->selectAll();
     return false;
   }
+  return true;
+}
+
+bool TakeAddressList(QLineEdit* field, std::string& list, Modals& modals, QWidget* parent) {
+  std::string text = field->text().trimmed().toStdString();
+  auto parsed = ParseAddressList(text);
+  if (const auto* error = std::get_if<AddressListError>(&parsed)) {
+    std::string why = DescribeAddressListError(*error);
+    why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+    modals.Message(parent, why + ". Please enter addresses or prefixes separated by commas, such as " +
+                               kAllowExample + ", or leave the field empty for every address.");
+    // The offset counts bytes of the trimmed text; the field counts characters of its own.
+    QString shown = field->text();
+    int leading = 0;
+    while (leading < shown.size() && shown[leading].isSpace()) ++leading;
+    int start = leading + static_cast<int>(QString::fromStdString(text.substr(0, error->offset)).size());
+    int length = static_cast<int>(QString::fromStdString(error->text).size());
+    field->setFocus();
+    field->setSelection(start, length);
+    return false;
+  }
+  list = text;
   return true;
 }
 
@@ -145,6 +181,7 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
       m_nMaxWindowSize(cfg::ReadOnSheet(config, cfg::kTMaxWindowSize)),
       m_nMemoryLimit(cfg::ReadOnSheet(config, cfg::kTMemoryLimit)),
       m_nPerAddress(cfg::ReadOnSheet(config, cfg::kTPerAddress)),
+      m_strAllow(cfg::ReadWhole(config, cfg::kTAllow)),
       makeNewDirs(CheckBox("Create directory names in incoming file requests?", "makeNewDirs", this)),
       overwrite(CheckBox("Allow overwrite of existing files?", "overwrite", this)),
       dir(Edit("dir", this)),
@@ -156,6 +193,7 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
       maxWindowSize(DigitsEdit("maxWindowSize", this)),
       memoryLimit(DigitsEdit("memoryLimit", this)),
       perAddress(DigitsEdit("perAddress", this)),
+      allow(AllowEdit("allow", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
@@ -189,6 +227,9 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
   limits->addWidget(perAddress, 3, 1);
   limits->setColumnStretch(2, 1);
   layout->addLayout(limits);
+  layout->addSpacing(8);
+  layout->addWidget(new QLabel("Addresses served (empty: every address):", this));
+  layout->addWidget(allow);
   layout->addStretch(1);
 }
 
@@ -203,6 +244,7 @@ void TftpPage::Fill() {
   maxWindowSize->setText(QString::number(m_nMaxWindowSize));
   memoryLimit->setText(QString::number(m_nMemoryLimit));
   perAddress->setText(QString::number(m_nPerAddress));
+  allow->setText(QString::fromStdString(m_strAllow));
   // The field shows the value as read; the member, once the page has been shown, ends in a separator.
   m_strDir = WithTrailingSeparator(m_strDir);
 }
@@ -233,6 +275,7 @@ bool TftpPage::TakeBack() {
   std::optional<int> newPerAddress = TakeIntInRange(perAddress, 0, kMaxPerAddress, m_modals, this);
   if (!newPerAddress) return false;
   m_nPerAddress = *newPerAddress;
+  if (!TakeAddressList(allow, m_strAllow, m_modals, this)) return false;
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }
 
@@ -251,6 +294,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       m_strPassivePorts(cfg::ReadOnSheet(config, cfg::kFPassivePorts)),
       m_strPassiveAddress(cfg::ReadOnSheet(config, cfg::kFPassiveAddress)),
       m_nPerAddress(cfg::ReadOnSheet(config, cfg::kFPerAddress)),
+      m_strAllow(cfg::ReadWhole(config, cfg::kFAllow)),
       anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
       allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
       allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),
@@ -265,6 +309,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       passivePorts(Edit("passivePorts", this)),
       passiveAddress(Edit("passiveAddress", this)),
       perAddress(DigitsEdit("perAddress", this)),
+      allow(AllowEdit("allow", this)),
       tls(new FtpTlsBox(config, modals, std::move(tlsAccess), this)),
       m_modals(modals) {
   browse->setObjectName("browse");
@@ -310,6 +355,8 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   limitsLayout->addWidget(dataTimeout, 1, 1);
   limitsLayout->addWidget(new QLabel("Connections per address (0-65535, 0: no limit): ", limits), 2, 0);
   limitsLayout->addWidget(perAddress, 2, 1);
+  limitsLayout->addWidget(new QLabel("Addresses served (empty: every address): ", limits), 3, 0, 1, 2);
+  limitsLayout->addWidget(allow, 4, 0, 1, 2);
 
   auto* passiveBox = new QGroupBox(" Passive Mode ", this);
   auto* passiveLayout = new QGridLayout(passiveBox);
@@ -342,6 +389,7 @@ void FtpPage::Fill() {
   passivePorts->setText(QString::fromStdString(m_strPassivePorts));
   passiveAddress->setText(QString::fromStdString(m_strPassiveAddress));
   perAddress->setText(QString::number(m_nPerAddress));
+  allow->setText(QString::fromStdString(m_strAllow));
   tls->Fill();
   m_strDir = WithTrailingSeparator(m_strDir);
 }
@@ -362,6 +410,7 @@ bool FtpPage::TakeBack() {
   std::optional<int> newPerAddress = TakeIntInRange(perAddress, 0, kMaxPerAddress, m_modals, this);
   if (!newPerAddress) return false;
   m_nPerAddress = *newPerAddress;
+  if (!TakeAddressList(allow, m_strAllow, m_modals, this)) return false;
   m_bPassive = Ticked(passive);
   std::string ports = passivePorts->text().trimmed().toStdString();
   if (!ftpd::ParsePortRange(ports)) {

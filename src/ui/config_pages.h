@@ -70,11 +70,12 @@ class TftpPage : public ConfigPage {
   std::string m_strDir;
   int m_nTimeout;
   int m_nRetries;
-  int m_bOptions;        // 0: requests are served as if they carried no options
-  int m_nMaxBlockSize;   // the largest blksize the server grants
-  int m_nMaxWindowSize;  // the largest windowsize the server grants
-  int m_nMemoryLimit;    // MiB for the blocks in flight of all sessions
-  int m_nPerAddress;     // sessions at once from one address; 0 no cap
+  int m_bOptions;          // 0: requests are served as if they carried no options
+  int m_nMaxBlockSize;     // the largest blksize the server grants
+  int m_nMaxWindowSize;    // the largest windowsize the server grants
+  int m_nMemoryLimit;      // MiB for the blocks in flight of all sessions
+  int m_nPerAddress;       // sessions at once from one address; 0 no cap
+  std::string m_strAllow;  // TAllow: the addresses served; empty every address
   QCheckBox* makeNewDirs;
   QCheckBox* overwrite;
   QLineEdit* dir;
@@ -86,6 +87,7 @@ class TftpPage : public ConfigPage {
   QLineEdit* maxWindowSize;
   QLineEdit* memoryLimit;
   QLineEdit* perAddress;
+  QLineEdit* allow;
 
  protected:
   void Fill() override;
@@ -114,6 +116,7 @@ class FtpPage : public ConfigPage {
   std::string m_strPassivePorts;    // "0" or "first-last"
   std::string m_strPassiveAddress;  // empty: the control connection's local address
   int m_nPerAddress;                // connections at once from one address; 0 no cap
+  std::string m_strAllow;           // FAllow: the addresses served; empty every address
   QCheckBox* anonAllowed;
   QCheckBox* allowDownload;
   QCheckBox* allowUpload;
@@ -128,6 +131,7 @@ class FtpPage : public ConfigPage {
   QLineEdit* passivePorts;
   QLineEdit* passiveAddress;
   QLineEdit* perAddress;
+  QLineEdit* allow;
   FtpTlsBox* tls;
 
  protected:
@@ -136,6 +140,10 @@ class FtpPage : public ConfigPage {
  private:
   Modals& m_modals;
 };
+
+// The address-list step of taking a page back: the field's text, trimmed, into `list` when it reads as an
+// address list; otherwise false after its message, with the refused entry selected.
+bool TakeAddressList(QLineEdit* field, std::string& list, Modals& modals, QWidget* parent);
 
 // The text with "/" appended unless it already ends in one; an empty text becomes "/".
 std::string WithTrailingSeparator(std::string dir);

@@ -94,6 +94,7 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kTMaxWindowSize, m_tftp->m_nMaxWindowSize);
   cfg::Write(config, cfg::kTMemoryLimit, m_tftp->m_nMemoryLimit);
   cfg::Write(config, cfg::kTPerAddress, m_tftp->m_nPerAddress);
+  cfg::Write(config, cfg::kTAllow, m_tftp->m_strAllow);
   cfg::Write(config, cfg::kFAllowUpload, m_ftp->m_bAllowUpload);
   cfg::Write(config, cfg::kFAllowDownload, m_ftp->m_bAllowDownload);
   cfg::Write(config, cfg::kFOverwrite, m_ftp->m_bOverwrite);
@@ -106,6 +107,7 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kFPassivePorts, m_ftp->m_strPassivePorts);
   cfg::Write(config, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
   cfg::Write(config, cfg::kFPerAddress, m_ftp->m_nPerAddress);
+  cfg::Write(config, cfg::kFAllow, m_ftp->m_strAllow);
   const FtpTlsBox& tls = *m_ftp->tls;
   cfg::Write(config, cfg::kFTLS, tls.m_nTls);
   cfg::Write(config, cfg::kFTLSCertificate, tls.m_strCertificate);
@@ -120,7 +122,7 @@ bool ConfigSheet::WriteSettings() {
     size_t first = value.find_first_not_of(" \t");
     size_t last = value.find_last_not_of(" \t");
     std::string bare = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
-    return config.GetProfileString(setting.section, setting.key, "\n") == bare;
+    return config.GetWholeProfileString(setting.section, setting.key, "\n") == bare;
   };
   auto intIs = [&config](const cfg::IntSetting& setting, int value) {
     return config.GetProfileInt(setting.section, setting.key, value == 0 ? 1 : 0) == value;
@@ -134,7 +136,7 @@ bool ConfigSheet::WriteSettings() {
          intIs(cfg::kTOptions, m_tftp->m_bOptions) && intIs(cfg::kTMaxBlockSize, m_tftp->m_nMaxBlockSize) &&
          intIs(cfg::kTMaxWindowSize, m_tftp->m_nMaxWindowSize) &&
          intIs(cfg::kTMemoryLimit, m_tftp->m_nMemoryLimit) &&
-         intIs(cfg::kTPerAddress, m_tftp->m_nPerAddress) &&
+         intIs(cfg::kTPerAddress, m_tftp->m_nPerAddress) && stringIs(cfg::kTAllow, m_tftp->m_strAllow) &&
          intIs(cfg::kFAllowUpload, m_ftp->m_bAllowUpload) &&
          intIs(cfg::kFAllowDownload, m_ftp->m_bAllowDownload) &&
          intIs(cfg::kFOverwrite, m_ftp->m_bOverwrite) && stringIs(cfg::kFDLDir, m_ftp->m_strDir) &&
@@ -144,9 +146,9 @@ bool ConfigSheet::WriteSettings() {
          intIs(cfg::kFDataTimeout, m_ftp->m_nDataTimeout) && intIs(cfg::kFPassive, m_ftp->m_bPassive) &&
          stringIs(cfg::kFPassivePorts, m_ftp->m_strPassivePorts) &&
          stringIs(cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress) &&
-         intIs(cfg::kFPerAddress, m_ftp->m_nPerAddress) && intIs(cfg::kFTLS, tls.m_nTls) &&
-         stringIs(cfg::kFTLSCertificate, tls.m_strCertificate) && stringIs(cfg::kFTLSKey, tls.m_strKey) &&
-         intIs(cfg::kFTLSRequireReuse, tls.m_bRequireReuse) &&
+         intIs(cfg::kFPerAddress, m_ftp->m_nPerAddress) && stringIs(cfg::kFAllow, m_ftp->m_strAllow) &&
+         intIs(cfg::kFTLS, tls.m_nTls) && stringIs(cfg::kFTLSCertificate, tls.m_strCertificate) &&
+         stringIs(cfg::kFTLSKey, tls.m_strKey) && intIs(cfg::kFTLSRequireReuse, tls.m_bRequireReuse) &&
          intIs(cfg::kFTLSAnonymousPlain, tls.m_bAnonymousPlain) &&
          intIs(cfg::kFImplicitPort, tls.m_nImplicitPort);
 }

@@ -349,6 +349,50 @@ class ConfigSheetTest : public QObject {
     QCOMPARE(f.config->GetProfileInt(cfg::kGeneral, cfg::kFollowHardLinks.key, -1), 0);
   }
 
+  void allowListsAreCheckedWithTheEntrysPlaceAndWrittenWhole() {
+    // A list longer than the usual limit of a value is shown and written back whole.
+    std::string longList;
+    for (int i = 0; i < 1000; ++i) longList += (i ? ", 192.0.2." : "192.0.2.") + std::to_string(i % 256);
+    SheetFixture f(true, "[FTP]\r\nFAllow=" + longList + "\r\n");
+    f.FillTftp("5", "5");
+    QLineEdit* field = f.sheet->Tftp()->allow;
+    QCOMPARE(field->text(), QString());
+    const std::string advice =
+        ". Please enter addresses or prefixes separated by commas, such as 10.0.0.0/8, 192.168.1.7, "
+        "fd00::/8, "
+        "or leave the field empty for every address.";
+    struct Bad {
+      QString text;
+      std::string message;
+      int start;  // of the refused entry in the field
+      QString selected;
+    } bad[] = {
+        {"10.0.0.0/8, 10.0.0.300, ::1", "Entry 2 \"10.0.0.300\" is not an IPv4 or IPv6 address or prefix", 12,
+         "10.0.0.300"},
+        {"  fd00::/129",
+         "Entry 1 \"fd00::/129\" has a longer prefix than its address (IPv4 at most /32, IPv6 at most /128)",
+         2, "fd00::/129"},
+        {"1.2.3.4,,5.6.7.8", "Entry 2 is empty", 8, ""},
+    };
+    for (const Bad& b : bad) {
+      field->setText(b.text);
+      f.sheet->accept();
+      QCOMPARE(f.sheet->result(), int(QDialog::Rejected));
+      QCOMPARE(f.modals.Messages().back(), b.message + advice);
+      QCOMPARE(field->selectedText(), b.selected);
+      QCOMPARE(b.selected.isEmpty() ? field->cursorPosition() : field->selectionStart(), b.start);
+    }
+    field->setText(" 10.0.0.0/8 , fd00::/8 ");
+    f.sheet->Tabs()->setCurrentIndex(2);
+    QCOMPARE(f.sheet->Tabs()->currentIndex(), 2);
+    QCOMPARE(f.sheet->Ftp()->allow->text().toStdString(), longList);
+    f.sheet->Ftp()->dir->setText(QString::fromStdString(f.Dir()));
+    f.sheet->accept();
+    QCOMPARE(f.sheet->result(), int(QDialog::Accepted));
+    QCOMPARE(cfg::ReadWhole(*f.config, cfg::kTAllow), std::string("10.0.0.0/8 , fd00::/8"));
+    QCOMPARE(cfg::ReadWhole(*f.config, cfg::kFAllow), longList);
+  }
+
   void userListOpensFromTheFtpPage() {
     SheetFixture f;
     f.sheet->Tabs()->setCurrentIndex(2);

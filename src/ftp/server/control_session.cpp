@@ -282,6 +282,7 @@ void ControlSession::HandleLine(const std::string& line) {
   }
   std::string_view argument = CommandArgument(command, number);
   if (RefusedByTls(row.id, argument)) return;
+  if (row.id == CommandId::Pass && HeldBackAsGuessing(line)) return;
   if (UsesServedFolder(row.id, argument) && !ServedFolderPresent()) return;
   (this->*row.handler)(line, argument);
   if (number == static_cast<int>(CommandId::User)) {

@@ -134,6 +134,9 @@ class ControlSession : public TransferHost {
   // A refused PASS: the reply comes after a pause, during which no command is read (kFailedLoginPause);
   // the kMaxFailedLogins-th refusal of the connection ends it.
   void LoginDenied();
+  // A PASS from an address that failed too often lately is taken only after its pause (LoginThrottle),
+  // whichever connection it comes on; true when `line` waits for it.
+  bool HeldBackAsGuessing(const std::string& line);
   void AnswerRefusedLogin();
   int GetRight(int field) const;
   // File system (file_commands.cpp).
@@ -250,6 +253,7 @@ class ControlSession : public TransferHost {
   std::unique_ptr<ClockTimer> m_loginPauseTimer;
   bool m_loginPause = false;        // a refused login waits for its reply; commands wait behind it
   int m_nFailedLogins = 0;          // on this connection, however many USERs came between
+  bool m_passHeldBack = false;      // the PASS being handled has had its pause
   Clock::TimePoint m_lastActivity;  // the last command, or the end of the last transfer
   int m_nSessionId;
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "app/allow_gate.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/frontend.h"
@@ -26,7 +27,11 @@ namespace {
 class FtpListener : public Listener {
  public:
   FtpListener(AppContext& context, asio::io_context& network)
-      : m_context(context), m_acceptor(network), m_implicitAcceptor(network), m_retryTimer(network) {}
+      : m_context(context),
+        m_acceptor(network),
+        m_implicitAcceptor(network),
+        m_retryTimer(network),
+        m_allow(context, cfg::kFAllow, cfg::kSourceFtp, "its connections are refused") {}
 
   ~FtpListener() override {
     std::error_code ignored;
@@ -38,6 +43,7 @@ class FtpListener : public Listener {
   }
 
   bool Open() override {
+    if (auto refusal = m_allow.StartRefusal()) return Fail(*refusal);
     int port = cfg::Read(m_context.config, cfg::kFPort);
     bool ipv6 = cfg::Read(m_context.config, cfg::kIPv6) != 0;
     // Sessions that ended with QUIT leave their connections in TIME_WAIT on this port; without the option
@@ -125,6 +131,11 @@ class FtpListener : public Listener {
     std::error_code error;
     asio::ip::tcp::endpoint peer = socket.remote_endpoint(error);
     if (error) return;  // gone already
+    // Before the greeting, on either port: a peer outside FAllow never sees the login.
+    if (!m_allow.Admit(peer.address())) {
+      ftpd::RefuseConnection(socket.release(error), ftpd::reply::kServiceNotAvailable);
+      return;
+    }
     int cap = cfg::Read(m_context.config, cfg::kFPerAddress);
     AddressSlot slot = m_context.registry.TakeAddressSlot(PerAddress::FtpConnections, peer.address(), cap);
     if (!slot) {
@@ -172,6 +183,7 @@ class FtpListener : public Listener {
   asio::steady_timer m_retryTimer;
   std::uint16_t m_port = 0;
   int m_reserve = -1;
+  AllowGate m_allow;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -52,7 +52,25 @@ void ControlSession::PassDecided(PassDecision decision) {
     LoginDenied();
 }
 
+bool ControlSession::HeldBackAsGuessing(const std::string& line) {
+  if (m_passHeldBack) return false;
+  std::chrono::seconds pause = m_context.loginThrottle.Pause(m_peerAddress, m_context.clock.Now());
+  if (pause.count() == 0) return false;
+  m_loginPause = true;
+  m_loginPauseTimer->ExpiresAfter(pause);
+  m_loginPauseTimer->AsyncWait(m_worker.Bind([this, line](std::error_code error) {
+    if (error || m_ending) return;
+    m_loginPause = false;
+    m_passHeldBack = true;
+    HandleLine(line);
+    m_passHeldBack = false;
+    ResumeProcessing();
+  }));
+  return true;
+}
+
 void ControlSession::LoginGranted() {
+  m_context.loginThrottle.Succeeded(m_peerAddress);
   m_strRootDir = TakeOverRoot(ExtractField(m_strProfile, kProfileSeparator, kFieldDirectory));
   m_strCurDir = m_strRootDir;
   SendReply(reply::kLoggedIn);
@@ -62,6 +80,9 @@ void ControlSession::LoginGranted() {
 void ControlSession::LoginDenied() {
   m_bNeedUser = true;
   ++m_nFailedLogins;
+  if (m_context.loginThrottle.Failed(m_peerAddress, m_context.clock.Now()))
+    LogEntry("FTP: " + m_strPeerAddr + " failed to log in " + std::to_string(LoginThrottle::kFreeFailures) +
+             " times within a minute; its logins wait longer with every further failure");
   // No further command is taken until the reply has gone, so a client that sends its guesses without waiting
   // gets no further; the wait is a timer, the session loop's thread serves the other sessions meanwhile.
   m_loginPause = true;

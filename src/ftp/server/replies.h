@@ -7,6 +7,9 @@ namespace hx::ftpd::reply {
 inline constexpr const char* kBanner = "220 Vantrel FTP Server Version 1.1\r\n";
 inline constexpr const char* kTooManyConnections = "421 Too many connections, try again later\r\n";
 inline constexpr const char* kTooManyFromAddress = "421 Too many connections from your address\r\n";
+// To a peer outside FAllow, before the greeting.
+inline constexpr const char* kServiceNotAvailable =
+    "421 Service not available, closing control connection.\r\n";
 inline constexpr const char* kIdleTimeout = "421 Timeout.\r\n";
 inline constexpr const char* kNotLoggedIn = "530 Not logged in\r\n";
 inline constexpr const char* kLineTooLong = "500 Command line too long\r\n";

@@ -124,6 +124,32 @@ TEST(HeadlessTest, PortsThatNeedPrivilegesSaySo) {
       << err;
 }
 
+// A list that cannot be read keeps its service from starting rather than serving everyone or no one.
+TEST(HeadlessTest, SpoiltAllowListKeepsItsServiceFromStarting) {
+  struct Case {
+    std::string entry;
+    bool tftpRuns;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"TFTP/TAllow=10.0.0.0/8, 10.0.0.0/33", false,
+       "harbinex: TFTP server not started: TFTP/TAllow entry 2 \"10.0.0.0/33\" has a longer prefix than its "
+       "address (IPv4 at most /32, IPv6 at most /128)\n"},
+      {"FTP/FAllow=fd00::/8,,::1", true, "harbinex: FTP server not started: FTP/FAllow entry 2 is empty\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry);
+    test::TempDir dir;
+    test::WriteIni(dir.Path(), {"TFTP/TPort=0", "FTP/FPort=0", c.entry});
+    test::HarbinexProcess program(dir.Path(), c.tftpRuns, !c.tftpRuns);
+    EXPECT_TRUE(program.WaitForStderr(c.message));
+    EXPECT_EQ(program.Stderr(), c.message);
+    EXPECT_EQ(program.TftpPort() != 0, c.tftpRuns);
+    EXPECT_EQ(program.FtpPort() != 0, !c.tftpRuns);
+    EXPECT_EQ(program.Stop(), 0);
+  }
+}
+
 TEST(HeadlessTest, ServiceOffBySettingIsNamedAndTheOtherServes) {
   test::TempDir dir;
   test::WriteIni(dir.Path(), {"TFTP/TFTPServer=0", "TFTP/TPort=0", "FTP/FPort=0"});

@@ -2,6 +2,8 @@
 // information commands, framing and the ends of a session.
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "ftp_test_support.h"
 
 namespace hx::test {
@@ -184,6 +186,48 @@ TEST_F(FtpControlTest, ConnectionsPerAddressAreCapped) {
     for (auto& client : clients)
       EXPECT_EQ(client->Command("QUIT"), "221 Service closing control connection\r\n");
   }
+}
+
+TEST_F(FtpControlTest, AllowListRefusesStrangersBeforeTheGreeting) {
+  const std::string refusal = "421 Service not available, closing control connection.\r\n";
+  const std::string banner = "220 Vantrel FTP Server Version 1.1\r\n";
+  SetSetting("FTP", "FAllow", "127.0.0.1");
+  struct Peer {
+    bool ipv6;
+    const char* source;
+  };
+  const Peer strangers[] = {{false, "127.0.0.2"}, {true, ""}};
+  for (int round = 0; round < 2; ++round) {
+    for (const Peer& peer : strangers) {
+      SCOPED_TRACE(peer.ipv6 ? "::1" : peer.source);
+      ControlClient stranger(Port(), peer.ipv6, peer.source);
+      EXPECT_EQ(stranger.Line(), refusal);
+      EXPECT_TRUE(stranger.WaitClosed());
+    }
+  }
+  auto listed = Login();
+  EXPECT_EQ(listed->Command("NOOP"), "200 Command OK\r\n");
+  // One line a minute per address, however often it knocks; no session, no login for it. The lines of the
+  // strangers were printed before those of the login.
+  ASSERT_TRUE(WaitForLog("FTP: Login successful"));
+  auto entries = LogEntries();
+  EXPECT_EQ(std::count(entries.begin(), entries.end(),
+                       "FTP: Address 127.0.0.2 is not in FAllow; its connections are refused"),
+            1);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(),
+                       "FTP: Address ::1 is not in FAllow; its connections are refused"),
+            1);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "FTP: Connection from 127.0.0.2"), 0);
+  // A new list reaches the next connection; the one logged in goes on.
+  SetSetting("FTP", "FAllow", "\xEF\xBB\xBF 127.0.0.0/30, ::1");
+  for (const Peer& peer : strangers) {
+    ControlClient welcome(Port(), peer.ipv6, peer.source);
+    EXPECT_EQ(welcome.Line(), banner);
+  }
+  SetSetting("FTP", "FAllow", "::ffff:127.0.0.2/128");
+  EXPECT_EQ(ControlClient(Port(), false, "127.0.0.2").Line(), banner);
+  EXPECT_EQ(ControlClient(Port()).Line(), refusal);
+  EXPECT_EQ(listed->Command("NOOP"), "200 Command OK\r\n");
 }
 
 TEST_F(FtpControlTest, StopRequestEndsSessionsInEveryState) {

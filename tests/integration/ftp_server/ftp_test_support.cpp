@@ -28,9 +28,18 @@ bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-std::unique_ptr<TcpConnection> TcpConnection::Connect(std::uint16_t port, bool ipv6) {
+std::unique_ptr<TcpConnection> TcpConnection::Connect(std::uint16_t port, bool ipv6,
+                                                      const std::string& source) {
   int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
+  if (!source.empty()) {
+    sockaddr_in from = Loopback(0);
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+  }
   sockaddr_in address = Loopback(port);
   sockaddr_in6 address6{};
   address6.sin6_family = AF_INET6;
@@ -110,8 +119,8 @@ void TcpConnection::Reset() {
   m_closed = true;
 }
 
-ControlClient::ControlClient(std::uint16_t port, bool ipv6)
-    : m_connection(TcpConnection::Connect(port, ipv6)) {
+ControlClient::ControlClient(std::uint16_t port, bool ipv6, const std::string& source)
+    : m_connection(TcpConnection::Connect(port, ipv6, source)) {
   if (!m_connection) throw std::runtime_error("cannot connect to the server");
 }
 

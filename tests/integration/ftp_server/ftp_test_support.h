@@ -20,7 +20,9 @@ using namespace std::chrono_literals;
 class TcpConnection {
  public:
   explicit TcpConnection(int fd) : m_fd(fd) {}
-  static std::unique_ptr<TcpConnection> Connect(std::uint16_t port, bool ipv6 = false);
+  // From `source` when given, another IPv4 loopback address such as 127.0.0.2.
+  static std::unique_ptr<TcpConnection> Connect(std::uint16_t port, bool ipv6 = false,
+                                                const std::string& source = {});
   ~TcpConnection();
   TcpConnection(const TcpConnection&) = delete;
   TcpConnection& operator=(const TcpConnection&) = delete;
@@ -46,7 +48,7 @@ class TcpConnection {
 // The test side of an FTP control connection: lines out, reply lines in, byte for byte.
 class ControlClient {
  public:
-  explicit ControlClient(std::uint16_t port, bool ipv6 = false);
+  explicit ControlClient(std::uint16_t port, bool ipv6 = false, const std::string& source = {});
   // The next reply line with its CR LF; empty when none comes within the timeout.
   std::string Line(std::chrono::milliseconds timeout = 5s);
   std::vector<std::string> Lines(size_t count, std::chrono::milliseconds timeout = 5s);

@@ -85,9 +85,10 @@ TEST_F(FtpLoginTest, RefusedLogins) {
   } cases[] = {{"bob", "secret2"}, {"bob", "secret"},     {"bob", ""},          {"Bob", "secret1"},
                {"eve", "secret1"}, {"locked", "secret1"}, {"anonymous", "me@"}, {"", ""}};
   // A connection each, all at once: every refusal takes its pause, on every connection at the same time.
+  // Each from an address of its own, so that no address fails often enough to be held back.
   std::vector<std::unique_ptr<SessionClient>> clients;
   for (const Case& c : cases) {
-    clients.push_back(Connect());
+    clients.push_back(Connect("127.0.0." + std::to_string(clients.size() + 1)));
     clients.back()->Send("USER " + c.user + "\r\nPASS " + c.password + "\r\nNOOP\r\n");
   }
   Advance(std::chrono::seconds(1), std::size(cases));
@@ -149,12 +150,13 @@ TEST_F(FtpLoginTest, OldStoredFormIsReplacedByItsHashAtTheFirstLogin) {
 }
 
 TEST_F(FtpLoginTest, StoredPasswordInNoKnownFormRefusesAndIsLoggedOnce) {
+  int address = 10;  // one each, so that the failures of one address stay below those that slow its logins
   for (const char* stored : {"garbage!", "", "$y$j75$8eFdd3fziC1PbEz2P98B.."}) {
     const std::string name = std::string("u") + std::to_string(std::string(stored).size());
     AddStoredProfile(m_dir.Dir(), name, stored, HomeDir("bob"), "11111111");
     const std::string entry =
         "FTP: The stored password of user " + name + " is in no known form; the login is refused";
-    auto client = Connect();
+    auto client = Connect("127.0.0." + std::to_string(address++));
     for (int attempt = 0; attempt < 2; ++attempt) {
       EXPECT_EQ(client->Command("USER " + name), "331 User name ok, need password\r\n");
       EXPECT_EQ(CommandAfterPause(*client, std::string("PASS ") + stored), "530 Login access denied\r\n")
@@ -164,6 +166,31 @@ TEST_F(FtpLoginTest, StoredPasswordInNoKnownFormRefusesAndIsLoggedOnce) {
     std::vector<std::string> entries = LogEntries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), entry), 1) << stored;
   }
+}
+
+// Guesses spread over many connections count for their address: from the sixth on, every login from it
+// waits a second more per failure, a right password too, while another address logs in at once; a success
+// clears the count.
+TEST_F(FtpLoginTest, FailuresOfOneAddressSlowItsLoginsOnEveryConnection) {
+  AddUser("bob", "secret1", HomeDir("bob"), "11111111");
+  std::vector<std::unique_ptr<SessionClient>> guessers;
+  for (int i = 0; i < 5; ++i) {
+    guessers.push_back(Connect());
+    EXPECT_EQ(guessers.back()->Command("USER bob"), "331 User name ok, need password\r\n");
+    EXPECT_EQ(CommandAfterPause(*guessers.back(), "PASS wrong"), "530 Login access denied\r\n");
+  }
+  EXPECT_TRUE(
+      WaitForLog("FTP: 127.0.0.1 failed to log in 5 times within a minute; its logins wait longer with "
+                 "every further failure"));
+  auto other = Connect("127.0.0.2");
+  EXPECT_EQ(other->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(other->Command("PASS secret1"), "230 User logged in\r\n");
+  auto held = Connect();
+  EXPECT_EQ(held->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(CommandAfterPause(*held, "PASS secret1"), "230 User logged in\r\n");
+  auto after = Connect();
+  EXPECT_EQ(after->Command("USER bob"), "331 User name ok, need password\r\n");
+  EXPECT_EQ(after->Command("PASS secret1"), "230 User logged in\r\n");
 }
 
 TEST_F(FtpLoginTest, DirectoryWithoutSeparator) {

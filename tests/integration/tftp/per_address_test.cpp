@@ -1,9 +1,10 @@
-// What one peer address can take of the TFTP service: sessions at once (TPerAddress), and the rows and log
-// lines of datagrams that are no request.
+// What one peer address can take of the TFTP service: whether it is served at all (TAllow), sessions at once
+// (TPerAddress), and the rows and log lines of datagrams that are no request.
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "app/config_store.h"
 #include "server_fixture.h"
 
 namespace hx::test {
@@ -51,6 +52,44 @@ TEST_F(PerAddress, SessionsBeyondTheCapAreRefusedFromTheServicePort) {
     auto served = other.Receive();
     ASSERT_TRUE(served);
     EXPECT_EQ(OpcodeOf(*served), 3);
+  }
+}
+
+TEST_F(PerAddress, AddressesOutsideTheAllowListGetNoAnswer) {
+  Start({"TFTP/TAllow=127.0.0.1"});
+  WriteFile(Dl() / "f.bin", "allowed");
+  UdpPeer stranger(false, "127.0.0.2");
+  UdpPeer overIpv6(/*ipv6=*/true);
+  for (int i = 0; i < 3; ++i) {
+    stranger.SendTo(Port(), Request(1, "f.bin", "octet"));
+    overIpv6.SendTo(Port(), Request(2, "f.bin", "octet"));
+  }
+  // The listed peer's request comes after theirs: once it is answered, theirs have been dealt with.
+  UdpPeer listed;
+  listed.SendTo(Port(), Request(1, "f.bin", "octet"));
+  auto data = listed.Receive();
+  ASSERT_TRUE(data);
+  EXPECT_EQ(PayloadOf(*data), "allowed");
+  listed.SendTo(data->port, Ack(1));
+  EXPECT_FALSE(stranger.Receive(std::chrono::milliseconds(200)));
+  EXPECT_FALSE(overIpv6.Receive(std::chrono::milliseconds(200)));
+  std::string log = LogFile();
+  EXPECT_EQ(Count(log, "TFTP: Address 127.0.0.2 is not in TAllow; its requests are ignored\r\n"), 1u) << log;
+  EXPECT_EQ(Count(log, "TFTP: Address ::1 is not in TAllow; its requests are ignored\r\n"), 1u) << log;
+  EXPECT_EQ(Count(log, "Connection from address 127.0.0.2"), 0u);
+  EXPECT_EQ(Count(log, "Connection from address ::1"), 0u);
+
+  // A new list reaches the next request, written as an editor may leave it.
+  ConfigStore(dir.Path() / "Harbinex.ini")
+      .WriteProfileString("TFTP", "TAllow",
+                          "\xEF\xBB\xBF"
+                          "127.0.0.0/30 , ::1");
+  for (UdpPeer* peer : {&stranger, &overIpv6}) {
+    peer->SendTo(Port(), Request(1, "f.bin", "octet"));
+    auto served = peer->Receive();
+    ASSERT_TRUE(served);
+    EXPECT_EQ(PayloadOf(*served), "allowed");
+    peer->SendTo(served->port, Ack(1));
   }
 }
 

@@ -119,11 +119,11 @@ FtpSessionTest::~FtpSessionTest() {
   m_log.Close();
 }
 
-std::unique_ptr<SessionClient> FtpSessionTest::Connect() {
+std::unique_ptr<SessionClient> FtpSessionTest::Connect(const std::string& peer) {
   auto worker = std::make_unique<ftpd::FtpWorker>(m_context);
   auto stream = std::make_shared<MemoryStream>(worker->Executor());
   StreamEnds ends{.local = {asio::ip::make_address("127.0.0.1"), 21},
-                  .peer = asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 50000)};
+                  .peer = asio::ip::tcp::endpoint(asio::ip::make_address(peer), 50000)};
   worker->Adopt(stream->ProgramEnd(), ends);
   EXPECT_NE(m_registry.StartWorker(WorkerKind::Ftp, std::move(worker)), nullptr);
   auto client = std::make_unique<SessionClient>(stream);

@@ -66,8 +66,8 @@ class FtpSessionTest : public ::testing::Test {
 
   // Settings as "Section/Key=value" entries, on top of the defaults.
   void StartServer(const std::vector<std::string>& extraIni = {});
-  // A session that has sent its banner.
-  std::unique_ptr<SessionClient> Connect();
+  // A session that has sent its banner, of a client at `peer`.
+  std::unique_ptr<SessionClient> Connect(const std::string& peer = "127.0.0.1");
   // A session logged in (anonymous unless told), with its 230 read.
   std::unique_ptr<SessionClient> Login(const std::string& user = "anonymous",
                                        const std::string& password = "me@");

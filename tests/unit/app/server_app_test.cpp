@@ -122,6 +122,57 @@ TEST(ServerAppTest, HeadlessStartKeepsTheSettingOfAServiceThatCannotOpen) {
   app.ExitInstance();
 }
 
+// A start without a window that makes the file switches off what would let strangers in; a window's first
+// start and a headless start of an existing file keep the usual defaults.
+TEST(ServerAppTest, HeadlessFirstStartWritesSafeDefaults) {
+  struct Case {
+    const char* what;
+    ServerApp::Mode mode;
+    bool fileExists;
+    int expected;  // AnonAllowed, FAllowUpload and TAllowWrite
+  };
+  const Case cases[] = {{"headless, no file", ServerApp::Mode::Headless, false, 0},
+                        {"window, no file", ServerApp::Mode::Window, false, 1},
+                        {"headless, a file", ServerApp::Mode::Headless, true, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    if (c.fileExists) test::WriteFile(dir.Path() / "Harbinex.ini", "[General]\nSystemTray=0\n");
+    test::RecordingFrontend frontend;
+    ServerApp app(dir.Path(), frontend, FakeServices(true, true), c.mode);
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(app.SafeFirstStart(), c.expected == 0);
+    ConfigStore& config = app.Config();
+    EXPECT_EQ(config.GetProfileInt("FTP", "AnonAllowed", -1), c.expected);
+    EXPECT_EQ(config.GetProfileInt("FTP", "FAllowUpload", -1), c.expected);
+    EXPECT_EQ(config.GetProfileInt("TFTP", "TAllowWrite", -1), c.expected);
+    EXPECT_EQ(config.GetProfileString("TFTP", "TAllow", "missing"), "");
+    EXPECT_EQ(config.GetProfileString("FTP", "FAllow", "missing"), "");
+    EXPECT_EQ(config.GetProfileInt("FTP", "FAllowDownload", -1), 1);
+    app.ExitInstance();
+  }
+  EXPECT_EQ(
+      SafeFirstStartLine("/srv/Harbinex.ini"),
+      "First start without a window: anonymous FTP login, anonymous FTP upload and TFTP writes are off; "
+      "FTP/AnonAllowed=1, FTP/FAllowUpload=1, TFTP/TAllowWrite=1 in /srv/Harbinex.ini turn them on");
+}
+
+// A list longer than the usual limit of a value stays whole through a start: a cut would be another list.
+TEST(ServerAppTest, StartKeepsALongAllowListWhole) {
+  test::TempDir dir;
+  std::string list;
+  for (int i = 0; i < 1000; ++i)
+    list += (i ? ", 10.0." : "10.0.") + std::to_string(i / 250) + "." + std::to_string(i % 250);
+  ASSERT_GT(list.size(), 4095u);
+  test::WriteFile(dir.Path() / "Harbinex.ini", "[FTP]\nFAllow=" + list + "\n");
+  test::RecordingFrontend frontend;
+  ServerApp app(dir.Path(), frontend, FakeServices(true, true));
+  ASSERT_TRUE(app.InitInstance());
+  EXPECT_EQ(cfg::ReadWhole(app.Config(), cfg::kFAllow), list);
+  EXPECT_EQ(app.Config().GetProfileString("FTP", "FAllow").size(), 4095u);
+  app.ExitInstance();
+}
+
 // The default transfer folder is the user's own, never the shared temporary directory.
 TEST(ServerAppTest, DefaultTransferFolderIsPrivate) {
   test::TempDir dir;
