@@ -266,22 +266,5 @@ TEST_F(TlsStreamTest, ReadPendingWhenTheStreamGoesAway) {
   EXPECT_EQ(aborted, asio::error::operation_aborted);
 }
 
-TEST_F(TlsStreamTest, GarbageInsteadOfAClientHelloFailsTheHandshake) {
-  for (std::string garbage : {std::string("USER anonymous\r\n"), std::string(600, '\x16')}) {
-    auto [serverSocket, peer] = Connect();
-    asio::write(peer, asio::buffer(garbage));
-    peer.shutdown(tcp::socket::shutdown_send);
-    TlsStream server(std::move(serverSocket), m_server);
-    std::error_code result;
-    bool finished = false;
-    server.Handshake([&](std::error_code error) { result = error, finished = true; });
-    ASSERT_TRUE(RunUntil([&] { return finished; }));
-    EXPECT_TRUE(result);
-    EXPECT_FALSE(server.FailureReason().empty());
-    EXPECT_NE(server.FailureReason(), "no reason given");
-    server.Close();
-  }
-}
-
 }  // namespace
 }  // namespace hx::tls
