@@ -74,6 +74,9 @@ inline constexpr IntSetting kIPv6{kGeneral, "IPv6", kKeep, 1, 1};
 // 0: a file beneath a served folder with more than one hard link is served only when it belongs to the
 // program's user (a link to a file outside the folder would otherwise lead out of it); 1: no such check.
 inline constexpr IntSetting kFollowHardLinks{kGeneral, "FollowHardLinks", kKeep, 0, 0};
+// How many finished rows the session list keeps: beyond it the oldest finished rows leave the list, so that
+// a server that runs for weeks keeps its memory flat; 0 keeps every row until "Clear completed".
+inline constexpr IntSetting kKeepFinishedRows{kGeneral, "KeepFinishedRows", kKeep, 500, 500};
 // Where the main window was when the program last ended: "x,y,width,height,maximised"; empty at first.
 inline constexpr TextSetting kWindowPlacement{kGeneral, "WindowPlacement", kNone, "", ""};
 // TFTP
@@ -230,6 +233,7 @@ inline constexpr AnySetting kSettings[] = {
     &kWidthProgress,
     &kWindowPlacement,
     &kFollowHardLinks,
+    &kKeepFinishedRows,
     &kTMemoryLimit,
     &kTPerAddress,
     &kFPerAddress,
