@@ -18,8 +18,12 @@ enum SessionColumn : int {
   // Not shown as a column: the size the transfer is known to reach, in bytes, for the share of Bytes that
   // has gone over; empty while unknown.
   kColTotal = 6,
+  // Not shown as cells of their own: the file name the peer or the user asked for (the list's File column),
+  // and the full local path of the file served or received ("Open containing folder"); empty while unknown.
+  kColFile = 7,
+  kColPath = 8,
 };
-inline constexpr int kSessionColumns = 7;
+inline constexpr int kSessionColumns = 9;
 inline constexpr int kShownColumns = 6;
 
 struct SessionRow {
