@@ -25,6 +25,7 @@ namespace hx {
 
 class Modals;
 class NoticePane;
+class OutputViewer;
 class ServerApp;
 class SessionModel;
 class SessionView;
@@ -133,7 +134,8 @@ class MainWindow : public QMainWindow {
 
   void ReadColumnWidths();
   void WriteColumnWidths();
-  // Places the window as it was when the program last ended; true when it was maximised.
+  // Places the window as it was when the program last ended, or as a first start places it; true when it
+  // was maximised.
   bool ReadPlacement();
   void WritePlacement();
   int SelectedSession() const;
@@ -160,6 +162,9 @@ class MainWindow : public QMainWindow {
   QSortFilterProxyModel* m_sorted = nullptr;
   SessionView* m_list = nullptr;
   QMenu* m_trayMenu = nullptr;
+  // The viewers while they are open.
+  QPointer<OutputViewer> m_logViewer;
+  QPointer<OutputViewer> m_debugViewer;
   TrayIcon m_trayIcon;
 
   bool m_bInitializing = true;

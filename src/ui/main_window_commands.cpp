@@ -53,13 +53,11 @@ void MainWindow::OnEnableDebugging() {
 }
 
 void MainWindow::OnLogOutput() {
-  OutputViewer viewer(m_app.Log().LogPath(), m_modals, this);
-  viewer.exec();
+  OutputViewer::ShowOrRaise(m_logViewer, m_app.Log().LogPath(), "Log Output", m_modals, this);
 }
 
 void MainWindow::OnDebugOutput() {
-  OutputViewer viewer(m_app.Log().DebugPath(), m_modals, this);
-  viewer.exec();
+  OutputViewer::ShowOrRaise(m_debugViewer, m_app.Log().DebugPath(), "Debug Output", m_modals, this);
 }
 
 void MainWindow::OnConfig() {

@@ -1,17 +1,24 @@
 // Logging and debugging switches, the "Debugging Type" dialog and the output viewer.
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/config_keys.h"
 #include "app/text_lines.h"
 #include "ui/debug_type_dialog.h"
+#include "ui/find_bar.h"
 #include "ui/output_viewer.h"
 #include "ui/viewer_lines.h"
 #include "ui_fixture.h"
@@ -115,13 +122,17 @@ class LogViewerTest : public QObject {
       QCOMPARE(dialog.exec(), mask);
     }
     DebugTypeDialog dialog;
-    QCOMPARE(dialog.findChild<QPushButton*>("tftpOnly")->text(), QString("Tftp Only"));
-    QCOMPARE(dialog.findChild<QPushButton*>("ftpOnly")->text(), QString("Ftp Only"));
-    QCOMPARE(dialog.findChild<QPushButton*>("both")->text(), QString("Both Tftp and Ftp"));
-    // Wide enough for its title beside the frame's buttons, instead of "D…".
+    QCOMPARE(dialog.findChild<QPushButton*>("tftpOnly")->text(), QString("&Tftp Only"));
+    QCOMPARE(dialog.findChild<QPushButton*>("ftpOnly")->text(), QString("&Ftp Only"));
+    QCOMPARE(dialog.findChild<QPushButton*>("both")->text(), QString("&Both Tftp and Ftp"));
+    // Wide enough for its title, bold and larger in the frame, beside the frame's buttons, instead of
+    // "Debugg...g Type".
     dialog.show();
-    QFontMetrics metrics = dialog.fontMetrics();
-    QVERIFY(dialog.width() >= metrics.horizontalAdvance("Debugging Type") + 4 * metrics.height());
+    QFont frameFont = dialog.font();
+    frameFont.setBold(true);
+    frameFont.setPointSizeF(dialog.font().pointSizeF() * 1.25);
+    QFontMetrics metrics(frameFont);
+    QVERIFY(dialog.width() >= metrics.horizontalAdvance("Debugging Type") + 6 * metrics.height());
   }
 
   void viewerLinesFollowTheLineRule_data() {
@@ -147,15 +158,15 @@ class LogViewerTest : public QObject {
     RecordingModals modals;
     std::string path = dir.path().toStdString() + "/Harbinex.log";
     WriteText(path, "January 02, 1998 09:05:07 TFTP: one\r\nsecond\r\nthird");
-    OutputViewer viewer(path, modals);
-    QCOMPARE(viewer.windowTitle(), QString("View Output"));
+    OutputViewer viewer(path, "Log Output", modals);
+    QCOMPARE(viewer.windowTitle(), QString("Log Output"));
     QCOMPARE(viewer.Model().rowCount(), 3);
     QCOMPARE(viewer.Model().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Messages"));
     QCOMPARE(viewer.Model().data(viewer.Model().index(2, 0), Qt::DisplayRole).toString(), QString("third"));
     QVERIFY(viewer.List()->uniformRowHeights());
 
     std::string missing = dir.path().toStdString() + "/Harbinex.dbg";
-    OutputViewer empty(missing, modals);
+    OutputViewer empty(missing, "Debug Output", modals);
     QVERIFY(std::filesystem::exists(missing));
     QCOMPARE(empty.Model().rowCount(), 0);
     QCOMPARE(empty.Model().columnCount(), 1);
@@ -163,7 +174,7 @@ class LogViewerTest : public QObject {
 
     std::string unreadable = dir.path().toStdString() + "/folder";
     std::filesystem::create_directory(unreadable);
-    OutputViewer refused(unreadable, modals);
+    OutputViewer refused(unreadable, "Log Output", modals);
     QCOMPARE(modals.Messages(), std::vector<std::string>{"Could not open " + unreadable});
     QCOMPARE(refused.Model().columnCount(), 0);
   }
@@ -176,7 +187,7 @@ class LogViewerTest : public QObject {
       std::ofstream out(path, std::ios::binary);
       for (int i = 0; i < 1000000; ++i) out << "December 07, 2024 21:03:00 TFTP: line " << i << "\r\n";
     }
-    OutputViewer viewer(path, modals);
+    OutputViewer viewer(path, "Log Output", modals);
     QCOMPARE(viewer.Model().rowCount(), 1000000);
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
@@ -194,8 +205,8 @@ class LogViewerTest : public QObject {
     std::string longPath = dir.path().toStdString() + "/long.log";
     WriteText(shortPath, "January 02, 1998 09:05:07 TFTP: one\r\ntwo\r\n");
     WriteText(longPath, "short\r\n" + std::string(300, 'W') + "\r\nshort\r\n");
-    OutputViewer fits(shortPath, modals);
-    OutputViewer tooWide(longPath, modals);
+    OutputViewer fits(shortPath, "Log Output", modals);
+    OutputViewer tooWide(longPath, "Log Output", modals);
     fits.show();
     tooWide.show();
     QVERIFY(QTest::qWaitForWindowExposed(&fits) && QTest::qWaitForWindowExposed(&tooWide));
@@ -207,23 +218,206 @@ class LogViewerTest : public QObject {
     QCOMPARE(fits.List()->columnWidth(0), fits.List()->viewport()->width());
   }
 
-  void menuOpensTheViewers() {
+  void menuOpensTheViewersBesideTheWindow() {
     WindowFixture f;
     WriteText(f.Dir() + "Harbinex.log", "a\nb\n");
-    int rows = -1;
-    OnNextModal([&](QWidget* modal) {
-      rows = static_cast<OutputViewer*>(modal)->Model().rowCount();
-      static_cast<QDialog*>(modal)->accept();
-    });
     f.window->Action(Command::LogOutput)->trigger();
-    QCOMPARE(rows, 2);
-    OnNextModal([&](QWidget* modal) {
-      rows = static_cast<OutputViewer*>(modal)->Model().rowCount();
-      static_cast<QDialog*>(modal)->accept();
-    });
+    QVERIFY(!QApplication::activeModalWidget());  // the main window goes on being served
+    QList<OutputViewer*> open = f.window->findChildren<OutputViewer*>();
+    QCOMPARE(open.size(), 1);
+    QCOMPARE(open[0]->windowTitle(), QString("Log Output"));
+    QCOMPARE(open[0]->Model().rowCount(), 2);
+    QVERIFY(open[0]->isVisible());
+    f.window->Action(Command::LogOutput)->trigger();  // raised, not opened twice
+    QCOMPARE(f.window->findChildren<OutputViewer*>().size(), 1);
+
     f.window->Action(Command::DebugOutput)->trigger();
-    QCOMPARE(rows, 0);
     QVERIFY(std::filesystem::exists(f.Dir() + "Harbinex.dbg"));
+    open = f.window->findChildren<OutputViewer*>();
+    QCOMPARE(open.size(), 2);
+    QCOMPARE(open[1]->windowTitle(), QString("Debug Output"));
+    QCOMPARE(open[1]->Model().rowCount(), 0);
+    // Escape closes a viewer, and a closed viewer goes.
+    QPointer<OutputViewer> closed = open[1];
+    closed->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(closed.data()));
+    QTest::keyClick(closed.data(), Qt::Key_Escape);
+    QTRY_VERIFY(closed.isNull());
+  }
+
+  void viewerLinesGrowAsTheFileDoes_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("lines") << QByteArray("one\r\ntwo\nthree\n");
+    QTest::newRow("open last line") << QByteArray("one\ntwo and more");
+    QTest::newRow("CR LF split") << QByteArray("a\r\nb\r\n\r\nc");
+    QTest::newRow("blank lines") << QByteArray("\n\n\n");
+  }
+
+  // Read in two parts at every split, the lines are those of the whole text, and the count announced before
+  // the second part is the count after it.
+  void viewerLinesGrowAsTheFileDoes() {
+    QFETCH(QByteArray, text);
+    std::string whole = text.toStdString();
+    std::vector<std::string> expected = SplitViewerLines(whole);
+    for (size_t split = 0; split <= whole.size(); ++split) {
+      ViewerLines lines(whole.substr(0, split));
+      std::string_view more = std::string_view(whole).substr(split);
+      QCOMPARE(lines.CountAfter(more), expected.size());
+      lines.Append(more);
+      QCOMPARE(lines.Count(), expected.size());
+      for (size_t i = 0; i < expected.size(); ++i) QCOMPARE(std::string(lines.Line(i)), expected[i]);
+    }
+  }
+
+  void viewerLinesFind() {
+    ViewerLines lines(
+        "Login of BOB\r\nbob and bob again\na bobcat\nGR\xc3\x9c\xc3\x9f \xc9t\xc9\r\nBob's line\n");
+    struct Case {
+      std::string needle;
+      bool caseSensitive;
+      size_t from;
+      std::vector<size_t> lines;
+    };
+    const Case cases[] = {
+        {"bob", false, 0, {0, 1, 2, 4}},  // a line with two hits is listed once
+        {"bob", true, 0, {1, 2}},
+        {"Bob", true, 0, {4}},
+        {"bob", false, 2, {2, 4}},
+        {"\xe9t\xe9", false, 0, {3}},  // Latin-1 letters fold too
+        {"\xe9t\xe9", true, 0, {}},
+        {"line\n", false, 0, {}},  // never across a line end
+        {"", false, 0, {}},
+        {"bob", false, 9, {}},
+    };
+    for (const Case& c : cases) QCOMPARE(lines.Find(c.needle, c.caseSensitive, c.from), c.lines);
+  }
+
+  void findBarFindsAMarkerAmong200000Lines() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string path = dir.path().toStdString() + "/Harbinex.log";
+    const std::map<int, std::string> markers = {
+        {1000, "MARKER alpha"}, {100000, "MARKER beta"}, {150000, "a marker in lower case"}};
+    {
+      std::ofstream out(path, std::ios::binary);
+      for (int i = 0; i < 200000; ++i) {
+        auto marker = markers.find(i);
+        out << "December 07, 2024 21:03:00 TFTP: line " << i << ' '
+            << (marker == markers.end() ? "" : marker->second) << "\r\n";
+      }
+    }
+    QElapsedTimer clock;
+    clock.start();
+    OutputViewer viewer(path, "Log Output", modals);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&viewer));
+    qInfo("opening 200,000 lines took %lld ms", static_cast<long long>(clock.restart()));
+    QVERIFY(viewer.Finder()->isHidden());
+    QTest::keyClick(viewer.List(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(viewer.Finder()->isVisible());
+    QVERIFY(viewer.Finder()->Edit()->hasFocus());
+
+    auto shownRow = [&] { return viewer.List()->currentIndex().row(); };
+    clock.restart();
+    QTest::keyClicks(viewer.Finder()->Edit(), "marker");
+    qInfo("finding as six letters were typed took %lld ms", static_cast<long long>(clock.elapsed()));
+    QCOMPARE(viewer.Finder()->CountText(), QString("1 of 3"));
+    QCOMPARE(shownRow(), 1000);
+    QVERIFY(viewer.List()
+                ->visualRect(viewer.List()->currentIndex())
+                .intersects(viewer.List()->viewport()->rect()));
+    const std::pair<Qt::KeyboardModifiers, std::pair<const char*, int>> steps[] = {
+        {Qt::NoModifier, {"2 of 3", 100000}},    {Qt::NoModifier, {"3 of 3", 150000}},
+        {Qt::NoModifier, {"1 of 3", 1000}},      {Qt::ShiftModifier, {"3 of 3", 150000}},
+        {Qt::ShiftModifier, {"2 of 3", 100000}},
+    };
+    for (const auto& [modifiers, expected] : steps) {
+      QTest::keyClick(viewer.Finder()->Edit(), Qt::Key_F3, modifiers);
+      QCOMPARE(viewer.Finder()->CountText(), QString(expected.first));
+      QCOMPARE(shownRow(), expected.second);
+    }
+    QTest::keyClick(viewer.Finder()->Edit(), Qt::Key_Return);  // Enter goes on too
+    QCOMPARE(viewer.Finder()->CountText(), QString("3 of 3"));
+
+    viewer.Finder()->CaseBox()->click();
+    QCOMPARE(viewer.Finder()->CountText(), QString("1 of 1"));
+    QCOMPARE(shownRow(), 150000);
+    viewer.Finder()->Edit()->setText("MARKER");
+    QCOMPARE(viewer.Finder()->CountText(), QString("1 of 2"));
+    viewer.Finder()->Edit()->setText("MARKER gamma");
+    QCOMPARE(viewer.Finder()->CountText(), QString("No matches"));
+
+    viewer.Finder()->Edit()->setFocus();
+    QTest::keyClick(viewer.Finder()->Edit(), Qt::Key_Escape);
+    QVERIFY(viewer.Finder()->isHidden());
+    QVERIFY(viewer.isVisible());  // the first Escape closes the bar only
+  }
+
+  void viewerFollowsTheFileWhileAtItsEnd() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string path = dir.path().toStdString() + "/Harbinex.log";
+    std::string text;
+    for (int i = 0; i < 500; ++i) text += "line " + std::to_string(i) + "\r\n";
+    WriteText(path, text);
+    OutputViewer viewer(path, "Log Output", modals);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QScrollBar* scroll = viewer.List()->verticalScrollBar();
+    QVERIFY(scroll->maximum() > 0);
+    QTRY_COMPARE(scroll->value(), scroll->maximum());  // it opens at the newest line
+    QCOMPARE(viewer.List()->currentIndex().row(), 499);
+
+    auto append = [&](const std::string& more) {
+      std::ofstream out(path, std::ios::binary | std::ios::app);
+      out << more;
+    };
+    append("line 500\r\nline 501 goes");
+    QTRY_COMPARE(viewer.Model().rowCount(), 502);
+    QVERIFY(viewer.Following());
+    QCOMPARE(scroll->value(), scroll->maximum());
+    append(" on\r\n");
+    QTRY_COMPARE(viewer.Model().data(viewer.Model().index(501, 0), Qt::DisplayRole).toString(),
+                 QString("line 501 goes on"));
+    QCOMPARE(viewer.Model().rowCount(), 502);
+
+    // Scrolled up, the view stays where the user put it.
+    scroll->setValue(10);
+    QVERIFY(!viewer.Following());
+    append("line 502\r\n");
+    QTRY_COMPARE(viewer.Model().rowCount(), 503);
+    QCOMPARE(scroll->value(), 10);
+    // Back at the end, it follows again.
+    scroll->setValue(scroll->maximum());
+    append("line 503\r\n");
+    QTRY_COMPARE(viewer.Model().rowCount(), 504);
+    QCOMPARE(scroll->value(), scroll->maximum());
+  }
+
+  void viewerCopiesTheSelectedLines() {
+    QTemporaryDir dir;
+    RecordingModals modals;
+    std::string path = dir.path().toStdString() + "/Harbinex.log";
+    WriteText(path, "zero\r\none\r\ntwo\r\nthree\r\nfour\xe9\r\n");
+    OutputViewer viewer(path, "Log Output", modals);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QItemSelectionModel* selection = viewer.List()->selectionModel();
+    // Chosen out of order and overlapping, the lines come in file order, each once.
+    for (auto [top, bottom] : {std::pair{4, 4}, std::pair{1, 2}, std::pair{2, 2}})
+      selection->select(QItemSelection(viewer.Model().index(top, 0), viewer.Model().index(bottom, 0)),
+                        QItemSelectionModel::Select);
+    viewer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&viewer));
+    viewer.List()->setFocus();
+    QTest::keyClick(viewer.List(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QString("one\ntwo\nfour\u00e9"));
+    // The context menu holds the same command.
+    QStringList menu;
+    for (QAction* action : viewer.List()->actions()) menu << action->text();
+    QVERIFY(menu.contains("&Copy"));
   }
 };
 
