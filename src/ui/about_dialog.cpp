@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "ui/art.h"
@@ -26,6 +27,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   top->addWidget(icon);
   top->addLayout(texts, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setText("&OK");
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <string>
+
 #include "app/version.h"
 
 namespace hx {
 
-// The commands of the window with their texts: the menu text, and the prompt that the status bar shows while
-// the item is under the cursor (also the tool tip of a toolbar button).
+// The commands of the window with their texts: the menu text, the prompt that the status bar shows while the
+// item is under the cursor (also the tool tip of a toolbar button), and the key that runs it.
 enum class Command : int {
   Config = 32782,
   Exit = 32783,
@@ -35,10 +37,16 @@ struct CommandText {
   Command command;
   const char* menuText;  // empty for toolbar-only commands
   const char* prompt;
+  // A key in the form QKeySequence reads ("Ctrl+Q"); empty for none. The keys leave alone what the standard
+  // keys do (Ctrl+F finds in the list, Ctrl+C copies rows) and the mnemonics of the menus (Alt).
+  const char* shortcut = "";
 };
 
 // The text entry of a command; every Command has one.
 const CommandText& TextOf(Command command);
+
+// The quit question, which counts the transfers that quitting cuts off.
+std::string QuitQuestion(int runningTransfers);
 
 inline constexpr const char* kReadyPrompt = "Ready";
 inline constexpr const char* kTftpOnPane = "   TFTP: On   ";

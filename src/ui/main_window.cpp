@@ -17,6 +17,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/config_keys.h"
 #include "app/server_app.h"
@@ -28,6 +29,7 @@
 #include "ui/session_view.h"
 #include "ui/splash_panel.h"
 #include "ui/window_frontend.h"
+#include "ui/window_placement.h"
 
 namespace hx {
 namespace {
@@ -43,7 +45,6 @@ constexpr int kMeasureIntervalMs = 400;
 
 constexpr const char* kTftpOffWarning = "Warning! This will disable the TFTP Server\nDo you wish to proceed?";
 constexpr const char* kFtpOffWarning = "Warning! This will disable the FTP Server\nDo you wish to proceed?";
-constexpr const char* kQuitQuestion = "This will close this application.\nDo you really want to quit?";
 constexpr const char* kNoTrayMessage =
     "This desktop has no system tray, so Harbinex cannot live in the tray: the window is shown instead, and "
     "minimising it keeps it on the task bar.";
@@ -71,7 +72,6 @@ MainWindow::MainWindow(ServerApp& app, WindowFrontend& frontend, Modals& modals,
     m_model->Apply(batch, [this] { return m_app.Registry().Rows(); });
   });
   m_frontend.SetMessageSink([this](const std::string& text) { m_notices->Add(text); });
-  resize(560, 320);
   m_measureTimer.setInterval(kMeasureIntervalMs);
   connect(&m_measureTimer, &QTimer::timeout, this, &MainWindow::Measure);
   m_measureTimer.start();
@@ -88,6 +88,7 @@ QAction* MainWindow::MakeAction(Command command, void (MainWindow::*slot)()) {
   auto* action = new QAction(text.menuText, this);
   action->setStatusTip(text.prompt);
   action->setToolTip(text.prompt);
+  action->setShortcut(QKeySequence(text.shortcut));
   connect(action, &QAction::triggered, this, slot);
   m_actions[command] = action;
   return action;
@@ -243,10 +244,10 @@ void MainWindow::BuildTray() {
   m_trayMenu->setDefaultAction(about);
   m_trayMenu->addSeparator();
   add("&Configure", &MainWindow::OnConfig);
-  add("Show Window", &MainWindow::OnShowWindow);
+  add("&Show Window", &MainWindow::OnShowWindow);
   m_trayMenu->addSeparator();
-  add("Toggle FTP", &MainWindow::OnToggleFtp);
-  add("Toggle TFTP", &MainWindow::OnToggleTftp);
+  add("Toggle &FTP", &MainWindow::OnToggleFtp);
+  add("Toggle &TFTP", &MainWindow::OnToggleTftp);
   m_trayMenu->addSeparator();
   add("E&xit", &MainWindow::OnOK);
   connect(&m_trayIcon, &TrayIcon::DoubleClicked, this, &MainWindow::OnTrayDoubleClick);
@@ -269,14 +270,13 @@ bool MainWindow::Start() {
     return false;
   }
 
+  // Placed before anything shows, so that a window first shown from the tray comes where it was left.
+  if (ReadPlacement()) setWindowState(windowState() | Qt::WindowMaximized);
   bool trayAvailable = m_options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
   m_trayIcon.Install(this, kTrayTip, ProgramIcon(), m_trayMenu, trayAvailable);
   if (SystemTraySet() && m_trayIcon.Available()) return true;  // only the icon shows
   if (SystemTraySet()) m_modals.Message(nullptr, kNoTrayMessage);
-  if (ReadPlacement())
-    showMaximized();
-  else
-    show();
+  show();
   if (m_options.splash) ShowSplash(this);
   return true;
 }
@@ -419,8 +419,11 @@ void MainWindow::OnClearCompleted() {
 }
 
 void MainWindow::OnShowWindow() {
-  m_trayIcon.RemoveFromTray();
-  showNormal();
+  // While the program lives in the tray its icon stays there, the window shown or not.
+  if (!SystemTraySet()) m_trayIcon.RemoveFromTray();
+  // Out of the tray as it went in: maximised when it was.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
   raise();
   activateWindow();
 }
@@ -446,12 +449,10 @@ bool MainWindow::event(QEvent* event) {
 void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !SystemTraySet() || !m_trayIcon.Available()) return;
-  auto* change = static_cast<QWindowStateChangeEvent*>(event);
+  // The icon stays in the tray while the window is restored: it is the way back after the next minimise.
   if (isMinimized()) {
     m_trayIcon.AddToTray();
     QTimer::singleShot(0, this, &QWidget::hide);
-  } else if (change->oldState() & Qt::WindowMinimized) {
-    m_trayIcon.RemoveFromTray();
   }
 }
 
@@ -461,7 +462,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::OnOK() {
-  if (m_modals.Question(this, kQuitQuestion)) Quit();
+  int running = m_model->Measure(RateMeter::Clock::now()).running;
+  if (m_modals.Question(this, QuitQuestion(running))) Quit();
 }
 
 void MainWindow::Quit() {
@@ -480,10 +482,15 @@ double FontWidthScale(const QFontMetrics& metrics) {
 void MainWindow::ReadColumnWidths() {
   // A stored width is in the pixels of the font it was dragged in; a default is scaled to this one.
   const double scale = FontWidthScale(m_list->fontMetrics());
+  // The last column fills the list: a width stored for it (that of a maximised window, say) would hold it
+  // wider than the list and call for a horizontal scroll bar. No column is wider than the screen.
+  const int stretched = m_list->horizontalHeader()->logicalIndex(kListColumns - 1);
+  const int widest = screen()->availableGeometry().width();
   for (int column = 0; column < kListColumns; ++column) {
+    if (column == stretched) continue;
     const cfg::IntSetting& setting = *kColumnWidths[column];
     int stored = m_app.Config().GetProfileInt(setting.section, setting.key, -1);
-    m_list->setColumnWidth(column, stored >= 0 ? stored : qRound(setting.read * scale));
+    m_list->setColumnWidth(column, stored >= 0 ? std::min(stored, widest) : qRound(setting.read * scale));
   }
 }
 
@@ -493,6 +500,8 @@ void MainWindow::WriteColumnWidths() {
 }
 
 bool MainWindow::ReadPlacement() {
+  // Without a usable stored place (a first start, a screen gone) the window takes a share of its screen.
+  setGeometry(FirstStartGeometry(screen()->availableGeometry()));
   QStringList parts = QString::fromStdString(cfg::Read(m_app.Config(), cfg::kWindowPlacement)).split(',');
   if (parts.size() != 5) return false;
   int values[5];

@@ -1,11 +1,14 @@
 // The main window: menus, toolbar, status bar, service switches, quitting, and the messages of workers.
 #include <QAction>
 #include <QDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
@@ -13,6 +16,7 @@
 #include <QToolBar>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "app/config_keys.h"
@@ -23,6 +27,7 @@
 #include "ui/notice_pane.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
+#include "ui/window_placement.h"
 #include "ui_fixture.h"
 #include "ui_tests.h"
 
@@ -63,23 +68,23 @@ class MainWindowTest : public QObject {
     const std::vector<std::pair<QString, std::vector<Item>>> expected = {
         {"&File",
          {{"&Config", "Configure this application"},
-          {"Enable Logging", "Enable Logging of file transfers"},
-          {"Enable Debugging", "Enable Debugging  (Warning..Very slow!)"},
+          {"Enable &Logging", "Enable Logging of file transfers"},
+          {"Enable &Debugging", "Enable Debugging  (Warning..Very slow!)"},
           {"E&xit", "Exit this application"}}},
         {"&View",
          {{"&Log Output", "View log output in a window"},
           {"&Debug Output", "View Debug output in a window"},
-          {"Toggle status window", "Toggles the status window. Can speed up transfers."},
-          {"Clear completed sessions from list",
+          {"Toggle &status window", "Toggles the status window. Can speed up transfers."},
+          {"Clear &completed sessions from list",
            "Clears the display list of any sessions that have already completed"}}},
         {"&Server Control",
          {{"Toggle &Tftp Server", "Toggle TFTP Server ON or OFF"},
           {"Toggle Ftp S&erver", "Toggle FTP Server ON or OFF"}}},
         {"C&lients",
-         {{"Ftp Client (Get File)", "Get a file from an FTP server"},
-          {"Ftp Client (Put File)", "Send a file to an FTP server"},
-          {"Tftp Client (Get File)", "Get a file from a TFTP server"},
-          {"Tftp Client (Put File)", "Send a file to a TFTP Server"}}},
+         {{"Ftp Client (&Get File)", "Get a file from an FTP server"},
+          {"Ftp Client (&Put File)", "Send a file to an FTP server"},
+          {"Tftp Client (G&et File)", "Get a file from a TFTP server"},
+          {"Tftp Client (P&ut File)", "Send a file to a TFTP Server"}}},
         {"&Help",
          {{"&Help Contents", "View Help Index"},
           {"&Vantrel on the Web", "Go to the Vantrel Web Site"},
@@ -96,7 +101,66 @@ class MainWindowTest : public QObject {
     // Only the two switches of the File menu carry check marks.
     for (QAction* menu : f.window->menuBar()->actions())
       for (QAction* item : menu->menu()->actions())
-        QCOMPARE(item->isCheckable(), item->text() == "Enable Logging" || item->text() == "Enable Debugging");
+        QCOMPARE(item->isCheckable(),
+                 item->text() == "Enable &Logging" || item->text() == "Enable &Debugging");
+  }
+
+  void everyMenuItemHasItsOwnMnemonic() {
+    WindowFixture f;
+    std::vector<QMenu*> menus = {f.window->TrayMenu()};
+    for (QAction* menu : f.window->menuBar()->actions()) menus.push_back(menu->menu());
+    for (QMenu* menu : menus) {
+      QSet<QChar> taken;
+      for (QAction* item : menu->actions()) {
+        if (item->isSeparator()) continue;
+        int at = item->text().indexOf('&');
+        QVERIFY2(at >= 0 && at + 1 < item->text().size(), qPrintable(item->text()));
+        QChar key = item->text()[at + 1].toLower();
+        QVERIFY2(!taken.contains(key), qPrintable(item->text()));
+        taken.insert(key);
+      }
+    }
+  }
+
+  // The keys of the common commands, shown in their menus; no two alike, and none takes a standard key
+  // (Ctrl+F finds in the list, Ctrl+C copies rows) unless it is the standard key of that very command.
+  void shortcutsOfTheCommonCommands() {
+    WindowFixture f;
+    const std::pair<Command, QKeySequence> expected[] = {
+        {Command::ToggleTftp, QKeySequence("Ctrl+1")},    {Command::ToggleFtp, QKeySequence("Ctrl+2")},
+        {Command::FtpClientGet, QKeySequence("Ctrl+3")},  {Command::FtpClientPut, QKeySequence("Ctrl+4")},
+        {Command::TftpClientGet, QKeySequence("Ctrl+5")}, {Command::TftpClientPut, QKeySequence("Ctrl+6")},
+        {Command::Config, QKeySequence("Ctrl+,")},        {Command::LogOutput, QKeySequence("Ctrl+L")},
+        {Command::DebugOutput, QKeySequence("Ctrl+D")},   {Command::Exit, QKeySequence("Ctrl+Q")},
+        {Command::HelpContents, QKeySequence("F1")},
+    };
+    const std::map<Command, QKeySequence::StandardKey> standardMeaning = {
+        {Command::Exit, QKeySequence::Quit}, {Command::HelpContents, QKeySequence::HelpContents}};
+    QSet<QString> seen;
+    for (const auto& [command, key] : expected) {
+      QAction* action = f.window->Action(command);
+      QCOMPARE(action->shortcut(), key);
+      QVERIFY(!seen.contains(key.toString()));
+      seen.insert(key.toString());
+      for (int standard = QKeySequence::HelpContents; standard <= QKeySequence::Cancel; ++standard) {
+        auto meaning = standardMeaning.find(command);
+        if (meaning != standardMeaning.end() && meaning->second == standard) continue;
+        QVERIFY2(!QKeySequence::keyBindings(QKeySequence::StandardKey(standard)).contains(key),
+                 qPrintable(key.toString() + " is a standard key"));
+      }
+    }
+    // The commands without a key are those used seldom.
+    int withKey = 0;
+    for (QAction* menu : f.window->menuBar()->actions())
+      for (QAction* item : menu->menu()->actions()) withKey += !item->shortcut().isEmpty();
+    QCOMPARE(withKey, int(std::size(expected)));
+    // A key runs its command.
+    f.window->show();
+    f.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    f.modals.answers = {true};
+    QTest::keyClick(f.window.get(), Qt::Key_1, Qt::ControlModifier);
+    QVERIFY(!f.app->TftpServiceOn());
   }
 
   void toolbarHasEightSlotsWithStateButtons() {
@@ -262,6 +326,57 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Time", -1), 120);
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Bytes", -1),
              qRound(60 * FontWidthScale(f.window->SessionList()->fontMetrics())));
+  }
+
+  void quitQuestionCountsTheRunningTransfers() {
+    const std::pair<int, std::string> texts[] = {
+        {0, "This will close this application.\nDo you really want to quit?"},
+        {1, "1 transfer is running. This will close this application.\nDo you really want to quit?"},
+        {3, "3 transfers are running. This will close this application.\nDo you really want to quit?"},
+    };
+    for (const auto& [running, text] : texts) QCOMPARE(QuitQuestion(running), text);
+
+    // Three transfers move, one has ended, and an FTP connection only waits for its next command.
+    WindowFixture f;
+    std::vector<SessionNotice> rows;
+    auto cell = [&](int id, int column, const char* text) {
+      rows.push_back({SessionNotice::Kind::CellChanged, id, column, text});
+    };
+    for (int id = 1; id <= 5; ++id) rows.push_back({SessionNotice::Kind::RowInserted, id, 0, {}});
+    for (int id = 1; id <= 4; ++id) cell(id, kColType, "Tftp Srv");
+    for (int id = 1; id <= 4; ++id) cell(id, kColBytes, "1024");
+    cell(4, kColStatus, "TFTP: Successful. Total bytes transferred: 1024");
+    cell(5, kColType, "Ftp Srv");
+    cell(5, kColStatus, "230 User logged in, proceed.");
+    f.window->Sessions()->Apply(rows, {});
+    f.modals.answers = {false};
+    f.window->OnOK();
+    QCOMPARE(QString::fromStdString(f.modals.questions.back()), QString::fromStdString(texts[2].second));
+  }
+
+  void firstStartTakesAShareOfTheScreen() {
+    struct Case {
+      QRect available;
+      QRect placed;
+    };
+    const Case cases[] = {
+        {{0, 0, 1280, 800}, {256, 160, 768, 480}},
+        {{0, 0, 1920, 1080}, {384, 216, 1152, 648}},
+        {{0, 0, 960, 540}, {192, 108, 576, 324}},        // 1920x1080 at scale 2
+        {{1920, 28, 1280, 772}, {2176, 183, 768, 463}},  // a second screen below a panel
+    };
+    for (const Case& c : cases) QCOMPARE(FirstStartGeometry(c.available), c.placed);
+    WindowFixture f;
+    QCOMPARE(f.window->geometry(), FirstStartGeometry(f.window->screen()->availableGeometry()));
+    QVERIFY(!f.window->isMaximized());
+  }
+
+  void aStatusWidthStoredWhileMaximisedNeedsNoScrollBar() {
+    WindowFixture f("[General]\r\nWindowPlacement=40,40,700,400,0\r\n[ColumnWidth]\r\nStatus=3000\r\n");
+    SessionView* list = f.window->SessionList();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    QTRY_COMPARE(list->horizontalHeader()->length(), list->viewport()->width());
+    QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
   }
 
   void closeBoxAsksToo() {

@@ -56,8 +56,8 @@ class TrayAndSplashTest : public QObject {
     WindowFixture f;
     QStringList texts;
     for (QAction* a : f.window->TrayMenu()->actions()) texts << (a->isSeparator() ? "-" : a->text());
-    QCOMPARE(texts, (QStringList{"&About", "-", "&Configure", "Show Window", "-", "Toggle FTP", "Toggle TFTP",
-                                 "-", "E&xit"}));
+    QCOMPARE(texts, (QStringList{"&About", "-", "&Configure", "&Show Window", "-", "Toggle &FTP",
+                                 "Toggle &TFTP", "-", "E&xit"}));
     QCOMPARE(f.window->TrayMenu()->defaultAction()->text(), QString("&About"));
     // Its toggles are the window's.
     f.modals.answers = {true};
@@ -79,19 +79,27 @@ class TrayAndSplashTest : public QObject {
   }
 
   void startsInTheTrayAndMinimisesIntoIt() {
-    WindowFixture::Options o;
-    o.ini = "[General]\r\nSystemTray=1\r\n";
-    o.trayAvailable = true;
-    WindowFixture f(o);
-    QVERIFY(f.started);
-    QVERIFY(!f.window->isVisible());
-    QVERIFY(f.window->Tray().Visible());
-    f.window->TrayMenu()->actions()[3]->trigger();  // Show Window
-    QVERIFY(f.window->isVisible());
-    QVERIFY(!f.window->Tray().Visible());
-    f.window->showMinimized();
-    QTRY_VERIFY(!f.window->isVisible());
-    QVERIFY(f.window->Tray().Visible());
+    // Shown from the tray, the window comes where it was left, and the icon stays for the way back.
+    const std::pair<const char*, bool> placements[] = {{"30,40,610,330,0", false}, {"30,40,610,330,1", true}};
+    for (auto [placement, maximised] : placements) {
+      WindowFixture::Options o;
+      o.ini = std::string("[General]\r\nSystemTray=1\r\nWindowPlacement=") + placement + "\r\n";
+      o.trayAvailable = true;
+      WindowFixture f(o);
+      QVERIFY(f.started);
+      QVERIFY(!f.window->isVisible());
+      QVERIFY(f.window->Tray().Visible());
+      f.window->TrayMenu()->actions()[3]->trigger();  // Show Window
+      QVERIFY(f.window->isVisible());
+      QCOMPARE(f.window->isMaximized(), maximised);
+      QCOMPARE(f.window->normalGeometry(), QRect(30, 40, 610, 330));
+      QVERIFY(f.window->Tray().Visible());
+      f.window->showMinimized();
+      QTRY_VERIFY(!f.window->isVisible());
+      QVERIFY(f.window->Tray().Visible());
+      f.window->showNormal();
+      QVERIFY(f.window->Tray().Visible());
+    }
   }
 
   void aBoxOverAHiddenWindowIsCentredOnTheScreen() {
