@@ -30,6 +30,11 @@ QString LatinText(std::string_view line) {
   return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
 }
 
+// A character beyond Latin-1 is in no line (the lines are shown as Latin-1).
+bool InLatin1(const QString& text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+}
+
 }  // namespace
 
 void LinesModel::Reset(ViewerLines lines, bool withColumn) {
@@ -188,6 +193,7 @@ void OutputViewer::Refresh() {
     if (!again.Load(m_path)) return;
     m_model->Reset(std::move(again), true);
     FitColumn(0);
+    m_matchedText.clear();  // the lines are new: nothing to narrow
     Search();
     return;
   }
@@ -241,8 +247,20 @@ void OutputViewer::OpenFindBar() {
 }
 
 void OutputViewer::Search() {
-  m_matches.clear();
-  SearchFrom(0);
+  const QString text = m_findBar->Text();
+  const bool caseSensitive = m_findBar->CaseSensitive();
+  // A line that holds the longer text holds the shorter one too.
+  if (!m_matchedText.isEmpty() && text.contains(m_matchedText) && caseSensitive == m_matchedCase &&
+      InLatin1(text)) {
+    m_matches = m_model->Lines().FindAmong(text.toLatin1().toStdString(), caseSensitive, m_matches);
+    if (m_match >= m_matches.size()) m_match = 0;
+    ShowCount();
+  } else {
+    m_matches.clear();
+    SearchFrom(0);
+  }
+  m_matchedText = text;
+  m_matchedCase = caseSensitive;
   if (m_matches.empty()) return;
   // The first match at or after the current line, or the first of all past the last match.
   const QModelIndex current = m_list->currentIndex();
@@ -254,9 +272,7 @@ void OutputViewer::Search() {
 void OutputViewer::SearchFrom(size_t from) {
   const QString text = m_findBar->Text();
   m_matches.erase(std::lower_bound(m_matches.begin(), m_matches.end(), from), m_matches.end());
-  // A character beyond Latin-1 is in no line (the lines are shown as Latin-1).
-  const bool inLatin1 = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
-  if (!text.isEmpty() && inLatin1) {
+  if (!text.isEmpty() && InLatin1(text)) {
     std::vector<size_t> found =
         m_model->Lines().Find(text.toLatin1().toStdString(), m_findBar->CaseSensitive(), from);
     m_matches.insert(m_matches.end(), found.begin(), found.end());

@@ -101,7 +101,10 @@ class OutputViewer : public QWidget {
   QTimer m_poll;
   bool m_following = true;
   std::vector<size_t> m_matches;  // the lines that hold the find bar's text, in order
-  size_t m_match = 0;             // the match shown, when there are any
+  // What m_matches were found for, so that a longer text typed on narrows them instead of searching anew.
+  QString m_matchedText;
+  bool m_matchedCase = false;
+  size_t m_match = 0;  // the match shown, when there are any
 };
 
 }  // namespace hx

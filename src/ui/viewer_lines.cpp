@@ -164,4 +164,14 @@ std::vector<size_t> ViewerLines::Find(std::string_view needle, bool caseSensitiv
   return lines;
 }
 
+std::vector<size_t> ViewerLines::FindAmong(std::string_view needle, bool caseSensitive,
+                                           const std::vector<size_t>& lines) const {
+  std::vector<size_t> found;
+  if (needle.empty() || needle.find('\n') != std::string_view::npos) return found;
+  const ByteSearch search(needle, caseSensitive ? kTables.same : kTables.folded);
+  for (size_t line : lines)
+    if (line < Count() && search.Next(Line(line), 0) != std::string_view::npos) found.push_back(line);
+  return found;
+}
+
 }  // namespace hx

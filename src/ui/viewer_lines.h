@@ -40,6 +40,9 @@ class ViewerLines {
   // The lines from `from` on that hold `needle`, in order. The text is taken as Latin-1, as the viewer shows
   // it; without `caseSensitive` the letters of Latin-1 match either case. An empty needle finds nothing.
   std::vector<size_t> Find(std::string_view needle, bool caseSensitive, size_t from = 0) const;
+  // The lines among `lines` that hold `needle`: an earlier search narrowed to a longer needle as it is typed.
+  std::vector<size_t> FindAmong(std::string_view needle, bool caseSensitive,
+                                const std::vector<size_t>& lines) const;
 
  private:
   // Finds the line starts in the text from byte `offset` on, which begins a line.

@@ -290,6 +290,9 @@ class LogViewerTest : public QObject {
         {"bob", false, 9, {}},
     };
     for (const Case& c : cases) QCOMPARE(lines.Find(c.needle, c.caseSensitive, c.from), c.lines);
+    // Narrowed as the needle grows.
+    QCOMPARE(lines.FindAmong("bob a", false, {0, 1, 2, 4}), std::vector<size_t>{1});
+    QCOMPARE(lines.FindAmong("BOB", true, {1, 2, 4}), std::vector<size_t>{});
   }
 
   void findBarFindsAMarkerAmong200000Lines() {
@@ -394,6 +397,10 @@ class LogViewerTest : public QObject {
     append("line 503\r\n");
     QTRY_COMPARE(viewer.Model().rowCount(), 504);
     QCOMPARE(scroll->value(), scroll->maximum());
+    // A file written anew, shorter, is read again whole.
+    WriteText(path, "fresh\r\n");
+    QTRY_COMPARE(viewer.Model().rowCount(), 1);
+    QCOMPARE(viewer.Model().data(viewer.Model().index(0, 0), Qt::DisplayRole).toString(), QString("fresh"));
   }
 
   void viewerCopiesTheSelectedLines() {
