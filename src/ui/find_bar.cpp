@@ -17,7 +17,7 @@ FindBar::FindBar(QWidget* parent)
   auto* label = new QLabel("F&ind:", this);
   label->setBuddy(m_edit);
   m_edit->setClearButtonEnabled(true);
-  m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance("999999 of 999999"));
+  m_count->setFixedWidth(m_count->fontMetrics().horizontalAdvance("999999 of 999999") + 8);
   auto* previous = new QPushButton("&Previous", this);
   auto* next = new QPushButton("&Next", this);
   auto* close = new QPushButton("Clo&se", this);
