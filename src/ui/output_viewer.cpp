@@ -187,11 +187,13 @@ void OutputViewer::Refresh() {
   const QString watched = QString::fromStdString(m_path.string());
   if (!m_watcher->files().contains(watched)) m_watcher->addPath(watched);
   const ViewerLines& lines = m_model->Lines();
-  std::optional<std::string> more = ReadFileFrom(m_path, lines.Bytes());
+  std::optional<std::string> more = ReadFileFrom(m_path, lines.Bytes(), false);
   if (!more) {
-    ViewerLines again;
-    if (!again.Load(m_path)) return;
-    m_model->Reset(std::move(again), true);
+    // Written anew, shorter: read whole again. A file gone leaves the lines as they were (and is not made
+    // again behind the user's back).
+    std::optional<std::string> whole = ReadFileFrom(m_path, 0, false);
+    if (!whole) return;
+    m_model->Reset(ViewerLines(std::move(*whole)), true);
     FitColumn(0);
     m_matchedText.clear();  // the lines are new: nothing to narrow
     Search();

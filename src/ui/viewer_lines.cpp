@@ -65,9 +65,9 @@ ViewerLines::ViewerLines(std::string text) : m_text(std::move(text)) {
   Index(0);
 }
 
-std::optional<std::string> ReadFileFrom(const std::filesystem::path& path, size_t offset) {
+std::optional<std::string> ReadFileFrom(const std::filesystem::path& path, size_t offset, bool create) {
   // "a" creates a missing file and never truncates; the window may go on appending meanwhile.
-  std::FILE* file = std::fopen(path.c_str(), "a+b");
+  std::FILE* file = std::fopen(path.c_str(), create ? "a+b" : "rb");
   if (!file) return std::nullopt;
   std::optional<std::string> text;
   if (std::fseek(file, 0, SEEK_END) == 0) {
@@ -86,7 +86,7 @@ std::optional<std::string> ReadFileFrom(const std::filesystem::path& path, size_
 }
 
 bool ViewerLines::Load(const std::filesystem::path& path) {
-  std::optional<std::string> text = ReadFileFrom(path, 0);
+  std::optional<std::string> text = ReadFileFrom(path, 0, true);
   if (!text) return false;
   m_text = std::move(*text);
   m_starts.clear();

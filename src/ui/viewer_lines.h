@@ -53,7 +53,7 @@ class ViewerLines {
 };
 
 // What a file holds past its first `offset` bytes; nullopt when it cannot be opened or is now shorter than
-// `offset` (it was rewritten, and must be read again whole).
-std::optional<std::string> ReadFileFrom(const std::filesystem::path& path, size_t offset);
+// `offset` (it was rewritten, and must be read again whole). With `create` a missing file is created empty.
+std::optional<std::string> ReadFileFrom(const std::filesystem::path& path, size_t offset, bool create);
 
 }  // namespace hx

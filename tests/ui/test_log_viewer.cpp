@@ -401,6 +401,11 @@ class LogViewerTest : public QObject {
     WriteText(path, "fresh\r\n");
     QTRY_COMPARE(viewer.Model().rowCount(), 1);
     QCOMPARE(viewer.Model().data(viewer.Model().index(0, 0), Qt::DisplayRole).toString(), QString("fresh"));
+    // A file removed meanwhile leaves the lines shown, and is not made again.
+    std::filesystem::remove(path);
+    viewer.Refresh();
+    QCOMPARE(viewer.Model().rowCount(), 1);
+    QVERIFY(!std::filesystem::exists(path));
   }
 
   void viewerCopiesTheSelectedLines() {
