@@ -87,6 +87,9 @@ inline constexpr IntSetting kTOverWriteFiles{kTftp, "TOverWriteFiles", kKeep, 0,
 inline constexpr IntSetting kTRetries{kTftp, "TRetries", kKeep, 5, 5};
 inline constexpr IntSetting kTTimeout{kTftp, "TTimeout", kKeep, 5, 5};
 inline constexpr IntSetting kTPort{kTftp, "TPort", kKeep, 69, 69};
+// Internal: the port that another socket held when the window last tried to start the service (0: none).
+// The window then stores the service as off; its next start says why, and a start of the service clears it.
+inline constexpr IntSetting kTLastStartFailed{kTftp, "TLastStartFailed", kNone, 0, 0};
 // 0: the server ignores every option of a request, as before option negotiation existed.
 inline constexpr IntSetting kTOptions{kTftp, "TOptions", kKeep, 1, 1};
 // The largest block size and window the server grants (blksize, windowsize).
@@ -106,6 +109,8 @@ inline constexpr IntSetting kTAllowWrite{kTftp, "TAllowWrite", kKeep, 1, 1};
 // FTP
 inline constexpr IntSetting kFtpServer{kFtp, "FTPServer", kKeep, 1, 1};
 inline constexpr IntSetting kFPort{kFtp, "FPort", kKeep, 21, 21};
+// Internal: as TLastStartFailed, for the FTP service.
+inline constexpr IntSetting kFLastStartFailed{kFtp, "FLastStartFailed", kNone, 0, 0};
 inline constexpr IntSetting kFDataPort{kFtp, "FDataPort", kKeep, 20, 20};
 inline constexpr IntSetting kFAllowUpload{kFtp, "FAllowUpload", kKeep, 1, 1};
 inline constexpr IntSetting kFAllowDownload{kFtp, "FAllowDownload", kKeep, 1, 1};

@@ -19,6 +19,8 @@ class Listener {
   virtual bool Open() = 0;
   // The local port, once open (the port the system chose when the configured port is 0).
   virtual std::uint16_t Port() const = 0;
+  // After a failed Open: whether another socket held the port.
+  virtual bool PortTaken() const { return false; }
 };
 
 using ListenerFactory = std::function<std::unique_ptr<Listener>(AppContext&, asio::io_context&)>;

@@ -13,6 +13,11 @@ namespace {
 // No stored value holds a line break: the text stands for a key that is not there.
 constexpr const char* kNoStoredText = "\n";
 
+const ServerApp::ServiceKeys kTftpKeys{"TFTP", cfg::kSourceTftp, cfg::kTftpServer, cfg::kTPort,
+                                       cfg::kTLastStartFailed};
+const ServerApp::ServiceKeys kFtpKeys{"FTP", cfg::kSourceFtp, cfg::kFtpServer, cfg::kFPort,
+                                      cfg::kFLastStartFailed};
+
 std::string WithTrailingSlash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
@@ -99,6 +104,8 @@ bool ServerApp::InitInstance() {
   // The main window's part: the version row, the log, debugging off, and the services the settings want.
   m_registry.InsertVersionRow(kVersionText);
   m_log.Start();
+  ReportPortTakenAtLastStart(kTftpKeys);
+  ReportPortTakenAtLastStart(kFtpKeys);
   SetTftpService(cfg::Read(m_config, cfg::kTftpServer) == 1);
   SetFtpService(cfg::Read(m_config, cfg::kFtpServer) == 1);
 
@@ -131,8 +138,9 @@ int ServerApp::ExitInstance() {
 }
 
 bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory,
-                           const cfg::IntSetting& setting, bool on) {
+                           const ServiceKeys& keys, bool on) {
   std::lock_guard guard(m_serviceLock);
+  bool portTaken = false;
   bool result = m_network.RunSync([&] {
     if (!on) {
       slot.reset();
@@ -141,20 +149,36 @@ bool ServerApp::SetService(std::unique_ptr<Listener>& slot, const ListenerFactor
     if (slot) return true;
     if (!factory) return false;
     std::unique_ptr<Listener> listener = factory(m_context, m_network.Context());
-    if (!listener || !listener->Open()) return false;
+    if (!listener) return false;
+    if (!listener->Open()) {
+      portTaken = listener->PortTaken();
+      return false;
+    }
     slot = std::move(listener);
     return true;
   });
-  if (result == on || m_mode == Mode::Window) cfg::Write(m_config, setting, result ? 1 : 0);
+  if (result == on || m_mode == Mode::Window) cfg::Write(m_config, keys.on, result ? 1 : 0);
+  if (result && cfg::Read(m_config, keys.lastStartFailed) != 0) cfg::Write(m_config, keys.lastStartFailed, 0);
+  if (portTaken && m_mode == Mode::Window)
+    cfg::Write(m_config, keys.lastStartFailed, cfg::Read(m_config, keys.port));
   return result;
 }
 
+void ServerApp::ReportPortTakenAtLastStart(const ServiceKeys& keys) {
+  int port = cfg::Read(m_config, keys.lastStartFailed);
+  if (m_mode != Mode::Window || port == 0 || cfg::Read(m_config, keys.on) == 1) return;
+  std::string text = std::string(keys.name) + " is off: port " + std::to_string(port) +
+                     " was in use at the last start; turn it on in Server Control";
+  m_frontend.MessageBox(text);
+  m_log.OnLogLine(keys.source, text);
+}
+
 bool ServerApp::SetTftpService(bool on) {
-  return SetService(m_pTftpListener, m_services.tftp, cfg::kTftpServer, on);
+  return SetService(m_pTftpListener, m_services.tftp, kTftpKeys, on);
 }
 
 bool ServerApp::SetFtpService(bool on) {
-  return SetService(m_pFtpListener, m_services.ftp, cfg::kFtpServer, on);
+  return SetService(m_pFtpListener, m_services.ftp, kFtpKeys, on);
 }
 
 std::string SafeFirstStartLine(const std::string& iniPath) {

@@ -43,6 +43,15 @@ class ServerApp {
   // nothing.
   enum class Mode { Window, Headless };
 
+  // The keys of a service: whether it is on, its port, and the port it could not have at its last start.
+  struct ServiceKeys {
+    const char* name;  // "TFTP", "FTP"
+    int source;        // the log source
+    const cfg::IntSetting& on;
+    const cfg::IntSetting& port;
+    const cfg::IntSetting& lastStartFailed;
+  };
+
   // `appDir` is the program directory (the executable's, or --dir). `clock`: the one the sessions keep their
   // limits on; the steady clock when null (a test passes a manual one).
   ServerApp(std::filesystem::path appDir, Frontend& frontend, Services services, Mode mode = Mode::Window,
@@ -57,7 +66,9 @@ class ServerApp {
   int ExitInstance();
 
   // Switches a service; the setting TFTPServer / FTPServer follows the outcome, except headless, where a
-  // service that fails to start keeps its setting. Returns the new state.
+  // service that fails to start keeps its setting. A window's start that fails because another socket holds
+  // the port remembers the port (TLastStartFailed / FLastStartFailed), so that the next start of the program,
+  // which finds the service off, can say why; a start that succeeds forgets it. Returns the new state.
   bool SetTftpService(bool on);
   bool SetFtpService(bool on);
   bool TftpServiceOn() const;
@@ -76,8 +87,11 @@ class ServerApp {
   size_t AbandonedWorkers() const { return m_abandoned; }
 
  private:
-  bool SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory,
-                  const cfg::IntSetting& setting, bool on);
+  bool SetService(std::unique_ptr<Listener>& slot, const ListenerFactory& factory, const ServiceKeys& keys,
+                  bool on);
+  // At a window's start that finds the service off because its port was taken last time: says so in the
+  // status bar and the log.
+  void ReportPortTakenAtLastStart(const ServiceKeys& keys);
   // Writes the setting as start-up wants it; false after a missing transfer directory has been reported.
   bool StartSetting(const cfg::IntSetting& setting);
   bool StartSetting(const cfg::TextSetting& setting);

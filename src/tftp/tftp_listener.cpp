@@ -155,6 +155,7 @@ class TftpListener : public Listener {
     else
       failure = BindEveryAddress(socket, static_cast<std::uint16_t>(port), ipv6, [](udp::socket&) {});
     if (failure) {
+      m_portTaken = failure->error == asio::error::address_in_use;
       m_context.frontend.MessageBox(ListenFailureText("TFTP", *failure, port, cfg::kTPort.key));
       return false;
     }
@@ -165,11 +166,13 @@ class TftpListener : public Listener {
   }
 
   std::uint16_t Port() const override { return m_port; }
+  bool PortTaken() const override { return m_portTaken; }
 
  private:
   AppContext& m_context;
   std::shared_ptr<Receiver> m_receiver;
   std::uint16_t m_port = 0;
+  bool m_portTaken = false;
 };
 
 }  // namespace

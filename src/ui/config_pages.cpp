@@ -20,6 +20,7 @@
 #include "ftp/server/passive_listener.h"
 #include "tftp/tftp_options.h"
 #include "ui/dialog_checks.h"
+#include "ui/field_label.h"
 #include "ui/modals.h"
 #include "users/directory_rule.h"
 
@@ -31,6 +32,9 @@ constexpr int kSmallestMaxBlockSize = 512;
 // The ranges of the memory ceiling (MiB) and of the caps per address (0: no cap).
 constexpr int kMaxMemoryLimit = 65536;
 constexpr int kMaxPerAddress = 65535;
+constexpr int kMaxPort = 65535;
+// A list that keeps more rows than this would grow as if it kept them all.
+constexpr int kMaxKeptRows = 1000000;
 
 QCheckBox* CheckBox(const char* text, const char* name, QWidget* parent) {
   auto* box = new QCheckBox(text, parent);
@@ -125,17 +129,20 @@ void ConfigPage::FillOnce() {
   Fill();
 }
 
-GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* parent)
+GeneralPage::GeneralPage(ConfigStore& config, Modals& modals, bool trayAvailable, QWidget* parent)
     : ConfigPage(parent),
       m_bSystemTray(cfg::ReadOnSheet(config, cfg::kSystemTray)),
       m_bQuorin(cfg::ReadOnSheet(config, cfg::kQuorin)),
       m_bIPv6(cfg::ReadOnSheet(config, cfg::kIPv6)),
       m_bFollowHardLinks(cfg::ReadOnSheet(config, cfg::kFollowHardLinks)),
-      systemTray(CheckBox("Iconize program to System Tray?", "systemTray", this)),
-      quorin(CheckBox("Allow this program to boot Quorins?", "quorin", this)),
-      ipv6(CheckBox("Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)),
-      followHardLinks(CheckBox("Follow hard links (serve files with several links whoever owns them)",
-                               "followHardLinks", this)) {
+      m_nKeepFinishedRows(cfg::ReadOnSheet(config, cfg::kKeepFinishedRows)),
+      systemTray(CheckBox("&Iconize program to System Tray?", "systemTray", this)),
+      quorin(CheckBox("Allow this program to boot &Quorins?", "quorin", this)),
+      ipv6(CheckBox("&Serve IPv6 clients as well as IPv4 (from the next start of a service)", "ipv6", this)),
+      followHardLinks(CheckBox("&Follow hard links (serve files with several links whoever owns them)",
+                               "followHardLinks", this)),
+      keepFinishedRows(DigitsEdit("keepFinishedRows", this)),
+      m_modals(modals) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(systemTray);
   if (!trayAvailable) {
@@ -150,6 +157,12 @@ GeneralPage::GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* paren
   layout->addWidget(quorin);
   layout->addWidget(ipv6);
   layout->addWidget(followHardLinks);
+  layout->addSpacing(8);
+  auto* rows = new QHBoxLayout;
+  rows->addWidget(FieldLabel("Finished rows the list &keeps (0: every row):", keepFinishedRows, this));
+  rows->addWidget(keepFinishedRows);
+  rows->addStretch(1);
+  layout->addLayout(rows);
   layout->addStretch(1);
 }
 
@@ -158,6 +171,7 @@ void GeneralPage::Fill() {
   quorin->setChecked(m_bQuorin != 0);
   ipv6->setChecked(m_bIPv6 != 0);
   followHardLinks->setChecked(m_bFollowHardLinks != 0);
+  keepFinishedRows->setText(QString::number(m_nKeepFinishedRows));
 }
 
 bool GeneralPage::TakeBack() {
@@ -166,6 +180,9 @@ bool GeneralPage::TakeBack() {
   m_bQuorin = Ticked(quorin);
   m_bIPv6 = Ticked(ipv6);
   m_bFollowHardLinks = Ticked(followHardLinks);
+  std::optional<int> newKeep = TakeIntInRange(keepFinishedRows, 0, kMaxKeptRows, m_modals, this);
+  if (!newKeep) return false;
+  m_nKeepFinishedRows = *newKeep;
   return true;
 }
 
@@ -182,18 +199,20 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
       m_nMemoryLimit(cfg::ReadOnSheet(config, cfg::kTMemoryLimit)),
       m_nPerAddress(cfg::ReadOnSheet(config, cfg::kTPerAddress)),
       m_strAllow(cfg::ReadWhole(config, cfg::kTAllow)),
-      makeNewDirs(CheckBox("Create directory names in incoming file requests?", "makeNewDirs", this)),
-      overwrite(CheckBox("Allow overwrite of existing files?", "overwrite", this)),
+      m_nPort(cfg::ReadOnSheet(config, cfg::kTPort)),
+      makeNewDirs(CheckBox("Create &directory names in incoming file requests?", "makeNewDirs", this)),
+      overwrite(CheckBox("Allow &overwrite of existing files?", "overwrite", this)),
       dir(Edit("dir", this)),
-      browse(new QPushButton("Browse Directories", this)),
+      browse(new QPushButton("&Browse Directories", this)),
       timeout(DigitsEdit("timeout", this)),
       retries(DigitsEdit("retries", this)),
-      options(CheckBox("Negotiate options (blksize, windowsize, tsize, timeout)", "options", this)),
+      options(CheckBox("&Negotiate options (blksize, windowsize, tsize, timeout)", "options", this)),
       maxBlockSize(DigitsEdit("maxBlockSize", this)),
       maxWindowSize(DigitsEdit("maxWindowSize", this)),
       memoryLimit(DigitsEdit("memoryLimit", this)),
       perAddress(DigitsEdit("perAddress", this)),
       allow(AllowEdit("allow", this)),
+      port(DigitsEdit("port", this)),
       m_modals(modals) {
   browse->setObjectName("browse");
   connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
@@ -201,34 +220,36 @@ TftpPage::TftpPage(ConfigStore& config, Modals& modals, QWidget* parent)
   layout->addWidget(makeNewDirs);
   layout->addWidget(overwrite);
   layout->addSpacing(8);
-  layout->addWidget(new QLabel("Upload/Download directory: ", this));
+  layout->addWidget(FieldLabel("&Upload/Download directory: ", dir, this));
   auto* dirRow = new QHBoxLayout;
   dirRow->addWidget(dir, 1);
   dirRow->addWidget(browse);
   layout->addLayout(dirRow);
   layout->addSpacing(8);
   auto* numbers = new QGridLayout;
-  numbers->addWidget(new QLabel("Per-packet timeout in seconds (2-15):", this), 0, 0);
+  numbers->addWidget(FieldLabel("Per-packet &timeout in seconds (2-15):", timeout, this), 0, 0);
   numbers->addWidget(timeout, 0, 1);
-  numbers->addWidget(new QLabel("Maximum retries (5-20): ", this), 1, 0);
+  numbers->addWidget(FieldLabel("Maximum &retries (5-20): ", retries, this), 1, 0);
   numbers->addWidget(retries, 1, 1);
+  numbers->addWidget(FieldLabel("&Port (1-65535):", port, this), 2, 0);
+  numbers->addWidget(port, 2, 1);
   numbers->setColumnStretch(2, 1);
   layout->addLayout(numbers);
   layout->addSpacing(8);
   layout->addWidget(options);
   auto* limits = new QGridLayout;
-  limits->addWidget(new QLabel("Largest block size granted (512-65464):", this), 0, 0);
+  limits->addWidget(FieldLabel("Largest block si&ze granted (512-65464):", maxBlockSize, this), 0, 0);
   limits->addWidget(maxBlockSize, 0, 1);
-  limits->addWidget(new QLabel("Largest window granted, in blocks (1-64):", this), 1, 0);
+  limits->addWidget(FieldLabel("Largest &window granted, in blocks (1-64):", maxWindowSize, this), 1, 0);
   limits->addWidget(maxWindowSize, 1, 1);
-  limits->addWidget(new QLabel("Memory for blocks in flight (MiB, 1-65536):", this), 2, 0);
+  limits->addWidget(FieldLabel("&Memory for blocks in flight (MiB, 1-65536):", memoryLimit, this), 2, 0);
   limits->addWidget(memoryLimit, 2, 1);
-  limits->addWidget(new QLabel("Sessions per address (0: no limit):", this), 3, 0);
+  limits->addWidget(FieldLabel("&Sessions per address (0: no limit):", perAddress, this), 3, 0);
   limits->addWidget(perAddress, 3, 1);
   limits->setColumnStretch(2, 1);
   layout->addLayout(limits);
   layout->addSpacing(8);
-  layout->addWidget(new QLabel("Addresses served (empty: every address):", this));
+  layout->addWidget(FieldLabel("&Addresses served (empty: every address):", allow, this));
   layout->addWidget(allow);
   layout->addStretch(1);
 }
@@ -245,6 +266,7 @@ void TftpPage::Fill() {
   memoryLimit->setText(QString::number(m_nMemoryLimit));
   perAddress->setText(QString::number(m_nPerAddress));
   allow->setText(QString::fromStdString(m_strAllow));
+  port->setText(QString::number(m_nPort));
   // The field shows the value as read; the member, once the page has been shown, ends in a separator.
   m_strDir = WithTrailingSeparator(m_strDir);
 }
@@ -276,6 +298,9 @@ bool TftpPage::TakeBack() {
   if (!newPerAddress) return false;
   m_nPerAddress = *newPerAddress;
   if (!TakeAddressList(allow, m_strAllow, m_modals, this)) return false;
+  std::optional<int> newPort = TakeIntInRange(port, 1, kMaxPort, m_modals, this);
+  if (!newPort) return false;
+  m_nPort = *newPort;
   return ValidateDirectory(m_strDir, dir, m_modals, this);
 }
 
@@ -295,21 +320,25 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
       m_strPassiveAddress(cfg::ReadOnSheet(config, cfg::kFPassiveAddress)),
       m_nPerAddress(cfg::ReadOnSheet(config, cfg::kFPerAddress)),
       m_strAllow(cfg::ReadWhole(config, cfg::kFAllow)),
-      anonAllowed(CheckBox("Allow anonymous access?   ", "anonAllowed", this)),
-      allowDownload(CheckBox("Allow anonymous to download files?", "allowDownload", this)),
-      allowUpload(CheckBox("Allow anonymous to upload files? ", "allowUpload", this)),
-      overwrite(CheckBox("Allow anonymous to overwrite files? ", "overwrite", this)),
+      m_nPort(cfg::ReadOnSheet(config, cfg::kFPort)),
+      m_nDataPort(cfg::ReadOnSheet(config, cfg::kFDataPort)),
+      anonAllowed(CheckBox("&Allow anonymous access?   ", "anonAllowed", this)),
+      allowDownload(CheckBox("Allow anonymous to &download files?", "allowDownload", this)),
+      allowUpload(CheckBox("Allow anonymous to upload &files? ", "allowUpload", this)),
+      overwrite(CheckBox("Allow anonymous to &overwrite files? ", "overwrite", this)),
       dir(Edit("dir", this)),
-      browse(new QPushButton("Browse", this)),
-      userSecurity(CheckBox("Implement user-level security?", "userSecurity", this)),
-      editUsers(new QPushButton("  Edit User Profile / Security List  ", this)),
+      browse(new QPushButton("&Browse", this)),
+      userSecurity(CheckBox("&Implement user-level security?", "userSecurity", this)),
+      editUsers(new QPushButton("  &Edit User Profile / Security List  ", this)),
       idleTimeout(DigitsEdit("idleTimeout", this)),
       dataTimeout(DigitsEdit("dataTimeout", this)),
-      passive(CheckBox("Allow passive mode (PASV, EPSV)?", "passive", this)),
+      passive(CheckBox("Allow passive &mode (PASV, EPSV)?", "passive", this)),
       passivePorts(Edit("passivePorts", this)),
       passiveAddress(Edit("passiveAddress", this)),
       perAddress(DigitsEdit("perAddress", this)),
       allow(AllowEdit("allow", this)),
+      port(DigitsEdit("port", this)),
+      dataPort(DigitsEdit("dataPort", this)),
       tls(new FtpTlsBox(config, modals, std::move(tlsAccess), this)),
       m_modals(modals) {
   browse->setObjectName("browse");
@@ -325,7 +354,7 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
   anonymousLayout->addWidget(allowDownload);
   anonymousLayout->addWidget(allowUpload);
   anonymousLayout->addWidget(overwrite);
-  anonymousLayout->addWidget(new QLabel("Anonymous Upload/Download directory: ", anonymous));
+  anonymousLayout->addWidget(FieldLabel("Anonymous &Upload/Download directory: ", dir, anonymous));
   auto* dirRow = new QHBoxLayout;
   dirRow->addWidget(dir, 1);
   dirRow->addWidget(browse);
@@ -349,29 +378,44 @@ FtpPage::FtpPage(ConfigStore& config, Modals& modals, std::function<void()> onEd
 
   auto* limits = new QGroupBox(" Idle Limits (seconds, 0: none) ", this);
   auto* limitsLayout = new QGridLayout(limits);
-  limitsLayout->addWidget(new QLabel("Close connections idle for (0-86400): ", limits), 0, 0);
+  limitsLayout->addWidget(FieldLabel("Close connections idle for (0-&86400): ", idleTimeout, limits), 0, 0);
   limitsLayout->addWidget(idleTimeout, 0, 1);
-  limitsLayout->addWidget(new QLabel("Abort transfers stalled for (0-86400): ", limits), 1, 0);
+  limitsLayout->addWidget(FieldLabel("Abort transfers stalled for (0-8&6400): ", dataTimeout, limits), 1, 0);
   limitsLayout->addWidget(dataTimeout, 1, 1);
-  limitsLayout->addWidget(new QLabel("Connections per address (0-65535, 0: no limit): ", limits), 2, 0);
+  limitsLayout->addWidget(FieldLabel("Connections per address (0-65535, 0: no &limit): ", perAddress, limits),
+                          2, 0);
   limitsLayout->addWidget(perAddress, 2, 1);
-  limitsLayout->addWidget(new QLabel("Addresses served (empty: every address): ", limits), 3, 0, 1, 2);
+  limitsLayout->addWidget(FieldLabel("Addresses ser&ved (empty: every address): ", allow, limits), 3, 0, 1,
+                          2);
   limitsLayout->addWidget(allow, 4, 0, 1, 2);
 
   auto* passiveBox = new QGroupBox(" Passive Mode ", this);
   auto* passiveLayout = new QGridLayout(passiveBox);
   passiveLayout->addWidget(passive, 0, 0, 1, 2);
-  passiveLayout->addWidget(new QLabel("Ports (0: any, or 50000-50100): ", passiveBox), 1, 0);
+  passiveLayout->addWidget(FieldLabel("Ports (0: any, or &50000-50100): ", passivePorts, passiveBox), 1, 0);
   passiveLayout->addWidget(passivePorts, 1, 1);
-  passiveLayout->addWidget(new QLabel("Announced address (empty: local): ", passiveBox), 2, 0);
+  passiveLayout->addWidget(FieldLabel("Announced address (empt&y: local): ", passiveAddress, passiveBox), 2,
+                           0);
   passiveLayout->addWidget(passiveAddress, 2, 1);
+
+  auto* portsBox = new QGroupBox(" Ports ", this);
+  auto* portsLayout = new QGridLayout(portsBox);
+  portsLayout->addWidget(FieldLabel("Control port (&1-65535): ", port, portsBox), 0, 0);
+  portsLayout->addWidget(port, 0, 1);
+  portsLayout->addWidget(FieldLabel("Active data source port (&0: any free port): ", dataPort, portsBox), 1,
+                         0);
+  portsLayout->addWidget(dataPort, 1, 1);
+  portsLayout->setColumnStretch(2, 1);
+  auto* rightColumn = new QVBoxLayout;
+  rightColumn->addWidget(passiveBox);
+  rightColumn->addWidget(portsBox);
 
   // Two columns: the page in one would not fit a screen of 800 pixels.
   auto* layout = new QGridLayout(this);
   layout->addWidget(anonymous, 0, 0);
   layout->addWidget(users, 1, 0);
   layout->addWidget(limits, 0, 1);
-  layout->addWidget(passiveBox, 1, 1);
+  layout->addLayout(rightColumn, 1, 1);
   layout->addWidget(tls, 2, 0, 1, 2);
   layout->setRowStretch(3, 1);
 }
@@ -390,6 +434,8 @@ void FtpPage::Fill() {
   passiveAddress->setText(QString::fromStdString(m_strPassiveAddress));
   perAddress->setText(QString::number(m_nPerAddress));
   allow->setText(QString::fromStdString(m_strAllow));
+  port->setText(QString::number(m_nPort));
+  dataPort->setText(QString::number(m_nDataPort));
   tls->Fill();
   m_strDir = WithTrailingSeparator(m_strDir);
 }
@@ -428,6 +474,13 @@ bool FtpPage::TakeBack() {
     return false;
   }
   m_strPassiveAddress = address;
+  std::optional<int> newPort = TakeIntInRange(port, 1, kMaxPort, m_modals, this);
+  if (!newPort) return false;
+  m_nPort = *newPort;
+  // 0 lets the system choose the source port of each active data connection.
+  std::optional<int> newDataPort = TakeIntInRange(dataPort, 0, kMaxPort, m_modals, this);
+  if (!newDataPort) return false;
+  m_nDataPort = *newDataPort;
   if (!tls->TakeBack()) return false;
   m_strDir = dir->text().toStdString();
   return ValidateDirectory(m_strDir, dir, m_modals, this);

@@ -42,20 +42,25 @@ class GeneralPage : public ConfigPage {
 
  public:
   // Without a tray the tray option is disabled, and the page says why.
-  GeneralPage(ConfigStore& config, bool trayAvailable, QWidget* parent = nullptr);
+  GeneralPage(ConfigStore& config, Modals& modals, bool trayAvailable, QWidget* parent = nullptr);
   bool TakeBack() override;
 
   int m_bSystemTray;
   int m_bQuorin;
-  int m_bIPv6;             // General/IPv6: the services listen on IPv6 too, from their next start
-  int m_bFollowHardLinks;  // 1: files with several hard links are served whoever owns them
+  int m_bIPv6;              // General/IPv6: the services listen on IPv6 too, from their next start
+  int m_bFollowHardLinks;   // 1: files with several hard links are served whoever owns them
+  int m_nKeepFinishedRows;  // finished rows the session list keeps; 0 every row
   QCheckBox* systemTray;
   QCheckBox* quorin;
   QCheckBox* ipv6;
   QCheckBox* followHardLinks;
+  QLineEdit* keepFinishedRows;
 
  protected:
   void Fill() override;
+
+ private:
+  Modals& m_modals;
 };
 
 class TftpPage : public ConfigPage {
@@ -76,6 +81,7 @@ class TftpPage : public ConfigPage {
   int m_nMemoryLimit;      // MiB for the blocks in flight of all sessions
   int m_nPerAddress;       // sessions at once from one address; 0 no cap
   std::string m_strAllow;  // TAllow: the addresses served; empty every address
+  int m_nPort;             // TPort: the UDP port of the service
   QCheckBox* makeNewDirs;
   QCheckBox* overwrite;
   QLineEdit* dir;
@@ -88,6 +94,7 @@ class TftpPage : public ConfigPage {
   QLineEdit* memoryLimit;
   QLineEdit* perAddress;
   QLineEdit* allow;
+  QLineEdit* port;
 
  protected:
   void Fill() override;
@@ -117,6 +124,8 @@ class FtpPage : public ConfigPage {
   std::string m_strPassiveAddress;  // empty: the control connection's local address
   int m_nPerAddress;                // connections at once from one address; 0 no cap
   std::string m_strAllow;           // FAllow: the addresses served; empty every address
+  int m_nPort;                      // FPort: the control connections' TCP port
+  int m_nDataPort;                  // FDataPort: the source port of active data connections; 0 any
   QCheckBox* anonAllowed;
   QCheckBox* allowDownload;
   QCheckBox* allowUpload;
@@ -132,6 +141,8 @@ class FtpPage : public ConfigPage {
   QLineEdit* passiveAddress;
   QLineEdit* perAddress;
   QLineEdit* allow;
+  QLineEdit* port;
+  QLineEdit* dataPort;
   FtpTlsBox* tls;
 
  protected:

@@ -1,8 +1,13 @@
 #include "ui/config_sheet.h"
 
 #include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/config_keys.h"
 #include "app/config_store.h"
@@ -12,17 +17,39 @@
 #include "ui/user_list_dialog.h"
 
 namespace hx {
+namespace {
+
+// Room left for the title bar and frame that the window manager adds around the sheet.
+constexpr int kFrameRoom = 48;
+
+// A page in a scroll area that asks for the page's whole size, so that the sheet shows it unscrolled when the
+// screen has the room (a plain scroll area asks for little more than a dozen lines).
+class PageScroller : public QScrollArea {
+ public:
+  explicit PageScroller(QWidget* page) {
+    setWidget(page);
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+  }
+  QSize sizeHint() const override {
+    QSize page = widget()->sizeHint();
+    return page + QSize(2 * frameWidth() + verticalScrollBar()->sizeHint().width(), 2 * frameWidth());
+  }
+};
+
+}  // namespace
 
 FtpStartSettings ReadFtpStartSettings(const ConfigStore& config) {
   return {cfg::Read(config, cfg::kFTLS), cfg::Read(config, cfg::kFTLSCertificate),
-          cfg::Read(config, cfg::kFTLSKey), cfg::Read(config, cfg::kFImplicitPort)};
+          cfg::Read(config, cfg::kFTLSKey), cfg::Read(config, cfg::kFImplicitPort),
+          cfg::Read(config, cfg::kFPort)};
 }
 
 ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
     : QDialog(parent),
       m_context(std::move(context)),
       m_tabs(new QTabWidget(this)),
-      m_general(new GeneralPage(m_context.config, m_context.trayAvailable)),
+      m_general(new GeneralPage(m_context.config, m_context.modals, m_context.trayAvailable)),
       m_tftp(new TftpPage(m_context.config, m_context.modals)),
       m_ftp(new FtpPage(
           m_context.config, m_context.modals,
@@ -34,9 +61,9 @@ ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
           },
           ServerTlsAccess{m_context.appDir, m_context.ftpTls, m_context.log})) {
   setWindowTitle("Harbinex Configuration");
-  m_tabs->addTab(m_general, "General Configuration");
-  m_tabs->addTab(m_tftp, "TFTP Configuration");
-  m_tabs->addTab(m_ftp, "FTP Configuration");
+  m_tabs->addTab(new PageScroller(m_general), "General Configuration");
+  m_tabs->addTab(new PageScroller(m_tftp), "TFTP Configuration");
+  m_tabs->addTab(new PageScroller(m_ftp), "FTP Configuration");
   m_tabs->setUsesScrollButtons(false);  // every tab in view: the sheet is as wide as its three tabs
   m_tabs->setCurrentIndex(0);
   connect(m_tabs, &QTabWidget::currentChanged, this, &ConfigSheet::OnTabChanged);
@@ -46,11 +73,24 @@ ConfigSheet::ConfigSheet(SheetContext context, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_tabs);
   layout->addWidget(buttons);
+  FitScreen();
+}
+
+ConfigPage* ConfigSheet::PageAt(int index) const {
+  return static_cast<ConfigPage*>(static_cast<QScrollArea*>(m_tabs->widget(index))->widget());
+}
+
+void ConfigSheet::FitScreen() {
+  QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect free = screen->availableGeometry();
+  QSize room(free.width(), std::max(free.height() - kFrameRoom, 0));
+  resize(sizeHint().boundedTo(room));
 }
 
 void ConfigSheet::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  static_cast<ConfigPage*>(m_tabs->currentWidget())->FillOnce();
+  PageAt(m_tabs->currentIndex())->FillOnce();
 }
 
 void ConfigSheet::OnTabChanged(int index) {
@@ -59,17 +99,16 @@ void ConfigSheet::OnTabChanged(int index) {
   // back before the refusal is shown, so the message appears over the page it is about.
   m_switching = true;
   m_tabs->setCurrentIndex(m_current);
-  auto* leaving = static_cast<ConfigPage*>(m_tabs->widget(m_current));
-  if (leaving->TakeBack()) {
+  if (PageAt(m_current)->TakeBack()) {
     m_tabs->setCurrentIndex(index);
     m_current = index;
-    static_cast<ConfigPage*>(m_tabs->widget(index))->FillOnce();
+    PageAt(index)->FillOnce();
   }
   m_switching = false;
 }
 
 void ConfigSheet::accept() {
-  if (!static_cast<ConfigPage*>(m_tabs->currentWidget())->TakeBack()) return;
+  if (!PageAt(m_tabs->currentIndex())->TakeBack()) return;
   if (!WriteSettings()) {
     // Nothing the operator entered is lost: the sheet stays open, to try again or to cancel.
     m_context.modals.Message(this, "Error writing configuration file " + m_context.config.Path().string());
@@ -84,6 +123,7 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kQuorin, m_general->m_bQuorin);
   cfg::Write(config, cfg::kIPv6, m_general->m_bIPv6);
   cfg::Write(config, cfg::kFollowHardLinks, m_general->m_bFollowHardLinks);
+  cfg::Write(config, cfg::kKeepFinishedRows, m_general->m_nKeepFinishedRows);
   cfg::Write(config, cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs);
   cfg::Write(config, cfg::kTOverWriteFiles, m_tftp->m_bOverwrite);
   cfg::Write(config, cfg::kTRetries, m_tftp->m_nRetries);
@@ -95,6 +135,7 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kTMemoryLimit, m_tftp->m_nMemoryLimit);
   cfg::Write(config, cfg::kTPerAddress, m_tftp->m_nPerAddress);
   cfg::Write(config, cfg::kTAllow, m_tftp->m_strAllow);
+  cfg::Write(config, cfg::kTPort, m_tftp->m_nPort);
   cfg::Write(config, cfg::kFAllowUpload, m_ftp->m_bAllowUpload);
   cfg::Write(config, cfg::kFAllowDownload, m_ftp->m_bAllowDownload);
   cfg::Write(config, cfg::kFOverwrite, m_ftp->m_bOverwrite);
@@ -108,6 +149,8 @@ bool ConfigSheet::WriteSettings() {
   cfg::Write(config, cfg::kFPassiveAddress, m_ftp->m_strPassiveAddress);
   cfg::Write(config, cfg::kFPerAddress, m_ftp->m_nPerAddress);
   cfg::Write(config, cfg::kFAllow, m_ftp->m_strAllow);
+  cfg::Write(config, cfg::kFPort, m_ftp->m_nPort);
+  cfg::Write(config, cfg::kFDataPort, m_ftp->m_nDataPort);
   const FtpTlsBox& tls = *m_ftp->tls;
   cfg::Write(config, cfg::kFTLS, tls.m_nTls);
   cfg::Write(config, cfg::kFTLSCertificate, tls.m_strCertificate);
@@ -130,7 +173,9 @@ bool ConfigSheet::WriteSettings() {
   return intIs(cfg::kSystemTray, m_general->m_bSystemTray) && intIs(cfg::kQuorin, m_general->m_bQuorin) &&
          intIs(cfg::kIPv6, m_general->m_bIPv6) &&
          intIs(cfg::kFollowHardLinks, m_general->m_bFollowHardLinks) &&
-         intIs(cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
+         intIs(cfg::kKeepFinishedRows, m_general->m_nKeepFinishedRows) &&
+         intIs(cfg::kTPort, m_tftp->m_nPort) && intIs(cfg::kFPort, m_ftp->m_nPort) &&
+         intIs(cfg::kFDataPort, m_ftp->m_nDataPort) && intIs(cfg::kTMakeNewDirs, m_tftp->m_bMakeNewDirs) &&
          intIs(cfg::kTOverWriteFiles, m_tftp->m_bOverwrite) && intIs(cfg::kTRetries, m_tftp->m_nRetries) &&
          intIs(cfg::kTTimeout, m_tftp->m_nTimeout) && stringIs(cfg::kTDLDir, m_tftp->m_strDir) &&
          intIs(cfg::kTOptions, m_tftp->m_bOptions) && intIs(cfg::kTMaxBlockSize, m_tftp->m_nMaxBlockSize) &&

@@ -11,6 +11,7 @@ namespace hx {
 class ConfigStore;
 class Frontend;
 class Modals;
+class ConfigPage;
 class GeneralPage;
 class TftpPage;
 class FtpPage;
@@ -32,20 +33,23 @@ struct SheetContext {
   TransferLog* log = nullptr;
 };
 
-// The settings that the FTP service takes when it starts rather than when they are used: the TLS context's
-// and the implicit port's. A change of any of them needs TLS loaded again and the service restarted.
+// The settings that the FTP service takes when it starts rather than when they are used: the TLS context's,
+// the control port and the implicit port. A change of any of them needs TLS loaded again and the service
+// restarted.
 struct FtpStartSettings {
   int tls;
   std::string certificate;
   std::string key;
   int implicitPort;
+  int port;
   bool operator==(const FtpStartSettings&) const = default;
 };
 FtpStartSettings ReadFtpStartSettings(const ConfigStore& config);
 
 // "Harbinex Configuration": the General, TFTP and FTP pages. A page is checked when it is left and on OK;
 // OK then writes every setting of every page, Cancel writes nothing. The user dialogs opened from the FTP
-// page change the password file at once, whatever the sheet's end.
+// page change the password file at once, whatever the sheet's end. The sheet is no larger than the screen's
+// free area; a page that does not fit scrolls.
 class ConfigSheet : public QDialog {
   Q_OBJECT
 
@@ -64,6 +68,9 @@ class ConfigSheet : public QDialog {
 
  private:
   void OnTabChanged(int index);
+  ConfigPage* PageAt(int index) const;
+  // The size that shows every page whole, bounded by the free area of the screen the sheet opens on.
+  void FitScreen();
   // Writes every setting in its order; false when the file did not take them.
   bool WriteSettings();
 

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <climits>
+#include <filesystem>
 
 #include "ui/modals.h"
 
@@ -43,6 +44,27 @@ std::optional<int> TakeInt(QLineEdit* field, Modals& modals, QWidget* parent) {
   std::optional<int> value = ParseFieldInt(field->text().toStdString());
   if (!value) Refuse(field, kIntegerMessage, modals, parent);
   return value;
+}
+
+std::optional<std::string> TakeClientLocalFile(bool put, const std::string& remoteName, QLineEdit* localField,
+                                               Modals& modals, QWidget* parent) {
+  std::string local = localField->text().toStdString();
+  std::error_code error;
+  if (!std::filesystem::is_directory(local, error)) return local;
+  if (put) {
+    Refuse(localField, local + " is a folder. Please choose the file to send.", modals, parent);
+    return std::nullopt;
+  }
+  // Servers of either family take "/" and "\\" in a remote name; the last part names the file.
+  size_t cut = remoteName.find_last_of("/\\");
+  std::string name = cut == std::string::npos ? remoteName : remoteName.substr(cut + 1);
+  std::string inside = local + (local.back() == '/' ? "" : "/") + name;
+  if (name.empty() || name == "." || name == ".." || std::filesystem::is_directory(inside, error)) {
+    Refuse(localField, local + " is a folder. Please enter the name of the file to save the remote file as.",
+           modals, parent);
+    return std::nullopt;
+  }
+  return inside;
 }
 
 std::optional<int> TakeIntInRange(QLineEdit* field, int low, int high, Modals& modals, QWidget* parent) {

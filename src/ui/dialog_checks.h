@@ -24,4 +24,10 @@ std::optional<int> ParseFieldInt(std::string_view text);
 std::optional<int> TakeInt(QLineEdit* field, Modals& modals, QWidget* parent);
 std::optional<int> TakeIntInRange(QLineEdit* field, int low, int high, Modals& modals, QWidget* parent);
 
+// The local file of a client transfer. A local name that names a folder gets, on a get, the remote file's
+// last name part inside that folder, as cp would; a put from a folder, or a get whose remote name gives no
+// file name to save under, is refused: nullopt after the message (focus on the local name field).
+std::optional<std::string> TakeClientLocalFile(bool put, const std::string& remoteName, QLineEdit* localField,
+                                               Modals& modals, QWidget* parent);
+
 }  // namespace hx

@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -14,6 +15,8 @@
 #include "ftp/client/certificate_probe.h"
 #include "ftp/client/ftp_client_start.h"
 #include "ui/beside_gui.h"
+#include "ui/dialog_checks.h"
+#include "ui/field_label.h"
 #include "ui/modals.h"
 
 namespace hx {
@@ -48,9 +51,9 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
       password(Field("password", this)),
       remoteName(Field("remoteName", this)),
       localName(Field("localName", this)),
-      browse(new QPushButton("Browse", this)),
-      passive(new QCheckBox("Passive mode", this)),
-      tls(new QCheckBox("TLS", this)),
+      browse(new QPushButton("&Browse", this)),
+      passive(new QCheckBox("Passive &mode", this)),
+      tls(new QCheckBox("&TLS", this)),
       m_config(config),
       m_modals(modals),
       m_probe(ftpc::ProbeCertificate) {
@@ -76,15 +79,15 @@ FtpFileDialog::FtpFileDialog(bool put, ConfigStore& config, Modals& modals, QWid
   tls->setChecked(form.tls);
 
   auto* fields = new QFormLayout;
-  fields->addRow("Ftp Host: ", host);
-  fields->addRow("Port:", PortRow(port));
-  fields->addRow("User name: ", user);
-  fields->addRow("Password:", password);
-  fields->addRow("Remote file name: ", remoteName);
+  fields->addRow("Ftp &Host: ", host);
+  fields->addRow(FieldLabel("&Port:", port, this), PortRow(port));
+  fields->addRow("&User name: ", user);
+  fields->addRow("Pass&word:", password);
+  fields->addRow("&Remote file name: ", remoteName);
   auto* localRow = new QHBoxLayout;
   localRow->addWidget(localName, 1);
   localRow->addWidget(browse);
-  fields->addRow("Local file name:", localRow);
+  fields->addRow(FieldLabel("&Local file name:", localName, this), localRow);
   fields->addRow("", passive);
   fields->addRow("", tls);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -140,6 +143,10 @@ void FtpFileDialog::accept() {
     field->selectAll();
     return;
   }
+  std::optional<std::string> local =
+      TakeClientLocalFile(m_job.put, m_job.remoteName, localName, m_modals, this);
+  if (!local) return;
+  m_job.localName = *local;
   if (DecideTrust()) QDialog::accept();
 }
 

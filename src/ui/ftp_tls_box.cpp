@@ -16,6 +16,7 @@
 #include "tls/certificate.h"
 #include "tls/server_tls.h"
 #include "ui/dialog_checks.h"
+#include "ui/field_label.h"
 #include "ui/modals.h"
 #include "ui/session_model.h"
 
@@ -62,15 +63,15 @@ FtpTlsBox::FtpTlsBox(ConfigStore& config, Modals& modals, ServerTlsAccess access
       m_nImplicitPort(cfg::ReadOnSheet(config, cfg::kFImplicitPort)),
       mode(new QComboBox(this)),
       certificate(Edit("certificate", this)),
-      browseCertificate(Button("Browse", "browseCertificate", this)),
+      browseCertificate(Button("B&rowse", "browseCertificate", this)),
       key(Edit("key", this)),
-      browseKey(Button("Browse", "browseKey", this)),
-      requireReuse(CheckBox("Data connections must resume the TLS session", "requireReuse", this)),
-      anonymousPlain(CheckBox("Anonymous logins without TLS", "anonymousPlain", this)),
+      browseKey(Button("Brow&se", "browseKey", this)),
+      requireReuse(CheckBox("Data connections must resume t&he TLS session", "requireReuse", this)),
+      anonymousPlain(CheckBox("Anonymous logins &without TLS", "anonymousPlain", this)),
       implicitPort(Edit("implicitPort", this)),
       fingerprint(Edit("fingerprint", this)),
       problem(new QLabel(this)),
-      newCertificate(Button("New certificate", "newCertificate", this)),
+      newCertificate(Button("&New certificate", "newCertificate", this)),
       m_config(config),
       m_modals(modals),
       m_access(std::move(access)) {
@@ -98,20 +99,20 @@ FtpTlsBox::FtpTlsBox(ConfigStore& config, Modals& modals, ServerTlsAccess access
   auto* modeRow = new QHBoxLayout;
   modeRow->addWidget(mode);
   modeRow->addSpacing(16);
-  modeRow->addWidget(new QLabel("Implicit TLS port (0 = off)", this));
+  modeRow->addWidget(FieldLabel("Implicit TLS &port (0 = off)", implicitPort, this));
   modeRow->addWidget(implicitPort);
   modeRow->addStretch(1);
-  layout->addWidget(new QLabel("TLS:", this), 0, 0);
+  layout->addWidget(FieldLabel("&TLS:", mode, this), 0, 0);
   layout->addLayout(modeRow, 0, 1, 1, 2);
-  layout->addWidget(new QLabel("Certificate file:", this), 1, 0);
+  layout->addWidget(FieldLabel("&Certificate file:", certificate, this), 1, 0);
   layout->addWidget(certificate, 1, 1);
   layout->addWidget(browseCertificate, 1, 2);
-  layout->addWidget(new QLabel("Key file:", this), 2, 0);
+  layout->addWidget(FieldLabel("&Key file:", key, this), 2, 0);
   layout->addWidget(key, 2, 1);
   layout->addWidget(browseKey, 2, 2);
   layout->addWidget(requireReuse, 3, 0, 1, 3);
   layout->addWidget(anonymousPlain, 4, 0, 1, 3);
-  layout->addWidget(new QLabel("Fingerprint:", this), 5, 0);
+  layout->addWidget(FieldLabel("Fin&gerprint:", fingerprint, this), 5, 0);
   layout->addWidget(fingerprint, 5, 1);
   layout->addWidget(newCertificate, 5, 2);
   layout->addWidget(problem, 6, 0, 1, 3);

@@ -122,6 +122,10 @@ class MainWindow : public QMainWindow {
   // After the sheet changed what the FTP service takes at its start: TLS loaded again and the service, when
   // on, restarted.
   void ApplyFtpStartSettings();
+  // After the sheet changed the TFTP port: the service, when on, restarted on it.
+  void ApplyTftpPort();
+  // After the sheet's OK: the number of finished rows the session list keeps.
+  void ApplyKeepFinishedRows(int keep);
   void OnAbout();
   void OnHelpContents();
   void OnWeb();

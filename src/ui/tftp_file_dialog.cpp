@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -10,6 +11,8 @@
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "tftp/tftp_client_start.h"
+#include "ui/dialog_checks.h"
+#include "ui/field_label.h"
 #include "ui/modals.h"
 
 namespace hx {
@@ -50,7 +53,7 @@ TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QW
       port(NumberField("port", this)),
       remoteName(Field("remoteName", this)),
       localName(Field("localName", this)),
-      browse(new QPushButton("Browse", this)),
+      browse(new QPushButton("&Browse", this)),
       blockSize(NumberField("blockSize", this)),
       windowSize(NumberField("windowSize", this)),
       timeout(NumberField("timeout", this)),
@@ -72,16 +75,16 @@ TftpFileDialog::TftpFileDialog(bool put, ConfigStore& config, Modals& modals, QW
   timeout->setText(Qt(form.timeout));
 
   auto* fields = new QFormLayout;
-  fields->addRow("Tftp Host: ", host);
-  fields->addRow("Port:", NumberRow(port));
-  fields->addRow("Remote file name: ", remoteName);
+  fields->addRow("Tftp &Host: ", host);
+  fields->addRow(FieldLabel("&Port:", port, this), NumberRow(port));
+  fields->addRow("&Remote file name: ", remoteName);
   auto* localRow = new QHBoxLayout;
   localRow->addWidget(localName, 1);
   localRow->addWidget(browse);
-  fields->addRow("Local file name:", localRow);
-  fields->addRow("Block size:", NumberRow(blockSize));
-  fields->addRow("Window size:", NumberRow(windowSize));
-  fields->addRow("Timeout (s):", NumberRow(timeout));
+  fields->addRow(FieldLabel("&Local file name:", localName, this), localRow);
+  fields->addRow(FieldLabel("Block &size:", blockSize, this), NumberRow(blockSize));
+  fields->addRow(FieldLabel("&Window size:", windowSize, this), NumberRow(windowSize));
+  fields->addRow(FieldLabel("&Timeout (s):", timeout, this), NumberRow(timeout));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &TftpFileDialog::accept);
@@ -126,6 +129,10 @@ void TftpFileDialog::accept() {
     field->selectAll();
     return;
   }
+  std::optional<std::string> local =
+      TakeClientLocalFile(m_job.put, m_job.remoteName, localName, m_modals, this);
+  if (!local) return;
+  m_job.localName = *local;
   QDialog::accept();
 }
 

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "ui/config_pages.h"
+#include "ui/field_label.h"
 #include "ui/modals.h"
 #include "users/directory_rule.h"
 #include "users/extract_field.h"
@@ -24,7 +25,7 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
       password(new QLineEdit(this)),
       password2(new QLineEdit(this)),
       dir(new QLineEdit(this)),
-      browse(new QPushButton("Browse", this)),
+      browse(new QPushButton("&Browse", this)),
       m_modals(modals) {
   setWindowTitle("User Information");
   UserProfile profile = ParseUserProfile(profileLine);
@@ -51,17 +52,17 @@ UserInfoDialog::UserInfoDialog(const std::string& profileLine, Modals& modals, Q
   connect(browse, &QPushButton::clicked, this, [this] { BrowseForDirectory(dir, m_modals, this); });
 
   auto* fields = new QFormLayout;
-  fields->addRow("User Name:", name);
-  fields->addRow("User Password (6-128 chars) :", password);
-  fields->addRow("Repeat password to verify (6-128 chars) :", password2);
+  fields->addRow("User &Name:", name);
+  fields->addRow("User Pass&word (6-128 chars) :", password);
+  fields->addRow("Repeat &password to verify (6-128 chars) :", password2);
   auto* dirRow = new QHBoxLayout;
   dirRow->addWidget(dir, 1);
   dirRow->addWidget(browse);
-  fields->addRow("Upload/Download directory:", dirRow);
+  fields->addRow(FieldLabel("Upload/Download d&irectory:", dir, this), dirRow);
 
   static const char* const kRightTexts[kRightCount] = {
-      "Login",        "Upload",       "Download",         "Overwrite Files",
-      "Rename Files", "Delete Files", "Make Directories", "Remove Directories"};
+      "&Login",        "&Upload",       "&Download",         "&Overwrite Files",
+      "&Rename Files", "Delete &Files", "&Make Directories", "R&emove Directories"};
   auto* group = new QGroupBox(" This user can: ", this);
   auto* grid = new QGridLayout(group);
   for (int i = 0; i < kRightCount; ++i) {

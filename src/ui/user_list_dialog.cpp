@@ -4,7 +4,9 @@
 #include <QCompleter>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -14,6 +16,7 @@
 #include "app/config_store.h"
 #include "app/private_directory.h"
 #include "app/server_app.h"
+#include "ui/field_label.h"
 #include "ui/modals.h"
 #include "ui/user_info_dialog.h"
 #include "users/extract_field.h"
@@ -24,7 +27,7 @@
 namespace hx {
 namespace {
 
-// The list shows names in descending, the box in ascending order, both ignoring letter case first.
+// The list and the box show names in ascending order, ignoring letter case first.
 bool NameBefore(const QString& a, const QString& b) {
   int folded = QString::compare(a, b, Qt::CaseInsensitive);
   return folded != 0 ? folded < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
@@ -47,18 +50,20 @@ UserListDialog::UserListDialog(UserDialogContext context, QWidget* parent)
   m_list->setSelectionMode(QAbstractItemView::SingleSelection);
   m_list->setUniformRowHeights(true);
   connect(m_list, &QTreeWidget::itemSelectionChanged, this, &UserListDialog::OnRowSelected);
+  connect(m_list, &QTreeWidget::itemDoubleClicked, this, &UserListDialog::OnEditUser);
+  m_list->installEventFilter(this);
   m_name->setObjectName("name");
   m_name->setEditable(true);
   m_name->setInsertPolicy(QComboBox::NoInsert);
   // Names are case-sensitive: the box's own completer ignores case, and on leaving the box it would replace
   // "ALICE" with the stored "alice", so that Delete User aimed at another user than the one typed.
   m_name->completer()->setCaseSensitivity(Qt::CaseSensitive);
+  m_name->lineEdit()->installEventFilter(this);
 
-  auto* add = new QPushButton("Add User", this);
-  auto* edit = new QPushButton("Edit User", this);
-  auto* remove = new QPushButton("Delete User", this);
-  auto* done = new QPushButton("Done", this);
-  for (QPushButton* b : {add, edit, remove}) b->setAutoDefault(false);
+  auto* add = new QPushButton("&Add User", this);
+  auto* edit = new QPushButton("&Edit User", this);
+  auto* remove = new QPushButton("&Delete User", this);
+  auto* done = new QPushButton("D&one", this);
   done->setDefault(true);
   connect(add, &QPushButton::clicked, this, &UserListDialog::OnAddUser);
   connect(edit, &QPushButton::clicked, this, &UserListDialog::OnEditUser);
@@ -73,7 +78,7 @@ UserListDialog::UserListDialog(UserDialogContext context, QWidget* parent)
   top->addWidget(m_list, 1);
   top->addLayout(buttons);
   auto* nameRow = new QHBoxLayout;
-  nameRow->addWidget(new QLabel("User Name:", this));
+  nameRow->addWidget(FieldLabel("&User Name:", m_name, this));
   nameRow->addWidget(m_name, 1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -91,7 +96,7 @@ void UserListDialog::Refresh() {
 
   QString typed = m_name->currentText();
   m_list->clear();
-  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) new QTreeWidgetItem(m_list, QStringList{*it});
+  for (const QString& name : sorted) new QTreeWidgetItem(m_list, QStringList{name});
   m_name->clear();
   m_name->addItems(sorted);
   m_name->setCurrentIndex(-1);
@@ -105,8 +110,29 @@ void UserListDialog::OnRowSelected() {
   if (match >= 0) m_name->setCurrentIndex(match);
 }
 
+bool UserListDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  int key = static_cast<QKeyEvent*>(event)->key();
+  // Enter in the name box adds the typed name, rather than pressing Done.
+  if (watched == m_name->lineEdit() && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    OnAddUser();
+    return true;
+  }
+  if (watched == m_list && !m_list->selectedItems().isEmpty()) {
+    if (key == Qt::Key_Delete) {
+      OnDeleteUser();
+      return true;
+    }
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      OnEditUser();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
 std::string UserListDialog::TypedName() const {
-  return m_name->currentText().left(kNameRoom).toStdString();
+  return m_name->currentText().toStdString();
 }
 
 bool UserListDialog::Listed(const std::string& name) const {
@@ -126,7 +152,8 @@ void UserListDialog::OnAddUser() {
     m_context.modals.Message(this, UserExistsMessage(name));
     return;
   }
-  // A "|" or a control character in the name would break the line format of the password file.
+  // A name too long for the server's check, or with a "|" or a control character that would break the line
+  // format of the password file, is refused, never cut.
   if (auto refusal = CheckNewUserName(name)) {
     m_context.modals.Message(this, *refusal);
     return;
@@ -137,9 +164,9 @@ void UserListDialog::OnAddUser() {
     return;
   }
   std::string dir = cfg::ReadOr(m_context.config, cfg::kFDLDir, *temp);
-  // A new user: the password of one blank (so OK refuses it until one is typed), the anonymous directory,
-  // and the rights to log in, upload and download.
-  std::string initial = name + "||" + " ||" + dir + "||" + "1||1||1||" + "0||0||0||0||" + "0";
+  // A new user: no password (so OK refuses it until one is typed), the anonymous directory, and the rights to
+  // log in, upload and download.
+  std::string initial = name + "||" + "||" + dir + "||" + "1||1||1||" + "0||0||0||0||" + "0";
   UserInfoDialog info(initial, m_context.modals, this);
   if (!m_runInfo(info)) return;
   UserProfile profile = info.Entered();

@@ -24,13 +24,12 @@ struct UserDialogContext {
 };
 
 // "User List": the user names of the password file, and Add, Edit and Delete for the name in the "User
-// Name:" box. Every change is one read-modify-write of the password file, made at once.
+// Name:" box. Every change is one read-modify-write of the password file, made at once. Enter in the box
+// adds its name; on a selected row, Enter and a double-click edit, and Delete deletes after the question.
 class UserListDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kNameRoom = 18;  // the box is read with room for this many characters
-
   // Runs the "User Information" dialog; true for OK. Tests replace it to fill the dialog in.
   using InfoRunner = std::function<bool(UserInfoDialog&)>;
 
@@ -44,6 +43,9 @@ class UserListDialog : public QDialog {
 
   QTreeWidget* List() const { return m_list; }
   QComboBox* NameBox() const { return m_name; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Refresh();

@@ -76,7 +76,7 @@ class ClientDialogTest : public QObject {
     QCOMPARE(get.remoteName->text(), QString());
     QCOMPARE(get.localName->text(), QString("/srv/ftp/"));
     QCOMPARE(get.password->echoMode(), QLineEdit::Password);
-    QCOMPARE(get.passive->text(), QString("Passive mode"));
+    QCOMPARE(get.passive->text(), QString("Passive &mode"));
     QVERIFY(!get.passive->isChecked());
     FtpFileDialog put(true, *m_config, modals);
     QCOMPARE(put.windowTitle(), QString("FTP PUT File Information"));
@@ -194,7 +194,7 @@ class ClientDialogTest : public QObject {
     QCOMPARE(m_config->GetProfileString("FtpsTrusted", "ftp.example:21"), fingerprint);
     // The box as last used, per direction.
     QVERIFY(!FtpFileDialog(false, *m_config, modals).tls->isChecked());
-    QCOMPARE(FtpFileDialog(true, *m_config, modals).tls->text(), QString("TLS"));
+    QCOMPARE(FtpFileDialog(true, *m_config, modals).tls->text(), QString("&TLS"));
     started.back().tls = ftpc::FtpClientJob::Tls::Explicit;
     ftpc::SaveFtpClientValues(*m_config, started.back());
     QVERIFY(FtpFileDialog(false, *m_config, modals).tls->isChecked());
@@ -304,10 +304,10 @@ class ClientDialogTest : public QObject {
     TftpFileDialog d(false, *m_config, modals);
     auto* form = d.findChild<QFormLayout*>();
     QVERIFY(form);
-    const std::pair<QLineEdit*, QString> rows[] = {{d.localName, "Local file name:"},
-                                                   {d.blockSize, "Block size:"},
-                                                   {d.windowSize, "Window size:"},
-                                                   {d.timeout, "Timeout (s):"}};
+    const std::pair<QLineEdit*, QString> rows[] = {{d.localName, "&Local file name:"},
+                                                   {d.blockSize, "Block &size:"},
+                                                   {d.windowSize, "&Window size:"},
+                                                   {d.timeout, "&Timeout (s):"}};
     int previous = -1;
     for (const auto& [field, label] : rows) {
       int row = FormRowOf(*form, field);
@@ -350,6 +350,65 @@ class ClientDialogTest : public QObject {
     QCOMPARE(again.blockSize->text(), QString("1468"));
     QCOMPARE(again.windowSize->text(), QString());
     QCOMPARE(again.timeout->text(), QString("3"));
+  }
+
+  // A folder as the local name: a get saves into it under the remote file's name, as cp does; a put from it,
+  // or a get with no file name to save under, is refused before any row starts.
+  void aFolderAsTheLocalName() {
+    const std::string folder = Dir() + "incoming";
+    std::filesystem::create_directories(folder + "/sub");
+    const std::string noName =
+        folder + " is a folder. Please enter the name of the file to save the remote file as.";
+    const struct Case {
+      bool put;
+      const char* remote;
+      std::string local;
+      std::string taken;  // the local file of the job; empty: refused with `refusal`
+      std::string refusal;
+    } cases[] = {
+        {false, "boot/pxelinux.0", folder, folder + "/pxelinux.0", ""},
+        {false, "fw\\image.bin", folder + "/", folder + "/image.bin", ""},
+        {false, "plain.bin", folder + "/kept.bin", folder + "/kept.bin", ""},
+        {false, "dir/", folder, "", noName},
+        {false, "sub", folder, "", noName},
+        {true, "up.bin", folder, "", folder + " is a folder. Please choose the file to send."},
+    };
+    for (const Case& c : cases) {
+      RecordingModals modals;
+      TftpFileDialog tftp(c.put, *m_config, modals);
+      FtpFileDialog ftp(c.put, *m_config, modals);
+      ftp.user->setText("anonymous");
+      ftp.password->setText("guest@example.org");
+      for (auto [dialog, host, remote, local] : {std::tuple<QDialog*, QLineEdit*, QLineEdit*, QLineEdit*>{
+                                                     &tftp, tftp.host, tftp.remoteName, tftp.localName},
+                                                 std::tuple<QDialog*, QLineEdit*, QLineEdit*, QLineEdit*>{
+                                                     &ftp, ftp.host, ftp.remoteName, ftp.localName}}) {
+        modals.Clear();
+        host->setText("127.0.0.1");
+        remote->setText(c.remote);
+        local->setText(QString::fromStdString(c.local));
+        dialog->accept();
+        if (c.taken.empty()) {
+          QCOMPARE(modals.Messages(), std::vector<std::string>{c.refusal});
+          QVERIFY(dialog->result() != QDialog::Accepted);
+        } else {
+          QVERIFY(modals.Messages().empty());
+          QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        }
+      }
+      if (!c.taken.empty()) {
+        QCOMPARE(tftp.Job().localName, c.taken);
+        QCOMPARE(ftp.Job().localName, c.taken);
+      }
+    }
+  }
+
+  void everyControlHasItsOwnMnemonic() {
+    RecordingModals modals;
+    TftpFileDialog tftp(false, *m_config, modals);
+    QCOMPARE(MnemonicFaults(&tftp), std::vector<std::string>{});
+    FtpFileDialog ftp(true, *m_config, modals);
+    QCOMPARE(MnemonicFaults(&ftp), std::vector<std::string>{});
   }
 
   void tftpStartsASessionAndKeepsLastValues() {

@@ -73,13 +73,13 @@ class ConfigSheetTest : public QObject {
     QCOMPARE(f.sheet->Tabs()->tabText(1), QString("TFTP Configuration"));
     QCOMPARE(f.sheet->Tabs()->tabText(2), QString("FTP Configuration"));
     QCOMPARE(f.sheet->Tabs()->currentIndex(), 0);
-    QCOMPARE(f.sheet->General()->systemTray->text(), QString("Iconize program to System Tray?"));
-    QCOMPARE(f.sheet->General()->quorin->text(), QString("Allow this program to boot Quorins?"));
+    QCOMPARE(f.sheet->General()->systemTray->text(), QString("&Iconize program to System Tray?"));
+    QCOMPARE(f.sheet->General()->quorin->text(), QString("Allow this program to boot &Quorins?"));
     QCOMPARE(f.sheet->General()->quorin->toolTip(),
              QString("1 answers before the data has gone: a cut transfer then looks complete"));
-    QCOMPARE(f.sheet->Tftp()->browse->text(), QString("Browse Directories"));
-    QCOMPARE(f.sheet->Ftp()->anonAllowed->text(), QString("Allow anonymous access?   "));
-    QCOMPARE(f.sheet->Ftp()->editUsers->text(), QString("  Edit User Profile / Security List  "));
+    QCOMPARE(f.sheet->Tftp()->browse->text(), QString("&Browse Directories"));
+    QCOMPARE(f.sheet->Ftp()->anonAllowed->text(), QString("&Allow anonymous access?   "));
+    QCOMPARE(f.sheet->Ftp()->editUsers->text(), QString("  &Edit User Profile / Security List  "));
     auto* note = f.sheet->Ftp()->findChild<QLabel*>("note");
     QVERIFY(note);
     QCOMPARE(note->text().split('\n').size(), 4);
@@ -283,7 +283,7 @@ class ConfigSheetTest : public QObject {
     SheetFixture f(true, "[TFTP]\r\nTOptions=0\r\nTMaxBlockSize=1468\r\n");
     f.FillTftp("5", "5");
     TftpPage* page = f.sheet->Tftp();
-    QCOMPARE(page->options->text(), QString("Negotiate options (blksize, windowsize, tsize, timeout)"));
+    QCOMPARE(page->options->text(), QString("&Negotiate options (blksize, windowsize, tsize, timeout)"));
     QVERIFY(!page->options->isChecked());
     QCOMPARE(page->maxBlockSize->text(), QString("1468"));
     QCOMPARE(page->maxWindowSize->text(), QString("64"));  // missing from the file: its default

@@ -8,9 +8,9 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   hx::InitUiResources();
   int failures = 0;
-  for (auto run : {RunMainWindowTests, RunSessionListTests, RunConfigSheetTests, RunUserDialogTests,
-                   RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests, RunProgramTests,
-                   RunServersBesideWindowTests})
+  for (auto run : {RunMainWindowTests, RunSessionListTests, RunConfigSheetTests, RunSheetPortTests,
+                   RunUserDialogTests, RunClientDialogTests, RunLogViewerTests, RunTrayAndSplashTests,
+                   RunProgramTests, RunServersBesideWindowTests})
     failures += run(argc, argv);
   return failures == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
@@ -127,8 +128,8 @@ class UserDialogTest : public QObject {
     UserInfoDialog info(Profile("ann", stored, home), modals);
     auto* form = info.findChild<QFormLayout*>();
     QVERIFY(form != nullptr);
-    for (auto [field, label] : {std::pair{info.password, "User Password (6-128 chars) :"},
-                                std::pair{info.password2, "Repeat password to verify (6-128 chars) :"}}) {
+    for (auto [field, label] : {std::pair{info.password, "User Pass&word (6-128 chars) :"},
+                                std::pair{info.password2, "Repeat &password to verify (6-128 chars) :"}}) {
       QVERIFY(field->text().isEmpty());
       QCOMPARE(field->placeholderText(), QString("(unchanged)"));
       auto* shown = qobject_cast<QLabel*>(form->labelForField(field));
@@ -188,11 +189,11 @@ class UserDialogTest : public QObject {
     QCOMPARE(
         f.modals.Messages().back(),
         std::string("No user name specified!\r\nPlease specify a username in the \"User Name:\" box below"));
-    // A new user starts with a one-blank password, the anonymous directory, and login, upload, download.
+    // A new user starts without a password, with the anonymous directory, and login, upload, download.
     f.Type("bob");
     f.fill = UsersFixture::Password("bobpass");
     f.list->OnAddUser();
-    QCOMPARE(f.shownProfile, "bob| |" + f.Dir());
+    QCOMPARE(f.shownProfile, "bob||" + f.Dir());
     std::string line = PasswordFile(f.Dir(), *f.frontend).Find("bob");
     QVERIFY(ExtractField(line, "||", 1).starts_with("$y$"));
     QVERIFY(CheckPassword("bobpass", ExtractField(line, "||", 1)));
@@ -218,11 +219,17 @@ class UserDialogTest : public QObject {
     f.list->OnAddUser();
     QCOMPARE(f.modals.Messages(), std::vector<std::string>{PasswordTooShortMessage()});
     QCOMPARE(f.FileNames().size(), size_t{2});
-    // A name longer than the box reads is cut to 18 characters.
+    // A name longer than a user name may be is refused with the limit, never cut.
     f.Type("abcdefghijklmnopqrst");
     f.fill = UsersFixture::Password("longname");
+    f.modals.Clear();
     f.list->OnAddUser();
-    QCOMPARE(f.FileNames().back(), std::string("abcdefghijklmnopqr"));
+    QCOMPARE(f.modals.Messages(),
+             std::vector<std::string>{"User name must be no more than 19 characters long!"});
+    QCOMPARE(f.FileNames().size(), size_t{2});
+    f.Type("abcdefghijklmnopqrs");
+    f.list->OnAddUser();
+    QCOMPARE(f.FileNames().back(), std::string("abcdefghijklmnopqrs"));
     // A name that would break the file's format is refused.
     f.Type("a||b");
     f.modals.Clear();
@@ -240,8 +247,8 @@ class UserDialogTest : public QObject {
     }
     QTreeWidget* list = f.list->List();
     QCOMPARE(list->headerItem()->text(0), QString("User Names"));
-    QCOMPARE(list->topLevelItem(0)->text(0), QString("zed"));
-    QCOMPARE(list->topLevelItem(2)->text(0), QString("Al"));
+    QCOMPARE(list->topLevelItem(0)->text(0), QString("Al"));
+    QCOMPARE(list->topLevelItem(2)->text(0), QString("zed"));
     QCOMPARE(f.list->NameBox()->itemText(0), QString("Al"));
     QCOMPARE(f.list->NameBox()->itemText(2), QString("zed"));
     list->topLevelItem(1)->setSelected(true);
@@ -311,6 +318,95 @@ class UserDialogTest : public QObject {
     QVERIFY(f.FileNames().empty());
     QCOMPARE(f.list->List()->topLevelItemCount(), 0);
     QCOMPARE(f.list->NameBox()->count(), 0);
+  }
+
+  // Typed as a person types it, after a click into each field, the new user's password logs in at the
+  // window's own FTP server.
+  void aNewUsersTypedPasswordLogsInOverFtp() {
+    WindowFixture::Options o;
+    o.realServices = true;
+    o.ini = "[TFTP]\r\nTPort=0\r\n[FTP]\r\nFPort=0\r\nFDataPort=0\r\n";
+    WindowFixture f(o);
+    QVERIFY(f.app->FtpPort());
+    UserListDialog list(UserDialogContext{f.Config(), f.modals, *f.frontend, f.Dir()});
+    list.SetInfoRunner([](UserInfoDialog& info) {
+      info.show();
+      for (QLineEdit* field : {info.password, info.password2}) {
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTest::keyClicks(field, "secret1");
+      }
+      info.accept();
+      return info.result() == QDialog::Accepted;
+    });
+    list.NameBox()->setEditText("carol");
+    list.OnAddUser();
+    QVERIFY(f.modals.Messages().empty());
+    const char* login =
+        "import ftplib, sys\n"
+        "ftp = ftplib.FTP()\n"
+        "ftp.connect('127.0.0.1', int(sys.argv[1]), timeout=30)\n"
+        "print(ftp.login(sys.argv[2], sys.argv[3]))\n"
+        "ftp.quit()\n";
+    QProcess python;
+    python.start("python3", {"-c", login, QString::number(*f.app->FtpPort()), "carol", "secret1"});
+    QVERIFY2(python.waitForStarted(30000), "python3 (the FTP client of this test) was not found");
+    QVERIFY(python.waitForFinished(60000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    QVERIFY(python.readAllStandardOutput().startsWith("230"));
+  }
+
+  // Enter in the name box adds; a double-click or Enter on a row edits it; Delete deletes after the question.
+  void keysAndDoubleClickActOnTheList() {
+    UsersFixture f;
+    f.fill = UsersFixture::Password("passwd");
+    f.list->show();
+    f.list->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.list.get()));
+    QLineEdit* box = f.list->NameBox()->lineEdit();
+    for (const char* name : {"amy", "bo"}) {
+      box->setFocus();
+      box->clear();
+      QTest::keyClicks(box, name);
+      QTest::keyClick(box, Qt::Key_Return);
+    }
+    QCOMPARE(f.FileNames(), (std::vector<std::string>{"amy", "bo"}));
+    QVERIFY(f.list->isVisible());
+    QTreeWidget* list = f.list->List();
+    const struct Action {
+      int row;
+      std::function<void()> act;
+      std::string edited;  // the profile the dialog showed
+    } edits[] = {
+        {1,
+         [&] {
+           QPoint at = list->visualItemRect(list->topLevelItem(1)).center();
+           QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+           QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+         },
+         "bo|"},
+        {0, [&] { QTest::keyClick(list, Qt::Key_Return); }, "amy|"},
+    };
+    for (const Action& action : edits) {
+      list->setFocus();
+      list->setCurrentItem(list->topLevelItem(action.row));
+      f.shownProfile.clear();
+      action.act();
+      QVERIFY2(f.shownProfile.starts_with(action.edited), (action.edited + " got " + f.shownProfile).c_str());
+    }
+    list->setCurrentItem(list->topLevelItem(1));
+    f.modals.answers = {true};
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(f.modals.questions.back(),
+             std::string("This will permanently delete the user bo!\r\nAre you sure you want to do this?"));
+    QCOMPARE(f.FileNames(), std::vector<std::string>{"amy"});
+    QVERIFY(f.list->isVisible());
+  }
+
+  void everyControlHasItsOwnMnemonic() {
+    UsersFixture f;
+    QCOMPARE(MnemonicFaults(f.list.get()), std::vector<std::string>{});
+    UserInfoDialog info(Profile("ann", "", f.Dir()), f.modals);
+    QCOMPARE(MnemonicFaults(&info), std::vector<std::string>{});
   }
 
   // The name is typed into the box and the focus leaves it, as a person would before pressing a button.

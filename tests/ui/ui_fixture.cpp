@@ -3,7 +3,15 @@
 #include <fstream>
 #include <sstream>
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QToolButton>
+#include <map>
+#include <set>
 
 #include "ftp/server/ftp_listener.h"
 #include "tftp/tftp_listener.h"
@@ -58,6 +66,41 @@ int OpenMessageBoxes() {
   for (QWidget* widget : QApplication::topLevelWidgets())
     if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) ++open;
   return open;
+}
+
+std::vector<std::string> MnemonicFaults(QWidget* page) {
+  std::vector<std::string> faults;
+  std::map<QChar, QString> owners;
+  std::set<QWidget*> labelled;
+  auto take = [&](const QString& text) {
+    int at = text.indexOf('&');
+    if (at < 0 || at + 1 >= text.size()) {
+      faults.push_back("no mnemonic: " + text.toStdString());
+      return;
+    }
+    QChar key = text[at + 1].toLower();
+    if (owners.count(key))
+      faults.push_back("'" + QString(key).toStdString() + "' on both " + owners[key].toStdString() + " and " +
+                       text.toStdString());
+    owners[key] = text;
+  };
+  for (QAbstractButton* button : page->findChildren<QAbstractButton*>()) {
+    if (qobject_cast<QToolButton*>(button) || qobject_cast<QDialogButtonBox*>(button->parentWidget()))
+      continue;
+    take(button->text());
+  }
+  for (QLabel* label : page->findChildren<QLabel*>()) {
+    if (!label->buddy()) continue;
+    take(label->text());
+    labelled.insert(label->buddy());
+  }
+  for (QWidget* field : page->findChildren<QWidget*>()) {
+    bool isField = qobject_cast<QComboBox*>(field) ||
+                   (qobject_cast<QLineEdit*>(field) && !qobject_cast<QComboBox*>(field->parentWidget()));
+    if (isField && !labelled.count(field))
+      faults.push_back("no label leads to " + field->objectName().toStdString());
+  }
+  return faults;
 }
 
 void WriteText(const std::string& path, const std::string& text) {

@@ -99,10 +99,12 @@ struct ListenerSwitches {
   std::atomic<bool> tftpOpens{true};
   std::atomic<bool> ftpOpens{true};
   std::atomic<int> ftpMade{0};  // FTP listeners made so far
+  std::atomic<int> tftpMade{0};
 };
 
 inline ServerApp::Services FakeServices(std::shared_ptr<ListenerSwitches> switches) {
   return {[switches](AppContext& c, asio::io_context&) {
+            ++switches->tftpMade;
             return std::make_unique<FakeListener>(c, switches->tftpOpens.load(), "TFTP listener failed");
           },
           [switches](AppContext& c, asio::io_context&) {
@@ -148,6 +150,11 @@ QPointer<QTimer> OnNextModal(std::function<void(QWidget*)> act);
 
 // The message boxes on the screen.
 int OpenMessageBoxes();
+
+// What keeps the keyboard from reaching every control of `page`: a button or a field's label without a
+// mnemonic, a field without a label that leads to it, two controls with one mnemonic. The OK and Cancel of a
+// button box are left out: Enter and Escape press them.
+std::vector<std::string> MnemonicFaults(QWidget* page);
 
 // Writes a file whole.
 void WriteText(const std::string& path, const std::string& text);

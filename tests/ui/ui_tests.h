@@ -4,6 +4,7 @@
 int RunMainWindowTests(int argc, char** argv);
 int RunSessionListTests(int argc, char** argv);
 int RunConfigSheetTests(int argc, char** argv);
+int RunSheetPortTests(int argc, char** argv);
 int RunUserDialogTests(int argc, char** argv);
 int RunClientDialogTests(int argc, char** argv);
 int RunLogViewerTests(int argc, char** argv);

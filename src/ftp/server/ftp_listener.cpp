@@ -53,9 +53,13 @@ class FtpListener : public Listener {
       std::error_code ignored;
       acceptor.set_option(asio::socket_base::reuse_address(true), ignored);
     });
-    if (failure) return Fail(ListenFailureText("FTP", *failure, port, cfg::kFPort.key));
+    if (failure) {
+      m_portTaken = failure->error == asio::error::address_in_use;
+      return Fail(ListenFailureText("FTP", *failure, port, cfg::kFPort.key));
+    }
     std::error_code error;
     m_acceptor.listen(asio::socket_base::max_listen_connections, error);
+    m_portTaken = error == asio::error::address_in_use;
     if (error) return Fail("Error creating FTP Server socket.\r\nPerhaps another FTP server is running?");
     m_port = m_acceptor.local_endpoint(error).port();
     LoadTls();
@@ -66,6 +70,7 @@ class FtpListener : public Listener {
   }
 
   std::uint16_t Port() const override { return m_port; }
+  bool PortTaken() const override { return m_portTaken; }
 
  private:
   // The certificate is read (or made) when the service starts, so that a new one takes effect with a
@@ -182,6 +187,7 @@ class FtpListener : public Listener {
   asio::ip::tcp::acceptor m_implicitAcceptor;  // FImplicitPort: TLS from the first byte
   asio::steady_timer m_retryTimer;
   std::uint16_t m_port = 0;
+  bool m_portTaken = false;
   int m_reserve = -1;
   AllowGate m_allow;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
