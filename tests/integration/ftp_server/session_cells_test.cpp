@@ -100,7 +100,7 @@ TEST_F(FtpSessionCellsTest, FailedTransferKeepsItsStatusPastQuit) {
     std::vector<std::string> commands;  // before QUIT; "RETR here.txt" takes its data
     std::string status;                 // after QUIT
   };
-  const std::string missing = "550 " + (Root() / "missing.bin").string();
+  const std::string missing = "550 File unavailable";
   const std::string goodbye = "221 Service closing control connection";
   const Case cases[] = {
       {{"RETR missing.bin"}, missing},
