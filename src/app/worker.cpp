@@ -45,6 +45,16 @@ void Worker::RequestStop() {
   });
 }
 
+void Worker::Act(SessionAction action) {
+  Post([this, action] {
+    if (!HasEnded()) OnAction(action);
+  });
+}
+
+unsigned Worker::OfferedActions() const {
+  return HasEnded() ? 0 : m_offered.load(std::memory_order_acquire);
+}
+
 void Worker::Join() {
   // Rare (the end of the program, tests): a short poll keeps the handlers' bookkeeping to one counter.
   while (!Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -12,6 +12,14 @@ namespace hx {
 
 class SessionLoops;
 
+// What the operator can do to a running session from its row.
+enum class SessionAction { CancelTransfer, Disconnect };
+// The actions a session offers now, as bits of a mask.
+inline constexpr unsigned kOffersCancel = 1;
+inline constexpr unsigned kOffersDisconnect = 2;
+// The Status of a client or TFTP transfer that the operator cancelled, and the text of the TFTP ERROR.
+inline constexpr const char* kCancelledText = "Transfer cancelled by the operator";
+
 // What a session's handlers run on: a strand of the shared session loop, so that no two of them overlap.
 using SessionExecutor = asio::strand<asio::io_context::executor_type>;
 
@@ -37,6 +45,13 @@ class Worker {
   bool Finished() const;
   // Asks the worker to end; safe from any thread, any number of times.
   void RequestStop();
+  // Posts the operator's action to the session's strand and returns at once; a session to which it does
+  // not apply (any more) ignores it. Safe from any thread.
+  void Act(SessionAction action);
+  // The actions that apply to the session now (kOffers... bits); none once it has ended. Any thread.
+  unsigned OfferedActions() const;
+  // The session says which actions apply to it now; called on its strand.
+  void Offer(unsigned actions) { m_offered.store(actions, std::memory_order_release); }
   // Waits until the worker has finished. Only for a worker that has finished or was asked to stop.
   void Join();
 
@@ -67,6 +82,8 @@ class Worker {
   virtual void Run() { End(); }
   // Called on the strand for a stop request to a session that has not ended. The default ends it.
   virtual void OnStopRequest() { End(); }
+  // Called on the strand for an operator's action on a session that has not ended. The default ignores it.
+  virtual void OnAction(SessionAction) {}
   // The session has ended: it starts nothing new, and its sockets and files are closed or closing.
   void End() { m_ended.store(true, std::memory_order_release); }
   bool HasEnded() const { return m_ended.load(std::memory_order_acquire); }
@@ -120,6 +137,7 @@ class Worker {
   AddressSlot m_addressSlot;
   std::atomic<int> m_pending{0};
   std::atomic<bool> m_ended{false};
+  std::atomic<unsigned> m_offered{0};
 };
 
 // The number that names the running session in debug lines ("Thread %d"): the session's id inside one of its

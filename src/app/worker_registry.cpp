@@ -139,6 +139,29 @@ void WorkerRegistry::SetSessionText(int sessionId, int column, std::string_view 
   if (changed) m_frontend.CellChanged(sessionId, column, shown);
 }
 
+Worker* WorkerRegistry::FindWorker(int sessionId) const {
+  for (const auto* list : {&m_tftpWorkers, &m_ftpWorkers})
+    for (const auto& worker : *list)
+      if (worker->m_nSessionId == sessionId) return worker.get();
+  return nullptr;
+}
+
+bool WorkerRegistry::Act(int sessionId, SessionAction action) {
+  // Under the lock, so that the worker cannot be reaped between finding it and posting to it; the post
+  // itself never waits.
+  std::lock_guard guard(m_registryLock);
+  Worker* worker = FindWorker(sessionId);
+  if (!worker || worker->Finished()) return false;
+  worker->Act(action);
+  return true;
+}
+
+unsigned WorkerRegistry::OfferedActions(int sessionId) const {
+  std::lock_guard guard(m_registryLock);
+  Worker* worker = FindWorker(sessionId);
+  return worker ? worker->OfferedActions() : 0;
+}
+
 void WorkerRegistry::ReapFinishedWorkers() {
   std::list<std::unique_ptr<Worker>> finished;
   size_t removedRows = 0;

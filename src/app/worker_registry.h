@@ -68,6 +68,12 @@ class WorkerRegistry {
   // missing row is not an error.
   void SetSessionText(int sessionId, int column, std::string_view text);
 
+  // The operator's action on session `sessionId`: posted to its worker, never waited for. False when no
+  // running worker has that id.
+  bool Act(int sessionId, SessionAction action);
+  // The actions that session `sessionId` offers now (kOffers... bits); 0 when it is not running.
+  unsigned OfferedActions(int sessionId) const;
+
   // Destroys the workers whose threads have ended; rows stay.
   void ReapFinishedWorkers();
   // Removes the rows of every session that is neither running nor the version row.
@@ -88,6 +94,8 @@ class WorkerRegistry {
   // The ids of the rows that stay when completed ones are cleared, sorted: the version row and every
   // worker's.
   std::vector<int> LiveIds() const;
+  // The worker of a session id, or nullptr; under the registry lock.
+  Worker* FindWorker(int sessionId) const;
   size_t StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval,
                   int maxRequests);
 

@@ -109,13 +109,11 @@ void TftpClientSession::StartClient(Side side) {
 
   std::optional<Endpoint> server = ResolveServer();
   if (!server) {
-    SetCell(kColStatus, std::string(SendFailurePrefix(put)) + SocketErrorText(kErrInvalidArgument));
-    Finish();
+    FailBeforeRequest(std::string(SendFailurePrefix(put)) + SocketErrorText(kErrInvalidArgument));
     return;
   }
   if (OpenSocket(server->protocol())) {
-    SetCell(kColStatus, "Could not create socket");
-    Finish();
+    FailBeforeRequest("Could not create socket");
     return;
   }
 
@@ -130,6 +128,12 @@ void TftpClientSession::StartClient(Side side) {
   clientRequest.noAnswerPrefix = NoAnswerPrefix(put);
   Execute(engine.StartClient(std::move(file), clientRequest, Now()));
   AwaitFirstAnswer();
+}
+
+void TftpClientSession::FailBeforeRequest(const std::string& text) {
+  SetCell(kColStatus, text);
+  LogLine("TFTP: ERROR. " + text);
+  Finish();
 }
 
 std::optional<Endpoint> TftpClientSession::ResolveServer() {

@@ -38,6 +38,8 @@ class TftpClientSession : public TftpSession {
   void StartClientGet();
   void StartClientPut();
   void StartClient(Side side);
+  // The request cannot go out: Status and the log say why, and the session ends.
+  void FailBeforeRequest(const std::string& text);
   // The address of the server, or nullopt when the host text is neither an address nor a known name.
   std::optional<Endpoint> ResolveServer();
   // Whether a port-unreachable report for what this socket sent fails its next receive. Only wanted while

@@ -8,6 +8,7 @@
 
 #include "app/config_keys.h"
 #include "app/frontend.h"
+#include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "app/transfer_log.h"
 #include "app/worker_registry.h"
@@ -26,7 +27,9 @@ TftpSession::TftpSession(AppContext& context)
       m_context(context),
       m_settings(context.config),
       m_socket(m_executor),
-      m_timer(context.clock.MakeTimer(m_executor)) {}
+      m_timer(context.clock.MakeTimer(m_executor)) {
+  Offer(kOffersCancel);
+}
 
 TftpSession::~TftpSession() = default;
 
@@ -154,9 +157,21 @@ void TftpSession::OnStopRequest() {
   Finish();
 }
 
+void TftpSession::OnAction(SessionAction action) {
+  if (action != SessionAction::CancelTransfer || m_ended) return;
+  if (m_engine) {
+    Execute(m_engine->Cancel());
+    return;
+  }
+  SetCell(kColStatus, kCancelledText);
+  LogLine("TFTP: Transfer cancelled by the operator");
+  Finish();
+}
+
 void TftpSession::Finish() {
   if (m_ended) return;
   m_ended = true;
+  Offer(0);
   std::error_code ignored;
   m_timer->Cancel();
   m_socket.close(ignored);

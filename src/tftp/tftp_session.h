@@ -51,6 +51,8 @@ class TftpSession : public Worker {
   // it, also when the session was stopped in the middle of a transfer.
   void Finish();
   void OnStopRequest() override;
+  // Cancelling ends the transfer as the engine says; before the engine has started, the session just ends.
+  void OnAction(SessionAction action) override;
 
   AppContext& m_context;
   ConfigEngineSettings m_settings;

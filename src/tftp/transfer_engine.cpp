@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/address_text.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
+#include "app/worker.h"
 #include "tftp/option_packets.h"
 
 namespace hx::tftp {
@@ -104,6 +106,32 @@ void TransferEngine::SendRejection(const Rejection& rejection) {
 void TransferEngine::ReportError(std::uint16_t code, std::string text) {
   SendRejection(Rejection{code, std::move(text), {}});
   EndSession();
+}
+
+void TransferEngine::Fail(std::string text) {
+  Status(text);
+  if (m_options.clientSide) Log("TFTP: ERROR. " + text);
+  EndSession();
+}
+
+std::span<const Action> TransferEngine::Cancel() {
+  Begin();
+  if (m_state == State::Ended) return Done();
+  if (m_state != State::Dally) {
+    // Before a client's first answer the peer is only the server's port, which expects requests.
+    if (m_peer && m_state != State::AwaitAnswer) {
+      PacketBuffer& packet = m_errorPackets.emplace_back();
+      size_t length = BuildError(packet, kErrNotDefined, kCancelledText);
+      Send(std::span(packet.data(), length), *m_peer, false);
+    }
+    Status(kCancelledText);
+    std::string peer = m_peer
+                           ? " with " + AddressText(m_peer->address()) + ":" + std::to_string(m_peer->port())
+                           : std::string();
+    Log("TFTP: Transfer" + peer + " cancelled by the operator");
+  }
+  EndSession();
+  return Done();
 }
 
 std::span<const Action> TransferEngine::Reject(std::span<const Rejection> rejections) {
@@ -307,15 +335,13 @@ void TransferEngine::OnOack(const Packet& packet, TimePoint now) {
 void TransferEngine::OnReceivingSide(const Packet& packet, TimePoint now) {
   switch (packet.kind) {
     case Packet::Kind::Empty:
-      Status("Connection closed by peer");
-      EndSession();
+      Fail("Connection closed by peer");
       return;
     case Packet::Kind::Data:
       OnData(packet, now);
       return;
     case Packet::Kind::Error:
-      Status("Received error code from peer. Aborting. Error = " + std::string(packet.text));
-      EndSession();
+      Fail("Received error code from peer. Aborting. Error = " + std::string(packet.text));
       return;
     default:
       ReportError(kErrNotDefined, "Unknown packet type. Aborting");
@@ -390,13 +416,11 @@ std::span<const Action> TransferEngine::OnReceiveFailed(int socketError) {
 void TransferEngine::FailReceive(int socketError) {
   switch (m_state) {
     case State::AwaitAnswer:
-      Status(m_noAnswerPrefix + SocketErrorText(socketError));
-      EndSession();
+      Fail(m_noAnswerPrefix + SocketErrorText(socketError));
       break;
     case State::Transfer:
-      Status(m_options.side == Side::Sending ? Format("Got socket error. Aborting! Code = %i", socketError)
-                                             : Format("Socket Error. Error = %i", socketError));
-      EndSession();
+      Fail(m_options.side == Side::Sending ? Format("Got socket error. Aborting! Code = %i", socketError)
+                                           : Format("Socket Error. Error = %i", socketError));
       break;
     case State::Dally:
       EndSession();
@@ -411,12 +435,10 @@ std::span<const Action> TransferEngine::OnSendFailed(int socketError) {
   Begin();
   switch (m_state) {
     case State::AwaitAnswer:
-      Status(m_sendFailurePrefix + SocketErrorText(socketError));
-      EndSession();
+      Fail(m_sendFailurePrefix + SocketErrorText(socketError));
       break;
     case State::Transfer:
-      Status(SocketErrorText(socketError));
-      EndSession();
+      Fail(SocketErrorText(socketError));
       break;
     default:
       break;
@@ -441,8 +463,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
     return Done();
   }
   if (m_state == State::AwaitAnswer) {
-    Status(m_noAnswerPrefix + SocketErrorText(m_noAnswerError));
-    EndSession();
+    Fail(m_noAnswerPrefix + SocketErrorText(m_noAnswerError));
     return Done();
   }
   if (m_nRetriesLeft > 0 && now < m_lastHeard + kMaxSilence) {
@@ -460,8 +481,7 @@ std::span<const Action> TransferEngine::OnTimer(TimePoint now) {
     return Done();
   }
   if (DebugOn()) DebugLine(Format("TFTP: Thread: %d No more retries left", m_options.threadNumber));
-  Status("No more retries left. Aborting");
-  EndSession();
+  Fail("No more retries left. Aborting");
   return Done();
 }
 

@@ -166,6 +166,10 @@ class TransferEngine {
   std::span<const Action> OnSendFailed(int socketError);
   // The timer fired. A call before the deadline, or without one, does nothing.
   std::span<const Action> OnTimer(TimePoint now);
+  // The operator cancels the transfer: ERROR 0 kCancelledText to the peer (once it has answered), the same
+  // as Status, a log line that names the peer, then the end. A receiving side that has shown its success
+  // only stops waiting for a repeated final block.
+  std::span<const Action> Cancel();
 
   bool Ended() const { return m_state == State::Ended; }
   // When OnTimer is due: the retransmission deadline, or the next burst of a paced window if that is nearer.
@@ -204,6 +208,9 @@ class TransferEngine {
   void EndSession();
   void SendRejection(const Rejection& rejection);
   void ReportError(std::uint16_t code, std::string text);
+  // Ends the transfer with the failure `text` in Status; a client logs it as well, as a server logs the
+  // errors it sends.
+  void Fail(std::string text);
   void FailReceive(int socketError);
   void AddToTotal(size_t count);
   // Applies what was granted: block size, window, timeout, and the announced size as the row's total.

@@ -92,8 +92,7 @@ void TransferEngine::SendProbe() {
 void TransferEngine::OnSendingSide(const Packet& packet, TimePoint now) {
   switch (packet.kind) {
     case Packet::Kind::Empty:
-      Status("Connection closed by peer!");
-      EndSession();
+      Fail("Connection closed by peer!");
       return;
     case Packet::Kind::Ack:
       if (DebugOn())
@@ -101,8 +100,7 @@ void TransferEngine::OnSendingSide(const Packet& packet, TimePoint now) {
       OnAck(packet.number, now);
       return;
     case Packet::Kind::Error:
-      Status("Error received from peer: " + std::string(packet.text));
-      EndSession();
+      Fail("Error received from peer: " + std::string(packet.text));
       return;
     default:
       ReportError(kErrNotDefined, "Unknown packet received. Aborting!");

@@ -25,6 +25,7 @@
 #include "ui/beside_gui.h"
 #include "ui/modals.h"
 #include "ui/notice_pane.h"
+#include "ui/session_actions.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
 #include "ui/splash_panel.h"
@@ -228,6 +229,7 @@ void MainWindow::BuildList() {
   m_sorted->setSortRole(kSortRole);
   m_list = new SessionView(central);
   m_list->setModel(m_sorted);
+  m_rowActions = new SessionActions(*m_list, m_app.Registry(), m_options.openUrl, this);
   layout->addWidget(m_list);
   setCentralWidget(central);
   ReadColumnWidths();

@@ -27,6 +27,7 @@ class Modals;
 class NoticePane;
 class OutputViewer;
 class ServerApp;
+class SessionActions;
 class SessionModel;
 class SessionView;
 class WindowFrontend;
@@ -87,6 +88,7 @@ class MainWindow : public QMainWindow {
   QString FtpPaneText() const { return m_ftpPane->text(); }
   SessionView* SessionList() const { return m_list; }
   SessionModel* Sessions() const { return m_model; }
+  SessionActions* RowActions() const { return m_rowActions; }
   QString ActivityPaneText() const { return m_activityPane->text(); }
   NoticePane* Notices() const { return m_notices; }
   // Brings Progress and the activity pane up to date (a timer does it a few times a second).
@@ -165,6 +167,7 @@ class MainWindow : public QMainWindow {
   SessionModel* m_model = nullptr;
   QSortFilterProxyModel* m_sorted = nullptr;
   SessionView* m_list = nullptr;
+  SessionActions* m_rowActions = nullptr;  // the list's context menu and keys
   QMenu* m_trayMenu = nullptr;
   // The viewers while they are open.
   QPointer<OutputViewer> m_logViewer;

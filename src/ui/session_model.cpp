@@ -134,7 +134,8 @@ bool SessionModel::Failed(int row) const {
   int index = DisplayRow(row);
   if (row < 0 || index < 0) return false;
   const SessionRow& session = m_rows[static_cast<size_t>(index)];
-  return session.id != 0 && IsFailureStatus(session.cells[kColType], session.cells[kColStatus]);
+  return session.id != 0 &&
+         IsFailureStatus(session.cells[kColType], session.cells[kColStatus], session.cells[kColCommand]);
 }
 
 void SessionModel::Insert(int id) {

@@ -77,6 +77,10 @@ constexpr std::array kFailures = {
     StatusText{Match::Start, "Error writing local file: "},
     StatusText{Match::Start, "Error reading local file: "},
     StatusText{Match::Whole, "Error: the session failed unexpectedly"},
+    // The operator's actions from the row.
+    StatusText{Match::Whole, "Transfer cancelled by the operator"},
+    StatusText{Match::Whole, "426 Transfer aborted by the operator"},
+    StatusText{Match::Whole, "421 Disconnected by the operator"},
 };
 
 // Texts of sessions and transfers that ended well.
@@ -127,11 +131,37 @@ bool IsFtpClient(std::string_view type) {
   return type == "Ftp Client" || type == "Ftps Cli";
 }
 
+// The FTP server's rows. Their Status is the last reply the server sent and their Command the last line the
+// client sent.
+bool IsFtpServer(std::string_view type) {
+  return type == "Ftp Srv" || type == "Ftps Srv";
+}
+
+// The commands whose refusal at the server is a failed transfer, and QUIT: a session whose transfer or login
+// failed keeps that refusal as its Status when the client says goodbye, so a refusal beside QUIT is one. A
+// refused CWD or SIZE is part of a client's ordinary conversation and is not.
+bool RefusalFails(std::string_view command) {
+  std::string_view verb = command.substr(0, command.find(' '));
+  constexpr std::array<std::string_view, 8> kVerbs = {"RETR", "STOR", "STOU", "APPE",
+                                                      "LIST", "NLST", "MLSD", "QUIT"};
+  for (std::string_view known : kVerbs) {
+    if (verb.size() != known.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < verb.size() && same; ++i)
+      same = (verb[i] & ~0x20) == known[i];  // letters only: case does not matter
+    if (same) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-bool IsFailureStatus(std::string_view type, std::string_view status) {
+bool IsFailureStatus(std::string_view type, std::string_view status, std::string_view command) {
   if (InTable(kFailures, status)) return true;
-  return IsFtpClient(type) && IsRefusalReply(status);
+  if (!IsRefusalReply(status)) return false;
+  if (IsFtpClient(type)) return true;
+  // At the server every 530 is a login refused.
+  return IsFtpServer(type) && (status.starts_with("530") || RefusalFails(command));
 }
 
 bool IsEndStatus(std::string_view type, std::string_view status) {

@@ -4,15 +4,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAbstractProxyModel>
+#include <QMenu>
 #include <QTest>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
 #include "app/config_keys.h"
+#include "app/worker_registry.h"
 #include "ui/notice_pane.h"
+#include "ui/session_actions.h"
+#include "ui/session_model.h"
+#include "ui/session_view.h"
 #include "ui_fixture.h"
 #include "ui_tests.h"
 
@@ -107,6 +115,30 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Selects the row of a session in the list, whatever proxies stand between the list and the model; false
+// when the list does not show it.
+bool SelectSession(SessionView& list, int id) {
+  QAbstractItemModel* shown = list.model();
+  for (int row = 0; row < shown->rowCount(); ++row) {
+    QModelIndex source = shown->index(row, 0);
+    while (auto* proxy = qobject_cast<const QAbstractProxyModel*>(source.model()))
+      source = proxy->mapToSource(source);
+    auto* model = qobject_cast<const SessionModel*>(source.model());
+    if (!model || model->SessionIdAt(source.row()) != id) continue;
+    list.selectRow(row);
+    return true;
+  }
+  return false;
+}
+
+// The item of the row menu with that text, the menu shown for the selected rows.
+QAction* MenuItem(MainWindow& window, const QString& text) {
+  window.RowActions()->ShowMenu(QPoint(5, 5));
+  for (QAction* action : window.RowActions()->Menu()->actions())
+    if (action->text() == text) return action;
+  return nullptr;
+}
+
 }  // namespace
 
 class ServersBesideWindowTest : public QObject {
@@ -177,6 +209,85 @@ class ServersBesideWindowTest : public QObject {
     QVERIFY(f.modals.Messages().empty());
     QCOMPARE(OpenMessageBoxes(), 1);
     QVERIFY(!QApplication::activeModalWidget());
+  }
+
+  // The operator ends sessions from their rows: a TFTP download that its peer stops acknowledging, and an
+  // FTP download that its client stops reading, then that FTP connection itself.
+  void cancelAndDisconnectFromTheRowMenu() {
+    QTemporaryDir files;
+    const std::string served = files.path().toStdString() + "/";
+    WriteText(served + "small.bin", std::string(5000, 's'));
+    { std::ofstream(served + "big.bin"); }
+    std::filesystem::resize_file(served + "big.bin", 256ULL << 20);  // sparse; more than any socket holds
+    WindowFixture::Options options;
+    options.ini = "[General]\r\nLogging=0\r\n[TFTP]\r\nTPort=0\r\nTDLDir=" + served +
+                  "\r\n[FTP]\r\nFPort=0\r\nFDataPort=0\r\nAnonAllowed=1\r\nFDLDir=" + served + "\r\n";
+    options.realServices = true;
+    WindowFixture f(options);
+    QVERIFY(f.started);
+    WorkerRegistry& registry = f.app->Registry();
+    MainWindow& window = *f.window;
+
+    // TFTP: the first block comes and is never acknowledged; the session waits for its ACK.
+    Socket udp(SOCK_DGRAM);
+    std::string request = std::string("\0\1", 2) + "small.bin" + '\0' + "octet" + '\0';
+    sockaddr_in server = Loopback(*f.app->TftpPort());
+    ::sendto(udp.Fd(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&server),
+             sizeof server);
+    char packet[600];
+    QVERIFY(::recv(udp.Fd(), packet, sizeof packet, 0) == 516 && packet[1] == 3);
+    const int tftpId = registry.LastSessionId();
+    QTRY_VERIFY(SelectSession(*window.SessionList(), tftpId));
+    QVERIFY(!MenuItem(window, "&Disconnect")->isEnabled());
+    QAction* cancel = MenuItem(window, "&Cancel transfer");
+    QVERIFY(cancel->isEnabled());
+    cancel->trigger();
+    window.RowActions()->Menu()->hide();
+    // The peer hears why (after any block sent again meanwhile).
+    ssize_t got = 0;
+    int reads = 0;
+    do {
+      got = ::recv(udp.Fd(), packet, sizeof packet - 1, 0);
+    } while (got > 1 && packet[1] == 3 && ++reads < 10);
+    QVERIFY(got > 4 && packet[1] == 5 && packet[3] == 0);
+    packet[got] = '\0';
+    QCOMPARE(std::string(packet + 4), std::string("Transfer cancelled by the operator"));
+    QTRY_COMPARE(window.Sessions()->Cell(window.Sessions()->RowOf(tftpId), kColStatus),
+                 QString("Transfer cancelled by the operator"));
+    QVERIFY(window.Sessions()->Failed(window.Sessions()->RowOf(tftpId)));
+
+    // FTP: a passive download of a file larger than the socket buffers, whose data nobody reads.
+    Control control(*f.app->FtpPort());
+    QVERIFY(control.LogIn());
+    const std::string pasv = control.Command("PASV");
+    const auto open = pasv.find('(');
+    QVERIFY2(pasv.starts_with("227") && open != std::string::npos, pasv.c_str());
+    int a[6] = {};
+    QCOMPARE(
+        std::sscanf(pasv.c_str() + open, "(%d,%d,%d,%d,%d,%d)", &a[0], &a[1], &a[2], &a[3], &a[4], &a[5]), 6);
+    Socket data(SOCK_STREAM);
+    int small = 4096;
+    ::setsockopt(data.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in dataAddress = Loopback(static_cast<std::uint16_t>(a[4] * 256 + a[5]));
+    QCOMPARE(::connect(data.Fd(), reinterpret_cast<sockaddr*>(&dataAddress), sizeof dataAddress), 0);
+    QVERIFY(control.Command("RETR big.bin").starts_with("150"));
+    const int ftpId = registry.LastSessionId();
+    QTRY_VERIFY((registry.OfferedActions(ftpId) & kOffersCancel) != 0);
+    QVERIFY(SelectSession(*window.SessionList(), ftpId));
+    QVERIFY(MenuItem(window, "&Disconnect")->isEnabled());
+    MenuItem(window, "&Cancel transfer")->trigger();
+    window.RowActions()->Menu()->hide();
+    QCOMPARE(control.Line(), std::string("426 Transfer aborted by the operator"));
+    // The session goes on without its transfer; Delete now disconnects it.
+    QCOMPARE(control.Command("NOOP"), std::string("200 Command OK"));
+    QCOMPARE(registry.OfferedActions(ftpId), kOffersDisconnect);
+    window.SessionList()->setFocus();
+    QTest::keyClick(window.SessionList(), Qt::Key_Delete);
+    QCOMPARE(control.Line(), std::string("421 Disconnected by the operator"));
+    QCOMPARE(control.Line(), std::string());  // closed
+    QTRY_COMPARE(window.Sessions()->Cell(window.Sessions()->RowOf(ftpId), kColStatus),
+                 QString("421 Disconnected by the operator"));
+    QVERIFY(window.Sessions()->Failed(window.Sessions()->RowOf(ftpId)));
   }
 };
 

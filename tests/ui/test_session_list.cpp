@@ -1,12 +1,16 @@
 // The session list: the model over the core's table, the notices that keep it current, clearing, the grid.
+#include <QAction>
 #include <QBrush>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QImage>
+#include <QMenu>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "app/worker.h"
+#include "ui/session_actions.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
 #include "ui_fixture.h"
@@ -87,25 +91,85 @@ class SessionListTest : public QObject {
     QCOMPARE(model.Shown(model.RowOf(2), kListProgress), QString());
   }
 
+  // A failed session's Status is red. At the FTP server a refusal is a failure when it answers a transfer or
+  // a login, or still stands after QUIT (the session kept its failed transfer's reply); one refused command
+  // of an ordinary conversation is not.
   void failuresShowInTheErrorColour() {
+    struct Case {
+      const char* type;
+      const char* command;
+      const char* status;
+      bool failed;
+    };
+    const Case cases[] = {
+        {"Tftp Srv", "", "File was not found. Aborting transfer", true},
+        {"Tftp Srv", "", "TFTP: Successful. Total bytes transferred: 5", false},
+        {"Tftp Client", "", "Transfer cancelled by the operator", true},
+        {"Ftp Client", "RETR a", "550 No such file", true},  // the server refused the client
+        {"Ftp Srv", "CWD nowhere", "550 No such file", false},
+        {"Ftp Srv", "RETR /srv/missing.bin", "550 /srv/missing.bin", true},
+        {"Ftp Srv", "stor x", "553 Illegal file name", true},
+        {"Ftp Srv", "QUIT", "550 /srv/missing.bin", true},
+        {"Ftp Srv", "QUIT", "221 Service closing control connection", false},
+        {"Ftps Srv", "PASS ****", "530 Login access denied", true},
+        {"Ftp Srv", "CWD x", "530 Not logged in", true},
+        {"Ftp Srv", "NOOP", "426 Transfer aborted by the operator", true},
+        {"Ftp Srv", "RETR a", "150 File status OK ; about to open data connection", false},
+    };
     SessionModel model;
     const QColor error(200, 0, 0);
     model.SetErrorColour(error);
-    model.Apply(
-        {Inserted(1), Cell(1, kColType, "Tftp Srv"),
-         Cell(1, kColStatus, "File was not found. Aborting transfer"), Inserted(2),
-         Cell(2, kColType, "Tftp Srv"), Cell(2, kColStatus, "TFTP: Successful. Total bytes transferred: 5"),
-         Inserted(3), Cell(3, kColType, "Ftp Client"), Cell(3, kColStatus, "550 No such file"), Inserted(4),
-         Cell(4, kColType, "Ftp Srv"), Cell(4, kColStatus, "550 No such file")},
-        {});
-    auto colour = [&](int id) {
-      return model.data(model.index(model.RowOf(id), kListStatus), Qt::ForegroundRole);
-    };
-    QCOMPARE(colour(1).value<QBrush>().color(), error);
-    QVERIFY(!colour(2).isValid());
-    QCOMPARE(colour(3).value<QBrush>().color(), error);  // the server refused the client
-    QVERIFY(!colour(4).isValid());  // the server's own refusal of one command does not end its session
+    std::vector<SessionNotice> notices;
+    int id = 0;
+    for (const Case& c : cases) {
+      notices.push_back(Inserted(++id));
+      notices.push_back(Cell(id, kColType, c.type));
+      notices.push_back(Cell(id, kColCommand, c.command));
+      notices.push_back(Cell(id, kColStatus, c.status));
+    }
+    model.Apply(notices, {});
+    id = 0;
+    for (const Case& c : cases) {
+      QVariant colour = model.data(model.index(model.RowOf(++id), kListStatus), Qt::ForegroundRole);
+      QVERIFY2(colour.isValid() == c.failed, c.status);
+      if (c.failed) QCOMPARE(colour.value<QBrush>().color(), error);
+    }
     QVERIFY(!model.data(model.index(model.RowOf(1), kListCommand), Qt::ForegroundRole).isValid());
+  }
+
+  // The row menu without running sessions: copying and the folder of a row's file; nothing to end.
+  void rowMenuCopiesRowsAndOpensTheFolder() {
+    WindowFixture f;
+    f.window->Sessions()->Apply({Inserted(1), Cell(1, kColType, "Tftp Srv"), Cell(1, kColPeer, "127.0.0.1"),
+                                 Cell(1, kColBytes, "1000"), Cell(1, kColPath, "/srv/tftp/boot/image.bin"),
+                                 Inserted(2), Cell(2, kColType, "Ftp Srv"), Cell(2, kColPeer, "::1")},
+                                {});
+    SessionView* list = f.window->SessionList();
+    SessionActions* actions = f.window->RowActions();
+    auto enabled = [&] {
+      actions->UpdateItems();
+      QStringList on;
+      for (QAction* action : actions->Menu()->actions())
+        if (!action->isSeparator() && action->isEnabled()) on << action->text();
+      return on;
+    };
+    QCOMPARE(enabled(), QStringList());
+    list->selectRow(1);  // the older row: newest first
+    QCOMPARE(enabled(), (QStringList{"Cop&y", "Copy &address", "&Open containing folder"}));
+    actions->OpenContainingFolder();
+    QCOMPARE(f.openedUrls, std::vector<std::string>{"file:///srv/tftp/boot"});
+
+    list->selectAll();  // the version row is no session and is left out
+    QCOMPARE(enabled(), (QStringList{"Cop&y", "Copy &address"}));
+    list->setFocus();
+    QTest::keySequence(list, QKeySequence::Copy);
+    QStringList lines = QApplication::clipboard()->text().split('\n');
+    QCOMPARE(lines.size(), 3);  // two rows, each ending in a line break
+    QCOMPARE(lines[0].split('\t').size(), f.window->Sessions()->columnCount());
+    QVERIFY(lines[0].startsWith(f.window->Sessions()->Shown(0, kListTime) + "\tFtp Srv\t::1\t"));
+    QVERIFY(lines[1].contains("\tTftp Srv\t127.0.0.1\t1,000\t"));
+    actions->CopyAddress();
+    QCOMPARE(QApplication::clipboard()->text(), QString("::1\n127.0.0.1"));
   }
 
   void headerClickSortsAndNewestFirstReturns() {

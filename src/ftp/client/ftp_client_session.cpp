@@ -13,11 +13,13 @@
 
 #include "app/address_text.h"
 #include "app/app_context.h"
+#include "app/config_keys.h"
 #include "app/file_systems.h"
 #include "app/frontend.h"
 #include "app/session_table.h"
 #include "app/socket_error_text.h"
 #include "app/tcp_stream.h"
+#include "app/transfer_log.h"
 #include "app/worker.h"
 #include "app/worker_registry.h"
 #include "ftp/client/passive_reply.h"
@@ -80,7 +82,15 @@ void FtpClientSession::SetText(int column, std::string_view text) {
 }
 
 void FtpClientSession::SetStatus(std::string_view text) {
+  m_lastStatus = text;
   SetText(kColStatus, text);
+}
+
+void FtpClientSession::Cancel() {
+  if (m_ending) return;
+  SetStatus(kCancelledText);
+  m_app.log.OnLogLine(cfg::kSourceFtp, "FTP: Transfer with " + m_job.host + " cancelled by the operator");
+  End();
 }
 
 std::string FtpClientSession::Describe(const std::error_code& error) {

@@ -70,6 +70,11 @@ class FtpClientSession {
   void Start(int sessionId);
   // Closes the connections, the listener and the file and wakes every wait; the coroutines then return.
   void End();
+  // The operator cancels the transfer: Status and the log say so, and the session ends (End). The server
+  // sees the connections close.
+  void Cancel();
+  // The last Status the session showed.
+  const std::string& LastStatus() const { return m_lastStatus; }
   // The data transfer ended without a local or network failure and the server's final reply was positive.
   bool Succeeded() const { return m_dataComplete && m_finalReplyPositive && m_localError.empty(); }
   const FtpClientJob& Job() const { return m_job; }
@@ -178,6 +183,7 @@ class FtpClientSession {
   bool m_dataComplete = false;
   bool m_finalReplyPositive = false;
   std::string m_localError;  // a failure of the local file during the transfer, shown at the end
+  std::string m_lastStatus;
   std::uint64_t m_nTotal = 0;
 
   std::vector<ClockTimer*> m_waiters;  // the timers of the waits in WaitForChange

@@ -1,7 +1,9 @@
 #include "ftp/client/ftp_client_worker.h"
 
 #include "app/app_context.h"
+#include "app/config_keys.h"
 #include "app/session_table.h"
+#include "app/transfer_log.h"
 #include "app/worker_registry.h"
 #include "ftp/client/ftp_client_session.h"
 
@@ -10,7 +12,9 @@ namespace hx::ftpc {
 FtpClientWorker::FtpClientWorker(AppContext& app, FtpClientJob job)
     : Worker(app.registry.Loops()),
       m_app(app),
-      m_session(std::make_unique<FtpClientSession>(app, *this, std::move(job), [this] { SessionEnded(); })) {}
+      m_session(std::make_unique<FtpClientSession>(app, *this, std::move(job), [this] { SessionEnded(); })) {
+  Offer(kOffersCancel);
+}
 
 FtpClientWorker::~FtpClientWorker() = default;
 
@@ -30,13 +34,27 @@ void FtpClientWorker::Run() {
 void FtpClientWorker::OnStopRequest() {
   // Every connection, the listener and the file are closed; a running session's coroutines then return and
   // end the worker.
+  m_stopped = true;
   m_session->End();
   if (!m_started) SessionEnded();
 }
 
+void FtpClientWorker::OnAction(SessionAction action) {
+  if (action != SessionAction::CancelTransfer) return;
+  m_stopped = true;
+  m_session->Cancel();
+  if (!m_started) SessionEnded();
+}
+
 void FtpClientWorker::SessionEnded() {
+  if (HasEnded()) return;
   m_session->End();
-  m_succeeded.store(m_session->Succeeded(), std::memory_order_release);
+  bool succeeded = m_session->Succeeded();
+  m_succeeded.store(succeeded, std::memory_order_release);
+  // A failed transfer is logged as the server logs its own failures.
+  if (!succeeded && !m_stopped && !m_session->LastStatus().empty())
+    m_app.log.OnLogLine(cfg::kSourceFtp, "FTP: ERROR. " + m_session->LastStatus());
+  Offer(0);
   End();
 }
 

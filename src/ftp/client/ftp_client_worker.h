@@ -30,6 +30,7 @@ class FtpClientWorker : public Worker {
  protected:
   void Run() override;
   void OnStopRequest() override;
+  void OnAction(SessionAction action) override;
 
  private:
   void SessionEnded();
@@ -37,6 +38,8 @@ class FtpClientWorker : public Worker {
   AppContext& m_app;
   std::unique_ptr<FtpClientSession> m_session;
   bool m_started = false;
+  // Stopped or cancelled: the end is no failure of the transfer to log.
+  bool m_stopped = false;
   std::atomic<bool> m_succeeded{false};
 };
 

@@ -63,6 +63,7 @@ void ControlSession::Start(bool implicitTls) {
   }
   LogEntry("FTP: Connection from " + m_strPeerAddr);
   m_bConnected = true;
+  OfferActions();
   SetSessionText(kColType, "Ftp Srv");
   SetSessionText(kColPeer, m_strPeerAddr);
   ArmIdleTimer();
@@ -91,10 +92,11 @@ void ControlSession::Shutdown() {
 
 // ---- services -------------------------------------------------------------------------------------------
 
-void ControlSession::SendReply(std::string_view text) {
+void ControlSession::SendReply(std::string_view text, bool showStatus) {
   if (m_writeFailed || m_ended) return;
+  m_outcome.Note(m_replyCommand, text);
   // The row shows the reply before the client can have it.
-  SetSessionText(kColStatus, FirstLine(text));
+  if (showStatus) SetSessionText(kColStatus, FirstLine(text));
   QueueOutput(text);
   if (m_writeFailed) return;
   if (DebugOn()) DebugLine(ThreadPrefix() + " Status: " + std::string(FirstLine(text)));
@@ -147,10 +149,12 @@ void ControlSession::StartTransfer(std::unique_ptr<DataTransfer> transfer,
                                    std::unique_ptr<DataOpener> opener) {
   std::erase_if(m_endedTransfers, [](const auto& ended) { return ended->Idle(); });
   if (transfer->Connect(std::move(opener))) m_transfer = std::move(transfer);
+  OfferActions();
 }
 
 void ControlSession::Ended(DataTransfer& transfer) {
   if (m_transfer.get() == &transfer) m_endedTransfers.push_back(std::move(m_transfer));
+  OfferActions();
   m_lastActivity = m_context.clock.Now();
   ResumeProcessing();
 }
@@ -262,6 +266,7 @@ void ControlSession::HandleLine(const std::string& line) {
   std::string_view command = ApplyAborRule(line);
   int number = LookupCommand(line);
   if (IsTlsCommand(number) && TlsLevel() == 0) number = kUnknownCommand;
+  m_replyCommand = number;
   SetSessionText(kColCommand, HidePassword(command));
   if (!GateAdmits(m_bNeedUser, m_bNeedPass, number)) {
     SendReply(reply::kNotLoggedIn);
@@ -370,6 +375,7 @@ void ControlSession::ClientClosed() {
 
 void ControlSession::EndSession() {
   m_ending = true;
+  OfferActions();
   if (!m_writePending) {
     FinishEnd();
     return;
@@ -391,6 +397,53 @@ void ControlSession::CloseTransfers() {
   if (!m_transfer) return;
   m_transfer->Close();
   m_endedTransfers.push_back(std::move(m_transfer));
+  OfferActions();
+}
+
+// ---- the operator's actions -----------------------------------------------------------------------------
+
+void ControlSession::OfferActions() {
+  if (m_ending) {
+    m_worker.Offer(0);
+    return;
+  }
+  m_worker.Offer(kOffersDisconnect | (m_transfer ? kOffersCancel : 0));
+}
+
+std::string ControlSession::PeerText() const {
+  return m_strPeerAddr + ":" + std::to_string(m_nPeerPort);
+}
+
+void ControlSession::CancelTransfer() {
+  if (m_ending || !m_transfer) return;
+  // A download that answered at its start under Quorin has had its final reply; a second one would be
+  // taken for the answer to the client's next command.
+  bool answered = m_transfer->FinalReplySent();
+  m_transfer->Close();
+  m_endedTransfers.push_back(std::move(m_transfer));
+  OfferActions();
+  m_outcome.NoteTransferReply(reply::kCancelledByOperator);
+  if (answered)
+    SetSessionText(kColStatus, FirstLine(reply::kCancelledByOperator));
+  else
+    SendReply(reply::kCancelledByOperator);
+  LogEntry("FTP: Transfer with " + PeerText() + " cancelled by the operator");
+  m_lastActivity = m_context.clock.Now();
+  // A listing held the commands back.
+  ResumeProcessing();
+}
+
+void ControlSession::Disconnect() {
+  if (m_ending) return;
+  CloseTransfers();
+  // While TLS is being set up on the control connection, nothing more can be said in the clear.
+  if (m_tlsState == TlsState::Starting || m_tlsState == TlsState::Handshaking)
+    SetSessionText(kColStatus, FirstLine(reply::kDisconnectedByOperator));
+  else
+    SendReply(reply::kDisconnectedByOperator);
+  m_bConnected = false;
+  LogEntry("FTP: Connection with " + PeerText() + " closed by the operator");
+  EndSession();
 }
 
 }  // namespace hx::ftpd

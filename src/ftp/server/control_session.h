@@ -21,6 +21,7 @@
 #include "ftp/server/line_reader.h"
 #include "ftp/server/mlst_facts.h"
 #include "ftp/server/resolve_path.h"
+#include "ftp/server/session_outcome.h"
 #include "ftp/server/transfer_host.h"
 
 namespace hx::tls {
@@ -62,9 +63,17 @@ class ControlSession : public TransferHost {
   void Start(bool implicitTls = false);
   // Closes everything at once, without replies: the session has ended or its worker was told to stop.
   void Shutdown();
+  // The operator's actions from the session's row. Cancelling closes the running transfer's data
+  // connection with "426 Transfer aborted by the operator" and the session goes on; disconnecting says
+  // "421 Disconnected by the operator" and closes the connection with any transfer.
+  void CancelTransfer();
+  void Disconnect();
 
   // The session's services for its transfers.
-  void Reply(std::string_view text) override { SendReply(text); }
+  void Reply(std::string_view text) override {
+    m_outcome.NoteTransferReply(text);
+    SendReply(text);
+  }
   void Log(std::string_view text) override { LogEntry(text); }
   void Progress(std::uint64_t bytes) override;
   bool DebugOn() const override;
@@ -82,10 +91,13 @@ class ControlSession : public TransferHost {
   void ResumeProcessing();
   bool CanProcess() const;
   void HandleLine(const std::string& line);
-  void SendReply(std::string_view text);
+  // `showStatus` false: the row keeps the Status it has (a failure that a goodbye must not hide).
+  void SendReply(std::string_view text, bool showStatus = true);
   void LogEntry(std::string_view text);
   void DebugLine(std::string_view text);
   void SetSessionText(int column, std::string_view text);
+  // The client's address and port, as the operator's log lines name it.
+  std::string PeerText() const;
   // "FTP: Thread N", the start of the session's debug lines.
   static std::string ThreadPrefix();
   // FDataTimeout: how long a data connection may move no byte before its transfer is aborted; 0 is never.
@@ -299,6 +311,8 @@ class ControlSession : public TransferHost {
   bool m_protPrivate = false;  // PROT P: data connections are encrypted
 
   std::unique_ptr<DataTransfer> m_transfer;  // the running RETR, STOR, APPE, LIST or NLST
+  // What the operator may do from the row: disconnect, and cancel while a transfer runs.
+  void OfferActions();
   // Transfers that have ended, kept until their last handler has run.
   std::vector<std::unique_ptr<DataTransfer>> m_endedTransfers;
 
@@ -313,6 +327,9 @@ class ControlSession : public TransferHost {
   size_t m_written = 0;   // what of them has gone out
   bool m_writePending = false;
   bool m_writeFailed = false;
+
+  int m_replyCommand = kUnknownCommand;  // the command the replies now answer
+  SessionOutcome m_outcome;
 
   bool m_ending = false;
   bool m_ended = false;

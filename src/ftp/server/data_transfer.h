@@ -49,6 +49,8 @@ class DataTransfer {
   void Close();
   // Ended, and none of its handlers is left: it may be destroyed.
   bool Idle() const { return m_ended && m_handlers.load(std::memory_order_acquire) == 0; }
+  // Whether the command's final reply has gone already (a download's early success under Quorin).
+  virtual bool FinalReplySent() const { return false; }
   // Whether the session reads no command while it runs (a listing).
   virtual bool HoldsCommands() const { return false; }
 

@@ -43,6 +43,7 @@ class Download : public DataTransfer {
   // TYPE A: every LF of the file goes out as CR LF. Called before the connection is up.
   void ConvertLineEnds();
   void Abort() override;
+  bool FinalReplySent() const override { return m_finalReplied; }
 
  private:
   // The system refused the connection at once: the 451 reply, and the download is dropped.

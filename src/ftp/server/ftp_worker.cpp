@@ -65,6 +65,14 @@ void FtpWorker::OnStopRequest() {
   End();
 }
 
+void FtpWorker::OnAction(SessionAction action) {
+  if (!m_session) return;
+  if (action == SessionAction::CancelTransfer)
+    m_session->CancelTransfer();
+  else
+    m_session->Disconnect();
+}
+
 void RefuseConnection(int connection, const char* reply) {
   if (connection < 0) return;
   (void)::send(connection, reply, std::strlen(reply), MSG_NOSIGNAL | MSG_DONTWAIT);

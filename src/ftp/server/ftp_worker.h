@@ -31,6 +31,7 @@ class FtpWorker : public Worker {
  protected:
   void Run() override;
   void OnStopRequest() override;
+  void OnAction(SessionAction action) override;
 
  private:
   AppContext& m_context;

@@ -77,7 +77,7 @@ LoginOutcome DecideLogin(const std::string& user, const std::string& password, c
 }
 
 std::string LoginDeniedLogText(std::string_view user) {
-  return "FTP: User " + std::string(user) + "attempted access. User profile denied access";
+  return "FTP: User " + std::string(user) + " attempted access. User profile denied access";
 }
 
 }  // namespace hx::ftpd

@@ -67,7 +67,7 @@ LoginOutcome DecideLogin(const std::string& user, const std::string& password, c
 inline constexpr std::chrono::seconds kFailedLoginPause{1};
 inline constexpr int kMaxFailedLogins = 5;
 
-// The log entry of a refused login; the name runs straight into "attempted".
+// The log entry of a refused login, with the user name as given.
 std::string LoginDeniedLogText(std::string_view user);
 
 }  // namespace hx::ftpd

@@ -111,5 +111,8 @@ inline constexpr const char* kDownloadAborted = "226 ABORT command successful.\r
 inline constexpr const char* kUploadOk = "226 File transfer successful\r\n";
 inline constexpr const char* kUploadAborted = "226 ABORT command successful\r\n";
 inline constexpr const char* kTransferFailed = "426 Transfer terminated abnormally\r\n";
+// The operator's actions on a session from its row.
+inline constexpr const char* kCancelledByOperator = "426 Transfer aborted by the operator\r\n";
+inline constexpr const char* kDisconnectedByOperator = "421 Disconnected by the operator\r\n";
 
 }  // namespace hx::ftpd::reply

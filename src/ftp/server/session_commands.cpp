@@ -31,7 +31,10 @@ constexpr int kPassivePerAddress = 2;
 }  // namespace
 
 void ControlSession::DoQuit(std::string_view, std::string_view) {
-  SendReply(m_bNeedUser || m_bNeedPass ? reply::kGoodbyeBeforeLogin : reply::kGoodbye);
+  // After a failed transfer or login the row shows that failure again, not the goodbye.
+  const bool failed = m_outcome.Failed();
+  if (failed) SetSessionText(kColStatus, m_outcome.Failure());
+  SendReply(m_bNeedUser || m_bNeedPass ? reply::kGoodbyeBeforeLogin : reply::kGoodbye, !failed);
   m_bConnected = false;
   LogEntry("FTP: Connection closed");
   EndSession();

@@ -385,6 +385,9 @@ TEST_F(FtpClientFailures, NothingListening) {
   ToolRun run = Ftp("get", port, local.Path() / "x.bin");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Unable to connect to host : [10061] Connection refused\n");
+  const std::string log = ReadFile(app.Path() / "Harbinex.log");
+  EXPECT_NE(log.find("FTP: ERROR. Unable to connect to host : [10061] Connection refused"), std::string::npos)
+      << log;
 }
 
 TEST_F(FtpClientFailures, TlsOptionsThatDoNotFitAreUsageErrors) {

@@ -52,6 +52,10 @@ TEST_F(TftpClientFailures, NothingListeningIsAResetConnection) {
   ToolRun run = Tftp("get", closed, "remote.bin", app.Path() / "get.bin");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Error receiving response from host : [10054] Connection reset by peer\n");
+  // A client's failure reaches the log as a server's does.
+  EXPECT_NE(Log().find("TFTP: ERROR. Error receiving response from host : [10054] Connection reset by peer"),
+            std::string::npos)
+      << Log();
 
   WriteFile(app.Path() / "put.bin", "payload");
   run = Tftp("put", closed, "remote.bin", app.Path() / "put.bin");

@@ -77,7 +77,7 @@ TEST_F(FtpInProcessTest, FifthFailedLoginOfAConnectionClosesIt) {
   EXPECT_EQ(CommandAfterPause(*client, "PASS guess5"), "421 Too many failed logins.\r\n");
   EXPECT_TRUE(client->WaitClosed());
   EXPECT_TRUE(m_frontend.WaitForLogEntry("FTP: Connection closed after 5 failed logins"));
-  EXPECT_TRUE(m_frontend.Logged("FTP: User bobattempted access. User profile denied access"));
+  EXPECT_TRUE(m_frontend.Logged("FTP: User bob attempted access. User profile denied access"));
 }
 
 TEST_F(FtpInProcessTest, MalformedStoredPasswordsRefuseTheLogin) {

@@ -96,7 +96,8 @@ TEST_F(FtpLoginTest, RefusedLogins) {
     const Case& c = cases[i];
     EXPECT_EQ(clients[i]->Line(), "331 User name ok, need password\r\n") << c.user;
     EXPECT_EQ(clients[i]->Line(), "530 Login access denied\r\n") << c.user;
-    EXPECT_TRUE(WaitForLog("FTP: User " + c.user + "attempted access. User profile denied access")) << c.user;
+    EXPECT_TRUE(WaitForLog("FTP: User " + c.user + " attempted access. User profile denied access"))
+        << c.user;
     EXPECT_EQ(clients[i]->Line(), "530 Not logged in\r\n") << c.user;
   }
   // After a refusal the right password still works on the same connection.
@@ -162,7 +163,7 @@ TEST_F(FtpLoginTest, StoredPasswordInNoKnownFormRefusesAndIsLoggedOnce) {
       EXPECT_EQ(CommandAfterPause(*client, std::string("PASS ") + stored), "530 Login access denied\r\n")
           << stored;
     }
-    EXPECT_TRUE(WaitForLog("FTP: User " + name + "attempted access. User profile denied access"));
+    EXPECT_TRUE(WaitForLog("FTP: User " + name + " attempted access. User profile denied access"));
     std::vector<std::string> entries = LogEntries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), entry), 1) << stored;
   }

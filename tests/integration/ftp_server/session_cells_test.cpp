@@ -1,5 +1,7 @@
 // The server inside the test's own process, so that what a session shows in its row (Type, Peer, Command,
 // Status, Bytes) and what it writes to the log and the debug trace can be read directly.
+#include <fstream>
+
 #include "app/app_context.h"
 #include "app/blocking_pool.h"
 #include "app/clock.h"
@@ -88,6 +90,41 @@ TEST_F(FtpSessionCellsTest, RowShowsTypePeerCommandAndStatus) {
   EXPECT_TRUE(client->WaitClosed());
   // The row stays with the last reply once the session has ended.
   EXPECT_EQ(Cell(kColStatus), "221 Service closing control connection");
+}
+
+// The goodbye does not hide a transfer that failed: the row shows the refusal again, unless a transfer
+// succeeded since.
+TEST_F(FtpSessionCellsTest, FailedTransferKeepsItsStatusPastQuit) {
+  std::ofstream(Root() / "here.txt") << "here";
+  struct Case {
+    std::vector<std::string> commands;  // before QUIT; "RETR here.txt" takes its data
+    std::string status;                 // after QUIT
+  };
+  const std::string missing = "550 File unavailable";
+  const std::string goodbye = "221 Service closing control connection";
+  const Case cases[] = {
+      {{"RETR missing.bin"}, missing},
+      {{"RETR missing.bin", "CWD /"}, missing},
+      {{"RETR missing.bin", "RETR here.txt"}, goodbye},
+      {{"CWD nowhere"}, goodbye},
+  };
+  for (const Case& c : cases) {
+    auto client = Login();
+    for (const std::string& command : c.commands) {
+      if (command != "RETR here.txt") {
+        client->Command(command);
+        continue;
+      }
+      DataListener data;
+      EXPECT_EQ(client->Command("PORT " + data.PortArgument()), "200 PORT command successful.\r\n");
+      EXPECT_TRUE(client->Command(command).starts_with("150"));
+      auto connection = data.Accept();
+      EXPECT_EQ(client->Line(), "226 File transfer successful.\r\n");
+    }
+    EXPECT_EQ(client->Command("QUIT"), goodbye + "\r\n");
+    EXPECT_TRUE(client->WaitClosed());
+    EXPECT_EQ(Cell(kColStatus), c.status) << c.commands.back();
+  }
 }
 
 TEST_F(FtpSessionCellsTest, Ipv6PeerIsServedAndShownCompressed) {

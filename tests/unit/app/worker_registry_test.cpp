@@ -71,6 +71,41 @@ TEST(WorkerRegistryTest, IdsAscendAndNewestRowIsOnTop) {
   b->Finish();
 }
 
+// A session that offers both actions and ends on the first that reaches it, on its strand.
+class ActingWorker : public Worker {
+ public:
+  explicit ActingWorker(SessionLoops& loops) : Worker(loops) { Offer(kOffersCancel | kOffersDisconnect); }
+  std::atomic<int> actions{0};
+  std::atomic<bool> disconnected{false};
+
+ protected:
+  void Run() override {}
+  void OnAction(SessionAction action) override {
+    ++actions;
+    disconnected = action == SessionAction::Disconnect;
+    End();
+  }
+};
+
+TEST(WorkerRegistryTest, ActionsReachOnlyRunningSessions) {
+  test::RecordingFrontend frontend;
+  WorkerRegistry registry(frontend);
+  auto* worker = static_cast<ActingWorker*>(
+      registry.StartWorker(WorkerKind::Ftp, std::make_unique<ActingWorker>(registry.Loops())));
+  ASSERT_TRUE(worker);
+  const int id = worker->m_nSessionId;
+  EXPECT_FALSE(registry.Act(id + 1, SessionAction::CancelTransfer));
+  EXPECT_EQ(registry.OfferedActions(id + 1), 0u);
+  EXPECT_EQ(registry.OfferedActions(id), kOffersCancel | kOffersDisconnect);
+  EXPECT_TRUE(registry.Act(id, SessionAction::Disconnect));
+  worker->Join();
+  EXPECT_TRUE(worker->disconnected);
+  // An ended session takes no more actions and offers none.
+  EXPECT_FALSE(registry.Act(id, SessionAction::CancelTransfer));
+  EXPECT_EQ(registry.OfferedActions(id), 0u);
+  EXPECT_EQ(worker->actions, 1);
+}
+
 TEST(WorkerRegistryTest, ClearingKeepsVersionRowAndRunningSessionsOnly) {
   test::RecordingFrontend frontend;
   WorkerRegistry registry(frontend);

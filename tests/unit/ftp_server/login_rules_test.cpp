@@ -43,8 +43,8 @@ TEST(LoginRulesTest, RootTakesASeparatorAndForwardSlashes) {
   for (const auto& c : cases) EXPECT_EQ(TakeOverRoot(c.directory), c.root) << c.directory;
 }
 
-TEST(LoginRulesTest, DeniedLogTextRunsTheNameIntoAttempted) {
-  EXPECT_EQ(LoginDeniedLogText("bob"), "FTP: User bobattempted access. User profile denied access");
+TEST(LoginRulesTest, DeniedLogTextSeparatesTheNameFromAttempted) {
+  EXPECT_EQ(LoginDeniedLogText("bob"), "FTP: User bob attempted access. User profile denied access");
 }
 
 // The password file of the cases: "STORED:" + the plain password stands for the encoded form.

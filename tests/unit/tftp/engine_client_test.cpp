@@ -108,6 +108,44 @@ TEST_F(Client, ServerRefusalEndsTheSessionWithItsText) {
   EXPECT_TRUE(r.ended);
 }
 
+TEST_F(Client, FailuresReachTheLogWithTheirStatus) {
+  StartClient(Side::Receiving);
+  Record r = FromSession(ErrorPacket(1, "File not found"), t0 + seconds(1));
+  EXPECT_EQ(r.logs, std::vector<std::string>{
+                        "TFTP: ERROR. Received error code from peer. Aborting. Error = File not found"});
+  StartClient(Side::Sending);
+  r = Timer(t0 + seconds(10));
+  EXPECT_EQ(r.logs, std::vector<std::string>{"TFTP: ERROR. Error receiving : [10060] Connection timed out"});
+  StartClient(Side::Receiving);
+  r = Recorded(engine->OnSendFailed(10022));
+  EXPECT_EQ(r.logs,
+            std::vector<std::string>{"TFTP: ERROR. Error connecting to host : [10022] Invalid argument"});
+}
+
+// The operator cancels from the row: the peer hears why, once it is known, and the row and the log say so.
+TEST_F(Client, OperatorCancelTellsThePeerOnceItHasAnswered) {
+  struct Case {
+    bool answered;
+    size_t sends;
+  };
+  for (Case c : {Case{false, 0}, Case{true, 1}}) {
+    StartClient(Side::Receiving);
+    if (c.answered) FromSession(DataPacket(1, 512, 'd'), t0 + seconds(1));
+    Record r = Recorded(engine->Cancel());
+    ASSERT_EQ(r.sends.size(), c.sends) << c.answered;
+    if (c.answered) {
+      EXPECT_EQ(r.sends[0].to, sessionPort);
+      EXPECT_EQ(ErrorOf(r.sends[0].bytes),
+                std::make_pair(std::uint16_t{0}, std::string("Transfer cancelled by the operator")));
+      EXPECT_EQ(r.logs,
+                std::vector<std::string>{"TFTP: Transfer with 127.0.0.1:41000 cancelled by the operator"});
+    }
+    EXPECT_EQ(r.Status(), "Transfer cancelled by the operator");
+    EXPECT_TRUE(r.ended);
+    EXPECT_TRUE(Recorded(engine->Cancel()).Empty());  // once ended, nothing more
+  }
+}
+
 TEST_F(Client, EmptyRemoteFile) {
   StartClient(Side::Receiving);
   Record r = FromSession(DataPacket(1, ""), t0);
