@@ -273,7 +273,7 @@ class ServersBesideWindowTest : public QObject {
     QVERIFY(control.Command("RETR big.bin").starts_with("150"));
     const int ftpId = registry.LastSessionId();
     QTRY_VERIFY((registry.OfferedActions(ftpId) & kOffersCancel) != 0);
-    QVERIFY(SelectSession(*window.SessionList(), ftpId));
+    QTRY_VERIFY(SelectSession(*window.SessionList(), ftpId));  // the row reaches the window in a later batch
     QVERIFY(MenuItem(window, "&Disconnect")->isEnabled());
     MenuItem(window, "&Cancel transfer")->trigger();
     window.RowActions()->Menu()->hide();
