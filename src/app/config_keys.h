@@ -146,7 +146,9 @@ inline constexpr TextSetting kFPassiveAddress{kFtp, "FPassiveAddress", kKeep, ""
 inline constexpr IntSetting kWidthTime{kColumnWidth, "Time", kNone, 0, 65};
 inline constexpr IntSetting kWidthType{kColumnWidth, "Type", kNone, 0, 50};
 inline constexpr IntSetting kWidthPeer{kColumnWidth, "Peer", kNone, 0, 80};
-inline constexpr IntSetting kWidthBytes{kColumnWidth, "Bytes", kNone, 0, 60};
+// Bytes is wide enough for "1,073,741,824"; File came later, so a file without it gets its default.
+inline constexpr IntSetting kWidthBytes{kColumnWidth, "Bytes", kNone, 0, 85};
+inline constexpr IntSetting kWidthFile{kColumnWidth, "File", kNone, 0, 100};
 inline constexpr IntSetting kWidthProgress{kColumnWidth, "Progress", kNone, 0, 120};
 inline constexpr IntSetting kWidthCommand{kColumnWidth, "Command", kNone, 0, 80};
 inline constexpr IntSetting kWidthStatus{kColumnWidth, "Status", kNone, 0, 80};
@@ -231,6 +233,7 @@ inline constexpr AnySetting kSettings[] = {
     &kFLastUser,
     &kFLastPassive,
     &kWidthProgress,
+    &kWidthFile,
     &kWindowPlacement,
     &kFollowHardLinks,
     &kKeepFinishedRows,

@@ -7,6 +7,7 @@
 #include <asio/ip/address.hpp>
 #include <variant>
 
+#include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/file_systems.h"
@@ -50,7 +51,9 @@ void TftpClientSession::PostStart() {
 
 void TftpClientSession::Run() {
   SetCell(kColType, "Tftp Client");
-  SetCell(kColPeer, m_job.host);
+  SetCell(kColPeer, HostPortShown(m_job.host, static_cast<unsigned>(m_job.port)));
+  SetCell(kColFile, m_job.remoteName);
+  SetCell(kColPath, m_job.localName);
   SetCell(kColBytes, "0");
   LogLine("TFTP: Outgoing connection to address " + m_job.host);
 }
@@ -110,11 +113,13 @@ void TftpClientSession::StartClient(Side side) {
   std::optional<Endpoint> server = ResolveServer();
   if (!server) {
     SetCell(kColStatus, std::string(SendFailurePrefix(put)) + SocketErrorText(kErrInvalidArgument));
+    SetCell(kColOutcome, kOutcomeFailed);
     Finish();
     return;
   }
   if (OpenSocket(server->protocol())) {
     SetCell(kColStatus, "Could not create socket");
+    SetCell(kColOutcome, kOutcomeFailed);
     Finish();
     return;
   }

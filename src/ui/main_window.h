@@ -18,7 +18,6 @@
 class QAction;
 class QFontMetrics;
 class QMenu;
-class QSortFilterProxyModel;
 class QToolBar;
 
 namespace hx {
@@ -26,6 +25,8 @@ namespace hx {
 class Modals;
 class NoticePane;
 class ServerApp;
+class SessionFilter;
+class SessionFilterBox;
 class SessionModel;
 class SessionView;
 class WindowFrontend;
@@ -86,6 +87,9 @@ class MainWindow : public QMainWindow {
   QString FtpPaneText() const { return m_ftpPane->text(); }
   SessionView* SessionList() const { return m_list; }
   SessionModel* Sessions() const { return m_model; }
+  SessionFilterBox* FilterBox() const { return m_filterBox; }
+  // Reads General/KeepFinishedRows and hands it to the registry: at start, and after the settings changed.
+  void ApplyKeepFinishedRows();
   QString ActivityPaneText() const { return m_activityPane->text(); }
   NoticePane* Notices() const { return m_notices; }
   // Brings Progress and the activity pane up to date (a timer does it a few times a second).
@@ -157,7 +161,8 @@ class MainWindow : public QMainWindow {
   QLabel* m_activityPane = nullptr;
   NoticePane* m_notices = nullptr;
   SessionModel* m_model = nullptr;
-  QSortFilterProxyModel* m_sorted = nullptr;
+  SessionFilter* m_sorted = nullptr;
+  SessionFilterBox* m_filterBox = nullptr;
   SessionView* m_list = nullptr;
   QMenu* m_trayMenu = nullptr;
   TrayIcon m_trayIcon;

@@ -69,6 +69,7 @@ void MainWindow::OnConfig() {
                     isVisible() ? this : nullptr);
   if (sheet.exec() == QDialog::Accepted && ReadFtpStartSettings(m_app.Config()) != before)
     ApplyFtpStartSettings();
+  ApplyKeepFinishedRows();
 }
 
 void MainWindow::ApplyFtpStartSettings() {

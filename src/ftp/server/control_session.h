@@ -86,6 +86,8 @@ class ControlSession : public TransferHost {
   void LogEntry(std::string_view text);
   void DebugLine(std::string_view text);
   void SetSessionText(int column, std::string_view text);
+  // A file transfer starts: the row's File (as the client named it), its local path, and no outcome yet.
+  void ShowTransferFile(std::string_view requested, std::string_view path);
   // "FTP: Thread N", the start of the session's debug lines.
   static std::string ThreadPrefix();
   // FDataTimeout: how long a data connection may move no byte before its transfer is aborted; 0 is never.
