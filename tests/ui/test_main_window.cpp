@@ -240,7 +240,7 @@ class MainWindowTest : public QObject {
       QFontMetrics metrics = f.window->SessionList()->fontMetrics();
       const double scale = FontWidthScale(metrics);
       QVERIFY(scale > 0);
-      const int defaults[] = {65, 50, 80, 100, 85, 120, 80};
+      const int defaults[] = {65, 50, 100, 100, 85, 120, 80};
       for (int c = 0; c < 7; ++c)
         if (c != kListType) QCOMPARE(f.window->SessionList()->columnWidth(c), qRound(defaults[c] * scale));
       // Type is never narrower than its longest text.
