@@ -12,4 +12,10 @@ std::string AddressText(const asio::ip::address& address) {
   return Unmapped(address).to_string();
 }
 
+std::string HostPortShown(std::string_view host, unsigned port) {
+  std::string shown =
+      host.find(':') == std::string_view::npos ? std::string(host) : "[" + std::string(host) + "]";
+  return shown + ":" + std::to_string(port);
+}
+
 }  // namespace hx

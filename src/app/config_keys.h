@@ -150,8 +150,11 @@ inline constexpr TextSetting kFPassiveAddress{kFtp, "FPassiveAddress", kKeep, ""
 // default by the width of the window's font (the defaults suit an 8-point font of 6-pixel letters).
 inline constexpr IntSetting kWidthTime{kColumnWidth, "Time", kNone, 0, 65};
 inline constexpr IntSetting kWidthType{kColumnWidth, "Type", kNone, 0, 50};
-inline constexpr IntSetting kWidthPeer{kColumnWidth, "Peer", kNone, 0, 80};
-inline constexpr IntSetting kWidthBytes{kColumnWidth, "Bytes", kNone, 0, 60};
+// Peer is wide enough for "127.0.0.1:40000", Bytes for "1,073,741,824"; File came later, so a file
+// without it gets its default.
+inline constexpr IntSetting kWidthPeer{kColumnWidth, "Peer", kNone, 0, 100};
+inline constexpr IntSetting kWidthBytes{kColumnWidth, "Bytes", kNone, 0, 85};
+inline constexpr IntSetting kWidthFile{kColumnWidth, "File", kNone, 0, 100};
 inline constexpr IntSetting kWidthProgress{kColumnWidth, "Progress", kNone, 0, 120};
 inline constexpr IntSetting kWidthCommand{kColumnWidth, "Command", kNone, 0, 80};
 inline constexpr IntSetting kWidthStatus{kColumnWidth, "Status", kNone, 0, 80};
@@ -236,6 +239,7 @@ inline constexpr AnySetting kSettings[] = {
     &kFLastUser,
     &kFLastPassive,
     &kWidthProgress,
+    &kWidthFile,
     &kWindowPlacement,
     &kFollowHardLinks,
     &kKeepFinishedRows,

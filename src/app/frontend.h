@@ -17,6 +17,11 @@ class Frontend {
     (void)sessionId, (void)column, (void)text;
   }
   virtual void RowsRemoved() {}
+  // One row was removed (the oldest finished ones leave this way, one for each new session).
+  virtual void RowRemoved(int sessionId) {
+    (void)sessionId;
+    RowsRemoved();
+  }
 
   // A transfer-log entry, with its time stamp and its control characters escaped, whether or not the log
   // file is on.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <deque>
 #include <string>
 #include <vector>
@@ -22,9 +23,15 @@ enum SessionColumn : int {
   // and the full local path of the file served or received ("Open containing folder"); empty while unknown.
   kColFile = 7,
   kColPath = 8,
+  // Not shown: how the row's last file transfer ended, kOutcomeSucceeded or kOutcomeFailed; empty while one
+  // runs or none has. A transfer's end is not always its session's (an FTP connection goes on, a TFTP
+  // receiver dallies) nor its last reply's (an early 226), so the session says so itself.
+  kColOutcome = 9,
 };
-inline constexpr int kSessionColumns = 9;
+inline constexpr int kSessionColumns = 10;
 inline constexpr int kShownColumns = 6;
+inline constexpr const char* kOutcomeSucceeded = "ok";
+inline constexpr const char* kOutcomeFailed = "failed";
 
 struct SessionRow {
   int id = 0;  // 0 is the version row
@@ -48,8 +55,22 @@ class SessionTable {
     std::erase_if(m_rows, [&](const SessionRow& r) { return !keep(r.id); });
     return before - m_rows.size();
   }
+  // Removes up to `count` rows, oldest first, that are neither the version row nor `live`; returns their ids.
+  template <class Live>
+  std::vector<int> RemoveOldest(size_t count, Live live) {
+    std::vector<int> removed;
+    for (size_t i = m_rows.size(); i-- > 0 && removed.size() < count;) {
+      int id = m_rows[i].id;
+      if (id == 0 || live(id)) continue;
+      removed.push_back(id);
+      // Near the back of the deque: only the older rows kept behind it move.
+      m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return removed;
+  }
   std::vector<SessionRow> Rows() const { return {m_rows.begin(), m_rows.end()}; }
   bool Empty() const { return m_rows.empty(); }
+  size_t Size() const { return m_rows.size(); }
 
  private:
   std::deque<SessionRow>::iterator Position(int id);

@@ -53,6 +53,14 @@ void WorkerRegistry::KeepCompletedRows(bool keep) {
   m_keepCompletedRows = keep;
 }
 
+void WorkerRegistry::SetKeepFinishedRows(int count) {
+  {
+    std::lock_guard guard(m_registryLock);
+    m_keepFinishedRows = static_cast<size_t>(std::max(0, count));
+  }
+  ReapFinishedWorkers();
+}
+
 Worker* WorkerRegistry::StartWorker(WorkerKind kind, std::unique_ptr<Worker> worker) {
   if (!worker->Create()) {
     ReportStartFailure(kind);
@@ -165,6 +173,7 @@ unsigned WorkerRegistry::OfferedActions(int sessionId) const {
 void WorkerRegistry::ReapFinishedWorkers() {
   std::list<std::unique_ptr<Worker>> finished;
   size_t removedRows = 0;
+  std::vector<int> trimmed;
   {
     std::lock_guard guard(m_registryLock);
     for (auto* list : {&m_tftpWorkers, &m_ftpWorkers}) {
@@ -181,8 +190,15 @@ void WorkerRegistry::ReapFinishedWorkers() {
       removedRows =
           m_table.RemoveUnless([&](int id) { return !std::binary_search(ended.begin(), ended.end(), id); });
     }
+    trimmed = TrimFinishedRowsLocked();
   }
   if (removedRows) m_frontend.RowsRemoved();
+  // One notice a row while a few go (one for each new session); a resync when many went at once.
+  constexpr size_t kRowNoticesAtMost = 64;
+  if (trimmed.size() > kRowNoticesAtMost)
+    m_frontend.RowsRemoved();
+  else
+    for (int id : trimmed) m_frontend.RowRemoved(id);
   // Destroyed outside the lock: closing a session's files must not hold up the others.
   finished.clear();
 }
@@ -193,6 +209,18 @@ std::vector<int> WorkerRegistry::LiveIds() const {
     for (const auto& w : *list) ids.push_back(w->m_nSessionId);
   std::sort(ids.begin(), ids.end());
   return ids;
+}
+
+std::vector<int> WorkerRegistry::TrimFinishedRowsLocked() {
+  if (m_keepFinishedRows == 0 || !m_keepCompletedRows) return {};
+  // Every worker has its row, so the finished rows are counted without a look at them.
+  size_t running = m_tftpWorkers.size() + m_ftpWorkers.size();
+  size_t version = m_table.Find(0) ? 1 : 0;
+  size_t rows = m_table.Size();
+  if (rows <= version + running + m_keepFinishedRows) return {};
+  std::vector<int> live = LiveIds();
+  return m_table.RemoveOldest(rows - version - running - m_keepFinishedRows,
+                              [&](int id) { return std::binary_search(live.begin(), live.end(), id); });
 }
 
 void WorkerRegistry::ClearCompletedSessions() {
@@ -250,6 +278,16 @@ size_t WorkerRegistry::StopList(std::list<std::unique_ptr<Worker>>& list, std::c
 std::vector<SessionRow> WorkerRegistry::Rows() const {
   std::lock_guard guard(m_registryLock);
   return m_table.Rows();
+}
+
+std::vector<int> WorkerRegistry::RunningIds() const {
+  std::vector<int> ids;
+  std::lock_guard guard(m_registryLock);
+  for (const auto* list : {&m_tftpWorkers, &m_ftpWorkers})
+    for (const auto& w : *list)
+      if (!w->Finished()) ids.push_back(w->m_nSessionId);
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 std::string WorkerRegistry::CellText(int sessionId, int column) const {

@@ -39,6 +39,10 @@ class WorkerRegistry {
   // that runs for weeks keeps no more rows than it has sessions.
   void KeepCompletedRows(bool keep);
 
+  // How many rows of finished sessions stay (0: all); beyond it the oldest go, now and whenever finished
+  // workers are reaped, so that a server that runs for weeks keeps its memory flat.
+  void SetKeepFinishedRows(int count);
+
   // Inserts the version row (id 0) with its Status text.
   void InsertVersionRow(const std::string& status);
 
@@ -85,6 +89,8 @@ class WorkerRegistry {
                         int maxRequests = 25);
 
   std::vector<SessionRow> Rows() const;
+  // The ids of the sessions whose workers have not finished, ascending.
+  std::vector<int> RunningIds() const;
   std::string CellText(int sessionId, int column) const;
   size_t WorkerCount(WorkerKind kind) const;
   int LastSessionId() const;
@@ -96,6 +102,8 @@ class WorkerRegistry {
   std::vector<int> LiveIds() const;
   // The worker of a session id, or nullptr; under the registry lock.
   Worker* FindWorker(int sessionId) const;
+  // Removes the oldest finished rows beyond m_keepFinishedRows; the caller holds the registry lock.
+  std::vector<int> TrimFinishedRowsLocked();
   size_t StopList(std::list<std::unique_ptr<Worker>>& list, std::chrono::milliseconds interval,
                   int maxRequests);
 
@@ -108,6 +116,7 @@ class WorkerRegistry {
   std::mutex m_failureLock;
   std::chrono::steady_clock::time_point m_lastFailure[2]{};
   bool m_keepCompletedRows = true;
+  size_t m_keepFinishedRows = 0;  // 0: every finished row stays until cleared
   mutable std::mutex m_registryLock;
   std::list<std::unique_ptr<Worker>> m_tftpWorkers;
   std::list<std::unique_ptr<Worker>> m_ftpWorkers;

@@ -31,6 +31,13 @@ std::uint16_t RequestOpcode(std::span<const std::uint8_t> datagram) {
   return ReadU16(bytes);
 }
 
+std::string RequestedName(std::span<const std::uint8_t> datagram) {
+  size_t at = 2;
+  std::string name;
+  if (!TakeText(datagram, at, name)) return {};
+  return name;
+}
+
 std::variant<Request, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
                                               std::string_view downloadDir) {
   size_t at = 2;

@@ -42,6 +42,10 @@ struct Request {
 std::variant<Request, Rejection> ParseRequest(std::span<const std::uint8_t> datagram,
                                               std::string_view downloadDir);
 
+// The file name of a request datagram as the peer sent it (empty when the datagram holds none), for the
+// session list; never reads beyond the received bytes.
+std::string RequestedName(std::span<const std::uint8_t> datagram);
+
 // The opcode of a request datagram: its first two bytes, where missing bytes count as zero.
 std::uint16_t RequestOpcode(std::span<const std::uint8_t> datagram);
 

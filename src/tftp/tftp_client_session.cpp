@@ -7,6 +7,7 @@
 #include <asio/ip/address.hpp>
 #include <variant>
 
+#include "app/address_text.h"
 #include "app/config_keys.h"
 #include "app/config_store.h"
 #include "app/file_systems.h"
@@ -50,7 +51,9 @@ void TftpClientSession::PostStart() {
 
 void TftpClientSession::Run() {
   SetCell(kColType, "Tftp Client");
-  SetCell(kColPeer, m_job.host);
+  SetCell(kColPeer, HostPortShown(m_job.host, static_cast<unsigned>(m_job.port)));
+  SetCell(kColFile, m_job.remoteName);
+  SetCell(kColPath, m_job.localName);
   SetCell(kColBytes, "0");
   LogLine("TFTP: Outgoing connection to address " + m_job.host);
 }
@@ -132,6 +135,7 @@ void TftpClientSession::StartClient(Side side) {
 
 void TftpClientSession::FailBeforeRequest(const std::string& text) {
   SetCell(kColStatus, text);
+  SetCell(kColOutcome, kOutcomeFailed);
   LogLine("TFTP: ERROR. " + text);
   Finish();
 }

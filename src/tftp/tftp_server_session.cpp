@@ -36,7 +36,7 @@ bool TftpServerSession::OutOfDescriptors() const {
 void TftpServerSession::Run() {
   std::string peerAddress = AddressText(m_peer.address());
   SetCell(kColType, "Tftp Srv");
-  SetCell(kColPeer, peerAddress);
+  SetCell(kColPeer, HostPortShown(peerAddress, m_peer.port()));
   SetCell(kColBytes, "0");
   LogLine("TFTP: Connection from address " + peerAddress);
 
@@ -46,6 +46,7 @@ void TftpServerSession::Run() {
     Finish();
     return;
   }
+  SetCell(kColFile, RequestedName(m_request));
   Serve(opcode == kOpRrq ? Side::Sending : Side::Receiving);
 }
 
@@ -69,6 +70,7 @@ void TftpServerSession::Serve(Side side) {
   }
   const Request& request = std::get<Request>(parsed);
   const std::string& path = request.path;
+  SetCell(kColPath, path);
   Execute(engine.OpenFile(path));
 
   // The folder is held open; requests beneath a private folder that vanished and cannot be made again are

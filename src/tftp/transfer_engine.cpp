@@ -83,6 +83,9 @@ void TransferEngine::Status(std::string text) {
 }
 
 void TransferEngine::EndSession() {
+  // Every end but a success is a failure, whatever the Status says (a refusal, a stop, a silent peer).
+  if (!m_outcomeShown) SetCell(kColOutcome, kOutcomeFailed);
+  m_outcomeShown = true;
   KillTimer();
   m_burstAt.reset();
   m_probeAt.reset();
@@ -249,6 +252,9 @@ void TransferEngine::Success(TimePoint now) {
   SetCell(kColBytes, total);
   std::string text = "TFTP: Successful. Total bytes transferred: " + total;
   Status(text);
+  // The transfer is over here, also for a receiver that dallies for a lost last ACK.
+  SetCell(kColOutcome, kOutcomeSucceeded);
+  m_outcomeShown = true;
   if (m_granted.Any()) text += " (" + OptionsText(m_granted) + ")";
   Log(std::move(text));
   m_file.reset();  // closed and released now, not when the session has gone

@@ -248,7 +248,8 @@ class TransferEngine {
   const EngineSettings& m_settings;
   State m_state = State::Idle;
   std::optional<Endpoint> m_peer;
-  bool m_peerLocked = false;  // a client adopts the source of the first answer
+  bool m_peerLocked = false;    // a client adopts the source of the first answer
+  bool m_outcomeShown = false;  // the row's outcome cell says how the transfer ended
   std::string m_sendFailurePrefix;
   std::string m_noAnswerPrefix;
   int m_noAnswerError = 0;

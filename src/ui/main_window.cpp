@@ -9,7 +9,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSortFilterProxyModel>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
@@ -26,6 +26,7 @@
 #include "ui/modals.h"
 #include "ui/notice_pane.h"
 #include "ui/session_actions.h"
+#include "ui/session_filter.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
 #include "ui/splash_panel.h"
@@ -36,8 +37,8 @@ namespace hx {
 namespace {
 
 constexpr const cfg::IntSetting* kColumnWidths[kListColumns] = {
-    &cfg::kWidthTime,     &cfg::kWidthType,    &cfg::kWidthPeer,  &cfg::kWidthBytes,
-    &cfg::kWidthProgress, &cfg::kWidthCommand, &cfg::kWidthStatus};
+    &cfg::kWidthTime,  &cfg::kWidthType,     &cfg::kWidthPeer,    &cfg::kWidthFile,
+    &cfg::kWidthBytes, &cfg::kWidthProgress, &cfg::kWidthCommand, &cfg::kWidthStatus};
 
 // The default widths suit an 8-point font whose letters average 6 pixels; other fonts scale them.
 constexpr double kDefaultsCharWidth = 6.0;
@@ -224,9 +225,14 @@ void MainWindow::BuildList() {
   layout->setContentsMargins(0, 0, 0, 0);
   m_model = new SessionModel(this);
   m_model->SetErrorColour(ErrorColour(palette()));
-  m_sorted = new QSortFilterProxyModel(this);
-  m_sorted->setSourceModel(m_model);
-  m_sorted->setSortRole(kSortRole);
+  m_sorted = new SessionFilter(m_model, this);
+  m_filterBox = new SessionFilterBox(m_sorted, central);
+  layout->addWidget(m_filterBox);
+  auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+  connect(find, &QShortcut::activated, this, [this] {
+    m_filterBox->setFocus(Qt::ShortcutFocusReason);
+    m_filterBox->selectAll();
+  });
   m_list = new SessionView(central);
   m_list->setModel(m_sorted);
   m_rowActions = new SessionActions(*m_list, m_app.Registry(), m_options.openUrl, this);
@@ -259,6 +265,7 @@ bool MainWindow::Start() {
   m_bInitializing = true;
   bool started = RunBesideGui([this] { return m_app.InitInstance(); });
   m_frontend.Drain();
+  ApplyKeepFinishedRows();
   ShowTftpState(m_app.TftpServiceOn());
   ShowFtpState(m_app.FtpServiceOn());
   Action(Command::EnableLogging)->setChecked(m_app.Log().Logging());
@@ -411,9 +418,28 @@ QString MainWindow::ActivityText(const Activity& activity) {
 }
 
 void MainWindow::Measure() {
-  Activity activity = m_model->Measure(RateMeter::Clock::now());
+  // The workers still there are asked before the notices are taken: a worker missing from that list posted
+  // all it had to say before it went, so its transfer's end has arrived by the time it is judged gone. A
+  // session newer than the list is judged next time.
+  const bool measuring = m_model->Measuring();
+  std::vector<int> running;
+  int newest = 0;
+  if (measuring) {
+    newest = m_app.Registry().LastSessionId();
+    running = m_app.Registry().RunningIds();
+    m_frontend.Drain();
+  }
+  auto stillRunning = [&](int id) {
+    return id > newest || std::binary_search(running.begin(), running.end(), id);
+  };
+  Activity activity =
+      m_model->Measure(RateMeter::Clock::now(), measuring ? std::function<bool(int)>(stillRunning) : nullptr);
   QString text = ActivityText(activity);
   if (m_activityPane->text() != text) m_activityPane->setText(text);
+}
+
+void MainWindow::ApplyKeepFinishedRows() {
+  m_app.Registry().SetKeepFinishedRows(cfg::Read(m_app.Config(), cfg::kKeepFinishedRows));
 }
 
 void MainWindow::OnClearCompleted() {
@@ -494,6 +520,10 @@ void MainWindow::ReadColumnWidths() {
     int stored = m_app.Config().GetProfileInt(setting.section, setting.key, -1);
     m_list->setColumnWidth(column, stored >= 0 ? std::min(stored, widest) : qRound(setting.read * scale));
   }
+  // Type holds one of a few short names; it shows the longest whole in any font.
+  const int margin = m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1;
+  const int typeWidth = m_list->fontMetrics().horizontalAdvance("Tftp Client") + 2 * margin + 4;
+  m_list->setColumnWidth(kListType, std::max(m_list->columnWidth(kListType), typeWidth));
 }
 
 void MainWindow::WriteColumnWidths() {

@@ -18,7 +18,6 @@
 class QAction;
 class QFontMetrics;
 class QMenu;
-class QSortFilterProxyModel;
 class QToolBar;
 
 namespace hx {
@@ -28,6 +27,8 @@ class NoticePane;
 class OutputViewer;
 class ServerApp;
 class SessionActions;
+class SessionFilter;
+class SessionFilterBox;
 class SessionModel;
 class SessionView;
 class WindowFrontend;
@@ -89,6 +90,9 @@ class MainWindow : public QMainWindow {
   SessionView* SessionList() const { return m_list; }
   SessionModel* Sessions() const { return m_model; }
   SessionActions* RowActions() const { return m_rowActions; }
+  SessionFilterBox* FilterBox() const { return m_filterBox; }
+  // Reads General/KeepFinishedRows and hands it to the registry: at start, and after the settings changed.
+  void ApplyKeepFinishedRows();
   QString ActivityPaneText() const { return m_activityPane->text(); }
   NoticePane* Notices() const { return m_notices; }
   // Brings Progress and the activity pane up to date (a timer does it a few times a second).
@@ -126,8 +130,6 @@ class MainWindow : public QMainWindow {
   void ApplyFtpStartSettings();
   // After the sheet changed the TFTP port: the service, when on, restarted on it.
   void ApplyTftpPort();
-  // After the sheet's OK: the number of finished rows the session list keeps.
-  void ApplyKeepFinishedRows(int keep);
   void OnAbout();
   void OnHelpContents();
   void OnWeb();
@@ -165,7 +167,8 @@ class MainWindow : public QMainWindow {
   QLabel* m_activityPane = nullptr;
   NoticePane* m_notices = nullptr;
   SessionModel* m_model = nullptr;
-  QSortFilterProxyModel* m_sorted = nullptr;
+  SessionFilter* m_sorted = nullptr;
+  SessionFilterBox* m_filterBox = nullptr;
   SessionView* m_list = nullptr;
   SessionActions* m_rowActions = nullptr;  // the list's context menu and keys
   QMenu* m_trayMenu = nullptr;

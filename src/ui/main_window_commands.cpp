@@ -71,7 +71,7 @@ void MainWindow::OnConfig() {
   // Only the service whose port changed starts again; the other one keeps its sessions undisturbed.
   if (cfg::Read(config, cfg::kTPort) != tftpPortBefore) ApplyTftpPort();
   if (ReadFtpStartSettings(config) != ftpBefore) ApplyFtpStartSettings();
-  ApplyKeepFinishedRows(cfg::Read(config, cfg::kKeepFinishedRows));
+  ApplyKeepFinishedRows();
 }
 
 void MainWindow::ApplyTftpPort() {
@@ -81,11 +81,6 @@ void MainWindow::ApplyTftpPort() {
     return m_app.SetTftpService(true);
   });
   ShowTftpState(on);
-}
-
-void MainWindow::ApplyKeepFinishedRows(int keep) {
-  // The session list drops its oldest finished rows beyond `keep` (0: none) from now on.
-  static_cast<void>(keep);
 }
 
 void MainWindow::ApplyFtpStartSettings() {

@@ -19,6 +19,16 @@
 namespace hx {
 namespace {
 
+// The address of a Peer cell without its port: "[::1]:21" and "127.0.0.1:69" give "::1" and "127.0.0.1".
+QString AddressOfPeer(const QString& peer) {
+  if (peer.startsWith('[')) {
+    qsizetype close = peer.indexOf(']');
+    return close > 0 ? peer.mid(1, close - 1) : peer;
+  }
+  qsizetype colon = peer.indexOf(':');
+  return colon > 0 && colon == peer.lastIndexOf(':') ? peer.left(colon) : peer;
+}
+
 // The index of the session model under any proxies of the view (sorting, filtering).
 QModelIndex SourceIndex(QModelIndex index) {
   while (auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model()))
@@ -133,7 +143,7 @@ void SessionActions::Copy() {
 void SessionActions::CopyAddress() {
   QStringList peers;
   for (const Selected& row : SelectedRows())
-    if (!row.peer.isEmpty()) peers << row.peer;
+    if (!row.peer.isEmpty()) peers << AddressOfPeer(row.peer);
   if (!peers.isEmpty()) QApplication::clipboard()->setText(peers.join('\n'));
 }
 

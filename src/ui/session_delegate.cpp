@@ -10,7 +10,8 @@ namespace hx {
 
 void SessionDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
-  if (index.column() == kListBytes) option->textElideMode = Qt::ElideLeft;
+  // The leading digits say how big a count is: a narrow column cuts the last ones ("10,48…").
+  if (index.column() == kListBytes) option->textElideMode = Qt::ElideRight;
 }
 
 void SessionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -5,8 +5,8 @@
 namespace hx {
 
 // Paints the cells of the session list that are more than text: Progress as a bar with its share and rate
-// when the total is known, and Bytes elided on the left, so that a narrow column loses its leading digits
-// visibly ("…000,000") instead of reading as a smaller number.
+// when the total is known, and Bytes elided on the right, so that a narrow column keeps the leading digits
+// and shows that more follow ("10,48…") instead of reading as a smaller number.
 class SessionDelegate : public QStyledItemDelegate {
   Q_OBJECT
 

@@ -11,14 +11,14 @@
 namespace hx {
 
 QString SessionColumnHeading(int column) {
-  static const char* const kHeadings[kListColumns] = {"Start Time", "Type",    "Peer",  "Bytes",
-                                                      "Progress",   "Command", "Status"};
+  static const char* const kHeadings[kListColumns] = {"Start Time", "Type",     "Peer",    "File",
+                                                      "Bytes",      "Progress", "Command", "Status"};
   return column >= 0 && column < kListColumns ? kHeadings[column] : QString();
 }
 
 int CellOfColumn(int column) {
-  static const int kCells[kListColumns] = {kColStartTime, kColType,  kColPeer, kColBytes, -1,
-                                           kColCommand,   kColStatus};
+  static const int kCells[kListColumns] = {kColStartTime, kColType, kColPeer,    kColFile,
+                                           kColBytes,     -1,       kColCommand, kColStatus};
   return column >= 0 && column < kListColumns ? kCells[column] : -1;
 }
 
@@ -29,11 +29,22 @@ QColor ErrorColour(const QPalette& palette) {
 
 namespace {
 
-// The list column that shows a cell; the total shows in Progress.
+// The list column that shows a cell; -1 for the cells no column shows (the total shows in Progress when
+// the window next measures).
 int ColumnOfCell(int cell) {
+  if (cell == kColPath) return kListFile;  // its tooltip
   for (int column = 0; column < kListColumns; ++column)
     if (CellOfColumn(column) == cell) return column;
-  return kListProgress;
+  return -1;
+}
+
+bool IsFtpClientRow(const SessionRow& row) {
+  return row.cells[kColType] == "Ftp Client" || row.cells[kColType] == "Ftps Cli";
+}
+
+// A TFTP session ends with its transfer, so a failed transfer is a failed session.
+bool IsTftpRow(const SessionRow& row) {
+  return row.cells[kColType].starts_with("Tftp");
 }
 
 }  // namespace
@@ -54,6 +65,9 @@ QVariant SessionModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
+      // The File column shows the name asked for; its tip, the file it is on this machine.
+      if (role == Qt::ToolTipRole && column == kListFile && !Cell(index.row(), kColPath).isEmpty())
+        return Cell(index.row(), kColPath);
       QString text = Shown(index.row(), column);
       if (role == Qt::ToolTipRole && text.isEmpty()) return {};
       return text;
@@ -134,8 +148,9 @@ bool SessionModel::Failed(int row) const {
   int index = DisplayRow(row);
   if (row < 0 || index < 0) return false;
   const SessionRow& session = m_rows[static_cast<size_t>(index)];
-  return session.id != 0 &&
-         IsFailureStatus(session.cells[kColType], session.cells[kColStatus], session.cells[kColCommand]);
+  if (session.id == 0) return false;
+  return IsFailureStatus(session.cells[kColType], session.cells[kColStatus], session.cells[kColCommand]) ||
+         (IsTftpRow(session) && session.cells[kColOutcome] == kOutcomeFailed);
 }
 
 void SessionModel::Insert(int id) {
@@ -152,20 +167,80 @@ void SessionModel::Insert(int id) {
   endInsertRows();
 }
 
-void SessionModel::Track(const SessionRow& row, int column) {
+void SessionModel::Remove(int id) {
+  int index = IndexOf(id);
+  if (index < 0) return;
+  int displayRow = DisplayRow(index);
+  beginRemoveRows({}, displayRow, displayRow);
+  Forget(id);
+  m_rows.erase(m_rows.begin() + index);
+  endRemoveRows();
+}
+
+void SessionModel::Forget(int id) {
+  m_running.erase(id);
+  m_started.erase(id);
+  m_progress.erase(id);
+  m_meter.Forget(id);
+}
+
+void SessionModel::Track(const SessionRow& row, int column, RateMeter::Clock::time_point at) {
   if (row.id == 0) return;  // the version row
-  if (column == kColStatus && IsEndStatus(row.cells[kColType], row.cells[kColStatus])) {
-    m_settled.insert(row.id);
-  } else if (column == kColBytes) {
-    m_settled.erase(row.id);
-    m_measured.insert(row.id);
-  } else if (column == kColTotal && !m_settled.count(row.id)) {
-    m_measured.insert(row.id);
+  const bool ended = !row.cells[kColOutcome].empty();
+  if (column == kColBytes && !ended && !m_running.count(row.id)) {
+    m_running.insert(row.id);
+    m_started[row.id] = {at, ParseCount(row.cells[kColBytes]).value_or(0)};
+    m_meter.Forget(row.id);
+  } else if (column == kColOutcome && ended) {
+    EndTransfer(row, row.cells[kColOutcome] == kOutcomeSucceeded, at);
+  } else if (column == kColStatus && m_running.count(row.id) && IsFtpClientRow(row) &&
+             IsEndStatus(row.cells[kColType], row.cells[kColStatus])) {
+    // The FTP client's transfer is its session, which its first closing reply (or a failure) ends.
+    EndTransfer(row, !IsFailureStatus(row.cells[kColType], row.cells[kColStatus]), at);
   }
 }
 
-bool SessionModel::Transferring(const SessionRow& row) const {
-  return !m_settled.count(row.id) && !row.cells[kColBytes].empty();
+void SessionModel::EndTransfer(const SessionRow& row, bool succeeded, RateMeter::Clock::time_point at) {
+  m_running.erase(row.id);
+  m_meter.Forget(row.id);
+  std::uint64_t bytes = ParseCount(row.cells[kColBytes]).value_or(0);
+  Progress progress;
+  if (succeeded) {
+    progress.text = "100 %";
+    progress.share = 1.0;
+    auto start = m_started.find(row.id);
+    if (start != m_started.end() && at > start->second.at && bytes >= start->second.bytes) {
+      double seconds = std::chrono::duration<double>(at - start->second.at).count();
+      progress.text += " \u00b7 " + FormatRate(static_cast<double>(bytes - start->second.bytes) / seconds);
+    }
+  } else if (auto total = ParseCount(row.cells[kColTotal]); total && *total > 0) {
+    // Where it stopped, and no rate: nothing moves any more.
+    std::uint64_t done = std::min(bytes, *total);
+    progress.text = std::to_string(done * 100 / *total) + " %";
+    progress.share = static_cast<double>(done) / static_cast<double>(*total);
+  }
+  if (ShowProgress(row.id, std::move(progress))) ProgressChanged(row.id);
+}
+
+bool SessionModel::ShowProgress(int id, Progress progress) {
+  auto shown = m_progress.find(id);
+  if (progress.text.empty() && progress.share < 0) {
+    if (shown == m_progress.end()) return false;
+    m_progress.erase(shown);
+    return true;
+  }
+  if (shown != m_progress.end() && shown->second.text == progress.text &&
+      shown->second.share == progress.share)
+    return false;
+  m_progress[id] = std::move(progress);
+  return true;
+}
+
+void SessionModel::ProgressChanged(int id) {
+  int index = IndexOf(id);
+  if (index < 0) return;
+  QModelIndex cell = this->index(DisplayRow(index), kListProgress);
+  emit dataChanged(cell, cell, {Qt::DisplayRole, kSortRole});
 }
 
 void SessionModel::Apply(const std::vector<SessionNotice>& batch,
@@ -178,7 +253,7 @@ void SessionModel::Apply(const std::vector<SessionNotice>& batch,
       int index = IndexOf(id);
       if (index < 0) continue;
       QModelIndex cell = this->index(DisplayRow(index), column);
-      emit dataChanged(cell, cell, {Qt::DisplayRole});
+      emit dataChanged(cell, cell, {Qt::DisplayRole, kSortRole});
     }
     changed.clear();
   };
@@ -193,11 +268,15 @@ void SessionModel::Apply(const std::vector<SessionNotice>& batch,
         if (index < 0 || notice.column < 0 || notice.column >= kSessionColumns) break;  // cleared meanwhile
         SessionRow& row = m_rows[static_cast<size_t>(index)];
         row.cells[static_cast<size_t>(notice.column)] = notice.text;
-        Track(row, notice.column);
-        // The total is no column of its own; Progress shows it when the window next measures.
-        if (notice.column != kColTotal) changed.emplace(notice.sessionId, ColumnOfCell(notice.column));
+        Track(row, notice.column,
+              notice.at == RateMeter::Clock::time_point{} ? RateMeter::Clock::now() : notice.at);
+        if (int column = ColumnOfCell(notice.column); column >= 0) changed.emplace(notice.sessionId, column);
         break;
       }
+      case SessionNotice::Kind::RowRemoved:
+        flush();
+        Remove(notice.sessionId);
+        break;
       case SessionNotice::Kind::RowsRemoved:
         flush();
         SyncTo(snapshot());
@@ -220,71 +299,58 @@ void SessionModel::SyncTo(const std::vector<SessionRow>& snapshot) {
     while (index >= 0 && !live.count(m_rows[static_cast<size_t>(index)].id)) --index;
     int first = index + 1;
     beginRemoveRows({}, DisplayRow(last), DisplayRow(first));
-    for (int gone = first; gone <= last; ++gone) {
-      int id = m_rows[static_cast<size_t>(gone)].id;
-      m_measured.erase(id);
-      m_settled.erase(id);
-      m_progress.erase(id);
-      m_meter.Forget(id);
-    }
+    for (int gone = first; gone <= last; ++gone) Forget(m_rows[static_cast<size_t>(gone)].id);
     m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
     endRemoveRows();
   }
+  const auto now = RateMeter::Clock::now();
   for (const SessionRow& row : snapshot) {
     Insert(row.id);
     int index = IndexOf(row.id);
     SessionRow& mine = m_rows[static_cast<size_t>(index)];
     if (mine.cells != row.cells) {
-      bool bytesMoved = mine.cells[kColBytes] != row.cells[kColBytes];
-      mine.cells = row.cells;
-      if (bytesMoved) Track(mine, kColBytes);
-      Track(mine, kColStatus);
+      auto before = std::exchange(mine.cells, row.cells);
+      // In the order the sessions write them: the count before the end.
+      for (size_t cell : {kColBytes, kColOutcome, kColStatus})
+        if (before[cell] != mine.cells[cell]) Track(mine, static_cast<int>(cell), now);
       int display = DisplayRow(index);
-      emit dataChanged(this->index(display, 0), this->index(display, kListColumns - 1), {Qt::DisplayRole});
+      emit dataChanged(this->index(display, 0), this->index(display, kListColumns - 1),
+                       {Qt::DisplayRole, kSortRole});
     }
   }
 }
 
-Activity SessionModel::Measure(RateMeter::Clock::time_point now) {
+Activity SessionModel::Measure(RateMeter::Clock::time_point now, const std::function<bool(int)>& running) {
   Activity activity;
-  for (auto it = m_measured.begin(); it != m_measured.end();) {
-    const int id = *it;
+  std::vector<int> gone;
+  for (int id : m_running) {
     int index = IndexOf(id);
-    Progress progress;
-    bool moving = index >= 0 && Transferring(m_rows[static_cast<size_t>(index)]);
-    if (moving) {
-      const SessionRow& row = m_rows[static_cast<size_t>(index)];
-      std::uint64_t bytes = ParseCount(row.cells[kColBytes]).value_or(0);
-      double rate = m_meter.Sample(id, bytes, now);
-      std::optional<int> percent;
-      if (auto total = ParseCount(row.cells[kColTotal]); total && *total > 0) {
-        std::uint64_t done = std::min(bytes, *total);
-        percent = static_cast<int>(done * 100 / *total);
-        progress.share = static_cast<double>(done) / static_cast<double>(*total);
-      }
-      progress.text = FormatProgress(percent, rate);
-      ++activity.running;
-      activity.bytesPerSecond += rate;
-      ++it;
-    } else {
-      m_meter.Forget(id);
-      it = m_measured.erase(it);
-    }
-    if (index < 0) {
-      m_progress.erase(id);
+    if (index < 0 || (running && !running(id))) {
+      gone.push_back(id);
       continue;
     }
-    auto shown = m_progress.find(id);
-    bool same = shown == m_progress.end()
-                    ? !moving
-                    : moving && shown->second.text == progress.text && shown->second.share == progress.share;
-    if (same) continue;
-    if (moving)
-      m_progress[id] = std::move(progress);
+    const SessionRow& row = m_rows[static_cast<size_t>(index)];
+    std::uint64_t bytes = ParseCount(row.cells[kColBytes]).value_or(0);
+    double rate = m_meter.Sample(id, bytes, now);
+    Progress progress;
+    std::optional<int> percent;
+    if (auto total = ParseCount(row.cells[kColTotal]); total && *total > 0) {
+      std::uint64_t done = std::min(bytes, *total);
+      percent = static_cast<int>(done * 100 / *total);
+      progress.share = static_cast<double>(done) / static_cast<double>(*total);
+    }
+    progress.text = FormatProgress(percent, rate);
+    ++activity.running;
+    activity.bytesPerSecond += rate;
+    if (ShowProgress(id, std::move(progress))) ProgressChanged(id);
+  }
+  // A worker that went without saying how its transfer ended: it did not end well.
+  for (int id : gone) {
+    int index = IndexOf(id);
+    if (index >= 0)
+      EndTransfer(m_rows[static_cast<size_t>(index)], false, now);
     else
-      m_progress.erase(id);
-    QModelIndex cell = this->index(DisplayRow(index), kListProgress);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+      Forget(id);
   }
   return activity;
 }

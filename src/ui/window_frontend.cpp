@@ -16,11 +16,16 @@ void WindowFrontend::RowInserted(int sessionId) {
 }
 
 void WindowFrontend::CellChanged(int sessionId, int column, const std::string& text) {
-  Post({SessionNotice::Kind::CellChanged, sessionId, column, text});
+  // Stamped where it happened: a transfer's average rate must not depend on when the window catches up.
+  Post({SessionNotice::Kind::CellChanged, sessionId, column, text, std::chrono::steady_clock::now()});
 }
 
 void WindowFrontend::RowsRemoved() {
   Post({SessionNotice::Kind::RowsRemoved, 0, 0, {}});
+}
+
+void WindowFrontend::RowRemoved(int sessionId) {
+  Post({SessionNotice::Kind::RowRemoved, sessionId, 0, {}});
 }
 
 void WindowFrontend::Post(SessionNotice notice) {

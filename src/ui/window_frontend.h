@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,11 +18,13 @@ class Modals;
 
 // One change of the session table, as the core reported it.
 struct SessionNotice {
-  enum class Kind { RowInserted, CellChanged, RowsRemoved };
+  enum class Kind { RowInserted, CellChanged, RowsRemoved, RowRemoved };
   Kind kind = Kind::CellChanged;
   int sessionId = 0;
   int column = 0;
   std::string text;
+  // When a cell changed; unset (the epoch) for notices of other kinds.
+  std::chrono::steady_clock::time_point at{};
 };
 
 // The window's side of the core. Any thread may report; notices are queued and handed to the GUI thread in
@@ -43,6 +46,7 @@ class WindowFrontend : public QObject, public Frontend {
   void RowInserted(int sessionId) override;
   void CellChanged(int sessionId, int column, const std::string& text) override;
   void RowsRemoved() override;
+  void RowRemoved(int sessionId) override;
   // Log entries are not shown: the window shows the log through its viewer, from the file.
   void MessageBox(const std::string& text) override;
 

@@ -103,7 +103,8 @@ class ClientDialogTest : public QObject {
     QVERIFY(RunFtpClientCommand(false, f.Config(), f.modals, launcher, f.window.get()));
     QTRY_COMPARE(f.window->Sessions()->rowCount(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!f.window->Sessions()->Cell(0, kColStatus).isEmpty(), 20000);
-    QCOMPARE(f.window->Sessions()->Cell(0, kColPeer), QString("127.0.0.1"));
+    QCOMPARE(f.window->Sessions()->Cell(0, kColPeer), QString::fromStdString("127.0.0.1:" + port));
+    QCOMPARE(f.window->Sessions()->Cell(0, kColFile), QString("r.bin"));
 
     FtpFileDialog again(false, f.Config(), f.modals);
     QCOMPARE(again.host->text(), QString("127.0.0.1"));

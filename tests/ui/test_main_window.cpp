@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -303,10 +304,12 @@ class MainWindowTest : public QObject {
       QFontMetrics metrics = f.window->SessionList()->fontMetrics();
       const double scale = FontWidthScale(metrics);
       QVERIFY(scale > 0);
-      const int defaults[] = {65, 50, 80, 60, 120, 80};
-      for (int c = 0; c < 6; ++c)
-        QCOMPARE(f.window->SessionList()->columnWidth(c), qRound(defaults[c] * scale));
-      QVERIFY(f.window->SessionList()->columnWidth(kListType) >= metrics.horizontalAdvance("Tftp Srv") + 8);
+      const int defaults[] = {65, 50, 100, 100, 85, 120, 80};
+      for (int c = 0; c < 7; ++c)
+        if (c != kListType) QCOMPARE(f.window->SessionList()->columnWidth(c), qRound(defaults[c] * scale));
+      // Type is never narrower than its longest text.
+      QVERIFY(f.window->SessionList()->columnWidth(kListType) >=
+              std::max(qRound(defaults[kListType] * scale), metrics.horizontalAdvance("Tftp Client") + 8));
     }
     WindowFixture f("[ColumnWidth]\r\nTime=120\r\nCommand=200\r\n");
     QCOMPARE(f.window->SessionList()->columnWidth(0), 120);
@@ -325,7 +328,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Peer", -1), 144);
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Time", -1), 120);
     QCOMPARE(f.Config().GetProfileInt(cfg::kColumnWidth, "Bytes", -1),
-             qRound(60 * FontWidthScale(f.window->SessionList()->fontMetrics())));
+             qRound(85 * FontWidthScale(f.window->SessionList()->fontMetrics())));
   }
 
   void quitQuestionCountsTheRunningTransfers() {
@@ -346,6 +349,7 @@ class MainWindowTest : public QObject {
     for (int id = 1; id <= 4; ++id) cell(id, kColType, "Tftp Srv");
     for (int id = 1; id <= 4; ++id) cell(id, kColBytes, "1024");
     cell(4, kColStatus, "TFTP: Successful. Total bytes transferred: 1024");
+    cell(4, kColOutcome, kOutcomeSucceeded);
     cell(5, kColType, "Ftp Srv");
     cell(5, kColStatus, "230 User logged in, proceed.");
     f.window->Sessions()->Apply(rows, {});
@@ -372,7 +376,7 @@ class MainWindowTest : public QObject {
   }
 
   void aStatusWidthStoredWhileMaximisedNeedsNoScrollBar() {
-    WindowFixture f("[General]\r\nWindowPlacement=40,40,700,400,0\r\n[ColumnWidth]\r\nStatus=3000\r\n");
+    WindowFixture f("[General]\r\nWindowPlacement=0,0,1200,400,0\r\n[ColumnWidth]\r\nStatus=3000\r\n");
     SessionView* list = f.window->SessionList();
     QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
     QTRY_COMPARE(list->horizontalHeader()->length(), list->viewport()->width());

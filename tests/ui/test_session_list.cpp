@@ -9,8 +9,10 @@
 #include <atomic>
 #include <thread>
 
+#include "app/config_keys.h"
 #include "app/worker.h"
 #include "ui/session_actions.h"
+#include "ui/session_filter.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
 #include "ui_fixture.h"
@@ -22,9 +24,11 @@ namespace {
 SessionNotice Inserted(int id) {
   return {SessionNotice::Kind::RowInserted, id, 0, {}};
 }
-SessionNotice Cell(int id, int column, std::string text) {
-  return {SessionNotice::Kind::CellChanged, id, column, std::move(text)};
+SessionNotice Cell(int id, int column, std::string text, RateMeter::Clock::time_point at = {}) {
+  return {SessionNotice::Kind::CellChanged, id, column, std::move(text), at};
 }
+
+constexpr const char* kVersionStatus = "Harbinex V1.1.007.";
 
 // A session that runs until it is asked to stop.
 class WaitingWorker : public Worker {
@@ -43,9 +47,9 @@ class SessionListTest : public QObject {
  private slots:
   void headingsAndAlignment() {
     SessionModel model;
-    const char* headings[] = {"Start Time", "Type", "Peer", "Bytes", "Progress", "Command", "Status"};
-    QCOMPARE(model.columnCount(), 7);
-    for (int c = 0; c < 7; ++c)
+    const char* headings[] = {"Start Time", "Type", "Peer", "File", "Bytes", "Progress", "Command", "Status"};
+    QCOMPARE(model.columnCount(), 8);
+    for (int c = 0; c < 8; ++c)
       QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString(headings[c]));
     model.Apply({Inserted(0), Cell(0, kColBytes, "512")}, {});
     auto alignment = [&](int column) {
@@ -66,29 +70,110 @@ class SessionListTest : public QObject {
     QVERIFY(!model.data(model.index(0, kListPeer), Qt::ToolTipRole).isValid());
   }
 
-  void progressShowsShareAndRateWhileTheTransferRuns() {
+  void fileShowsTheRequestedNameWithThePathAsTip() {
     SessionModel model;
-    auto t0 = RateMeter::Clock::now();
-    model.Apply({Inserted(1), Cell(1, kColType, "Tftp Srv"), Cell(1, kColTotal, "1000000"),
-                 Cell(1, kColBytes, "0"), Inserted(2), Cell(2, kColType, "Ftp Srv"), Cell(2, kColBytes, "0")},
+    model.Apply({Inserted(1), Cell(1, kColPeer, "[::1]:40000"), Cell(1, kColFile, "images/boot.img"),
+                 Cell(1, kColPath, "/srv/tftp/images/boot.img"), Inserted(2), Cell(2, kColFile, "a.txt")},
                 {});
-    model.Measure(t0);
-    model.Apply({Cell(1, kColBytes, "370000"), Cell(2, kColBytes, "2500000")}, {});
-    Activity activity = model.Measure(t0 + std::chrono::seconds(1));
-    QCOMPARE(model.Shown(model.RowOf(1), kListProgress), QString("37 % \u00b7 370.0 KB/s"));
-    QCOMPARE(model.data(model.index(model.RowOf(1), kListProgress), kShareRole).toDouble(), 0.37);
-    QCOMPARE(model.Shown(model.RowOf(2), kListProgress), QString("2.5 MB/s"));  // no total: the rate alone
-    QCOMPARE(activity.running, 2);
-    QCOMPARE(activity.bytesPerSecond, 2870000.0);
-    model.Apply({Cell(1, kColBytes, "1000000"),
-                 Cell(1, kColStatus, "TFTP: Successful. Total bytes transferred: 1000000")},
+    const int row = model.RowOf(1);
+    QCOMPARE(model.data(model.index(row, kListFile), Qt::DisplayRole).toString(), QString("images/boot.img"));
+    QCOMPARE(model.data(model.index(row, kListFile), Qt::ToolTipRole).toString(),
+             QString("/srv/tftp/images/boot.img"));
+    QCOMPARE(model.data(model.index(row, kListPeer), Qt::DisplayRole).toString(), QString("[::1]:40000"));
+    QCOMPARE(model.data(model.index(model.RowOf(2), kListFile), Qt::ToolTipRole).toString(),
+             QString("a.txt"));
+  }
+
+  void progressRunsUntilTheTransferEndsAndThenShowsHowItEnded_data() {
+    QTest::addColumn<QString>("type");
+    // Steps: "seconds cell text" notices, or "seconds measure expected-progress"; cell is a SessionColumn.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("workerGone");  // the last measure finds the session's worker gone
+    QTest::addColumn<double>("share");     // of the bar at the end, -1 for none
+    QTest::addColumn<bool>("red");
+    const QString measure = "m";
+    auto cell = [](int column) { return QString::number(column); };
+    QTest::newRow("tftp success: 100 % at the average")
+        << "Tftp Srv"
+        << QStringList{"0|" + cell(kColTotal) + "|1000000",
+                       "0|" + cell(kColBytes) + "|0",
+                       "1|" + measure + "|0 % \u00b7 0 B/s",
+                       "2|" + cell(kColBytes) + "|1000000",
+                       "2|" + cell(kColStatus) + "|TFTP: Successful. Total bytes transferred: 1000000",
+                       "2|" + cell(kColOutcome) + "|ok",
+                       "3|" + measure + "|100 % \u00b7 500.0 KB/s"}
+        << false << 1.0 << false;
+    QTest::newRow("tftp client failure: where it stopped, no rate, red")
+        << "Tftp Client"
+        << QStringList{"0|" + cell(kColTotal) + "|1000000",   "0|" + cell(kColBytes) + "|0",
+                       "1|" + cell(kColBytes) + "|400000",    "1|" + cell(kColStatus) + "|Receiving File",
+                       "70|" + cell(kColOutcome) + "|failed", "71|" + measure + "|40 %"}
+        << false << 0.4 << true;
+    QTest::newRow("ftp server with an early 226: measured until the data ends")
+        << "Ftp Srv"
+        << QStringList{"0|" + cell(kColOutcome) + "|",
+                       "0|" + cell(kColTotal) + "|1000000",
+                       "0|" + cell(kColBytes) + "|0",
+                       "0|" + cell(kColStatus) + "|226 File transfer successful.",
+                       "0|" + measure + "|0 % \u00b7 0 B/s",
+                       "1|" + cell(kColBytes) + "|520000",
+                       "1|" + measure + "|52 % \u00b7 520.0 KB/s",
+                       "4|" + cell(kColBytes) + "|1000000",
+                       "4|" + cell(kColOutcome) + "|ok",
+                       "5|" + measure + "|100 % \u00b7 250.0 KB/s"}
+        << false << 1.0 << false;
+    QTest::newRow("ftp client: its closing reply ends it")
+        << "Ftp Client"
+        << QStringList{"0|" + cell(kColBytes) + "|0", "3|" + cell(kColBytes) + "|3000000",
+                       "3|" + cell(kColStatus) + "|226 Transfer complete",
+                       "4|" + measure + "|100 % \u00b7 1.0 MB/s"}
+        << false << 1.0 << false;
+    QTest::newRow("a worker gone without a word: no rate")
+        << "Tftp Srv" << QStringList{"0|" + cell(kColBytes) + "|0", "1|" + measure + "|"} << true << -1.0
+        << false;
+  }
+
+  void progressRunsUntilTheTransferEndsAndThenShowsHowItEnded() {
+    QFETCH(QString, type);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, workerGone);
+    QFETCH(double, share);
+    QFETCH(bool, red);
+    SessionModel model;
+    const auto t0 = RateMeter::Clock::now();
+    model.Apply({Inserted(1), Cell(1, kColType, type.toStdString(), t0)}, {});
+    Activity activity;
+    for (int i = 0; i < steps.size(); ++i) {
+      const QStringList step = steps[i].split('|');
+      const auto at = t0 + std::chrono::seconds(step[0].toInt());
+      if (step[1] != "m") {
+        model.Apply({Cell(1, step[1].toInt(), step[2].toStdString(), at)}, {});
+        continue;
+      }
+      const bool last = i == steps.size() - 1;
+      activity = model.Measure(at, [&](int) { return !(last && workerGone); });
+      QCOMPARE(model.Shown(0, kListProgress), step[2]);
+      QCOMPARE(activity.running, last ? 0 : 1);
+    }
+    QCOMPARE(activity.bytesPerSecond, 0.0);
+    QCOMPARE(model.data(model.index(0, kListProgress), kShareRole).toDouble(), share);
+    QCOMPARE(model.Failed(0), red);
+  }
+
+  void anotherTransferOnTheConnectionIsMeasuredAfresh() {
+    SessionModel model;
+    const auto t0 = RateMeter::Clock::now();
+    const auto s = [&](int seconds) { return t0 + std::chrono::seconds(seconds); };
+    model.Apply({Inserted(1), Cell(1, kColType, "Ftp Srv"), Cell(1, kColBytes, "0", s(0)),
+                 Cell(1, kColBytes, "5000", s(1)), Cell(1, kColOutcome, kOutcomeSucceeded, s(1)),
+                 Cell(1, kColBytes, "5000", s(2))},  // late: the transfer has ended
                 {});
-    activity = model.Measure(t0 + std::chrono::seconds(2));
-    QCOMPARE(model.Shown(model.RowOf(1), kListProgress), QString());
-    QCOMPARE(activity.running, 1);
-    model.Apply({Cell(2, kColStatus, "226 File transfer successful.")}, {});
-    QCOMPARE(model.Measure(t0 + std::chrono::seconds(3)).running, 0);
-    QCOMPARE(model.Shown(model.RowOf(2), kListProgress), QString());
+    QCOMPARE(model.Measure(s(2)).running, 0);
+    QCOMPARE(model.Shown(0, kListProgress), QString("100 % \u00b7 5.0 KB/s"));
+    model.Apply(
+        {Cell(1, kColOutcome, "", s(3)), Cell(1, kColTotal, "100", s(3)), Cell(1, kColBytes, "0", s(3))}, {});
+    QCOMPARE(model.Measure(s(3)).running, 1);
+    QCOMPARE(model.Shown(0, kListProgress), QString("0 % \u00b7 0 B/s"));
   }
 
   // A failed session's Status is red. At the FTP server a refusal is a failure when it answers a transfer or
@@ -140,10 +225,11 @@ class SessionListTest : public QObject {
   // The row menu without running sessions: copying and the folder of a row's file; nothing to end.
   void rowMenuCopiesRowsAndOpensTheFolder() {
     WindowFixture f;
-    f.window->Sessions()->Apply({Inserted(1), Cell(1, kColType, "Tftp Srv"), Cell(1, kColPeer, "127.0.0.1"),
-                                 Cell(1, kColBytes, "1000"), Cell(1, kColPath, "/srv/tftp/boot/image.bin"),
-                                 Inserted(2), Cell(2, kColType, "Ftp Srv"), Cell(2, kColPeer, "::1")},
-                                {});
+    f.window->Sessions()->Apply(
+        {Inserted(1), Cell(1, kColType, "Tftp Srv"), Cell(1, kColPeer, "127.0.0.1:40000"),
+         Cell(1, kColBytes, "1000"), Cell(1, kColPath, "/srv/tftp/boot/image.bin"), Inserted(2),
+         Cell(2, kColType, "Ftp Srv"), Cell(2, kColPeer, "[::1]:2121")},
+        {});
     SessionView* list = f.window->SessionList();
     SessionActions* actions = f.window->RowActions();
     auto enabled = [&] {
@@ -166,9 +252,9 @@ class SessionListTest : public QObject {
     QStringList lines = QApplication::clipboard()->text().split('\n');
     QCOMPARE(lines.size(), 3);  // two rows, each ending in a line break
     QCOMPARE(lines[0].split('\t').size(), f.window->Sessions()->columnCount());
-    QVERIFY(lines[0].startsWith(f.window->Sessions()->Shown(0, kListTime) + "\tFtp Srv\t::1\t"));
-    QVERIFY(lines[1].contains("\tTftp Srv\t127.0.0.1\t1,000\t"));
-    actions->CopyAddress();
+    QVERIFY(lines[0].startsWith(f.window->Sessions()->Shown(0, kListTime) + "\tFtp Srv\t[::1]:2121\t"));
+    QVERIFY(lines[1].contains("\tTftp Srv\t127.0.0.1:40000\t"));
+    actions->CopyAddress();  // the addresses without their ports
     QCOMPARE(QApplication::clipboard()->text(), QString("::1\n127.0.0.1"));
   }
 
@@ -187,6 +273,73 @@ class SessionListTest : public QObject {
     f.window->SessionList()->horizontalHeader()->setSortIndicator(-1, Qt::DescendingOrder);
     QCOMPARE(bytesAt(0), QString("5,000"));
     QCOMPARE(bytesAt(3), QString());  // the version row stays last
+  }
+
+  void versionRowStaysLastWhateverTheSort() {
+    WindowFixture f;
+    f.window->Sessions()->Apply(
+        {Inserted(1), Cell(1, kColBytes, "900"), Cell(1, kColStatus, "A"), Inserted(2),
+         Cell(2, kColBytes, "12000000"), Cell(2, kColStatus, "Z"), Inserted(3)},
+        {});
+    QAbstractItemModel* shown = f.window->SessionList()->model();
+    QCOMPARE(shown->rowCount(), 4);
+    for (int column = 0; column < kListColumns; ++column) {
+      for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        f.window->SessionList()->sortByColumn(column, order);
+        QCOMPARE(shown->index(3, kListStatus).data().toString(), QString(kVersionStatus));
+      }
+    }
+  }
+
+  void filterShowsTheRowsHoldingTheTextInAnyColumn_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("ids");  // shown, top down
+    QTest::newRow("empty shows all") << "" << QList<int>{3, 2, 1, 0};
+    QTest::newRow("file") << "boot" << QList<int>{1};
+    QTest::newRow("any case") << "REPORT" << QList<int>{2};
+    QTest::newRow("peer with its port") << "[::1]:2121" << QList<int>{2};
+    QTest::newRow("type") << "srv" << QList<int>{2, 1};
+    QTest::newRow("grouped bytes") << "12,000" << QList<int>{3};
+    QTest::newRow("the version row too") << "harbinex v" << QList<int>{0};
+    QTest::newRow("nothing") << "no such text" << QList<int>{};
+  }
+
+  void filterShowsTheRowsHoldingTheTextInAnyColumn() {
+    QFETCH(QString, text);
+    QFETCH(QList<int>, ids);
+    SessionModel model;
+    model.Apply(
+        {Inserted(0), Cell(0, kColStatus, kVersionStatus), Inserted(1), Cell(1, kColType, "Tftp Srv"),
+         Cell(1, kColPeer, "127.0.0.1:40000"), Cell(1, kColFile, "boot.img"), Inserted(2),
+         Cell(2, kColType, "Ftp Srv"), Cell(2, kColPeer, "[::1]:2121"), Cell(2, kColFile, "Report.pdf"),
+         Inserted(3), Cell(3, kColType, "Ftp Client"), Cell(3, kColBytes, "12000000")},
+        {});
+    SessionFilter filter(&model);
+    filter.SetText(text);
+    QList<int> shown;
+    for (int row = 0; row < filter.rowCount(); ++row)
+      shown.append(model.SessionIdAt(filter.mapToSource(filter.index(row, 0)).row()));
+    QCOMPARE(shown, ids);
+  }
+
+  void filterFollowsChangedCellsAndTheBoxDrivesIt() {
+    WindowFixture f;
+    f.window->Sessions()->Apply(
+        {Inserted(1), Cell(1, kColFile, "a.bin"), Inserted(2), Cell(2, kColFile, "b.bin")}, {});
+    QAbstractItemModel* shown = f.window->SessionList()->model();
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(f.window->FilterBox()->hasFocus());
+    QTest::keyClicks(f.window->FilterBox(), "A.BIN");
+    QCOMPARE(shown->rowCount(), 1);
+    // A row whose cell comes to hold the text joins; one that stops holding it leaves.
+    f.window->Sessions()->Apply({Cell(2, kColCommand, "RETR a.bin"), Cell(1, kColFile, "c.bin")}, {});
+    QCOMPARE(shown->rowCount(), 1);
+    QCOMPARE(shown->index(0, kListFile).data().toString(), QString("b.bin"));
+    QTest::keyClick(f.window->FilterBox(), Qt::Key_Escape);
+    QCOMPARE(f.window->FilterBox()->text(), QString());
+    QCOMPARE(shown->rowCount(), 3);
   }
 
   void newestRowsFirstWhateverOrderTheyArrive() {
@@ -268,6 +421,53 @@ class SessionListTest : public QObject {
     QCOMPARE(f.window->Sessions()->SessionIdAt(0), runningId);
     QCOMPARE(f.window->Sessions()->Cell(1, kColStatus), QString("Harbinex V1.1.007."));
     running->RequestStop();
+  }
+
+  void finishedRowsBeyondTheSettingLeaveOldestFirst() {
+    WindowFixture f;
+    WorkerRegistry& registry = f.app->Registry();
+    std::vector<Worker*> running;
+    for (int i = 0; i < 3; ++i)
+      running.push_back(
+          registry.StartWorker(WorkerKind::Ftp, std::make_unique<WaitingWorker>(registry.Loops())));
+    // Sessions that end at once; the running ones are FTP sessions, so none of TFTP is left once all are
+    // reaped.
+    auto startFinished = [&](int count) {
+      for (int i = 0; i < count; ++i)
+        QVERIFY(registry.StartWorker(WorkerKind::Tftp, std::make_unique<Worker>(registry.Loops())));
+      QTRY_VERIFY((registry.ReapFinishedWorkers(), registry.WorkerCount(WorkerKind::Tftp) == 0));
+    };
+    auto expectKept = [&](size_t finished) {
+      std::vector<SessionRow> rows = registry.Rows();
+      QCOMPARE(rows.size(), finished + running.size() + 1);
+      // The newest finished rows stay, the running ones and the version row with them.
+      const int last = registry.LastSessionId();
+      for (size_t i = 0; i < finished; ++i) QCOMPARE(rows[i].id, last - static_cast<int>(i));
+      for (size_t i = 0; i < running.size(); ++i)
+        QCOMPARE(rows[finished + i].id, running[running.size() - 1 - i]->m_nSessionId);
+      QCOMPARE(rows.back().id, 0);
+      // The window follows: the same rows (their count alone stays put while rows come and go).
+      auto shownIds = [&] {
+        std::vector<int> ids;
+        for (int row = 0; row < f.window->Sessions()->rowCount(); ++row)
+          ids.push_back(f.window->Sessions()->SessionIdAt(row));
+        return ids;
+      };
+      std::vector<int> ids;
+      for (const SessionRow& row : rows) ids.push_back(row.id);
+      QTRY_VERIFY(shownIds() == ids);
+    };
+    // Keeping every row, then the setting read again: the rows beyond it go at once.
+    registry.SetKeepFinishedRows(0);
+    startFinished(2000);
+    expectKept(2000);
+    f.Config().WriteProfileInt(cfg::kGeneral, cfg::kKeepFinishedRows.key, 500);
+    f.window->ApplyKeepFinishedRows();
+    expectKept(500);
+    // New sessions push the oldest finished rows out one by one.
+    startFinished(100);
+    expectKept(500);
+    for (Worker* w : running) w->RequestStop();
   }
 
   void gridRulesTheWholeView() {

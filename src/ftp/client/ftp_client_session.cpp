@@ -99,7 +99,9 @@ std::string FtpClientSession::Describe(const std::error_code& error) {
 }
 
 asio::awaitable<void> FtpClientSession::Conversation() {
-  SetText(kColPeer, m_job.host);
+  SetText(kColPeer, HostPortShown(m_job.host, static_cast<unsigned>(m_job.port)));
+  SetText(kColFile, m_job.remoteName);
+  SetText(kColPath, m_job.localName);
 
   if (!OpenLocalFile()) {
     SetStatus("Unable to open local file");

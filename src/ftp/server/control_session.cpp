@@ -65,7 +65,7 @@ void ControlSession::Start(bool implicitTls) {
   m_bConnected = true;
   OfferActions();
   SetSessionText(kColType, "Ftp Srv");
-  SetSessionText(kColPeer, m_strPeerAddr);
+  SetSessionText(kColPeer, HostPortShown(m_strPeerAddr, m_nPeerPort));
   ArmIdleTimer();
   if (implicitTls) {
     // The data connections are encrypted from the start as well.
@@ -119,6 +119,12 @@ void ControlSession::SetSessionText(int column, std::string_view text) {
   m_context.registry.SetSessionText(m_nSessionId, column, text);
 }
 
+void ControlSession::ShowTransferFile(std::string_view requested, std::string_view path) {
+  SetSessionText(kColOutcome, "");
+  SetSessionText(kColFile, requested);
+  SetSessionText(kColPath, path);
+}
+
 std::string ControlSession::ThreadPrefix() {
   return "FTP: Thread " + std::to_string(CurrentThreadNumber());
 }
@@ -153,6 +159,9 @@ void ControlSession::StartTransfer(std::unique_ptr<DataTransfer> transfer,
 }
 
 void ControlSession::Ended(DataTransfer& transfer) {
+  // The row's transfer ends here, when its data connection has, not at its reply (an early 226).
+  if (std::optional<bool> succeeded = transfer.Succeeded())
+    SetSessionText(kColOutcome, *succeeded ? kOutcomeSucceeded : kOutcomeFailed);
   if (m_transfer.get() == &transfer) m_endedTransfers.push_back(std::move(m_transfer));
   OfferActions();
   m_lastActivity = m_context.clock.Now();

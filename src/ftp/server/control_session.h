@@ -98,6 +98,8 @@ class ControlSession : public TransferHost {
   void SetSessionText(int column, std::string_view text);
   // The client's address and port, as the operator's log lines name it.
   std::string PeerText() const;
+  // A file transfer starts: the row's File (as the client named it), its local path, and no outcome yet.
+  void ShowTransferFile(std::string_view requested, std::string_view path);
   // "FTP: Thread N", the start of the session's debug lines.
   static std::string ThreadPrefix();
   // FDataTimeout: how long a data connection may move no byte before its transfer is aborted; 0 is never.

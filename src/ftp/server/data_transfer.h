@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -53,6 +54,8 @@ class DataTransfer {
   virtual bool FinalReplySent() const { return false; }
   // Whether the session reads no command while it runs (a listing).
   virtual bool HoldsCommands() const { return false; }
+  // How a file transfer ended, once it has: the data went whole or not. Unset for a listing.
+  std::optional<bool> Succeeded() const { return m_succeeded; }
 
  protected:
   virtual void Connected() = 0;
@@ -91,6 +94,7 @@ class DataTransfer {
   std::unique_ptr<DataOpener> m_opener;
   bool m_ended = false;
   bool m_connected = false;
+  std::optional<bool> m_succeeded;  // set by a file transfer when it ends
 
  private:
   class Held {

@@ -143,6 +143,7 @@ void ControlSession::DoRetr(std::string_view, std::string_view argument) {
   LogEntry("FTP: Starting GET file transfer of " + path);
   // The count the row's Bytes reaches (it counts from the start of the file, as a restart does not), for the
   // session list's share; a type A transfer sends more than the file holds.
+  ShowTransferFile(argument, path);
   SetSessionText(kColTotal, m_chType == 'A' ? std::string() : std::to_string(file.Size()));
   SendReply(reply::kAboutToOpen);
   auto download = std::make_unique<Download>(*this, m_worker, m_context.clock, std::move(socket),
@@ -211,6 +212,7 @@ void ControlSession::StoreCommand(std::string_view argument, bool append) {
   std::optional<std::uint64_t> announced = std::exchange(m_announcedSize, std::nullopt);
   if (announced) *announced += position;
   if (!announced && path == m_sizedPath) announced = m_sizedBytes;
+  ShowTransferFile(argument, path);
   SetSessionText(kColTotal, announced ? std::to_string(*announced) : std::string());
   SendReply(FormatReply(reply::kOpeningBinaryFormat, argument));
   UploadFile upload{.shares = m_context.shares,

@@ -39,6 +39,7 @@ void Upload::Release() {
 }
 
 void Upload::Refuse(const char* refusal) {
+  m_succeeded = false;
   m_host.Reply(refusal);
   m_host.Log("FTP: Transfer was aborted");
   Close();
@@ -202,6 +203,7 @@ void Upload::EndReceive(bool aborted) {
 }
 
 void Upload::Finish(bool aborted) {
+  m_succeeded = !aborted;
   // The file is free before the reply, for a client that fetches it at once.
   m_replacement.Discard();
   m_file.Close();

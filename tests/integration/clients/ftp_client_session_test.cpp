@@ -109,7 +109,9 @@ TEST_F(FtpClientSessionTest, RowOfASuccessfulPut) {
   EXPECT_TRUE(worker->Succeeded());
   EXPECT_EQ(received, std::string(30720, 'x'));
   EXPECT_EQ(Cell(*worker, kColType), "Ftp Client");
-  EXPECT_EQ(Cell(*worker, kColPeer), "127.0.0.1");
+  EXPECT_EQ(Cell(*worker, kColPeer), "127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_EQ(Cell(*worker, kColFile), "remote.bin");
+  EXPECT_EQ(Cell(*worker, kColPath), (dir.Path() / "up.bin").string());
   EXPECT_EQ(Cell(*worker, kColBytes), "30720");
   EXPECT_EQ(Cell(*worker, kColCommand), "QUIT");
   EXPECT_EQ(Cell(*worker, kColStatus), "221 Bye now");

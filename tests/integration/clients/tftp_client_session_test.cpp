@@ -128,7 +128,10 @@ TEST_F(TftpClientSessionTest, DownloadMovesToTheServersPortTurnsStrangersAwayAnd
   EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }));
 
   EXPECT_EQ(Cell(session, kColType), "Tftp Client");
-  EXPECT_EQ(Cell(session, kColPeer), "localhost");
+  EXPECT_EQ(Cell(session, kColPeer), "localhost:" + std::to_string(wellKnown.Port()));
+  EXPECT_EQ(Cell(session, kColFile), "boot/image.bin");
+  EXPECT_EQ(Cell(session, kColPath), local.string());
+  EXPECT_EQ(Cell(session, kColOutcome), kOutcomeSucceeded);
   EXPECT_EQ(Cell(session, kColBytes), "612");
   EXPECT_EQ(Cell(session, kColCommand), "GET " + local.string());
   EXPECT_EQ(Cell(session, kColStatus), success);
@@ -230,6 +233,7 @@ TEST_F(TftpClientSessionTest, PeerThatGoesAwayIsRetriedLikeASilentOne) {
   }
   ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }));
   EXPECT_EQ(Cell(session, kColStatus), "No more retries left. Aborting");
+  EXPECT_EQ(Cell(session, kColOutcome), kOutcomeFailed);
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "part.bin"));  // nothing of an unfinished download stays
 }
 
@@ -312,7 +316,7 @@ TEST_F(TftpClientSessionTest, OverIpv6TheFirstAnswerMustComeFromTheServersAddres
   ASSERT_TRUE(
       WaitUntil([&] { return Cell(session, kColStatus) == "TFTP: Successful. Total bytes transferred: 8"; }));
   EXPECT_EQ(ReadFile(local), "over six");
-  EXPECT_EQ(Cell(session, kColPeer), "::1");
+  EXPECT_EQ(Cell(session, kColPeer), "[::1]:" + std::to_string(server.Port()));
 }
 
 }  // namespace

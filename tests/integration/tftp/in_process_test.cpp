@@ -70,7 +70,10 @@ TEST_F(InProcess, RowOfASuccessfulDownload) {
   auto row = RowWithStatus("TFTP: Successful. Total bytes transferred: 5140");
   ASSERT_TRUE(row);
   EXPECT_EQ(row->cells[kColType], "Tftp Srv");
-  EXPECT_EQ(row->cells[kColPeer], "127.0.0.1");
+  EXPECT_EQ(row->cells[kColPeer], "127.0.0.1:" + std::to_string(client.Port()));
+  EXPECT_EQ(row->cells[kColFile], "r.bin");
+  EXPECT_EQ(row->cells[kColPath], dir.Dir() + "r.bin");
+  EXPECT_EQ(row->cells[kColOutcome], kOutcomeSucceeded);
   EXPECT_EQ(row->cells[kColBytes], "5140");
   EXPECT_EQ(row->cells[kColCommand], "GET " + dir.Dir() + "r.bin");
   EXPECT_EQ(row->cells[kColStartTime].size(), 8u);  // "%H:%M:%S"
@@ -83,6 +86,8 @@ TEST_F(InProcess, RowOfARefusalAndOfAnotherOpcode) {
   auto row = RowWithStatus("File was not found. Aborting transfer");
   ASSERT_TRUE(row);
   EXPECT_EQ(row->cells[kColCommand], "GET " + dir.Dir() + "missing.bin");
+  EXPECT_EQ(row->cells[kColFile], "missing.bin");
+  EXPECT_EQ(row->cells[kColOutcome], kOutcomeFailed);
 
   client.SendTo(port, {0, 5, 0, 0, 0});
   // A row with the cells of the set-up and nothing else.
@@ -90,7 +95,8 @@ TEST_F(InProcess, RowOfARefusalAndOfAnotherOpcode) {
   ASSERT_TRUE(WaitUntil([&] { return app->Registry().Rows()[0].cells[kColBytes] == "0"; }));
   SessionRow top = app->Registry().Rows()[0];
   EXPECT_EQ(top.cells[kColType], "Tftp Srv");
-  EXPECT_EQ(top.cells[kColPeer], "127.0.0.1");
+  EXPECT_EQ(top.cells[kColPeer], "127.0.0.1:" + std::to_string(client.Port()));
+  EXPECT_EQ(top.cells[kColFile], "");  // no request, no file
   EXPECT_EQ(top.cells[kColCommand], "");
   EXPECT_EQ(top.cells[kColStatus], "");
 }

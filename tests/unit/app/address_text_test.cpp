@@ -13,5 +13,15 @@ TEST(AddressTextTest, MappedPeersShowAsIPv4AndIPv6Compressed) {
   EXPECT_EQ(AddressText(asio::ip::make_address("::1")), "::1");
 }
 
+TEST(AddressTextTest, PeersShowWithTheirPortAndIPv6InBrackets) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"127.0.0.1", "127.0.0.1:40000"},
+      {"::1", "[::1]:40000"},
+      {"2001:db8::7", "[2001:db8::7]:40000"},
+      {"server.example", "server.example:40000"},
+  };
+  for (const auto& [host, shown] : cases) EXPECT_EQ(HostPortShown(host, 40000), shown);
+}
+
 }  // namespace
 }  // namespace hx

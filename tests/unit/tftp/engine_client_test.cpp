@@ -80,6 +80,13 @@ TEST_F(Client, DownloadAdoptsThePortOfTheFirstAnswer) {
   r = FromSession(DataPacket(2, 10, 'd'), t0 + seconds(2));
   EXPECT_EQ(r.Status(), "TFTP: Successful. Total bytes transferred: 522");
   EXPECT_EQ(file->content, std::string(522, 'd'));
+  // The transfer has ended well while the session still dallies for a repeated last block; its end later
+  // changes nothing.
+  EXPECT_EQ(r.Cell(kColOutcome), kOutcomeSucceeded);
+  EXPECT_FALSE(r.ended);
+  r = Timer(t0 + seconds(60));
+  EXPECT_TRUE(r.ended);
+  EXPECT_EQ(r.Cell(kColOutcome), std::nullopt);
 }
 
 TEST_F(Client, UploadStartsWithTheAckOfBlockZero) {

@@ -251,8 +251,10 @@ TEST_F(Common, RejectionWithAMessageBoxAndALongText) {
   engine->SetPeer(peer);
   r = Recorded(engine->Reject(std::span(rejections + 1, 1)));
   EXPECT_EQ(r.boxes, std::vector<std::string>{"box text"});
-  // The operator is told after the peer, the row and the log.
-  EXPECT_EQ(r.kinds, (std::vector<Kind>{Kind::Send, Kind::SetCell, Kind::Log, Kind::MessageBox, Kind::End}));
+  // The operator is told after the peer, the row and the log; the row's outcome goes with the end.
+  EXPECT_EQ(r.kinds, (std::vector<Kind>{Kind::Send, Kind::SetCell, Kind::Log, Kind::MessageBox, Kind::SetCell,
+                                        Kind::End}));
+  EXPECT_EQ(r.Cell(kColOutcome), kOutcomeFailed);
 }
 
 TEST_F(Common, RejectionWithoutAPeerSendsNothing) {

@@ -125,6 +125,11 @@ TEST(ParseRequest, NeverLooksBeyondTheReceivedLength) {
   }
   EXPECT_TRUE(
       std::holds_alternative<hx::tftp::Request>(ParseRequest(std::span(whole.data(), whole.size()), kDir)));
+  // The name the list shows is read within the same bounds: whole once its zero byte has come.
+  const size_t nameEnd = 2 + 6;
+  for (size_t received = 0; received <= whole.size(); ++received)
+    EXPECT_EQ(RequestedName(std::span(whole.data(), received)), received < nameEnd ? "" : "a.bin")
+        << received;
 }
 
 TEST(ParseRequest, RequestOfAFullPacketIsRead) {
