@@ -235,7 +235,9 @@ void MainWindow::BuildList() {
   });
   m_list = new SessionView(central);
   m_list->setModel(m_sorted);
-  m_rowActions = new SessionActions(*m_list, m_app.Registry(), m_options.openUrl, this);
+  m_rowActions = new SessionActions(
+      *m_list, m_app.Registry(), m_options.openUrl,
+      [this](int source, const std::string& line) { m_app.Log().OnLogLine(source, line); }, this);
   layout->addWidget(m_list);
   setCentralWidget(central);
   ReadColumnWidths();

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "app/config_keys.h"
 #include "app/worker_registry.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
@@ -39,11 +40,13 @@ QModelIndex SourceIndex(QModelIndex index) {
 }  // namespace
 
 SessionActions::SessionActions(SessionView& list, WorkerRegistry& registry,
-                               std::function<bool(const std::string&)> openUrl, QObject* parent)
+                               std::function<bool(const std::string&)> openUrl,
+                               std::function<void(int source, const std::string& line)> log, QObject* parent)
     : QObject(parent),
       m_list(list),
       m_registry(registry),
       m_openUrl(std::move(openUrl)),
+      m_log(std::move(log)),
       m_menu(new QMenu(&list)) {
   // Several rows at once, for copying and for ending several sessions.
   m_list.setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -73,8 +76,8 @@ std::vector<SessionActions::Selected> SessionActions::SelectedRows() const {
     if (!model) continue;
     int id = model->SessionIdAt(source.row());
     if (id <= 0) continue;  // the version row is no session
-    rows.push_back(
-        {id, index.row(), model->Cell(source.row(), kColPeer), model->Cell(source.row(), kColPath)});
+    rows.push_back({id, index.row(), model->Cell(source.row(), kColType), model->Cell(source.row(), kColPeer),
+                    model->Cell(source.row(), kColPath)});
   }
   std::sort(rows.begin(), rows.end(),
             [](const Selected& a, const Selected& b) { return a.viewRow < b.viewRow; });
@@ -136,6 +139,10 @@ void SessionActions::Copy() {
       cells << shown->index(row.viewRow, column).data(Qt::DisplayRole).toString();
     }
     text += cells.join('\t') + '\n';
+    LogDone(row,
+            "Row of " +
+                (row.peer.isEmpty() ? "session " + std::to_string(row.sessionId) : row.peer.toStdString()) +
+                " copied");
   }
   if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
@@ -143,7 +150,10 @@ void SessionActions::Copy() {
 void SessionActions::CopyAddress() {
   QStringList peers;
   for (const Selected& row : SelectedRows())
-    if (!row.peer.isEmpty()) peers << AddressOfPeer(row.peer);
+    if (!row.peer.isEmpty()) {
+      peers << AddressOfPeer(row.peer);
+      LogDone(row, "Address of " + row.peer.toStdString() + " copied");
+    }
   if (!peers.isEmpty()) QApplication::clipboard()->setText(peers.join('\n'));
 }
 
@@ -151,6 +161,7 @@ void SessionActions::OpenContainingFolder() {
   std::vector<Selected> rows = SelectedRows();
   if (rows.size() != 1 || rows.front().path.isEmpty()) return;
   QString folder = QFileInfo(rows.front().path).absolutePath();
+  LogDone(rows.front(), "Folder of " + rows.front().path.toStdString() + " opened");
   std::string url = QUrl::fromLocalFile(folder).toString().toStdString();
   if (m_openUrl)
     m_openUrl(url);
@@ -171,6 +182,12 @@ bool SessionActions::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QObject::eventFilter(watched, event);
+}
+
+void SessionActions::LogDone(const Selected& row, const std::string& what) const {
+  if (!m_log) return;
+  const bool tftp = row.type.startsWith("Tftp");
+  m_log(tftp ? cfg::kSourceTftp : cfg::kSourceFtp, (tftp ? "TFTP: " : "FTP: ") + what + " by the operator");
 }
 
 }  // namespace hx

@@ -20,15 +20,16 @@ enum class SessionAction;
 // What the operator does to the rows of the session list: a context menu on the rows, the Delete key and
 // Ctrl+C. "Cancel transfer" and "Disconnect" go to the sessions through the worker registry, which posts
 // them to each session's strand and returns at once: the window never waits for a session. The sessions
-// answer their peers and log the action themselves. Every item is enabled only where it applies to the
-// selected rows.
+// answer their peers and log the action themselves; the window logs what it does with a row itself (a copy,
+// an opened folder), a line per row. Every item is enabled only where it applies to the selected rows.
 class SessionActions : public QObject {
   Q_OBJECT
 
  public:
-  // `openUrl` opens a folder's address with the desktop's opener (the window's option; tests catch it).
+  // `openUrl` opens a folder's address with the desktop's opener (the window's option; tests catch it);
+  // `log` writes a transfer-log line of a source (cfg::kSourceTftp, cfg::kSourceFtp).
   SessionActions(SessionView& list, WorkerRegistry& registry, std::function<bool(const std::string&)> openUrl,
-                 QObject* parent = nullptr);
+                 std::function<void(int source, const std::string& line)> log, QObject* parent = nullptr);
 
   // Brings the items up to date for the selected rows and shows the menu at `position` of the list.
   void ShowMenu(const QPoint& position);
@@ -54,6 +55,7 @@ class SessionActions : public QObject {
   struct Selected {
     int sessionId;
     int viewRow;
+    QString type;
     QString peer;
     QString path;
   };
@@ -61,10 +63,13 @@ class SessionActions : public QObject {
   std::vector<Selected> SelectedRows() const;
   // Sends `action` to every selected session that offers it now (kOffers... `mask`).
   void ActOnSelected(SessionAction action, unsigned mask);
+  // Logs "<service>: <what> <row's peer or path> <done> by the operator" in the row's service's log.
+  void LogDone(const Selected& row, const std::string& what) const;
 
   SessionView& m_list;
   WorkerRegistry& m_registry;
   std::function<bool(const std::string&)> m_openUrl;
+  std::function<void(int, const std::string&)> m_log;
   QMenu* m_menu;
   QAction* m_cancel;
   QAction* m_disconnect;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/config_keys.h"
+#include "app/transfer_log.h"
 #include "app/worker.h"
 #include "ui/session_actions.h"
 #include "ui/session_filter.h"
@@ -225,6 +226,7 @@ class SessionListTest : public QObject {
   // The row menu without running sessions: copying and the folder of a row's file; nothing to end.
   void rowMenuCopiesRowsAndOpensTheFolder() {
     WindowFixture f;
+    QVERIFY(f.app->Log().EnableLogging());
     f.window->Sessions()->Apply(
         {Inserted(1), Cell(1, kColType, "Tftp Srv"), Cell(1, kColPeer, "127.0.0.1:40000"),
          Cell(1, kColBytes, "1000"), Cell(1, kColPath, "/srv/tftp/boot/image.bin"), Inserted(2),
@@ -256,6 +258,15 @@ class SessionListTest : public QObject {
     QVERIFY(lines[1].contains("\tTftp Srv\t127.0.0.1:40000\t"));
     actions->CopyAddress();  // the addresses without their ports
     QCOMPARE(QApplication::clipboard()->text(), QString("::1\n127.0.0.1"));
+
+    // Each of these is logged, a line per row, in the log of the row's service.
+    const std::string log = ReadText(f.Dir() + "Harbinex.log");
+    for (const char* line : {"TFTP: Folder of /srv/tftp/boot/image.bin opened by the operator",
+                             "FTP: Row of [::1]:2121 copied by the operator",
+                             "TFTP: Row of 127.0.0.1:40000 copied by the operator",
+                             "FTP: Address of [::1]:2121 copied by the operator",
+                             "TFTP: Address of 127.0.0.1:40000 copied by the operator"})
+      QVERIFY2(log.find(line) != std::string::npos, line);
   }
 
   void headerClickSortsAndNewestFirstReturns() {
