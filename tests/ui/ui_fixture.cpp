@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QToolButton>
 #include <map>
@@ -84,6 +85,9 @@ std::vector<std::string> MnemonicFaults(QWidget* page) {
                        text.toStdString());
     owners[key] = text;
   };
+  if (auto* menu = qobject_cast<QMenu*>(page))
+    for (QAction* item : menu->actions())
+      if (!item->isSeparator()) take(item->text());
   for (QAbstractButton* button : page->findChildren<QAbstractButton*>()) {
     if (qobject_cast<QToolButton*>(button) || qobject_cast<QDialogButtonBox*>(button->parentWidget()))
       continue;
