@@ -404,14 +404,6 @@ class ClientDialogTest : public QObject {
     }
   }
 
-  void everyControlHasItsOwnMnemonic() {
-    RecordingModals modals;
-    TftpFileDialog tftp(false, *m_config, modals);
-    QCOMPARE(MnemonicFaults(&tftp), std::vector<std::string>{});
-    FtpFileDialog ftp(true, *m_config, modals);
-    QCOMPARE(MnemonicFaults(&ftp), std::vector<std::string>{});
-  }
-
   void tftpStartsASessionAndKeepsLastValues() {
     // The real start against a UDP port where nobody listens: the session ends with its error in its row.
     WindowFixture f;

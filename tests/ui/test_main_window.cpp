@@ -24,10 +24,14 @@
 #include "tls/server_tls.h"
 #include "ui/config_pages.h"
 #include "ui/config_sheet.h"
+#include "ui/ftp_file_dialog.h"
 #include "ui/ftp_tls_box.h"
 #include "ui/notice_pane.h"
 #include "ui/session_model.h"
 #include "ui/session_view.h"
+#include "ui/tftp_file_dialog.h"
+#include "ui/user_info_dialog.h"
+#include "ui/user_list_dialog.h"
 #include "ui/window_placement.h"
 #include "ui_fixture.h"
 #include "ui_tests.h"
@@ -106,11 +110,20 @@ class MainWindowTest : public QObject {
                  item->text() == "Enable &Logging" || item->text() == "Enable &Debugging");
   }
 
-  void everyMenuItemHasItsOwnMnemonic() {
+  // Every menu item, button and labelled field of the window and its dialogs has an underlined letter of its
+  // own within its menu, dialog or page, and every field a label that leads to it.
+  void everyControlHasItsOwnMnemonic() {
     WindowFixture f;
-    std::vector<QMenu*> menus = {f.window->TrayMenu()};
-    for (QAction* menu : f.window->menuBar()->actions()) menus.push_back(menu->menu());
-    for (QMenu* menu : menus) QCOMPARE(MnemonicFaults(menu), std::vector<std::string>{});
+    std::vector<QWidget*> pages = {f.window->TrayMenu()};
+    for (QAction* menu : f.window->menuBar()->actions()) pages.push_back(menu->menu());
+    ConfigSheet sheet(SheetContext{f.Config(), f.modals, *f.frontend, f.Dir()});
+    pages.insert(pages.end(), {sheet.General(), sheet.Tftp(), sheet.Ftp()});
+    TftpFileDialog tftp(false, f.Config(), f.modals);
+    FtpFileDialog ftp(true, f.Config(), f.modals);
+    UserListDialog users(UserDialogContext{f.Config(), f.modals, *f.frontend, f.Dir()});
+    UserInfoDialog user("ann||||" + f.Dir() + "||1||0||1||0||0||0||0||1", f.modals);
+    pages.insert(pages.end(), {&tftp, &ftp, &users, &user});
+    for (QWidget* page : pages) QCOMPARE(MnemonicFaults(page), std::vector<std::string>{});
   }
 
   // The keys of the common commands, shown in their menus; no two alike, and none takes a standard key

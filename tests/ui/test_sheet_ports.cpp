@@ -253,18 +253,6 @@ class SheetPortsTest : public QObject {
       QVERIFY(places["needed"].height() > places["sheet"].height());
     }
   }
-
-  void everyControlHasItsOwnMnemonic() {
-    QTemporaryDir dir;
-    RecordingModals modals;
-    std::string folder = dir.path().toStdString() + "/";
-    ConfigStore config(folder + "Harbinex.ini");
-    WindowFrontend frontend(modals);
-    ConfigSheet sheet(SheetContext{config, modals, frontend, folder});
-    for (QWidget* page : {static_cast<QWidget*>(sheet.General()), static_cast<QWidget*>(sheet.Tftp()),
-                          static_cast<QWidget*>(sheet.Ftp())})
-      QCOMPARE(MnemonicFaults(page), std::vector<std::string>{});
-  }
 };
 
 }  // namespace hx::test

@@ -402,13 +402,6 @@ class UserDialogTest : public QObject {
     QVERIFY(f.list->isVisible());
   }
 
-  void everyControlHasItsOwnMnemonic() {
-    UsersFixture f;
-    QCOMPARE(MnemonicFaults(f.list.get()), std::vector<std::string>{});
-    UserInfoDialog info(Profile("ann", "", f.Dir()), f.modals);
-    QCOMPARE(MnemonicFaults(&info), std::vector<std::string>{});
-  }
-
   // The name is typed into the box and the focus leaves it, as a person would before pressing a button.
   void typedNamesKeepTheirCase() {
     UsersFixture f;
