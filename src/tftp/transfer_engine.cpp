@@ -128,9 +128,8 @@ std::span<const Action> TransferEngine::Cancel() {
       Send(std::span(packet.data(), length), *m_peer, false);
     }
     Status(kCancelledText);
-    std::string peer = m_peer
-                           ? " with " + AddressText(m_peer->address()) + ":" + std::to_string(m_peer->port())
-                           : std::string();
+    std::string peer =
+        m_peer ? " with " + HostPortShown(AddressText(m_peer->address()), m_peer->port()) : std::string();
     Log("TFTP: Transfer" + peer + " cancelled by the operator");
   }
   EndSession();

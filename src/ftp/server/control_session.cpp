@@ -65,7 +65,7 @@ void ControlSession::Start(bool implicitTls) {
   m_bConnected = true;
   OfferActions();
   SetSessionText(kColType, "Ftp Srv");
-  SetSessionText(kColPeer, HostPortShown(m_strPeerAddr, m_nPeerPort));
+  SetSessionText(kColPeer, PeerText());
   ArmIdleTimer();
   if (implicitTls) {
     // The data connections are encrypted from the start as well.
@@ -420,7 +420,7 @@ void ControlSession::OfferActions() {
 }
 
 std::string ControlSession::PeerText() const {
-  return m_strPeerAddr + ":" + std::to_string(m_nPeerPort);
+  return HostPortShown(m_strPeerAddr, m_nPeerPort);
 }
 
 void ControlSession::CancelTransfer() {

@@ -96,7 +96,7 @@ class ControlSession : public TransferHost {
   void LogEntry(std::string_view text);
   void DebugLine(std::string_view text);
   void SetSessionText(int column, std::string_view text);
-  // The client's address and port, as the operator's log lines name it.
+  // The client's address and port as the Peer cell and the operator's log lines show them ("[::1]:40000").
   std::string PeerText() const;
   // A file transfer starts: the row's File (as the client named it), its local path, and no outcome yet.
   void ShowTransferFile(std::string_view requested, std::string_view path);
